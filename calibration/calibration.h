@@ -1,0 +1,35 @@
+#pragma once
+
+#include <vector>
+
+// One camera's alignment onto the reference configuration: shift in pixels,
+// rotation in degrees and a uniform scale, applied in that order by the output.
+struct ImageAlignment
+{
+    double translation_x = 0.0;
+    double translation_y = 0.0;
+    double rotation_deg = 0.0;
+    double scale = 0.0;
+    bool aligned = false;
+};
+
+// Per-camera alignments of a rig, as parallel arrays indexed by image index.
+// Every array holds image_count entries; an entry not yet aligned holds zeros.
+struct Calibration
+{
+    int image_count = 0;
+    std::vector<double> translation_x;
+    std::vector<double> translation_y;
+    std::vector<double> rotation_deg;
+    std::vector<double> scale;
+    std::vector<bool> aligned;
+
+    // A record of `count` entries, all zero and not aligned.
+    static Calibration with_count(int count);
+
+    // Keeps the first min(old, n) entries and adds zeroed, unaligned ones.
+    void resize(int n);
+
+    ImageAlignment alignment(int image_index) const;
+    bool all_aligned() const;
+};

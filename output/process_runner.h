@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// How a child process ended.
+struct ProcessResult
+{
+    bool started = false;   // false: the program could not be started (missing, not executable)
+    bool crashed = false;   // ended by a signal
+    int exit_code = -1;
+    QString error_tail;     // the last lines the program wrote to its error output
+
+    bool succeeded() const { return started && !crashed && exit_code == 0; }
+};
+
+// Starts programs without a command interpreter, so no argument is ever
+// interpreted by a shell. Tests substitute a recording runner.
+class ProcessRunner
+{
+public:
+    virtual ~ProcessRunner() = default;
+
+    // Runs `program` with `arguments` and waits for it to end. `on_error_line`
+    // (may be empty) receives each line of the program's error output as it arrives.
+    virtual ProcessResult run(const QString& program, const QStringList& arguments,
+                              const std::function<void(const QString&)>& on_error_line) = 0;
+};
+
+// The real runner, on QProcess; the program is looked up on PATH.
+class QProcessRunner : public ProcessRunner
+{
+public:
+    ProcessResult run(const QString& program, const QStringList& arguments,
+                      const std::function<void(const QString&)>& on_error_line) override;
+};

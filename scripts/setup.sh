@@ -1,0 +1,31 @@
+# Shared set-up for scripts/run and scripts/test (sourced, not run): the Debian
+# packages the project needs, and a CMake build folder.
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+packages=(cmake g++ ninja-build qtbase5-dev libopencv-dev ffmpeg)
+
+install_missing_packages() {
+    local missing=() package
+    for package in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing Debian packages: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# build FOLDER [CMAKE-ARGUMENTS...]: configure once, then build incrementally.
+build() {
+    local folder="$1"
+    shift
+    if [ ! -f "$folder/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$folder" -G Ninja "$@"
+    fi
+    cmake --build "$folder" --parallel "$(nproc)"
+}
