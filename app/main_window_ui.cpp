@@ -1,0 +1,159 @@
+#include "app/main_window_ui.h"
+
+#include "app/pixel_picker.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+template <typename Object> Object* named(Object* object, const char* name)
+{
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+QSlider* make_slider(QWidget* parent, const char* name, int minimum, int maximum, int value,
+                     int tick_interval)
+{
+    auto* slider = named(new QSlider(parent), name);
+    slider->setMinimum(minimum);
+    slider->setMaximum(maximum);
+    slider->setValue(value);
+    slider->setOrientation(Qt::Horizontal);
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setTickInterval(tick_interval);
+    return slider;
+}
+
+QLabel* make_centred_label(QWidget* parent, const char* name)
+{
+    auto* label = named(new QLabel(parent), name);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+template <typename Layout> Layout* spaced(Layout* layout)
+{
+    layout->setSpacing(6);
+    layout->setContentsMargins(11, 11, 11, 11);
+    return layout;
+}
+
+} // namespace
+
+void MainWindowUi::setupUi(QMainWindow* window)
+{
+    if (window->objectName().isEmpty())
+        window->setObjectName(QStringLiteral("MainWindow"));
+    window->resize(407, 371);
+
+    action_new_references = named(new QAction(window), "action_new_references");
+    action_new_computation = named(new QAction(window), "action_new_computation");
+    action_new_computation->setEnabled(false);
+    action_new_color = named(new QAction(window), "action_new_color");
+    action_new_color->setEnabled(false);
+    action_manual_calibration = named(new QAction(window), "action_manual_calibration");
+    action_manual_calibration->setEnabled(false);
+
+    centralWidget = named(new QWidget(window), "centralWidget");
+    gridLayout = spaced(named(new QGridLayout(centralWidget), "gridLayout"));
+
+    main_layout = named(new QVBoxLayout(), "main_layout");
+    main_layout->setSpacing(0);
+    scrollArea = named(new QScrollArea(centralWidget), "scrollArea");
+    scrollArea->setWidgetResizable(true);
+    scrollAreaWidgetContents = named(new QWidget(), "scrollAreaWidgetContents");
+    verticalLayout_2 = spaced(named(new QVBoxLayout(scrollAreaWidgetContents), "verticalLayout_2"));
+    image_label = named(new PixelPicker(scrollAreaWidgetContents), "image_label");
+    verticalLayout_2->addWidget(image_label);
+    scrollArea->setWidget(scrollAreaWidgetContents);
+    main_layout->addWidget(scrollArea);
+
+    instruction_label = named(new QLabel(centralWidget), "instruction_label");
+    QSizePolicy instruction_policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    instruction_policy.setHorizontalStretch(0);
+    instruction_policy.setVerticalStretch(0);
+    instruction_policy.setHeightForWidth(instruction_label->sizePolicy().hasHeightForWidth());
+    instruction_label->setSizePolicy(instruction_policy);
+    main_layout->addWidget(instruction_label);
+    gridLayout->addLayout(main_layout, 0, 0, 1, 1);
+
+    groupBox_sticker_color = named(new QGroupBox(centralWidget), "groupBox_sticker_color");
+    horizontalLayout_2 =
+        spaced(named(new QHBoxLayout(groupBox_sticker_color), "horizontalLayout_2"));
+    button_yellow = named(new QRadioButton(groupBox_sticker_color), "button_yellow");
+    button_yellow->setChecked(true);
+    horizontalLayout_2->addWidget(button_yellow);
+    button_pink = named(new QRadioButton(groupBox_sticker_color), "button_pink");
+    horizontalLayout_2->addWidget(button_pink);
+    gridLayout->addWidget(groupBox_sticker_color, 1, 0, 1, 1);
+
+    groupBox_video_options = named(new QGroupBox(centralWidget), "groupBox_video_options");
+    verticalLayout = spaced(named(new QVBoxLayout(groupBox_video_options), "verticalLayout"));
+    slider_compression = make_slider(groupBox_video_options, "slider_compression", 0, 100, 50, 9);
+    verticalLayout->addWidget(slider_compression);
+    label_compression = make_centred_label(groupBox_video_options, "label_compression");
+    verticalLayout->addWidget(label_compression);
+    slider_fps = make_slider(groupBox_video_options, "slider_fps", 1, 60, 24, 5);
+    verticalLayout->addWidget(slider_fps);
+    label_fps = make_centred_label(groupBox_video_options, "label_fps");
+    verticalLayout->addWidget(label_fps);
+    checkBox_boomerang = named(new QCheckBox(groupBox_video_options), "checkBox_boomerang");
+    verticalLayout->addWidget(checkBox_boomerang);
+    gridLayout->addWidget(groupBox_video_options, 2, 0, 1, 1);
+
+    window->setCentralWidget(centralWidget);
+
+    menuBar = named(new QMenuBar(window), "menuBar");
+    menuFichier = named(new QMenu(menuBar), "menuFichier");
+    window->setMenuBar(menuBar);
+    mainToolBar = named(new QToolBar(window), "mainToolBar");
+    window->addToolBar(Qt::TopToolBarArea, mainToolBar);
+    statusBar = named(new QStatusBar(window), "statusBar");
+    window->setStatusBar(statusBar);
+
+    menuBar->addAction(menuFichier->menuAction());
+    menuFichier->addAction(action_new_references);
+    menuFichier->addAction(action_new_color);
+    menuFichier->addAction(action_new_computation);
+    menuFichier->addAction(action_manual_calibration);
+
+    retranslateUi(window);
+    QMetaObject::connectSlotsByName(window);
+}
+
+void MainWindowUi::retranslateUi(QMainWindow* window)
+{
+    auto tr = [](const char* text) { return QCoreApplication::translate("MainWindow", text); };
+    window->setWindowTitle(tr("Quorvane 3000"));
+    action_new_references->setText(tr("Recharger les étalons ..."));
+    action_new_computation->setText(tr("Nouveau traitement d'images ..."));
+    action_new_color->setText(tr("Resélectionner la couleur des repères"));
+    action_manual_calibration->setText(tr("Tout calibrer manuellement ..."));
+    image_label->setText(tr("Pas d'image à afficher."));
+    instruction_label->setText(
+        tr("Veuillez sélectionner des images étalons via le menu 'Fichier'."));
+    groupBox_sticker_color->setTitle(tr("Couleur des stickers"));
+    button_yellow->setText(tr("Jaune"));
+    button_pink->setText(tr("Rose"));
+    groupBox_video_options->setTitle(tr("Options d'image et vidéo"));
+    label_compression->setText(tr("Compression : 50%"));
+    label_fps->setText(tr("24 FPS"));
+    checkBox_boomerang->setText(tr("Effet boomerang"));
+    menuFichier->setTitle(tr("Fichier"));
+}

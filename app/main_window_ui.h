@@ -1,0 +1,57 @@
+#pragma once
+
+class PixelPicker;
+class QAction;
+class QCheckBox;
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
+class QLabel;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QRadioButton;
+class QScrollArea;
+class QSlider;
+class QStatusBar;
+class QToolBar;
+class QVBoxLayout;
+class QWidget;
+
+// The main window's form: non-owning pointers to its widgets, each named after
+// its member, which the window's slots rely on to be connected by name.
+struct MainWindowUi
+{
+    QAction* action_new_references = nullptr;
+    QAction* action_new_computation = nullptr;
+    QAction* action_new_color = nullptr;
+    QAction* action_manual_calibration = nullptr;
+    QWidget* centralWidget = nullptr;
+    QGridLayout* gridLayout = nullptr;
+    QVBoxLayout* main_layout = nullptr;
+    QScrollArea* scrollArea = nullptr;
+    QWidget* scrollAreaWidgetContents = nullptr;
+    QVBoxLayout* verticalLayout_2 = nullptr;
+    PixelPicker* image_label = nullptr;
+    QLabel* instruction_label = nullptr;
+    QGroupBox* groupBox_video_options = nullptr;
+    QVBoxLayout* verticalLayout = nullptr;
+    QSlider* slider_compression = nullptr;
+    QLabel* label_compression = nullptr;
+    QSlider* slider_fps = nullptr;
+    QLabel* label_fps = nullptr;
+    QCheckBox* checkBox_boomerang = nullptr;
+    QGroupBox* groupBox_sticker_color = nullptr;
+    QHBoxLayout* horizontalLayout_2 = nullptr;
+    QRadioButton* button_yellow = nullptr;
+    QRadioButton* button_pink = nullptr;
+    QMenuBar* menuBar = nullptr;
+    QMenu* menuFichier = nullptr;
+    QToolBar* mainToolBar = nullptr;
+    QStatusBar* statusBar = nullptr;
+
+    // Builds the widget tree on `window`, sets its texts, then connects the
+    // window's on_<object>_<signal> slots by name.
+    void setupUi(QMainWindow* window);
+    void retranslateUi(QMainWindow* window);
+};

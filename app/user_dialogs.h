@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Everything the window asks of the user through modal dialogs. The window
+// receives one; the program hands it the Qt dialogs, tests a scripted one, so
+// no test ever waits on a modal box.
+class UserDialogs
+{
+public:
+    virtual ~UserDialogs() = default;
+
+    // Paths chosen in a file dialog, empty when it was cancelled.
+    virtual QStringList get_open_file_names(QWidget* parent, const QString& caption,
+                                            const QString& directory, const QString& filter) = 0;
+    // The chosen folder, empty when the dialog was cancelled.
+    virtual QString get_existing_directory(QWidget* parent, const QString& caption,
+                                           const QString& directory,
+                                           QFileDialog::Options options) = 0;
+
+    // Modal boxes with a single OK button; they return once closed.
+    virtual void warning(QWidget* parent, const QString& title, const QString& text) = 0;
+    virtual void critical(QWidget* parent, const QString& title, const QString& text) = 0;
+};
+
+// The real dialogs: QFileDialog's static functions and QMessageBox.
+class QtUserDialogs : public UserDialogs
+{
+public:
+    QStringList get_open_file_names(QWidget* parent, const QString& caption,
+                                    const QString& directory, const QString& filter) override;
+    QString get_existing_directory(QWidget* parent, const QString& caption,
+                                   const QString& directory, QFileDialog::Options options) override;
+    void warning(QWidget* parent, const QString& title, const QString& text) override;
+    void critical(QWidget* parent, const QString& title, const QString& text) override;
+};

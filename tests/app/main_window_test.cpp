@@ -1,0 +1,412 @@
+// The window's form, start-up, picture display, picture label and option labels.
+
+#include "app/main_window.h"
+#include "app/pixel_picker.h"
+#include "recording_runner.h"
+#include "scripted_dialogs.h"
+#include "tests/support/stdout_capture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// A photo whose width tells which file was shown.
+QString write_photo(const QTemporaryDir& dir, const QString& name, int width, int height,
+                    QColor color = Qt::darkGray)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    image.fill(color);
+    const QString path = dir.filePath(name);
+    image.save(path);
+    return path;
+}
+
+void press(QWidget* widget, QPointF position, Qt::MouseButton button = Qt::LeftButton)
+{
+    QMouseEvent event(QEvent::MouseButtonPress, position, button, button, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+    ScriptedDialogs dialogs;
+    RecordingRunner runner;
+    QTemporaryDir dir;
+
+    std::unique_ptr<MainWindow> make_window(const QStringList& references = {})
+    {
+        dialogs = ScriptedDialogs();
+        dialogs.file_answers.enqueue(references);
+        return std::make_unique<MainWindow>(dialogs, runner);
+    }
+
+    template <typename T> static T* child(MainWindow& window, const char* name)
+    {
+        auto* object = window.findChild<T*>(QString::fromLatin1(name));
+        if (!object)
+            qFatal("no child named %s", name);
+        return object;
+    }
+
+private slots:
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().size() <= 1); }
+
+    void form_texts_data();
+    void form_texts();
+    void form_controls();
+    void menu_lists_the_actions_with_only_reloading_enabled();
+    void every_named_slot_is_connected();
+
+    void reference_dialog_opens_before_the_window_is_shown();
+    void cancelled_start_leaves_the_initial_texts();
+    void preview_is_the_middle_reference_data();
+    void preview_is_the_middle_reference();
+
+    void scroll_area_shows_a_third_of_the_photo_data();
+    void scroll_area_shows_a_third_of_the_photo();
+    void transparent_png_is_shown_without_alpha();
+    void unreadable_photo_is_reported();
+
+    void picker_reports_one_press_per_arming();
+    void picker_rounds_the_press_position();
+    void picker_counts_every_button_and_double_clicks();
+    void click_lands_on_the_photo_pixel_in_a_large_window();
+
+    void option_labels_follow_their_sliders_data();
+    void option_labels_follow_their_sliders();
+};
+
+void MainWindowTest::form_texts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("picture") << "image_label" << "Pas d'image à afficher.";
+    QTest::newRow("instruction")
+        << "instruction_label" << "Veuillez sélectionner des images étalons via le menu 'Fichier'.";
+    QTest::newRow("compression") << "label_compression" << "Compression : 50%";
+    QTest::newRow("fps") << "label_fps" << "24 FPS";
+    QTest::newRow("boomerang") << "checkBox_boomerang" << "Effet boomerang";
+    QTest::newRow("yellow") << "button_yellow" << "Jaune";
+    QTest::newRow("pink") << "button_pink" << "Rose";
+    QTest::newRow("colour box") << "groupBox_sticker_color" << "Couleur des stickers";
+    QTest::newRow("video box") << "groupBox_video_options" << "Options d'image et vidéo";
+}
+
+void MainWindowTest::form_texts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    auto window = make_window();
+    QObject* object = window->findChild<QObject*>(name);
+    QVERIFY2(object, qPrintable(name));
+    const char* property = qobject_cast<QGroupBox*>(object) ? "title" : "text";
+    QCOMPARE(object->property(property).toString(), text);
+}
+
+void MainWindowTest::form_controls()
+{
+    auto window = make_window();
+    QCOMPARE(window->objectName(), QString("MainWindow"));
+    QCOMPARE(window->windowTitle(), QString("Quorvane 3000"));
+    QCOMPARE(window->size(), QSize(407, 371));
+
+    auto* compression = child<QSlider>(*window, "slider_compression");
+    QCOMPARE(compression->minimum(), 0);
+    QCOMPARE(compression->maximum(), 100);
+    QCOMPARE(compression->value(), 50);
+    QCOMPARE(compression->tickInterval(), 9);
+    QCOMPARE(compression->tickPosition(), QSlider::TicksBelow);
+    auto* fps = child<QSlider>(*window, "slider_fps");
+    QCOMPARE(fps->minimum(), 1);
+    QCOMPARE(fps->maximum(), 60);
+    QCOMPARE(fps->value(), 24);
+    QCOMPARE(fps->tickInterval(), 5);
+    QCOMPARE(fps->orientation(), Qt::Horizontal);
+
+    QVERIFY(child<QRadioButton>(*window, "button_yellow")->isChecked());
+    QVERIFY(!child<QRadioButton>(*window, "button_pink")->isChecked());
+    QVERIFY(!child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
+    QVERIFY(child<QScrollArea>(*window, "scrollArea")->widgetResizable());
+    QCOMPARE(child<QLabel>(*window, "instruction_label")->sizePolicy().verticalPolicy(),
+             QSizePolicy::Fixed);
+    QVERIFY(!child<PixelPicker>(*window, "image_label")->armed);
+}
+
+void MainWindowTest::menu_lists_the_actions_with_only_reloading_enabled()
+{
+    auto window = make_window();
+    auto* menu = child<QMenu>(*window, "menuFichier");
+    QCOMPARE(menu->title(), QString("Fichier"));
+    QStringList texts;
+    QStringList enabled;
+    for (QAction* action : menu->actions()) {
+        texts << action->text();
+        if (action->isEnabled())
+            enabled << action->objectName();
+    }
+    QCOMPARE(texts, QStringList({"Recharger les étalons ...",
+                                 "Resélectionner la couleur des repères",
+                                 "Nouveau traitement d'images ...",
+                                 "Tout calibrer manuellement ..."}));
+    QCOMPARE(enabled, QStringList{"action_new_references"});
+}
+
+void MainWindowTest::every_named_slot_is_connected()
+{
+    auto window = make_window();
+
+    child<QSlider>(*window, "slider_fps")->setValue(30);
+    QCOMPARE(child<QLabel>(*window, "label_fps")->text(), QString("30 FPS"));
+    child<QSlider>(*window, "slider_compression")->setValue(20);
+    QCOMPARE(child<QLabel>(*window, "label_compression")->text(), QString("Compression : 20%"));
+
+    {
+        StdoutCapture capture;
+        emit child<PixelPicker>(*window, "image_label")->clicked(4, 5);
+        QCOMPARE(capture.text(), std::string("Image clicked on (4, 5)\n"));
+    }
+
+    child<QAction>(*window, "action_new_computation")->trigger();
+    QCOMPARE(dialogs.requests.last().caption, QString("Sélectionnez des images à recadrer"));
+
+    child<QAction>(*window, "action_new_references")->trigger();
+    QCOMPARE(dialogs.requests.last().caption, QString("Sélectionner étalons"));
+
+    // With no reference loaded, a manual pass has nothing to ask for and ends calibrated.
+    child<QAction>(*window, "action_manual_calibration")->trigger();
+    QCOMPARE(child<QLabel>(*window, "instruction_label")->text(),
+             QString("Recadreur étalonné ; prêt à charger des images."));
+
+    // The colour buttons are exercised by the calibration workflow tests; here
+    // only their connections are checked.
+    for (const char* name : {"button_yellow", "button_pink"}) {
+        auto* button = child<QRadioButton>(*window, name);
+        const QByteArray slot = QByteArray("on_") + name + "_clicked(bool)";
+        QVERIFY(window->metaObject()->indexOfSlot(slot) >= 0);
+        QVERIFY(QObject::disconnect(button, SIGNAL(clicked(bool)), window.get(),
+                                    ("1" + slot).constData()));
+    }
+}
+
+void MainWindowTest::reference_dialog_opens_before_the_window_is_shown()
+{
+    auto window = make_window();
+    QCOMPARE(dialogs.requests.size(), 1);
+    const ScriptedDialogs::Request& request = dialogs.requests.first();
+    QCOMPARE(request.kind, QString("open"));
+    QCOMPARE(request.caption, QString("Sélectionner étalons"));
+    QCOMPARE(request.text, QString("Images (*.jpg *.png)"));
+    QCOMPARE(request.parent, window.get());
+    QVERIFY(!request.parent_visible);
+}
+
+void MainWindowTest::cancelled_start_leaves_the_initial_texts()
+{
+    auto window = make_window();
+    QCOMPARE(child<QLabel>(*window, "image_label")->text(), QString("Pas d'image à afficher."));
+    QCOMPARE(child<QLabel>(*window, "instruction_label")->text(),
+             QString("Veuillez sélectionner des images étalons via le menu 'Fichier'."));
+    QVERIFY(!child<PixelPicker>(*window, "image_label")->armed);
+    QVERIFY(!child<QAction>(*window, "action_new_color")->isEnabled());
+}
+
+void MainWindowTest::preview_is_the_middle_reference_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("one") << 1 << 0;
+    QTest::newRow("two") << 2 << 1;
+    QTest::newRow("three") << 3 << 1;
+    QTest::newRow("five") << 5 << 2;
+}
+
+void MainWindowTest::preview_is_the_middle_reference()
+{
+    QFETCH(int, count);
+    QFETCH(int, shown);
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths << write_photo(dir, QString("ref_%1.png").arg(i), 30 + i, 20);
+
+    auto window = make_window(paths);
+    auto* picture = child<PixelPicker>(*window, "image_label");
+    QCOMPARE(picture->pixmap(Qt::ReturnByValue).width(), 30 + shown);
+    QCOMPARE(child<QLabel>(*window, "instruction_label")->text(),
+             QString("Cliquez sur un pixel d'un des repères"));
+    QVERIFY(picture->armed);
+}
+
+void MainWindowTest::scroll_area_shows_a_third_of_the_photo_data()
+{
+    QTest::addColumn<QSize>("photo");
+    QTest::addColumn<QSize>("minimum");
+    QTest::newRow("3000 x 2000") << QSize(3000, 2000) << QSize(1000, 666);
+    QTest::newRow("6000 x 4500") << QSize(6000, 4500) << QSize(1200, 900);
+    QTest::newRow("5 x 5") << QSize(5, 5) << QSize(1, 1);
+    QTest::newRow("null") << QSize(0, 0) << QSize(0, 0);
+}
+
+void MainWindowTest::scroll_area_shows_a_third_of_the_photo()
+{
+    QFETCH(QSize, photo);
+    QFETCH(QSize, minimum);
+    auto window = make_window();
+    QImage image;
+    if (!photo.isEmpty()) {
+        image = QImage(photo, QImage::Format_RGB888);
+        image.fill(Qt::black);
+    }
+    window->display_image(image);
+    QCOMPARE(child<QScrollArea>(*window, "scrollArea")->minimumSize(), minimum);
+    QCOMPARE(child<PixelPicker>(*window, "image_label")->pixmap(Qt::ReturnByValue).size(), photo);
+}
+
+void MainWindowTest::transparent_png_is_shown_without_alpha()
+{
+    QImage image(8, 6, QImage::Format_ARGB32);
+    image.fill(qRgba(200, 100, 50, 0));
+    const QString path = dir.filePath("transparent.png");
+    QVERIFY(image.save(path));
+
+    auto window = make_window();
+    const QImage loaded = window->load_image(path);
+    QCOMPARE(loaded.format(), QImage::Format_RGB888);
+    QVERIFY(!loaded.hasAlphaChannel());
+    QCOMPARE(loaded.size(), QSize(8, 6));
+}
+
+void MainWindowTest::unreadable_photo_is_reported()
+{
+    const QString missing = dir.filePath("missing photo é.jpg");
+    auto window = make_window({missing});
+
+    QCOMPARE(dialogs.requests.size(), 2);
+    const ScriptedDialogs::Request& box = dialogs.requests.last();
+    QCOMPARE(box.kind, QString("critical"));
+    QCOMPARE(box.caption, QString("Erreur de fichier image"));
+    QCOMPARE(box.text, "Impossible de lire le fichier '" + missing + "'");
+    QCOMPARE(box.parent, nullptr);
+    QVERIFY(child<PixelPicker>(*window, "image_label")->pixmap(Qt::ReturnByValue).isNull());
+    // The workflow still goes on to the colour prompt.
+    QCOMPARE(child<QLabel>(*window, "instruction_label")->text(),
+             QString("Cliquez sur un pixel d'un des repères"));
+}
+
+void MainWindowTest::picker_reports_one_press_per_arming()
+{
+    PixelPicker picker;
+    QSignalSpy clicks(&picker, &PixelPicker::clicked);
+    press(&picker, {5, 5});
+    QCOMPARE(clicks.size(), 0);
+
+    picker.armed = true;
+    press(&picker, {5, 6});
+    press(&picker, {7, 8});
+    QCOMPARE(clicks.size(), 1);
+    QCOMPARE(clicks.first(), QVariantList({5, 6}));
+    QVERIFY(!picker.armed);
+}
+
+void MainWindowTest::picker_rounds_the_press_position()
+{
+    PixelPicker picker;
+    picker.display_scale = 1.0f;
+    picker.armed = true;
+    QSignalSpy clicks(&picker, &PixelPicker::clicked);
+    press(&picker, {10.5, 3.49});
+    QCOMPARE(clicks.first(), QVariantList({11, 3}));
+}
+
+void MainWindowTest::picker_counts_every_button_and_double_clicks()
+{
+    PixelPicker picker;
+    QList<QPoint> reported;
+    // A receiver that re-arms for the next click, as the workflow does.
+    QObject::connect(&picker, &PixelPicker::clicked, [&](int x, int y) {
+        reported << QPoint(x, y);
+        picker.armed = true;
+    });
+    picker.armed = true;
+    press(&picker, {1, 2}, Qt::RightButton);
+    press(&picker, {3, 4}, Qt::MiddleButton);
+    QTest::mouseDClick(&picker, Qt::LeftButton, Qt::NoModifier, QPoint(9, 9));
+    QCOMPARE(reported, QList<QPoint>({{1, 2}, {3, 4}, {9, 9}, {9, 9}}));
+}
+
+void MainWindowTest::click_lands_on_the_photo_pixel_in_a_large_window()
+{
+    // A small photo in a large window: the label is far larger than the picture.
+    QImage photo(40, 30, QImage::Format_RGB888);
+    photo.fill(Qt::black);
+    photo.setPixel(12, 7, qRgb(255, 0, 0));
+    const QString path = dir.filePath("small.png");
+    QVERIFY(photo.save(path));
+
+    auto window = make_window({path});
+    window->resize(1200, 900);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto* picture = child<PixelPicker>(*window, "image_label");
+    QVERIFY(picture->height() > 3 * photo.height());
+
+    // Find where the red pixel really is on screen.
+    const QImage rendered = picture->grab().toImage();
+    QPoint red(-1, -1);
+    for (int y = 0; y < rendered.height() && red.x() < 0; ++y)
+        for (int x = 0; x < rendered.width(); ++x)
+            if (rendered.pixel(x, y) == qRgb(255, 0, 0)) {
+                red = QPoint(x, y);
+                break;
+            }
+    QVERIFY(red.x() >= 0);
+
+    QSignalSpy clicks(picture, &PixelPicker::clicked);
+    StdoutCapture capture;
+    press(picture, red);
+    QCOMPARE(clicks.size(), 1);
+    QCOMPARE(clicks.first(), QVariantList({12, 7}));
+}
+
+void MainWindowTest::option_labels_follow_their_sliders_data()
+{
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("fps 1") << "slider_fps" << 1 << "label_fps" << "1 FPS";
+    QTest::newRow("fps 60") << "slider_fps" << 60 << "label_fps" << "60 FPS";
+    QTest::newRow("compression 0") << "slider_compression" << 0 << "label_compression"
+                                   << "Compression : 0%";
+    QTest::newRow("compression 100") << "slider_compression" << 100 << "label_compression"
+                                     << "Compression : 100%";
+}
+
+void MainWindowTest::option_labels_follow_their_sliders()
+{
+    QFETCH(QString, slider);
+    QFETCH(int, value);
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    auto window = make_window();
+    window->findChild<QSlider*>(slider)->setValue(value);
+    QCOMPARE(window->findChild<QLabel*>(label)->text(), text);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

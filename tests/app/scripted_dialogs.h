@@ -1,0 +1,68 @@
+#pragma once
+
+#include "app/user_dialogs.h"
+
+#include <QQueue>
+#include <QWidget>
+
+// Answers the window's dialogs from a script and records every box it asks for.
+class ScriptedDialogs : public UserDialogs
+{
+public:
+    struct Request
+    {
+        QString kind; // "open", "directory", "warning" or "critical"
+        QString caption;
+        QString text; // the filter of a file dialog, the text of a box
+        QWidget* parent = nullptr;
+        bool parent_visible = false;
+        QFileDialog::Options options;
+    };
+
+    QQueue<QStringList> file_answers;
+    QQueue<QString> directory_answers;
+    QList<Request> requests;
+
+    QStringList get_open_file_names(QWidget* parent, const QString& caption, const QString&,
+                                    const QString& filter) override
+    {
+        record("open", parent, caption, filter);
+        return file_answers.isEmpty() ? QStringList() : file_answers.dequeue();
+    }
+
+    QString get_existing_directory(QWidget* parent, const QString& caption, const QString&,
+                                   QFileDialog::Options options) override
+    {
+        record("directory", parent, caption, QString()).options = options;
+        return directory_answers.isEmpty() ? QString() : directory_answers.dequeue();
+    }
+
+    void warning(QWidget* parent, const QString& title, const QString& text) override
+    {
+        record("warning", parent, title, text);
+    }
+
+    void critical(QWidget* parent, const QString& title, const QString& text) override
+    {
+        record("critical", parent, title, text);
+    }
+
+    // The boxes (warnings and errors) asked for so far, as "kind: title".
+    QStringList boxes() const
+    {
+        QStringList result;
+        for (const Request& request : requests) {
+            if (request.kind == "warning" || request.kind == "critical")
+                result << request.kind + ": " + request.caption;
+        }
+        return result;
+    }
+
+private:
+    Request& record(const QString& kind, QWidget* parent, const QString& caption,
+                    const QString& text)
+    {
+        requests.append({kind, caption, text, parent, parent && parent->isVisible(), {}});
+        return requests.last();
+    }
+};
