@@ -16,14 +16,13 @@ public:
     // Displayed pixels per photo pixel.
     float display_scale = 1.0f;
 
+    // Where the top-left pixel of the photo is drawn, in label coordinates: the
+    // label may be larger than the photo and places it by its alignment.
+    QPoint picture_origin() const;
+
 signals:
     void clicked(int, int);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
-
-private:
-    // Where the top-left pixel of the photo is drawn, in label coordinates: the
-    // label may be larger than the photo and places it by its alignment.
-    QPoint picture_origin() const;
 };
