@@ -30,6 +30,9 @@ struct Calibration
     // Keeps the first min(old, n) entries and adds zeroed, unaligned ones.
     void resize(int n);
 
+    // Entry image_index; an index outside the record reads as a zeroed, unaligned entry.
     ImageAlignment alignment(int image_index) const;
+
+    // True when the record holds at least one image and every image is aligned.
     bool all_aligned() const;
 };

@@ -1,0 +1,94 @@
+#include "detection/image_reading.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cstring>
+
+namespace {
+
+bool is_marker_without_length(unsigned char marker)
+{
+    // TEM, RSTn, SOI and EOI stand alone; every other marker carries a length.
+    return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9);
+}
+
+// libjpeg pads a truncated stream with grey and still returns a full-size picture,
+// so a cut-off JPEG has to be recognised before decoding: walk the segments
+// (skipping embedded thumbnails by their lengths) and the entropy-coded data up to EOI.
+bool jpeg_reaches_end_marker(const QByteArray& data)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const int size = data.size();
+    int pos = 2; // after SOI
+    bool in_scan = false;
+    while (pos + 1 < size) {
+        if (in_scan) {
+            // Entropy-coded data ends at the first marker that is neither a
+            // stuffed 0xFF00 nor a restart marker.
+            const void* marker = std::memchr(bytes + pos, 0xFF, size - pos);
+            if (!marker)
+                return false;
+            pos = static_cast<int>(static_cast<const unsigned char*>(marker) - bytes);
+            if (pos + 1 >= size)
+                return false;
+            const unsigned char next = bytes[pos + 1];
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
+                pos += next == 0xFF ? 1 : 2;
+                continue;
+            }
+            in_scan = false;
+        }
+        if (bytes[pos] != 0xFF)
+            return false;
+        const unsigned char marker = bytes[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9)
+            return true;
+        if (is_marker_without_length(marker)) {
+            pos += 2;
+            continue;
+        }
+        if (pos + 3 >= size)
+            return false;
+        const int length = (bytes[pos + 2] << 8) | bytes[pos + 3];
+        if (length < 2)
+            return false;
+        pos += 2 + length;
+        in_scan = marker == 0xDA;
+    }
+    return false;
+}
+
+bool looks_like_jpeg(const QByteArray& data)
+{
+    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0xFF &&
+           static_cast<unsigned char>(data[1]) == 0xD8;
+}
+
+} // namespace
+
+cv::Mat read_bgr_image(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray data = file.readAll();
+    if (data.isEmpty())
+        return {};
+    if (looks_like_jpeg(data) && !jpeg_reaches_end_marker(data))
+        return {};
+
+    // Wraps the bytes without copying; imdecode applies the EXIF orientation.
+    const cv::Mat encoded(1, data.size(), CV_8UC1, const_cast<char*>(data.constData()));
+    try {
+        return cv::imdecode(encoded, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        return {};
+    }
+}

@@ -1,0 +1,30 @@
+#include "detection/reference_selection.h"
+
+#include "detection/sticker_components.h"
+#include "detection/sticker_triple.h"
+
+#include <ostream>
+
+bool select_reference(const QStringList& reference_paths, const ColorThresholds& thresholds,
+                      ReferenceTriple& reference, std::ostream& log)
+{
+    if (reference_paths.isEmpty()) {
+        log << "no reference image : selection failed" << std::endl;
+        return false;
+    }
+    const QString& path = reference_paths[reference_paths.size() / 2];
+    const std::optional<IdentifiedTriple> identified =
+        identify_sticker_triple(find_sticker_components(path, thresholds, log), log);
+    if (!identified)
+        return false;
+
+    const StickerTriple& triple = identified->triple;
+    for (int k = 0; k < 3; ++k)
+        reference.points[k] = triple.centres[triple.indices[k]];
+    reference.selected = true;
+
+    log << "Reference chosen :" << std::endl;
+    for (const cv::Point2d& point : reference.points)
+        log << "x = " << point.x << " y = " << point.y << std::endl;
+    return true;
+}
