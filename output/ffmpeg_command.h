@@ -22,6 +22,7 @@ QString boomerang_command_line(const QString& folder);
 
 // What actually runs: the same words, plus "-y" (replace an older video) and, for
 // the video, "-frames:v <frame_count>" so that frames of an earlier, longer run
-// in the same folder never join the new video.
+// in the same folder never join the new video. Both go before the output file.
+// A '%' in the folder is doubled in the frame pattern, as ffmpeg reads it.
 FfmpegCommand video_command(int fps, QSize size, const QString& folder, int frame_count);
 FfmpegCommand boomerang_command(const QString& folder);

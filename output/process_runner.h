@@ -12,6 +12,7 @@ struct ProcessResult
     bool crashed = false;   // ended by a signal
     int exit_code = -1;
     QString error_tail;     // the last lines the program wrote to its error output
+    QString start_error;    // why it could not be started, when !started
 
     bool succeeded() const { return started && !crashed && exit_code == 0; }
 };
@@ -29,7 +30,9 @@ public:
                               const std::function<void(const QString&)>& on_error_line) = 0;
 };
 
-// The real runner, on QProcess; the program is looked up on PATH.
+// The real runner, on QProcess; the program is looked up on PATH. Standard input
+// is closed and standard output discarded; error output is split into lines at
+// '\n' or '\r' (progress lines end in '\r'). Blocks until the program ends.
 class QProcessRunner : public ProcessRunner
 {
 public:

@@ -1,0 +1,93 @@
+#include "output/frame_geometry.h"
+
+#include "output/crop.h"
+#include "output/inner_rect.h"
+
+#include <QPainter>
+#include <QTransform>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Truncation toward zero that stays defined for values no int can hold; a
+// calibration record is not trusted to hold sensible numbers.
+int truncate_to_int(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    const double limit = std::numeric_limits<int>::max() / 4;
+    return static_cast<int>(std::clamp(value, -limit, limit));
+}
+
+} // namespace
+
+FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment)
+{
+    const int tx = truncate_to_int(alignment.translation_x);
+    const int ty = truncate_to_int(alignment.translation_y);
+
+    FrameGeometry geometry;
+    geometry.canvas = QSize(std::max(input.width() - 2 * std::abs(tx), 0),
+                            std::max(input.height() - 2 * std::abs(ty), 0));
+    geometry.draw_offset = QPoint(2 * std::min(tx, 0), 2 * std::min(ty, 0));
+    geometry.inner = QSize(0, 0);
+    if (geometry.canvas.isEmpty() || !std::isfinite(alignment.rotation_deg))
+        return geometry;
+
+    const int scaled_width = truncate_to_int(alignment.scale * geometry.canvas.width());
+    const int scaled_height = truncate_to_int(alignment.scale * geometry.canvas.height());
+    const double angle = 3.141592653589793 * alignment.rotation_deg / 180.0;
+    geometry.inner = largest_inner_rect(scaled_width, scaled_height, angle);
+    return geometry;
+}
+
+ImageAlignment calibration_entry(const Calibration& calibration, int index)
+{
+    const auto at = [index](const auto& values, auto fallback) {
+        return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[index]
+                                                                             : fallback;
+    };
+    ImageAlignment entry;
+    entry.translation_x = at(calibration.translation_x, 0.0);
+    entry.translation_y = at(calibration.translation_y, 0.0);
+    entry.rotation_deg = at(calibration.rotation_deg, 0.0);
+    entry.scale = at(calibration.scale, 0.0);
+    entry.aligned = at(calibration.aligned, false);
+    return entry;
+}
+
+QSize common_frame_size(const std::vector<QSize>& inner_sizes)
+{
+    int width = 0xFFFFFF;
+    int height = 0xFFFFFF;
+    for (const QSize& inner : inner_sizes) {
+        width = std::min(width, inner.width());
+        height = std::min(height, inner.height());
+    }
+    // The H.264 encoder in yuv420p needs even sides.
+    return QSize(width & ~1, height & ~1);
+}
+
+QImage render_frame(const QImage& input, const FrameGeometry& geometry,
+                    const ImageAlignment& alignment)
+{
+    if (geometry.inner.isEmpty())
+        return {};
+
+    QImage canvas(geometry.canvas, QImage::Format_RGB888);
+    if (canvas.isNull())
+        return {};
+    // Transparent parts of a PNG would otherwise show uninitialised memory.
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    painter.drawImage(QPointF(geometry.draw_offset), input);
+    painter.end();
+
+    QTransform transform;
+    transform.rotate(alignment.rotation_deg, Qt::ZAxis);
+    transform.scale(alignment.scale, alignment.scale);
+    canvas = canvas.transformed(transform, Qt::FastTransformation);
+    return crop_centered(canvas, geometry.inner.width(), geometry.inner.height());
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "calibration/calibration.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+#include <vector>
+
+// Where one input lands in its frame. Depends only on the input's size and its
+// alignment, so it is known from the file header before any pixel is decoded.
+struct FrameGeometry
+{
+    // The input less twice the whole-pixel translation on each axis (the
+    // translation is done by cropping); empty when nothing is left.
+    QSize canvas;
+    // Where the input's top-left corner is drawn on the canvas, in canvas pixels.
+    QPoint draw_offset;
+    // largest_inner_rect of the scaled canvas at the alignment's rotation:
+    // the frame before the common crop. (0, 0) when nothing is left.
+    QSize inner;
+};
+
+FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment);
+
+// Entry `index` of the calibration's arrays; a missing entry reads as zeros.
+ImageAlignment calibration_entry(const Calibration& calibration, int index);
+
+// The smallest inner width and the smallest inner height, independently, each
+// with bit 0 cleared; (16777214, 16777214) for no frames.
+QSize common_frame_size(const std::vector<QSize>& inner_sizes);
+
+// `input` translated by cropping onto a black RGB888 canvas, rotated then scaled
+// about the canvas centre (nearest pixel), and cut to `geometry.inner` about its
+// centre. `geometry` must come from frame_geometry(input.size(), alignment).
+QImage render_frame(const QImage& input, const FrameGeometry& geometry,
+                    const ImageAlignment& alignment);

@@ -1,0 +1,179 @@
+#include "output/aligned_images.h"
+#include "output/process_runner.h"
+#include "output/video_export.h"
+#include "tests/output/shots.h"
+#include "tests/support/stdout_capture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sstream>
+
+namespace {
+
+struct Stream
+{
+    QSize size;
+    int frames = -1;
+    QString frame_rate;
+    double duration = -1.0;
+};
+
+// The first video stream of `path` as ffprobe sees it, frames counted by decoding.
+Stream probe(const QString& path)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe",
+                  {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                   "stream=width,height,nb_read_frames,avg_frame_rate,duration", "-of",
+                   "default=noprint_wrappers=1", path});
+    ffprobe.waitForFinished(-1);
+    Stream stream;
+    int width = -1, height = -1;
+    for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
+        const QString key = line.section('=', 0, 0), value = line.section('=', 1);
+        if (key == "width")
+            width = value.toInt();
+        else if (key == "height")
+            height = value.toInt();
+        else if (key == "nb_read_frames")
+            stream.frames = value.toInt();
+        else if (key == "avg_frame_rate")
+            stream.frame_rate = value;
+        else if (key == "duration")
+            stream.duration = value.toDouble();
+    }
+    stream.size = QSize(width, height);
+    return stream;
+}
+
+// Writes `count` aligned frames of 64 x 48 into `folder` and encodes them.
+VideoExport make_video(const QString& folder, int count, bool boomerang, std::ostream& log)
+{
+    QTemporaryDir shots_dir;
+    const QStringList shots = write_shots(shots_dir.path(), count, QSize(64, 48));
+    const AlignedImages frames =
+        write_aligned_images(shots, identity_calibration(count), folder, 80);
+    QProcessRunner runner;
+    return export_videos(
+        runner, VideoRequest{folder, frames.common_size, frames.frame_count, 10, boomerang}, log);
+}
+
+// Sets PATH for the lifetime of the guard.
+class PathGuard
+{
+public:
+    explicit PathGuard(const QByteArray& path) : saved(qgetenv("PATH")) { qputenv("PATH", path); }
+    ~PathGuard() { qputenv("PATH", saved); }
+
+private:
+    QByteArray saved;
+};
+
+} // namespace
+
+class VideoTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        for (const char* tool : {"ffmpeg", "ffprobe"})
+            QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), tool);
+    }
+
+    void video_boomerang_and_a_shorter_second_run()
+    {
+        QTemporaryDir dir;
+        std::ostringstream log;
+        VideoExport result = make_video(dir.path(), 5, true, log);
+        QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        const std::vector<std::string> lines = split_lines(log.str());
+        QCOMPARE(lines.size(), std::size_t(2));
+        QVERIFY(QString::fromStdString(lines[0]).startsWith("Running: ffmpeg -r 10 "));
+
+        Stream video = probe(dir.filePath("output_video.mp4"));
+        QCOMPARE(video.size, QSize(64, 48));
+        QCOMPARE(video.frames, 5);
+        QCOMPARE(video.frame_rate, QString("10/1"));
+        QVERIFY2(qAbs(video.duration - 0.5) < 1e-3, qPrintable(QString::number(video.duration)));
+        const Stream boomerang = probe(dir.filePath("output_video_boomerang.mp4"));
+        QCOMPARE(boomerang.size, QSize(64, 48));
+        QCOMPARE(boomerang.frames, 10);
+
+        // Same folder again, fewer shots: the videos are replaced, and the frames
+        // 3 and 4 of the first run stay on disk but out of the video.
+        result = make_video(dir.path(), 3, false, log);
+        QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        video = probe(dir.filePath("output_video.mp4"));
+        QCOMPARE(video.frames, 3);
+        QVERIFY2(qAbs(video.duration - 0.3) < 1e-3, qPrintable(QString::number(video.duration)));
+        QVERIFY(QFile::exists(dir.filePath("output_img_4.jpg")));
+    }
+
+    void awkward_folder_name()
+    {
+        QTemporaryDir dir;
+        // Whatever a shell would have run lands in the working directory.
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const QString name = "a \"b\" $(touch pwned); c é 100%";
+        QVERIFY(QDir(dir.path()).mkdir(name));
+        std::ostringstream log;
+        const VideoExport result = make_video(dir.filePath(name), 3, true, log);
+        QDir::setCurrent(previous);
+
+        QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        QCOMPARE(folder_entries(dir.path()), QStringList{name});
+        QCOMPARE(folder_entries(dir.filePath(name)),
+                 QStringList({"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg",
+                              "output_video.mp4", "output_video_boomerang.mp4"}));
+        QCOMPARE(probe(dir.filePath(name + "/output_video_boomerang.mp4")).frames, 6);
+    }
+
+    void ffmpeg_failures_data()
+    {
+        QTest::addColumn<QByteArray>("fake"); // script installed as ffmpeg; empty: none
+        QTest::addColumn<QString>("error_start");
+        QTest::newRow("failing ffmpeg")
+            << QByteArray("#!/bin/sh\necho run >> \"$0.calls\"\n"
+                          "echo 'first complaint' >&2\necho 'encoder exploded' >&2\nexit 1\n")
+            << "encoder exploded";
+        QTest::newRow("no ffmpeg on PATH") << QByteArray() << "ffmpeg could not be started: ";
+    }
+
+    void ffmpeg_failures()
+    {
+        QFETCH(QByteArray, fake);
+        QTemporaryDir bin, out;
+        if (!fake.isEmpty()) {
+            QFile script(bin.filePath("ffmpeg"));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(fake);
+            script.close();
+            QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        std::ostringstream log;
+        VideoExport result;
+        {
+            const PathGuard path(bin.path().toLocal8Bit());
+            result = make_video(out.path(), 3, true, log);
+        }
+        QVERIFY(!result.succeeded);
+        QFETCH(QString, error_start);
+        QVERIFY2(result.error_line.startsWith(error_start), qPrintable(result.error_line));
+        QCOMPARE(split_lines(log.str()).size(), std::size_t(1));
+        QVERIFY(!QFile::exists(out.filePath("output_video_boomerang.mp4")));
+        if (!fake.isEmpty()) {
+            QFile calls(bin.filePath("ffmpeg.calls"));
+            QVERIFY(calls.open(QIODevice::ReadOnly));
+            QCOMPARE(calls.readAll(), QByteArray("run\n"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(VideoTest)
+#include "video_test.moc"
