@@ -246,6 +246,13 @@ void MainWindow::on_action_new_computation_triggered()
                              frames.unreadable_input);
         return;
     }
+    if (!frames.unwritable_output.isEmpty()) {
+        dialogs.critical(this, QStringLiteral("Erreur vidéo"),
+                         QStringLiteral("Impossible d'écrire le fichier '") +
+                             frames.unwritable_output +
+                             QStringLiteral("' : la vidéo n'a pas été créée."));
+        return;
+    }
     if (frames.common_size.width() <= 0 || frames.common_size.height() <= 0) {
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Les images alignées sont vides : la vidéo n'a pas pu "
