@@ -1,15 +1,10 @@
 // The calibration workflow in the real window: the colour click, the manual
 // fallback, the colour buttons and the menu actions that restart a step.
 
-#include "app/main_window.h"
-#include "app/pixel_picker.h"
-#include "recording_runner.h"
-#include "scripted_dialogs.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
+#include "window_driver.h"
 
-#include <QAction>
-#include <QMouseEvent>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,9 +38,7 @@ class WorkflowTest : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    ScriptedDialogs dialogs;
-    RecordingRunner runner;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowDriver> driver;
 
     // Writes one reference photo per camera; a camera listed in `hidden` shows no sticker.
     QStringList write_references(int count, StickerColor color = StickerColor::Yellow,
@@ -66,50 +59,27 @@ class WorkflowTest : public QObject
 
     void open_window(const QStringList& references)
     {
-        dialogs = ScriptedDialogs();
-        dialogs.file_answers.enqueue(references);
-        window = std::make_unique<MainWindow>(dialogs, runner);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        driver = std::make_unique<WindowDriver>();
+        driver->open(references);
     }
 
-    PixelPicker* picture() { return window->findChild<PixelPicker*>("image_label"); }
-    QString instruction() { return window->findChild<QLabel*>("instruction_label")->text(); }
-    QAction* action(const char* name) { return window->findChild<QAction*>(name); }
-
-    // A left click on photo pixel (x, y), after the window has laid out the photo shown last.
-    void click(double x, double y)
-    {
-        QCoreApplication::processEvents();
-        const QPointF position = QPointF(picture()->picture_origin()) + QPointF(x, y);
-        QMouseEvent event(QEvent::MouseButtonPress, position, Qt::LeftButton, Qt::LeftButton,
-                          Qt::NoModifier);
-        QCoreApplication::sendEvent(picture(), &event);
-    }
-
+    QString instruction() { return driver->instruction(); }
+    QAction* action(const char* name) { return driver->action(name); }
+    PixelPicker* picture() { return driver->picture(); }
+    bool calibrated() { return driver->calibrated(); }
+    void click(double x, double y) { driver->click(x, y); }
     void click_stickers(const std::vector<cv::Point2d>& centres)
     {
         for (const cv::Point2d& centre : centres)
             click(centre.x, centre.y);
     }
-
     static QString sticker_prompt(int sticker, int image)
     {
-        return QString("Cliquez sur le centre approximatif du sticker #%1 (image #%2)")
-            .arg(sticker)
-            .arg(image);
-    }
-
-    bool calibrated()
-    {
-        return instruction() == "Recadreur étalonné ; prêt à charger des images." &&
-               action("action_new_computation")->isEnabled() &&
-               action("action_new_color")->isEnabled() &&
-               action("action_manual_calibration")->isEnabled();
+        return WindowDriver::sticker_prompt(sticker, image);
     }
 
 private slots:
-    void cleanup() { window.reset(); }
+    void cleanup() { driver.reset(); }
 
     void every_camera_aligned_automatically();
     void failed_cameras_are_clicked_by_hand();
@@ -134,7 +104,7 @@ void WorkflowTest::every_camera_aligned_automatically()
     QVERIFY(QString::fromStdString(lines.at(1)).startsWith("It has color ("));
     QVERIFY(contains_line(lines, "Reference chosen :"));
     QCOMPARE(std::count(lines.begin(), lines.end(), std::string("3 CC detected : success")), 4L);
-    QVERIFY(dialogs.boxes().isEmpty());
+    QVERIFY(driver->dialogs.boxes().isEmpty());
     QVERIFY(calibrated());
     QVERIFY(!picture()->armed);
 }
@@ -144,11 +114,11 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
     open_window(write_references(4, StickerColor::Yellow, {1, 3}));
     StdoutCapture capture;
     click(200, 150);
-    QCOMPARE(dialogs.boxes(), QStringList{"warning: Attention"});
-    QCOMPARE(dialogs.requests.last().text,
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
+    QCOMPARE(driver->dialogs.requests.last().text,
              QString("La détection automatique des stickers a échouée pour certaines images ; "
                      "veuillez sélectionner les stickers manuellement."));
-    QCOMPARE(dialogs.requests.last().parent, window.get());
+    QCOMPARE(driver->dialogs.requests.last().parent, driver->window.get());
 
     QCOMPARE(instruction(), sticker_prompt(1, 1));
     click(203, 88);
@@ -160,8 +130,8 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
 
     // Stickers that are not in line are rejected; the same photo is asked again.
     click_stickers({{100, 100}, {100, 200}, {150, 300}});
-    QCOMPARE(dialogs.boxes().last(), QString("critical: Erreur"));
-    QCOMPARE(dialogs.requests.last().text,
+    QCOMPARE(driver->dialogs.boxes().last(), QString("critical: Erreur"));
+    QCOMPARE(driver->dialogs.requests.last().text,
              QString("La détection a échoué avec ces nouveaux paramètres. Veuillez réessayer ou "
                      "choisir de nouveaux étalons."));
     QCOMPARE(instruction(), sticker_prompt(1, 3));
@@ -170,7 +140,7 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
     // The order of the clicks does not matter.
     click_stickers({{209, 204}, {209, 84}, {209, 144}});
     QVERIFY(calibrated());
-    QCOMPARE(dialogs.boxes().size(), 2);
+    QCOMPARE(driver->dialogs.boxes().size(), 2);
 }
 
 void WorkflowTest::colour_button_takes_effect_at_the_next_colour_click()
@@ -178,23 +148,23 @@ void WorkflowTest::colour_button_takes_effect_at_the_next_colour_click()
     open_window(write_references(3, StickerColor::Pink));
     click(200, 150);
     // Yellow finds no pink sticker: every camera goes to manual clicks.
-    QCOMPARE(dialogs.boxes(), QStringList{"warning: Attention"});
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
     QCOMPARE(instruction(), sticker_prompt(1, 0));
 
-    window->findChild<QRadioButton*>("button_pink")->click();
+    driver->window->findChild<QRadioButton*>("button_pink")->click();
     QCOMPARE(instruction(), sticker_prompt(1, 0));
 
     action("action_new_color")->trigger();
     QCOMPARE(instruction(), QString("Cliquez sur un pixel d'un des repères"));
     click(200, 150);
     QVERIFY(calibrated());
-    QCOMPARE(dialogs.boxes().size(), 1);
+    QCOMPARE(driver->dialogs.boxes().size(), 1);
 
     // And back to yellow: the next colour click fails again.
-    window->findChild<QRadioButton*>("button_yellow")->click();
+    driver->window->findChild<QRadioButton*>("button_yellow")->click();
     action("action_new_color")->trigger();
     click(200, 150);
-    QCOMPARE(dialogs.boxes().size(), 2);
+    QCOMPARE(driver->dialogs.boxes().size(), 2);
 }
 
 void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_reference_count()
@@ -207,7 +177,7 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
     QCOMPARE(instruction(), sticker_prompt(1, 0));
     // Clicks that fail validation on an already aligned camera keep its alignment.
     click_stickers({{100, 100}, {100, 200}, {150, 300}});
-    QVERIFY(dialogs.boxes().isEmpty());
+    QVERIFY(driver->dialogs.boxes().isEmpty());
     QCOMPARE(instruction(), sticker_prompt(1, 1));
     click_stickers(shifted(3, -2));
     QCOMPARE(instruction(), sticker_prompt(1, 2));
@@ -216,7 +186,7 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
 
     // Five new references, no colour click: the pass covers all five, the two
     // new ones starting unaligned.
-    dialogs.file_answers.enqueue(write_references(5));
+    driver->dialogs.file_answers.enqueue(write_references(5));
     action("action_new_references")->trigger();
     action("action_manual_calibration")->trigger();
     for (int image = 0; image < 5; ++image) {
@@ -224,7 +194,7 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
         click_stickers(shifted(3 * image, -2 * image));
     }
     QVERIFY(calibrated());
-    QVERIFY(dialogs.boxes().isEmpty());
+    QVERIFY(driver->dialogs.boxes().isEmpty());
 }
 
 void WorkflowTest::click_when_idle_only_logs()
@@ -263,11 +233,11 @@ void WorkflowTest::manual_alignment_needs_a_reference_configuration()
     open_window(write_references(3, StickerColor::Yellow, {1}));
     StdoutCapture capture;
     click(200, 150);
-    QCOMPARE(dialogs.boxes(), QStringList{"warning: Attention"});
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
     QCOMPARE(instruction(), sticker_prompt(1, 0));
 
     click_stickers(stickers);
-    QCOMPARE(dialogs.boxes().last(), QString("critical: Erreur"));
+    QCOMPARE(driver->dialogs.boxes().last(), QString("critical: Erreur"));
     QCOMPARE(instruction(), sticker_prompt(1, 0));
 }
 

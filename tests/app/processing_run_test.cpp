@@ -1,0 +1,184 @@
+// "Nouveau traitement d'images ..." in the real window: its dialogs and checks,
+// the options it reads and the ffmpeg commands it runs (recorded, not run).
+
+#include "output/ffmpeg_command.h"
+#include "tests/support/stdout_capture.h"
+#include "tests/support/sticker_drawing.h"
+#include "window_driver.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QSlider>
+#include <QTemporaryDir>
+
+namespace {
+
+const cv::Size photo_size(400, 300);
+const int camera_count = 4;
+
+QStringList files_in(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class ProcessingRunTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir photos;
+    QStringList shots;
+    WindowDriver driver;
+
+    std::unique_ptr<QTemporaryDir> output;
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup() { output.reset(); }
+
+    void cancelling_a_dialog_writes_nothing();
+    void input_count_must_match_the_references();
+    void frames_then_video_then_boomerang();
+    void boomerang_only_when_ticked();
+    void compression_sets_the_frame_quality();
+    void unreadable_input_writes_nothing();
+    void failed_encode_is_reported_without_boomerang();
+};
+
+void ProcessingRunTest::initTestCase()
+{
+    QStringList references;
+    for (int i = 0; i < camera_count; ++i) {
+        const std::vector<cv::Point2d> stickers{{200.0 + 2 * i, 90}, {200.0 + 2 * i, 150},
+                                                {200.0 + 2 * i, 210}};
+        const cv::Mat reference = draw_sticker_photo(photo_size, stickers, 12.0,
+                                                     StickerColor::Yellow, i + 1);
+        references << write_photo(photos.path(), QString("ref_%1.png").arg(i), reference);
+        shots << write_photo(photos.path(), QString("shot_%1.jpg").arg(i),
+                             draw_background(photo_size, 100 + i));
+    }
+    StdoutCapture quiet;
+    driver.open(references);
+    driver.click(200, 150);
+    QVERIFY(driver.calibrated());
+}
+
+void ProcessingRunTest::init()
+{
+    output = std::make_unique<QTemporaryDir>();
+    driver.dialogs = ScriptedDialogs();
+    driver.recording_runner.calls.clear();
+    driver.recording_runner.result = RecordingRunner::succeeded();
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(false);
+    driver.widget<QSlider>("slider_compression")->setValue(50);
+    driver.widget<QSlider>("slider_fps")->setValue(24);
+}
+
+void ProcessingRunTest::cancelling_a_dialog_writes_nothing()
+{
+    driver.process({});
+    QCOMPARE(driver.dialogs.requests.size(), 1);
+    QCOMPARE(driver.dialogs.requests.at(0).caption, QString("Sélectionnez des images à recadrer"));
+    QCOMPARE(driver.dialogs.requests.at(0).text, QString("Images (*.jpg *.png)"));
+
+    driver.process(shots, QString());
+    QCOMPARE(driver.dialogs.requests.size(), 3);
+    const ScriptedDialogs::Request& folder = driver.dialogs.requests.at(2);
+    QCOMPARE(folder.caption, QString("Sélectionnez un dossier de sortie"));
+    QCOMPARE(folder.options, QFileDialog::Options(QFileDialog::ShowDirsOnly));
+
+    QVERIFY(driver.dialogs.boxes().isEmpty());
+    QVERIFY(driver.recording_runner.calls.isEmpty());
+}
+
+void ProcessingRunTest::input_count_must_match_the_references()
+{
+    driver.process(shots.mid(0, 3), output->path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    QCOMPARE(driver.dialogs.requests.last().text,
+             QString("Le nombre d'images d'entrée doit être égal au nombre d'images étalons."));
+    QCOMPARE(driver.dialogs.requests.last().parent, driver.window.get());
+    // The folder was never asked for, and nothing was written.
+    QCOMPARE(driver.dialogs.requests.size(), 2);
+    QVERIFY(files_in(output->path()).isEmpty());
+}
+
+void ProcessingRunTest::frames_then_video_then_boomerang()
+{
+    driver.widget<QSlider>("slider_fps")->setValue(12);
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    StdoutCapture capture;
+    driver.process(shots, output->path());
+
+    QCOMPARE(files_in(output->path()),
+             QStringList({"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg",
+                          "output_img_3.jpg"}));
+    const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
+    QVERIFY(size.width() % 2 == 0 && size.height() % 2 == 0);
+
+    const auto& calls = driver.recording_runner.calls;
+    QCOMPARE(calls.size(), 2);
+    const FfmpegCommand video = video_command(12, size, output->path(), camera_count);
+    QCOMPARE(calls.at(0).program, video.program);
+    QCOMPARE(calls.at(0).arguments, video.arguments);
+    QCOMPARE(calls.at(1).arguments, boomerang_command(output->path()).arguments);
+    QVERIFY(driver.dialogs.boxes().isEmpty());
+    // Each command is logged before it runs.
+    QVERIFY(QString::fromStdString(capture.text()).contains(video.display_line()));
+}
+
+void ProcessingRunTest::boomerang_only_when_ticked()
+{
+    driver.process(shots, output->path());
+    QCOMPARE(driver.recording_runner.calls.size(), 1);
+    QVERIFY(driver.recording_runner.calls.at(0).arguments.contains("24"));
+}
+
+void ProcessingRunTest::compression_sets_the_frame_quality()
+{
+    auto frame_bytes = [&](int compression) {
+        QTemporaryDir folder;
+        driver.widget<QSlider>("slider_compression")->setValue(compression);
+        driver.process(shots, folder.path());
+        return QFileInfo(folder.filePath("output_img_0.jpg")).size();
+    };
+    const qint64 best = frame_bytes(0);
+    const qint64 middle = frame_bytes(50);
+    const qint64 worst = frame_bytes(100);
+    QVERIFY2(best > 2 * middle && middle > 2 * worst,
+             qPrintable(QString("%1 %2 %3").arg(best).arg(middle).arg(worst)));
+}
+
+void ProcessingRunTest::unreadable_input_writes_nothing()
+{
+    QStringList inputs = shots;
+    inputs[2] = photos.filePath("no such shot.jpg");
+    driver.process(inputs, output->path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Image loading error"});
+    QCOMPARE(driver.dialogs.requests.last().text,
+             "Couldn't load image with path " + inputs[2]);
+    QCOMPARE(driver.dialogs.requests.last().parent, nullptr);
+    QVERIFY(files_in(output->path()).isEmpty());
+    QVERIFY(driver.recording_runner.calls.isEmpty());
+}
+
+void ProcessingRunTest::failed_encode_is_reported_without_boomerang()
+{
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    driver.recording_runner.result.exit_code = 1;
+    driver.recording_runner.result.error_tail =
+        "Some earlier line\nUnknown encoder 'libx264'";
+    StdoutCapture quiet;
+    driver.process(shots, output->path());
+    QCOMPARE(driver.recording_runner.calls.size(), 1);
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur vidéo"});
+    const QString text = driver.dialogs.requests.last().text;
+    QVERIFY2(text.contains("Unknown encoder 'libx264'") && !text.contains("earlier"),
+             qPrintable(text));
+}
+
+QTEST_MAIN(ProcessingRunTest)
+#include "processing_run_test.moc"

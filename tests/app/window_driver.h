@@ -1,0 +1,78 @@
+#pragma once
+
+#include "app/main_window.h"
+#include "app/pixel_picker.h"
+#include "recording_runner.h"
+#include "scripted_dialogs.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QtTest>
+
+#include <memory>
+
+// Drives the real main window as a person would: scripted dialog answers,
+// mouse presses on photo pixels, and what the window shows.
+class WindowDriver
+{
+public:
+    ScriptedDialogs dialogs;
+    RecordingRunner recording_runner;
+    std::unique_ptr<MainWindow> window;
+
+    // Opens the window with `references` as the answer to its first dialog and
+    // shows it. `runner` defaults to the recording one.
+    void open(const QStringList& references, ProcessRunner* runner = nullptr)
+    {
+        dialogs.file_answers.enqueue(references);
+        window = std::make_unique<MainWindow>(dialogs, runner ? *runner : recording_runner);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    PixelPicker* picture() const { return window->findChild<PixelPicker*>("image_label"); }
+    QString instruction() const
+    {
+        return window->findChild<QLabel*>("instruction_label")->text();
+    }
+    QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
+    template <typename T> T* widget(const char* name) const
+    {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    // A left press on photo pixel (x, y), once the window has laid out the photo shown last.
+    void click(double x, double y)
+    {
+        QCoreApplication::processEvents();
+        const QPointF position = QPointF(picture()->picture_origin()) + QPointF(x, y);
+        QMouseEvent event(QEvent::MouseButtonPress, position, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(picture(), &event);
+    }
+
+    bool calibrated() const
+    {
+        return instruction() == QStringLiteral("Recadreur étalonné ; prêt à charger des images.") &&
+               action("action_new_computation")->isEnabled() &&
+               action("action_new_color")->isEnabled() &&
+               action("action_manual_calibration")->isEnabled();
+    }
+
+    // Runs "Nouveau traitement d'images ..." with the given answers to its two dialogs.
+    void process(const QStringList& inputs, const QString& folder = QString())
+    {
+        dialogs.file_answers.enqueue(inputs);
+        dialogs.directory_answers.enqueue(folder);
+        action("action_new_computation")->trigger();
+    }
+
+    static QString sticker_prompt(int sticker, int image)
+    {
+        return QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2)")
+            .arg(sticker)
+            .arg(image);
+    }
+};
