@@ -1,0 +1,88 @@
+#include "tools/make_rig/rig_arguments.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+bool parse_int(const QString& text, int& value)
+{
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok;
+}
+
+} // namespace
+
+RigArguments parse_rig_arguments(const QStringList& arguments)
+{
+    RigArguments result;
+    RigSpec& spec = result.spec;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const bool takes_value = argument == "--cameras" || argument == "--size" ||
+                                 argument == "--seed" || argument == "--color" ||
+                                 argument == "--hidden" || argument == "--quality";
+        if (takes_value && i + 1 >= arguments.size()) {
+            result.error = argument.toStdString() + " needs a value";
+            return result;
+        }
+        const QString value = takes_value ? arguments[++i] : QString();
+        bool ok = true;
+        if (argument == "--cameras") {
+            ok = parse_int(value, spec.cameras);
+        } else if (argument == "--size") {
+            const QRegularExpressionMatch m =
+                QRegularExpression("^([0-9]+)x([0-9]+)$").match(value);
+            ok = m.hasMatch() && parse_int(m.captured(1), spec.width) &&
+                 parse_int(m.captured(2), spec.height);
+        } else if (argument == "--seed") {
+            spec.seed = value.toULongLong(&ok);
+        } else if (argument == "--color") {
+            ok = value == "yellow" || value == "pink";
+            spec.color = value == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
+        } else if (argument == "--hidden") {
+            ok = parse_int(value, spec.hidden_camera) && spec.hidden_camera >= 0;
+        } else if (argument == "--quality") {
+            ok = parse_int(value, spec.jpeg_quality);
+        } else if (argument == "--clutter") {
+            spec.clutter = true;
+        } else if (argument == "--distractor") {
+            spec.distractor = true;
+        } else if (argument.startsWith("-")) {
+            result.error = "unknown option " + argument.toStdString();
+            return result;
+        } else if (result.folder.isEmpty()) {
+            result.folder = argument;
+        } else {
+            result.error = "more than one output folder given";
+            return result;
+        }
+        if (!ok) {
+            result.error =
+                "invalid value '" + value.toStdString() + "' for " + argument.toStdString();
+            return result;
+        }
+    }
+    if (result.folder.isEmpty())
+        result.error = "no output folder given";
+    else
+        result.error = rig_spec_error(spec);
+    return result;
+}
+
+std::string rig_usage()
+{
+    return "usage: make_rig <output folder> [--cameras N] [--size WxH] [--seed S]\n"
+           "                [--color yellow|pink] [--clutter] [--distractor] [--hidden K]\n"
+           "                [--quality Q]\n"
+           "Renders a synthetic camera rig: references/ref_NN.jpg with three sticker discs,\n"
+           "shots/shot_NN.jpg with a grid of white markers, and ground_truth.txt.\n"
+           "  --cameras N     number of cameras, 1 to 99 (default 5)\n"
+           "  --size WxH      photo size in pixels, up to 6000x4000 (default 1600x1200)\n"
+           "  --seed S        random seed; the same seed gives the same files (default 1)\n"
+           "  --color C       sticker colour, yellow or pink (default yellow)\n"
+           "  --clutter       add small specks of the sticker colour\n"
+           "  --distractor    add one large blob of the sticker colour\n"
+           "  --hidden K      camera K's reference shows no sticker colour\n"
+           "  --quality Q     JPEG quality, 1 to 100 (default 92)\n";
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "tools/make_rig/rig_spec.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+// The make_rig command line, parsed and checked.
+struct RigArguments
+{
+    QString folder;
+    RigSpec spec;
+    std::string error; // empty when the arguments are usable
+};
+
+// Parses the arguments that follow the program name.
+RigArguments parse_rig_arguments(const QStringList& arguments);
+
+// The usage text, several lines ending with a line end.
+std::string rig_usage();

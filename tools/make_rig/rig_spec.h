@@ -1,0 +1,49 @@
+#pragma once
+
+#include <opencv2/core/types.hpp>
+
+#include <cstdint>
+#include <string>
+
+// The sticker colour a synthetic rig is painted with; each lies well inside the
+// matching detection preset even after JPEG compression.
+enum class RigStickerColor
+{
+    Yellow,
+    Pink
+};
+
+// What to render: camera count, photo size in pixels, random seed and the
+// options that exercise the detection rules.
+struct RigSpec
+{
+    int cameras = 5;
+    int width = 1600;
+    int height = 1200;
+    std::uint64_t seed = 1;
+    RigStickerColor color = RigStickerColor::Yellow;
+    // Small sticker-coloured specks, far smaller than a sticker once dilated.
+    bool clutter = false;
+    // One large sticker-coloured blob, away from the sticker line and the centre.
+    bool distractor = false;
+    // Camera whose reference shows nothing of the sticker colour, or -1 for none.
+    int hidden_camera = -1;
+    int jpeg_quality = 92;
+    // Where the middle sticker sits relative to the middle camera's centre, in
+    // pixels; (0, 0) keeps it exactly on the centre.
+    cv::Point2d sticker_offset{0.0, 0.0};
+};
+
+constexpr int max_rig_cameras = 99;
+constexpr int min_rig_side = 320;
+constexpr int max_rig_side = 6000;
+constexpr long long max_rig_pixels = 6000LL * 4000LL;
+
+// Why `spec` cannot be rendered, or an empty string when it can.
+std::string rig_spec_error(const RigSpec& spec);
+
+// "yellow" or "pink".
+const char* color_name(RigStickerColor color);
+
+// The sticker paint, BGR.
+cv::Scalar sticker_bgr(RigStickerColor color);
