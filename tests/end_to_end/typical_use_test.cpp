@@ -1,0 +1,147 @@
+// The typical use, end to end, through the real window: a synthetic rig's
+// references, one colour click, a camera clicked by hand, a processing run with
+// the real ffmpeg, then the videos checked with ffprobe and the frames measured.
+
+#include "output/process_runner.h"
+#include "tests/app/window_driver.h"
+#include "tests/support/stdout_capture.h"
+#include "tools/make_rig/alignment_residuals.h"
+#include "tools/make_rig/rig_writer.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QProcess>
+#include <QSlider>
+#include <QTemporaryDir>
+
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+struct VideoFacts
+{
+    int frames = -1;
+    QSize size;
+    QString rate;
+};
+
+// Decodes every frame with the real ffprobe; a missing ffprobe fails the test.
+VideoFacts probe(const QString& video)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
+                              "-show_entries", "stream=nb_read_frames,width,height,r_frame_rate",
+                              "-of", "default=noprint_wrappers=1", video});
+    VideoFacts facts;
+    if (!ffprobe.waitForFinished(60000) || ffprobe.exitCode() != 0)
+        return facts;
+    for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
+        const QString value = line.section('=', 1);
+        if (line.startsWith("nb_read_frames="))
+            facts.frames = value.toInt();
+        else if (line.startsWith("width="))
+            facts.size.setWidth(value.toInt());
+        else if (line.startsWith("height="))
+            facts.size.setHeight(value.toInt());
+        else if (line.startsWith("r_frame_rate="))
+            facts.rate = value;
+    }
+    return facts;
+}
+
+} // namespace
+
+class TypicalUseTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void calibrate_process_and_measure();
+};
+
+void TypicalUseTest::calibrate_process_and_measure()
+{
+    QTemporaryDir rig_folder;
+    QTemporaryDir output;
+    RigSpec spec; // five cameras, 1600 x 1200
+    spec.seed = 7;
+    spec.clutter = true;
+    spec.hidden_camera = 1;
+    std::ostringstream rig_log;
+    const RigWriteResult rig = write_rig(spec, rig_folder.path(), rig_log);
+    QVERIFY2(rig.ok(), rig.error.c_str());
+    const RigGroundTruth& truth = rig.truth;
+
+    QStringList references;
+    QStringList shots;
+    for (int camera = 0; camera < spec.cameras; ++camera) {
+        references << rig_folder.filePath(reference_file_name(camera));
+        shots << rig_folder.filePath(shot_file_name(camera));
+    }
+
+    QProcessRunner ffmpeg;
+    WindowDriver driver;
+    driver.open(references, &ffmpeg);
+    QCOMPARE(driver.instruction(), QString("Cliquez sur un pixel d'un des repères"));
+
+    StdoutCapture log;
+    // A click on the middle camera's top sticker picks the colour and calibrates.
+    const cv::Point2d top = truth.stickers[truth.middle_camera][0];
+    driver.click(top.x, top.y);
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"warning: Attention"});
+
+    // The camera whose stickers are hidden is clicked by hand, bottom first.
+    QCOMPARE(driver.instruction(), WindowDriver::sticker_prompt(1, spec.hidden_camera));
+    for (int sticker : {2, 0, 1}) {
+        const cv::Point2d centre = truth.stickers[spec.hidden_camera][sticker];
+        driver.click(std::round(centre.x), std::round(centre.y));
+    }
+    QVERIFY(driver.calibrated());
+
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    driver.widget<QSlider>("slider_fps")->setValue(10);
+    driver.widget<QSlider>("slider_compression")->setValue(10);
+    driver.process(shots, output.path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"warning: Attention"});
+
+    QStringList expected_files;
+    for (int k = 0; k < spec.cameras; ++k)
+        expected_files << QString("output_img_%1.jpg").arg(k);
+    expected_files << "output_video.mp4" << "output_video_boomerang.mp4";
+    QCOMPARE(QDir(output.path()).entryList(QDir::Files, QDir::Name), expected_files);
+
+    std::vector<cv::Mat> frames;
+    for (int k = 0; k < spec.cameras; ++k) {
+        frames.push_back(
+            cv::imread(output.filePath(QString("output_img_%1.jpg").arg(k)).toStdString()));
+        QVERIFY(!frames.back().empty());
+        QCOMPARE(frames.back().size(), frames.front().size());
+    }
+    const QSize common(frames.front().cols, frames.front().rows);
+    QVERIFY(common.width() % 2 == 0 && common.height() % 2 == 0);
+    // Cameras move at most a few per cent: most of the picture survives the crop.
+    QVERIFY(common.width() > spec.width * 0.8 && common.height() > spec.height * 0.8);
+
+    const VideoFacts video = probe(output.filePath("output_video.mp4"));
+    QCOMPARE(video.frames, spec.cameras);
+    QCOMPARE(video.size, common);
+    QCOMPARE(video.rate, QString("10/1"));
+    const VideoFacts boomerang = probe(output.filePath("output_video_boomerang.mp4"));
+    QCOMPARE(boomerang.frames, 2 * spec.cameras);
+    QCOMPARE(boomerang.size, common);
+
+    const AlignmentResiduals residuals =
+        measure_alignment(frames, truth.middle_camera, 0.6, truth.marker_spacing / 2);
+    std::cerr << "alignment residuals over " << residuals.distances.size()
+              << " markers: median " << residuals.median << " px, maximum "
+              << residuals.maximum << " px" << std::endl;
+    QVERIFY(residuals.distances.size() >= 4 * 20);
+    QVERIFY2(residuals.median <= 2.0, "median residual above 2 px");
+    QVERIFY2(residuals.maximum <= 4.0, "largest residual above 4 px");
+}
+
+QTEST_MAIN(TypicalUseTest)
+#include "typical_use_test.moc"
