@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTimer>
 
 #include <algorithm>
 #include <iostream>
@@ -77,6 +79,14 @@ void MainWindow::display_image(const QImage& image)
         image.scaled(static_cast<int>(width * scale), static_cast<int>(height * scale),
                      Qt::IgnoreAspectRatio, Qt::FastTransformation);
     ui->image_label->setPixmap(QPixmap::fromImage(shown));
+
+    // The stickers stand near the middle of a photo: once the new picture is laid
+    // out, scroll so that its centre is in view.
+    QTimer::singleShot(0, this, [this] {
+        for (QScrollBar* bar : {ui->scrollArea->horizontalScrollBar(),
+                                ui->scrollArea->verticalScrollBar()})
+            bar->setValue((bar->minimum() + bar->maximum()) / 2);
+    });
 }
 
 void MainWindow::update_instruction()
