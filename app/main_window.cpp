@@ -1,9 +1,11 @@
 #include "app/main_window.h"
 
+#include "app/background_work.h"
 #include "app/main_window_ui.h"
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
 #include "calibration/alignment.h"
+#include "calibration/batch_progress.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "output/image_file.h"
@@ -19,6 +21,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <iostream>
 
 namespace {
@@ -155,7 +158,38 @@ void MainWindow::calibrate_from_color_click(int x, int y)
     std::cout << "It has color (" << qRed(color) << ", " << qGreen(color) << ", "
               << qBlue(color) << ")" << std::endl;
 
-    calibration = construct_calibration(reference_paths, active_thresholds, reference, std::cout);
+    // The rig is calibrated on worker threads while a progress window stays live.
+    // The reference configuration is only taken over with a finished calibration.
+    const int count = reference_paths.size();
+    BatchProgress progress;
+    ReferenceTriple new_reference = reference;
+    Calibration new_calibration;
+    {
+        const auto view = dialogs.show_progress(this, QStringLiteral("Calibrage"));
+        run_in_background(
+            *view,
+            [&] {
+                new_calibration = construct_calibration(reference_paths, active_thresholds,
+                                                        new_reference, std::cout, &progress);
+            },
+            [&](ProgressView& shown) {
+                shown.set_progress(QStringLiteral("Alignement des images : %1 / %2")
+                                       .arg(progress.done())
+                                       .arg(count),
+                                   progress.done(), count);
+                if (shown.cancelled())
+                    progress.request_stop();
+            });
+    }
+    if (progress.stop_requested()) {
+        dialogs.information(this, QStringLiteral("Calibrage annulé"),
+                            QStringLiteral("Le calibrage a été interrompu. Cliquez à nouveau sur "
+                                           "un sticker pour le relancer."));
+        update_instruction();
+        return;
+    }
+    calibration = std::move(new_calibration);
+    reference = new_reference;
 
     pending_images.clear();
     for (int i = 0; i < calibration.image_count; ++i) {
@@ -248,37 +282,90 @@ void MainWindow::on_action_new_computation_triggered()
     if (folder.isEmpty())
         return;
 
+    // The options are read now: the window is blocked by the progress window
+    // until the run ends.
     const int quality = 100 - ui->slider_compression->value();
-    const AlignedImages frames = write_aligned_images(inputs, calibration, folder, quality);
+    VideoRequest request;
+    request.folder = folder;
+    request.fps = ui->slider_fps->value();
+    request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
+
+    BatchProgress frame_progress;
+    BatchProgress video_progress;
+    std::atomic<bool> encoding{false};
+    AlignedImages frames;
+    VideoExport video;
+    {
+        const auto view = dialogs.show_progress(this, QStringLiteral("Traitement d'images"));
+        run_in_background(
+            *view,
+            [&] {
+                frames = write_aligned_images(inputs, calibration, folder, quality,
+                                              &frame_progress);
+                if (!frames.unreadable_input.isEmpty() || !frames.unwritable_output.isEmpty() ||
+                    frames.stopped || frames.common_size.isEmpty())
+                    return;
+                request.frame_size = frames.common_size;
+                request.frame_count = frames.frame_count;
+                encoding = true;
+                video = export_videos(runner, request, std::cout, &video_progress);
+            },
+            [&](ProgressView& shown) {
+                if (!encoding) {
+                    shown.set_progress(QStringLiteral("Écriture des images : %1 / %2")
+                                           .arg(frame_progress.done())
+                                           .arg(inputs.size()),
+                                       frame_progress.done(), inputs.size());
+                } else {
+                    const VideoProgressStep step =
+                        video_progress_step(request, video_progress.done());
+                    const QString label = step.boomerang
+                                              ? QStringLiteral("Effet boomerang : %1 / %2")
+                                              : QStringLiteral("Encodage de la vidéo : %1 / %2");
+                    shown.set_progress(label.arg(step.done).arg(step.total), step.done,
+                                       step.total);
+                }
+                if (shown.cancelled()) {
+                    frame_progress.request_stop();
+                    video_progress.request_stop();
+                }
+            });
+    }
+    report_processing_run(frames, video, request, video_progress.done());
+}
+
+void MainWindow::report_processing_run(const AlignedImages& frames, const VideoExport& video,
+                                       const VideoRequest& request, int frames_encoded)
+{
     if (!frames.unreadable_input.isEmpty()) {
         dialogs.critical(nullptr, QStringLiteral("Image loading error"),
                          QStringLiteral("Couldn't load image with path ") +
                              frames.unreadable_input);
-        return;
-    }
-    if (!frames.unwritable_output.isEmpty()) {
+    } else if (!frames.unwritable_output.isEmpty()) {
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Impossible d'écrire le fichier '") +
                              frames.unwritable_output +
                              QStringLiteral("' : la vidéo n'a pas été créée."));
-        return;
-    }
-    if (frames.common_size.width() <= 0 || frames.common_size.height() <= 0) {
+    } else if (frames.stopped) {
+        dialogs.information(this, QStringLiteral("Traitement annulé"),
+                            QStringLiteral("Le traitement a été annulé : %1 image(s) écrite(s) "
+                                           "dans le dossier de sortie, aucune vidéo créée.")
+                                .arg(frames.frame_count));
+    } else if (frames.common_size.isEmpty()) {
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Les images alignées sont vides : la vidéo n'a pas pu "
                                         "être créée. Vérifiez le calibrage et la taille des "
                                         "images d'entrée."));
-        return;
-    }
-
-    VideoRequest request;
-    request.folder = folder;
-    request.frame_size = frames.common_size;
-    request.frame_count = frames.frame_count;
-    request.fps = ui->slider_fps->value();
-    request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
-    const VideoExport video = export_videos(runner, request, std::cout);
-    if (!video.succeeded) {
+    } else if (video.stopped) {
+        // The count reaches the video's frame count before the boomerang starts.
+        const bool video_made = frames_encoded >= request.frame_count;
+        dialogs.information(
+            this, QStringLiteral("Traitement annulé"),
+            video_made ? QStringLiteral("Le traitement a été annulé : les images et la vidéo ont "
+                                        "été créées, mais pas l'effet boomerang.")
+                       : QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
+                                        "aucune vidéo créée."));
+    } else if (!video.succeeded) {
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("La vidéo n'a pas pu être créée. ffmpeg : ") +
                              video.error_line);

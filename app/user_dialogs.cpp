@@ -1,6 +1,41 @@
 #include "app/user_dialogs.h"
 
 #include <QMessageBox>
+#include <QProgressDialog>
+
+namespace {
+
+// QProgressDialog, modal for the whole application so that nothing else in the
+// window can be clicked while the work runs.
+class QtProgressView : public ProgressView
+{
+public:
+    QtProgressView(QWidget* parent, const QString& title)
+        : dialog(QString(), QStringLiteral("Annuler"), 0, 0, parent)
+    {
+        dialog.setWindowTitle(title);
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.setMinimumDuration(0);
+        dialog.setAutoClose(false);
+        dialog.setAutoReset(false);
+        dialog.setMinimumWidth(360);
+        dialog.show();
+    }
+
+    void set_progress(const QString& label, int value, int total) override
+    {
+        dialog.setLabelText(label);
+        dialog.setMaximum(total);
+        dialog.setValue(value);
+    }
+
+    bool cancelled() const override { return dialog.wasCanceled(); }
+
+private:
+    QProgressDialog dialog;
+};
+
+} // namespace
 
 QStringList QtUserDialogs::get_open_file_names(QWidget* parent, const QString& caption,
                                                const QString& directory, const QString& filter)
@@ -15,6 +50,11 @@ QString QtUserDialogs::get_existing_directory(QWidget* parent, const QString& ca
     return QFileDialog::getExistingDirectory(parent, caption, directory, options);
 }
 
+void QtUserDialogs::information(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox::information(parent, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
 void QtUserDialogs::warning(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::warning(parent, title, text, QMessageBox::Ok, QMessageBox::NoButton);
@@ -23,4 +63,9 @@ void QtUserDialogs::warning(QWidget* parent, const QString& title, const QString
 void QtUserDialogs::critical(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::critical(parent, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+std::unique_ptr<ProgressView> QtUserDialogs::show_progress(QWidget* parent, const QString& title)
+{
+    return std::make_unique<QtProgressView>(parent, title);
 }

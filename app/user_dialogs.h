@@ -1,8 +1,12 @@
 #pragma once
 
+#include "app/progress_view.h"
+
 #include <QFileDialog>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class QWidget;
 
@@ -23,8 +27,12 @@ public:
                                            QFileDialog::Options options) = 0;
 
     // Modal boxes with a single OK button; they return once closed.
+    virtual void information(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void warning(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void critical(QWidget* parent, const QString& title, const QString& text) = 0;
+
+    // A modal progress window with an "Annuler" button, open until destroyed.
+    virtual std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) = 0;
 };
 
 // The real dialogs: QFileDialog's static functions and QMessageBox.
@@ -35,6 +43,8 @@ public:
                                     const QString& directory, const QString& filter) override;
     QString get_existing_directory(QWidget* parent, const QString& caption,
                                    const QString& directory, QFileDialog::Options options) override;
+    void information(QWidget* parent, const QString& title, const QString& text) override;
     void warning(QWidget* parent, const QString& title, const QString& text) override;
     void critical(QWidget* parent, const QString& title, const QString& text) override;
+    std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override;
 };

@@ -46,6 +46,7 @@ private slots:
     void compression_sets_the_frame_quality();
     void unreadable_input_writes_nothing();
     void failed_encode_is_reported_without_boomerang();
+    void progress_is_shown_and_cancel_makes_no_video();
 };
 
 void ProcessingRunTest::initTestCase()
@@ -178,6 +179,23 @@ void ProcessingRunTest::failed_encode_is_reported_without_boomerang()
     const QString text = driver.dialogs.requests.last().text;
     QVERIFY2(text.contains("Unknown encoder 'libx264'") && !text.contains("earlier"),
              qPrintable(text));
+}
+
+void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
+{
+    StdoutCapture quiet;
+    driver.process(shots, output->path());
+    const QStringList labels = driver.dialogs.progress_labels;
+    QCOMPARE(labels.first(), QString("Écriture des images : 0 / 4"));
+    QCOMPARE(labels.last(), QString("Encodage de la vidéo : 0 / 4"));
+
+    QTemporaryDir cancelled;
+    driver.dialogs.cancel_progress = true;
+    driver.process(shots, cancelled.path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement annulé"});
+    QVERIFY(driver.dialogs.requests.last().text.contains("aucune vidéo"));
+    QCOMPARE(driver.recording_runner.calls.size(), 1);
+    QVERIFY(files_in(cancelled.path()).isEmpty());
 }
 
 QTEST_MAIN(ProcessingRunTest)

@@ -11,7 +11,7 @@ class ScriptedDialogs : public UserDialogs
 public:
     struct Request
     {
-        QString kind; // "open", "directory", "warning" or "critical"
+        QString kind; // "open", "directory", "information", "warning", "critical" or "progress"
         QString caption;
         QString text; // the filter of a file dialog, the text of a box
         QWidget* parent = nullptr;
@@ -22,6 +22,10 @@ public:
     QQueue<QStringList> file_answers;
     QQueue<QString> directory_answers;
     QList<Request> requests;
+    // Every label a progress window showed, in order, without repeats.
+    QStringList progress_labels;
+    // When set, every progress window reports "Annuler" pressed from the start.
+    bool cancel_progress = false;
 
     QStringList get_open_file_names(QWidget* parent, const QString& caption, const QString&,
                                     const QString& filter) override
@@ -37,6 +41,11 @@ public:
         return directory_answers.isEmpty() ? QString() : directory_answers.dequeue();
     }
 
+    void information(QWidget* parent, const QString& title, const QString& text) override
+    {
+        record("information", parent, title, text);
+    }
+
     void warning(QWidget* parent, const QString& title, const QString& text) override
     {
         record("warning", parent, title, text);
@@ -47,18 +56,40 @@ public:
         record("critical", parent, title, text);
     }
 
-    // The boxes (warnings and errors) asked for so far, as "kind: title".
+    std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override
+    {
+        record("progress", parent, title, QString());
+        return std::make_unique<ScriptedProgress>(*this);
+    }
+
+    // The boxes asked for so far, as "kind: title".
     QStringList boxes() const
     {
         QStringList result;
         for (const Request& request : requests) {
-            if (request.kind == "warning" || request.kind == "critical")
+            if (request.kind == "information" || request.kind == "warning" ||
+                request.kind == "critical")
                 result << request.kind + ": " + request.caption;
         }
         return result;
     }
 
 private:
+    class ScriptedProgress : public ProgressView
+    {
+    public:
+        explicit ScriptedProgress(ScriptedDialogs& owner) : owner(owner) {}
+        void set_progress(const QString& label, int, int) override
+        {
+            if (owner.progress_labels.isEmpty() || owner.progress_labels.last() != label)
+                owner.progress_labels << label;
+        }
+        bool cancelled() const override { return owner.cancel_progress; }
+
+    private:
+        ScriptedDialogs& owner;
+    };
+
     Request& record(const QString& kind, QWidget* parent, const QString& caption,
                     const QString& text)
     {

@@ -89,6 +89,7 @@ private slots:
     void colour_reselection_recalibrates();
     void manual_alignment_needs_a_reference_configuration();
     void colour_click_with_no_reference_left();
+    void calibration_shows_progress_and_can_be_cancelled();
 };
 
 void WorkflowTest::every_camera_aligned_automatically()
@@ -253,6 +254,28 @@ void WorkflowTest::colour_click_with_no_reference_left()
     action("action_new_color")->trigger();
     click(200, 150);
     QVERIFY(calibrated());
+}
+
+
+void WorkflowTest::calibration_shows_progress_and_can_be_cancelled()
+{
+    open_window(write_references(3));
+    driver->dialogs.cancel_progress = true;
+    StdoutCapture capture;
+    click(200, 150);
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"information: Calibrage annulé"});
+    QCOMPARE(instruction(), QString("Cliquez sur un pixel d'un des repères"));
+    QVERIFY(picture()->armed);
+    QVERIFY(!action("action_new_computation")->isEnabled());
+    // Stopped before any photo was taken: no detection ran.
+    QVERIFY(!contains_line(capture.lines(), "Reference chosen :"));
+
+    driver->dialogs.cancel_progress = false;
+    driver->dialogs.progress_labels.clear();
+    click(200, 150);
+    QVERIFY(calibrated());
+    QCOMPARE(driver->dialogs.progress_labels.first(), QString("Alignement des images : 0 / 3"));
+    QCOMPARE(driver->dialogs.progress_labels.last(), QString("Alignement des images : 3 / 3"));
 }
 
 QTEST_MAIN(WorkflowTest)
