@@ -1,36 +1,76 @@
 #include "output/aligned_images.h"
 
-#include "output/crop.h"
 #include "output/frame_geometry.h"
+#include "output/frame_render.h"
 #include "output/image_file.h"
 
 #include <QFile>
 #include <QImage>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
-
-QString intermediate_path(const QString& folder, int index)
-{
-    return folder + "/output_img_uncropped_" + QString::number(index) + ".jpg";
-}
 
 QString frame_path(const QString& folder, int index)
 {
     return folder + "/output_img_" + QString::number(index) + ".jpg";
 }
 
-void remove_files(const QStringList& paths)
+enum class Outcome
 {
-    for (const QString& path : paths)
-        QFile::remove(path);
+    NotStarted,
+    Written,
+    Unreadable,
+    Unwritable,
+};
+
+// What a worker keeps from one image to the next: decoding and rendering into
+// the same buffers spares the fresh pages of two full-size images per shot.
+struct WorkerBuffers
+{
+    QImage decoded;
+    QImage frame;
+};
+
+struct Job
+{
+    const QStringList& inputs;
+    const Calibration& calibration;
+    const std::vector<QSize>& upright_sizes; // from the headers
+    QSize common_size;
+    const QString& folder;
+    int quality;
+};
+
+Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
+{
+    const std::optional<QImageIOHandler::Transformations> orientation =
+        read_stored_image(job.inputs[index], buffers.decoded);
+    if (!orientation)
+        return Outcome::Unreadable;
+    const UprightPixels input = upright_pixels(buffers.decoded, *orientation);
+    // The common size was taken from the header; a file that decodes to
+    // another size than it announced cannot be trusted to fill its frame.
+    if (input.size != job.upright_sizes[index])
+        return Outcome::Unreadable;
+
+    if (buffers.frame.size() != job.common_size)
+        buffers.frame = QImage(job.common_size, QImage::Format_RGB888);
+    if (buffers.frame.isNull())
+        return Outcome::Unwritable;
+    const ImageAlignment alignment = calibration_entry(job.calibration, index);
+    render_frame_into(input, frame_geometry(input.size, alignment), alignment, buffers.frame);
+    return buffers.frame.save(frame_path(job.folder, index), nullptr, job.quality)
+               ? Outcome::Written
+               : Outcome::Unwritable;
 }
 
 } // namespace
 
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
-                                   const QString& folder, int quality)
+                                   const QString& folder, int quality, BatchProgress* progress)
 {
     AlignedImages result;
     const int count = std::max(calibration.image_count, 0);
@@ -41,6 +81,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
 
     // Headers only: a run that cannot finish is refused before it writes a file,
     // so it never leaves frames of mixed sizes behind.
+    std::vector<QSize> upright_sizes;
     std::vector<QSize> inner_sizes;
     for (int k = 0; k < count; ++k) {
         const QSize size = read_oriented_size(inputs[k]);
@@ -48,60 +89,62 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             result.unreadable_input = inputs[k];
             return result;
         }
+        upright_sizes.push_back(size);
         inner_sizes.push_back(frame_geometry(size, calibration_entry(calibration, k)).inner);
     }
     result.common_size = common_frame_size(inner_sizes);
     if (count == 0 || result.common_size.isEmpty())
         return result;
 
-    // First pass: each frame cut to its own inner rectangle, kept on disk so
-    // that only one image is in memory at a time.
-    inner_sizes.clear();
-    QStringList intermediates;
-    for (int k = 0; k < count; ++k) {
-        const QImage input = read_oriented_image(inputs[k]);
-        if (input.isNull()) {
-            remove_files(intermediates);
-            result.unreadable_input = inputs[k];
-            return result;
+    // Each worker takes the next index; indices are taken in order and every
+    // image taken is finished, so the frames written always start at 0.
+    const Job job{inputs, calibration, upright_sizes, result.common_size, folder, quality};
+    std::vector<Outcome> outcomes(count, Outcome::NotStarted);
+    std::atomic<int> next{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&] {
+        WorkerBuffers buffers;
+        while (!failed.load() && !(progress && progress->stop_requested())) {
+            const int index = next.fetch_add(1);
+            if (index >= count)
+                return;
+            outcomes[index] = write_frame(job, index, buffers);
+            if (outcomes[index] != Outcome::Written)
+                failed.store(true);
+            else if (progress)
+                progress->image_done();
         }
-        const ImageAlignment alignment = calibration_entry(calibration, k);
-        const FrameGeometry geometry = frame_geometry(input.size(), alignment);
-        inner_sizes.push_back(geometry.inner);
-        if (geometry.inner.isEmpty())
-            continue;
-        const QImage frame = render_frame(input, geometry, alignment);
-        intermediates << intermediate_path(folder, k);
-        if (frame.isNull() || !frame.save(intermediates.back(), nullptr, 100)) {
-            remove_files(intermediates);
-            result.unwritable_output = intermediates.back();
-            return result;
+    };
+    const int workers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, count);
+    std::vector<std::thread> helpers;
+    for (int w = 1; w < workers; ++w)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+
+    // Leave what a run in index order would have left at its first failure:
+    // nothing after an unreadable input, the frames before an unwritable file.
+    const auto failure = std::find_if(outcomes.begin(), outcomes.end(), [](Outcome outcome) {
+        return outcome == Outcome::Unreadable || outcome == Outcome::Unwritable;
+    });
+    if (failure != outcomes.end()) {
+        const int first = static_cast<int>(failure - outcomes.begin());
+        const bool unreadable = *failure == Outcome::Unreadable;
+        for (int k = unreadable ? 0 : first + 1; k < count; ++k) {
+            if (outcomes[k] == Outcome::Written)
+                QFile::remove(frame_path(folder, k));
         }
-    }
-    // Same as the header estimate unless a file decoded to another size than it announced.
-    result.common_size = common_frame_size(inner_sizes);
-    if (result.common_size.isEmpty()) {
-        remove_files(intermediates);
+        if (unreadable) {
+            result.unreadable_input = inputs[first];
+        } else {
+            result.unwritable_output = frame_path(folder, first);
+            result.frame_count = first;
+        }
         return result;
     }
-
-    // Second pass: the common crop.
-    for (int k = 0; k < count; ++k) {
-        QImage frame;
-        if (!frame.load(intermediates[k])) {
-            remove_files(intermediates.mid(k));
-            result.unwritable_output = intermediates[k];
-            return result;
-        }
-        frame = crop_centered(frame, result.common_size.width(), result.common_size.height());
-        const bool saved = frame.save(frame_path(folder, k), nullptr, quality);
-        QFile::remove(intermediates[k]);
-        if (!saved) {
-            remove_files(intermediates.mid(k + 1));
-            result.unwritable_output = frame_path(folder, k);
-            return result;
-        }
-        ++result.frame_count;
-    }
+    result.frame_count =
+        static_cast<int>(std::count(outcomes.begin(), outcomes.end(), Outcome::Written));
+    result.stopped = result.frame_count < count;
     return result;
 }

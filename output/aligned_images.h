@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
 
 #include <QSize>
@@ -13,20 +14,32 @@ struct AlignedImages
     // when there were no images. A side of 0 means some image has nothing left
     // to show (an unaligned entry, a scale of 0): then no file is written.
     QSize common_size;
-    // Number of frames written ("output_img_0.jpg" onwards).
+    // Number of frames written: "output_img_0.jpg" up to frame_count - 1.
     int frame_count = 0;
-    // Set when an input could not be read; nothing was written then.
+    // Set when an input could not be read; no frame of this run is left then.
     QString unreadable_input;
-    // Set when a file in the output folder could not be written (or read back);
-    // the run stopped there and frame_count tells how many frames exist.
+    // Set when a file in the output folder could not be written; the frames
+    // before it in index order stay and frame_count tells how many.
     QString unwritable_output;
+    // Set when a stop request cut the run short: the frames finished by then
+    // stay (frame_count of them, in index order from 0) and the others were
+    // never started.
+    bool stopped = false;
 };
 
 // Aligns input k with entry k of `calibration`, crops every frame to the common
 // even size and writes them as "output_img_<k>.jpg" into `folder` at JPEG
-// `quality` (0 to 100). Every input is checked to be readable before anything is written.
-// Inputs are read with their EXIF orientation applied. `inputs` must hold at
-// least calibration.image_count paths; with fewer, nothing is written and the
-// common size is (0, 0). Only "output_img_*" files of this run's indices are touched.
+// `quality` (0 to 100). The common size comes from the file headers, so every
+// input is checked to be readable before anything is written; then each shot
+// is decoded, transformed, cut and encoded once, on every core, with no
+// intermediate file. The failures are those a run in index order would meet
+// first. Inputs are read with their EXIF orientation applied. `inputs` must
+// hold at least calibration.image_count paths; with fewer, nothing is written
+// and the common size is (0, 0). Only "output_img_*" files of this run's
+// indices are touched.
+// `progress` (may be null) counts each frame written and is asked before each
+// image is started whether to stop; the images in hand are finished first.
+// Blocks until done; call it from a worker thread to keep a window responsive.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
-                                   const QString& folder, int quality);
+                                   const QString& folder, int quality,
+                                   BatchProgress* progress = nullptr);

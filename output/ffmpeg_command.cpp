@@ -68,8 +68,8 @@ FfmpegCommand command_from(const std::vector<Word>& words, const QStringList& ex
     FfmpegCommand command;
     for (const Word& word : words)
         command.arguments << word.text;
-    const QString output = command.arguments.takeLast();
-    command.arguments << extra << output;
+    command.output_file = command.arguments.takeLast();
+    command.arguments << extra << command.output_file;
     return command;
 }
 

@@ -9,6 +9,8 @@ struct FfmpegCommand
 {
     QString program = QStringLiteral("ffmpeg");
     QStringList arguments;
+    // The file the command writes (also the last argument).
+    QString output_file;
 
     // The invocation as one readable line, for the diagnostic output.
     QString display_line() const;

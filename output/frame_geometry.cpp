@@ -1,10 +1,10 @@
 #include "output/frame_geometry.h"
 
-#include "output/crop.h"
+#include "output/frame_render.h"
 #include "output/inner_rect.h"
 
-#include <QPainter>
-#include <QTransform>
+#include <QPolygonF>
+#include <QRectF>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -21,6 +21,24 @@ int truncate_to_int(double value)
     return static_cast<int>(std::clamp(value, -limit, limit));
 }
 
+// The size QImage::transformed(transform, Qt::FastTransformation) gives an image
+// of `size`, by the same rules, without any pixel.
+QSize transformed_size(QSize size, const QTransform& transform)
+{
+    const int width = size.width();
+    const int height = size.height();
+    const QTransform matrix = QImage::trueMatrix(transform, width, height);
+    if (matrix.type() <= QTransform::TxScale) {
+        if (matrix.type() == QTransform::TxNone || (matrix.m11() == -1. && matrix.m22() == -1.))
+            return size;
+        return QSize(qRound(qAbs(matrix.m11()) * width), qRound(qAbs(matrix.m22()) * height));
+    }
+    if (matrix.type() <= QTransform::TxRotate && matrix.m11() == 0 && matrix.m22() == 0 &&
+        qAbs(matrix.m12()) == 1. && matrix.m21() == -matrix.m12())
+        return size.transposed();
+    return matrix.map(QPolygonF(QRectF(0, 0, width, height))).boundingRect().toAlignedRect().size();
+}
+
 } // namespace
 
 FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment)
@@ -33,13 +51,21 @@ FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment)
                             std::max(input.height() - 2 * std::abs(ty), 0));
     geometry.draw_offset = QPoint(2 * std::min(tx, 0), 2 * std::min(ty, 0));
     geometry.inner = QSize(0, 0);
+    geometry.transformed = QSize(0, 0);
     if (geometry.canvas.isEmpty() || !std::isfinite(alignment.rotation_deg))
         return geometry;
 
     const int scaled_width = truncate_to_int(alignment.scale * geometry.canvas.width());
     const int scaled_height = truncate_to_int(alignment.scale * geometry.canvas.height());
+    // Beyond this the bounding box no longer fits Qt's integer rectangles; no
+    // photo is ever enlarged that far.
+    const int largest = std::numeric_limits<int>::max() / 8;
+    if (std::max(scaled_width, scaled_height) > largest)
+        return geometry;
     const double angle = 3.141592653589793 * alignment.rotation_deg / 180.0;
     geometry.inner = largest_inner_rect(scaled_width, scaled_height, angle);
+    if (!geometry.inner.isEmpty())
+        geometry.transformed = transformed_size(geometry.canvas, alignment_transform(alignment));
     return geometry;
 }
 
@@ -70,24 +96,25 @@ QSize common_frame_size(const std::vector<QSize>& inner_sizes)
     return QSize(width & ~1, height & ~1);
 }
 
-QImage render_frame(const QImage& input, const FrameGeometry& geometry,
-                    const ImageAlignment& alignment)
+QTransform alignment_transform(const ImageAlignment& alignment)
 {
-    if (geometry.inner.isEmpty())
-        return {};
-
-    QImage canvas(geometry.canvas, QImage::Format_RGB888);
-    if (canvas.isNull())
-        return {};
-    // Transparent parts of a PNG would otherwise show uninitialised memory.
-    canvas.fill(Qt::black);
-    QPainter painter(&canvas);
-    painter.drawImage(QPointF(geometry.draw_offset), input);
-    painter.end();
-
     QTransform transform;
     transform.rotate(alignment.rotation_deg, Qt::ZAxis);
     transform.scale(alignment.scale, alignment.scale);
-    canvas = canvas.transformed(transform, Qt::FastTransformation);
-    return crop_centered(canvas, geometry.inner.width(), geometry.inner.height());
+    return transform;
+}
+
+QImage render_frame(const QImage& input, const FrameGeometry& geometry,
+                    const ImageAlignment& alignment)
+{
+    if (geometry.inner.isEmpty() || input.size().isEmpty())
+        return {};
+    QImage frame(geometry.inner, QImage::Format_RGB888);
+    if (frame.isNull())
+        return {};
+    const QImage pixels = renderable(input);
+    if (pixels.isNull())
+        return {};
+    render_frame_into(upright_pixels(pixels), geometry, alignment, frame);
+    return frame;
 }

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QSize>
+#include <QTransform>
 #include <vector>
 
 // Where one input lands in its frame. Depends only on the input's size and its
@@ -19,6 +20,10 @@ struct FrameGeometry
     // largest_inner_rect of the scaled canvas at the alignment's rotation:
     // the frame before the common crop. (0, 0) when nothing is left.
     QSize inner;
+    // The bounding box of the rotated and scaled canvas, sized as
+    // QImage::transformed sizes it; the inner rectangle is cut from its middle.
+    // (0, 0) when nothing is left.
+    QSize transformed;
 };
 
 FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment);
@@ -30,8 +35,11 @@ ImageAlignment calibration_entry(const Calibration& calibration, int index);
 // with bit 0 cleared; (16777214, 16777214) for no frames.
 QSize common_frame_size(const std::vector<QSize>& inner_sizes);
 
-// `input` translated by cropping onto a black RGB888 canvas, rotated then scaled
-// about the canvas centre (nearest pixel), and cut to `geometry.inner` about its
-// centre. `geometry` must come from frame_geometry(input.size(), alignment).
+// Rotation (degrees, clockwise on screen) then scale, about the origin.
+QTransform alignment_transform(const ImageAlignment& alignment);
+
+// `input` translated by cropping onto a black canvas, rotated then scaled about
+// the canvas centre (nearest pixel), and cut to `geometry.inner` about its
+// centre; RGB888. `geometry` must come from frame_geometry(input.size(), alignment).
 QImage render_frame(const QImage& input, const FrameGeometry& geometry,
                     const ImageAlignment& alignment);

@@ -1,6 +1,7 @@
 #include "output/image_file.h"
 
-#include <QImageIOHandler>
+#include "output/frame_render.h"
+
 #include <QImageReader>
 
 QImage read_oriented_image(const QString& path)
@@ -23,4 +24,20 @@ QSize read_oriented_size(const QString& path)
     if (reader.transformation() & QImageIOHandler::TransformationRotate90)
         size.transpose();
     return size;
+}
+
+std::optional<QImageIOHandler::Transformations> read_stored_image(const QString& path,
+                                                                  QImage& image)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QImageIOHandler::Transformations orientation = reader.transformation();
+    if (!reader.read(&image) || image.isNull())
+        return std::nullopt;
+    // Colour JPEGs decode to RGB32 already; anything else is converted once here.
+    if (!is_renderable(image.format()))
+        image = renderable(image);
+    if (image.isNull())
+        return std::nullopt;
+    return orientation;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QImage>
+#include <QImageIOHandler>
 #include <QSize>
 #include <QString>
+#include <optional>
 
 // Reads a JPEG or PNG photo with its EXIF orientation applied, the way an image
 // viewer shows it (and the way detection reads it). Null when unreadable.
@@ -11,3 +13,10 @@ QImage read_oriented_image(const QString& path);
 // The size read_oriented_image would return, from the file header alone.
 // Invalid when the file cannot be read.
 QSize read_oriented_size(const QString& path);
+
+// Decodes `path` as stored, before its EXIF orientation, into `image` in a
+// renderable() format, decoding straight into image's pixel buffer when its
+// size and format already match (no fresh memory for a series of like photos).
+// Gives the turn read_oriented_image would apply; empty when unreadable.
+std::optional<QImageIOHandler::Transformations> read_stored_image(const QString& path,
+                                                                  QImage& image);

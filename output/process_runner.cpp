@@ -52,7 +52,8 @@ private:
 } // namespace
 
 ProcessResult QProcessRunner::run(const QString& program, const QStringList& arguments,
-                                  const std::function<void(const QString&)>& on_error_line)
+                                  const std::function<void(const QString&)>& on_error_line,
+                                  const std::function<bool()>& stop_requested)
 {
     ProcessResult result;
     QProcess process;
@@ -70,8 +71,17 @@ ProcessResult QProcessRunner::run(const QString& program, const QStringList& arg
     result.started = true;
 
     ErrorLines lines(on_error_line);
-    while (process.waitForReadyRead(-1))
-        lines.add(process.readAllStandardError());
+    // Short waits, so that a stop request is seen promptly.
+    const int poll_ms = 50;
+    while (process.state() != QProcess::NotRunning) {
+        if (stop_requested && stop_requested()) {
+            process.kill();
+            result.stopped = true;
+            break;
+        }
+        if (process.waitForReadyRead(poll_ms))
+            lines.add(process.readAllStandardError());
+    }
     process.waitForFinished(-1);
     lines.add(process.readAllStandardError());
 

@@ -10,11 +10,12 @@ struct ProcessResult
 {
     bool started = false;   // false: the program could not be started (missing, not executable)
     bool crashed = false;   // ended by a signal
+    bool stopped = false;   // killed because a stop was requested
     int exit_code = -1;
     QString error_tail;     // the last lines the program wrote to its error output
     QString start_error;    // why it could not be started, when !started
 
-    bool succeeded() const { return started && !crashed && exit_code == 0; }
+    bool succeeded() const { return started && !crashed && !stopped && exit_code == 0; }
 };
 
 // Starts programs without a command interpreter, so no argument is ever
@@ -25,17 +26,23 @@ public:
     virtual ~ProcessRunner() = default;
 
     // Runs `program` with `arguments` and waits for it to end. `on_error_line`
-    // (may be empty) receives each line of the program's error output as it arrives.
+    // (may be empty) receives each line of the program's error output as it
+    // arrives. `stop_requested` (may be empty) is asked every few tens of
+    // milliseconds while the program runs; once it answers true the program is
+    // killed and the result says `stopped`. Both are called on the calling thread.
     virtual ProcessResult run(const QString& program, const QStringList& arguments,
-                              const std::function<void(const QString&)>& on_error_line) = 0;
+                              const std::function<void(const QString&)>& on_error_line,
+                              const std::function<bool()>& stop_requested) = 0;
 };
 
 // The real runner, on QProcess; the program is looked up on PATH. Standard input
 // is closed and standard output discarded; error output is split into lines at
-// '\n' or '\r' (progress lines end in '\r'). Blocks until the program ends.
+// '\n' or '\r' (progress lines end in '\r'). Blocks until the program ends. Any
+// thread may call it, without an event loop.
 class QProcessRunner : public ProcessRunner
 {
 public:
     ProcessResult run(const QString& program, const QStringList& arguments,
-                      const std::function<void(const QString&)>& on_error_line) override;
+                      const std::function<void(const QString&)>& on_error_line,
+                      const std::function<bool()>& stop_requested) override;
 };

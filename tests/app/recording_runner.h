@@ -19,7 +19,8 @@ public:
     ProcessResult result = succeeded();
 
     ProcessResult run(const QString& program, const QStringList& arguments,
-                      const std::function<void(const QString&)>&) override
+                      const std::function<void(const QString&)>&,
+                      const std::function<bool()>&) override
     {
         calls.append({program, arguments});
         return result;

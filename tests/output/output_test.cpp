@@ -9,12 +9,13 @@
 #include "tests/output/shots.h"
 #include "tests/support/stdout_capture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
-#include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sstream>
+#include <thread>
 
 Q_DECLARE_METATYPE(ImageAlignment)
 Q_DECLARE_METATYPE(ProcessResult)
@@ -50,18 +51,32 @@ ProcessResult exited(int code, const QString& tail = {})
     return result;
 }
 
-// Plays back scripted results and records what it was asked to run.
+// Plays back scripted results and error lines, and records what it was asked
+// to run. Like the real runner, it asks about a stop after each line and then
+// ends the program as killed.
 class RecordingRunner : public ProcessRunner
 {
 public:
     QVector<ProcessResult> script;
+    QVector<QStringList> lines; // error output of each call
     QVector<QStringList> calls; // program first, then the arguments
 
     ProcessResult run(const QString& program, const QStringList& arguments,
-                      const std::function<void(const QString&)>&) override
+                      const std::function<void(const QString&)>& on_error_line,
+                      const std::function<bool()>& stop_requested) override
     {
         calls << (QStringList{program} + arguments);
-        return calls.size() <= script.size() ? script[calls.size() - 1] : exited(0);
+        const int call = calls.size() - 1;
+        for (const QString& line : lines.value(call)) {
+            if (on_error_line)
+                on_error_line(line);
+            if (stop_requested && stop_requested()) {
+                ProcessResult killed = exited(-1);
+                killed.crashed = killed.stopped = true;
+                return killed;
+            }
+        }
+        return call < script.size() ? script[call] : exited(0);
     }
 };
 
@@ -149,9 +164,7 @@ private slots:
         stored.fill(Qt::gray);
         QPainter(&stored).fillRect(0, 0, 8, 8, Qt::red);
         const QString path = dir.filePath("turned.jpg");
-        QImageWriter writer(path);
-        writer.setTransformation(QImageIOHandler::TransformationRotate90);
-        QVERIFY(writer.write(stored));
+        QVERIFY(write_jpeg_with_orientation(path, stored, 90, 6));
 
         QCOMPARE(read_oriented_size(path), QSize(20, 40));
         const QImage image = read_oriented_image(path);
@@ -166,7 +179,10 @@ private slots:
         const AlignedImages result =
             write_aligned_images({path}, identity_calibration(1), dir.path(), 90);
         QCOMPARE(result.common_size, QSize(20, 40));
-        QCOMPARE(QImage(dir.filePath("output_img_0.jpg")).size(), QSize(20, 40));
+        const QImage frame(dir.filePath("output_img_0.jpg"));
+        QCOMPARE(frame.size(), QSize(20, 40));
+        QVERIFY(is_red(frame.pixel(16, 3)));
+        QVERIFY(!is_red(frame.pixel(3, 3)));
     }
 
     void writes_numbered_frames_of_common_size()
@@ -472,6 +488,119 @@ private slots:
         QVERIFY(log.str().empty());
     }
 
+    // The count is the video's frames, then the boomerang's, as ffmpeg reports
+    // them; a stop kills the command at work, removes only the file it was
+    // writing and runs nothing more.
+    void export_progress_and_stop_data()
+    {
+        QTest::addColumn<bool>("boomerang");
+        // Frames done when the stop is asked; 0: before the first command, -1: never.
+        QTest::addColumn<int>("stop_at");
+        QTest::addColumn<QStringList>("video_lines");
+        QTest::addColumn<QStringList>("boomerang_lines");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<QStringList>("files_left");
+        const QStringList video{"ffmpeg version 5.1", "frame=    5 fps=0.0 q=28.0 size=  0kB",
+                                "frame=   12 fps=0.0 q=-1.0 Lsize=  4kB"};
+        const QStringList reverse{"frame=    0 fps=0.0", "frame=   10 fps=9.0", "[aac] done",
+                                  "frame=   24 fps=9.0"};
+        const QStringList all{"output_img_0.jpg", "output_video.mp4", "output_video_boomerang.mp4"};
+
+        QTest::newRow("video") << false << -1 << video << QStringList() << 12 << 1 << false << all;
+        QTest::newRow("video and boomerang")
+            << true << -1 << video << reverse << 36 << 2 << false << all;
+        QTest::newRow("a count beyond the frames is capped")
+            << true << -1 << QStringList{"frame=   99"} << QStringList{"frame= 1000"} << 36 << 2
+            << false << all;
+        QTest::newRow("no progress lines")
+            << true << -1 << QStringList{"banner"} << QStringList() << 0 << 2 << false << all;
+        QTest::newRow("stop during the video")
+            << true << 5 << video << reverse << 5 << 1 << true
+            << QStringList{"output_img_0.jpg", "output_video_boomerang.mp4"};
+        QTest::newRow("stop during the boomerang")
+            << true << 22 << video << reverse << 22 << 2 << true
+            << QStringList{"output_img_0.jpg", "output_video.mp4"};
+        QTest::newRow("stop before the video")
+            << true << 0 << video << reverse << 0 << 0 << true << all;
+    }
+
+    void export_progress_and_stop()
+    {
+        QFETCH(bool, boomerang);
+        QFETCH(int, stop_at);
+        QFETCH(QStringList, video_lines);
+        QFETCH(QStringList, boomerang_lines);
+        // Files an earlier run left, or the commands would be writing.
+        QTemporaryDir dir;
+        for (const char* name :
+             {"output_img_0.jpg", "output_video.mp4", "output_video_boomerang.mp4"}) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        RecordingRunner runner;
+        runner.lines = {video_lines, boomerang_lines};
+        StoppingProgress progress(stop_at < 0 ? 1 << 30 : stop_at);
+        if (stop_at == 0)
+            progress.request_stop();
+        std::ostringstream log;
+
+        const VideoExport result = ::export_videos(
+            runner, VideoRequest{dir.path(), QSize(64, 48), 12, 24, boomerang}, log, &progress);
+        QFETCH(bool, stopped);
+        QCOMPARE(result.stopped, stopped);
+        QCOMPARE(result.succeeded, !stopped);
+        QVERIFY(result.error_line.isEmpty());
+        QTEST(progress.done(), "done");
+        QTEST(int(runner.calls.size()), "runs");
+        QCOMPARE(split_lines(log.str()).size(), std::size_t(runner.calls.size()));
+        QTEST(folder_entries(dir.path()), "files_left");
+    }
+
+    void video_progress_step_data()
+    {
+        QTest::addColumn<bool>("boomerang");
+        QTest::addColumn<int>("frames_done");
+        QTest::addColumn<bool>("in_boomerang");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<int>("total");
+        QTest::newRow("video under way") << true << 7 << false << 7 << 12;
+        QTest::newRow("video finished") << true << 12 << false << 12 << 12;
+        QTest::newRow("boomerang started") << true << 13 << true << 1 << 24;
+        QTest::newRow("past the end") << true << 50 << true << 24 << 24;
+        QTest::newRow("no boomerang, past the end") << false << 20 << false << 12 << 12;
+    }
+
+    void video_progress_step()
+    {
+        QFETCH(bool, boomerang);
+        QFETCH(int, frames_done);
+        const VideoProgressStep step = ::video_progress_step(
+            VideoRequest{"/d", QSize(64, 48), 12, 24, boomerang}, frames_done);
+        QTEST(step.boomerang, "in_boomerang");
+        QTEST(step.done, "done");
+        QTEST(step.total, "total");
+    }
+
+    void encoded_frames_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("progress line")
+            << "frame=  123 fps= 45 q=28.0 size=     256kB time=00:00:05.08 bitrate= 412.6kbits/s"
+            << 123;
+        QTest::newRow("no number") << "frame= fps=0.0" << -1;
+        QTest::newRow("other line") << "[libx264 @ 0x55] frame I:1     Avg QP:21.49" << -1;
+        QTest::newRow("absurd number") << "frame=99999999999999999999" << -1;
+    }
+
+    void encoded_frames()
+    {
+        QFETCH(QString, line);
+        QTEST(::encoded_frames(line), "frames");
+    }
+
     void process_runner_data()
     {
         QTest::addColumn<QString>("program");
@@ -501,7 +630,8 @@ private slots:
         QStringList received;
         QProcessRunner runner;
         const ProcessResult result =
-            runner.run(program, arguments, [&](const QString& line) { received << line; });
+            runner.run(program, arguments, [&](const QString& line) { received << line; }, {});
+        QVERIFY(!result.stopped);
         QTEST(result.started, "started");
         QTEST(result.crashed, "crashed");
         if (result.started && !result.crashed)
@@ -509,6 +639,31 @@ private slots:
         QCOMPARE(received, lines);
         QCOMPARE(result.error_tail, lines.mid(lines.size() - 5).join('\n')); // the last five
         QCOMPARE(result.start_error.isEmpty(), result.started);
+    }
+
+    // From a thread of its own, as the window runs it: the program is killed
+    // soon after the stop is asked, however long it would have run.
+    void process_runner_stops_the_program()
+    {
+        ProcessResult result;
+        QStringList received;
+        qint64 elapsed_ms = 0;
+        std::thread worker([&] {
+            QElapsedTimer timer;
+            timer.start();
+            QProcessRunner runner;
+            result = runner.run(
+                "sh", {"-c", "printf 'frame=    3\\r' >&2; exec tail -f /dev/null"},
+                [&](const QString& line) { received << line; },
+                [&] { return !received.isEmpty(); });
+            elapsed_ms = timer.elapsed();
+        });
+        worker.join();
+        QVERIFY(result.started);
+        QVERIFY(result.stopped);
+        QVERIFY(!result.succeeded());
+        QCOMPARE(received, QStringList{"frame=    3"});
+        QVERIFY2(elapsed_ms < 5000, qPrintable(QString::number(elapsed_ms)));
     }
 };
 

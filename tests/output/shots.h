@@ -1,7 +1,9 @@
 #pragma once
 
+#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
 
+#include <QImage>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -13,5 +15,27 @@ Calibration identity_calibration(int count);
 // and returns their paths in order.
 QStringList write_shots(const QString& folder, int count, QSize size);
 
+// Writes `image` as a JPEG at `quality` whose EXIF orientation tag holds
+// `orientation` (1 to 8; 6 shows the stored pixels turned a quarter clockwise).
+bool write_jpeg_with_orientation(const QString& path, const QImage& image, int quality,
+                                 int orientation);
+
 // Names of the entries of `folder` (files and folders), sorted.
 QStringList folder_entries(const QString& folder);
+
+// Progress that asks to stop once `stop_at` images (or frames) are done.
+class StoppingProgress : public BatchProgress
+{
+public:
+    explicit StoppingProgress(int stop_at) : stop_at(stop_at) {}
+
+    void image_done() override
+    {
+        BatchProgress::image_done();
+        if (done() >= stop_at)
+            request_stop();
+    }
+
+private:
+    int stop_at;
+};

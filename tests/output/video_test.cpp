@@ -5,6 +5,7 @@
 #include "tests/support/stdout_capture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -50,7 +51,8 @@ Stream probe(const QString& path)
 }
 
 // Writes `count` aligned frames of 64 x 48 into `folder` and encodes them.
-VideoExport make_video(const QString& folder, int count, bool boomerang, std::ostream& log)
+VideoExport make_video(const QString& folder, int count, bool boomerang, std::ostream& log,
+                       BatchProgress* progress = nullptr)
 {
     QTemporaryDir shots_dir;
     const QStringList shots = write_shots(shots_dir.path(), count, QSize(64, 48));
@@ -58,7 +60,8 @@ VideoExport make_video(const QString& folder, int count, bool boomerang, std::os
         write_aligned_images(shots, identity_calibration(count), folder, 80);
     QProcessRunner runner;
     return export_videos(
-        runner, VideoRequest{folder, frames.common_size, frames.frame_count, 10, boomerang}, log);
+        runner, VideoRequest{folder, frames.common_size, frames.frame_count, 10, boomerang}, log,
+        progress);
 }
 
 // Sets PATH for the lifetime of the guard.
@@ -89,8 +92,11 @@ private slots:
     {
         QTemporaryDir dir;
         std::ostringstream log;
-        VideoExport result = make_video(dir.path(), 5, true, log);
+        BatchProgress progress;
+        VideoExport result = make_video(dir.path(), 5, true, log, &progress);
         QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        // ffmpeg's own progress lines: 5 frames of video, then 10 of boomerang.
+        QCOMPARE(progress.done(), 15);
         const std::vector<std::string> lines = split_lines(log.str());
         QCOMPARE(lines.size(), std::size_t(2));
         QVERIFY(QString::fromStdString(lines[0]).startsWith("Running: ffmpeg -r 10 "));
@@ -172,6 +178,40 @@ private slots:
             QVERIFY(calls.open(QIODevice::ReadOnly));
             QCOMPARE(calls.readAll(), QByteArray("run\n"));
         }
+    }
+
+    // An encode that would never end on its own: the stop kills it, its video
+    // is removed and the boomerang never starts.
+    void stop_kills_ffmpeg_and_removes_its_video()
+    {
+        QTemporaryDir bin, out;
+        QFile script(bin.filePath("ffmpeg"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho run >> \"$0.calls\"\n"
+                     "for last; do :; done\necho partial > \"$last\"\n"
+                     "printf 'frame=    2 fps=0.0\\r' >&2\nexec tail -f /dev/null\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+        std::ostringstream log;
+        StoppingProgress progress(2);
+        VideoExport result;
+        QElapsedTimer timer;
+        timer.start();
+        {
+            const PathGuard path(bin.path().toLocal8Bit() + ":" + qgetenv("PATH"));
+            result = make_video(out.path(), 3, true, log, &progress);
+        }
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(result.stopped);
+        QVERIFY(!result.succeeded);
+        QCOMPARE(progress.done(), 2);
+        QCOMPARE(split_lines(log.str()).size(), std::size_t(1));
+        QCOMPARE(folder_entries(out.path()),
+                 QStringList({"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg"}));
+        QFile calls(bin.filePath("ffmpeg.calls"));
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        QCOMPARE(calls.readAll(), QByteArray("run\n"));
     }
 };
 

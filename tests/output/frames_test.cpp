@@ -1,0 +1,359 @@
+// Frame rendering and the parallel frame writer: the frames written must be
+// the pixels of decoding, transforming, cutting to the inner rectangle and then
+// to the common size, whatever the orientation, the number of workers or a stop.
+
+#include "calibration/batch_progress.h"
+#include "output/aligned_images.h"
+#include "output/crop.h"
+#include "output/frame_geometry.h"
+#include "output/frame_render.h"
+#include "output/image_file.h"
+#include "tests/output/shots.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <thread>
+
+Q_DECLARE_METATYPE(ImageAlignment)
+
+namespace {
+
+// Every pixel differs from its neighbours, so a sample taken one pixel off shows.
+QImage texture(QSize size, int seed)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const uint hash =
+                (uint(x) * 73856093u) ^ (uint(y) * 19349663u) ^ (uint(seed) * 83492791u);
+            image.setPixel(x, y, qRgb(hash & 0xff, (hash >> 8) & 0xff, (hash >> 16) & 0xff));
+        }
+    }
+    return image;
+}
+
+// Pixel (x, y) carries x in red and y in green; blue marks a picture pixel.
+QImage coordinate_image(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x, y, 255));
+    return image;
+}
+
+// What the writer must produce for one input: the whole pipeline, step by step.
+QImage reference_frame(const QImage& input, const ImageAlignment& alignment, QSize common)
+{
+    const FrameGeometry geometry = frame_geometry(input.size(), alignment);
+    return crop_centered(render_frame(input, geometry, alignment), common.width(), common.height());
+}
+
+// `frame` as it comes back from a JPEG file written at `quality`.
+QImage through_jpeg(const QImage& frame, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    frame.save(&buffer, "jpg", quality);
+    return QImage::fromData(bytes, "jpg");
+}
+
+QStringList frame_files(const QString& folder)
+{
+    return QDir(folder).entryList({"output_img_*"}, QDir::Files, QDir::Name);
+}
+
+QStringList expected_frames(int count)
+{
+    QStringList names;
+    for (int k = 0; k < count; ++k)
+        names << "output_img_" + QString::number(k) + ".jpg";
+    names.sort();
+    return names;
+}
+
+int workers()
+{
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+} // namespace
+
+class FramesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Cutting the common size straight out of the transformed picture gives
+    // the pixels of the full inner frame cut down afterwards.
+    void common_cut_equals_inner_frame_cut_data()
+    {
+        QTest::addColumn<QSize>("input");
+        QTest::addColumn<ImageAlignment>("alignment");
+        QTest::addColumn<QSize>("shrink"); // the common size is the inner size less this
+
+        QTest::newRow("identity, odd size")
+            << QSize(101, 81) << ImageAlignment{0, 0, 0, 1, true} << QSize(1, 1);
+        QTest::newRow("shift right, up")
+            << QSize(120, 90) << ImageAlignment{10.7, -3.2, 0, 1, true} << QSize(3, 2);
+        QTest::newRow("shift left, down")
+            << QSize(121, 91) << ImageAlignment{-5.5, 7.9, 0, 1, true} << QSize(0, 1);
+        QTest::newRow("small rotation")
+            << QSize(151, 99) << ImageAlignment{2.3, -1.1, 3.7, 1, true} << QSize(5, 6);
+        QTest::newRow("negative rotation, enlarged")
+            << QSize(151, 99) << ImageAlignment{-4.0, 6.6, -12.5, 1.23, true} << QSize(8, 3);
+        QTest::newRow("rotation, reduced")
+            << QSize(140, 100) << ImageAlignment{0, 0, 1.5, 0.83, true} << QSize(1, 0);
+        QTest::newRow("scale only")
+            << QSize(99, 77) << ImageAlignment{0, 0, 0, 0.9, true} << QSize(2, 2);
+        QTest::newRow("quarter turn")
+            << QSize(90, 61) << ImageAlignment{0, 0, 90, 1, true} << QSize(0, 0);
+        QTest::newRow("half turn")
+            << QSize(90, 60) << ImageAlignment{1, 1, 180, 1, true} << QSize(3, 3);
+        QTest::newRow("three-quarter turn, enlarged")
+            << QSize(64, 47) << ImageAlignment{0, -2, -90, 1.05, true} << QSize(1, 2);
+        QTest::newRow("45 deg") << QSize(100, 80) << ImageAlignment{0, 0, 45, 1.1, true}
+                                << QSize(4, 4);
+    }
+
+    void common_cut_equals_inner_frame_cut()
+    {
+        QFETCH(QSize, input);
+        QFETCH(ImageAlignment, alignment);
+        QFETCH(QSize, shrink);
+        const QImage picture = texture(input, 1);
+        const FrameGeometry geometry = frame_geometry(input, alignment);
+        QVERIFY(!geometry.inner.isEmpty());
+        const QSize common = geometry.inner - shrink;
+
+        QImage frame(common, QImage::Format_RGB888);
+        render_frame_into(upright_pixels(picture), geometry, alignment, frame);
+        QCOMPARE(frame, reference_frame(picture, alignment, common));
+    }
+
+    // The transform is Qt's nearest-pixel QImage::transformed, computed per
+    // pixel: the same box, the same turns exactly, and elsewhere at most one
+    // source pixel off where a pixel centre falls near a pixel edge.
+    void agrees_with_qt_transformed_data()
+    {
+        QTest::addColumn<QSize>("input");
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<bool>("exact");
+        QTest::newRow("identity") << QSize(101, 80) << 0.0 << 1.0 << true;
+        QTest::newRow("quarter turn") << QSize(101, 80) << 90.0 << 1.0 << true;
+        QTest::newRow("half turn") << QSize(101, 80) << 180.0 << 1.0 << true;
+        QTest::newRow("three-quarter turn") << QSize(101, 80) << -90.0 << 1.0 << true;
+        QTest::newRow("scale only") << QSize(101, 80) << 0.0 << 1.07 << false;
+        QTest::newRow("small rotation") << QSize(150, 120) << 2.5 << 1.0 << false;
+        QTest::newRow("rotation, reduced") << QSize(150, 120) << -7.0 << 0.93 << false;
+        QTest::newRow("45 deg, enlarged") << QSize(120, 90) << 45.0 << 1.2 << false;
+    }
+
+    void agrees_with_qt_transformed()
+    {
+        QFETCH(QSize, input);
+        QFETCH(double, degrees);
+        QFETCH(double, scale);
+        QFETCH(bool, exact);
+        const QImage picture = coordinate_image(input);
+        const ImageAlignment alignment{0, 0, degrees, scale, true};
+        const FrameGeometry geometry = frame_geometry(input, alignment);
+        const QImage transformed =
+            picture.convertToFormat(QImage::Format_RGB888)
+                .transformed(alignment_transform(alignment), Qt::FastTransformation);
+        QCOMPARE(geometry.transformed, transformed.size());
+
+        const QImage ours = render_frame(picture, geometry, alignment);
+        const QImage qt =
+            crop_centered(transformed, geometry.inner.width(), geometry.inner.height());
+        QCOMPARE(ours.size(), qt.size());
+        int same = 0;
+        for (int y = 0; y < ours.height(); ++y) {
+            for (int x = 0; x < ours.width(); ++x) {
+                const QRgb a = ours.pixel(x, y);
+                const QRgb b = qt.pixel(x, y);
+                if ((a & 0xffffff) == (b & 0xffffff)) {
+                    ++same;
+                    continue;
+                }
+                QVERIFY2(!exact, qPrintable(QString("(%1, %2)").arg(x).arg(y)));
+                QVERIFY2(qBlue(a) == 255 && qBlue(b) == 255 && qAbs(qRed(a) - qRed(b)) <= 1 &&
+                             qAbs(qGreen(a) - qGreen(b)) <= 1,
+                         qPrintable(QString("(%1, %2)").arg(x).arg(y)));
+            }
+        }
+        QVERIFY2(same >= 0.97 * ours.width() * ours.height(), qPrintable(QString::number(same)));
+    }
+
+    // Against QImageReader's own automatic transform, for the eight EXIF orientations.
+    void upright_pixels_follow_exif_orientation()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("turned.jpg");
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            QVERIFY(write_jpeg_with_orientation(path, texture(QSize(7, 4), 2), 90, orientation));
+            QImage stored;
+            const std::optional<QImageIOHandler::Transformations> turn =
+                read_stored_image(path, stored);
+            QVERIFY(turn);
+            const QImage upright = read_oriented_image(path).convertToFormat(QImage::Format_RGB32);
+            const UprightPixels view = upright_pixels(stored, *turn);
+            QCOMPARE(view.size, upright.size());
+            for (int y = 0; y < upright.height(); ++y) {
+                for (int x = 0; x < upright.width(); ++x) {
+                    const QRgb pixel = *reinterpret_cast<const QRgb*>(
+                        view.origin + x * view.step_x + y * view.step_y);
+                    QCOMPARE(pixel, upright.pixel(x, y));
+                }
+            }
+        }
+    }
+
+    // The whole writer against the pipeline done by hand, through the same
+    // JPEG encoder: every EXIF orientation, a transparent PNG, a greyscale
+    // JPEG, shifts and turns of both signs, odd sizes.
+    void written_frames_equal_the_step_by_step_pipeline()
+    {
+        QTemporaryDir inputs, out;
+        QStringList paths;
+        Calibration calibration;
+        const auto add = [&](const QString& path, const ImageAlignment& alignment) {
+            paths << path;
+            ++calibration.image_count;
+            calibration.translation_x.push_back(alignment.translation_x);
+            calibration.translation_y.push_back(alignment.translation_y);
+            calibration.rotation_deg.push_back(alignment.rotation_deg);
+            calibration.scale.push_back(alignment.scale);
+            calibration.aligned.push_back(true);
+        };
+        for (int turn = 1; turn <= 8; ++turn) {
+            const QString path = inputs.filePath(QString("turned_%1.jpg").arg(turn));
+            QVERIFY(write_jpeg_with_orientation(path, texture(QSize(83, 61), turn), 95, turn));
+            add(path, {turn % 3 - 1.5, 2.7 - turn, 1.3 * turn - 4.0, 0.97 + 0.01 * turn, true});
+        }
+        QImage transparent(QSize(81, 63), QImage::Format_ARGB32);
+        transparent.fill(Qt::transparent);
+        QPainter painter(&transparent);
+        painter.drawImage(10, 10, texture(QSize(50, 40), 9));
+        painter.fillRect(20, 20, 30, 30, QColor(255, 0, 0, 100));
+        painter.end();
+        add(inputs.filePath("transparent.png"), {3, 3, 2, 1, true});
+        QVERIFY(transparent.save(paths.back()));
+        add(inputs.filePath("grey.jpg"), {-1, 0, -2, 1.02, true});
+        QVERIFY(texture(QSize(80, 62), 10)
+                    .convertToFormat(QImage::Format_Grayscale8)
+                    .save(paths.back()));
+
+        const int quality = 90;
+        BatchProgress progress;
+        const AlignedImages result =
+            write_aligned_images(paths, calibration, out.path(), quality, &progress);
+        QCOMPARE(result.frame_count, paths.size());
+        QVERIFY(!result.stopped);
+        QCOMPARE(progress.done(), paths.size());
+        QCOMPARE(frame_files(out.path()), expected_frames(paths.size()));
+        for (int k = 0; k < paths.size(); ++k) {
+            const QImage expected =
+                through_jpeg(reference_frame(read_oriented_image(paths[k]),
+                                             calibration_entry(calibration, k), result.common_size),
+                             quality);
+            const QImage written(out.filePath("output_img_" + QString::number(k) + ".jpg"));
+            QCOMPARE(written.size(), result.common_size);
+            QVERIFY2(written == expected, qPrintable(paths[k]));
+        }
+    }
+
+    void stop_finishes_the_images_in_hand_data()
+    {
+        QTest::addColumn<int>("stop_at"); // images done when the stop is asked; 0: before the run
+        QTest::newRow("before the run") << 0;
+        QTest::newRow("after one image") << 1;
+        QTest::newRow("after three images") << 3;
+        QTest::newRow("after the last image") << 10;
+    }
+
+    void stop_finishes_the_images_in_hand()
+    {
+        QFETCH(int, stop_at);
+        QTemporaryDir inputs, out;
+        const int count = 10;
+        const QStringList shots = write_shots(inputs.path(), count, QSize(41, 31));
+        StoppingProgress progress(stop_at);
+        if (stop_at == 0)
+            progress.request_stop();
+
+        const AlignedImages result =
+            write_aligned_images(shots, identity_calibration(count), out.path(), 80, &progress);
+        QCOMPARE(result.common_size, QSize(40, 30));
+        QVERIFY(result.unreadable_input.isEmpty() && result.unwritable_output.isEmpty());
+        // Each worker finishes the image it holds; what is written starts at 0.
+        QVERIFY2(result.frame_count >= stop_at &&
+                     result.frame_count <= std::min(count, stop_at + workers() - 1),
+                 qPrintable(QString::number(result.frame_count)));
+        QCOMPARE(result.stopped, result.frame_count < count);
+        QCOMPARE(progress.done(), result.frame_count);
+        QCOMPARE(frame_files(out.path()), expected_frames(result.frame_count));
+    }
+
+    // A failure met by one worker leaves what a run in index order would have
+    // left at it, whatever the other workers had done meanwhile.
+    void late_failures_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("broken");
+        QTest::addColumn<int>("frames_left");
+        QTest::newRow("undecodable body") << "corrupt" << 5 << 0;
+        QTest::newRow("undecodable first input") << "corrupt" << 0 << 0;
+        QTest::newRow("frame file cannot be written") << "blocked" << 3 << 3;
+        QTest::newRow("first frame cannot be written") << "blocked" << 0 << 0;
+    }
+
+    void late_failures()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, broken);
+        QFETCH(int, frames_left);
+        QTemporaryDir inputs, out;
+        const int count = 8;
+        QStringList shots = write_shots(inputs.path(), count, QSize(40, 30));
+        QFile notes(out.filePath("notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.close();
+        if (how == "corrupt") {
+            // A sound header, so the size is known, over data that cannot decode.
+            shots[broken] = inputs.filePath("corrupt.png");
+            QVERIFY(texture(QSize(40, 30), 3).save(shots[broken]));
+            QFile file(shots[broken]);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QByteArray bytes = file.readAll();
+            for (int i = bytes.indexOf("IDAT") + 8; i < bytes.size() - 20; ++i)
+                bytes[i] = 0x55;
+            file.seek(0);
+            file.write(bytes);
+            file.close();
+            QCOMPARE(read_oriented_size(shots[broken]), QSize(40, 30));
+        } else {
+            QVERIFY(QDir(out.path()).mkdir("output_img_" + QString::number(broken) + ".jpg"));
+        }
+
+        const AlignedImages result =
+            write_aligned_images(shots, identity_calibration(count), out.path(), 80);
+        QCOMPARE(result.frame_count, frames_left);
+        QVERIFY(!result.stopped);
+        QCOMPARE(result.unreadable_input, how == "corrupt" ? shots[broken] : QString());
+        QCOMPARE(result.unwritable_output,
+                 how == "blocked" ? out.filePath("output_img_" + QString::number(broken) + ".jpg")
+                                  : QString());
+        QCOMPARE(frame_files(out.path()), expected_frames(frames_left));
+        QVERIFY(QFile::exists(out.filePath("notes.txt")));
+    }
+};
+
+QTEST_GUILESS_MAIN(FramesTest)
+#include "frames_test.moc"
