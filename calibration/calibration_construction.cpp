@@ -1,18 +1,160 @@
 #include "calibration/calibration_construction.h"
 
 #include "calibration/alignment.h"
-#include "detection/sticker_components.h"
 #include "detection/sticker_triple.h"
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// One reference photo once a worker has found its components, with the lines
+// finding them wrote (an unreadable file), held back until the photo's turn.
+struct FoundPhoto
+{
+    bool found = false;
+    StickerComponents components;
+    std::string log;
+};
+
+enum class Selection
+{
+    Pending,
+    Succeeded,
+    Failed
+};
+
+// The work shared by the threads of one construction. Workers take photos in
+// order: the middle one first, because nothing can be aligned before its stickers
+// are the reference, then the others in list order. Whoever stores a photo
+// writes every photo whose turn has come, under the lock, so `log` sees the
+// photo-by-photo sequence. Identification and alignment cost microseconds; the
+// reading and thresholding run outside the lock.
+class Construction
+{
+public:
+    Construction(const QStringList& paths, const ColorThresholds& thresholds,
+                 ReferenceTriple& reference, std::ostream& log, BatchProgress* progress)
+        : paths(paths), thresholds(thresholds), reference(reference), log(log), progress(progress),
+          calibration(Calibration::with_count(paths.size())), photos(paths.size()),
+          middle(paths.size() / 2)
+    {
+    }
+
+    // One worker: takes photos until none are left, a stop is requested or the
+    // selection has failed. Its buffers serve photo after photo.
+    void work()
+    {
+        ComponentScratch scratch;
+        while (!stopping()) {
+            const int taken = next.fetch_add(1);
+            if (taken >= photo_count())
+                return;
+            const int index = taken == 0 ? middle : (taken <= middle ? taken - 1 : taken);
+            std::ostringstream photo_log;
+            StickerComponents components =
+                find_sticker_components(paths[index], thresholds, photo_log, scratch);
+
+            const std::lock_guard<std::mutex> lock(mutex);
+            photos[index] = {true, std::move(components), photo_log.str()};
+            write_ready_photos();
+        }
+    }
+
+    // After every worker has returned: photos left behind by a stop (taken after
+    // one that was never taken) are written in list order, then the record.
+    Calibration finish()
+    {
+        if (selection == Selection::Succeeded) {
+            for (int i = written; i < photo_count(); ++i) {
+                if (photos[i].found)
+                    write_photo(i);
+            }
+        }
+        return std::move(calibration);
+    }
+
+private:
+    int photo_count() const { return static_cast<int>(photos.size()); }
+
+    bool stopping() const
+    {
+        return selection_failed.load() || (progress && progress->stop_requested());
+    }
+
+    // Under the lock.
+    void write_ready_photos()
+    {
+        if (selection == Selection::Pending) {
+            if (!photos[middle].found)
+                return;
+            log << photos[middle].log << std::flush;
+            const bool selected = select_reference(photos[middle].components, reference, log);
+            selection = selected ? Selection::Succeeded : Selection::Failed;
+            if (!selected) {
+                selection_failed.store(true);
+                if (progress)
+                    progress->image_done();
+                return;
+            }
+        }
+        if (selection != Selection::Succeeded)
+            return;
+        while (written < photo_count() && photos[written].found)
+            write_photo(written++);
+    }
+
+    // Under the lock, or on the calling thread once the workers are gone.
+    void write_photo(int index)
+    {
+        FoundPhoto& photo = photos[index];
+        log << photo.log << std::flush;
+        detect_stickers(calibration, photo.components, index, reference, log);
+        photo.components = {};
+        if (progress)
+            progress->image_done();
+    }
+
+    const QStringList& paths;
+    const ColorThresholds& thresholds;
+    ReferenceTriple& reference;
+    std::ostream& log;
+    BatchProgress* const progress;
+
+    std::atomic<int> next{0};
+    std::atomic<bool> selection_failed{false};
+
+    std::mutex mutex;
+    // Guarded by `mutex` while workers run.
+    Calibration calibration;
+    std::vector<FoundPhoto> photos;
+    const int middle;
+    Selection selection = Selection::Pending;
+    int written = 0; // photos before this index have been written
+};
+
+} // namespace
 
 void detect_stickers(Calibration& calibration, const QString& path, int image_index,
                      const ColorThresholds& thresholds, const ReferenceTriple& reference,
                      std::ostream& log)
 {
-    const std::optional<IdentifiedTriple> identified =
-        identify_sticker_triple(find_sticker_components(path, thresholds, log), log);
+    detect_stickers(calibration, find_sticker_components(path, thresholds, log), image_index,
+                    reference, log);
+}
+
+void detect_stickers(Calibration& calibration, const StickerComponents& components, int image_index,
+                     const ReferenceTriple& reference, std::ostream& log)
+{
+    const std::optional<IdentifiedTriple> identified = identify_sticker_triple(components, log);
     if (!identified)
         return;
 
@@ -29,12 +171,22 @@ void detect_stickers(Calibration& calibration, const QString& path, int image_in
 
 Calibration construct_calibration(const QStringList& reference_paths,
                                   const ColorThresholds& thresholds, ReferenceTriple& reference,
-                                  std::ostream& log)
+                                  std::ostream& log, BatchProgress* progress)
 {
-    Calibration calibration = Calibration::with_count(reference_paths.size());
-    if (!select_reference(reference_paths, thresholds, reference, log))
-        return calibration;
-    for (int i = 0; i < reference_paths.size(); ++i)
-        detect_stickers(calibration, reference_paths[i], i, thresholds, reference, log);
-    return calibration;
+    if (reference_paths.isEmpty()) {
+        select_reference(reference_paths, thresholds, reference, log);
+        return Calibration::with_count(0);
+    }
+
+    Construction construction(reference_paths, thresholds, reference, log, progress);
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int workers = std::min(cores, static_cast<int>(reference_paths.size()));
+    // The calling thread is one of the workers.
+    std::vector<std::thread> helpers;
+    for (int w = 1; w < workers; ++w)
+        helpers.emplace_back([&construction] { construction.work(); });
+    construction.work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    return construction.finish();
 }

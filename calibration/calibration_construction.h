@@ -1,8 +1,10 @@
 #pragma once
 
+#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
+#include "detection/sticker_components.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,9 +17,22 @@ void detect_stickers(Calibration& calibration, const QString& path, int image_in
                      const ColorThresholds& thresholds, const ReferenceTriple& reference,
                      std::ostream& log);
 
+// The same from the components already found in that photo: identification,
+// the centre-rule block and the alignment, with their log lines.
+void detect_stickers(Calibration& calibration, const StickerComponents& components, int image_index,
+                     const ReferenceTriple& reference, std::ostream& log);
+
 // Calibrates a rig from its reference photos: selects the reference configuration
-// from the middle photo (writing `reference`), then aligns every photo in order.
-// When the selection fails, no photo is aligned and `reference` is unchanged.
+// from the middle photo (writing `reference`), then aligns every photo. When the
+// selection fails, no photo is aligned and `reference` is unchanged.
+//
+// Photos are read and analysed on every core, the middle one first; the record,
+// `reference` and the lines on `log` (written by one thread at a time, photo by
+// photo in list order) are those of aligning the photos one after the other.
+// With `progress`, each finished photo is counted, in list order and from the
+// worker threads one at a time (when the selection fails, only the middle photo).
+// A requested stop lets the photos in hand finish: photos never started stay
+// unaligned and log nothing, so the record is then incomplete.
 Calibration construct_calibration(const QStringList& reference_paths,
                                   const ColorThresholds& thresholds, ReferenceTriple& reference,
-                                  std::ostream& log);
+                                  std::ostream& log, BatchProgress* progress = nullptr);

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -71,24 +72,54 @@ bool looks_like_jpeg(const QByteArray& data)
            static_cast<unsigned char>(data[1]) == 0xD8;
 }
 
+// Reads the whole file into `bytes`, keeping its allocation when it is large enough.
+bool read_whole_file(QFile& file, QByteArray& bytes)
+{
+    const qint64 size = file.size();
+    if (file.isSequential() || size <= 0 || size >= std::numeric_limits<int>::max()) {
+        bytes = file.readAll();
+        return true;
+    }
+    bytes.resize(static_cast<int>(size));
+    const qint64 read = file.read(bytes.data(), size);
+    if (read < 0)
+        return false;
+    bytes.resize(static_cast<int>(read));
+    return true;
+}
+
+bool decode(const QString& path, cv::Mat& image, QByteArray& data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !read_whole_file(file, data) || data.isEmpty())
+        return false;
+    if (looks_like_jpeg(data) && !jpeg_reaches_end_marker(data))
+        return false;
+
+    // Wraps the bytes without copying; imdecode applies the EXIF orientation and
+    // decodes into `image` in place when it already has the photo's size.
+    const cv::Mat encoded(1, data.size(), CV_8UC1, data.data());
+    try {
+        return !cv::imdecode(encoded, cv::IMREAD_COLOR, &image).empty();
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
 } // namespace
 
 cv::Mat read_bgr_image(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = file.readAll();
-    if (data.isEmpty())
-        return {};
-    if (looks_like_jpeg(data) && !jpeg_reaches_end_marker(data))
-        return {};
+    cv::Mat image;
+    QByteArray file_bytes;
+    read_bgr_image(path, image, file_bytes);
+    return image;
+}
 
-    // Wraps the bytes without copying; imdecode applies the EXIF orientation.
-    const cv::Mat encoded(1, data.size(), CV_8UC1, const_cast<char*>(data.constData()));
-    try {
-        return cv::imdecode(encoded, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        return {};
-    }
+bool read_bgr_image(const QString& path, cv::Mat& image, QByteArray& file_bytes)
+{
+    if (decode(path, image, file_bytes))
+        return true;
+    image.release();
+    return false;
 }

@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <QByteArray>
 #include <QString>
 
 // Reads a JPEG or PNG photo as 8-bit BGR, with its EXIF orientation applied so
@@ -10,3 +11,10 @@
 // Returns an empty matrix when the file is missing, cannot be decoded or is a
 // JPEG cut short (which the decoder would silently pad with grey).
 cv::Mat read_bgr_image(const QString& path);
+
+// The same, reading the file into `file_bytes` and decoding into `image`. Both keep
+// their memory from one call to the next when it is large enough, so a thread
+// reading photo after photo does not pay for fresh pages each time; any other
+// matrix sharing `image`'s pixels sees them overwritten. Returns false, with
+// `image` empty, where the form above returns an empty matrix.
+bool read_bgr_image(const QString& path, cv::Mat& image, QByteArray& file_bytes);

@@ -1,6 +1,5 @@
 #include "detection/reference_selection.h"
 
-#include "detection/sticker_components.h"
 #include "detection/sticker_triple.h"
 
 #include <ostream>
@@ -13,8 +12,14 @@ bool select_reference(const QStringList& reference_paths, const ColorThresholds&
         return false;
     }
     const QString& path = reference_paths[reference_paths.size() / 2];
+    return select_reference(find_sticker_components(path, thresholds, log), reference, log);
+}
+
+bool select_reference(const StickerComponents& middle_components, ReferenceTriple& reference,
+                      std::ostream& log)
+{
     const std::optional<IdentifiedTriple> identified =
-        identify_sticker_triple(find_sticker_components(path, thresholds, log), log);
+        identify_sticker_triple(middle_components, log);
     if (!identified)
         return false;
 

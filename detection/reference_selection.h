@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/color_thresholds.h"
+#include "detection/sticker_components.h"
 
 #include <opencv2/core/types.hpp>
 
@@ -23,3 +24,9 @@ struct ReferenceTriple
 // Returns false for an empty list, an unreadable photo or fewer than three blobs.
 bool select_reference(const QStringList& reference_paths, const ColorThresholds& thresholds,
                       ReferenceTriple& reference, std::ostream& log);
+
+// The same selection on the components already found in the middle photo (the
+// caller logs what finding them logged): identification and, on success, the
+// write and the "Reference chosen :" block.
+bool select_reference(const StickerComponents& middle_components, ReferenceTriple& reference,
+                      std::ostream& log);

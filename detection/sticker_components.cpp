@@ -4,6 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 
@@ -11,8 +12,29 @@ const cv::Mat sticker_kernel = cv::getStructuringElement(
     cv::MORPH_RECT, cv::Size(2 * dilation_radius + 1, 2 * dilation_radius + 1),
     cv::Point(dilation_radius, dilation_radius));
 
-StickerComponents find_sticker_components(const cv::Mat& bgr_image,
-                                          const ColorThresholds& thresholds)
+namespace {
+
+// Rows thresholded at a time while looking for the kept pixels: a band of mask
+// stays in the cache, and no full-size mask is ever made.
+constexpr int band_rows = 32;
+
+// The box around the pixels of `bgr_image` inside [lower, upper]; empty if none.
+cv::Rect kept_box(const cv::Mat& bgr_image, const cv::Scalar& lower, const cv::Scalar& upper,
+                  cv::Mat& band)
+{
+    cv::Rect kept;
+    for (int y = 0; y < bgr_image.rows; y += band_rows) {
+        const int rows = std::min(band_rows, bgr_image.rows - y);
+        cv::inRange(bgr_image.rowRange(y, y + rows), lower, upper, band);
+        const cv::Rect found = cv::boundingRect(band) + cv::Point(0, y);
+        if (!found.empty())
+            kept = kept.empty() ? found : (kept | found);
+    }
+    return kept;
+}
+
+StickerComponents find_components(const cv::Mat& bgr_image, const ColorThresholds& thresholds,
+                                  cv::Mat& mask)
 {
     StickerComponents result;
     result.image_width = bgr_image.cols;
@@ -22,19 +44,29 @@ StickerComponents find_sticker_components(const cv::Mat& bgr_image,
 
     const cv::Scalar lower(thresholds.lower_blue, thresholds.lower_green, thresholds.lower_red, 0);
     const cv::Scalar upper(thresholds.upper_blue, thresholds.upper_green, thresholds.upper_red, 0);
-    cv::Mat mask;
-    cv::inRange(bgr_image, lower, upper, mask);
 
-    // Dilating in place saves a second full-size buffer.
+    // Stickers cover a small part of a photo, so only the box around the kept
+    // pixels, grown by the dilation, is masked, dilated and labelled: beyond it
+    // the whole-photo mask is empty, before and after dilation, so the blobs are
+    // the same. Its origin is made even because OpenCV's labelling scans blocks of
+    // two rows and columns; aligned the same way, it numbers the blobs in the same
+    // order as on the whole mask.
+    const cv::Rect kept = kept_box(bgr_image, lower, upper, mask);
+    if (kept.empty())
+        return result;
+    cv::Rect region =
+        cv::Rect(kept.x - dilation_radius, kept.y - dilation_radius,
+                 kept.width + 2 * dilation_radius, kept.height + 2 * dilation_radius) &
+        cv::Rect(0, 0, bgr_image.cols, bgr_image.rows);
+    region.width += region.x % 2;
+    region.height += region.y % 2;
+    region.x -= region.x % 2;
+    region.y -= region.y % 2;
+    cv::inRange(bgr_image(region), lower, upper, mask);
     cv::dilate(mask, mask, sticker_kernel, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                cv::morphologyDefaultBorderValue());
 
-    // Stickers cover a small part of a photo, so only the box around the kept
-    // pixels is labelled instead of a full-size label image. An even origin keeps
-    // OpenCV's block scan aligned, so the labels come in the same order.
     cv::Rect box = cv::boundingRect(mask);
-    if (box.empty())
-        return result;
     box.width += box.x % 2;
     box.height += box.y % 2;
     box.x -= box.x % 2;
@@ -43,6 +75,7 @@ StickerComponents find_sticker_components(const cv::Mat& bgr_image,
     cv::Mat labels, stats, centroids;
     const int label_count =
         cv::connectedComponentsWithStats(mask(box), labels, stats, centroids, 4, CV_32S);
+    box += region.tl();
 
     result.components.reserve(label_count > 0 ? label_count - 1 : 0);
     for (int label = 1; label < label_count; ++label) {
@@ -60,13 +93,28 @@ StickerComponents find_sticker_components(const cv::Mat& bgr_image,
     return result;
 }
 
+} // namespace
+
+StickerComponents find_sticker_components(const cv::Mat& bgr_image,
+                                          const ColorThresholds& thresholds)
+{
+    cv::Mat mask;
+    return find_components(bgr_image, thresholds, mask);
+}
+
 StickerComponents find_sticker_components(const QString& path, const ColorThresholds& thresholds,
                                           std::ostream& log)
 {
-    const cv::Mat image = read_bgr_image(path);
-    if (image.empty()) {
+    ComponentScratch scratch;
+    return find_sticker_components(path, thresholds, log, scratch);
+}
+
+StickerComponents find_sticker_components(const QString& path, const ColorThresholds& thresholds,
+                                          std::ostream& log, ComponentScratch& scratch)
+{
+    if (!read_bgr_image(path, scratch.image, scratch.file_bytes)) {
         log << "could not read image '" << path.toStdString() << "'" << std::endl;
         return {};
     }
-    return find_sticker_components(image, thresholds);
+    return find_components(scratch.image, thresholds, scratch.mask);
 }
