@@ -324,15 +324,15 @@ bool ensure_rig(const Options& options)
     // A rig cut short must not be taken for a finished one.
     QFile::remove(stamp_path);
 
-    RigSpec spec;
-    spec.cameras = options.cameras;
-    spec.width = options.width;
-    spec.height = options.height;
+    RigOptions rig;
+    rig.cameras = options.cameras;
+    rig.width = options.width;
+    rig.height = options.height;
     std::cout << "rig: generating " << options.folder.toStdString() << " ..." << std::endl;
     QElapsedTimer timer;
     timer.start();
     std::ostream discard(nullptr);
-    const RigWriteResult result = write_rig(spec, options.folder, discard);
+    const RigWriteResult result = write_rig(rig, options.folder, discard);
     if (!result.ok()) {
         std::cerr << "throughput: " << result.error << std::endl;
         return false;

@@ -66,18 +66,18 @@ void TypicalUseTest::calibrate_process_and_measure()
 {
     QTemporaryDir rig_folder;
     QTemporaryDir output;
-    RigSpec spec; // five cameras, 1600 x 1200
-    spec.seed = 7;
-    spec.clutter = true;
-    spec.hidden_camera = 1;
+    RigOptions options; // five cameras, 1600 x 1200
+    options.seed = 7;
+    options.clutter = true;
+    options.hidden_camera = 1;
     std::ostringstream rig_log;
-    const RigWriteResult rig = write_rig(spec, rig_folder.path(), rig_log);
+    const RigWriteResult rig = write_rig(options, rig_folder.path(), rig_log);
     QVERIFY2(rig.ok(), rig.error.c_str());
     const RigGroundTruth& truth = rig.truth;
 
     QStringList references;
     QStringList shots;
-    for (int camera = 0; camera < spec.cameras; ++camera) {
+    for (int camera = 0; camera < options.cameras; ++camera) {
         references << rig_folder.filePath(reference_file_name(camera));
         shots << rig_folder.filePath(shot_file_name(camera));
     }
@@ -94,9 +94,9 @@ void TypicalUseTest::calibrate_process_and_measure()
     QCOMPARE(driver.dialogs.boxes(), QStringList{"warning: Attention"});
 
     // The camera whose stickers are hidden is clicked by hand, bottom first.
-    QCOMPARE(driver.instruction(), WindowDriver::sticker_prompt(1, spec.hidden_camera));
+    QCOMPARE(driver.instruction(), WindowDriver::sticker_prompt(1, options.hidden_camera));
     for (int sticker : {2, 0, 1}) {
-        const cv::Point2d centre = truth.stickers[spec.hidden_camera][sticker];
+        const cv::Point2d centre = truth.stickers[options.hidden_camera][sticker];
         driver.click(std::round(centre.x), std::round(centre.y));
     }
     QVERIFY(driver.calibrated());
@@ -108,13 +108,13 @@ void TypicalUseTest::calibrate_process_and_measure()
     QCOMPARE(driver.dialogs.boxes(), QStringList{"warning: Attention"});
 
     QStringList expected_files;
-    for (int k = 0; k < spec.cameras; ++k)
+    for (int k = 0; k < options.cameras; ++k)
         expected_files << QString("output_img_%1.jpg").arg(k);
     expected_files << "output_video.mp4" << "output_video_boomerang.mp4";
     QCOMPARE(QDir(output.path()).entryList(QDir::Files, QDir::Name), expected_files);
 
     std::vector<cv::Mat> frames;
-    for (int k = 0; k < spec.cameras; ++k) {
+    for (int k = 0; k < options.cameras; ++k) {
         frames.push_back(
             cv::imread(output.filePath(QString("output_img_%1.jpg").arg(k)).toStdString()));
         QVERIFY(!frames.back().empty());
@@ -123,14 +123,14 @@ void TypicalUseTest::calibrate_process_and_measure()
     const QSize common(frames.front().cols, frames.front().rows);
     QVERIFY(common.width() % 2 == 0 && common.height() % 2 == 0);
     // Cameras move at most a few per cent: most of the picture survives the crop.
-    QVERIFY(common.width() > spec.width * 0.8 && common.height() > spec.height * 0.8);
+    QVERIFY(common.width() > options.width * 0.8 && common.height() > options.height * 0.8);
 
     const VideoFacts video = probe(output.filePath("output_video.mp4"));
-    QCOMPARE(video.frames, spec.cameras);
+    QCOMPARE(video.frames, options.cameras);
     QCOMPARE(video.size, common);
     QCOMPARE(video.rate, QString("10/1"));
     const VideoFacts boomerang = probe(output.filePath("output_video_boomerang.mp4"));
-    QCOMPARE(boomerang.frames, 2 * spec.cameras);
+    QCOMPARE(boomerang.frames, 2 * options.cameras);
     QCOMPARE(boomerang.size, common);
 
     const AlignmentResiduals residuals =

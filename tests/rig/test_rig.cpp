@@ -74,14 +74,14 @@ QByteArray file_bytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-RigSpec small_spec()
+RigOptions small_spec()
 {
-    RigSpec spec;
-    spec.cameras = 3;
-    spec.width = 640;
-    spec.height = 480;
-    spec.seed = 7;
-    return spec;
+    RigOptions options;
+    options.cameras = 3;
+    options.width = 640;
+    options.height = 480;
+    options.seed = 7;
+    return options;
 }
 
 // Distance from `p` to the nearest point of `points`.
@@ -118,18 +118,18 @@ private slots:
 
 void TestRig::same_seed_gives_identical_files()
 {
-    RigSpec spec = small_spec();
-    spec.clutter = spec.distractor = true;
+    RigOptions options = small_spec();
+    options.clutter = options.distractor = true;
     QTemporaryDir first, second, third;
     std::ostringstream log;
-    QVERIFY(write_rig(spec, first.path(), log).ok());
-    QVERIFY(write_rig(spec, second.path(), log).ok());
-    spec.seed += 1;
-    const RigWriteResult other = write_rig(spec, third.path(), log);
+    QVERIFY(write_rig(options, first.path(), log).ok());
+    QVERIFY(write_rig(options, second.path(), log).ok());
+    options.seed += 1;
+    const RigWriteResult other = write_rig(options, third.path(), log);
     QVERIFY(other.ok());
 
     QStringList names = {ground_truth_file_name};
-    for (int k = 0; k < spec.cameras; ++k)
+    for (int k = 0; k < options.cameras; ++k)
         names << reference_file_name(k) << shot_file_name(k);
     for (const QString& name : names) {
         const QByteArray bytes = file_bytes(QDir(first.path()).filePath(name));
@@ -155,20 +155,20 @@ void TestRig::colours_keep_to_their_side_of_the_presets()
 {
     QFETCH(RigStickerColor, color);
     QFETCH(int, quality);
-    RigSpec spec = small_spec();
-    spec.color = color;
-    spec.jpeg_quality = quality;
-    spec.hidden_camera = 0;
+    RigOptions options = small_spec();
+    options.color = color;
+    options.jpeg_quality = quality;
+    options.hidden_camera = 0;
     QTemporaryDir dir;
     std::ostringstream log;
-    const RigWriteResult result = write_rig(spec, dir.path(), log);
+    const RigWriteResult result = write_rig(options, dir.path(), log);
     QVERIFY2(result.ok(), result.error.c_str());
     const RigGroundTruth& truth = result.truth;
     const Preset& own = preset_of(color);
     const Preset& other = preset_of(color == RigStickerColor::Yellow ? RigStickerColor::Pink
                                                                      : RigStickerColor::Yellow);
 
-    for (int k = 0; k < spec.cameras; ++k) {
+    for (int k = 0; k < options.cameras; ++k) {
         const cv::Mat reference = read_photo(dir.path(), reference_file_name(k));
         const cv::Mat shot = read_photo(dir.path(), shot_file_name(k));
         QVERIFY(!reference.empty() && !shot.empty());
@@ -187,7 +187,7 @@ void TestRig::colours_keep_to_their_side_of_the_presets()
         const cv::Mat own_mask = in_preset(reference, own);
         QCOMPARE(cv::countNonZero(own_mask & surroundings), 0);
         const int inside = cv::countNonZero(own_mask & interior);
-        if (k == spec.hidden_camera)
+        if (k == options.hidden_camera)
             QCOMPARE(cv::countNonZero(own_mask), 0);
         else
             QCOMPARE(inside, cv::countNonZero(interior));
@@ -198,17 +198,17 @@ void TestRig::colours_keep_to_their_side_of_the_presets()
 // ground truth, and the ground truth is the middle camera's layout moved by each pose.
 void TestRig::stickers_appear_where_the_ground_truth_says()
 {
-    RigSpec spec = small_spec();
-    spec.cameras = 4;
-    spec.width = 800;
-    spec.height = 600;
-    spec.sticker_offset = {12.5, -7.25};
+    RigOptions options = small_spec();
+    options.cameras = 4;
+    options.width = 800;
+    options.height = 600;
+    options.sticker_offset = {12.5, -7.25};
     QTemporaryDir dir;
     std::ostringstream log;
-    const RigWriteResult result = write_rig(spec, dir.path(), log);
+    const RigWriteResult result = write_rig(options, dir.path(), log);
     QVERIFY2(result.ok(), result.error.c_str());
     const RigGroundTruth& truth = result.truth;
-    const cv::Size size(spec.width, spec.height);
+    const cv::Size size(options.width, options.height);
 
     QCOMPARE(truth.middle_camera, 2);
     const CameraPose& middle = truth.poses[truth.middle_camera];
@@ -216,17 +216,17 @@ void TestRig::stickers_appear_where_the_ground_truth_says()
     QCOMPARE(middle.scale, 1.0);
     QCOMPARE(middle.shift, cv::Point2d(0, 0));
     const std::array<cv::Point2d, 3>& layout = truth.stickers[truth.middle_camera];
-    QVERIFY(cv::norm(layout[1] - (photo_centre(size) + spec.sticker_offset)) < 1e-9);
+    QVERIFY(cv::norm(layout[1] - (photo_centre(size) + options.sticker_offset)) < 1e-9);
     QVERIFY(std::abs(layout[0].y - (layout[1].y - truth.sticker_spacing)) < 1e-9);
     QVERIFY(std::abs(layout[2].y - (layout[1].y + truth.sticker_spacing)) < 1e-9);
 
     double worst = 0.0;
-    for (int k = 0; k < spec.cameras; ++k) {
+    for (int k = 0; k < options.cameras; ++k) {
         const CameraPose& pose = truth.poses[k];
         QVERIFY(std::abs(pose.rotation_deg) <= 4.0);
         QVERIFY(pose.scale >= 0.93 && pose.scale <= 1.07);
-        QVERIFY(std::abs(pose.shift.x) <= 0.03 * spec.width);
-        QVERIFY(std::abs(pose.shift.y) <= 0.03 * spec.width);
+        QVERIFY(std::abs(pose.shift.x) <= 0.03 * options.width);
+        QVERIFY(std::abs(pose.shift.y) <= 0.03 * options.width);
 
         std::vector<Blob> blobs =
             sticker_blobs(read_photo(dir.path(), reference_file_name(k)), yellow_preset);
@@ -261,16 +261,16 @@ void TestRig::options_exercise_the_selection_rules()
     QFETCH(bool, clutter);
     QFETCH(bool, distractor);
     QFETCH(RigStickerColor, color);
-    RigSpec spec = small_spec();
-    spec.clutter = clutter;
-    spec.distractor = distractor;
-    spec.color = color;
+    RigOptions options = small_spec();
+    options.clutter = clutter;
+    options.distractor = distractor;
+    options.color = color;
     QTemporaryDir dir;
     std::ostringstream log;
-    const RigWriteResult result = write_rig(spec, dir.path(), log);
+    const RigWriteResult result = write_rig(options, dir.path(), log);
     QVERIFY2(result.ok(), result.error.c_str());
 
-    for (int k = 0; k < spec.cameras; ++k) {
+    for (int k = 0; k < options.cameras; ++k) {
         const std::vector<Blob> blobs =
             sticker_blobs(read_photo(dir.path(), reference_file_name(k)), preset_of(color));
         const auto is_sticker = [&](const Blob& b) {
@@ -294,7 +294,7 @@ void TestRig::options_exercise_the_selection_rules()
         }
         // Centre rule: the blob nearest the image centre, then the two lying
         // closest to the vertical line through it.
-        const cv::Point2d centre(spec.width / 2, spec.height / 2);
+        const cv::Point2d centre(options.width / 2, options.height / 2);
         const Blob& middle = *std::min_element(blobs.begin(), blobs.end(), [&](auto& a, auto& b) {
             return cv::norm(a.centre - centre) < cv::norm(b.centre - centre);
         });
@@ -313,16 +313,16 @@ void TestRig::options_exercise_the_selection_rules()
 
 void TestRig::markers_are_located_to_a_fraction_of_a_pixel()
 {
-    RigSpec spec = small_spec();
-    spec.width = 1200;
-    spec.height = 900;
+    RigOptions options = small_spec();
+    options.width = 1200;
+    options.height = 900;
     QTemporaryDir dir;
     std::ostringstream log;
-    const RigWriteResult result = write_rig(spec, dir.path(), log);
+    const RigWriteResult result = write_rig(options, dir.path(), log);
     QVERIFY2(result.ok(), result.error.c_str());
 
     double worst = 0.0;
-    for (int k = 0; k < spec.cameras; ++k) {
+    for (int k = 0; k < options.cameras; ++k) {
         const std::vector<cv::Point2d> truth = marker_centres(result.truth, k);
         const std::vector<cv::Point2d> found =
             locate_markers(read_photo(dir.path(), shot_file_name(k)));
@@ -332,7 +332,7 @@ void TestRig::markers_are_located_to_a_fraction_of_a_pixel()
         // Nothing but markers is found; the extra ones are cut by the border.
         QVERIFY(found.size() >= truth.size() && found.size() < truth.size() + 10);
         for (const cv::Point2d& p : found) {
-            const double to_border = std::min({p.x, p.y, spec.width - p.x, spec.height - p.y});
+            const double to_border = std::min({p.x, p.y, options.width - p.x, options.height - p.y});
             QVERIFY(nearest(truth, p) < 0.2 || to_border < 2 * result.truth.marker_radius);
         }
     }
@@ -343,16 +343,16 @@ void TestRig::markers_are_located_to_a_fraction_of_a_pixel()
 
 void TestRig::ground_truth_file_reads_back()
 {
-    RigSpec spec = small_spec();
-    spec.color = RigStickerColor::Pink;
-    spec.clutter = true;
-    spec.hidden_camera = 2;
-    spec.jpeg_quality = 80;
-    spec.seed = 123456789012345ULL;
-    spec.sticker_offset = {-3.5, 1.0 / 3.0};
+    RigOptions options = small_spec();
+    options.color = RigStickerColor::Pink;
+    options.clutter = true;
+    options.hidden_camera = 2;
+    options.jpeg_quality = 80;
+    options.seed = 123456789012345ULL;
+    options.sticker_offset = {-3.5, 1.0 / 3.0};
     QTemporaryDir dir;
     std::ostringstream log;
-    const RigWriteResult result = write_rig(spec, dir.path(), log);
+    const RigWriteResult result = write_rig(options, dir.path(), log);
     QVERIFY2(result.ok(), result.error.c_str());
 
     const std::optional<RigGroundTruth> read =
@@ -360,9 +360,9 @@ void TestRig::ground_truth_file_reads_back()
     QVERIFY(read.has_value());
     // Full precision: the text must give back the very same values.
     QCOMPARE(ground_truth_text(*read), ground_truth_text(result.truth));
-    QCOMPARE(read->spec.seed, spec.seed);
-    QCOMPARE(read->spec.hidden_camera, 2);
-    QVERIFY(read->spec.color == RigStickerColor::Pink);
+    QCOMPARE(read->options.seed, options.seed);
+    QCOMPARE(read->options.hidden_camera, 2);
+    QVERIFY(read->options.color == RigStickerColor::Pink);
     QCOMPARE(read->poses[1].rotation_deg, result.truth.poses[1].rotation_deg);
     QCOMPARE(read->stickers[0][2], result.truth.stickers[0][2]);
 }
@@ -419,22 +419,22 @@ void TestRig::rewriting_a_rig_removes_its_old_photos()
 {
     QTemporaryDir dir;
     const QDir folder(dir.path());
-    RigSpec spec = small_spec();
-    spec.cameras = 5;
+    RigOptions options = small_spec();
+    options.cameras = 5;
     std::ostringstream log;
-    QVERIFY(write_rig(spec, dir.path(), log).ok());
+    QVERIFY(write_rig(options, dir.path(), log).ok());
     QFile keep(folder.filePath("notes.txt"));
     QVERIFY(keep.open(QIODevice::WriteOnly));
     keep.close();
 
-    spec.cameras = 3;
-    QVERIFY(write_rig(spec, dir.path(), log).ok());
+    options.cameras = 3;
+    QVERIFY(write_rig(options, dir.path(), log).ok());
     QCOMPARE(QDir(folder.filePath("references")).entryList(QDir::Files),
              QStringList({"ref_00.jpg", "ref_01.jpg", "ref_02.jpg"}));
     QCOMPARE(QDir(folder.filePath("shots")).entryList(QDir::Files),
              QStringList({"shot_00.jpg", "shot_01.jpg", "shot_02.jpg"}));
     QVERIFY(QFile::exists(keep.fileName()));
-    QCOMPARE(read_ground_truth(folder.filePath(ground_truth_file_name))->spec.cameras, 3);
+    QCOMPARE(read_ground_truth(folder.filePath(ground_truth_file_name))->options.cameras, 3);
 }
 
 void TestRig::arguments_data()
@@ -471,14 +471,14 @@ void TestRig::arguments()
         QVERIFY2(QString::fromStdString(parsed.error).contains(error), parsed.error.c_str());
     }
     if (QTest::currentDataTag() == QByteArray("everything")) {
-        const RigSpec& spec = parsed.spec;
-        QCOMPARE(spec.cameras, 24);
-        QCOMPARE(spec.width, 6000);
-        QCOMPARE(spec.height, 4000);
-        QCOMPARE(spec.seed, std::uint64_t(9));
-        QVERIFY(spec.color == RigStickerColor::Pink && spec.clutter && spec.distractor);
-        QCOMPARE(spec.hidden_camera, 23);
-        QCOMPARE(spec.jpeg_quality, 70);
+        const RigOptions& options = parsed.options;
+        QCOMPARE(options.cameras, 24);
+        QCOMPARE(options.width, 6000);
+        QCOMPARE(options.height, 4000);
+        QCOMPARE(options.seed, std::uint64_t(9));
+        QVERIFY(options.color == RigStickerColor::Pink && options.clutter && options.distractor);
+        QCOMPARE(options.hidden_camera, 23);
+        QCOMPARE(options.jpeg_quality, 70);
     }
 }
 

@@ -8,7 +8,7 @@
 
 std::string ground_truth_text(const RigGroundTruth& truth)
 {
-    const RigSpec& spec = truth.spec;
+    const RigOptions& options = truth.options;
     std::ostringstream out;
     out.precision(std::numeric_limits<double>::max_digits10);
     out << "# Synthetic rig. Camera k shows a point q of the middle camera's photo at\n"
@@ -16,15 +16,15 @@ std::string ground_truth_text(const RigGroundTruth& truth)
            "# in pixels, y downwards, a positive rotation turning clockwise on screen.\n"
            "# Stickers: centres of the top, middle and bottom sticker in camera k's reference.\n"
            "# Shot markers: white discs on a grid through the middle camera's centre.\n";
-    out << "cameras " << spec.cameras << '\n'
-        << "size " << spec.width << ' ' << spec.height << '\n'
-        << "seed " << spec.seed << '\n'
-        << "color " << color_name(spec.color) << '\n'
-        << "clutter " << spec.clutter << '\n'
-        << "distractor " << spec.distractor << '\n'
-        << "hidden " << spec.hidden_camera << '\n'
-        << "quality " << spec.jpeg_quality << '\n'
-        << "sticker_offset " << spec.sticker_offset.x << ' ' << spec.sticker_offset.y << '\n'
+    out << "cameras " << options.cameras << '\n'
+        << "size " << options.width << ' ' << options.height << '\n'
+        << "seed " << options.seed << '\n'
+        << "color " << color_name(options.color) << '\n'
+        << "clutter " << options.clutter << '\n'
+        << "distractor " << options.distractor << '\n'
+        << "hidden " << options.hidden_camera << '\n'
+        << "quality " << options.jpeg_quality << '\n'
+        << "sticker_offset " << options.sticker_offset.x << ' ' << options.sticker_offset.y << '\n'
         << "middle " << truth.middle_camera << '\n'
         << "sticker_radius " << truth.sticker_radius << '\n'
         << "sticker_spacing " << truth.sticker_spacing << '\n'
@@ -46,7 +46,7 @@ std::string ground_truth_text(const RigGroundTruth& truth)
 std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
 {
     RigGroundTruth truth;
-    RigSpec& spec = truth.spec;
+    RigOptions& options = truth.options;
     std::set<std::string> seen;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
@@ -71,26 +71,26 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
             if (!seen.insert(key).second)
                 return std::nullopt;
             if (key == "cameras") {
-                in >> spec.cameras;
+                in >> options.cameras;
             } else if (key == "size") {
-                in >> spec.width >> spec.height;
+                in >> options.width >> options.height;
             } else if (key == "seed") {
-                in >> spec.seed;
+                in >> options.seed;
             } else if (key == "color") {
                 std::string name;
                 in >> name;
                 ok = name == "yellow" || name == "pink";
-                spec.color = name == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
+                options.color = name == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
             } else if (key == "clutter") {
-                in >> spec.clutter;
+                in >> options.clutter;
             } else if (key == "distractor") {
-                in >> spec.distractor;
+                in >> options.distractor;
             } else if (key == "hidden") {
-                in >> spec.hidden_camera;
+                in >> options.hidden_camera;
             } else if (key == "quality") {
-                in >> spec.jpeg_quality;
+                in >> options.jpeg_quality;
             } else if (key == "sticker_offset") {
-                in >> spec.sticker_offset.x >> spec.sticker_offset.y;
+                in >> options.sticker_offset.x >> options.sticker_offset.y;
             } else if (key == "middle") {
                 in >> truth.middle_camera;
             } else if (key == "sticker_radius") {
@@ -114,9 +114,9 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
                                             "hidden",         "quality",        "sticker_offset",
                                             "middle",         "sticker_radius", "sticker_spacing",
                                             "marker_spacing", "marker_radius"};
-    if (seen != required || !rig_spec_error(spec).empty() ||
-        static_cast<int>(truth.poses.size()) != spec.cameras ||
-        truth.middle_camera != spec.cameras / 2)
+    if (seen != required || !rig_options_error(options).empty() ||
+        static_cast<int>(truth.poses.size()) != options.cameras ||
+        truth.middle_camera != options.cameras / 2)
         return std::nullopt;
     return truth;
 }

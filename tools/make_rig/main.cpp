@@ -17,13 +17,13 @@ int main(int argc, char* argv[])
 
     QElapsedTimer timer;
     timer.start();
-    const RigWriteResult result = write_rig(arguments.spec, arguments.folder, std::cout);
+    const RigWriteResult result = write_rig(arguments.options, arguments.folder, std::cout);
     if (!result.ok()) {
         std::cerr << "make_rig: " << result.error << std::endl;
         return 1;
     }
-    const RigSpec& spec = arguments.spec;
-    std::cout << "rig of " << spec.cameras << " cameras at " << spec.width << "x" << spec.height
+    const RigOptions& options = arguments.options;
+    std::cout << "rig of " << options.cameras << " cameras at " << options.width << "x" << options.height
               << " written in " << timer.elapsed() / 1000.0 << " s" << std::endl;
     return 0;
 }

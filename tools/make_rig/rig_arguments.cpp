@@ -16,7 +16,7 @@ bool parse_int(const QString& text, int& value)
 RigArguments parse_rig_arguments(const QStringList& arguments)
 {
     RigArguments result;
-    RigSpec& spec = result.spec;
+    RigOptions& options = result.options;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         const bool takes_value = argument == "--cameras" || argument == "--size" ||
@@ -29,25 +29,25 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
         const QString value = takes_value ? arguments[++i] : QString();
         bool ok = true;
         if (argument == "--cameras") {
-            ok = parse_int(value, spec.cameras);
+            ok = parse_int(value, options.cameras);
         } else if (argument == "--size") {
             const QRegularExpressionMatch m =
                 QRegularExpression("^([0-9]+)x([0-9]+)$").match(value);
-            ok = m.hasMatch() && parse_int(m.captured(1), spec.width) &&
-                 parse_int(m.captured(2), spec.height);
+            ok = m.hasMatch() && parse_int(m.captured(1), options.width) &&
+                 parse_int(m.captured(2), options.height);
         } else if (argument == "--seed") {
-            spec.seed = value.toULongLong(&ok);
+            options.seed = value.toULongLong(&ok);
         } else if (argument == "--color") {
             ok = value == "yellow" || value == "pink";
-            spec.color = value == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
+            options.color = value == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
         } else if (argument == "--hidden") {
-            ok = parse_int(value, spec.hidden_camera) && spec.hidden_camera >= 0;
+            ok = parse_int(value, options.hidden_camera) && options.hidden_camera >= 0;
         } else if (argument == "--quality") {
-            ok = parse_int(value, spec.jpeg_quality);
+            ok = parse_int(value, options.jpeg_quality);
         } else if (argument == "--clutter") {
-            spec.clutter = true;
+            options.clutter = true;
         } else if (argument == "--distractor") {
-            spec.distractor = true;
+            options.distractor = true;
         } else if (argument.startsWith("-")) {
             result.error = "unknown option " + argument.toStdString();
             return result;
@@ -66,7 +66,7 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
     if (result.folder.isEmpty())
         result.error = "no output folder given";
     else
-        result.error = rig_spec_error(spec);
+        result.error = rig_options_error(options);
     return result;
 }
 

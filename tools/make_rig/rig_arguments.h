@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/make_rig/rig_spec.h"
+#include "tools/make_rig/rig_options.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,7 +11,7 @@
 struct RigArguments
 {
     QString folder;
-    RigSpec spec;
+    RigOptions options;
     std::string error; // empty when the arguments are usable
 };
 

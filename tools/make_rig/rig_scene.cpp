@@ -25,17 +25,17 @@ cv::RNG stream_rng(std::uint64_t seed, Stream stream)
     return cv::RNG(state);
 }
 
-double min_side(const RigSpec& spec)
+double min_side(const RigOptions& options)
 {
-    return std::min(spec.width, spec.height);
+    return std::min(options.width, options.height);
 }
 
-std::vector<CameraPose> draw_poses(const RigSpec& spec, int middle)
+std::vector<CameraPose> draw_poses(const RigOptions& options, int middle)
 {
-    cv::RNG rng = stream_rng(spec.seed, Stream::Poses);
-    const double max_shift = 0.03 * spec.width;
-    std::vector<CameraPose> poses(spec.cameras);
-    for (int k = 0; k < spec.cameras; ++k) {
+    cv::RNG rng = stream_rng(options.seed, Stream::Poses);
+    const double max_shift = 0.03 * options.width;
+    std::vector<CameraPose> poses(options.cameras);
+    for (int k = 0; k < options.cameras; ++k) {
         CameraPose pose;
         pose.rotation_deg = rng.uniform(-4.0, 4.0);
         pose.scale = rng.uniform(0.93, 1.07);
@@ -75,34 +75,34 @@ cv::Rect world_rect(const std::vector<CameraPose>& poses, cv::Size size)
     return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
 }
 
-SceneEllipse place_distractor(const RigSpec& spec, double sticker_radius, cv::RNG& rng)
+SceneEllipse place_distractor(const RigOptions& options, double sticker_radius, cv::RNG& rng)
 {
     // Well off the sticker line and farther from the centre than the middle
     // sticker, but inside every camera's view.
     const double side = rng.uniform(0, 2) == 0 ? -1.0 : 1.0;
     const cv::Point2d centre =
-        photo_centre({spec.width, spec.height}) +
-        cv::Point2d(side * 0.3 * spec.width, rng.uniform(-0.12, 0.12) * spec.height);
+        photo_centre({options.width, options.height}) +
+        cv::Point2d(side * 0.3 * options.width, rng.uniform(-0.12, 0.12) * options.height);
     return {centre, 2.4 * sticker_radius, 1.6 * sticker_radius, rng.uniform(0.0, 180.0)};
 }
 
-std::vector<SceneEllipse> place_specks(const RigSpec& spec, cv::Point2d sticker_line,
+std::vector<SceneEllipse> place_specks(const RigOptions& options, cv::Point2d sticker_line,
                                        const std::optional<SceneEllipse>& distractor, cv::RNG& rng)
 {
     const int wanted = 40;
-    const double radius = std::max(3.0, 0.005 * min_side(spec));
+    const double radius = std::max(3.0, 0.005 * min_side(options));
     // Keeps the dilated specks apart from each other and from the blob even at the
     // smallest camera scale, so each stays a small component of its own.
     const double gap = 2.0 * radius + 30.0;
     // Off the vertical band of the stickers, so the centre rule never takes a speck
     // for an outer sticker.
-    const double band = 0.12 * spec.width;
-    const cv::Point2d centre = photo_centre({spec.width, spec.height});
+    const double band = 0.12 * options.width;
+    const cv::Point2d centre = photo_centre({options.width, options.height});
 
     std::vector<SceneEllipse> specks;
     for (int attempt = 0; attempt < 5000 && static_cast<int>(specks.size()) < wanted; ++attempt) {
-        const cv::Point2d p(rng.uniform(0.03, 0.97) * spec.width,
-                            rng.uniform(0.03, 0.97) * spec.height);
+        const cv::Point2d p(rng.uniform(0.03, 0.97) * options.width,
+                            rng.uniform(0.03, 0.97) * options.height);
         if (std::abs(p.x - sticker_line.x) < band || std::abs(p.x - centre.x) < band)
             continue;
         if (distractor && cv::norm(p - distractor->centre) < distractor->half_width + radius + gap)
@@ -253,7 +253,7 @@ void draw_shape(cv::Mat& canvas, cv::RNG& rng, double unit, const cv::Scalar& co
 // pixels inside the photo (a negative inset admits discs cut by the border).
 std::vector<cv::Point2d> grid_in_camera(const RigGroundTruth& truth, int camera, double inset)
 {
-    const cv::Size size(truth.spec.width, truth.spec.height);
+    const cv::Size size(truth.options.width, truth.options.height);
     const CameraPose& pose = truth.poses[camera];
     const cv::Matx23d to_middle = inverse_camera_matrix(pose, size);
     double left = std::numeric_limits<double>::max(), top = left;
@@ -290,20 +290,20 @@ std::vector<cv::Point2d> grid_in_camera(const RigGroundTruth& truth, int camera,
 
 } // namespace
 
-RigScene plan_rig_scene(const RigSpec& spec)
+RigScene plan_rig_scene(const RigOptions& options)
 {
     RigScene scene;
     RigGroundTruth& truth = scene.truth;
-    const cv::Size size(spec.width, spec.height);
-    truth.spec = spec;
-    truth.middle_camera = spec.cameras / 2;
-    truth.poses = draw_poses(spec, truth.middle_camera);
-    truth.sticker_radius = 0.025 * min_side(spec);
-    truth.sticker_spacing = 0.18 * spec.height;
-    truth.marker_spacing = std::max(40.0, std::round(0.08 * min_side(spec)));
-    truth.marker_radius = std::max(4.0, 0.012 * min_side(spec));
+    const cv::Size size(options.width, options.height);
+    truth.options = options;
+    truth.middle_camera = options.cameras / 2;
+    truth.poses = draw_poses(options, truth.middle_camera);
+    truth.sticker_radius = 0.025 * min_side(options);
+    truth.sticker_spacing = 0.18 * options.height;
+    truth.marker_spacing = std::max(40.0, std::round(0.08 * min_side(options)));
+    truth.marker_radius = std::max(4.0, 0.012 * min_side(options));
 
-    const cv::Point2d middle = photo_centre(size) + spec.sticker_offset;
+    const cv::Point2d middle = photo_centre(size) + options.sticker_offset;
     const cv::Point2d layout[3] = {middle - cv::Point2d(0, truth.sticker_spacing), middle,
                                    middle + cv::Point2d(0, truth.sticker_spacing)};
     for (const CameraPose& pose : truth.poses)
@@ -311,11 +311,11 @@ RigScene plan_rig_scene(const RigSpec& spec)
                                   camera_point(pose, size, layout[1]),
                                   camera_point(pose, size, layout[2])});
 
-    cv::RNG rng = stream_rng(spec.seed, Stream::Clutter);
-    if (spec.distractor)
-        scene.distractor = place_distractor(spec, truth.sticker_radius, rng);
-    if (spec.clutter)
-        scene.specks = place_specks(spec, middle, scene.distractor, rng);
+    cv::RNG rng = stream_rng(options.seed, Stream::Clutter);
+    if (options.distractor)
+        scene.distractor = place_distractor(options, truth.sticker_radius, rng);
+    if (options.clutter)
+        scene.specks = place_specks(options, middle, scene.distractor, rng);
     scene.world = world_rect(truth.poses, size);
     return scene;
 }
@@ -323,9 +323,9 @@ RigScene plan_rig_scene(const RigSpec& spec)
 cv::Mat render_world(const RigScene& scene, PhotoKind kind)
 {
     const WorldLook look = look_of(kind);
-    cv::RNG rng = stream_rng(scene.truth.spec.seed, look.stream);
+    cv::RNG rng = stream_rng(scene.truth.options.seed, look.stream);
     const cv::Size size = scene.world.size();
-    const double unit = min_side(scene.truth.spec);
+    const double unit = min_side(scene.truth.options);
 
     // Soft colour gradients from a coarse grid of scene colours.
     const int cell = std::max(8, static_cast<int>(unit / 8));
@@ -358,7 +358,7 @@ cv::Mat render_world(const RigScene& scene, PhotoKind kind)
 cv::Mat render_photo(const RigScene& scene, PhotoKind kind, const cv::Mat& world, int camera)
 {
     const RigGroundTruth& truth = scene.truth;
-    const cv::Size size(truth.spec.width, truth.spec.height);
+    const cv::Size size(truth.options.width, truth.options.height);
     const CameraPose& pose = truth.poses[camera];
 
     cv::Matx23d to_world = inverse_camera_matrix(pose, size);
@@ -378,7 +378,7 @@ cv::Mat render_photo(const RigScene& scene, PhotoKind kind, const cv::Mat& world
     // The hidden camera's stickers (and everything else of their colour) are
     // covered by dark caps: a person can still click them, detection finds nothing.
     const cv::Scalar paint =
-        camera == truth.spec.hidden_camera ? cv::Scalar(60, 60, 60) : sticker_bgr(truth.spec.color);
+        camera == truth.options.hidden_camera ? cv::Scalar(60, 60, 60) : sticker_bgr(truth.options.color);
     for (const SceneEllipse& speck : scene.specks)
         paint_ellipse(photo, in_camera(speck, pose, size), paint);
     if (scene.distractor)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tools/make_rig/camera_pose.h"
-#include "tools/make_rig/rig_spec.h"
+#include "tools/make_rig/rig_options.h"
 
 #include <opencv2/core.hpp>
 
@@ -13,7 +13,7 @@
 // the middle camera's photo; camera k sees them multiplied by its scale.
 struct RigGroundTruth
 {
-    RigSpec spec;
+    RigOptions options;
     int middle_camera = 0; // cameras / 2, the reference camera of the calibration
     std::vector<CameraPose> poses;
     // Per camera, the sticker centres in its reference photo: top, middle, bottom.
@@ -53,9 +53,9 @@ enum class PhotoKind
     Shot
 };
 
-// Draws the poses, sticker layout and options from the seed. `spec` must be valid
-// (rig_spec_error empty).
-RigScene plan_rig_scene(const RigSpec& spec);
+// Draws the poses, sticker layout and options from the seed. `options` must be valid
+// (rig_options_error empty).
+RigScene plan_rig_scene(const RigOptions& options);
 
 // The background every camera sees (without stickers, specks or markers), covering
 // `scene.world`. References show a light scene in greys, blues and greens; shots a

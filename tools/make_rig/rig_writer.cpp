@@ -94,10 +94,10 @@ QString shot_file_name(int camera)
     return QStringLiteral("shots/shot_") + padded(camera) + QStringLiteral(".jpg");
 }
 
-RigWriteResult write_rig(const RigSpec& spec, const QString& folder, std::ostream& log)
+RigWriteResult write_rig(const RigOptions& options, const QString& folder, std::ostream& log)
 {
     RigWriteResult result;
-    result.error = rig_spec_error(spec);
+    result.error = rig_options_error(options);
     if (!result.ok())
         return result;
     result.error = prepare_folder(folder);
@@ -105,7 +105,7 @@ RigWriteResult write_rig(const RigSpec& spec, const QString& folder, std::ostrea
         return result;
 
     const QDir dir(folder);
-    const RigScene scene = plan_rig_scene(spec);
+    const RigScene scene = plan_rig_scene(options);
     result.truth = scene.truth;
 
     // The truth goes first: it is known before rendering, and it marks the folder
@@ -119,12 +119,12 @@ RigWriteResult write_rig(const RigSpec& spec, const QString& folder, std::ostrea
     // One world canvas at a time: at 6000 x 4000 each holds over 100 MB.
     for (const PhotoKind kind : {PhotoKind::Reference, PhotoKind::Shot}) {
         const cv::Mat world = render_world(scene, kind);
-        for (int camera = 0; camera < spec.cameras; ++camera) {
+        for (int camera = 0; camera < options.cameras; ++camera) {
             const QString path =
                 dir.filePath(kind == PhotoKind::Reference ? reference_file_name(camera)
                                                           : shot_file_name(camera));
             result.error =
-                write_jpeg(path, render_photo(scene, kind, world, camera), spec.jpeg_quality);
+                write_jpeg(path, render_photo(scene, kind, world, camera), options.jpeg_quality);
             if (!result.ok())
                 return result;
             log << "wrote " << path.toStdString() << std::endl;

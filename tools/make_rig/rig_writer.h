@@ -22,9 +22,9 @@ QString reference_file_name(int camera); // "references/ref_00.jpg"
 QString shot_file_name(int camera);      // "shots/shot_00.jpg"
 constexpr const char* ground_truth_file_name = "ground_truth.txt";
 
-// Renders the rig of `spec` into `folder`: ground_truth.txt first, then one
+// Renders the rig of `options` into `folder`: ground_truth.txt first, then one
 // reference and one shot photo per camera. The folder is created when missing.
 // An existing folder must be empty or hold an earlier rig, whose photos are
 // removed first so that none of a larger rig is left behind; any other folder is
 // refused untouched. Writes one line per file to `log`.
-RigWriteResult write_rig(const RigSpec& spec, const QString& folder, std::ostream& log);
+RigWriteResult write_rig(const RigOptions& options, const QString& folder, std::ostream& log);

@@ -1,29 +1,29 @@
-#include "tools/make_rig/rig_spec.h"
+#include "tools/make_rig/rig_options.h"
 
 #include <cmath>
 
-std::string rig_spec_error(const RigSpec& spec)
+std::string rig_options_error(const RigOptions& options)
 {
-    if (spec.cameras < 1 || spec.cameras > max_rig_cameras)
+    if (options.cameras < 1 || options.cameras > max_rig_cameras)
         return "the number of cameras must be between 1 and " + std::to_string(max_rig_cameras);
-    if (spec.width < min_rig_side || spec.height < min_rig_side || spec.width > max_rig_side ||
-        spec.height > max_rig_side)
+    if (options.width < min_rig_side || options.height < min_rig_side || options.width > max_rig_side ||
+        options.height > max_rig_side)
         return "each side of the photos must be between " + std::to_string(min_rig_side) + " and " +
                std::to_string(max_rig_side) + " pixels";
-    if (static_cast<long long>(spec.width) * spec.height > max_rig_pixels)
+    if (static_cast<long long>(options.width) * options.height > max_rig_pixels)
         return "the photos may hold at most 6000 x 4000 pixels";
     // The shifts scale with the width; on a much narrower photo they would push
     // the stickers out of the picture.
-    if (spec.width > 3 * spec.height || spec.height > 3 * spec.width)
+    if (options.width > 3 * options.height || options.height > 3 * options.width)
         return "the longer side of the photos may be at most three times the shorter one";
-    if (spec.hidden_camera < -1 || spec.hidden_camera >= spec.cameras)
+    if (options.hidden_camera < -1 || options.hidden_camera >= options.cameras)
         return "the hidden camera must be one of the cameras (0 to " +
-               std::to_string(spec.cameras - 1) + ")";
-    if (spec.jpeg_quality < 1 || spec.jpeg_quality > 100)
+               std::to_string(options.cameras - 1) + ")";
+    if (options.jpeg_quality < 1 || options.jpeg_quality > 100)
         return "the JPEG quality must be between 1 and 100";
     // Farther out, the outer stickers of a rotated, enlarged camera could leave its photo.
-    if (!(std::abs(spec.sticker_offset.x) <= 0.1 * spec.width) ||
-        !(std::abs(spec.sticker_offset.y) <= 0.1 * spec.height))
+    if (!(std::abs(options.sticker_offset.x) <= 0.1 * options.width) ||
+        !(std::abs(options.sticker_offset.y) <= 0.1 * options.height))
         return "the sticker offset must stay within 10% of the photo size";
     return {};
 }

@@ -15,7 +15,7 @@ enum class RigStickerColor
 
 // What to render: camera count, photo size in pixels, random seed and the
 // options that exercise the detection rules.
-struct RigSpec
+struct RigOptions
 {
     int cameras = 5;
     int width = 1600;
@@ -39,8 +39,8 @@ constexpr int min_rig_side = 320;
 constexpr int max_rig_side = 6000;
 constexpr long long max_rig_pixels = 6000LL * 4000LL;
 
-// Why `spec` cannot be rendered, or an empty string when it can.
-std::string rig_spec_error(const RigSpec& spec);
+// Why `options` cannot be rendered, or an empty string when it can.
+std::string rig_options_error(const RigOptions& options);
 
 // "yellow" or "pink".
 const char* color_name(RigStickerColor color);
