@@ -1,5 +1,6 @@
 #include "calibration/batch_progress.h"
 #include "calibration/calibration_construction.h"
+#include "tests/support/stopping_progress.h"
 #include "tests/support/sticker_drawing.h"
 
 #include <QDir>
@@ -118,23 +119,6 @@ std::vector<int> all_indices(int count)
     return indices;
 }
 
-// Asks for a stop once `limit` photos are finished.
-class StopAfter : public BatchProgress
-{
-public:
-    explicit StopAfter(int limit) : limit(limit) {}
-
-    void image_done() override
-    {
-        BatchProgress::image_done();
-        if (done() >= limit)
-            request_stop();
-    }
-
-private:
-    const int limit;
-};
-
 } // namespace
 
 Q_DECLARE_METATYPE(Kind)
@@ -233,7 +217,7 @@ void ConstructionTest::stop_leaves_the_rest_unaligned()
         kinds << (i % 2 ? Kind::Area : Kind::Three);
     const QStringList paths = make_rig(folder.path(), kinds);
 
-    StopAfter progress(limit);
+    StoppingProgress progress(limit);
     if (limit == 0)
         progress.request_stop();
     const Outcome stopped = in_parallel(paths, progress);

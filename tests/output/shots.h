@@ -1,7 +1,7 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
+#include "tests/support/stopping_progress.h"
 
 #include <QImage>
 #include <QSize>
@@ -23,19 +23,3 @@ bool write_jpeg_with_orientation(const QString& path, const QImage& image, int q
 // Names of the entries of `folder` (files and folders), sorted.
 QStringList folder_entries(const QString& folder);
 
-// Progress that asks to stop once `stop_at` images (or frames) are done.
-class StoppingProgress : public BatchProgress
-{
-public:
-    explicit StoppingProgress(int stop_at) : stop_at(stop_at) {}
-
-    void image_done() override
-    {
-        BatchProgress::image_done();
-        if (done() >= stop_at)
-            request_stop();
-    }
-
-private:
-    int stop_at;
-};
