@@ -36,13 +36,15 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QWidget* par
     ui->setupUi(this);
     connect(ui->action_new_references, &QAction::triggered, this,
             &MainWindow::load_reference_images);
-    connect(ui->action_new_color, &QAction::triggered, this,
-            &MainWindow::restart_color_selection);
+    connect(ui->action_new_color, &QAction::triggered, this, &MainWindow::restart_color_selection);
     workflow_state = WorkflowState::Idle;
     load_reference_images();
 }
 
-MainWindow::~MainWindow() { delete ui; }
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
 
 void MainWindow::load_reference_images()
 {
@@ -86,8 +88,8 @@ void MainWindow::display_image(const QImage& image)
     // The stickers stand near the middle of a photo: once the new picture is laid
     // out, scroll so that its centre is in view.
     QTimer::singleShot(0, this, [this] {
-        for (QScrollBar* bar : {ui->scrollArea->horizontalScrollBar(),
-                                ui->scrollArea->verticalScrollBar()})
+        for (QScrollBar* bar :
+             {ui->scrollArea->horizontalScrollBar(), ui->scrollArea->verticalScrollBar()})
             bar->setValue((bar->minimum() + bar->maximum()) / 2);
     });
 }
@@ -155,12 +157,15 @@ void MainWindow::calibrate_from_color_click(int x, int y)
     // QImage::pixel warns about, and returns 0 for, a point outside the photo.
     const bool inside = preview_image.valid(x, y);
     const QRgb color = inside ? preview_image.pixel(x, y) & 0xFFFFFF : 0;
-    std::cout << "It has color (" << qRed(color) << ", " << qGreen(color) << ", "
-              << qBlue(color) << ")" << std::endl;
+    std::cout << "It has color (" << qRed(color) << ", " << qGreen(color) << ", " << qBlue(color)
+              << ")" << std::endl;
 
     // The rig is calibrated on worker threads while a progress window stays live.
     // The reference configuration is only taken over with a finished calibration.
-    const int count = reference_paths.size();
+    // The worker gets its own copies of everything it reads.
+    const QStringList paths = reference_paths;
+    const ColorThresholds thresholds = active_thresholds;
+    const int count = paths.size();
     BatchProgress progress;
     ReferenceTriple new_reference = reference;
     Calibration new_calibration;
@@ -169,8 +174,8 @@ void MainWindow::calibrate_from_color_click(int x, int y)
         run_in_background(
             *view,
             [&] {
-                new_calibration = construct_calibration(reference_paths, active_thresholds,
-                                                        new_reference, std::cout, &progress);
+                new_calibration =
+                    construct_calibration(paths, thresholds, new_reference, std::cout, &progress);
             },
             [&](ProgressView& shown) {
                 shown.set_progress(QStringLiteral("Alignement des images : %1 / %2")
@@ -207,7 +212,8 @@ void MainWindow::calibrate_from_color_click(int x, int y)
 
 void MainWindow::record_sticker_click(int x, int y)
 {
-    const int sticker = static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
+    const int sticker =
+        static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
     clicked_points[sticker] = QPointF(x, y);
     if (workflow_state != WorkflowState::AwaitSticker3) {
         workflow_state = static_cast<WorkflowState>(static_cast<int>(workflow_state) + 1);
@@ -276,9 +282,9 @@ void MainWindow::on_action_new_computation_triggered()
                                         "d'images étalons."));
         return;
     }
-    const QString folder = dialogs.get_existing_directory(
-        this, QStringLiteral("Sélectionnez un dossier de sortie"), QString(),
-        QFileDialog::ShowDirsOnly);
+    const QString folder =
+        dialogs.get_existing_directory(this, QStringLiteral("Sélectionnez un dossier de sortie"),
+                                       QString(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
 
@@ -290,6 +296,7 @@ void MainWindow::on_action_new_computation_triggered()
     request.fps = ui->slider_fps->value();
     request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
 
+    const Calibration alignments = calibration;
     BatchProgress frame_progress;
     BatchProgress video_progress;
     std::atomic<bool> encoding{false};
@@ -300,8 +307,7 @@ void MainWindow::on_action_new_computation_triggered()
         run_in_background(
             *view,
             [&] {
-                frames = write_aligned_images(inputs, calibration, folder, quality,
-                                              &frame_progress);
+                frames = write_aligned_images(inputs, alignments, folder, quality, &frame_progress);
                 if (!frames.unreadable_input.isEmpty() || !frames.unwritable_output.isEmpty() ||
                     frames.stopped || frames.common_size.isEmpty())
                     return;
@@ -322,8 +328,7 @@ void MainWindow::on_action_new_computation_triggered()
                     const QString label = step.boomerang
                                               ? QStringLiteral("Effet boomerang : %1 / %2")
                                               : QStringLiteral("Encodage de la vidéo : %1 / %2");
-                    shown.set_progress(label.arg(step.done).arg(step.total), step.done,
-                                       step.total);
+                    shown.set_progress(label.arg(step.done).arg(step.total), step.done, step.total);
                 }
                 if (shown.cancelled()) {
                     frame_progress.request_stop();

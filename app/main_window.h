@@ -34,7 +34,8 @@ public:
 
     // Opens "Sélectionner étalons", shows the middle photo and asks for the colour click.
     void load_reference_images();
-    // Reads a photo for display (orientation applied, RGB888); null and an error box when unreadable.
+    // Reads a photo for display (orientation applied, RGB888); null and an error box when
+    // unreadable.
     QImage load_image(const QString& path);
     // Shows `image` unscaled in the picture label.
     void display_image(const QImage& image);

@@ -2,7 +2,8 @@
 
 // The step of the calibration workflow. The values matter: in the three sticker
 // steps the sticker number shown to the user is the value minus 1.
-enum class WorkflowState : int {
+enum class WorkflowState : int
+{
     Idle = 0,            // no click expected (start, or calibrated)
     AwaitColorClick = 1, // the next click picks the sticker colour and calibrates
     AwaitSticker1 = 2,   // the next clicks are the three stickers of the front pending image

@@ -96,16 +96,25 @@ void MainWindowTest::form_texts_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::newRow("picture") << "image_label" << "Pas d'image à afficher.";
+    QTest::newRow("picture") << "image_label"
+                             << "Pas d'image à afficher.";
     QTest::newRow("instruction")
-        << "instruction_label" << "Veuillez sélectionner des images étalons via le menu 'Fichier'.";
-    QTest::newRow("compression") << "label_compression" << "Compression : 50%";
-    QTest::newRow("fps") << "label_fps" << "24 FPS";
-    QTest::newRow("boomerang") << "checkBox_boomerang" << "Effet boomerang";
-    QTest::newRow("yellow") << "button_yellow" << "Jaune";
-    QTest::newRow("pink") << "button_pink" << "Rose";
-    QTest::newRow("colour box") << "groupBox_sticker_color" << "Couleur des stickers";
-    QTest::newRow("video box") << "groupBox_video_options" << "Options d'image et vidéo";
+        << "instruction_label"
+        << "Veuillez sélectionner des images étalons via le menu 'Fichier'.";
+    QTest::newRow("compression") << "label_compression"
+                                 << "Compression : 50%";
+    QTest::newRow("fps") << "label_fps"
+                         << "24 FPS";
+    QTest::newRow("boomerang") << "checkBox_boomerang"
+                               << "Effet boomerang";
+    QTest::newRow("yellow") << "button_yellow"
+                            << "Jaune";
+    QTest::newRow("pink") << "button_pink"
+                          << "Rose";
+    QTest::newRow("colour box") << "groupBox_sticker_color"
+                                << "Couleur des stickers";
+    QTest::newRow("video box") << "groupBox_video_options"
+                               << "Options d'image et vidéo";
 }
 
 void MainWindowTest::form_texts()
@@ -160,10 +169,9 @@ void MainWindowTest::menu_lists_the_actions_with_only_reloading_enabled()
         if (action->isEnabled())
             enabled << action->objectName();
     }
-    QCOMPARE(texts, QStringList({"Recharger les étalons ...",
-                                 "Resélectionner la couleur des repères",
-                                 "Nouveau traitement d'images ...",
-                                 "Tout calibrer manuellement ..."}));
+    QCOMPARE(texts,
+             QStringList({"Recharger les étalons ...", "Resélectionner la couleur des repères",
+                          "Nouveau traitement d'images ...", "Tout calibrer manuellement ..."}));
     QCOMPARE(enabled, QStringList{"action_new_references"});
 }
 
@@ -393,8 +401,10 @@ void MainWindowTest::option_labels_follow_their_sliders_data()
     QTest::addColumn<int>("value");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("text");
-    QTest::newRow("fps 1") << "slider_fps" << 1 << "label_fps" << "1 FPS";
-    QTest::newRow("fps 60") << "slider_fps" << 60 << "label_fps" << "60 FPS";
+    QTest::newRow("fps 1") << "slider_fps" << 1 << "label_fps"
+                           << "1 FPS";
+    QTest::newRow("fps 60") << "slider_fps" << 60 << "label_fps"
+                            << "60 FPS";
     QTest::newRow("compression 0") << "slider_compression" << 0 << "label_compression"
                                    << "Compression : 0%";
     QTest::newRow("compression 100") << "slider_compression" << 100 << "label_compression"

@@ -53,10 +53,10 @@ void ProcessingRunTest::initTestCase()
 {
     QStringList references;
     for (int i = 0; i < camera_count; ++i) {
-        const std::vector<cv::Point2d> stickers{{200.0 + 2 * i, 90}, {200.0 + 2 * i, 150},
-                                                {200.0 + 2 * i, 210}};
-        const cv::Mat reference = draw_sticker_photo(photo_size, stickers, 12.0,
-                                                     StickerColor::Yellow, i + 1);
+        const std::vector<cv::Point2d> stickers{
+            {200.0 + 2 * i, 90}, {200.0 + 2 * i, 150}, {200.0 + 2 * i, 210}};
+        const cv::Mat reference =
+            draw_sticker_photo(photo_size, stickers, 12.0, StickerColor::Yellow, i + 1);
         references << write_photo(photos.path(), QString("ref_%1.png").arg(i), reference);
         shots << write_photo(photos.path(), QString("shot_%1.jpg").arg(i),
                              draw_background(photo_size, 100 + i));
@@ -114,9 +114,8 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
     StdoutCapture capture;
     driver.process(shots, output->path());
 
-    QCOMPARE(files_in(output->path()),
-             QStringList({"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg",
-                          "output_img_3.jpg"}));
+    QCOMPARE(files_in(output->path()), QStringList({"output_img_0.jpg", "output_img_1.jpg",
+                                                    "output_img_2.jpg", "output_img_3.jpg"}));
     const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
     QVERIFY(size.width() % 2 == 0 && size.height() % 2 == 0);
 
@@ -159,8 +158,7 @@ void ProcessingRunTest::unreadable_input_writes_nothing()
     inputs[2] = photos.filePath("no such shot.jpg");
     driver.process(inputs, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Image loading error"});
-    QCOMPARE(driver.dialogs.requests.last().text,
-             "Couldn't load image with path " + inputs[2]);
+    QCOMPARE(driver.dialogs.requests.last().text, "Couldn't load image with path " + inputs[2]);
     QCOMPARE(driver.dialogs.requests.last().parent, nullptr);
     QVERIFY(files_in(output->path()).isEmpty());
     QVERIFY(driver.recording_runner.calls.isEmpty());
@@ -170,8 +168,7 @@ void ProcessingRunTest::failed_encode_is_reported_without_boomerang()
 {
     driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
     driver.recording_runner.result.exit_code = 1;
-    driver.recording_runner.result.error_tail =
-        "Some earlier line\nUnknown encoder 'libx264'";
+    driver.recording_runner.result.error_tail = "Some earlier line\nUnknown encoder 'libx264'";
     StdoutCapture quiet;
     driver.process(shots, output->path());
     QCOMPARE(driver.recording_runner.calls.size(), 1);

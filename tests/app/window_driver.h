@@ -33,10 +33,7 @@ public:
     }
 
     PixelPicker* picture() const { return window->findChild<PixelPicker*>("image_label"); }
-    QString instruction() const
-    {
-        return window->findChild<QLabel*>("instruction_label")->text();
-    }
+    QString instruction() const { return window->findChild<QLabel*>("instruction_label")->text(); }
     QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
     template <typename T> T* widget(const char* name) const
     {

@@ -49,8 +49,8 @@ class WorkflowTest : public QObject
         QStringList paths;
         for (int i = 0; i < count; ++i) {
             const bool shows_stickers = std::find(hidden.begin(), hidden.end(), i) == hidden.end();
-            const auto centres = shows_stickers ? shifted(3 * i, -2 * i)
-                                                : std::vector<cv::Point2d>{};
+            const auto centres =
+                shows_stickers ? shifted(3 * i, -2 * i) : std::vector<cv::Point2d>{};
             const cv::Mat photo = draw_sticker_photo(photo_size, centres, 12.0, color, i + 1);
             paths << write_photo(dir.path(), QString("rig%1_ref_%2.png").arg(rig).arg(i), photo);
         }
@@ -255,7 +255,6 @@ void WorkflowTest::colour_click_with_no_reference_left()
     click(200, 150);
     QVERIFY(calibrated());
 }
-
 
 void WorkflowTest::calibration_shows_progress_and_can_be_cancelled()
 {

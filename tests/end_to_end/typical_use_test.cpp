@@ -110,7 +110,8 @@ void TypicalUseTest::calibrate_process_and_measure()
     QStringList expected_files;
     for (int k = 0; k < options.cameras; ++k)
         expected_files << QString("output_img_%1.jpg").arg(k);
-    expected_files << "output_video.mp4" << "output_video_boomerang.mp4";
+    expected_files << "output_video.mp4"
+                   << "output_video_boomerang.mp4";
     QCOMPARE(QDir(output.path()).entryList(QDir::Files, QDir::Name), expected_files);
 
     std::vector<cv::Mat> frames;
@@ -135,9 +136,8 @@ void TypicalUseTest::calibrate_process_and_measure()
 
     const AlignmentResiduals residuals =
         measure_alignment(frames, truth.middle_camera, 0.6, truth.marker_spacing / 2);
-    std::cerr << "alignment residuals over " << residuals.distances.size()
-              << " markers: median " << residuals.median << " px, maximum "
-              << residuals.maximum << " px" << std::endl;
+    std::cerr << "alignment residuals over " << residuals.distances.size() << " markers: median "
+              << residuals.median << " px, maximum " << residuals.maximum << " px" << std::endl;
     QVERIFY(residuals.distances.size() >= 4 * 20);
     QVERIFY2(residuals.median <= 2.0, "median residual above 2 px");
     QVERIFY2(residuals.maximum <= 4.0, "largest residual above 4 px");
