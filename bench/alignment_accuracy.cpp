@@ -1,6 +1,6 @@
 // Calibrates a synthetic rig and measures how well its aligned frames match:
 // the shot markers of every frame against the middle camera's frame.
-//   alignment_accuracy [--size WxH] [--cameras N] [--seed S] [--offset DX,DY] 
+//   alignment_accuracy [--size WxH] [--cameras N] [--seed S] [--offset DX,DY]
 
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
@@ -60,6 +60,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     const AlignedImages frames = write_aligned_images(shots, calibration, folder.path(), 95);
+    if (frames.frame_count != rig.cameras) {
+        std::cerr << "wrote " << frames.frame_count << " of " << rig.cameras << " frames\n";
+        return 1;
+    }
     std::vector<cv::Mat> images;
     for (int k = 0; k < frames.frame_count; ++k)
         images.push_back(cv::imread(folder.filePath(QString("output_img_%1.jpg").arg(k)).toStdString()));

@@ -42,8 +42,15 @@ bool jpeg_reaches_end_marker(const QByteArray& data)
             }
             in_scan = false;
         }
-        if (bytes[pos] != 0xFF)
-            return false;
+        if (bytes[pos] != 0xFF) {
+            // Stray bytes between segments: libjpeg skips them to the next
+            // marker with a warning and decodes the picture, so this walk does too.
+            const void* next = std::memchr(bytes + pos, 0xFF, size - pos);
+            if (!next)
+                return false;
+            pos = static_cast<int>(static_cast<const unsigned char*>(next) - bytes);
+            continue;
+        }
         const unsigned char marker = bytes[pos + 1];
         if (marker == 0xFF) { // fill byte
             ++pos;
@@ -72,35 +79,18 @@ bool looks_like_jpeg(const QByteArray& data)
            static_cast<unsigned char>(data[1]) == 0xD8;
 }
 
-// Reads the whole file into `bytes`, keeping its allocation when it is large enough.
-bool read_whole_file(QFile& file, QByteArray& bytes)
-{
-    const qint64 size = file.size();
-    if (file.isSequential() || size <= 0 || size >= std::numeric_limits<int>::max()) {
-        bytes = file.readAll();
-        return true;
-    }
-    bytes.resize(static_cast<int>(size));
-    const qint64 read = file.read(bytes.data(), size);
-    if (read < 0)
-        return false;
-    bytes.resize(static_cast<int>(read));
-    return true;
-}
-
 bool decode(const QString& path, cv::Mat& image, QByteArray& data)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !read_whole_file(file, data) || data.isEmpty())
-        return false;
-    if (looks_like_jpeg(data) && !jpeg_reaches_end_marker(data))
+    if (!read_file_bytes(path, data) || data.isEmpty() || is_cut_short_jpeg(data))
         return false;
 
     // Wraps the bytes without copying; imdecode applies the EXIF orientation and
     // decodes into `image` in place when it already has the photo's size.
     const cv::Mat encoded(1, data.size(), CV_8UC1, data.data());
+    const int flags =
+        looks_like_jpeg(data) ? cv::IMREAD_COLOR : cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
     try {
-        return !cv::imdecode(encoded, cv::IMREAD_COLOR, &image).empty();
+        return !cv::imdecode(encoded, flags, &image).empty();
     } catch (const cv::Exception&) {
         return false;
     }
@@ -122,4 +112,27 @@ bool read_bgr_image(const QString& path, cv::Mat& image, QByteArray& file_bytes)
         return true;
     image.release();
     return false;
+}
+
+bool read_file_bytes(const QString& path, QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    if (file.isSequential() || size <= 0 || size >= std::numeric_limits<int>::max()) {
+        bytes = file.readAll();
+        return true;
+    }
+    bytes.resize(static_cast<int>(size));
+    const qint64 read = file.read(bytes.data(), size);
+    if (read < 0)
+        return false;
+    bytes.resize(static_cast<int>(read));
+    return true;
+}
+
+bool is_cut_short_jpeg(const QByteArray& data)
+{
+    return looks_like_jpeg(data) && !jpeg_reaches_end_marker(data);
 }

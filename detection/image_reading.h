@@ -7,6 +7,8 @@
 
 // Reads a JPEG or PNG photo as 8-bit BGR, with its EXIF orientation applied so
 // that detection sees the picture the way a viewer (and the window) shows it.
+// Only a JPEG's orientation counts: Qt, which shows and renders the photos,
+// ignores the eXIf chunk of a PNG, so detection does too.
 // The path is used as Qt names files, whatever the process locale.
 // Returns an empty matrix when the file is missing, cannot be decoded or is a
 // JPEG cut short (which the decoder would silently pad with grey).
@@ -18,3 +20,11 @@ cv::Mat read_bgr_image(const QString& path);
 // matrix sharing `image`'s pixels sees them overwritten. Returns false, with
 // `image` empty, where the form above returns an empty matrix.
 bool read_bgr_image(const QString& path, cv::Mat& image, QByteArray& file_bytes);
+
+// Reads the whole file into `bytes`, keeping their allocation when it is large
+// enough. False when the file cannot be opened or read.
+bool read_file_bytes(const QString& path, QByteArray& bytes);
+
+// True for a JPEG stream that stops before its end-of-image marker: libjpeg
+// (OpenCV's and Qt's alike) pads such a file with grey and reports success.
+bool is_cut_short_jpeg(const QByteArray& data);

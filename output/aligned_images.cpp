@@ -5,7 +5,9 @@
 #include "output/image_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QSet>
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -16,6 +18,21 @@ namespace {
 QString frame_path(const QString& folder, int index)
 {
     return folder + "/output_img_" + QString::number(index) + ".jpg";
+}
+
+// The index of the first frame file this run would write that is also one of
+// its inputs, or -1.
+int first_input_among_frames(const QStringList& inputs, int count, const QString& folder)
+{
+    QSet<QString> input_files;
+    for (int k = 0; k < count; ++k)
+        input_files.insert(QFileInfo(inputs[k]).canonicalFilePath());
+    for (int k = 0; k < count; ++k) {
+        const QString frame = QFileInfo(frame_path(folder, k)).canonicalFilePath();
+        if (!frame.isEmpty() && input_files.contains(frame))
+            return k;
+    }
+    return -1;
 }
 
 enum class Outcome
@@ -30,6 +47,7 @@ enum class Outcome
 // the same buffers spares the fresh pages of two full-size images per shot.
 struct WorkerBuffers
 {
+    QByteArray file_bytes;
     QImage decoded;
     QImage frame;
 };
@@ -47,7 +65,7 @@ struct Job
 Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
 {
     const std::optional<QImageIOHandler::Transformations> orientation =
-        read_stored_image(job.inputs[index], buffers.decoded);
+        read_stored_image(job.inputs[index], buffers.decoded, buffers.file_bytes);
     if (!orientation)
         return Outcome::Unreadable;
     const UprightPixels input = upright_pixels(buffers.decoded, *orientation);
@@ -95,6 +113,14 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     result.common_size = common_frame_size(inner_sizes);
     if (count == 0 || result.common_size.isEmpty())
         return result;
+
+    // Shots picked from the frames of an earlier run in this folder would be
+    // overwritten, one possibly before another worker reads it: refuse the run.
+    const int overwritten = first_input_among_frames(inputs, count, folder);
+    if (overwritten >= 0) {
+        result.input_among_frames = frame_path(folder, overwritten);
+        return result;
+    }
 
     // Each worker takes the next index; indices are taken in order and every
     // image taken is finished, so the frames written always start at 0.

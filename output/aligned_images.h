@@ -21,6 +21,9 @@ struct AlignedImages
     // Set when a file in the output folder could not be written; the frames
     // before it in index order stay and frame_count tells how many.
     QString unwritable_output;
+    // Set, with nothing written, when a frame this run would write is one of
+    // its inputs (shots picked from an earlier run's frames in the same folder).
+    QString input_among_frames;
     // Set when a stop request cut the run short: the frames finished by then
     // stay (frame_count of them, in index order from 0) and the others were
     // never started.

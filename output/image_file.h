@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QImageIOHandler>
 #include <QSize>
@@ -20,3 +21,9 @@ QSize read_oriented_size(const QString& path);
 // Gives the turn read_oriented_image would apply; empty when unreadable.
 std::optional<QImageIOHandler::Transformations> read_stored_image(const QString& path,
                                                                   QImage& image);
+
+// The same, reading the file into `file_bytes` first (their allocation is kept
+// from one call to the next). A JPEG cut short, which the decoder would pad with
+// grey, counts as unreadable, as it does in detection.
+std::optional<QImageIOHandler::Transformations>
+read_stored_image(const QString& path, QImage& image, QByteArray& file_bytes);

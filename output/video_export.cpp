@@ -72,6 +72,7 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
         video_command(request.fps, request.frame_size, request.folder, request.frame_count);
     Ending ending =
         run_logged(runner, video, request.frame_count, progress, log, result.error_line);
+    result.video_written = ending == Ending::Succeeded;
     // Only after a good encode: otherwise it would reverse an older video.
     if (ending == Ending::Succeeded && request.boomerang) {
         ending = run_logged(runner, boomerang_command(request.folder), 2 * request.frame_count,

@@ -22,6 +22,8 @@ struct VideoExport
     // Set when a stop request ended the export: the video being written was
     // removed and no further command ran. A video finished before stays.
     bool stopped = false;
+    // "output_video.mp4" was encoded, whatever became of the boomerang.
+    bool video_written = false;
     // On failure: the last error line ffmpeg wrote, or why it could not start.
     QString error_line;
 };
