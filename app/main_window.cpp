@@ -308,8 +308,9 @@ void MainWindow::on_action_new_computation_triggered()
             *view,
             [&] {
                 frames = write_aligned_images(inputs, alignments, folder, quality, &frame_progress);
-                if (!frames.unreadable_input.isEmpty() || !frames.unwritable_output.isEmpty() ||
-                    frames.stopped || frames.common_size.isEmpty())
+                if (!frames.unreadable_input.isEmpty() || !frames.input_among_frames.isEmpty() ||
+                    !frames.unwritable_output.isEmpty() || frames.stopped ||
+                    frames.common_size.isEmpty())
                     return;
                 request.frame_size = frames.common_size;
                 request.frame_count = frames.frame_count;
@@ -336,16 +337,21 @@ void MainWindow::on_action_new_computation_triggered()
                 }
             });
     }
-    report_processing_run(frames, video, request, video_progress.done());
+    report_processing_run(frames, video);
 }
 
-void MainWindow::report_processing_run(const AlignedImages& frames, const VideoExport& video,
-                                       const VideoRequest& request, int frames_encoded)
+void MainWindow::report_processing_run(const AlignedImages& frames, const VideoExport& video)
 {
     if (!frames.unreadable_input.isEmpty()) {
         dialogs.critical(nullptr, QStringLiteral("Image loading error"),
                          QStringLiteral("Couldn't load image with path ") +
                              frames.unreadable_input);
+    } else if (!frames.input_among_frames.isEmpty()) {
+        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
+                         QStringLiteral("Le fichier '") + frames.input_among_frames +
+                             QStringLiteral("' est une des images d'entrée et serait remplacé "
+                                            "par une image recadrée. Choisissez un autre "
+                                            "dossier de sortie."));
     } else if (!frames.unwritable_output.isEmpty()) {
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Impossible d'écrire le fichier '") +
@@ -362,14 +368,13 @@ void MainWindow::report_processing_run(const AlignedImages& frames, const VideoE
                                         "être créée. Vérifiez le calibrage et la taille des "
                                         "images d'entrée."));
     } else if (video.stopped) {
-        // The count reaches the video's frame count before the boomerang starts.
-        const bool video_made = frames_encoded >= request.frame_count;
         dialogs.information(
             this, QStringLiteral("Traitement annulé"),
-            video_made ? QStringLiteral("Le traitement a été annulé : les images et la vidéo ont "
-                                        "été créées, mais pas l'effet boomerang.")
-                       : QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
-                                        "aucune vidéo créée."));
+            video.video_written
+                ? QStringLiteral("Le traitement a été annulé : les images et la vidéo ont "
+                                 "été créées, mais pas l'effet boomerang.")
+                : QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
+                                 "aucune vidéo créée."));
     } else if (!video.succeeded) {
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("La vidéo n'a pas pu être créée. ffmpeg : ") +

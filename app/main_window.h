@@ -16,7 +16,6 @@
 struct AlignedImages;
 struct MainWindowUi;
 struct VideoExport;
-struct VideoRequest;
 class ProcessRunner;
 class UserDialogs;
 
@@ -59,8 +58,7 @@ private:
     void calibrate_from_color_click(int x, int y);
     void record_sticker_click(int x, int y);
     // Tells the user how a processing run ended, when it did not simply succeed.
-    void report_processing_run(const AlignedImages& frames, const VideoExport& video,
-                               const VideoRequest& request, int frames_encoded);
+    void report_processing_run(const AlignedImages& frames, const VideoExport& video);
 
     MainWindowUi* ui;
     WorkflowState workflow_state = WorkflowState::Idle;

@@ -7,6 +7,7 @@
 #include "tests/support/stdout_capture.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QMenu>
@@ -81,6 +82,7 @@ private slots:
     void scroll_area_shows_a_third_of_the_photo_data();
     void scroll_area_shows_a_third_of_the_photo();
     void transparent_png_is_shown_without_alpha();
+    void unreadable_photo_is_reported_data();
     void unreadable_photo_is_reported();
 
     void picker_reports_one_press_per_arming();
@@ -299,9 +301,29 @@ void MainWindowTest::transparent_png_is_shown_without_alpha()
     QCOMPARE(loaded.size(), QSize(8, 6));
 }
 
+void MainWindowTest::unreadable_photo_is_reported_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing") << dir.filePath("missing photo é.jpg");
+
+    // A JPEG whose copy stopped half-way would otherwise show up padded with grey.
+    QImage noise(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb(x * 7 % 256, y * 13 % 256, (x * y) % 256));
+    QByteArray bytes;
+    QBuffer encoded(&bytes);
+    QVERIFY(encoded.open(QIODevice::WriteOnly) && noise.save(&encoded, "JPG"));
+    QFile cut(dir.filePath("cut short.jpg"));
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes.left(bytes.size() * 6 / 10));
+    QTest::newRow("cut short") << cut.fileName();
+}
+
 void MainWindowTest::unreadable_photo_is_reported()
 {
-    const QString missing = dir.filePath("missing photo é.jpg");
+    QFETCH(QString, path);
+    const QString missing = path;
     auto window = make_window({missing});
 
     QCOMPARE(dialogs.requests.size(), 2);

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -20,6 +21,12 @@ const int camera_count = 4;
 QStringList files_in(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+QByteArray read_bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -47,6 +54,7 @@ private slots:
     void unreadable_input_writes_nothing();
     void failed_encode_is_reported_without_boomerang();
     void progress_is_shown_and_cancel_makes_no_video();
+    void earlier_frames_of_the_folder_are_not_overwritten();
 };
 
 void ProcessingRunTest::initTestCase()
@@ -193,6 +201,25 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     QVERIFY(driver.dialogs.requests.last().text.contains("aucune vidéo"));
     QCOMPARE(driver.recording_runner.calls.size(), 1);
     QVERIFY(files_in(cancelled.path()).isEmpty());
+}
+
+void ProcessingRunTest::earlier_frames_of_the_folder_are_not_overwritten()
+{
+    StdoutCapture quiet;
+    driver.process(shots, output->path());
+    QStringList frames;
+    for (const QString& name : files_in(output->path()))
+        frames << output->filePath(name);
+    QCOMPARE(frames.size(), camera_count);
+    const QByteArray first = read_bytes(frames.at(0));
+
+    // Reprocessing those frames into their own folder would overwrite its inputs.
+    driver.dialogs = ScriptedDialogs();
+    driver.process(frames, output->path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    QVERIFY(driver.dialogs.requests.last().text.contains("output_img_0.jpg"));
+    QCOMPARE(read_bytes(frames.at(0)), first);
+    QCOMPARE(driver.recording_runner.calls.size(), 1);
 }
 
 QTEST_MAIN(ProcessingRunTest)
