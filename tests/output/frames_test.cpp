@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
+
 #include <thread>
 
 Q_DECLARE_METATYPE(ImageAlignment)
@@ -36,16 +37,6 @@ QImage texture(QSize size, int seed)
     return image;
 }
 
-// Pixel (x, y) carries x in red and y in green; blue marks a picture pixel.
-QImage coordinate_image(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x, y, 255));
-    return image;
-}
-
 // What the writer must produce for one input: the whole pipeline, step by step.
 QImage reference_frame(const QImage& input, const ImageAlignment& alignment, QSize common)
 {
@@ -53,26 +44,23 @@ QImage reference_frame(const QImage& input, const ImageAlignment& alignment, QSi
     return crop_centered(render_frame(input, geometry, alignment), common.width(), common.height());
 }
 
-// `frame` as it comes back from a JPEG file written at `quality`.
-QImage through_jpeg(const QImage& frame, int quality)
+// `image` as a file of `format` holds it.
+QByteArray encoded(const QImage& image, const char* format, int quality = -1)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    frame.save(&buffer, "jpg", quality);
-    return QImage::fromData(bytes, "jpg");
+    image.save(&buffer, format, quality);
+    return bytes;
 }
 
-QStringList frame_files(const QString& folder)
-{
-    return QDir(folder).entryList({"output_img_*"}, QDir::Files, QDir::Name);
-}
+// Someone else's file and a frame of an earlier, longer run: no run touches them.
+const QStringList foreign_files{"notes.txt", "output_img_12.jpg"};
 
-QStringList expected_frames(int count)
+// What an output folder holding foreign_files and `extra` must list once `frames` are left.
+QStringList entries_after(int frames, const QStringList& extra = {})
 {
-    QStringList names;
-    for (int k = 0; k < count; ++k)
-        names << "output_img_" + QString::number(k) + ".jpg";
+    QStringList names = frame_names(frames) + foreign_files + extra;
     names.sort();
     return names;
 }
@@ -97,28 +85,20 @@ private slots:
         QTest::addColumn<ImageAlignment>("alignment");
         QTest::addColumn<QSize>("shrink"); // the common size is the inner size less this
 
-        QTest::newRow("identity, odd size")
-            << QSize(101, 81) << ImageAlignment{0, 0, 0, 1, true} << QSize(1, 1);
-        QTest::newRow("shift right, up")
-            << QSize(120, 90) << ImageAlignment{10.7, -3.2, 0, 1, true} << QSize(3, 2);
-        QTest::newRow("shift left, down")
-            << QSize(121, 91) << ImageAlignment{-5.5, 7.9, 0, 1, true} << QSize(0, 1);
-        QTest::newRow("small rotation")
-            << QSize(151, 99) << ImageAlignment{2.3, -1.1, 3.7, 1, true} << QSize(5, 6);
-        QTest::newRow("negative rotation, enlarged")
-            << QSize(151, 99) << ImageAlignment{-4.0, 6.6, -12.5, 1.23, true} << QSize(8, 3);
-        QTest::newRow("rotation, reduced")
-            << QSize(140, 100) << ImageAlignment{0, 0, 1.5, 0.83, true} << QSize(1, 0);
-        QTest::newRow("scale only")
-            << QSize(99, 77) << ImageAlignment{0, 0, 0, 0.9, true} << QSize(2, 2);
-        QTest::newRow("quarter turn")
-            << QSize(90, 61) << ImageAlignment{0, 0, 90, 1, true} << QSize(0, 0);
-        QTest::newRow("half turn")
-            << QSize(90, 60) << ImageAlignment{1, 1, 180, 1, true} << QSize(3, 3);
-        QTest::newRow("three-quarter turn, enlarged")
-            << QSize(64, 47) << ImageAlignment{0, -2, -90, 1.05, true} << QSize(1, 2);
-        QTest::newRow("45 deg") << QSize(100, 80) << ImageAlignment{0, 0, 45, 1.1, true}
-                                << QSize(4, 4);
+        const auto row = [](const char* name, QSize input, ImageAlignment alignment, QSize shrink) {
+            QTest::newRow(name) << input << alignment << shrink;
+        };
+        row("identity, odd size", {101, 81}, {0, 0, 0, 1, true}, {1, 1});
+        row("shift right, up", {120, 90}, {10.7, -3.2, 0, 1, true}, {3, 2});
+        row("shift left, down", {121, 91}, {-5.5, 7.9, 0, 1, true}, {0, 1});
+        row("small rotation", {151, 99}, {2.3, -1.1, 3.7, 1, true}, {5, 6});
+        row("negative rotation, enlarged", {151, 99}, {-4.0, 6.6, -12.5, 1.23, true}, {8, 3});
+        row("rotation, reduced", {140, 100}, {0, 0, 1.5, 0.83, true}, {1, 0});
+        row("scale only", {99, 77}, {0, 0, 0, 0.9, true}, {2, 2});
+        row("quarter turn", {90, 61}, {0, 0, 90, 1, true}, {0, 0});
+        row("half turn", {90, 60}, {1, 1, 180, 1, true}, {3, 3});
+        row("three-quarter turn, enlarged", {64, 47}, {0, -2, -90, 1.05, true}, {1, 2});
+        row("45 deg", {100, 80}, {0, 0, 45, 1.1, true}, {4, 4});
     }
 
     void common_cut_equals_inner_frame_cut()
@@ -203,6 +183,9 @@ private slots:
                 read_stored_image(path, stored);
             QVERIFY(turn);
             const QImage upright = read_oriented_image(path).convertToFormat(QImage::Format_RGB32);
+            // Turned and mirrored for real, or the comparison below proves nothing.
+            QCOMPARE(upright.size(), orientation >= 5 ? QSize(4, 7) : QSize(7, 4));
+            QCOMPARE(upright == stored, orientation == 1);
             const UprightPixels view = upright_pixels(stored, *turn);
             QCOMPARE(view.size, upright.size());
             for (int y = 0; y < upright.height(); ++y) {
@@ -222,20 +205,13 @@ private slots:
     {
         QTemporaryDir inputs, out;
         QStringList paths;
-        Calibration calibration;
-        const auto add = [&](const QString& path, const ImageAlignment& alignment) {
-            paths << path;
-            ++calibration.image_count;
-            calibration.translation_x.push_back(alignment.translation_x);
-            calibration.translation_y.push_back(alignment.translation_y);
-            calibration.rotation_deg.push_back(alignment.rotation_deg);
-            calibration.scale.push_back(alignment.scale);
-            calibration.aligned.push_back(true);
-        };
+        std::vector<ImageAlignment> alignments;
         for (int turn = 1; turn <= 8; ++turn) {
-            const QString path = inputs.filePath(QString("turned_%1.jpg").arg(turn));
-            QVERIFY(write_jpeg_with_orientation(path, texture(QSize(83, 61), turn), 95, turn));
-            add(path, {turn % 3 - 1.5, 2.7 - turn, 1.3 * turn - 4.0, 0.97 + 0.01 * turn, true});
+            paths << inputs.filePath(QString("turned_%1.jpg").arg(turn));
+            alignments.push_back(
+                {turn % 3 - 1.5, 2.7 - turn, 1.3 * turn - 4.0, 0.97 + 0.01 * turn, true});
+            QVERIFY(
+                write_jpeg_with_orientation(paths.back(), texture(QSize(83, 61), turn), 95, turn));
         }
         QImage transparent(QSize(81, 63), QImage::Format_ARGB32);
         transparent.fill(Qt::transparent);
@@ -243,26 +219,25 @@ private slots:
         painter.drawImage(10, 10, texture(QSize(50, 40), 9));
         painter.fillRect(20, 20, 30, 30, QColor(255, 0, 0, 100));
         painter.end();
-        add(inputs.filePath("transparent.png"), {3, 3, 2, 1, true});
-        QVERIFY(transparent.save(paths.back()));
-        add(inputs.filePath("grey.jpg"), {-1, 0, -2, 1.02, true});
-        QVERIFY(texture(QSize(80, 62), 10)
-                    .convertToFormat(QImage::Format_Grayscale8)
-                    .save(paths.back()));
+        paths << inputs.filePath("transparent.png") << inputs.filePath("grey.jpg");
+        alignments.push_back({3, 3, 2, 1, true});
+        alignments.push_back({-1, 0, -2, 1.02, true});
+        QVERIFY(transparent.save(paths[8]));
+        QVERIFY(
+            texture(QSize(80, 62), 10).convertToFormat(QImage::Format_Grayscale8).save(paths[9]));
 
         const int quality = 90;
         BatchProgress progress;
         const AlignedImages result =
-            write_aligned_images(paths, calibration, out.path(), quality, &progress);
+            write_aligned_images(paths, calibration_of(alignments), out.path(), quality, &progress);
         QCOMPARE(result.frame_count, paths.size());
         QVERIFY(!result.stopped);
         QCOMPARE(progress.done(), paths.size());
-        QCOMPARE(frame_files(out.path()), expected_frames(paths.size()));
+        QCOMPARE(folder_entries(out.path()), frame_names(paths.size()));
         for (int k = 0; k < paths.size(); ++k) {
-            const QImage expected =
-                through_jpeg(reference_frame(read_oriented_image(paths[k]),
-                                             calibration_entry(calibration, k), result.common_size),
-                             quality);
+            const QImage expected = QImage::fromData(encoded(
+                reference_frame(read_oriented_image(paths[k]), alignments[k], result.common_size),
+                "jpg", quality));
             const QImage written(out.filePath("output_img_" + QString::number(k) + ".jpg"));
             QCOMPARE(written.size(), result.common_size);
             QVERIFY2(written == expected, qPrintable(paths[k]));
@@ -284,6 +259,8 @@ private slots:
         QTemporaryDir inputs, out;
         const int count = 10;
         const QStringList shots = write_shots(inputs.path(), count, QSize(41, 31));
+        for (const QString& name : foreign_files)
+            QVERIFY(write_file(out.filePath(name)));
         StoppingProgress progress(stop_at);
         if (stop_at == 0)
             progress.request_stop();
@@ -298,7 +275,7 @@ private slots:
                  qPrintable(QString::number(result.frame_count)));
         QCOMPARE(result.stopped, result.frame_count < count);
         QCOMPARE(progress.done(), result.frame_count);
-        QCOMPARE(frame_files(out.path()), expected_frames(result.frame_count));
+        QCOMPARE(folder_entries(out.path()), entries_after(result.frame_count));
     }
 
     // A failure met by one worker leaves what a run in index order would have
@@ -312,6 +289,7 @@ private slots:
         QTest::newRow("undecodable first input") << "corrupt" << 0 << 0;
         QTest::newRow("frame file cannot be written") << "blocked" << 3 << 3;
         QTest::newRow("first frame cannot be written") << "blocked" << 0 << 0;
+        QTest::newRow("output folder missing") << "no folder" << 0 << 0;
     }
 
     void late_failures()
@@ -322,36 +300,31 @@ private slots:
         QTemporaryDir inputs, out;
         const int count = 8;
         QStringList shots = write_shots(inputs.path(), count, QSize(40, 30));
-        QFile notes(out.filePath("notes.txt"));
-        QVERIFY(notes.open(QIODevice::WriteOnly));
-        notes.close();
+        for (const QString& name : foreign_files)
+            QVERIFY(write_file(out.filePath(name)));
+        const QString folder = how == "no folder" ? out.filePath("no/such") : out.path();
+        const QString blocker = "output_img_" + QString::number(broken) + ".jpg";
         if (how == "corrupt") {
             // A sound header, so the size is known, over data that cannot decode.
+            QByteArray png = encoded(texture(QSize(40, 30), 3), "png");
+            for (int i = png.indexOf("IDAT") + 8; i < png.size() - 20; ++i)
+                png[i] = 0x55;
             shots[broken] = inputs.filePath("corrupt.png");
-            QVERIFY(texture(QSize(40, 30), 3).save(shots[broken]));
-            QFile file(shots[broken]);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QByteArray bytes = file.readAll();
-            for (int i = bytes.indexOf("IDAT") + 8; i < bytes.size() - 20; ++i)
-                bytes[i] = 0x55;
-            file.seek(0);
-            file.write(bytes);
-            file.close();
+            QVERIFY(write_file(shots[broken], png));
             QCOMPARE(read_oriented_size(shots[broken]), QSize(40, 30));
-        } else {
-            QVERIFY(QDir(out.path()).mkdir("output_img_" + QString::number(broken) + ".jpg"));
+        } else if (how == "blocked") {
+            QVERIFY(QDir(out.path()).mkdir(blocker));
         }
 
         const AlignedImages result =
-            write_aligned_images(shots, identity_calibration(count), out.path(), 80);
+            write_aligned_images(shots, identity_calibration(count), folder, 80);
         QCOMPARE(result.frame_count, frames_left);
         QVERIFY(!result.stopped);
         QCOMPARE(result.unreadable_input, how == "corrupt" ? shots[broken] : QString());
-        QCOMPARE(result.unwritable_output,
-                 how == "blocked" ? out.filePath("output_img_" + QString::number(broken) + ".jpg")
-                                  : QString());
-        QCOMPARE(frame_files(out.path()), expected_frames(frames_left));
-        QVERIFY(QFile::exists(out.filePath("notes.txt")));
+        QCOMPARE(result.unwritable_output, how == "corrupt" ? QString() : folder + "/" + blocker);
+        QCOMPARE(
+            folder_entries(out.path()),
+            entries_after(frames_left, how == "blocked" ? QStringList{blocker} : QStringList{}));
     }
 };
 

@@ -4,19 +4,34 @@
 #include <QColor>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QPainter>
+
+Calibration calibration_of(const std::vector<ImageAlignment>& alignments)
+{
+    Calibration calibration;
+    calibration.image_count = static_cast<int>(alignments.size());
+    for (const ImageAlignment& alignment : alignments) {
+        calibration.translation_x.push_back(alignment.translation_x);
+        calibration.translation_y.push_back(alignment.translation_y);
+        calibration.rotation_deg.push_back(alignment.rotation_deg);
+        calibration.scale.push_back(alignment.scale);
+        calibration.aligned.push_back(alignment.aligned);
+    }
+    return calibration;
+}
 
 Calibration identity_calibration(int count)
 {
-    Calibration calibration;
-    calibration.image_count = count;
-    calibration.translation_x.assign(count, 0.0);
-    calibration.translation_y.assign(count, 0.0);
-    calibration.rotation_deg.assign(count, 0.0);
-    calibration.scale.assign(count, 1.0);
-    calibration.aligned.assign(count, true);
-    return calibration;
+    return calibration_of(std::vector<ImageAlignment>(count, ImageAlignment{0, 0, 0, 1, true}));
+}
+
+QImage coordinate_image(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x, y, 255));
+    return image;
 }
 
 QStringList write_shots(const QString& folder, int count, QSize size)
@@ -48,8 +63,23 @@ bool write_jpeg_with_orientation(const QString& path, const QImage& image, int q
                       QByteArray::fromHex("4d4d002a00000008000101120003000000010000");
     exif[exif.size() - 1] = static_cast<char>(orientation);
     exif += QByteArray::fromHex("000000000000");
+    return write_file(path, jpeg.left(2) + exif + jpeg.mid(2));
+}
+
+bool write_file(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(jpeg.left(2) + exif + jpeg.mid(2)) > 0;
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QStringList frame_names(int count)
+{
+    QStringList names;
+    for (int k = 0; k < count; ++k)
+        names << "output_img_" + QString::number(k) + ".jpg";
+    names.sort();
+    return names;
 }
 
 QStringList folder_entries(const QString& folder)
