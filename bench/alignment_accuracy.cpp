@@ -66,9 +66,10 @@ int main(int argc, char* argv[])
     }
     std::vector<cv::Mat> images;
     for (int k = 0; k < frames.frame_count; ++k)
-        images.push_back(cv::imread(folder.filePath(QString("output_img_%1.jpg").arg(k)).toStdString()));
-    const AlignmentResiduals residuals = measure_alignment(
-        images, written.truth.middle_camera, 0.6, written.truth.marker_spacing / 2);
+        images.push_back(
+            cv::imread(folder.filePath(QString("output_img_%1.jpg").arg(k)).toStdString()));
+    const AlignmentResiduals residuals = measure_alignment(images, written.truth.middle_camera, 0.6,
+                                                           written.truth.marker_spacing / 2);
     std::printf("%dx%d, %d cameras, frames %dx%d, %zu markers: median %.3f px, max %.3f px\n",
                 rig.width, rig.height, rig.cameras, frames.common_size.width(),
                 frames.common_size.height(), residuals.distances.size(), residuals.median,

@@ -14,9 +14,10 @@
 // shift, rotation and scale that bring them onto `reference`. Logs the
 // colinearity value in every case; never clears a flag, never stores a
 // non-finite value.
-void estimate_alignment(Calibration& calibration, int image_index, const std::array<int, 3>& indices,
-                        const std::vector<cv::Point2d>& centre_table, const ReferenceTriple& reference,
-                        std::ostream& log);
+void estimate_alignment(Calibration& calibration, int image_index,
+                        const std::array<int, 3>& indices,
+                        const std::vector<cv::Point2d>& centre_table,
+                        const ReferenceTriple& reference, std::ostream& log);
 
 // Aligns from three clicked points, given in click order in image pixels; the
 // points are ordered top to bottom first. The outcome is calibration.aligned[image_index].

@@ -20,7 +20,11 @@ struct ColorThresholds
     friend bool operator!=(const ColorThresholds& a, const ColorThresholds& b) { return !(a == b); }
 };
 
-enum class StickerColor { Yellow, Pink };
+enum class StickerColor
+{
+    Yellow,
+    Pink
+};
 
 // The preset the photographer picks with the "Jaune" / "Rose" buttons.
 constexpr ColorThresholds thresholds_for(StickerColor color)

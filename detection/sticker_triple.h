@@ -18,7 +18,12 @@ struct StickerTriple
 };
 
 // Which rule picked the triple.
-enum class SelectionRule { ExactlyThree, AreaRule, CentreRule };
+enum class SelectionRule
+{
+    ExactlyThree,
+    AreaRule,
+    CentreRule
+};
 
 struct IdentifiedTriple
 {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QSet>
+
 #include <algorithm>
 #include <atomic>
 #include <thread>

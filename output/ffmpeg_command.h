@@ -16,9 +16,15 @@ struct FfmpegCommand
     QString display_line() const;
 };
 
-// The classic one-line forms of the two commands, quoted as a shell would need them:
-//   ffmpeg -r 24 -f image2 -s 900x652 -i "/data/run1/output_img_%d.jpg" -vcodec libx264 -crf 25 -pix_fmt yuv420p "/data/run1/output_video.mp4"
-//   ffmpeg -i "/data/run1/output_video.mp4" -filter_complex "[0:v]reverse,fifo[r];[0:v][r] concat=n=2:v=1 [v]" -map "[v]" "/data/run1/output_video_boomerang.mp4"
+// The classic one-line forms of the two commands, quoted as a shell would need
+// them. For 24 fps, 900 x 652 and the folder /data/run1, the video command is
+// (on one line):
+//   ffmpeg -r 24 -f image2 -s 900x652 -i "/data/run1/output_img_%d.jpg"
+//          -vcodec libx264 -crf 25 -pix_fmt yuv420p "/data/run1/output_video.mp4"
+// and the boomerang command:
+//   ffmpeg -i "/data/run1/output_video.mp4"
+//          -filter_complex "[0:v]reverse,fifo[r];[0:v][r] concat=n=2:v=1 [v]"
+//          -map "[v]" "/data/run1/output_video_boomerang.mp4"
 QString video_command_line(int fps, QSize size, const QString& folder);
 QString boomerang_command_line(const QString& folder);
 

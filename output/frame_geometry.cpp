@@ -5,6 +5,7 @@
 
 #include <QPolygonF>
 #include <QRectF>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QTransform>
+
 #include <vector>
 
 // Where one input lands in its frame. Depends only on the input's size and its

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QImageIOHandler>
 #include <QSize>
+
 #include <cstddef>
 
 // A decoded photo as the frame renderer reads it: 32-bit pixels (RGB32, or

@@ -5,6 +5,7 @@
 #include <QImageIOHandler>
 #include <QSize>
 #include <QString>
+
 #include <optional>
 
 // Reads a JPEG or PNG photo with its EXIF orientation applied, the way an image

@@ -8,12 +8,12 @@
 // How a child process ended.
 struct ProcessResult
 {
-    bool started = false;   // false: the program could not be started (missing, not executable)
-    bool crashed = false;   // ended by a signal
-    bool stopped = false;   // killed because a stop was requested
+    bool started = false; // false: the program could not be started (missing, not executable)
+    bool crashed = false; // ended by a signal
+    bool stopped = false; // killed because a stop was requested
     int exit_code = -1;
-    QString error_tail;     // the last lines the program wrote to its error output
-    QString start_error;    // why it could not be started, when !started
+    QString error_tail;  // the last lines the program wrote to its error output
+    QString start_error; // why it could not be started, when !started
 
     bool succeeded() const { return started && !crashed && !stopped && exit_code == 0; }
 };

@@ -3,6 +3,7 @@
 #include "output/ffmpeg_command.h"
 
 #include <QFile>
+
 #include <algorithm>
 #include <ostream>
 

@@ -5,6 +5,7 @@
 
 #include <QSize>
 #include <QString>
+
 #include <iosfwd>
 
 struct VideoRequest

@@ -4,9 +4,15 @@
 
 StdoutCapture::StdoutCapture() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
 
-StdoutCapture::~StdoutCapture() { std::cout.rdbuf(previous); }
+StdoutCapture::~StdoutCapture()
+{
+    std::cout.rdbuf(previous);
+}
 
-std::vector<std::string> StdoutCapture::lines() const { return split_lines(text()); }
+std::vector<std::string> StdoutCapture::lines() const
+{
+    return split_lines(text());
+}
 
 std::vector<std::string> split_lines(const std::string& text)
 {

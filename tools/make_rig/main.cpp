@@ -23,7 +23,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     const RigOptions& options = arguments.options;
-    std::cout << "rig of " << options.cameras << " cameras at " << options.width << "x" << options.height
-              << " written in " << timer.elapsed() / 1000.0 << " s" << std::endl;
+    std::cout << "rig of " << options.cameras << " cameras at " << options.width << "x"
+              << options.height << " written in " << timer.elapsed() / 1000.0 << " s" << std::endl;
     return 0;
 }

@@ -6,8 +6,8 @@ std::string rig_options_error(const RigOptions& options)
 {
     if (options.cameras < 1 || options.cameras > max_rig_cameras)
         return "the number of cameras must be between 1 and " + std::to_string(max_rig_cameras);
-    if (options.width < min_rig_side || options.height < min_rig_side || options.width > max_rig_side ||
-        options.height > max_rig_side)
+    if (options.width < min_rig_side || options.height < min_rig_side ||
+        options.width > max_rig_side || options.height > max_rig_side)
         return "each side of the photos must be between " + std::to_string(min_rig_side) + " and " +
                std::to_string(max_rig_side) + " pixels";
     if (static_cast<long long>(options.width) * options.height > max_rig_pixels)

@@ -377,8 +377,9 @@ cv::Mat render_photo(const RigScene& scene, PhotoKind kind, const cv::Mat& world
 
     // The hidden camera's stickers (and everything else of their colour) are
     // covered by dark caps: a person can still click them, detection finds nothing.
-    const cv::Scalar paint =
-        camera == truth.options.hidden_camera ? cv::Scalar(60, 60, 60) : sticker_bgr(truth.options.color);
+    const cv::Scalar paint = camera == truth.options.hidden_camera
+                                 ? cv::Scalar(60, 60, 60)
+                                 : sticker_bgr(truth.options.color);
     for (const SceneEllipse& speck : scene.specks)
         paint_ellipse(photo, in_camera(speck, pose, size), paint);
     if (scene.distractor)
