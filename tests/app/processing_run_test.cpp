@@ -2,6 +2,7 @@
 // the options it reads and the ffmpeg commands it runs (recorded, not run).
 
 #include "output/ffmpeg_command.h"
+#include "output/process_runner.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
@@ -36,6 +37,7 @@ class ProcessingRunTest : public QObject
     Q_OBJECT
 
     QTemporaryDir photos;
+    QStringList references;
     QStringList shots;
     WindowDriver driver;
 
@@ -55,11 +57,11 @@ private slots:
     void failed_encode_is_reported_without_boomerang();
     void progress_is_shown_and_cancel_makes_no_video();
     void earlier_frames_of_the_folder_are_not_overwritten();
+    void failing_ffmpeg_on_the_path_is_reported();
 };
 
 void ProcessingRunTest::initTestCase()
 {
-    QStringList references;
     for (int i = 0; i < camera_count; ++i) {
         const std::vector<cv::Point2d> stickers{
             {200.0 + 2 * i, 90}, {200.0 + 2 * i, 150}, {200.0 + 2 * i, 210}};
@@ -220,6 +222,36 @@ void ProcessingRunTest::earlier_frames_of_the_folder_are_not_overwritten()
     QVERIFY(driver.dialogs.requests.last().text.contains("output_img_0.jpg"));
     QCOMPARE(read_bytes(frames.at(0)), first);
     QCOMPARE(driver.recording_runner.calls.size(), 1);
+}
+
+void ProcessingRunTest::failing_ffmpeg_on_the_path_is_reported()
+{
+    // A real process runner finding an ffmpeg that fails the way a broken build does.
+    QTemporaryDir bin;
+    QFile fake(bin.filePath("ffmpeg"));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\necho run >> \"$0.calls\"\n"
+               "echo 'Unknown encoder libx264' >&2\nexit 1\n");
+    fake.close();
+    QVERIFY(fake.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+
+    QProcessRunner ffmpeg;
+    WindowDriver real;
+    {
+        StdoutCapture quiet;
+        real.open(references, &ffmpeg);
+        real.click(200, 150);
+        QVERIFY(real.calibrated());
+        real.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+        real.process(shots, output->path());
+    }
+    qputenv("PATH", path);
+
+    QCOMPARE(real.dialogs.boxes(), QStringList{"critical: Erreur vidéo"});
+    QVERIFY(real.dialogs.requests.last().text.contains("Unknown encoder libx264"));
+    QCOMPARE(read_bytes(bin.filePath("ffmpeg.calls")), QByteArray("run\n"));
 }
 
 QTEST_MAIN(ProcessingRunTest)
