@@ -24,10 +24,16 @@ void Calibration::resize(int n)
 
 ImageAlignment Calibration::alignment(int image_index) const
 {
+    // The arrays are public: a record filled by hand may hold fewer entries than
+    // image_count, and a missing entry reads as unaligned zeros.
+    const auto at = [image_index](const auto& values, auto missing) {
+        return static_cast<std::size_t>(image_index) < values.size() ? values[image_index]
+                                                                     : missing;
+    };
     if (image_index < 0 || image_index >= image_count)
         return {};
-    return {translation_x[image_index], translation_y[image_index], rotation_deg[image_index],
-            scale[image_index], aligned[image_index]};
+    return {at(translation_x, 0.0), at(translation_y, 0.0), at(rotation_deg, 0.0), at(scale, 0.0),
+            at(aligned, false)};
 }
 
 bool Calibration::all_aligned() const

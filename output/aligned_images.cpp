@@ -79,7 +79,7 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
         buffers.frame = QImage(job.common_size, QImage::Format_RGB888);
     if (buffers.frame.isNull())
         return Outcome::Unwritable;
-    const ImageAlignment alignment = calibration_entry(job.calibration, index);
+    const ImageAlignment alignment = job.calibration.alignment(index);
     render_frame_into(input, frame_geometry(input.size, alignment), alignment, buffers.frame);
     return buffers.frame.save(frame_path(job.folder, index), nullptr, job.quality)
                ? Outcome::Written
@@ -109,7 +109,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             return result;
         }
         upright_sizes.push_back(size);
-        inner_sizes.push_back(frame_geometry(size, calibration_entry(calibration, k)).inner);
+        inner_sizes.push_back(frame_geometry(size, calibration.alignment(k)).inner);
     }
     result.common_size = common_frame_size(inner_sizes);
     if (count == 0 || result.common_size.isEmpty())

@@ -70,21 +70,6 @@ FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment)
     return geometry;
 }
 
-ImageAlignment calibration_entry(const Calibration& calibration, int index)
-{
-    const auto at = [index](const auto& values, auto fallback) {
-        return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[index]
-                                                                             : fallback;
-    };
-    ImageAlignment entry;
-    entry.translation_x = at(calibration.translation_x, 0.0);
-    entry.translation_y = at(calibration.translation_y, 0.0);
-    entry.rotation_deg = at(calibration.rotation_deg, 0.0);
-    entry.scale = at(calibration.scale, 0.0);
-    entry.aligned = at(calibration.aligned, false);
-    return entry;
-}
-
 QSize common_frame_size(const std::vector<QSize>& inner_sizes)
 {
     int width = 0xFFFFFF;

@@ -29,9 +29,6 @@ struct FrameGeometry
 
 FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment);
 
-// Entry `index` of the calibration's arrays; a missing entry reads as zeros.
-ImageAlignment calibration_entry(const Calibration& calibration, int index);
-
 // The smallest inner width and the smallest inner height, independently, each
 // with bit 0 cleared; (16777214, 16777214) for no frames.
 QSize common_frame_size(const std::vector<QSize>& inner_sizes);
