@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 
 namespace {
 
@@ -48,6 +49,22 @@ QString QtUserDialogs::get_existing_directory(QWidget* parent, const QString& ca
                                               QFileDialog::Options options)
 {
     return QFileDialog::getExistingDirectory(parent, caption, directory, options);
+}
+
+QString QtUserDialogs::get_save_file_name(QWidget* parent, const QString& caption,
+                                          const QString& directory, const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, directory, filter);
+}
+
+bool QtUserDialogs::question(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("Oui"), QMessageBox::YesRole);
+    box.addButton(QStringLiteral("Non"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 void QtUserDialogs::information(QWidget* parent, const QString& title, const QString& text)

@@ -26,6 +26,14 @@ public:
                                            const QString& directory,
                                            QFileDialog::Options options) = 0;
 
+    // The chosen file name in a save dialog, empty when it was cancelled.
+    virtual QString get_save_file_name(QWidget* parent, const QString& caption,
+                                       const QString& directory, const QString& filter) = 0;
+
+    // A modal question with "Oui" (the default button) and "Non"; true for "Oui".
+    // Closing the box counts as "Non".
+    virtual bool question(QWidget* parent, const QString& title, const QString& text) = 0;
+
     // Modal boxes with a single OK button; they return once closed.
     virtual void information(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void warning(QWidget* parent, const QString& title, const QString& text) = 0;
@@ -43,6 +51,9 @@ public:
                                     const QString& directory, const QString& filter) override;
     QString get_existing_directory(QWidget* parent, const QString& caption,
                                    const QString& directory, QFileDialog::Options options) override;
+    QString get_save_file_name(QWidget* parent, const QString& caption, const QString& directory,
+                               const QString& filter) override;
+    bool question(QWidget* parent, const QString& title, const QString& text) override;
     void information(QWidget* parent, const QString& title, const QString& text) override;
     void warning(QWidget* parent, const QString& title, const QString& text) override;
     void critical(QWidget* parent, const QString& title, const QString& text) override;

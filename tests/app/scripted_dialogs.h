@@ -11,7 +11,8 @@ class ScriptedDialogs : public UserDialogs
 public:
     struct Request
     {
-        QString kind; // "open", "directory", "information", "warning", "critical" or "progress"
+        QString kind; // "open", "save", "directory", "question", "information", "warning",
+                      // "critical" or "progress"
         QString caption;
         QString text; // the filter of a file dialog, the text of a box
         QWidget* parent = nullptr;
@@ -21,6 +22,9 @@ public:
 
     QQueue<QStringList> file_answers;
     QQueue<QString> directory_answers;
+    QQueue<QString> save_answers;
+    // Answers to questions, in order; a question beyond them gets "Oui" (the default button).
+    QQueue<bool> question_answers;
     QList<Request> requests;
     // Every label a progress window showed, in order, without repeats.
     QStringList progress_labels;
@@ -39,6 +43,19 @@ public:
     {
         record("directory", parent, caption, QString()).options = options;
         return directory_answers.isEmpty() ? QString() : directory_answers.dequeue();
+    }
+
+    QString get_save_file_name(QWidget* parent, const QString& caption, const QString&,
+                               const QString& filter) override
+    {
+        record("save", parent, caption, filter);
+        return save_answers.isEmpty() ? QString() : save_answers.dequeue();
+    }
+
+    bool question(QWidget* parent, const QString& title, const QString& text) override
+    {
+        record("question", parent, title, text);
+        return question_answers.isEmpty() ? true : question_answers.dequeue();
     }
 
     void information(QWidget* parent, const QString& title, const QString& text) override
@@ -67,8 +84,8 @@ public:
     {
         QStringList result;
         for (const Request& request : requests) {
-            if (request.kind == "information" || request.kind == "warning" ||
-                request.kind == "critical")
+            if (request.kind == "question" || request.kind == "information" ||
+                request.kind == "warning" || request.kind == "critical")
                 result << request.kind + ": " + request.caption;
         }
         return result;
