@@ -4,6 +4,7 @@
 #include "output/frame_geometry.h"
 #include "output/image_file.h"
 #include "output/inner_rect.h"
+#include "output/natural_order.h"
 #include "output/process_runner.h"
 #include "output/video_export.h"
 #include "tests/output/shots.h"
@@ -497,6 +498,42 @@ private slots:
         QCOMPARE(received, lines);
         QCOMPARE(result.error_tail, lines.mid(lines.size() - 5).join('\n')); // the last five
         QCOMPARE(result.start_error.isEmpty(), result.started);
+    }
+    void natural_order_data()
+    {
+        QTest::addColumn<QStringList>("chosen");
+        QTest::addColumn<QStringList>("sorted");
+        QTest::newRow("numbers by value") << QStringList{"cam10.jpg", "cam2.jpg", "cam1.jpg"}
+                                          << QStringList{"cam1.jpg", "cam2.jpg", "cam10.jpg"};
+        QTest::newRow("file name, not folder") << QStringList{"/b/cam2.jpg", "/a/cam10.jpg"}
+                                               << QStringList{"/b/cam2.jpg", "/a/cam10.jpg"};
+        QTest::newRow("same name: folders decide")
+            << QStringList{"/shoot/take10/cam1.jpg", "/shoot/take9/cam1.jpg"}
+            << QStringList{"/shoot/take9/cam1.jpg", "/shoot/take10/cam1.jpg"};
+        QTest::newRow("case ignored, then decides")
+            << QStringList{"CAM_b.jpg", "cam_A.jpg", "cam_B.jpg"}
+            << QStringList{"cam_A.jpg", "CAM_b.jpg", "cam_B.jpg"};
+        QTest::newRow("leading zeros: value first")
+            << QStringList{"img010.jpg", "img9.jpg", "img02.jpg", "img2.jpg"}
+            << QStringList{"img2.jpg", "img02.jpg", "img9.jpg", "img010.jpg"};
+        QTest::newRow("several numbers") << QStringList{"r2_c10.png", "r10_c1.png", "r2_c9.png"}
+                                         << QStringList{"r2_c9.png", "r2_c10.png", "r10_c1.png"};
+        QTest::newRow("prefix first") << QStringList{"cam1b.jpg", "cam1.jpg", "cam.jpg"}
+                                      << QStringList{"cam.jpg", "cam1.jpg", "cam1b.jpg"};
+        QTest::newRow("numbers longer than 64 bits")
+            << QStringList{"s123456789012345678901.jpg", "s99999999999999999999.jpg"}
+            << QStringList{"s99999999999999999999.jpg", "s123456789012345678901.jpg"};
+    }
+
+    void natural_order()
+    {
+        QFETCH(QStringList, chosen);
+        QFETCH(QStringList, sorted);
+        QCOMPARE(natural_sorted(chosen), sorted);
+        QVERIFY(is_natural_order(sorted));
+        QCOMPARE(is_natural_order(chosen), chosen == sorted);
+        QStringList reversed(sorted.rbegin(), sorted.rend());
+        QCOMPARE(natural_sorted(reversed), sorted);
     }
 };
 
