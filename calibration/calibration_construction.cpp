@@ -45,7 +45,7 @@ public:
                  ReferenceTriple& reference, std::ostream& log, BatchProgress* progress)
         : paths(paths), thresholds(thresholds), reference(reference), log(log), progress(progress),
           calibration(Calibration::with_count(paths.size())), photos(paths.size()),
-          middle(paths.size() / 2)
+          sizes(paths.size()), stickers(paths.size()), middle(paths.size() / 2)
     {
     }
 
@@ -73,16 +73,42 @@ public:
     // one that was never taken) are written in list order, then the record.
     Calibration finish()
     {
+        finish_photos();
+        return std::move(calibration);
+    }
+
+    // The same, with what the construction learnt about each photo.
+    RigCalibration finish_rig(StickerColor color)
+    {
+        finish_photos();
+        RigCalibration rig;
+        rig.sticker_color = color;
+        rig.reference_stickers = reference.points;
+        for (int i = 0; i < photo_count(); ++i) {
+            CameraCalibration camera;
+            camera.reference_photo = paths[i];
+            camera.reference_size = sizes[i];
+            if (calibration.aligned[i]) {
+                camera.method = AlignmentMethod::Automatic;
+                camera.transform = calibration.alignment(i);
+                camera.stickers = stickers[i];
+            }
+            rig.cameras.push_back(camera);
+        }
+        return rig;
+    }
+
+private:
+    void finish_photos()
+    {
         if (selection == Selection::Succeeded) {
             for (int i = written; i < photo_count(); ++i) {
                 if (photos[i].found)
                     write_photo(i);
             }
         }
-        return std::move(calibration);
     }
 
-private:
     int photo_count() const { return static_cast<int>(photos.size()); }
 
     bool stopping() const
@@ -117,7 +143,11 @@ private:
     {
         FoundPhoto& photo = photos[index];
         log << photo.log << std::flush;
-        detect_stickers(calibration, photo.components, index, reference, log);
+        if (photo.components.image_width > 0)
+            sizes[index] = QSize(photo.components.image_width, photo.components.image_height);
+        if (const auto found =
+                detect_stickers(calibration, photo.components, index, reference, log))
+            stickers[index] = *found;
         photo.components = {};
         if (progress)
             progress->image_done();
@@ -136,6 +166,8 @@ private:
     // Guarded by `mutex` while workers run.
     Calibration calibration;
     std::vector<FoundPhoto> photos;
+    std::vector<QSize> sizes;
+    std::vector<std::array<cv::Point2d, 3>> stickers;
     const int middle;
     Selection selection = Selection::Pending;
     int written = 0; // photos before this index have been written
@@ -143,20 +175,23 @@ private:
 
 } // namespace
 
-void detect_stickers(Calibration& calibration, const QString& path, int image_index,
-                     const ColorThresholds& thresholds, const ReferenceTriple& reference,
-                     std::ostream& log)
+std::optional<std::array<cv::Point2d, 3>> detect_stickers(Calibration& calibration,
+                                                          const QString& path, int image_index,
+                                                          const ColorThresholds& thresholds,
+                                                          const ReferenceTriple& reference,
+                                                          std::ostream& log)
 {
-    detect_stickers(calibration, find_sticker_components(path, thresholds, log), image_index,
-                    reference, log);
+    return detect_stickers(calibration, find_sticker_components(path, thresholds, log), image_index,
+                           reference, log);
 }
 
-void detect_stickers(Calibration& calibration, const StickerComponents& components, int image_index,
-                     const ReferenceTriple& reference, std::ostream& log)
+std::optional<std::array<cv::Point2d, 3>>
+detect_stickers(Calibration& calibration, const StickerComponents& components, int image_index,
+                const ReferenceTriple& reference, std::ostream& log)
 {
     const std::optional<IdentifiedTriple> identified = identify_sticker_triple(components, log);
     if (!identified)
-        return;
+        return std::nullopt;
 
     const StickerTriple& triple = identified->triple;
     if (identified->rule == SelectionRule::CentreRule) {
@@ -167,18 +202,15 @@ void detect_stickers(Calibration& calibration, const StickerComponents& componen
         }
     }
     estimate_alignment(calibration, image_index, triple.indices, triple.centres, reference, log);
+    return std::array<cv::Point2d, 3>{triple.centres[triple.indices[0]],
+                                      triple.centres[triple.indices[1]],
+                                      triple.centres[triple.indices[2]]};
 }
 
-Calibration construct_calibration(const QStringList& reference_paths,
-                                  const ColorThresholds& thresholds, ReferenceTriple& reference,
-                                  std::ostream& log, BatchProgress* progress)
-{
-    if (reference_paths.isEmpty()) {
-        select_reference(reference_paths, thresholds, reference, log);
-        return Calibration::with_count(0);
-    }
+namespace {
 
-    Construction construction(reference_paths, thresholds, reference, log, progress);
+void run(Construction& construction, const QStringList& reference_paths)
+{
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int workers = std::min(cores, static_cast<int>(reference_paths.size()));
     // The calling thread is one of the workers.
@@ -188,5 +220,36 @@ Calibration construct_calibration(const QStringList& reference_paths,
     construction.work();
     for (std::thread& helper : helpers)
         helper.join();
+}
+
+} // namespace
+
+Calibration construct_calibration(const QStringList& reference_paths,
+                                  const ColorThresholds& thresholds, ReferenceTriple& reference,
+                                  std::ostream& log, BatchProgress* progress)
+{
+    if (reference_paths.isEmpty()) {
+        select_reference(reference_paths, thresholds, reference, log);
+        return Calibration::with_count(0);
+    }
+    Construction construction(reference_paths, thresholds, reference, log, progress);
+    run(construction, reference_paths);
     return construction.finish();
+}
+
+RigCalibration construct_rig_calibration(const QStringList& reference_paths, StickerColor color,
+                                         ReferenceTriple& reference, std::ostream& log,
+                                         BatchProgress* progress)
+{
+    if (reference_paths.isEmpty()) {
+        select_reference(reference_paths, thresholds_for(color), reference, log);
+        RigCalibration rig;
+        rig.sticker_color = color;
+        rig.reference_stickers = reference.points;
+        return rig;
+    }
+    const ColorThresholds thresholds = thresholds_for(color);
+    Construction construction(reference_paths, thresholds, reference, log, progress);
+    run(construction, reference_paths);
+    return construction.finish_rig(color);
 }

@@ -2,6 +2,7 @@
 
 #include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
+#include "calibration/rig_calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 #include "detection/sticker_components.h"
@@ -9,18 +10,24 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <iosfwd>
+#include <optional>
 
 // Finds, aligns and stores the stickers of one reference photo (entry image_index).
 // A photo whose stickers are not found or not in line is left unaligned.
-void detect_stickers(Calibration& calibration, const QString& path, int image_index,
-                     const ColorThresholds& thresholds, const ReferenceTriple& reference,
-                     std::ostream& log);
+// Returns the three centres identified, top to bottom, if any.
+std::optional<std::array<cv::Point2d, 3>> detect_stickers(Calibration& calibration,
+                                                          const QString& path, int image_index,
+                                                          const ColorThresholds& thresholds,
+                                                          const ReferenceTriple& reference,
+                                                          std::ostream& log);
 
 // The same from the components already found in that photo: identification,
 // the centre-rule block and the alignment, with their log lines.
-void detect_stickers(Calibration& calibration, const StickerComponents& components, int image_index,
-                     const ReferenceTriple& reference, std::ostream& log);
+std::optional<std::array<cv::Point2d, 3>>
+detect_stickers(Calibration& calibration, const StickerComponents& components, int image_index,
+                const ReferenceTriple& reference, std::ostream& log);
 
 // Calibrates a rig from its reference photos: selects the reference configuration
 // from the middle photo (writing `reference`), then aligns every photo. When the
@@ -36,3 +43,10 @@ void detect_stickers(Calibration& calibration, const StickerComponents& componen
 Calibration construct_calibration(const QStringList& reference_paths,
                                   const ColorThresholds& thresholds, ReferenceTriple& reference,
                                   std::ostream& log, BatchProgress* progress = nullptr);
+
+// The same construction, kept as a rig's calibration: each photo's path and size,
+// how it was aligned (automatically, or not at all) and the stickers it was
+// aligned from; the reference configuration is `reference` once it is done.
+RigCalibration construct_rig_calibration(const QStringList& reference_paths, StickerColor color,
+                                         ReferenceTriple& reference, std::ostream& log,
+                                         BatchProgress* progress = nullptr);

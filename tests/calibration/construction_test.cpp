@@ -30,19 +30,31 @@ enum class Kind
 
 // Photo i of a rig: sizes alternate so that buffers reused from photo to photo
 // change shape, and each camera is shifted and turned a little differently.
+cv::Size photo_size(int i)
+{
+    return i % 2 == 0 ? cv::Size(320, 240) : cv::Size(384, 288);
+}
+
+// The stickers of photo i, top to bottom.
+std::vector<cv::Point2d> photo_stickers(int i)
+{
+    const cv::Size size = photo_size(i);
+    const cv::Point2d middle(size.width / 2 + 7.0 * (i % 3 - 1),
+                             size.height / 2 + 5.0 * (i % 5 - 2));
+    const double angle = (i % 4 - 1.5) * 2.0 * CV_PI / 180.0;
+    const double spacing = 60.0 + 3 * (i % 6);
+    const cv::Point2d step(-std::sin(angle) * spacing, std::cos(angle) * spacing);
+    return {middle - step, middle, middle + step};
+}
+
 QString make_photo(const QString& folder, int i, Kind kind)
 {
     const QString name = QString(kind == Kind::Turned ? "ref_%1.jpg" : "ref_%1.png").arg(i);
     if (kind == Kind::Missing)
         return QDir(folder).filePath(name);
 
-    const cv::Size size = i % 2 == 0 ? cv::Size(320, 240) : cv::Size(384, 288);
-    const cv::Point2d middle(size.width / 2 + 7.0 * (i % 3 - 1),
-                             size.height / 2 + 5.0 * (i % 5 - 2));
-    const double angle = (i % 4 - 1.5) * 2.0 * CV_PI / 180.0;
-    const double spacing = 60.0 + 3 * (i % 6);
-    const cv::Point2d step(-std::sin(angle) * spacing, std::cos(angle) * spacing);
-    std::vector<cv::Point2d> stickers{middle - step, middle, middle + step};
+    const cv::Size size = photo_size(i);
+    std::vector<cv::Point2d> stickers = photo_stickers(i);
     if (kind == Kind::NotInLine)
         stickers[2].x += 40;
 
@@ -125,6 +137,7 @@ private slots:
     void same_as_photo_by_photo();
     void stop_leaves_the_rest_unaligned_data();
     void stop_leaves_the_rest_unaligned();
+    void rig_record_keeps_what_was_found();
 };
 
 void ConstructionTest::same_as_photo_by_photo_data()
@@ -239,6 +252,44 @@ void ConstructionTest::stop_leaves_the_rest_unaligned()
     QCOMPARE(int(std::count(stopped.calibration.aligned.begin(), stopped.calibration.aligned.end(),
                             true)),
              done);
+}
+
+void ConstructionTest::rig_record_keeps_what_was_found()
+{
+    QTemporaryDir folder;
+    const QVector<Kind> kinds{Kind::Three, Kind::Missing, Kind::Turned, Kind::NotInLine,
+                              Kind::Area};
+    const QStringList paths = make_rig(folder.path(), kinds);
+    const Outcome expected = photo_by_photo(paths, {0, 1, 2, 3, 4});
+
+    ReferenceTriple reference = earlier_reference;
+    std::ostringstream log;
+    const RigCalibration rig =
+        construct_rig_calibration(paths, StickerColor::Yellow, reference, log);
+
+    QCOMPARE(QString::fromStdString(log.str()), QString::fromStdString(expected.log));
+    QCOMPARE(rig.sticker_color, StickerColor::Yellow);
+    QVERIFY(rig.reference_stickers == expected.reference.points);
+    const Calibration calibration = rig.calibration();
+    QCOMPARE(calibration.aligned, expected.calibration.aligned);
+    QVERIFY(calibration.translation_x == expected.calibration.translation_x);
+    QVERIFY(calibration.scale == expected.calibration.scale);
+    QCOMPARE(rig.camera_count(), kinds.size());
+    for (int i = 0; i < kinds.size(); ++i) {
+        const CameraCalibration& camera = rig.cameras[i];
+        QCOMPARE(camera.reference_photo, paths[i]);
+        // The size as shown, also for the photo stored a quarter turn away.
+        QCOMPARE(camera.reference_size, kinds[i] == Kind::Missing
+                                            ? QSize()
+                                            : QSize(photo_size(i).width, photo_size(i).height));
+        const bool aligned = expected.calibration.aligned[i];
+        QCOMPARE(camera.method, aligned ? AlignmentMethod::Automatic : AlignmentMethod::NotAligned);
+        for (int s = 0; s < 3; ++s) {
+            const cv::Point2d drawn = aligned ? photo_stickers(i)[s] : cv::Point2d();
+            QVERIFY2(cv::norm(camera.stickers[s] - drawn) < 0.5,
+                     qPrintable(QString("camera %1 sticker %2").arg(i).arg(s)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(ConstructionTest)
