@@ -5,11 +5,9 @@
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
 #include "calibration/alignment.h"
-#include "calibration/batch_progress.h"
-#include "calibration/calibration_construction.h"
-#include "output/aligned_images.h"
 #include "output/image_file.h"
-#include "output/video_export.h"
+#include "pipeline/calibration_run.h"
+#include "pipeline/processing_run.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,7 +19,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <iostream>
 
 namespace {
@@ -163,44 +160,34 @@ void MainWindow::calibrate_from_color_click(int x, int y)
     // The rig is calibrated on worker threads while a progress window stays live.
     // The reference configuration is only taken over with a finished calibration.
     // The worker gets its own copies of everything it reads.
-    const QStringList paths = reference_paths;
-    const ColorThresholds thresholds = active_thresholds;
-    const int count = paths.size();
-    BatchProgress progress;
-    ReferenceTriple new_reference = reference;
-    Calibration new_calibration;
+    CalibrationRequest request;
+    request.references = reference_paths;
+    request.thresholds = active_thresholds;
+    request.reference = reference;
+    CalibrationProgress progress(request.references.size());
+    CalibrationOutcome outcome;
     {
         const auto view = dialogs.show_progress(this, QStringLiteral("Calibrage"));
         run_in_background(
-            *view,
-            [&] {
-                new_calibration =
-                    construct_calibration(paths, thresholds, new_reference, std::cout, &progress);
-            },
+            *view, [&] { outcome = run_calibration(request, std::cout, &progress); },
             [&](ProgressView& shown) {
-                shown.set_progress(QStringLiteral("Alignement des images : %1 / %2")
-                                       .arg(progress.done())
-                                       .arg(count),
-                                   progress.done(), count);
+                const RunStep step = progress.step();
+                shown.set_progress(step.text(), step.done, step.total);
                 if (shown.cancelled())
                     progress.request_stop();
             });
     }
-    if (progress.stop_requested()) {
+    if (outcome.stopped) {
         dialogs.information(this, QStringLiteral("Calibrage annulé"),
                             QStringLiteral("Le calibrage a été interrompu. Cliquez à nouveau sur "
                                            "un sticker pour le relancer."));
         update_instruction();
         return;
     }
-    calibration = std::move(new_calibration);
-    reference = new_reference;
+    pending_images = outcome.unaligned();
+    calibration = std::move(outcome.calibration);
+    reference = outcome.reference;
 
-    pending_images.clear();
-    for (int i = 0; i < calibration.image_count; ++i) {
-        if (!calibration.aligned[i])
-            pending_images.push_back(i);
-    }
     if (!pending_images.empty()) {
         dialogs.warning(this, QStringLiteral("Attention"),
                         QStringLiteral("La détection automatique des stickers a échouée pour "
@@ -289,95 +276,85 @@ void MainWindow::on_action_new_computation_triggered()
         return;
 
     // The options are read now: the window is blocked by the progress window
-    // until the run ends.
-    const int quality = 100 - ui->slider_compression->value();
-    VideoRequest request;
+    // until the run ends. The worker gets its own copies of everything it reads.
+    ProcessingRequest request;
+    request.shots = inputs;
+    request.calibration = calibration;
     request.folder = folder;
+    request.quality = 100 - ui->slider_compression->value();
     request.fps = ui->slider_fps->value();
     request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
 
-    const Calibration alignments = calibration;
-    BatchProgress frame_progress;
-    BatchProgress video_progress;
-    std::atomic<bool> encoding{false};
-    AlignedImages frames;
-    VideoExport video;
+    ProcessingProgress progress(request);
+    ProcessingOutcome outcome;
     {
         const auto view = dialogs.show_progress(this, QStringLiteral("Traitement d'images"));
         run_in_background(
-            *view,
-            [&] {
-                frames = write_aligned_images(inputs, alignments, folder, quality, &frame_progress);
-                if (!frames.unreadable_input.isEmpty() || !frames.input_among_frames.isEmpty() ||
-                    !frames.unwritable_output.isEmpty() || frames.stopped ||
-                    frames.common_size.isEmpty())
-                    return;
-                request.frame_size = frames.common_size;
-                request.frame_count = frames.frame_count;
-                encoding = true;
-                video = export_videos(runner, request, std::cout, &video_progress);
-            },
+            *view, [&] { outcome = run_processing(runner, request, std::cout, &progress); },
             [&](ProgressView& shown) {
-                if (!encoding) {
-                    shown.set_progress(QStringLiteral("Écriture des images : %1 / %2")
-                                           .arg(frame_progress.done())
-                                           .arg(inputs.size()),
-                                       frame_progress.done(), inputs.size());
-                } else {
-                    const VideoProgressStep step =
-                        video_progress_step(request, video_progress.done());
-                    const QString label = step.boomerang
-                                              ? QStringLiteral("Effet boomerang : %1 / %2")
-                                              : QStringLiteral("Encodage de la vidéo : %1 / %2");
-                    shown.set_progress(label.arg(step.done).arg(step.total), step.done, step.total);
-                }
-                if (shown.cancelled()) {
-                    frame_progress.request_stop();
-                    video_progress.request_stop();
-                }
+                const RunStep step = progress.step();
+                shown.set_progress(step.text(), step.done, step.total);
+                if (shown.cancelled())
+                    progress.request_stop();
             });
     }
-    report_processing_run(frames, video);
+    report_processing_run(outcome);
 }
 
-void MainWindow::report_processing_run(const AlignedImages& frames, const VideoExport& video)
+void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
 {
-    if (!frames.unreadable_input.isEmpty()) {
+    const AlignedImages& frames = outcome.frames;
+    switch (outcome.failure()) {
+    case ProcessingFailure::None:
+        break;
+    case ProcessingFailure::WrongShotCount:
+        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
+                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
+                                        "d'images étalons."));
+        break;
+    case ProcessingFailure::UnreadableShot:
         dialogs.critical(nullptr, QStringLiteral("Image loading error"),
                          QStringLiteral("Couldn't load image with path ") +
                              frames.unreadable_input);
-    } else if (!frames.input_among_frames.isEmpty()) {
+        break;
+    case ProcessingFailure::ShotAmongFrames:
         dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
                          QStringLiteral("Le fichier '") + frames.input_among_frames +
                              QStringLiteral("' est une des images d'entrée et serait remplacé "
                                             "par une image recadrée. Choisissez un autre "
                                             "dossier de sortie."));
-    } else if (!frames.unwritable_output.isEmpty()) {
+        break;
+    case ProcessingFailure::UnwritableFrame:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Impossible d'écrire le fichier '") +
                              frames.unwritable_output +
                              QStringLiteral("' : la vidéo n'a pas été créée."));
-    } else if (frames.stopped) {
+        break;
+    case ProcessingFailure::FramesStopped:
         dialogs.information(this, QStringLiteral("Traitement annulé"),
                             QStringLiteral("Le traitement a été annulé : %1 image(s) écrite(s) "
                                            "dans le dossier de sortie, aucune vidéo créée.")
                                 .arg(frames.frame_count));
-    } else if (frames.common_size.isEmpty()) {
+        break;
+    case ProcessingFailure::EmptyFrames:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Les images alignées sont vides : la vidéo n'a pas pu "
                                         "être créée. Vérifiez le calibrage et la taille des "
                                         "images d'entrée."));
-    } else if (video.stopped) {
+        break;
+    case ProcessingFailure::VideoStopped:
         dialogs.information(
             this, QStringLiteral("Traitement annulé"),
-            video.video_written
+            outcome.video.video_written
                 ? QStringLiteral("Le traitement a été annulé : les images et la vidéo ont "
                                  "été créées, mais pas l'effet boomerang.")
                 : QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
                                  "aucune vidéo créée."));
-    } else if (!video.succeeded) {
+        break;
+    case ProcessingFailure::VideoFailed:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("La vidéo n'a pas pu être créée. ffmpeg : ") +
-                             video.error_line);
+                             outcome.video.error_line);
+        break;
     }
 }

@@ -13,9 +13,8 @@
 #include <array>
 #include <vector>
 
-struct AlignedImages;
 struct MainWindowUi;
-struct VideoExport;
+struct ProcessingOutcome;
 class ProcessRunner;
 class UserDialogs;
 
@@ -58,7 +57,7 @@ private:
     void calibrate_from_color_click(int x, int y);
     void record_sticker_click(int x, int y);
     // Tells the user how a processing run ended, when it did not simply succeed.
-    void report_processing_run(const AlignedImages& frames, const VideoExport& video);
+    void report_processing_run(const ProcessingOutcome& outcome);
 
     MainWindowUi* ui;
     WorkflowState workflow_state = WorkflowState::Idle;

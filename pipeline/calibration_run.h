@@ -1,0 +1,55 @@
+#pragma once
+
+#include "calibration/batch_progress.h"
+#include "calibration/calibration.h"
+#include "detection/color_thresholds.h"
+#include "detection/reference_selection.h"
+#include "pipeline/run_step.h"
+
+#include <QStringList>
+
+#include <iosfwd>
+
+// What a calibration run needs: the reference photos in camera order, the sticker
+// colour, and the reference configuration in force (kept when the selection fails).
+struct CalibrationRequest
+{
+    QStringList references;
+    ColorThresholds thresholds = thresholds_for(StickerColor::Yellow);
+    ReferenceTriple reference;
+};
+
+struct CalibrationOutcome
+{
+    Calibration calibration;
+    ReferenceTriple reference;
+    // A stop request cut the run short: the record is incomplete and must not
+    // replace the one in use.
+    bool stopped = false;
+
+    // The cameras (0-based) whose photo is not aligned, in camera order.
+    std::vector<int> unaligned() const;
+};
+
+// Progress of a calibration run: the worker counts photos, anyone reads the step
+// or asks to stop. Safe to use from any thread.
+class CalibrationProgress
+{
+public:
+    explicit CalibrationProgress(int photo_count) : photo_count(photo_count) {}
+
+    RunStep step() const;
+    void request_stop() { photos.request_stop(); }
+    bool stop_requested() const { return photos.stop_requested(); }
+
+    BatchProgress photos;
+
+private:
+    const int photo_count;
+};
+
+// Calibrates the rig from `request` (detection and alignment of every photo, with
+// their diagnostic lines on `log`). Blocks until done; run it on a worker thread
+// to keep a window responsive.
+CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostream& log,
+                                   CalibrationProgress* progress = nullptr);

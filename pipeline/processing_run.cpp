@@ -1,0 +1,98 @@
+#include "pipeline/processing_run.h"
+
+#include "output/process_runner.h"
+
+namespace {
+
+VideoRequest video_request_for(const ProcessingRequest& request, const AlignedImages& frames)
+{
+    VideoRequest video;
+    video.folder = request.folder;
+    video.fps = request.fps;
+    video.boomerang = request.boomerang;
+    video.frame_size = frames.common_size;
+    video.frame_count = frames.frame_count;
+    return video;
+}
+
+} // namespace
+
+ProcessingFailure ProcessingOutcome::failure() const
+{
+    if (wrong_shot_count)
+        return ProcessingFailure::WrongShotCount;
+    if (!frames.unreadable_input.isEmpty())
+        return ProcessingFailure::UnreadableShot;
+    if (!frames.input_among_frames.isEmpty())
+        return ProcessingFailure::ShotAmongFrames;
+    if (!frames.unwritable_output.isEmpty())
+        return ProcessingFailure::UnwritableFrame;
+    if (frames.stopped)
+        return ProcessingFailure::FramesStopped;
+    if (frames.common_size.isEmpty())
+        return ProcessingFailure::EmptyFrames;
+    if (video.stopped)
+        return ProcessingFailure::VideoStopped;
+    if (!video.succeeded)
+        return ProcessingFailure::VideoFailed;
+    return ProcessingFailure::None;
+}
+
+QString ProcessingOutcome::failed_file() const
+{
+    if (!frames.unreadable_input.isEmpty())
+        return frames.unreadable_input;
+    if (!frames.input_among_frames.isEmpty())
+        return frames.input_among_frames;
+    return frames.unwritable_output;
+}
+
+ProcessingProgress::ProcessingProgress(const ProcessingRequest& request)
+    : shot_count(request.shots.size())
+{
+    // The frame count is only known once the frames are written; until then the
+    // video steps read against one frame per shot.
+    AlignedImages frames;
+    frames.frame_count = shot_count;
+    video_request = video_request_for(request, frames);
+}
+
+RunStep ProcessingProgress::step() const
+{
+    if (!encoding)
+        return {QStringLiteral("Écriture des images"), frames.done(), shot_count};
+    const VideoProgressStep step = video_progress_step(video_request, video.done());
+    return {step.boomerang ? QStringLiteral("Effet boomerang")
+                           : QStringLiteral("Encodage de la vidéo"),
+            step.done, step.total};
+}
+
+void ProcessingProgress::request_stop()
+{
+    frames.request_stop();
+    video.request_stop();
+}
+
+ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
+                                 std::ostream& log, ProcessingProgress* progress)
+{
+    ProcessingOutcome outcome;
+    if (request.shots.size() != request.calibration.image_count) {
+        outcome.wrong_shot_count = true;
+        return outcome;
+    }
+    outcome.frames = write_aligned_images(request.shots, request.calibration, request.folder,
+                                          request.quality, progress ? &progress->frames : nullptr);
+    const AlignedImages& frames = outcome.frames;
+    const bool frames_complete =
+        frames.unreadable_input.isEmpty() && frames.input_among_frames.isEmpty() &&
+        frames.unwritable_output.isEmpty() && !frames.stopped && !frames.common_size.isEmpty();
+    if (!frames_complete)
+        return outcome;
+
+    if (progress)
+        progress->encoding = true;
+    outcome.video = export_videos(runner, video_request_for(request, outcome.frames), log,
+                                  progress ? &progress->video : nullptr);
+    return outcome;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "calibration/batch_progress.h"
+#include "calibration/calibration.h"
+#include "output/aligned_images.h"
+#include "output/video_export.h"
+#include "pipeline/run_step.h"
+
+#include <QStringList>
+
+#include <atomic>
+#include <iosfwd>
+
+class ProcessRunner;
+
+// What a processing run needs: one shot per camera in camera order, the rig's
+// calibration, the output folder (it must exist) and the video options.
+struct ProcessingRequest
+{
+    QStringList shots;
+    Calibration calibration;
+    QString folder;
+    int quality = 50; // JPEG quality of the frames, 0 to 100
+    int fps = 24;
+    bool boomerang = false;
+};
+
+// How a processing run ended, first failure first.
+enum class ProcessingFailure
+{
+    None,
+    WrongShotCount,  // not one shot per camera: nothing written
+    UnreadableShot,  // a shot could not be read: nothing written
+    ShotAmongFrames, // a frame would overwrite a shot: nothing written
+    UnwritableFrame, // a frame could not be written: the ones before it stay
+    FramesStopped,   // stopped while writing frames: the ones finished stay
+    EmptyFrames,     // the aligned frames have nothing to show: nothing written
+    VideoStopped,    // stopped while encoding: frames stay, no partial video
+    VideoFailed,     // ffmpeg failed: frames stay
+};
+
+struct ProcessingOutcome
+{
+    // Not one shot per camera: nothing was tried.
+    bool wrong_shot_count = false;
+    AlignedImages frames;
+    VideoExport video;
+
+    ProcessingFailure failure() const;
+    // The file a failure is about (a shot or a frame), when it is about one.
+    QString failed_file() const;
+};
+
+// Progress of a processing run: frames first, then the videos. Safe to use from
+// any thread.
+class ProcessingProgress
+{
+public:
+    explicit ProcessingProgress(const ProcessingRequest& request);
+
+    RunStep step() const;
+    void request_stop();
+    bool stop_requested() const { return frames.stop_requested(); }
+
+    BatchProgress frames;
+    BatchProgress video;
+    // Set once the frames are written and the videos start.
+    std::atomic<bool> encoding{false};
+
+private:
+    int shot_count = 0;
+    VideoRequest video_request;
+};
+
+// Writes the aligned frames of `request` into its folder, then the video and,
+// when asked, the boomerang (see write_aligned_images and export_videos for what
+// each leaves behind). The ffmpeg commands and their diagnostic lines go to
+// `log`. Blocks until done; run it on a worker thread to keep a window responsive.
+ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
+                                 std::ostream& log, ProcessingProgress* progress = nullptr);

@@ -1,0 +1,140 @@
+// A processing run as both faces see it: the steps a progress display reads and
+// the failure each ending reports, with a scripted runner instead of ffmpeg.
+
+#include "pipeline/processing_run.h"
+#include "tests/app/recording_runner.h"
+#include "tests/output/shots.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sstream>
+
+Q_DECLARE_METATYPE(ProcessingFailure)
+
+namespace {
+
+// Counts what a progress display would have shown at each frame and encoded frame.
+class StepRecorder : public ProcessRunner
+{
+public:
+    explicit StepRecorder(ProcessingProgress& progress) : progress(progress) {}
+
+    QStringList steps;
+
+    ProcessResult run(const QString&, const QStringList& arguments,
+                      const std::function<void(const QString&)>& on_error_line,
+                      const std::function<bool()>&) override
+    {
+        steps << progress.step().text();
+        const int frames =
+            arguments.join(QLatin1Char(' ')).contains(QStringLiteral("reverse")) ? 6 : 3;
+        for (int f = 1; f <= frames; ++f) {
+            on_error_line(QStringLiteral("frame=%1 fps=0").arg(f));
+            steps << progress.step().text();
+        }
+        return RecordingRunner::succeeded();
+    }
+
+private:
+    ProcessingProgress& progress;
+};
+
+ProcessingRequest request_for(const QString& folder, int shots, int cameras)
+{
+    ProcessingRequest request;
+    request.shots = write_shots(folder, shots, QSize(64, 48));
+    request.calibration = identity_calibration(cameras);
+    request.folder = folder + "/out";
+    QDir().mkpath(request.folder);
+    return request;
+}
+
+} // namespace
+
+class PipelineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void steps_read_frames_then_video_then_boomerang();
+    void each_ending_reports_its_failure_data();
+    void each_ending_reports_its_failure();
+};
+
+void PipelineTest::steps_read_frames_then_video_then_boomerang()
+{
+    QTemporaryDir folder;
+    ProcessingRequest request = request_for(folder.path(), 3, 3);
+    request.boomerang = true;
+    ProcessingProgress progress(request);
+    QCOMPARE(progress.step().text(), QStringLiteral("Écriture des images : 0 / 3"));
+
+    StepRecorder runner(progress);
+    std::ostringstream log;
+    const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
+    QCOMPARE(outcome.failure(), ProcessingFailure::None);
+    const QStringList expected{"Encodage de la vidéo : 0 / 3", "Encodage de la vidéo : 1 / 3",
+                               "Encodage de la vidéo : 2 / 3", "Encodage de la vidéo : 3 / 3",
+                               "Encodage de la vidéo : 3 / 3", "Effet boomerang : 1 / 6",
+                               "Effet boomerang : 2 / 6",      "Effet boomerang : 3 / 6",
+                               "Effet boomerang : 4 / 6",      "Effet boomerang : 5 / 6",
+                               "Effet boomerang : 6 / 6"};
+    QCOMPARE(runner.steps, expected);
+}
+
+void PipelineTest::each_ending_reports_its_failure_data()
+{
+    QTest::addColumn<int>("shots");
+    QTest::addColumn<bool>("unreadable");
+    QTest::addColumn<bool>("ffmpeg_fails");
+    QTest::addColumn<bool>("stop_at_once");
+    QTest::addColumn<ProcessingFailure>("failure");
+    QTest::addColumn<int>("frames_left");
+    QTest::addColumn<int>("commands");
+
+    QTest::newRow("done") << 3 << false << false << false << ProcessingFailure::None << 3 << 1;
+    QTest::newRow("one shot too many")
+        << 4 << false << false << false << ProcessingFailure::WrongShotCount << 0 << 0;
+    QTest::newRow("one shot missing")
+        << 2 << false << false << false << ProcessingFailure::WrongShotCount << 0 << 0;
+    QTest::newRow("unreadable shot")
+        << 3 << true << false << false << ProcessingFailure::UnreadableShot << 0 << 0;
+    QTest::newRow("ffmpeg fails") << 3 << false << true << false << ProcessingFailure::VideoFailed
+                                  << 3 << 1;
+    QTest::newRow("stopped before any frame")
+        << 3 << false << false << true << ProcessingFailure::FramesStopped << 0 << 0;
+}
+
+void PipelineTest::each_ending_reports_its_failure()
+{
+    QFETCH(int, shots);
+    QFETCH(bool, unreadable);
+    QFETCH(bool, ffmpeg_fails);
+    QFETCH(bool, stop_at_once);
+    QFETCH(ProcessingFailure, failure);
+    QFETCH(int, frames_left);
+    QFETCH(int, commands);
+
+    QTemporaryDir folder;
+    const ProcessingRequest request = request_for(folder.path(), shots, 3);
+    if (unreadable)
+        QVERIFY(write_file(request.shots[1], "not a photo"));
+    RecordingRunner runner;
+    if (ffmpeg_fails)
+        runner.result.exit_code = 1;
+    ProcessingProgress progress(request);
+    if (stop_at_once)
+        progress.request_stop();
+
+    std::ostringstream log;
+    const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
+    QCOMPARE(outcome.failure(), failure);
+    QCOMPARE(QDir(request.folder).entryList(QDir::Files).size(), frames_left);
+    QCOMPARE(runner.calls.size(), commands);
+    if (unreadable)
+        QCOMPARE(outcome.failed_file(), request.shots[1]);
+}
+
+QTEST_GUILESS_MAIN(PipelineTest)
+#include "pipeline_test.moc"
