@@ -2,7 +2,8 @@
 # packages the project needs, and a CMake build folder.
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-packages=(cmake g++ ninja-build qtbase5-dev libopencv-dev ffmpeg)
+# clang and libclang-rt-14-dev (libFuzzer) build the fuzz targets.
+packages=(cmake g++ ninja-build qtbase5-dev libopencv-dev ffmpeg clang libclang-rt-14-dev)
 
 install_missing_packages() {
     local missing=() package

@@ -1,0 +1,55 @@
+// Arbitrary bytes as a photo file, through every reader a photo meets: the
+// cut-short check, detection's decode with its EXIF orientation, and the Qt
+// reads of the header size, the stored pixels and the upright picture. The
+// buffers are kept from one input to the next, as a worker keeps them.
+
+#include "detection/image_reading.h"
+#include "output/image_file.h"
+
+#include <opencv2/core.hpp>
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+QString photo_path()
+{
+    static const QTemporaryDir folder;
+    if (!folder.isValid())
+        std::abort();
+    return folder.filePath("photo");
+}
+
+void write_photo(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    is_cut_short_jpeg(bytes);
+
+    static const QString path = photo_path();
+    write_photo(path, bytes);
+
+    static cv::Mat bgr;
+    static QByteArray file_bytes;
+    static QImage stored;
+    read_bgr_image(path, bgr, file_bytes);
+    read_oriented_size(path);
+    read_stored_image(path, stored, file_bytes);
+    read_oriented_image(path);
+    return 0;
+}
