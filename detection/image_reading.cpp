@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 
@@ -79,6 +81,30 @@ bool looks_like_jpeg(const QByteArray& data)
            static_cast<unsigned char>(data[1]) == 0xD8;
 }
 
+// A colour no decoded photo is expected to show in all four corners at once.
+const cv::Vec3b corner_stamp(3, 251, 7);
+
+std::array<cv::Point, 4> corners(const cv::Mat& image)
+{
+    const int right = image.cols - 1;
+    const int bottom = image.rows - 1;
+    return {cv::Point(0, 0), cv::Point(right, 0), cv::Point(0, bottom), cv::Point(right, bottom)};
+}
+
+void stamp_corners(cv::Mat& image)
+{
+    for (const cv::Point& corner : corners(image))
+        image.at<cv::Vec3b>(corner) = corner_stamp;
+}
+
+bool corners_stamped(const cv::Mat& image)
+{
+    const auto points = corners(image);
+    return std::all_of(points.begin(), points.end(), [&](const cv::Point& corner) {
+        return image.at<cv::Vec3b>(corner) == corner_stamp;
+    });
+}
+
 bool decode(const QString& path, cv::Mat& image, QByteArray& data)
 {
     if (!read_file_bytes(path, data) || data.isEmpty() || is_cut_short_jpeg(data))
@@ -89,11 +115,28 @@ bool decode(const QString& path, cv::Mat& image, QByteArray& data)
     const cv::Mat encoded(1, data.size(), CV_8UC1, data.data());
     const int flags =
         looks_like_jpeg(data) ? cv::IMREAD_COLOR : cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
+
+    // When imdecode finds no decoder for the bytes or cannot parse their header,
+    // it leaves its destination untouched: a reused buffer would pass the
+    // previous photo off as this one. Stamped corners tell the two apart, since
+    // a decode writes every pixel and an orientation only moves corners onto
+    // corners. A photo that really shows the stamp in all four corners is
+    // decoded again into fresh memory, which stays empty on failure.
+    if (image.type() != CV_8UC3)
+        image.release();
+    const bool reused = !image.empty();
+    if (reused)
+        stamp_corners(image);
     try {
-        return !cv::imdecode(encoded, flags, &image).empty();
+        cv::imdecode(encoded, flags, &image);
+        if (reused && !image.empty() && corners_stamped(image)) {
+            image.release();
+            cv::imdecode(encoded, flags, &image);
+        }
     } catch (const cv::Exception&) {
         return false;
     }
+    return !image.empty();
 }
 
 } // namespace

@@ -7,10 +7,12 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -47,6 +49,45 @@ ComponentRecord blob(int top, int area, double x, double y)
 StickerComponents blobs(Records records, int width = 640, int height = 480)
 {
     return {width, height, std::move(records)};
+}
+
+// `count` bytes of noise, the same on every run.
+QByteArray random_bytes(int count)
+{
+    QRandomGenerator generator(15);
+    QByteArray bytes(count, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+const QByteArray png_signature("\x89PNG\r\n\x1A\n", 8);
+
+// A PNG chunk with its CRC-32, so that only its content can be refused.
+QByteArray png_chunk(const QByteArray& type, const QByteArray& data)
+{
+    const QByteArray covered = type + data;
+    quint32 crc = 0xFFFFFFFFu;
+    for (char byte : covered) {
+        crc ^= static_cast<quint8>(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    QByteArray chunk;
+    QDataStream out(&chunk, QIODevice::WriteOnly); // big-endian, as PNG wants
+    out << quint32(data.size());
+    out.writeRawData(covered.constData(), covered.size());
+    out << (crc ^ 0xFFFFFFFFu);
+    return chunk;
+}
+
+// A PNG whose header announces `width` x `height` 8-bit RGB pixels and holds none.
+QByteArray png_of_size(quint32 width, quint32 height)
+{
+    QByteArray header;
+    QDataStream out(&header, QIODevice::WriteOnly);
+    out << width << height << quint8(8) << quint8(2) << quint8(0) << quint8(0) << quint8(0);
+    return png_signature + png_chunk("IHDR", header) + png_chunk("IEND", {});
 }
 
 // A vertical line of three stickers through the middle of a 640 x 480 photo.
@@ -285,6 +326,11 @@ void DetectionTest::unreadable_files_data()
     QTest::newRow("truncated jpeg") << "cut.jpg" << QByteArray() << 6000;
     QTest::newRow("jpeg cut in its header") << "cut.jpg" << QByteArray() << 100;
     QTest::newRow("truncated png") << "cut.png" << QByteArray() << 6000;
+    // Bytes OpenCV finds no decoder for, or whose header it cannot parse.
+    QTest::newRow("random bytes") << "noise.jpg" << random_bytes(4096) << -1;
+    QTest::newRow("jpeg markers only") << "bare.jpg" << QByteArray("\xFF\xD8\xFF\xD9", 4) << -1;
+    QTest::newRow("png signature only") << "bare.png" << png_signature << -1;
+    QTest::newRow("png of 0 x 0") << "empty.png" << png_of_size(0, 0) << -1;
 }
 
 void DetectionTest::unreadable_files()
@@ -307,12 +353,25 @@ void DetectionTest::unreadable_files()
     }
 
     QVERIFY(read_bgr_image(path).empty());
-    std::ostringstream log;
-    const StickerComponents found = find_sticker_components(path, yellow, log);
-    QCOMPARE(found.image_width, 0);
-    QCOMPARE(found.image_height, 0);
-    QVERIFY(found.components.empty());
-    QCOMPARE(lines_of(log), QStringList{"could not read image '" + path + "'"});
+    // Fresh buffers, then those of a worker that has just read a sound photo of
+    // the same size: the failed read must not hand back the earlier pixels.
+    ComponentScratch scratch;
+    const QString sound =
+        write_photo(folder.path(), "sound.png", draw_sticker_photo({640, 480}, upright_stickers));
+    for (bool after_sound : {false, true}) {
+        if (after_sound) {
+            std::ostringstream quiet;
+            QCOMPARE(find_sticker_components(sound, yellow, quiet, scratch).components.size(),
+                     size_t(3));
+        }
+        std::ostringstream log;
+        const StickerComponents found = find_sticker_components(path, yellow, log, scratch);
+        QCOMPARE(found.image_width, 0);
+        QCOMPARE(found.image_height, 0);
+        QVERIFY(found.components.empty());
+        QCOMPARE(lines_of(log), QStringList{"could not read image '" + path + "'"});
+        QVERIFY(scratch.image.empty());
+    }
 }
 
 void DetectionTest::identify_data()
