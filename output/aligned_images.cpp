@@ -4,6 +4,7 @@
 #include "output/frame_render.h"
 #include "output/image_file.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -63,6 +64,26 @@ struct Job
     int quality;
 };
 
+// Encodes `frame` in memory, then writes it in one go: the image writer does not
+// report a failed final flush, so a frame cut short by a full disk would pass
+// for written. A file that did not receive every byte is removed.
+bool save_frame(const QImage& frame, const QString& path, int quality)
+{
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    if (!buffer.open(QIODevice::WriteOnly) || !frame.save(&buffer, "jpg", quality))
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const bool written = file.write(encoded) == encoded.size();
+    file.close(); // flushes; a failure stays in error()
+    if (written && file.error() == QFileDevice::NoError)
+        return true;
+    file.remove();
+    return false;
+}
+
 Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
 {
     const std::optional<QImageIOHandler::Transformations> orientation =
@@ -81,7 +102,7 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
         return Outcome::Unwritable;
     const ImageAlignment alignment = job.calibration.alignment(index);
     render_frame_into(input, frame_geometry(input.size, alignment), alignment, buffers.frame);
-    return buffers.frame.save(frame_path(job.folder, index), nullptr, job.quality)
+    return save_frame(buffers.frame, frame_path(job.folder, index), job.quality)
                ? Outcome::Written
                : Outcome::Unwritable;
 }

@@ -18,8 +18,9 @@ struct AlignedImages
     int frame_count = 0;
     // Set when an input could not be read; no frame of this run is left then.
     QString unreadable_input;
-    // Set when a file in the output folder could not be written; the frames
-    // before it in index order stay and frame_count tells how many.
+    // Set when a file in the output folder could not be written whole (a full
+    // disk); it and every later frame of this run are removed, the frames before
+    // it in index order stay and frame_count tells how many.
     QString unwritable_output;
     // Set, with nothing written, when a frame this run would write is one of
     // its inputs (shots picked from an earlier run's frames in the same folder).

@@ -14,9 +14,13 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 Q_DECLARE_METATYPE(ImageAlignment)
@@ -68,6 +72,32 @@ QStringList entries_after(int frames, const QStringList& extra = {})
 int workers()
 {
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Set in the environment of this program run again as a child that writes
+// frames under a file-size limit of that many bytes, as a full disk would cut them.
+const char* const file_size_limit_variable = "FRAMES_TEST_FILE_SIZE_LIMIT";
+
+// The child: arguments are the output folder, then the inputs. Prints the
+// number of frames written and the file reported unwritable, one per line.
+int write_frames_under_file_size_limit(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.size() < 2)
+        return 2;
+    // Past the limit, write() fails with EFBIG instead of the signal killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = qEnvironmentVariable(file_size_limit_variable).toULongLong();
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return 3;
+    const QStringList inputs = arguments.mid(1);
+    const AlignedImages result = write_aligned_images(
+        inputs, identity_calibration(static_cast<int>(inputs.size())), arguments[0], 80);
+    QTextStream(stdout) << result.frame_count << '\n' << result.unwritable_output << '\n';
+    return 0;
 }
 
 } // namespace
@@ -326,7 +356,71 @@ private slots:
             folder_entries(out.path()),
             entries_after(frames_left, how == "blocked" ? QStringList{blocker} : QStringList{}));
     }
+
+    // A frame the disk cannot take whole, whether the last flush or an earlier
+    // write fails, is reported; it and every later frame of the run are removed.
+    void frame_cut_short_data()
+    {
+        QTest::addColumn<int>("broken");
+        QTest::addColumn<int>("kept_percent"); // of the broken frame's bytes the limit lets through
+        QTest::newRow("first frame, all but its last bytes") << 0 << 99;
+        QTest::newRow("middle frame, all but its last bytes") << 3 << 99;
+        QTest::newRow("middle frame, half of it") << 3 << 50;
+        QTest::newRow("last frame, half of it") << 5 << 50;
+    }
+
+    void frame_cut_short()
+    {
+        QFETCH(int, broken);
+        QFETCH(int, kept_percent);
+        QTemporaryDir inputs, whole, out;
+        // Flat shots encode small; the noisy one makes the only frame past the limit.
+        const int count = 6;
+        const QSize size(480, 360);
+        QStringList shots = write_shots(inputs.path(), count, size);
+        shots[broken] = inputs.filePath("noise.jpg");
+        QVERIFY(write_file(shots[broken], encoded(texture(size, 7), "jpg", 95)));
+        for (const QString& name : foreign_files)
+            QVERIFY(write_file(out.filePath(name)));
+
+        const AlignedImages unlimited =
+            write_aligned_images(shots, identity_calibration(count), whole.path(), 80);
+        QCOMPARE(unlimited.frame_count, count);
+        QVector<qint64> sizes;
+        for (const QString& name : frame_names(count))
+            sizes << QFileInfo(whole.filePath(name)).size();
+        const qint64 limit = sizes[broken] * kept_percent / 100;
+        for (int k = 0; k < count; ++k)
+            QVERIFY2(k == broken ? sizes[k] > limit : sizes[k] < limit,
+                     qPrintable(QString::number(k)));
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(file_size_limit_variable, QString::number(limit));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList{out.path()} + shots);
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n');
+        QCOMPARE(lines.value(0), QString::number(broken));
+        QCOMPARE(lines.value(1), out.filePath(frame_names(count)[broken]));
+
+        QCOMPARE(folder_entries(out.path()), entries_after(broken));
+        for (int k = 0; k < broken; ++k) {
+            const QString name = frame_names(count)[k];
+            QCOMPARE(QFileInfo(out.filePath(name)).size(), sizes[k]);
+        }
+    }
 };
 
-QTEST_GUILESS_MAIN(FramesTest)
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet(file_size_limit_variable))
+        return write_frames_under_file_size_limit(argc, argv);
+    QCoreApplication app(argc, argv);
+    FramesTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "frames_test.moc"
