@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -45,11 +46,15 @@ MainWindow::~MainWindow()
 
 void MainWindow::load_reference_images()
 {
-    workflow_state = WorkflowState::AwaitColorClick;
-    reference_paths = dialogs.get_open_file_names(this, QStringLiteral("Sélectionner étalons"),
-                                                  QString(), image_filter);
-    if (reference_paths.isEmpty())
+    if (busy)
         return;
+    // A cancelled dialog keeps the references and calibration in use.
+    const QStringList paths = dialogs.get_open_file_names(
+        this, QStringLiteral("Sélectionner étalons"), QString(), image_filter);
+    if (paths.isEmpty())
+        return;
+    reference_paths = paths;
+    workflow_state = WorkflowState::AwaitColorClick;
 
     preview_image = load_image(reference_paths.at(reference_paths.size() / 2));
     display_image(preview_image);
@@ -126,6 +131,8 @@ void MainWindow::advance_calibration()
 
 void MainWindow::restart_color_selection()
 {
+    if (busy)
+        return;
     workflow_state = WorkflowState::AwaitColorClick;
     display_image(preview_image);
     update_instruction();
@@ -133,6 +140,8 @@ void MainWindow::restart_color_selection()
 
 void MainWindow::on_image_label_clicked(int x, int y)
 {
+    if (busy)
+        return;
     std::cout << "Image clicked on (" << x << ", " << y << ")" << std::endl;
     switch (workflow_state) {
     case WorkflowState::AwaitColorClick:
@@ -146,6 +155,14 @@ void MainWindow::on_image_label_clicked(int x, int y)
     case WorkflowState::Idle:
         break;
     }
+}
+
+void MainWindow::run_with_progress(const QString& title, const std::function<void()>& work,
+                                   const std::function<void(ProgressView&)>& refresh)
+{
+    const QScopedValueRollback<bool> busy_until_done(busy, true);
+    const auto view = dialogs.show_progress(this, title);
+    run_in_background(*view, work, refresh);
 }
 
 void MainWindow::calibrate_from_color_click(int x, int y)
@@ -166,17 +183,15 @@ void MainWindow::calibrate_from_color_click(int x, int y)
     request.reference = reference;
     CalibrationProgress progress(request.references.size());
     CalibrationOutcome outcome;
-    {
-        const auto view = dialogs.show_progress(this, QStringLiteral("Calibrage"));
-        run_in_background(
-            *view, [&] { outcome = run_calibration(request, std::cout, &progress); },
-            [&](ProgressView& shown) {
-                const RunStep step = progress.step();
-                shown.set_progress(step.text(), step.done, step.total);
-                if (shown.cancelled())
-                    progress.request_stop();
-            });
-    }
+    run_with_progress(
+        QStringLiteral("Calibrage"),
+        [&] { outcome = run_calibration(request, std::cout, &progress); },
+        [&](ProgressView& shown) {
+            const RunStep step = progress.step();
+            shown.set_progress(step.text(), step.done, step.total);
+            if (shown.cancelled())
+                progress.request_stop();
+        });
     if (outcome.stopped) {
         dialogs.information(this, QStringLiteral("Calibrage annulé"),
                             QStringLiteral("Le calibrage a été interrompu. Cliquez à nouveau sur "
@@ -228,6 +243,8 @@ void MainWindow::record_sticker_click(int x, int y)
 
 void MainWindow::on_action_manual_calibration_triggered()
 {
+    if (busy)
+        return;
     pending_images.clear();
     const int count = reference_paths.size();
     calibration.resize(count);
@@ -259,6 +276,8 @@ void MainWindow::on_slider_compression_valueChanged(int value)
 
 void MainWindow::on_action_new_computation_triggered()
 {
+    if (busy)
+        return;
     const QStringList inputs = dialogs.get_open_file_names(
         this, QStringLiteral("Sélectionnez des images à recadrer"), QString(), image_filter);
     if (inputs.isEmpty())
@@ -287,17 +306,15 @@ void MainWindow::on_action_new_computation_triggered()
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
-    {
-        const auto view = dialogs.show_progress(this, QStringLiteral("Traitement d'images"));
-        run_in_background(
-            *view, [&] { outcome = run_processing(runner, request, std::cout, &progress); },
-            [&](ProgressView& shown) {
-                const RunStep step = progress.step();
-                shown.set_progress(step.text(), step.done, step.total);
-                if (shown.cancelled())
-                    progress.request_stop();
-            });
-    }
+    run_with_progress(
+        QStringLiteral("Traitement d'images"),
+        [&] { outcome = run_processing(runner, request, std::cout, &progress); },
+        [&](ProgressView& shown) {
+            const RunStep step = progress.step();
+            shown.set_progress(step.text(), step.done, step.total);
+            if (shown.cancelled())
+                progress.request_stop();
+        });
     report_processing_run(outcome);
 }
 

@@ -11,11 +11,13 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 struct MainWindowUi;
 struct ProcessingOutcome;
 class ProcessRunner;
+class ProgressView;
 class UserDialogs;
 
 // The one window: reference loading, the calibration workflow (a colour click,
@@ -54,6 +56,11 @@ public slots:
     void on_slider_compression_valueChanged(int value);
 
 private:
+    // Runs `work` on a worker thread behind a progress window titled `title`
+    // (see run_in_background). Until it returns the window is busy: nothing in
+    // it can start other work, even once "Annuler" was pressed.
+    void run_with_progress(const QString& title, const std::function<void()>& work,
+                           const std::function<void(ProgressView&)>& refresh);
     void calibrate_from_color_click(int x, int y);
     void record_sticker_click(int x, int y);
     // Tells the user how a processing run ended, when it did not simply succeed.
@@ -61,6 +68,7 @@ private:
 
     MainWindowUi* ui;
     WorkflowState workflow_state = WorkflowState::Idle;
+    bool busy = false; // a calibration or processing run is under way
     std::vector<int> pending_images;
     std::array<QPointF, 3> clicked_points;
     QStringList reference_paths;

@@ -1,39 +1,82 @@
 #include "app/user_dialogs.h"
 
+#include <QCloseEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 
 namespace {
 
-// QProgressDialog, modal for the whole application so that nothing else in the
-// window can be clicked while the work runs.
+// QProgressDialog hides itself as soon as it is cancelled, and at a value of 0
+// stays hidden, while the work it stands for goes on: the window would take
+// clicks again and could start other work inside this one. Here "Annuler"
+// (or Escape, or closing the window) only asks the work to stop; the dialog
+// stays up, saying so, until its owner destroys it once the work has stopped.
+class StayingProgressDialog : public QProgressDialog
+{
+public:
+    StayingProgressDialog(QWidget* parent, const QString& title)
+        : QProgressDialog(QString(), QStringLiteral("Annuler"), 0, 0, parent)
+    {
+        setWindowTitle(title);
+        setWindowModality(Qt::ApplicationModal);
+        setMinimumDuration(0);
+        setAutoClose(false);
+        setAutoReset(false);
+        setMinimumWidth(360);
+        disconnect(this, SIGNAL(canceled()), this, SLOT(cancel()));
+        connect(this, &QProgressDialog::canceled, this, &StayingProgressDialog::request_cancel);
+    }
+
+    bool cancel_requested() const { return requested; }
+
+    void show_progress(const QString& label, int value, int total)
+    {
+        if (!requested)
+            setLabelText(label);
+        setMaximum(total);
+        setValue(value);
+    }
+
+    void reject() override { request_cancel(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->ignore();
+        request_cancel();
+    }
+
+private:
+    void request_cancel()
+    {
+        if (requested)
+            return;
+        requested = true;
+        setLabelText(QStringLiteral("Annulation ..."));
+        if (QPushButton* button = findChild<QPushButton*>())
+            button->setEnabled(false);
+    }
+
+    bool requested = false;
+};
+
+// Shown at once and modal for the whole application, so that nothing else in
+// the window can be clicked while the work runs.
 class QtProgressView : public ProgressView
 {
 public:
-    QtProgressView(QWidget* parent, const QString& title)
-        : dialog(QString(), QStringLiteral("Annuler"), 0, 0, parent)
-    {
-        dialog.setWindowTitle(title);
-        dialog.setWindowModality(Qt::ApplicationModal);
-        dialog.setMinimumDuration(0);
-        dialog.setAutoClose(false);
-        dialog.setAutoReset(false);
-        dialog.setMinimumWidth(360);
-        dialog.show();
-    }
+    QtProgressView(QWidget* parent, const QString& title) : dialog(parent, title) { dialog.show(); }
 
     void set_progress(const QString& label, int value, int total) override
     {
-        dialog.setLabelText(label);
-        dialog.setMaximum(total);
-        dialog.setValue(value);
+        dialog.show_progress(label, value, total);
     }
 
-    bool cancelled() const override { return dialog.wasCanceled(); }
+    bool cancelled() const override { return dialog.cancel_requested(); }
 
 private:
-    QProgressDialog dialog;
+    StayingProgressDialog dialog;
 };
 
 } // namespace

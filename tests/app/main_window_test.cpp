@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/pixel_picker.h"
+#include "app/user_dialogs.h"
 #include "recording_runner.h"
 #include "scripted_dialogs.h"
 #include "tests/support/stdout_capture.h"
@@ -12,6 +13,8 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -92,6 +95,9 @@ private slots:
 
     void option_labels_follow_their_sliders_data();
     void option_labels_follow_their_sliders();
+
+    void progress_window_stays_until_the_work_stops_data();
+    void progress_window_stays_until_the_work_stops();
 };
 
 void MainWindowTest::form_texts_data()
@@ -442,6 +448,56 @@ void MainWindowTest::option_labels_follow_their_sliders()
     auto window = make_window();
     window->findChild<QSlider*>(slider)->setValue(value);
     QCOMPARE(window->findChild<QLabel*>(label)->text(), text);
+}
+
+void MainWindowTest::progress_window_stays_until_the_work_stops_data()
+{
+    QTest::addColumn<int>("done"); // of 4 images, when the user cancels
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Annuler at 0 / 4") << 0 << "button";
+    QTest::newRow("Annuler at 2 / 4") << 2 << "button";
+    QTest::newRow("Escape at 0 / 4") << 0 << "escape";
+    QTest::newRow("window closed at 2 / 4") << 2 << "close";
+}
+
+// The real progress window: cancelling asks the work to stop, and the window
+// stays up and modal, so that nothing else can be clicked, until it is destroyed.
+void MainWindowTest::progress_window_stays_until_the_work_stops()
+{
+    QFETCH(int, done);
+    QFETCH(QString, how);
+    auto window = make_window();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QtUserDialogs real;
+    auto view = real.show_progress(window.get(), "Traitement d'images");
+    view->set_progress(QString("Écriture des images : %1 / 4").arg(done), done, 4);
+    auto* dialog = window->findChild<QProgressDialog*>();
+    QVERIFY(dialog && dialog->isVisible());
+    auto* button = dialog->findChild<QPushButton*>();
+    QCOMPARE(button->text(), QString("Annuler"));
+    QVERIFY(!view->cancelled());
+
+    if (how == "button")
+        QTest::mouseClick(button, Qt::LeftButton);
+    else if (how == "escape")
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    else
+        dialog->close();
+    QVERIFY(view->cancelled());
+    // The work finishes the images in hand and keeps reporting meanwhile.
+    for (int value : {done, done + 1}) {
+        view->set_progress(QString("Écriture des images : %1 / 4").arg(value), value, 4);
+        QCoreApplication::processEvents();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), dialog);
+        QCOMPARE(dialog->labelText(), QString("Annulation ..."));
+        QVERIFY(!button->isEnabled());
+        QVERIFY(view->cancelled());
+    }
+    view.reset();
+    QVERIFY(!window->findChild<QProgressDialog*>());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
 
 QTEST_MAIN(MainWindowTest)

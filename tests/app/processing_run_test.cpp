@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPixmap>
 #include <QSlider>
 #include <QTemporaryDir>
 
@@ -58,6 +59,9 @@ private slots:
     void progress_is_shown_and_cancel_makes_no_video();
     void earlier_frames_of_the_folder_are_not_overwritten();
     void failing_ffmpeg_on_the_path_is_reported();
+    void nothing_else_starts_inside_a_run_data();
+    void nothing_else_starts_inside_a_run();
+    void cancelled_reload_keeps_the_calibration();
 };
 
 void ProcessingRunTest::initTestCase()
@@ -83,6 +87,7 @@ void ProcessingRunTest::init()
     driver.dialogs = ScriptedDialogs();
     driver.recording_runner.calls.clear();
     driver.recording_runner.result = RecordingRunner::succeeded();
+    driver.recording_runner.stall = false;
     driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(false);
     driver.widget<QSlider>("slider_compression")->setValue(50);
     driver.widget<QSlider>("slider_fps")->setValue(24);
@@ -252,6 +257,93 @@ void ProcessingRunTest::failing_ffmpeg_on_the_path_is_reported()
     QCOMPARE(real.dialogs.boxes(), QStringList{"critical: Erreur vidéo"});
     QVERIFY(real.dialogs.requests.last().text.contains("Unknown encoder libx264"));
     QCOMPARE(read_bytes(bin.filePath("ffmpeg.calls")), QByteArray("run\n"));
+}
+
+void ProcessingRunTest::nothing_else_starts_inside_a_run_data()
+{
+    QTest::addColumn<bool>("calibration");  // else a processing run
+    QTest::addColumn<QString>("cancel_on"); // the progress label on which "Annuler" is pressed
+    QTest::newRow("processing, Annuler at 0 / 4") << false << "Écriture des images : 0 / 4";
+    QTest::newRow("processing, Annuler at 2 / 4 of the video")
+        << false << "Encodage de la vidéo : 2 / 4";
+    QTest::newRow("calibration, Annuler at 0 / 4") << true << "Alignement des images : 0 / 4";
+}
+
+void ProcessingRunTest::nothing_else_starts_inside_a_run()
+{
+    QFETCH(bool, calibration);
+    QFETCH(QString, cancel_on);
+    StdoutCapture quiet;
+    QTemporaryDir second_output;
+    driver.recording_runner.stall = true;
+    driver.recording_runner.stall_at = 2;
+    // At every refresh until the run returns, including after "Annuler", every
+    // way of starting other work is tried, with answers ready for its dialogs.
+    bool trying = false;
+    driver.dialogs.on_progress = [&](const QString& label) {
+        if (label == cancel_on)
+            driver.dialogs.cancel_progress = true;
+        if (trying)
+            return;
+        trying = true;
+        driver.dialogs.file_answers.clear();
+        driver.dialogs.file_answers << shots << references;
+        driver.dialogs.directory_answers.clear();
+        driver.dialogs.directory_answers << second_output.path();
+        for (const char* action : {"action_new_computation", "action_new_references",
+                                   "action_new_color", "action_manual_calibration"})
+            driver.action(action)->trigger();
+        driver.click(200, 150);
+        trying = false;
+    };
+    if (calibration) {
+        driver.action("action_new_color")->trigger();
+        driver.click(200, 150);
+    } else {
+        driver.process(shots, output->path());
+    }
+    driver.dialogs.on_progress = nullptr;
+
+    QStringList kinds;
+    for (const ScriptedDialogs::Request& request : driver.dialogs.requests)
+        kinds << request.kind;
+    const QStringList before_the_run =
+        calibration ? QStringList{} : QStringList{"open", "directory"};
+    QCOMPARE(kinds, before_the_run + QStringList({"progress", "information"}));
+    QCOMPARE(driver.dialogs.boxes().last(), calibration
+                                                ? QString("information: Calibrage annulé")
+                                                : QString("information: Traitement annulé"));
+    QVERIFY(files_in(second_output.path()).isEmpty());
+    QCOMPARE(driver.recording_runner.calls.size(), cancel_on.startsWith("Encodage") ? 1 : 0);
+
+    // The window is as the run left it, and works.
+    driver.dialogs = ScriptedDialogs();
+    driver.recording_runner.stall = false;
+    if (calibration)
+        driver.click(200, 150);
+    QVERIFY(driver.calibrated());
+    driver.process(shots, second_output.path());
+    QVERIFY(driver.dialogs.boxes().isEmpty());
+    QCOMPARE(files_in(second_output.path()).size(), camera_count);
+}
+
+void ProcessingRunTest::cancelled_reload_keeps_the_calibration()
+{
+    const bool armed = driver.picture()->armed;
+    const QPixmap picture = driver.picture()->pixmap(Qt::ReturnByValue);
+    driver.dialogs.file_answers.enqueue({});
+    driver.action("action_new_references")->trigger();
+    QCOMPARE(driver.dialogs.requests.size(), 1);
+    QCOMPARE(driver.dialogs.requests.at(0).caption, QString("Sélectionner étalons"));
+    QVERIFY(driver.calibrated());
+    QCOMPARE(driver.picture()->armed, armed);
+    QCOMPARE(driver.picture()->pixmap(Qt::ReturnByValue).cacheKey(), picture.cacheKey());
+
+    StdoutCapture quiet;
+    driver.process(shots, output->path());
+    QVERIFY(driver.dialogs.boxes().isEmpty());
+    QCOMPARE(files_in(output->path()).size(), camera_count);
+    QCOMPARE(driver.recording_runner.calls.size(), 1);
 }
 
 QTEST_MAIN(ProcessingRunTest)

@@ -3,6 +3,7 @@
 #include "output/process_runner.h"
 
 #include <QList>
+#include <QThread>
 
 // Records every program the code under test would run, and answers with a
 // scripted result instead of starting anything.
@@ -17,13 +18,24 @@ public:
 
     QList<Call> calls;
     ProcessResult result = succeeded();
+    // When set, each program reports `stall_at` frames encoded, then runs until
+    // a stop is requested, as a long encode would.
+    bool stall = false;
+    int stall_at = 0;
 
     ProcessResult run(const QString& program, const QStringList& arguments,
-                      const std::function<void(const QString&)>&,
-                      const std::function<bool()>&) override
+                      const std::function<void(const QString&)>& on_error_line,
+                      const std::function<bool()>& stop_requested) override
     {
         calls.append({program, arguments});
-        return result;
+        if (!stall)
+            return result;
+        on_error_line(QStringLiteral("frame=%1 fps=0.0").arg(stall_at));
+        while (!stop_requested())
+            QThread::msleep(1);
+        ProcessResult stopped = succeeded();
+        stopped.stopped = true;
+        return stopped;
     }
 
     static ProcessResult succeeded()

@@ -5,6 +5,8 @@
 #include <QQueue>
 #include <QWidget>
 
+#include <functional>
+
 // Answers the window's dialogs from a script and records every box it asks for.
 class ScriptedDialogs : public UserDialogs
 {
@@ -30,6 +32,9 @@ public:
     QStringList progress_labels;
     // When set, every progress window reports "Annuler" pressed from the start.
     bool cancel_progress = false;
+    // When set, called with each label a progress window shows, on the window's
+    // thread while the work runs, as a person's input would be handled then.
+    std::function<void(const QString& label)> on_progress;
 
     QStringList get_open_file_names(QWidget* parent, const QString& caption, const QString&,
                                     const QString& filter) override
@@ -100,6 +105,8 @@ private:
         {
             if (owner.progress_labels.isEmpty() || owner.progress_labels.last() != label)
                 owner.progress_labels << label;
+            if (owner.on_progress)
+                owner.on_progress(label);
         }
         bool cancelled() const override { return owner.cancel_progress; }
 
