@@ -3,6 +3,8 @@
 // must handle, so that the fuzzer starts from real structure.
 //     make_fuzz_seeds fuzz/corpus
 
+#include "calibration/calibration_file.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -142,6 +144,43 @@ bool sticker_seeds(const QString& folder)
            write(folder + "/noise.bin", sticker_input(noise, 48, 48, false, true));
 }
 
+CameraCalibration camera(const char* photo, QSize size, AlignmentMethod method,
+                         ImageAlignment transform, double top_y)
+{
+    CameraCalibration entry;
+    entry.reference_photo = QString::fromUtf8(photo);
+    entry.reference_size = size;
+    entry.method = method;
+    if (method != AlignmentMethod::NotAligned) {
+        entry.transform = transform;
+        entry.stickers = {cv::Point2d(400.5, top_y), cv::Point2d(401, 300),
+                          cv::Point2d(399.25, 450)};
+    }
+    return entry;
+}
+
+bool calibration_seeds(const QString& folder)
+{
+    RigCalibration rig;
+    rig.cameras = {
+        camera("/photos/ref_0.jpg", QSize(800, 600), AlignmentMethod::Automatic,
+               {3.5, -2.25, 1.5, 1.02, true}, 150),
+        camera("/photos/réf 1.jpg", QSize(800, 600), AlignmentMethod::Manual,
+               {0.1, 0.2, -0.3, 0.999, true}, 151),
+        camera("/photos/ref_2.jpg", QSize(), AlignmentMethod::NotAligned, {}, 0),
+    };
+    rig.reference_stickers = {cv::Point2d(400, 150), cv::Point2d(400, 300), cv::Point2d(400, 450)};
+    const QByteArray three = calibration_json(rig);
+
+    RigCalibration single;
+    single.cameras = {
+        camera("ref.png", QSize(1, 1), AlignmentMethod::Automatic, {0, 0, 0, 1, true}, 150)};
+    single.sticker_color = StickerColor::Pink;
+    return write(folder + "/three_cameras.qvcal", three) &&
+           write(folder + "/one_camera_pink.qvcal", calibration_json(single)) &&
+           write(folder + "/cut_short.qvcal", three.left(three.size() / 2));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -153,7 +192,9 @@ int main(int argc, char** argv)
     const QString root = QString::fromLocal8Bit(argv[1]);
     const QString photos = root + "/photo_reading";
     const QString stickers = root + "/sticker_detection";
-    if (!QDir().mkpath(photos) || !QDir().mkpath(stickers))
+    const QString calibrations = root + "/calibration_file";
+    if (!QDir().mkpath(photos) || !QDir().mkpath(stickers) || !QDir().mkpath(calibrations))
         return 1;
-    return photo_seeds(photos) && sticker_seeds(stickers) ? 0 : 1;
+    return photo_seeds(photos) && sticker_seeds(stickers) && calibration_seeds(calibrations) ? 0
+                                                                                             : 1;
 }
