@@ -1,4 +1,5 @@
 #include "output/aligned_images.h"
+#include "output/atomic_file.h"
 #include "output/crop.h"
 #include "output/ffmpeg_command.h"
 #include "output/frame_geometry.h"
@@ -534,6 +535,57 @@ private slots:
         QCOMPARE(is_natural_order(chosen), chosen == sorted);
         QStringList reversed(sorted.rbegin(), sorted.rend());
         QCOMPARE(natural_sorted(reversed), sorted);
+    }
+
+    // A finished file replaces the previous one whole, and nothing else stays
+    // in the folder; a write that cannot happen leaves the folder as it was.
+    void atomic_write()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("output_img_0.jpg");
+        QVERIFY(write_file_atomically(path, "first").isEmpty());
+        QVERIFY(write_file_atomically(path, "second, longer").isEmpty());
+        QCOMPARE(folder_entries(folder.path()), QStringList{"output_img_0.jpg"});
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("second, longer"));
+
+        QVERIFY(!write_file_atomically(folder.filePath("missing/output_img_1.jpg"), "x").isEmpty());
+        QCOMPARE(folder_entries(folder.path()), QStringList{"output_img_0.jpg"});
+    }
+
+    void partial_files_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("partial");
+        QTest::newRow("video") << "/out/output_video.mp4"
+                               << "/out/.output_video.partial.mp4";
+        QTest::newRow("two dots") << "/out/a.b.gif"
+                                  << "/out/.a.b.partial.gif";
+        QTest::newRow("no suffix") << "/out/marker"
+                                   << "/out/.marker.partial";
+        QTest::newRow("relative") << "output_video.mp4"
+                                  << "./.output_video.partial.mp4";
+    }
+
+    void partial_files()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, partial);
+        QCOMPARE(partial_path(path), partial);
+
+        QTemporaryDir folder;
+        const QString final_path = folder.filePath(QFileInfo(path).fileName());
+        QVERIFY(write_file(final_path, "previous"));
+        QVERIFY(write_file(partial_path(final_path), "finished"));
+        QVERIFY(finish_partial_file(partial_path(final_path), final_path).isEmpty());
+        QCOMPARE(folder_entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+        QFile file(final_path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("finished"));
+        // Nothing to rename: the reason, and the previous file stays.
+        QVERIFY(!finish_partial_file(partial_path(final_path), final_path).isEmpty());
+        QVERIFY(QFile::exists(final_path));
     }
 };
 
