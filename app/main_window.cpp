@@ -343,9 +343,9 @@ void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
         break;
     case ProcessingFailure::UnwritableFrame:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         QStringLiteral("Impossible d'écrire le fichier '") +
-                             frames.unwritable_output +
-                             QStringLiteral("' : la vidéo n'a pas été créée."));
+                         QStringLiteral("Impossible d'écrire le fichier '%1' (%2) : la vidéo "
+                                        "n'a pas été créée.")
+                             .arg(frames.unwritable_output, frames.unwritable_reason));
         break;
     case ProcessingFailure::FramesStopped:
         dialogs.information(this, QStringLiteral("Traitement annulé"),

@@ -1,5 +1,6 @@
 #include "output/aligned_images.h"
 
+#include "output/atomic_file.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/image_file.h"
@@ -64,27 +65,21 @@ struct Job
     int quality;
 };
 
-// Encodes `frame` in memory, then writes it in one go: the image writer does not
-// report a failed final flush, so a frame cut short by a full disk would pass
-// for written. A file that did not receive every byte is removed.
-bool save_frame(const QImage& frame, const QString& path, int quality)
+// Encodes `frame` in memory, then writes it under a temporary name that becomes
+// `path` only once every byte reached the disk: the image writer does not report
+// a failed final flush, and a frame cut short by a full disk or a kill must never
+// pass for written. Returns why it could not be written, or an empty string.
+QString save_frame(const QImage& frame, const QString& path, int quality)
 {
     QByteArray encoded;
     QBuffer buffer(&encoded);
     if (!buffer.open(QIODevice::WriteOnly) || !frame.save(&buffer, "jpg", quality))
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const bool written = file.write(encoded) == encoded.size();
-    file.close(); // flushes; a failure stays in error()
-    if (written && file.error() == QFileDevice::NoError)
-        return true;
-    file.remove();
-    return false;
+        return QStringLiteral("JPEG encoding failed");
+    return write_file_atomically(path, encoded);
 }
 
-Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
+// On Unwritable, `reason` says why.
+Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& reason)
 {
     const std::optional<QImageIOHandler::Transformations> orientation =
         read_stored_image(job.inputs[index], buffers.decoded, buffers.file_bytes);
@@ -98,13 +93,14 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers)
 
     if (buffers.frame.size() != job.common_size)
         buffers.frame = QImage(job.common_size, QImage::Format_RGB888);
-    if (buffers.frame.isNull())
+    if (buffers.frame.isNull()) {
+        reason = QStringLiteral("out of memory");
         return Outcome::Unwritable;
+    }
     const ImageAlignment alignment = job.calibration.alignment(index);
     render_frame_into(input, frame_geometry(input.size, alignment), alignment, buffers.frame);
-    return save_frame(buffers.frame, frame_path(job.folder, index), job.quality)
-               ? Outcome::Written
-               : Outcome::Unwritable;
+    reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
+    return reason.isEmpty() ? Outcome::Written : Outcome::Unwritable;
 }
 
 } // namespace
@@ -148,6 +144,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     // image taken is finished, so the frames written always start at 0.
     const Job job{inputs, calibration, upright_sizes, result.common_size, folder, quality};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
+    std::vector<QString> reasons(count);
     std::atomic<int> next{0};
     std::atomic<bool> failed{false};
     const auto work = [&] {
@@ -156,7 +153,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             const int index = next.fetch_add(1);
             if (index >= count)
                 return;
-            outcomes[index] = write_frame(job, index, buffers);
+            outcomes[index] = write_frame(job, index, buffers, reasons[index]);
             if (outcomes[index] != Outcome::Written)
                 failed.store(true);
             else if (progress)
@@ -187,6 +184,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             result.unreadable_input = inputs[first];
         } else {
             result.unwritable_output = frame_path(folder, first);
+            result.unwritable_reason = reasons[first];
             result.frame_count = first;
         }
         return result;

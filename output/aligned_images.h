@@ -22,6 +22,8 @@ struct AlignedImages
     // disk); it and every later frame of this run are removed, the frames before
     // it in index order stay and frame_count tells how many.
     QString unwritable_output;
+    // Why it could not be written (the system's words: "No space left on device").
+    QString unwritable_reason;
     // Set, with nothing written, when a frame this run would write is one of
     // its inputs (shots picked from an earlier run's frames in the same folder).
     QString input_among_frames;

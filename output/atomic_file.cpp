@@ -14,10 +14,17 @@ QString write_file_atomically(const QString& path, const QByteArray& content)
     // over `path` on commit; the write is checked before that, so a disk that
     // fills up part-way never gets as far as the rename.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: the content is in memory already, and the write goes straight
+    // to the system, whose reason is then still in errno.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
+    errno = 0;
     if (file.write(content) != content.size()) {
-        const QString reason = file.errorString();
+        // After part of the content went out, Qt keeps no reason of its own.
+        const int error = errno;
+        const QString reason = file.error() == QFileDevice::NoError && error != 0
+                                   ? QString::fromLocal8Bit(std::strerror(error))
+                                   : file.errorString();
         file.cancelWriting();
         return reason;
     }

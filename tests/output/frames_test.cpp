@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <thread>
 
@@ -79,7 +80,7 @@ int workers()
 const char* const file_size_limit_variable = "FRAMES_TEST_FILE_SIZE_LIMIT";
 
 // The child: arguments are the output folder, then the inputs. Prints the
-// number of frames written and the file reported unwritable, one per line.
+// number of frames written, the file reported unwritable and why, one per line.
 int write_frames_under_file_size_limit(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -96,7 +97,9 @@ int write_frames_under_file_size_limit(int argc, char** argv)
     const QStringList inputs = arguments.mid(1);
     const AlignedImages result = write_aligned_images(
         inputs, identity_calibration(static_cast<int>(inputs.size())), arguments[0], 80);
-    QTextStream(stdout) << result.frame_count << '\n' << result.unwritable_output << '\n';
+    QTextStream(stdout) << result.frame_count << '\n'
+                        << result.unwritable_output << '\n'
+                        << result.unwritable_reason << '\n';
     return 0;
 }
 
@@ -405,6 +408,7 @@ private slots:
         const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n');
         QCOMPARE(lines.value(0), QString::number(broken));
         QCOMPARE(lines.value(1), out.filePath(frame_names(count)[broken]));
+        QCOMPARE(lines.value(2), QString::fromLocal8Bit(std::strerror(EFBIG)));
 
         QCOMPARE(folder_entries(out.path()), entries_after(broken));
         for (int k = 0; k < broken; ++k) {
