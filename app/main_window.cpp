@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QScopedValueRollback>
@@ -303,6 +304,8 @@ void MainWindow::on_action_new_computation_triggered()
     request.quality = 100 - ui->slider_compression->value();
     request.fps = ui->slider_fps->value();
     request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
+    request.long_side = ui->comboBox_video_size->currentData().toInt();
+    request.gif = ui->checkBox_gif->isChecked();
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
@@ -321,6 +324,7 @@ void MainWindow::on_action_new_computation_triggered()
 void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
 {
     const AlignedImages& frames = outcome.frames;
+    const VideoExport& video = outcome.video;
     switch (outcome.failure()) {
     case ProcessingFailure::None:
         break;
@@ -362,16 +366,20 @@ void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
     case ProcessingFailure::VideoStopped:
         dialogs.information(
             this, QStringLiteral("Traitement annulé"),
-            outcome.video.video_written
-                ? QStringLiteral("Le traitement a été annulé : les images et la vidéo ont "
-                                 "été créées, mais pas l'effet boomerang.")
-                : QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
-                                 "aucune vidéo créée."));
+            video.written.isEmpty()
+                ? QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
+                                 "aucune vidéo créée.")
+                : QStringLiteral("Le traitement a été annulé : les images ont été écrites, ainsi "
+                                 "que %1 ; %2 n'a pas été créé.")
+                      .arg(video.written.join(QStringLiteral(", ")), video.unfinished));
         break;
     case ProcessingFailure::VideoFailed:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         QStringLiteral("La vidéo n'a pas pu être créée. ffmpeg : ") +
-                             outcome.video.error_line);
+                         (video.video_written()
+                              ? QStringLiteral("Le fichier %1 n'a pas pu être créé.")
+                                    .arg(video.unfinished)
+                              : QStringLiteral("La vidéo n'a pas pu être créée.")) +
+                             QStringLiteral(" ffmpeg : ") + video.error_line);
         break;
     }
 }

@@ -1,9 +1,11 @@
 #include "app/main_window_ui.h"
 
 #include "app/pixel_picker.h"
+#include "output/video_size.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -115,6 +117,16 @@ void MainWindowUi::setupUi(QMainWindow* window)
     verticalLayout->addWidget(label_fps);
     checkBox_boomerang = named(new QCheckBox(groupBox_video_options), "checkBox_boomerang");
     verticalLayout->addWidget(checkBox_boomerang);
+    label_video_size = named(new QLabel(groupBox_video_options), "label_video_size");
+    verticalLayout->addWidget(label_video_size);
+    // Each choice carries the long side in pixels that video_size() takes.
+    comboBox_video_size = named(new QComboBox(groupBox_video_options), "comboBox_video_size");
+    for (const int long_side : {original_video_size, 3840, 1920, 1280})
+        comboBox_video_size->addItem(QString(), long_side);
+    label_video_size->setBuddy(comboBox_video_size);
+    verticalLayout->addWidget(comboBox_video_size);
+    checkBox_gif = named(new QCheckBox(groupBox_video_options), "checkBox_gif");
+    verticalLayout->addWidget(checkBox_gif);
     gridLayout->addWidget(groupBox_video_options, 2, 0, 1, 1);
 
     window->setCentralWidget(centralWidget);
@@ -155,5 +167,11 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     label_compression->setText(tr("Compression : 50%"));
     label_fps->setText(tr("24 FPS"));
     checkBox_boomerang->setText(tr("Effet boomerang"));
+    label_video_size->setText(tr("Taille de la vidéo"));
+    comboBox_video_size->setItemText(0, tr("Originale"));
+    comboBox_video_size->setItemText(1, tr("3840 px"));
+    comboBox_video_size->setItemText(2, tr("1920 px"));
+    comboBox_video_size->setItemText(3, tr("1280 px"));
+    checkBox_gif->setText(tr("GIF animé"));
     menuFichier->setTitle(tr("Fichier"));
 }

@@ -3,6 +3,7 @@
 class PixelPicker;
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QGroupBox;
 class QHBoxLayout;
@@ -41,6 +42,9 @@ struct MainWindowUi
     QSlider* slider_fps = nullptr;
     QLabel* label_fps = nullptr;
     QCheckBox* checkBox_boomerang = nullptr;
+    QLabel* label_video_size = nullptr;
+    QComboBox* comboBox_video_size = nullptr;
+    QCheckBox* checkBox_gif = nullptr;
     QGroupBox* groupBox_sticker_color = nullptr;
     QHBoxLayout* horizontalLayout_2 = nullptr;
     QRadioButton* button_yellow = nullptr;

@@ -1,76 +1,49 @@
 #include "output/ffmpeg_command.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 
-// One word of a command; `quoted` words are the ones the classic line wraps in
-// double quotes.
-struct Word
+QString size_text(QSize size)
 {
-    QString text;
-    bool quoted = false;
-};
-
-QString video_path(const QString& folder)
-{
-    return folder + "/output_video.mp4";
+    return QString::number(size.width()) + "x" + QString::number(size.height());
 }
 
-// ffmpeg expands '%' in an image2 input name, so a literal one is doubled.
-QString frame_pattern(const QString& folder)
+// The numbered frames at the run's rate, as image2 reads them.
+QStringList frame_input(int fps, QSize frame_size, const QString& pattern)
 {
-    return QString(folder).replace('%', "%%") + "/output_img_%d.jpg";
+    return {"-r", QString::number(fps), "-f", "image2", "-s", size_text(frame_size), "-i", pattern};
 }
 
-std::vector<Word> video_words(int fps, QSize size, const QString& folder)
+// Lanczos keeps the detail a photographer expects of a downscale; the sides were
+// rounded to even numbers, so the pixels are declared square again.
+QString scale_filter(QSize size)
 {
-    return {{"-r"},
-            {QString::number(fps)},
-            {"-f"},
-            {"image2"},
-            {"-s"},
-            {QString::number(size.width()) + "x" + QString::number(size.height())},
-            {"-i"},
-            {frame_pattern(folder), true},
-            {"-vcodec"},
-            {"libx264"},
-            {"-crf"},
-            {"25"},
-            {"-pix_fmt"},
-            {"yuv420p"},
-            {video_path(folder), true}};
+    return QString("scale=%1:%2:flags=lanczos,setsar=1").arg(size.width()).arg(size.height());
 }
 
-std::vector<Word> boomerang_words(const QString& folder)
-{
-    return {{"-i"},
-            {video_path(folder), true},
-            {"-filter_complex"},
-            {"[0:v]reverse,fifo[r];[0:v][r] concat=n=2:v=1 [v]", true},
-            {"-map"},
-            {"[v]", true},
-            {folder + "/output_video_boomerang.mp4", true}};
-}
-
-QString classic_line(const std::vector<Word>& words)
-{
-    QString line = "ffmpeg";
-    for (const Word& word : words)
-        line += word.quoted ? " \"" + word.text + "\"" : " " + word.text;
-    return line;
-}
-
-// The words with `extra` inserted before the last one, the output file.
-FfmpegCommand command_from(const std::vector<Word>& words, const QStringList& extra)
+// The words end with "-y" and the output file, where `output_file` is taken from.
+FfmpegCommand command_of(const QStringList& arguments)
 {
     FfmpegCommand command;
-    for (const Word& word : words)
-        command.arguments << word.text;
-    command.output_file = command.arguments.takeLast();
-    command.arguments << extra << command.output_file;
+    command.arguments = arguments;
+    command.output_file = arguments.back();
     return command;
+}
+
+// Reads the decimal number that starts at `at` in `line` after any blanks, or -1.
+int number_at(const QString& line, int at)
+{
+    while (at < line.size() && line[at] == ' ')
+        ++at;
+    int digits = 0;
+    long long value = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at, ++digits) {
+        value = 10 * value + (line[at].unicode() - '0');
+        if (value > 1000000000)
+            return -1;
+    }
+    return digits > 0 ? static_cast<int>(value) : -1;
 }
 
 bool is_plain(QChar c)
@@ -98,23 +71,72 @@ QString FfmpegCommand::display_line() const
     return words.join(' ');
 }
 
-QString video_command_line(int fps, QSize size, const QString& folder)
+QString frame_pattern(const QString& folder)
 {
-    return classic_line(video_words(fps, size, folder));
+    return QString(folder).replace('%', "%%") + "/output_img_%d.jpg";
 }
 
-QString boomerang_command_line(const QString& folder)
+FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
+                          const QString& output)
 {
-    return classic_line(boomerang_words(folder));
+    QStringList arguments = frame_input(settings.fps, settings.frame_size, pattern);
+    if (settings.output_size != settings.frame_size)
+        arguments << "-vf" << scale_filter(settings.output_size);
+    arguments << "-vcodec"
+              << "libx264"
+              << "-crf"
+              << "25"
+              << "-pix_fmt"
+              << "yuv420p"
+              << "-movflags"
+              << "+faststart"
+              << "-frames:v" << QString::number(frame_count) << "-y" << output;
+    return command_of(arguments);
 }
 
-FfmpegCommand video_command(int fps, QSize size, const QString& folder, int frame_count)
+FfmpegCommand join_command(const QString& list, const QString& output)
 {
-    return command_from(video_words(fps, size, folder),
-                        {"-frames:v", QString::number(frame_count), "-y"});
+    return command_of(
+        {"-f", "concat", "-i", list, "-c", "copy", "-movflags", "+faststart", "-y", output});
 }
 
-FfmpegCommand boomerang_command(const QString& folder)
+QByteArray concat_list(const QStringList& files, int frame_count, int fps)
 {
-    return command_from(boomerang_words(folder), {"-y"});
+    // Each file's length is given rather than read from it: the reader would
+    // otherwise include the encoder's start delay and leave a gap at each join.
+    // ffmpeg reads the length in microseconds.
+    const QByteArray seconds = QByteArray::number(double(frame_count) / fps, 'f', 6);
+    QByteArray list = "ffconcat version 1.0\n";
+    for (const QString& file : files)
+        list += "file " + file.toUtf8() + "\nduration " + seconds + "\n";
+    return list;
+}
+
+FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
+                          const QString& output)
+{
+    QString filters = "showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse";
+    if (settings.output_size != settings.frame_size)
+        filters = scale_filter(settings.output_size) + "," + filters;
+    QStringList arguments =
+        frame_input(std::min(settings.fps, gif_max_fps), settings.frame_size, pattern);
+    arguments << "-vf" << filters << "-loop"
+              << "0"
+              << "-frames:v" << QString::number(frame_count) << "-y" << output;
+    return command_of(arguments);
+}
+
+int encoded_frames(const QString& line)
+{
+    const QString prefix = QStringLiteral("frame=");
+    return line.startsWith(prefix) ? number_at(line, prefix.size()) : -1;
+}
+
+int filtered_frames(const QString& line)
+{
+    if (!line.startsWith(QStringLiteral("[Parsed_showinfo_")))
+        return -1;
+    const int at = line.indexOf(QStringLiteral("] n:"));
+    const int index = at < 0 ? -1 : number_at(line, at + 4);
+    return index < 0 ? -1 : index + 1;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -16,21 +17,59 @@ struct FfmpegCommand
     QString display_line() const;
 };
 
-// The classic one-line forms of the two commands, quoted as a shell would need
-// them. For 24 fps, 900 x 652 and the folder /data/run1, the video command is
-// (on one line):
-//   ffmpeg -r 24 -f image2 -s 900x652 -i "/data/run1/output_img_%d.jpg"
-//          -vcodec libx264 -crf 25 -pix_fmt yuv420p "/data/run1/output_video.mp4"
-// and the boomerang command:
-//   ffmpeg -i "/data/run1/output_video.mp4"
-//          -filter_complex "[0:v]reverse,fifo[r];[0:v][r] concat=n=2:v=1 [v]"
-//          -map "[v]" "/data/run1/output_video_boomerang.mp4"
-QString video_command_line(int fps, QSize size, const QString& folder);
-QString boomerang_command_line(const QString& folder);
+// What the encodes of one run share: the frame rate, the size of the frames on
+// disk and the size they are encoded at (the frames' own size: no scaling).
+struct EncodeSettings
+{
+    int fps = 24;
+    QSize frame_size;
+    QSize output_size;
+};
 
-// What actually runs: the same words, plus "-y" (replace an older video) and, for
-// the video, "-frames:v <frame_count>" so that frames of an earlier, longer run
-// in the same folder never join the new video. Both go before the output file.
-// A '%' in the folder is doubled in the frame pattern, as ffmpeg reads it.
-FfmpegCommand video_command(int fps, QSize size, const QString& folder, int frame_count);
-FfmpegCommand boomerang_command(const QString& folder);
+// "<folder>/output_img_%d.jpg" as ffmpeg's image2 reader takes it: a '%' of the
+// folder is doubled so that it reads as itself.
+QString frame_pattern(const QString& folder);
+
+// Encodes the first `frame_count` frames numbered from 0 that `pattern` names into
+// the H.264 MP4 `output`. For 24 fps, 900 x 652 frames scaled to 640 x 464:
+//   ffmpeg -r 24 -f image2 -s 900x652 -i /data/run1/output_img_%d.jpg
+//          -vf scale=640:464:flags=lanczos,setsar=1 -vcodec libx264 -crf 25
+//          -pix_fmt yuv420p -movflags +faststart -frames:v 12 -y /data/run1/output_video.mp4
+// Without scaling there is no -vf. "-frames:v" keeps frames of an earlier, longer
+// run in the same folder out of the video, "-y" replaces an older file, and
+// "+faststart" puts the index first so that a player can start before the end
+// of the file has arrived.
+FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
+                          const QString& output);
+
+// Joins the MP4 files that the ffconcat `list` names, stream copied, into `output`:
+//   ffmpeg -f concat -i LIST -c copy -movflags +faststart -y OUTPUT
+FfmpegCommand join_command(const QString& list, const QString& output);
+
+// An ffconcat list playing `files` one after the other, each lasting
+// `frame_count` frames at `fps`. The names are taken relative to the list's own
+// folder and must be plain (letters, digits, '_', '-', '.'), which ffmpeg's
+// safe mode accepts without quoting.
+QByteArray concat_list(const QStringList& files, int frame_count, int fps);
+
+// The animated GIF of the first `frame_count` frames of `pattern`, with a palette
+// computed from those frames, looping forever. For 24 fps and 900 x 652 frames:
+//   ffmpeg -r 24 -f image2 -s 900x652 -i /data/run1/output_img_%d.jpg
+//          -vf
+//          'scale=800:580:flags=lanczos,setsar=1,showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse'
+//          -loop 0 -frames:v 12 -y /data/run1/output_video.gif
+// GIF delays are whole hundredths of a second and players stretch delays under 2
+// to a tenth of a second, so the frame rate is capped at gif_max_fps. "showinfo"
+// reports each frame on its way to the palette (see filtered_frames): nothing is
+// encoded before the palette is complete.
+constexpr int gif_max_fps = 50;
+FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
+                          const QString& output);
+
+// The number of frames an ffmpeg progress line ("frame=  123 fps=...") reports
+// encoded, or -1.
+int encoded_frames(const QString& line);
+
+// The number of frames that have passed the showinfo filter, from its line for
+// one frame ("[Parsed_showinfo_1 @ 0x55d0] n:  11 pts: ..." reports 12), or -1.
+int filtered_frames(const QString& line);

@@ -2,9 +2,13 @@
 
 #include "output/ffmpeg_command.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <algorithm>
+#include <memory>
 #include <ostream>
 
 namespace {
@@ -21,45 +25,196 @@ bool stop_requested(const BatchProgress* progress)
     return progress && progress->stop_requested();
 }
 
-// Runs one command after logging it, counting the frames it reports into
-// `progress` up to `frames`. On failure, why, in one line.
-Ending run_logged(ProcessRunner& runner, const FfmpegCommand& command, int frames,
-                  BatchProgress* progress, std::ostream& log, QString& error_line)
+// Reads a frame count from one line of ffmpeg's error output, or -1.
+using FrameCounter = int (*)(const QString&);
+
+// The state of one export: where it writes, what it has counted, how it failed.
+class Export
 {
-    if (stop_requested(progress))
-        return Ending::Stopped;
-    log << "Running: " << command.display_line().toStdString() << std::endl;
-
-    int counted = 0;
-    const auto on_line = [&](const QString& line) {
-        const int encoded = std::min(encoded_frames(line), frames);
-        for (; progress && counted < encoded; ++counted)
-            progress->image_done();
-    };
-    const ProcessResult result = runner.run(command.program, command.arguments, on_line,
-                                            [progress] { return stop_requested(progress); });
-    if (result.stopped) {
-        // Only the file this command was writing: it is cut short.
-        QFile::remove(command.output_file);
-        return Ending::Stopped;
+public:
+    Export(ProcessRunner& runner, const VideoRequest& request, std::ostream& log,
+           BatchProgress* progress)
+        : runner(runner), request(request), log(log), progress(progress),
+          folder(QFileInfo(request.folder).absoluteFilePath())
+    {
     }
-    if (result.succeeded())
-        return Ending::Succeeded;
 
-    const QString last_line = result.error_tail.section('\n', -1);
-    if (!result.started)
-        error_line = command.program + " could not be started: " + result.start_error;
-    else if (result.crashed)
-        error_line =
-            command.program + " crashed" + (last_line.isEmpty() ? QString() : ": " + last_line);
-    else if (!last_line.isEmpty())
-        error_line = last_line;
-    else
-        error_line = command.program + " ended with exit code " + QString::number(result.exit_code);
-    return Ending::Failed;
-}
+    Ending run(const PlannedVideoStep& step)
+    {
+        step_frames = step.frames;
+        step_counted = 0;
+        began = false;
+        const EncodeSettings video{request.fps, request.frame_size,
+                                   video_size(request.frame_size, request.long_side)};
+        const EncodeSettings gif{request.fps, request.frame_size,
+                                 gif_size(request.frame_size, request.long_side)};
+        const int count = request.frame_count;
+        const QString output = folder + "/" + step.file_name;
+        Ending ending = Ending::Failed;
+        switch (step.step) {
+        case VideoStep::Video:
+            ending = run_logged(mp4_command(video, frame_pattern(folder), count, output),
+                                encoded_frames);
+            break;
+        case VideoStep::Gif:
+            ending =
+                run_logged(gif_command(gif, frame_pattern(folder), count, output), filtered_frames);
+            break;
+        case VideoStep::Boomerang:
+            ending = boomerang(video, output);
+            break;
+        case VideoStep::GifBoomerang:
+            ending = linked_frames("there_and_back_", true)
+                         ? run_logged(
+                               gif_command(gif, work_pattern("there_and_back_"), 2 * count, output),
+                               filtered_frames)
+                         : Ending::Failed;
+            break;
+        }
+        if (ending == Ending::Failed || (ending == Ending::Stopped && began)) {
+            // Cut short, or left by an earlier run and no longer matching the frames.
+            QFile::remove(output);
+        } else if (ending == Ending::Succeeded) {
+            for (; progress && step_counted < step_frames; ++step_counted)
+                progress->image_done();
+        }
+        return ending;
+    }
+
+    QString error_line;
+
+private:
+    // The frames backwards, then the video's stream followed by theirs, copied.
+    Ending boomerang(const EncodeSettings& video, const QString& output)
+    {
+        const int count = request.frame_count;
+        if (!linked_frames("backward_", false) ||
+            !make_link(folder + "/output_video.mp4", "forward.mp4"))
+            return Ending::Failed;
+        const Ending backward = run_logged(
+            mp4_command(video, work_pattern("backward_"), count, work_file("backward.mp4")),
+            encoded_frames);
+        if (backward != Ending::Succeeded)
+            return backward;
+        const QString list = work_file("boomerang.txt");
+        QFile file(list);
+        if (!file.open(QIODevice::WriteOnly) ||
+            !file.write(concat_list({"forward.mp4", "backward.mp4"}, count, request.fps)) ||
+            !file.flush()) {
+            error_line = "cannot write " + list + ": " + file.errorString();
+            return Ending::Failed;
+        }
+        file.close();
+        return run_logged(join_command(list, output), nullptr);
+    }
+
+    // Links "<prefix>0.jpg", ... in the work folder to the frames backwards, or
+    // to the frames forwards and then backwards (`there_and_back`), so that ffmpeg
+    // reads them from disk in that order.
+    bool linked_frames(const QString& prefix, bool there_and_back)
+    {
+        const int count = request.frame_count;
+        int link = 0;
+        for (int frame = there_and_back ? 0 : count; frame < count; ++frame) {
+            if (!make_link(frame_path(frame), prefix + QString::number(link++) + ".jpg"))
+                return false;
+        }
+        for (int frame = count - 1; frame >= 0; --frame) {
+            if (!make_link(frame_path(frame), prefix + QString::number(link++) + ".jpg"))
+                return false;
+        }
+        return true;
+    }
+
+    QString frame_path(int frame) const
+    {
+        return folder + "/output_img_" + QString::number(frame) + ".jpg";
+    }
+
+    bool make_link(const QString& target, const QString& name)
+    {
+        if (!work) {
+            work = std::make_unique<QTemporaryDir>();
+            if (!work->isValid()) {
+                error_line = "cannot create a temporary folder: " + work->errorString();
+                return false;
+            }
+        }
+        if (QFile::link(target, work_file(name)))
+            return true;
+        error_line = "cannot link " + work_file(name) + " to " + target;
+        return false;
+    }
+
+    QString work_file(const QString& name) const { return work->filePath(name); }
+
+    QString work_pattern(const QString& prefix) const
+    {
+        return QString(work->path()).replace('%', "%%") + "/" + prefix + "%d.jpg";
+    }
+
+    // Runs one command after logging it, counting the frames it reports (when
+    // `counter` is given) into `progress`, up to the step's frames.
+    Ending run_logged(const FfmpegCommand& command, FrameCounter counter)
+    {
+        if (stop_requested(progress))
+            return Ending::Stopped;
+        log << "Running: " << command.display_line().toStdString() << std::endl;
+        began = true;
+
+        const auto on_line = [&](const QString& line) {
+            const int reported = counter ? std::min(counter(line), step_frames) : -1;
+            for (; progress && step_counted < reported; ++step_counted)
+                progress->image_done();
+        };
+        const ProcessResult result = runner.run(command.program, command.arguments, on_line,
+                                                [this] { return stop_requested(progress); });
+        if (result.stopped)
+            return Ending::Stopped;
+        if (result.succeeded())
+            return Ending::Succeeded;
+
+        const QString last_line = result.error_tail.section('\n', -1);
+        if (!result.started)
+            error_line = command.program + " could not be started: " + result.start_error;
+        else if (result.crashed)
+            error_line =
+                command.program + " crashed" + (last_line.isEmpty() ? QString() : ": " + last_line);
+        else if (!last_line.isEmpty())
+            error_line = last_line;
+        else
+            error_line =
+                command.program + " ended with exit code " + QString::number(result.exit_code);
+        return Ending::Failed;
+    }
+
+    ProcessRunner& runner;
+    const VideoRequest& request;
+    std::ostream& log;
+    BatchProgress* progress;
+    const QString folder;
+    // Links and lists of the boomerangs, made when first needed.
+    std::unique_ptr<QTemporaryDir> work;
+    int step_frames = 0;
+    int step_counted = 0;
+    // Whether the step got as far as starting a command.
+    bool began = false;
+};
 
 } // namespace
+
+std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
+{
+    const int count = std::max(request.frame_count, 0);
+    std::vector<PlannedVideoStep> steps{{VideoStep::Video, "output_video.mp4", count}};
+    if (request.boomerang)
+        steps.push_back({VideoStep::Boomerang, "output_video_boomerang.mp4", count});
+    if (request.gif)
+        steps.push_back({VideoStep::Gif, "output_video.gif", count});
+    if (request.gif && request.boomerang)
+        steps.push_back({VideoStep::GifBoomerang, "output_video_boomerang.gif", 2 * count});
+    return steps;
+}
 
 VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, std::ostream& log,
                           BatchProgress* progress)
@@ -69,46 +224,29 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
         result.error_line = QStringLiteral("no frames to encode");
         return result;
     }
-    const FfmpegCommand video =
-        video_command(request.fps, request.frame_size, request.folder, request.frame_count);
-    Ending ending =
-        run_logged(runner, video, request.frame_count, progress, log, result.error_line);
-    result.video_written = ending == Ending::Succeeded;
-    // Only after a good encode: otherwise it would reverse an older video.
-    if (ending == Ending::Succeeded && request.boomerang) {
-        ending = run_logged(runner, boomerang_command(request.folder), 2 * request.frame_count,
-                            progress, log, result.error_line);
+    Export run(runner, request, log, progress);
+    for (const PlannedVideoStep& step : video_steps(request)) {
+        const Ending ending = run.run(step);
+        if (ending != Ending::Succeeded) {
+            result.stopped = ending == Ending::Stopped;
+            result.unfinished = step.file_name;
+            result.error_line = run.error_line;
+            return result;
+        }
+        result.written << step.file_name;
     }
-    result.succeeded = ending == Ending::Succeeded;
-    result.stopped = ending == Ending::Stopped;
+    result.succeeded = true;
     return result;
 }
 
 VideoProgressStep video_progress_step(const VideoRequest& request, int frames_done)
 {
-    VideoProgressStep step;
-    const int video_frames = std::max(request.frame_count, 0);
-    step.boomerang = request.boomerang && frames_done > video_frames;
-    step.total = step.boomerang ? 2 * video_frames : video_frames;
-    step.done =
-        std::clamp(step.boomerang ? frames_done - video_frames : frames_done, 0, step.total);
-    return step;
-}
-
-int encoded_frames(const QString& line)
-{
-    const QString prefix = QStringLiteral("frame=");
-    if (!line.startsWith(prefix))
-        return -1;
-    int at = prefix.size();
-    while (at < line.size() && line[at] == ' ')
-        ++at;
-    int digits = 0;
-    long long value = 0;
-    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at, ++digits) {
-        value = 10 * value + (line[at].unicode() - '0');
-        if (value > 1000000000)
-            return -1;
+    const std::vector<PlannedVideoStep> steps = video_steps(request);
+    int start = 0;
+    for (const PlannedVideoStep& step : steps) {
+        if (frames_done <= start + step.frames || &step == &steps.back())
+            return {step.step, std::clamp(frames_done - start, 0, step.frames), step.frames};
+        start += step.frames;
     }
-    return digits > 0 ? static_cast<int>(value) : -1;
+    return {};
 }

@@ -2,12 +2,17 @@
 
 #include "calibration/batch_progress.h"
 #include "output/process_runner.h"
+#include "output/video_size.h"
 
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <iosfwd>
+#include <vector>
 
+// The videos to make of the frames "output_img_0.jpg" to
+// "output_img_<frame_count - 1>.jpg" of `folder`, all of `frame_size`.
 struct VideoRequest
 {
     QString folder;
@@ -15,44 +20,72 @@ struct VideoRequest
     int frame_count = 0;
     int fps = 24;
     bool boomerang = false;
+    // The long side of the videos in pixels (see video_size); the frames keep theirs.
+    int long_side = original_video_size;
+    bool gif = false;
 };
+
+// The steps of an export, in the order they run.
+enum class VideoStep
+{
+    Video,        // "output_video.mp4"
+    Boomerang,    // "output_video_boomerang.mp4": forwards, then backwards
+    Gif,          // "output_video.gif"
+    GifBoomerang, // "output_video_boomerang.gif"
+};
+
+// One step a request asks for: the file it writes into the folder and the frames
+// its progress counts.
+struct PlannedVideoStep
+{
+    VideoStep step = VideoStep::Video;
+    QString file_name;
+    int frames = 0;
+};
+
+// The steps `request` runs: always the video, the boomerang when asked, then the
+// GIF and, with the boomerang, its GIF.
+std::vector<PlannedVideoStep> video_steps(const VideoRequest& request);
 
 struct VideoExport
 {
     bool succeeded = false;
-    // Set when a stop request ended the export: the video being written was
-    // removed and no further command ran. A video finished before stays.
+    // Set when a stop request ended the export: the file being written was
+    // removed and no further step ran. Files finished before stay.
     bool stopped = false;
-    // "output_video.mp4" was encoded, whatever became of the boomerang.
-    bool video_written = false;
+    // The files written, in the order of the steps.
+    QStringList written;
+    // The file of the step that failed or was stopped: not written, and what the
+    // step had begun of it removed.
+    QString unfinished;
     // On failure: the last error line ffmpeg wrote, or why it could not start.
     QString error_line;
+
+    bool video_written() const { return written.contains(QStringLiteral("output_video.mp4")); }
 };
 
-// Encodes the frames into "output_video.mp4" and, when asked and only after a
-// successful encode, "output_video_boomerang.mp4". Each command is written to
-// `log` before it runs. Blocks until done; call it from a worker thread to keep
-// a window responsive.
-// `progress` (may be null) counts the frames ffmpeg reports encoded, the
-// video's first and then the boomerang's (see video_progress_step); its stop
-// request keeps a command from starting, or kills the one running within a
-// few tens of milliseconds.
+// Runs the steps of `request` one after the other; a step starts only after the
+// previous one succeeded. Each command is written to `log` ("Running: ...")
+// before it runs. No step holds more than a few frames in memory, and the
+// boomerang reuses the video's stream as its first half: it encodes the frames
+// once more, in reverse order through links in a temporary folder, with the
+// video's settings, and joins both halves without re-encoding. Blocks until
+// done; call it from a worker thread to keep a window responsive.
+// `progress` (may be null) counts the frames of each step in turn (see
+// video_progress_step); a finished step counts all its frames. Its stop request
+// keeps a step from starting, or kills the command running within a few tens of
+// milliseconds.
 VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, std::ostream& log,
                           BatchProgress* progress = nullptr);
 
-// How export_videos' frame count reads: the video has frame_count frames, the
-// boomerang twice as many, counted after the video's.
+// Where a progress count of export_videos stands.
 struct VideoProgressStep
 {
-    bool boomerang = false; // which command the count belongs to
-    int done = 0;           // frames that command has encoded
-    int total = 0;          // frames that command will encode
+    VideoStep step = VideoStep::Video;
+    int done = 0;  // frames this step has handled
+    int total = 0; // frames it handles in all
 };
 
-// Where `frames_done` (a progress count of export_videos) stands. The count
-// reaches the video's total before the boomerang starts, so a count equal to
-// frame_count still reads as the finished video.
+// The step that `frames_done` falls in. A step's last frame still reads as that
+// step, finished, until the next one counts its first.
 VideoProgressStep video_progress_step(const VideoRequest& request, int frames_done);
-
-// The frame number of an ffmpeg progress line ("frame=  123 fps=..."), or -1.
-int encoded_frames(const QString& line);

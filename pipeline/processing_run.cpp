@@ -10,9 +10,25 @@ VideoRequest video_request_for(const ProcessingRequest& request, const AlignedIm
     video.folder = request.folder;
     video.fps = request.fps;
     video.boomerang = request.boomerang;
+    video.long_side = request.long_side;
+    video.gif = request.gif;
     video.frame_size = frames.common_size;
     video.frame_count = frames.frame_count;
     return video;
+}
+
+QString video_step_label(VideoStep step)
+{
+    switch (step) {
+    case VideoStep::Video:
+        return QStringLiteral("Encodage de la vidéo");
+    case VideoStep::Boomerang:
+        return QStringLiteral("Effet boomerang");
+    case VideoStep::Gif:
+    case VideoStep::GifBoomerang:
+        return QStringLiteral("GIF animé");
+    }
+    return QString();
 }
 
 } // namespace
@@ -62,9 +78,7 @@ RunStep ProcessingProgress::step() const
     if (!encoding)
         return {QStringLiteral("Écriture des images"), frames.done(), shot_count};
     const VideoProgressStep step = video_progress_step(video_request, video.done());
-    return {step.boomerang ? QStringLiteral("Effet boomerang")
-                           : QStringLiteral("Encodage de la vidéo"),
-            step.done, step.total};
+    return {video_step_label(step.step), step.done, step.total};
 }
 
 void ProcessingProgress::request_stop()

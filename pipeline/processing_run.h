@@ -23,6 +23,9 @@ struct ProcessingRequest
     int quality = 50; // JPEG quality of the frames, 0 to 100
     int fps = 24;
     bool boomerang = false;
+    // The long side of the videos in pixels (see video_size); the frames keep theirs.
+    int long_side = original_video_size;
+    bool gif = false;
 };
 
 // How a processing run ended, first failure first.
@@ -73,7 +76,7 @@ private:
 };
 
 // Writes the aligned frames of `request` into its folder, then the video and,
-// when asked, the boomerang (see write_aligned_images and export_videos for what
+// when asked, the boomerang and the GIFs (see write_aligned_images and export_videos for what
 // each leaves behind). The ffmpeg commands and their diagnostic lines go to
 // `log`. Blocks until done; run it on a worker thread to keep a window responsive.
 ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,

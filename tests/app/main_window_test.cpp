@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMouseEvent>
@@ -115,6 +116,10 @@ void MainWindowTest::form_texts_data()
                          << "24 FPS";
     QTest::newRow("boomerang") << "checkBox_boomerang"
                                << "Effet boomerang";
+    QTest::newRow("video size") << "label_video_size"
+                                << "Taille de la vidéo";
+    QTest::newRow("GIF") << "checkBox_gif"
+                         << "GIF animé";
     QTest::newRow("yellow") << "button_yellow"
                             << "Jaune";
     QTest::newRow("pink") << "button_pink"
@@ -159,6 +164,13 @@ void MainWindowTest::form_controls()
     QVERIFY(child<QRadioButton>(*window, "button_yellow")->isChecked());
     QVERIFY(!child<QRadioButton>(*window, "button_pink")->isChecked());
     QVERIFY(!child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
+    QVERIFY(!child<QCheckBox>(*window, "checkBox_gif")->isChecked());
+    auto* video_size = child<QComboBox>(*window, "comboBox_video_size");
+    QStringList sizes;
+    for (int i = 0; i < video_size->count(); ++i)
+        sizes << video_size->itemText(i);
+    QCOMPARE(sizes, QStringList({"Originale", "3840 px", "1920 px", "1280 px"}));
+    QCOMPARE(video_size->currentIndex(), 0);
     QVERIFY(child<QScrollArea>(*window, "scrollArea")->widgetResizable());
     QCOMPARE(child<QLabel>(*window, "instruction_label")->sizePolicy().verticalPolicy(),
              QSizePolicy::Fixed);

@@ -89,6 +89,7 @@ void ProcessingRunTest::init()
     driver.recording_runner.result = RecordingRunner::succeeded();
     driver.recording_runner.stall = false;
     driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(false);
+    driver.widget<QCheckBox>("checkBox_gif")->setChecked(false);
     driver.widget<QSlider>("slider_compression")->setValue(50);
     driver.widget<QSlider>("slider_fps")->setValue(24);
 }
@@ -126,6 +127,7 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
 {
     driver.widget<QSlider>("slider_fps")->setValue(12);
     driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    driver.widget<QCheckBox>("checkBox_gif")->setChecked(true);
     StdoutCapture capture;
     driver.process(shots, output->path());
 
@@ -134,15 +136,23 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
     const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
     QVERIFY(size.width() % 2 == 0 && size.height() % 2 == 0);
 
+    // The video, the boomerang's backward half and join, the GIF and its boomerang.
     const auto& calls = driver.recording_runner.calls;
-    QCOMPARE(calls.size(), 2);
-    const FfmpegCommand video = video_command(12, size, output->path(), camera_count);
+    QCOMPARE(calls.size(), 5);
+    const FfmpegCommand video =
+        mp4_command(EncodeSettings{12, size, size}, frame_pattern(output->path()), camera_count,
+                    output->filePath("output_video.mp4"));
     QCOMPARE(calls.at(0).program, video.program);
     QCOMPARE(calls.at(0).arguments, video.arguments);
-    QCOMPARE(calls.at(1).arguments, boomerang_command(output->path()).arguments);
+    QStringList outputs;
+    for (const RecordingRunner::Call& call : calls)
+        outputs << QFileInfo(call.arguments.back()).fileName();
+    QCOMPARE(outputs, QStringList({"output_video.mp4", "backward.mp4", "output_video_boomerang.mp4",
+                                   "output_video.gif", "output_video_boomerang.gif"}));
     QVERIFY(driver.dialogs.boxes().isEmpty());
     // Each command is logged before it runs.
     QVERIFY(QString::fromStdString(capture.text()).contains(video.display_line()));
+    QCOMPARE(driver.dialogs.progress_labels.last(), QString("GIF animé : 8 / 8"));
 }
 
 void ProcessingRunTest::boomerang_only_when_ticked()
@@ -199,7 +209,8 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     driver.process(shots, output->path());
     const QStringList labels = driver.dialogs.progress_labels;
     QCOMPARE(labels.first(), QString("Écriture des images : 0 / 4"));
-    QCOMPARE(labels.last(), QString("Encodage de la vidéo : 0 / 4"));
+    // A finished encode counts all its frames, whatever ffmpeg reported.
+    QCOMPARE(labels.last(), QString("Encodage de la vidéo : 4 / 4"));
 
     QTemporaryDir cancelled;
     driver.dialogs.cancel_progress = true;

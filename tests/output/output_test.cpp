@@ -8,6 +8,7 @@
 #include "output/natural_order.h"
 #include "output/process_runner.h"
 #include "output/video_export.h"
+#include "output/video_size.h"
 #include "tests/output/shots.h"
 #include "tests/support/stdout_capture.h"
 
@@ -252,32 +253,88 @@ private slots:
 
     void commands()
     {
-        QCOMPARE(video_command_line(24, QSize(900, 652), "/data/run1"),
-                 QString("ffmpeg -r 24 -f image2 -s 900x652 -i \"/data/run1/output_img_%d.jpg\" "
-                         "-vcodec libx264 -crf 25 -pix_fmt yuv420p "
-                         "\"/data/run1/output_video.mp4\""));
-        QCOMPARE(boomerang_command_line("/data/run1"),
-                 QString("ffmpeg -i \"/data/run1/output_video.mp4\" -filter_complex "
-                         "\"[0:v]reverse,fifo[r];[0:v][r] concat=n=2:v=1 [v]\" -map \"[v]\" "
-                         "\"/data/run1/output_video_boomerang.mp4\""));
-        QVERIFY(video_command_line(1, QSize(2, 2), "/d").startsWith("ffmpeg -r 1 -f"));
-
-        const FfmpegCommand video = video_command(24, QSize(900, 652), "/data/run1", 12);
+        const EncodeSettings full{24, QSize(900, 652), QSize(900, 652)};
+        const QString frames = "/data/run1/output_img_%d.jpg";
+        const FfmpegCommand video = mp4_command(full, frames, 12, "/data/run1/output_video.mp4");
         QCOMPARE(video.program, QString("ffmpeg"));
-        QCOMPARE(video.arguments, QStringList({"-r", "24", "-f", "image2", "-s", "900x652", "-i",
-                                               "/data/run1/output_img_%d.jpg", "-vcodec", "libx264",
-                                               "-crf", "25", "-pix_fmt", "yuv420p", "-frames:v",
-                                               "12", "-y", "/data/run1/output_video.mp4"}));
-        const FfmpegCommand boomerang = boomerang_command("/data/run1");
-        QCOMPARE(boomerang.program, QString("ffmpeg"));
-        QCOMPARE(boomerang.arguments,
-                 QStringList({"-i", "/data/run1/output_video.mp4", "-filter_complex",
-                              "[0:v]reverse,fifo[r];[0:v][r] concat=n=2:v=1 [v]", "-map", "[v]",
-                              "-y", "/data/run1/output_video_boomerang.mp4"}));
+        QCOMPARE(video.arguments,
+                 QStringList({"-r",        "24",      "-f",        "image2",
+                              "-s",        "900x652", "-i",        frames,
+                              "-vcodec",   "libx264", "-crf",      "25",
+                              "-pix_fmt",  "yuv420p", "-movflags", "+faststart",
+                              "-frames:v", "12",      "-y",        "/data/run1/output_video.mp4"}));
+        QCOMPARE(video.output_file, QString("/data/run1/output_video.mp4"));
 
-        const QStringList odd = video_command(24, QSize(2, 2), "/d/100%", 1).arguments;
-        QCOMPARE(odd[7], QString("/d/100%%/output_img_%d.jpg"));
-        QCOMPARE(odd.back(), QString("/d/100%/output_video.mp4"));
+        const EncodeSettings scaled{1, QSize(900, 652), QSize(640, 464)};
+        QCOMPARE(mp4_command(scaled, frames, 3, "/o.mp4").arguments,
+                 QStringList({"-r",        "1",
+                              "-f",        "image2",
+                              "-s",        "900x652",
+                              "-i",        frames,
+                              "-vf",       "scale=640:464:flags=lanczos,setsar=1",
+                              "-vcodec",   "libx264",
+                              "-crf",      "25",
+                              "-pix_fmt",  "yuv420p",
+                              "-movflags", "+faststart",
+                              "-frames:v", "3",
+                              "-y",        "/o.mp4"}));
+
+        const FfmpegCommand join = join_command("/tmp/w/boomerang.txt", "/d/b.mp4");
+        QCOMPARE(join.arguments,
+                 QStringList({"-f", "concat", "-i", "/tmp/w/boomerang.txt", "-c", "copy",
+                              "-movflags", "+faststart", "-y", "/d/b.mp4"}));
+        QCOMPARE(join.output_file, QString("/d/b.mp4"));
+
+        const QString palette = "showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse";
+        const EncodeSettings gif{24, QSize(900, 652), QSize(800, 580)};
+        QCOMPARE(gif_command(gif, frames, 12, "/d/output_video.gif").arguments,
+                 QStringList({"-r", "24", "-f", "image2", "-s", "900x652", "-i", frames, "-vf",
+                              "scale=800:580:flags=lanczos,setsar=1," + palette, "-loop", "0",
+                              "-frames:v", "12", "-y", "/d/output_video.gif"}));
+        // Small frames are not scaled; above 50 fps a GIF would play at 10 fps in places.
+        const EncodeSettings fast{60, QSize(64, 48), QSize(64, 48)};
+        QCOMPARE(gif_command(fast, frames, 5, "/d/g.gif").arguments,
+                 QStringList({"-r", "50", "-f", "image2", "-s", "64x48", "-i", frames, "-vf",
+                              palette, "-loop", "0", "-frames:v", "5", "-y", "/d/g.gif"}));
+
+        QCOMPARE(frame_pattern("/d/100%"), QString("/d/100%%/output_img_%d.jpg"));
+        QCOMPARE(concat_list({"forward.mp4", "backward.mp4"}, 10, 12),
+                 QByteArray("ffconcat version 1.0\nfile forward.mp4\nduration 0.833333\n"
+                            "file backward.mp4\nduration 0.833333\n"));
+    }
+
+    void video_size_data()
+    {
+        QTest::addColumn<QSize>("frames");
+        QTest::addColumn<int>("long_side");
+        QTest::addColumn<QSize>("video");
+        QTest::addColumn<QSize>("gif");
+        const QSize rig(5216, 3202);
+        QTest::newRow("original") << rig << 0 << rig << QSize(800, 492);
+        QTest::newRow("3840 px") << rig << 3840 << QSize(3840, 2358) << QSize(800, 492);
+        QTest::newRow("1920 px") << rig << 1920 << QSize(1920, 1178) << QSize(800, 492);
+        QTest::newRow("portrait 1280 px")
+            << QSize(3202, 5216) << 1280 << QSize(786, 1280) << QSize(492, 800);
+        QTest::newRow("square") << QSize(2000, 2000) << 1280 << QSize(1280, 1280)
+                                << QSize(800, 800);
+        QTest::newRow("a sliver keeps two pixels")
+            << QSize(4000, 2) << 1280 << QSize(1280, 2) << QSize(800, 2);
+        QTest::newRow("smaller frames are not enlarged")
+            << QSize(900, 652) << 1920 << QSize(900, 652) << QSize(800, 580);
+        QTest::newRow("exactly the size")
+            << QSize(1920, 1080) << 1920 << QSize(1920, 1080) << QSize(800, 450);
+        QTest::newRow("GIF smaller than 800 px")
+            << QSize(600, 400) << 0 << QSize(600, 400) << QSize(600, 400);
+        QTest::newRow("video smaller than the GIF limit")
+            << rig << 640 << QSize(640, 392) << QSize(640, 392);
+    }
+
+    void video_size()
+    {
+        QFETCH(QSize, frames);
+        QFETCH(int, long_side);
+        QTEST(::video_size(frames, long_side), "video");
+        QTEST(::gif_size(frames, long_side), "gif");
     }
 
     void display_line_data()
@@ -305,111 +362,179 @@ private slots:
     {
         QTest::addColumn<VideoRequest>("request");
         QTest::addColumn<QVector<ProcessResult>>("script");
-        QTest::addColumn<bool>("succeeded");
-        QTest::addColumn<int>("runs");
+        QTest::addColumn<QStringList>("outputs"); // the file each call wrote
+        QTest::addColumn<QStringList>("written");
         QTest::addColumn<QString>("error_line");
         const auto row = [](const char* name, const VideoRequest& request,
-                            const QVector<ProcessResult>& script, int runs, const QString& error) {
-            QTest::newRow(name) << request << script << error.isEmpty() << runs << error;
+                            const QVector<ProcessResult>& script, const QStringList& outputs,
+                            const QStringList& written, const QString& error) {
+            QTest::newRow(name) << request << script << outputs << written << error;
         };
         ProcessResult missing;
         missing.start_error = "No such file or directory";
+        VideoRequest everything = run1(true, QSize(5216, 3202));
+        everything.gif = true;
+        everything.long_side = 1920;
+        const QStringList mp4s{"output_video.mp4", "output_video_boomerang.mp4"};
+        const QStringList all =
+            mp4s + QStringList{"output_video.gif", "output_video_boomerang.gif"};
+        const QStringList boomerang_calls{"output_video.mp4", "backward.mp4",
+                                          "output_video_boomerang.mp4"};
 
-        row("video only", run1(false), {exited(0)}, 1, "");
-        row("video and boomerang", run1(true), {exited(0), exited(0)}, 2, "");
-        row("failed encode, no boomerang", run1(true), {exited(1, "banner\nout.jpg: No such file")},
-            1, "out.jpg: No such file");
-        row("ffmpeg missing", run1(true), {missing}, 1,
+        row("video only", run1(false), {}, {"output_video.mp4"}, {"output_video.mp4"}, "");
+        row("boomerang and GIFs", everything, {},
+            boomerang_calls + QStringList{"output_video.gif", "output_video_boomerang.gif"}, all,
+            "");
+        row("failed encode, nothing more", everything, {exited(1, "banner\nout.jpg: No such file")},
+            {"output_video.mp4"}, {}, "out.jpg: No such file");
+        row("ffmpeg missing", run1(true), {missing}, {"output_video.mp4"}, {},
             "ffmpeg could not be started: No such file or directory");
-        row("silent failure", run1(false), {exited(3)}, 1, "ffmpeg ended with exit code 3");
-        row("failed boomerang", run1(true), {exited(0), exited(1, "reverse: out of memory")}, 2,
-            "reverse: out of memory");
-        row("frame width 0", run1(true, QSize(0, 652)), {}, 0, "no frames to encode");
-        row("no frames", run1(true, QSize(900, 652), 0), {}, 0, "no frames to encode");
-        row("0 fps", run1(true, QSize(900, 652), 12, 0), {}, 0, "no frames to encode");
+        row("silent failure", run1(false), {exited(3)}, {"output_video.mp4"}, {},
+            "ffmpeg ended with exit code 3");
+        row("failed backward half", everything, {exited(0), exited(1, "x264: out of memory")},
+            {"output_video.mp4", "backward.mp4"}, {"output_video.mp4"}, "x264: out of memory");
+        row("failed join", run1(true), {exited(0), exited(0), exited(1, "Non-monotonous DTS")},
+            boomerang_calls, {"output_video.mp4"}, "Non-monotonous DTS");
+        row("failed GIF, no GIF boomerang", everything,
+            {exited(0), exited(0), exited(0), exited(1, "palettegen: no frames")},
+            boomerang_calls + QStringList{"output_video.gif"}, mp4s, "palettegen: no frames");
+        row("frame width 0", run1(true, QSize(0, 652)), {}, {}, {}, "no frames to encode");
+        row("no frames", run1(true, QSize(900, 652), 0), {}, {}, {}, "no frames to encode");
+        row("0 fps", run1(true, QSize(900, 652), 12, 0), {}, {}, {}, "no frames to encode");
     }
 
     void export_videos()
     {
         QFETCH(VideoRequest, request);
         QFETCH(QVector<ProcessResult>, script);
+        QFETCH(QStringList, written);
+        QFETCH(QString, error_line);
         RecordingRunner runner;
         runner.script = script;
         std::ostringstream log;
         const VideoExport result = ::export_videos(runner, request, log);
-        QTEST(result.succeeded, "succeeded");
-        QTEST(result.error_line, "error_line");
-        QTEST(int(runner.calls.size()), "runs");
+        QCOMPARE(result.succeeded, error_line.isEmpty());
+        QCOMPARE(result.error_line, error_line);
+        QCOMPARE(result.written, written);
+        const auto steps = video_steps(request);
+        const bool unfinished = !result.succeeded && request.frame_count > 0 && request.fps > 0 &&
+                                !request.frame_size.isEmpty();
+        QCOMPARE(result.unfinished, unfinished ? steps[written.size()].file_name : QString());
 
-        // Each command is logged as it runs, in the words it runs with.
-        const FfmpegCommand commands[] = {
-            video_command(request.fps, request.frame_size, request.folder, request.frame_count),
-            boomerang_command(request.folder)};
+        QStringList outputs;
         std::vector<std::string> expected_log;
-        for (int k = 0; k < runner.calls.size(); ++k) {
-            QCOMPARE(runner.calls[k], QStringList{commands[k].program} + commands[k].arguments);
-            expected_log.push_back("Running: " + commands[k].display_line().toStdString());
+        for (const QStringList& call : runner.calls) {
+            QCOMPARE(call.front(), QString("ffmpeg"));
+            outputs << QFileInfo(call.back()).fileName();
+            FfmpegCommand command;
+            command.arguments = call.mid(1);
+            expected_log.push_back("Running: " + command.display_line().toStdString());
         }
+        QTEST(outputs, "outputs");
+        // Each command is logged before it runs, in the words it runs with.
         QVERIFY(split_lines(log.str()) == expected_log);
+        if (runner.calls.isEmpty())
+            return;
+
+        const EncodeSettings settings{request.fps, request.frame_size,
+                                      ::video_size(request.frame_size, request.long_side)};
+        QCOMPARE(runner.calls[0].mid(1),
+                 mp4_command(settings, frame_pattern(request.folder), request.frame_count,
+                             "/data/run1/output_video.mp4")
+                     .arguments);
+        if (runner.calls.size() > 1 && request.boomerang) {
+            // The backward half is the video's command on other frames and another file,
+            // or the two halves could not be joined without re-encoding.
+            QStringList backward = runner.calls[1];
+            const QString work = QFileInfo(backward.back()).path();
+            QCOMPARE(backward[8], work + "/backward_%d.jpg");
+            backward[8] = runner.calls[0][8];
+            backward.back() = runner.calls[0].back();
+            QCOMPARE(backward, runner.calls[0]);
+            if (runner.calls.size() > 2)
+                QCOMPARE(
+                    runner.calls[2].mid(1),
+                    join_command(work + "/boomerang.txt", "/data/run1/output_video_boomerang.mp4")
+                        .arguments);
+            // The work folder goes with the export.
+            QVERIFY(!QFileInfo::exists(work));
+        }
     }
 
-    // The count is the video's frames, then the boomerang's, as ffmpeg reports
-    // them; a stop kills the command at work, removes only the file it was
-    // writing and runs nothing more.
+    // The count runs through the steps in order, as ffmpeg reports them; a stop
+    // kills the command at work, removes only the file its step was writing and
+    // runs nothing more.
     void export_progress_and_stop_data()
     {
         QTest::addColumn<bool>("boomerang");
+        QTest::addColumn<bool>("gif");
         // Frames done when the stop is asked, always before the end; 0: before the first
         // command, -1: never.
         QTest::addColumn<int>("stop_at");
-        QTest::addColumn<QStringList>("video_lines");
-        QTest::addColumn<QStringList>("boomerang_lines");
+        QTest::addColumn<QVector<QStringList>>("lines");
         QTest::addColumn<int>("done");
         QTest::addColumn<int>("runs");
         QTest::addColumn<QStringList>("files_left");
         const QStringList video{"ffmpeg version 5.1", "frame=    5 fps=0.0 q=28.0 size=  0kB",
                                 "frame=   12 fps=0.0 q=-1.0 Lsize=  4kB"};
-        const QStringList reverse{"frame=    0 fps=0.0", "frame=   10 fps=9.0", "[aac] done",
-                                  "frame=   24 fps=9.0"};
-        const QStringList all{"output_img_0.jpg", "output_video.mp4", "output_video_boomerang.mp4"};
+        const QStringList backward{"frame=    0 fps=0.0", "frame=   10 fps=9.0", "[aac] done",
+                                   "frame=   12 fps=9.0"};
+        const QStringList join{"frame=   24 fps=0.0 q=-1.0 Lsize=  9kB"};
+        QStringList gif;
+        for (int n = 0; n < 12; ++n)
+            gif << QString("[Parsed_showinfo_1 @ 0x55d0] n: %1 pts: %1").arg(n, 3);
+        gif << "frame=   12 fps=0.0";
+        const QVector<QStringList> lines{video, backward, join, gif, gif + gif};
+        const QStringList all{"output_img_0.jpg", "output_video.gif", "output_video.mp4",
+                              "output_video_boomerang.gif", "output_video_boomerang.mp4"};
+        const auto without = [&](const QString& name) {
+            QStringList left = all;
+            left.removeAll(name);
+            return left;
+        };
 
-        QTest::newRow("video") << false << -1 << video << QStringList() << 12 << 1 << all;
-        QTest::newRow("video and boomerang") << true << -1 << video << reverse << 36 << 2 << all;
+        QTest::newRow("video") << false << false << -1 << lines << 12 << 1 << all;
+        QTest::newRow("video and boomerang") << true << false << -1 << lines << 24 << 3 << all;
+        QTest::newRow("everything") << true << true << -1 << lines << 60 << 5 << all;
         QTest::newRow("a count beyond the frames is capped")
-            << true << -1 << QStringList{"frame=   99"} << QStringList{"frame= 1000"} << 36 << 2
+            << true << false << -1
+            << QVector<QStringList>{{"frame=   99"}, {"frame= 1000"}, {"frame= 2000"}} << 24 << 3
             << all;
-        QTest::newRow("no progress lines")
-            << true << -1 << QStringList{"banner"} << QStringList() << 0 << 2 << all;
+        QTest::newRow("no progress lines: a finished step counts its frames")
+            << true << true << -1 << QVector<QStringList>{} << 60 << 5 << all;
         QTest::newRow("stop during the video")
-            << true << 5 << video << reverse << 5 << 1
-            << QStringList{"output_img_0.jpg", "output_video_boomerang.mp4"};
+            << true << true << 5 << lines << 5 << 1 << without("output_video.mp4");
         QTest::newRow("stop during the boomerang")
-            << true << 22 << video << reverse << 22 << 2
-            << QStringList{"output_img_0.jpg", "output_video.mp4"};
-        QTest::newRow("stop before the video") << true << 0 << video << reverse << 0 << 0 << all;
+            << true << true << 22 << lines << 22 << 2 << without("output_video_boomerang.mp4");
+        QTest::newRow("stop during the GIF")
+            << true << true << 27 << lines << 27 << 4 << without("output_video.gif");
+        QTest::newRow("stop during the GIF boomerang")
+            << true << true << 40 << lines << 40 << 5 << without("output_video_boomerang.gif");
+        QTest::newRow("stop before the video") << true << true << 0 << lines << 0 << 0 << all;
     }
 
     void export_progress_and_stop()
     {
         QFETCH(bool, boomerang);
+        QFETCH(bool, gif);
         QFETCH(int, stop_at);
-        QFETCH(QStringList, video_lines);
-        QFETCH(QStringList, boomerang_lines);
+        QFETCH(QVector<QStringList>, lines);
         const bool stopped = stop_at >= 0;
         // Files an earlier run left, or the commands would be writing.
         QTemporaryDir dir;
-        for (const char* name :
-             {"output_img_0.jpg", "output_video.mp4", "output_video_boomerang.mp4"})
+        for (const char* name : {"output_img_0.jpg", "output_video.mp4", "output_video.gif",
+                                 "output_video_boomerang.mp4", "output_video_boomerang.gif"})
             QVERIFY(write_file(dir.filePath(name)));
         RecordingRunner runner;
-        runner.lines = {video_lines, boomerang_lines};
+        runner.lines = lines;
         StoppingProgress progress(stop_at < 0 ? 1 << 30 : stop_at);
         if (stop_at == 0)
             progress.request_stop();
         std::ostringstream log;
 
-        const VideoExport result = ::export_videos(
-            runner, VideoRequest{dir.path(), QSize(64, 48), 12, 24, boomerang}, log, &progress);
+        VideoRequest request{dir.path(), QSize(64, 48), 12, 24, boomerang};
+        request.gif = gif;
+        const VideoExport result = ::export_videos(runner, request, log, &progress);
         QCOMPARE(result.stopped, stopped);
         QCOMPARE(result.succeeded, !stopped);
         QVERIFY(result.error_line.isEmpty());
@@ -422,43 +547,63 @@ private slots:
     void video_progress_step_data()
     {
         QTest::addColumn<bool>("boomerang");
+        QTest::addColumn<bool>("gif");
         QTest::addColumn<int>("frames_done");
-        QTest::addColumn<bool>("in_boomerang");
+        QTest::addColumn<int>("step");
         QTest::addColumn<int>("done");
         QTest::addColumn<int>("total");
-        QTest::newRow("video under way") << true << 7 << false << 7 << 12;
-        QTest::newRow("video finished") << true << 12 << false << 12 << 12;
-        QTest::newRow("boomerang started") << true << 13 << true << 1 << 24;
-        QTest::newRow("past the end") << true << 50 << true << 24 << 24;
-        QTest::newRow("no boomerang, past the end") << false << 20 << false << 12 << 12;
+        const int video = int(VideoStep::Video);
+        const int boomerang = int(VideoStep::Boomerang);
+        QTest::newRow("video under way") << true << true << 7 << video << 7 << 12;
+        QTest::newRow("video finished") << true << true << 12 << video << 12 << 12;
+        QTest::newRow("boomerang started") << true << true << 13 << boomerang << 1 << 12;
+        QTest::newRow("GIF after the boomerang")
+            << true << true << 30 << int(VideoStep::Gif) << 6 << 12;
+        QTest::newRow("GIF without the boomerang")
+            << false << true << 13 << int(VideoStep::Gif) << 1 << 12;
+        QTest::newRow("GIF boomerang, past the end")
+            << true << true << 99 << int(VideoStep::GifBoomerang) << 24 << 24;
+        QTest::newRow("video alone, past the end") << false << false << 20 << video << 12 << 12;
     }
 
     void video_progress_step()
     {
         QFETCH(bool, boomerang);
+        QFETCH(bool, gif);
         QFETCH(int, frames_done);
-        const VideoProgressStep step = ::video_progress_step(run1(boomerang), frames_done);
-        QTEST(step.boomerang, "in_boomerang");
+        VideoRequest request = run1(boomerang);
+        request.gif = gif;
+        const VideoProgressStep step = ::video_progress_step(request, frames_done);
+        QTEST(int(step.step), "step");
         QTEST(step.done, "done");
         QTEST(step.total, "total");
     }
 
-    void encoded_frames_data()
+    void frame_counts_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("encoded");
+        QTest::addColumn<int>("filtered");
         QTest::newRow("progress line")
             << "frame=  123 fps= 45 q=28.0 size=     256kB time=00:00:05.08 bitrate= 412.6kbits/s"
-            << 123;
-        QTest::newRow("no number") << "frame= fps=0.0" << -1;
-        QTest::newRow("other line") << "[libx264 @ 0x55] frame I:1     Avg QP:21.49" << -1;
-        QTest::newRow("absurd number") << "frame=99999999999999999999" << -1;
+            << 123 << -1;
+        QTest::newRow("no number") << "frame= fps=0.0" << -1 << -1;
+        QTest::newRow("other line") << "[libx264 @ 0x55] frame I:1     Avg QP:21.49" << -1 << -1;
+        QTest::newRow("absurd number") << "frame=99999999999999999999" << -1 << -1;
+        QTest::newRow("showinfo frame")
+            << "[Parsed_showinfo_1 @ 0x55ce22c542c0] n:  11 pts:     11 pts_time:0.458333" << -1
+            << 12;
+        QTest::newRow("showinfo setup")
+            << "[Parsed_showinfo_1 @ 0x55ce] config in time_base: 1/24, frame_rate: 24/1" << -1
+            << -1;
+        QTest::newRow("another filter") << "[Parsed_scale_0 @ 0x55ce] n: 3" << -1 << -1;
     }
 
-    void encoded_frames()
+    void frame_counts()
     {
         QFETCH(QString, line);
-        QTEST(::encoded_frames(line), "frames");
+        QTEST(::encoded_frames(line), "encoded");
+        QTEST(::filtered_frames(line), "filtered");
     }
 
     void process_runner_data()

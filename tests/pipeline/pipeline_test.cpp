@@ -14,7 +14,9 @@ Q_DECLARE_METATYPE(ProcessingFailure)
 
 namespace {
 
-// Counts what a progress display would have shown at each frame and encoded frame.
+// Counts what a progress display would have shown at each frame and encoded
+// frame, with ffmpeg's progress lines of each kind of command: encodes report
+// frames encoded, GIFs frames passed to the palette, joins nothing.
 class StepRecorder : public ProcessRunner
 {
 public:
@@ -27,10 +29,13 @@ public:
                       const std::function<bool()>&) override
     {
         steps << progress.step().text();
-        const int frames =
-            arguments.join(QLatin1Char(' ')).contains(QStringLiteral("reverse")) ? 6 : 3;
+        const int frames = arguments.contains(QStringLiteral("concat"))
+                               ? 0
+                               : arguments.value(arguments.indexOf("-frames:v") + 1).toInt();
+        const bool gif = arguments.contains(QStringLiteral("-loop"));
         for (int f = 1; f <= frames; ++f) {
-            on_error_line(QStringLiteral("frame=%1 fps=0").arg(f));
+            on_error_line(gif ? QStringLiteral("[Parsed_showinfo_2 @ 0x5] n: %1 pts:").arg(f - 1)
+                              : QStringLiteral("frame=%1 fps=0").arg(f));
             steps << progress.step().text();
         }
         return RecordingRunner::succeeded();
@@ -57,16 +62,17 @@ class PipelineTest : public QObject
     Q_OBJECT
 
 private slots:
-    void steps_read_frames_then_video_then_boomerang();
+    void steps_read_frames_then_videos_then_gifs();
     void each_ending_reports_its_failure_data();
     void each_ending_reports_its_failure();
 };
 
-void PipelineTest::steps_read_frames_then_video_then_boomerang()
+void PipelineTest::steps_read_frames_then_videos_then_gifs()
 {
     QTemporaryDir folder;
     ProcessingRequest request = request_for(folder.path(), 3, 3);
     request.boomerang = true;
+    request.gif = true;
     ProcessingProgress progress(request);
     QCOMPARE(progress.step().text(), QStringLiteral("Écriture des images : 0 / 3"));
 
@@ -74,12 +80,18 @@ void PipelineTest::steps_read_frames_then_video_then_boomerang()
     std::ostringstream log;
     const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
     QCOMPARE(outcome.failure(), ProcessingFailure::None);
-    const QStringList expected{"Encodage de la vidéo : 0 / 3", "Encodage de la vidéo : 1 / 3",
-                               "Encodage de la vidéo : 2 / 3", "Encodage de la vidéo : 3 / 3",
-                               "Encodage de la vidéo : 3 / 3", "Effet boomerang : 1 / 6",
-                               "Effet boomerang : 2 / 6",      "Effet boomerang : 3 / 6",
-                               "Effet boomerang : 4 / 6",      "Effet boomerang : 5 / 6",
-                               "Effet boomerang : 6 / 6"};
+    // The video, the boomerang's backward half and its join, the GIF, the GIF boomerang.
+    const QStringList expected{
+        "Encodage de la vidéo : 0 / 3", "Encodage de la vidéo : 1 / 3",
+        "Encodage de la vidéo : 2 / 3", "Encodage de la vidéo : 3 / 3",
+        "Encodage de la vidéo : 3 / 3", "Effet boomerang : 1 / 3",
+        "Effet boomerang : 2 / 3",      "Effet boomerang : 3 / 3",
+        "Effet boomerang : 3 / 3",      "Effet boomerang : 3 / 3",
+        "GIF animé : 1 / 3",            "GIF animé : 2 / 3",
+        "GIF animé : 3 / 3",            "GIF animé : 3 / 3",
+        "GIF animé : 1 / 6",            "GIF animé : 2 / 6",
+        "GIF animé : 3 / 6",            "GIF animé : 4 / 6",
+        "GIF animé : 5 / 6",            "GIF animé : 6 / 6"};
     QCOMPARE(runner.steps, expected);
 }
 
