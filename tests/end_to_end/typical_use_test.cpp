@@ -3,6 +3,7 @@
 // the real ffmpeg, then the videos checked with ffprobe and the frames measured.
 
 #include "output/process_runner.h"
+#include "output/video_size.h"
 #include "tests/app/window_driver.h"
 #include "tests/support/stdout_capture.h"
 #include "tools/make_rig/alignment_residuals.h"
@@ -11,6 +12,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QProcess>
 #include <QSlider>
@@ -102,6 +104,8 @@ void TypicalUseTest::calibrate_process_and_measure()
     QVERIFY(driver.calibrated());
 
     driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    driver.widget<QCheckBox>("checkBox_gif")->setChecked(true);
+    driver.widget<QComboBox>("comboBox_video_size")->setCurrentText("1280 px");
     driver.widget<QSlider>("slider_fps")->setValue(10);
     driver.widget<QSlider>("slider_compression")->setValue(10);
     driver.process(shots, output.path());
@@ -110,7 +114,9 @@ void TypicalUseTest::calibrate_process_and_measure()
     QStringList expected_files;
     for (int k = 0; k < options.cameras; ++k)
         expected_files << QString("output_img_%1.jpg").arg(k);
-    expected_files << "output_video.mp4"
+    expected_files << "output_video.gif"
+                   << "output_video.mp4"
+                   << "output_video_boomerang.gif"
                    << "output_video_boomerang.mp4";
     QCOMPARE(QDir(output.path()).entryList(QDir::Files, QDir::Name), expected_files);
 
@@ -126,13 +132,18 @@ void TypicalUseTest::calibrate_process_and_measure()
     // Cameras move at most a few per cent: most of the picture survives the crop.
     QVERIFY(common.width() > options.width * 0.8 && common.height() > options.height * 0.8);
 
+    // The frames keep their size; the videos have a long side of 1280 px, the GIFs 800.
     const VideoFacts video = probe(output.filePath("output_video.mp4"));
     QCOMPARE(video.frames, options.cameras);
-    QCOMPARE(video.size, common);
+    QCOMPARE(video.size, video_size(common, 1280));
+    QCOMPARE(video.size.width(), 1280);
     QCOMPARE(video.rate, QString("10/1"));
     const VideoFacts boomerang = probe(output.filePath("output_video_boomerang.mp4"));
     QCOMPARE(boomerang.frames, 2 * options.cameras);
-    QCOMPARE(boomerang.size, common);
+    QCOMPARE(boomerang.size, video.size);
+    const VideoFacts gif = probe(output.filePath("output_video_boomerang.gif"));
+    QCOMPARE(gif.frames, 2 * options.cameras);
+    QCOMPARE(gif.size.width(), 800);
 
     const AlignmentResiduals residuals =
         measure_alignment(frames, truth.middle_camera, 0.6, truth.marker_spacing / 2);
