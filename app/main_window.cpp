@@ -374,12 +374,12 @@ void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
                       .arg(video.written.join(QStringLiteral(", ")), video.unfinished));
         break;
     case ProcessingFailure::VideoFailed:
-        dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         (video.video_written()
-                              ? QStringLiteral("Le fichier %1 n'a pas pu être créé.")
-                                    .arg(video.unfinished)
-                              : QStringLiteral("La vidéo n'a pas pu être créée.")) +
-                             QStringLiteral(" ffmpeg : ") + video.error_line);
+        dialogs.critical(
+            this, QStringLiteral("Erreur vidéo"),
+            (video.video_written()
+                 ? QStringLiteral("Le fichier %1 n'a pas pu être créé.").arg(video.unfinished)
+                 : QStringLiteral("La vidéo n'a pas pu être créée.")) +
+                QStringLiteral(" ffmpeg : ") + video.error_line);
         break;
     }
 }

@@ -81,17 +81,26 @@ void PipelineTest::steps_read_frames_then_videos_then_gifs()
     const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
     QCOMPARE(outcome.failure(), ProcessingFailure::None);
     // The video, the boomerang's backward half and its join, the GIF, the GIF boomerang.
-    const QStringList expected{
-        "Encodage de la vidéo : 0 / 3", "Encodage de la vidéo : 1 / 3",
-        "Encodage de la vidéo : 2 / 3", "Encodage de la vidéo : 3 / 3",
-        "Encodage de la vidéo : 3 / 3", "Effet boomerang : 1 / 3",
-        "Effet boomerang : 2 / 3",      "Effet boomerang : 3 / 3",
-        "Effet boomerang : 3 / 3",      "Effet boomerang : 3 / 3",
-        "GIF animé : 1 / 3",            "GIF animé : 2 / 3",
-        "GIF animé : 3 / 3",            "GIF animé : 3 / 3",
-        "GIF animé : 1 / 6",            "GIF animé : 2 / 6",
-        "GIF animé : 3 / 6",            "GIF animé : 4 / 6",
-        "GIF animé : 5 / 6",            "GIF animé : 6 / 6"};
+    const QStringList expected{"Encodage de la vidéo : 0 / 3",
+                               "Encodage de la vidéo : 1 / 3",
+                               "Encodage de la vidéo : 2 / 3",
+                               "Encodage de la vidéo : 3 / 3",
+                               "Encodage de la vidéo : 3 / 3",
+                               "Effet boomerang : 1 / 3",
+                               "Effet boomerang : 2 / 3",
+                               "Effet boomerang : 3 / 3",
+                               "Effet boomerang : 3 / 3",
+                               "Effet boomerang : 3 / 3",
+                               "GIF animé : 1 / 3",
+                               "GIF animé : 2 / 3",
+                               "GIF animé : 3 / 3",
+                               "GIF animé : 3 / 3",
+                               "GIF animé : 1 / 6",
+                               "GIF animé : 2 / 6",
+                               "GIF animé : 3 / 6",
+                               "GIF animé : 4 / 6",
+                               "GIF animé : 5 / 6",
+                               "GIF animé : 6 / 6"};
     QCOMPARE(runner.steps, expected);
 }
 
