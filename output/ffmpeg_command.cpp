@@ -9,10 +9,16 @@ QString size_text(QSize size)
     return QString::number(size.width()) + "x" + QString::number(size.height());
 }
 
-// The numbered frames at the run's rate, as image2 reads them.
-QStringList frame_input(int fps, QSize frame_size, const QString& pattern)
+// The numbered frames at the run's rate, as image2 reads them, decoded no larger
+// than the output needs.
+QStringList frame_input(int fps, const EncodeSettings& settings, const QString& pattern)
 {
-    return {"-r", QString::number(fps), "-f", "image2", "-s", size_text(frame_size), "-i", pattern};
+    QStringList words{"-r", QString::number(fps),          "-f", "image2",
+                      "-s", size_text(settings.frame_size)};
+    const int halvings = decoder_halvings(settings.frame_size, settings.output_size);
+    if (halvings > 0)
+        words << "-lowres" << QString::number(halvings);
+    return words << "-i" << pattern;
 }
 
 // Lanczos keeps the detail a photographer expects of a downscale; the sides were
@@ -71,6 +77,16 @@ QString FfmpegCommand::display_line() const
     return words.join(' ');
 }
 
+int decoder_halvings(QSize frames, QSize output)
+{
+    int halvings = 0;
+    while (!output.isEmpty() && halvings < 3 &&
+           frames.width() >> (halvings + 1) >= output.width() &&
+           frames.height() >> (halvings + 1) >= output.height())
+        ++halvings;
+    return halvings;
+}
+
 QString frame_pattern(const QString& folder)
 {
     return QString(folder).replace('%', "%%") + "/output_img_%d.jpg";
@@ -79,7 +95,7 @@ QString frame_pattern(const QString& folder)
 FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
                           const QString& output)
 {
-    QStringList arguments = frame_input(settings.fps, settings.frame_size, pattern);
+    QStringList arguments = frame_input(settings.fps, settings, pattern);
     if (settings.output_size != settings.frame_size)
         arguments << "-vf" << scale_filter(settings.output_size);
     arguments << "-vcodec"
@@ -118,8 +134,7 @@ FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern
     QString filters = "showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse";
     if (settings.output_size != settings.frame_size)
         filters = scale_filter(settings.output_size) + "," + filters;
-    QStringList arguments =
-        frame_input(std::min(settings.fps, gif_max_fps), settings.frame_size, pattern);
+    QStringList arguments = frame_input(std::min(settings.fps, gif_max_fps), settings, pattern);
     arguments << "-vf" << filters << "-loop"
               << "0"
               << "-frames:v" << QString::number(frame_count) << "-y" << output;

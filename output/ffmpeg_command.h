@@ -26,17 +26,24 @@ struct EncodeSettings
     QSize output_size;
 };
 
+// How many times the JPEG decoder may halve the frames while still giving at
+// least `output` on both sides (ffmpeg's "-lowres", 0 to 3). Halving inside the
+// decoder skips most of its work and differs from a full decode followed by the
+// same scaling by far less than the video encoder's own loss.
+int decoder_halvings(QSize frames, QSize output);
+
 // "<folder>/output_img_%d.jpg" as ffmpeg's image2 reader takes it: a '%' of the
 // folder is doubled so that it reads as itself.
 QString frame_pattern(const QString& folder);
 
 // Encodes the first `frame_count` frames numbered from 0 that `pattern` names into
-// the H.264 MP4 `output`. For 24 fps, 900 x 652 frames scaled to 640 x 464:
-//   ffmpeg -r 24 -f image2 -s 900x652 -i /data/run1/output_img_%d.jpg
-//          -vf scale=640:464:flags=lanczos,setsar=1 -vcodec libx264 -crf 25
+// the H.264 MP4 `output`. For 24 fps, 900 x 652 frames scaled to 400 x 290:
+//   ffmpeg -r 24 -f image2 -s 900x652 -lowres 1 -i /data/run1/output_img_%d.jpg
+//          -vf scale=400:290:flags=lanczos,setsar=1 -vcodec libx264 -crf 25
 //          -pix_fmt yuv420p -movflags +faststart -frames:v 12 -y /data/run1/output_video.mp4
-// Without scaling there is no -vf. "-frames:v" keeps frames of an earlier, longer
-// run in the same folder out of the video, "-y" replaces an older file, and
+// Without scaling there is no -vf, and -lowres only where decoder_halvings allows. "-frames:v"
+// keeps frames of an earlier, longer run in the same folder out of the video, "-y" replaces an
+// older file, and
 // "+faststart" puts the index first so that a player can start before the end
 // of the file has arrived.
 FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,

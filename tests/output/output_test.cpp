@@ -279,6 +279,16 @@ private slots:
                               "-frames:v", "3",
                               "-y",        "/o.mp4"}));
 
+        // Frames twice the size asked for or more are decoded halved.
+        const EncodeSettings rig{24, QSize(5216, 3202), QSize(1920, 1178)};
+        const QStringList halved = mp4_command(rig, frames, 24, "/o.mp4").arguments;
+        QCOMPARE(halved.mid(0, 10), QStringList({"-r", "24", "-f", "image2", "-s", "5216x3202",
+                                                 "-lowres", "1", "-i", frames}));
+        QCOMPARE(decoder_halvings(QSize(5216, 3202), QSize(800, 492)), 2);
+        QCOMPARE(decoder_halvings(QSize(5216, 3202), QSize(2608, 1602)), 0);
+        QCOMPARE(decoder_halvings(QSize(6000, 4000), QSize(640, 426)), 3);
+        QCOMPARE(decoder_halvings(QSize(900, 652), QSize(900, 652)), 0);
+
         const FfmpegCommand join = join_command("/tmp/w/boomerang.txt", "/d/b.mp4");
         QCOMPARE(join.arguments,
                  QStringList({"-f", "concat", "-i", "/tmp/w/boomerang.txt", "-c", "copy",
@@ -447,8 +457,9 @@ private slots:
             // or the two halves could not be joined without re-encoding.
             QStringList backward = runner.calls[1];
             const QString work = QFileInfo(backward.back()).path();
-            QCOMPARE(backward[8], work + "/backward_%d.jpg");
-            backward[8] = runner.calls[0][8];
+            const int input = backward.indexOf("-i") + 1;
+            QCOMPARE(backward[input], work + "/backward_%d.jpg");
+            backward[input] = runner.calls[0][input];
             backward.back() = runner.calls[0].back();
             QCOMPARE(backward, runner.calls[0]);
             if (runner.calls.size() > 2)
