@@ -21,6 +21,7 @@
 using Pixels = std::vector<cv::Point>;
 using Records = std::vector<ComponentRecord>;
 Q_DECLARE_METATYPE(Pixels)
+Q_DECLARE_METATYPE(cv::Scalar)
 Q_DECLARE_METATYPE(Records)
 Q_DECLARE_METATYPE(StickerComponents)
 Q_DECLARE_METATYPE(ColorThresholds)
@@ -138,6 +139,8 @@ private slots:
     void readable_files();
     void unreadable_files_data();
     void unreadable_files();
+    void reused_buffers_read_every_photo_data();
+    void reused_buffers_read_every_photo();
 
     void identify_data();
     void identify();
@@ -371,6 +374,33 @@ void DetectionTest::unreadable_files()
         QVERIFY(found.components.empty());
         QCOMPARE(lines_of(log), QStringList{"could not read image '" + path + "'"});
         QVERIFY(scratch.image.empty());
+    }
+}
+
+void DetectionTest::reused_buffers_read_every_photo_data()
+{
+    QTest::addColumn<cv::Scalar>("corners"); // BGR
+    QTest::newRow("black corners") << cv::Scalar(0, 0, 0);
+    // The colour the reader marks a reused buffer's corners with before decoding.
+    QTest::newRow("corners of the reader's mark") << cv::Scalar(3, 251, 7);
+}
+
+// Photo after photo through one set of buffers, each read as it is.
+void DetectionTest::reused_buffers_read_every_photo()
+{
+    QFETCH(cv::Scalar, corners);
+    QTemporaryDir folder;
+    cv::Mat image;
+    QByteArray bytes;
+    for (int k = 0; k < 3; ++k) {
+        cv::Mat photo = draw_sticker_photo({64, 48}, {{32, 10}, {32, 24}, {32, 38}}, 4.0,
+                                           StickerColor::Yellow, k + 1);
+        for (const cv::Point corner :
+             {cv::Point(0, 0), cv::Point(63, 0), cv::Point(0, 47), cv::Point(63, 47)})
+            photo.at<cv::Vec3b>(corner) = cv::Vec3b(corners[0], corners[1], corners[2]);
+        const QString path = write_photo(folder.path(), QString("photo_%1.png").arg(k), photo);
+        QVERIFY(read_bgr_image(path, image, bytes));
+        QCOMPARE(cv::norm(image, photo, cv::NORM_INF), 0.0);
     }
 }
 
