@@ -3,13 +3,17 @@
 #include "output/process_runner.h"
 
 #include <QApplication>
+#include <QSettings>
 
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    QApplication::setApplicationName(QStringLiteral("Quorvane 3000"));
+    QSettings settings;
     QtUserDialogs dialogs;
     QProcessRunner runner;
-    MainWindow window(dialogs, runner);
+    MainWindow window(dialogs, runner, &settings);
     window.show();
     return application.exec();
 }

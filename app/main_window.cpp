@@ -5,18 +5,24 @@
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
 #include "calibration/alignment.h"
+#include "calibration/calibration_file.h"
 #include "output/image_file.h"
+#include "output/shot_sizes.h"
 #include "pipeline/calibration_run.h"
 #include "pipeline/processing_run.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSlider>
 #include <QTimer>
 
@@ -26,18 +32,145 @@
 namespace {
 
 const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
+const QString last_calibration_key = QStringLiteral("calibration/last");
+const QString geometry_key = QStringLiteral("window/geometry");
+
+// The three clicks on a camera's stickers, top to bottom, as the alignment takes them.
+std::array<cv::Point2d, 3> stickers_top_to_bottom(const std::array<QPointF, 3>& clicks)
+{
+    std::array<cv::Point2d, 3> stickers;
+    for (int i = 0; i < 3; ++i)
+        stickers[i] = {clicks[i].x(), clicks[i].y()};
+    std::stable_sort(stickers.begin(), stickers.end(),
+                     [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
+    return stickers;
+}
 
 } // namespace
 
-MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QWidget* parent)
-    : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner)
+MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* settings,
+                       QWidget* parent)
+    : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner),
+      settings(settings)
 {
     ui->setupUi(this);
     connect(ui->action_new_references, &QAction::triggered, this,
             &MainWindow::load_reference_images);
     connect(ui->action_new_color, &QAction::triggered, this, &MainWindow::restart_color_selection);
+    connect(ui->action_open_calibration, &QAction::triggered, this, &MainWindow::open_calibration);
+    connect(ui->action_save_calibration, &QAction::triggered, this, &MainWindow::save_calibration);
+    if (settings)
+        restoreGeometry(settings->value(geometry_key).toByteArray());
     workflow_state = WorkflowState::Idle;
     load_reference_images();
+    if (reference_paths.isEmpty())
+        offer_previous_calibration();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (settings)
+        settings->setValue(geometry_key, saveGeometry());
+    QMainWindow::closeEvent(event);
+}
+
+QString MainWindow::last_folder(const char* dialog) const
+{
+    return settings ? settings->value(QStringLiteral("folders/") + QLatin1String(dialog)).toString()
+                    : QString();
+}
+
+void MainWindow::remember_folder(const char* dialog, const QString& path)
+{
+    if (!settings || path.isEmpty())
+        return;
+    const QFileInfo chosen(path);
+    settings->setValue(QStringLiteral("folders/") + QLatin1String(dialog),
+                       chosen.isDir() ? chosen.absoluteFilePath() : chosen.absolutePath());
+}
+
+void MainWindow::offer_previous_calibration()
+{
+    if (!settings)
+        return;
+    const QString path = settings->value(last_calibration_key).toString();
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return;
+    if (dialogs.question(this, QStringLiteral("Calibrage précédent"),
+                         QStringLiteral("Rouvrir le dernier calibrage utilisé, '%1' ?").arg(path)))
+        open_calibration_file(path);
+}
+
+void MainWindow::open_calibration()
+{
+    if (busy)
+        return;
+    const QStringList chosen =
+        dialogs.get_open_file_names(this, QStringLiteral("Ouvrir un calibrage"),
+                                    last_folder("calibration"), calibration_file_filter);
+    if (chosen.isEmpty())
+        return;
+    remember_folder("calibration", chosen.front());
+    open_calibration_file(chosen.front());
+}
+
+bool MainWindow::open_calibration_file(const QString& path)
+{
+    CalibrationRead read = read_calibration_file(path);
+    if (!read.ok()) {
+        dialogs.critical(this, QStringLiteral("Erreur de calibrage"), read.error);
+        return false;
+    }
+    rig = std::move(read.calibration);
+    calibration = rig.calibration();
+    reference = rig.reference();
+    reference_paths.clear();
+    unreadable_references.clear();
+    for (const CameraCalibration& camera : rig.cameras) {
+        if (!is_readable_photo(camera.reference_photo))
+            unreadable_references.insert(reference_paths.size());
+        reference_paths << camera.reference_photo;
+    }
+    sticker_color = rig.sticker_color;
+    active_thresholds = thresholds_for(sticker_color);
+    (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
+    if (settings)
+        settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
+
+    // The reference photos need not be there any more: show the middle one if it is.
+    const QString middle = reference_paths.at(reference_paths.size() / 2);
+    preview_image = is_readable_photo(middle)
+                        ? read_oriented_image(middle).convertToFormat(QImage::Format_RGB888)
+                        : QImage();
+    if (preview_image.isNull()) {
+        ui->image_label->clear();
+        ui->image_label->setText(QStringLiteral("Pas d'image à afficher."));
+    } else {
+        display_image(preview_image);
+    }
+    pending_images.clear();
+    advance_calibration();
+    return true;
+}
+
+void MainWindow::save_calibration()
+{
+    if (busy)
+        return;
+    QString path = dialogs.get_save_file_name(this, QStringLiteral("Enregistrer le calibrage"),
+                                              last_folder("calibration"), calibration_file_filter);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += calibration_file_suffix;
+    remember_folder("calibration", path);
+    const QString error = write_calibration_file(path, rig);
+    if (!error.isEmpty()) {
+        dialogs.critical(this, QStringLiteral("Erreur de calibrage"), error);
+        return;
+    }
+    if (settings)
+        settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
 }
 
 MainWindow::~MainWindow()
@@ -50,16 +183,47 @@ void MainWindow::load_reference_images()
     if (busy)
         return;
     // A cancelled dialog keeps the references and calibration in use.
-    const QStringList paths = dialogs.get_open_file_names(
-        this, QStringLiteral("Sélectionner étalons"), QString(), image_filter);
+    QSet<int> unreadable;
+    const QStringList paths = choose_reference_images(unreadable);
     if (paths.isEmpty())
         return;
     reference_paths = paths;
+    unreadable_references = unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
 
     preview_image = load_image(reference_paths.at(reference_paths.size() / 2));
     display_image(preview_image);
     update_instruction();
+}
+
+QStringList MainWindow::choose_reference_images(QSet<int>& unreadable_cameras)
+{
+    for (;;) {
+        const QStringList chosen = dialogs.get_open_file_names(
+            this, QStringLiteral("Sélectionner étalons"), last_folder("references"), image_filter);
+        if (chosen.isEmpty())
+            return chosen;
+        remember_folder("references", chosen.front());
+
+        QStringList unreadable;
+        unreadable_cameras.clear();
+        for (int i = 0; i < chosen.size(); ++i) {
+            if (!is_readable_photo(chosen[i])) {
+                unreadable << QStringLiteral("caméra %1 : %2").arg(i).arg(chosen[i]);
+                unreadable_cameras.insert(i);
+            }
+        }
+        if (unreadable.isEmpty())
+            return chosen;
+        const bool choose_again = dialogs.question(
+            this, QStringLiteral("Étalons illisibles"),
+            QStringLiteral("Ces étalons ne peuvent pas être lus (fichier absent, abîmé ou "
+                           "incomplet) :\n\n%1\n\nChoisir à nouveau les étalons ? Sinon, ces "
+                           "caméras ne seront pas calibrées.")
+                .arg(unreadable.join('\n')));
+        if (!choose_again)
+            return chosen;
+    }
 }
 
 QImage MainWindow::load_image(const QString& path)
@@ -120,12 +284,14 @@ void MainWindow::advance_calibration()
         ui->action_new_computation->setEnabled(true);
         ui->action_new_color->setEnabled(true);
         ui->action_manual_calibration->setEnabled(true);
+        ui->action_save_calibration->setEnabled(true);
         ui->instruction_label->setText(
             QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
         return;
     }
     workflow_state = WorkflowState::AwaitSticker1;
     const QImage image = load_image(reference_paths.at(pending_images.front()));
+    shown_photo_size = image.size();
     display_image(image);
     update_instruction();
 }
@@ -180,7 +346,7 @@ void MainWindow::calibrate_from_color_click(int x, int y)
     // The worker gets its own copies of everything it reads.
     CalibrationRequest request;
     request.references = reference_paths;
-    request.thresholds = active_thresholds;
+    request.color = sticker_color;
     request.reference = reference;
     CalibrationProgress progress(request.references.size());
     CalibrationOutcome outcome;
@@ -200,10 +366,15 @@ void MainWindow::calibrate_from_color_click(int x, int y)
         update_instruction();
         return;
     }
-    pending_images = outcome.unaligned();
+    // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
+    pending_images.clear();
+    for (int camera : outcome.unaligned()) {
+        if (!unreadable_references.contains(camera))
+            pending_images.push_back(camera);
+    }
+    rig = std::move(outcome.rig);
     calibration = std::move(outcome.calibration);
     reference = outcome.reference;
-
     if (!pending_images.empty()) {
         dialogs.warning(this, QStringLiteral("Attention"),
                         QStringLiteral("La détection automatique des stickers a échouée pour "
@@ -233,6 +404,14 @@ void MainWindow::record_sticker_click(int x, int y)
                        clicked_points[2].y(), reference, std::cout);
     }
     if (reference.selected && calibration.aligned[image]) {
+        if (image < rig.camera_count()) {
+            CameraCalibration& camera = rig.cameras[image];
+            camera.method = AlignmentMethod::Manual;
+            camera.transform = calibration.alignment(image);
+            camera.stickers = stickers_top_to_bottom(clicked_points);
+            if (camera.reference_size.isEmpty())
+                camera.reference_size = shown_photo_size;
+        }
         pending_images.erase(pending_images.begin());
     } else {
         dialogs.critical(this, QStringLiteral("Erreur"),
@@ -249,19 +428,23 @@ void MainWindow::on_action_manual_calibration_triggered()
     pending_images.clear();
     const int count = reference_paths.size();
     calibration.resize(count);
-    for (int i = 0; i < count; ++i)
-        pending_images.push_back(i);
+    for (int i = 0; i < count; ++i) {
+        if (!unreadable_references.contains(i))
+            pending_images.push_back(i);
+    }
     advance_calibration();
 }
 
 void MainWindow::on_button_yellow_clicked(bool)
 {
-    active_thresholds = thresholds_for(StickerColor::Yellow);
+    sticker_color = StickerColor::Yellow;
+    active_thresholds = thresholds_for(sticker_color);
 }
 
 void MainWindow::on_button_pink_clicked(bool)
 {
-    active_thresholds = thresholds_for(StickerColor::Pink);
+    sticker_color = StickerColor::Pink;
+    active_thresholds = thresholds_for(sticker_color);
 }
 
 void MainWindow::on_slider_fps_valueChanged(int value)
@@ -279,10 +462,12 @@ void MainWindow::on_action_new_computation_triggered()
 {
     if (busy)
         return;
-    const QStringList inputs = dialogs.get_open_file_names(
-        this, QStringLiteral("Sélectionnez des images à recadrer"), QString(), image_filter);
+    const QStringList inputs =
+        dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
+                                    last_folder("shots"), image_filter);
     if (inputs.isEmpty())
         return;
+    remember_folder("shots", inputs.front());
     if (inputs.size() != reference_paths.size()) {
         dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
                          QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
@@ -291,15 +476,35 @@ void MainWindow::on_action_new_computation_triggered()
     }
     const QString folder =
         dialogs.get_existing_directory(this, QStringLiteral("Sélectionnez un dossier de sortie"),
-                                       QString(), QFileDialog::ShowDirsOnly);
+                                       last_folder("output"), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
+    remember_folder("output", folder);
+
+    // Shots of another size than their reference photo: the same proportions
+    // carry the calibration over, other proportions cannot.
+    const ShotCalibration fitted = fit_calibration_to_shots(rig, inputs, std::cout);
+    if (fitted.mismatch) {
+        const ShotSizeMismatch& mismatch = *fitted.mismatch;
+        dialogs.critical(
+            this, QStringLiteral("Erreur de fichiers d'entrée"),
+            QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
+                           "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
+                           "pas. Aucune image n'a été écrite.")
+                .arg(mismatch.camera)
+                .arg(mismatch.shot)
+                .arg(mismatch.shot_size.width())
+                .arg(mismatch.shot_size.height())
+                .arg(mismatch.reference_size.width())
+                .arg(mismatch.reference_size.height()));
+        return;
+    }
 
     // The options are read now: the window is blocked by the progress window
     // until the run ends. The worker gets its own copies of everything it reads.
     ProcessingRequest request;
     request.shots = inputs;
-    request.calibration = calibration;
+    request.calibration = fitted.calibration;
     request.folder = folder;
     request.quality = 100 - ui->slider_compression->value();
     request.fps = ui->slider_fps->value();

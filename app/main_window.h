@@ -2,18 +2,22 @@
 
 #include "app/workflow_state.h"
 #include "calibration/calibration.h"
+#include "calibration/rig_calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 
 #include <QImage>
 #include <QMainWindow>
 #include <QPointF>
+#include <QSet>
+#include <QSize>
 #include <QStringList>
 
 #include <array>
 #include <functional>
 #include <vector>
 
+class QSettings;
 struct MainWindowUi;
 struct ProcessingOutcome;
 class ProcessRunner;
@@ -27,9 +31,12 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // `dialogs` and `runner` must outlive the window. The reference dialog opens
-    // from the constructor, before the window is shown.
-    MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QWidget* parent = nullptr);
+    // `dialogs`, `runner` and `settings` must outlive the window. The reference
+    // dialog opens from the constructor, before the window is shown. With
+    // `settings`, the window keeps its size and place, the last folder of each
+    // file dialog and the last calibration used there; without, nothing is kept.
+    MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* settings = nullptr,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Opens "Sélectionner étalons", shows the middle photo and asks for the colour click.
@@ -45,6 +52,12 @@ public:
     void advance_calibration();
     // Back to the colour step: the middle photo, the colour prompt, the next click recalibrates.
     void restart_color_selection();
+    // "Ouvrir un calibrage ...": a saved calibration replaces the current one,
+    // ready to process without the reference photos. An unreadable file changes nothing.
+    void open_calibration();
+    bool open_calibration_file(const QString& path);
+    // "Enregistrer le calibrage ...".
+    void save_calibration();
 
 public slots:
     void on_image_label_clicked(int x, int y);
@@ -55,12 +68,23 @@ public slots:
     void on_slider_fps_valueChanged(int value);
     void on_slider_compression_valueChanged(int value);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     // Runs `work` on a worker thread behind a progress window titled `title`
     // (see run_in_background). Until it returns the window is busy: nothing in
     // it can start other work, even once "Annuler" was pressed.
     void run_with_progress(const QString& title, const std::function<void()>& work,
                            const std::function<void(ProgressView&)>& refresh);
+    // The reference photos chosen, checked readable (the cameras whose photo
+    // is unreadable, which the user chose to keep, go to `unreadable`); empty when cancelled.
+    QStringList choose_reference_images(QSet<int>& unreadable);
+    // Offers to reopen the calibration used last, when there is one.
+    void offer_previous_calibration();
+    // A file dialog's starting folder, and remembering the folder of its answer.
+    QString last_folder(const char* dialog) const;
+    void remember_folder(const char* dialog, const QString& path);
     void calibrate_from_color_click(int x, int y);
     void record_sticker_click(int x, int y);
     // Tells the user how a processing run ended, when it did not simply succeed.
@@ -72,12 +96,20 @@ private:
     std::vector<int> pending_images;
     std::array<QPointF, 3> clicked_points;
     QStringList reference_paths;
+    // Cameras whose reference photo could not be read when chosen: never clicked by hand.
+    QSet<int> unreadable_references;
+    // The size of the photo shown for the current manual step.
+    QSize shown_photo_size;
     QImage preview_image;
     Calibration calibration;
+    // What is saved of the calibration: kept in step with `calibration`.
+    RigCalibration rig;
 
     UserDialogs& dialogs;
     ProcessRunner& runner;
+    QSettings* const settings;
     // The sticker configuration of the middle photo at the last successful selection.
     ReferenceTriple reference;
+    StickerColor sticker_color = StickerColor::Yellow;
     ColorThresholds active_thresholds = thresholds_for(StickerColor::Yellow);
 };

@@ -71,6 +71,11 @@ void MainWindowUi::setupUi(QMainWindow* window)
     action_new_color->setEnabled(false);
     action_manual_calibration = named(new QAction(window), "action_manual_calibration");
     action_manual_calibration->setEnabled(false);
+    action_open_calibration = named(new QAction(window), "action_open_calibration");
+    action_open_calibration->setShortcut(QKeySequence::Open);
+    action_save_calibration = named(new QAction(window), "action_save_calibration");
+    action_save_calibration->setShortcut(QKeySequence::Save);
+    action_save_calibration->setEnabled(false);
 
     centralWidget = named(new QWidget(window), "centralWidget");
     gridLayout = spaced(named(new QGridLayout(centralWidget), "gridLayout"));
@@ -144,6 +149,9 @@ void MainWindowUi::setupUi(QMainWindow* window)
     menuFichier->addAction(action_new_color);
     menuFichier->addAction(action_new_computation);
     menuFichier->addAction(action_manual_calibration);
+    menuFichier->addSeparator();
+    menuFichier->addAction(action_open_calibration);
+    menuFichier->addAction(action_save_calibration);
 
     retranslateUi(window);
     QMetaObject::connectSlotsByName(window);
@@ -157,6 +165,8 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     action_new_computation->setText(tr("Nouveau traitement d'images ..."));
     action_new_color->setText(tr("Resélectionner la couleur des repères"));
     action_manual_calibration->setText(tr("Tout calibrer manuellement ..."));
+    action_open_calibration->setText(tr("Ouvrir un calibrage ..."));
+    action_save_calibration->setText(tr("Enregistrer le calibrage ..."));
     image_label->setText(tr("Pas d'image à afficher."));
     instruction_label->setText(
         tr("Veuillez sélectionner des images étalons via le menu 'Fichier'."));

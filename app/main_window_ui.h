@@ -27,6 +27,8 @@ struct MainWindowUi
     QAction* action_new_computation = nullptr;
     QAction* action_new_color = nullptr;
     QAction* action_manual_calibration = nullptr;
+    QAction* action_open_calibration = nullptr;
+    QAction* action_save_calibration = nullptr;
     QWidget* centralWidget = nullptr;
     QGridLayout* gridLayout = nullptr;
     QVBoxLayout* main_layout = nullptr;

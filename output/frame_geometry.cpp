@@ -82,6 +82,34 @@ QSize common_frame_size(const std::vector<QSize>& inner_sizes)
     return QSize(width & ~1, height & ~1);
 }
 
+ImageAlignment alignment_for_resized_input(const ImageAlignment& alignment, double factor)
+{
+    // Every distance in the input scales with it, the shift included; the
+    // scale onto the frame makes up for the input's.
+    ImageAlignment resized = alignment;
+    resized.translation_x *= factor;
+    resized.translation_y *= factor;
+    resized.scale /= factor;
+    return resized;
+}
+
+QPointF frame_point(QSize input, const ImageAlignment& alignment, QSize frame, QPointF point)
+{
+    const FrameGeometry geometry = frame_geometry(input, alignment);
+    const QSize canvas = geometry.canvas;
+    const QSize inner = geometry.inner;
+    const QSize bounds = geometry.transformed;
+    // The same placement as render_frame_into, in continuous coordinates where
+    // a pixel's centre lies half a pixel in.
+    const QPointF on_canvas = point + QPointF(0.5, 0.5) + QPointF(geometry.draw_offset);
+    const QPointF in_box =
+        QImage::trueMatrix(alignment_transform(alignment), canvas.width(), canvas.height())
+            .map(on_canvas);
+    const int left = (bounds.width() - inner.width()) / 2 + (inner.width() - frame.width()) / 2;
+    const int top = (bounds.height() - inner.height()) / 2 + (inner.height() - frame.height()) / 2;
+    return in_box - QPointF(left, top) - QPointF(0.5, 0.5);
+}
+
 QTransform alignment_transform(const ImageAlignment& alignment)
 {
     QTransform transform;

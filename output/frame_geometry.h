@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QPointF>
 #include <QSize>
 #include <QTransform>
 
@@ -32,6 +33,16 @@ FrameGeometry frame_geometry(QSize input, const ImageAlignment& alignment);
 // The smallest inner width and the smallest inner height, independently, each
 // with bit 0 cleared; (16777214, 16777214) for no frames.
 QSize common_frame_size(const std::vector<QSize>& inner_sizes);
+
+// The alignment for an input `factor` times the size of the photo `alignment`
+// was computed on (the same picture, proportions kept): its frame comes out the
+// size and content the photo's would, so cameras of different sizes still agree.
+ImageAlignment alignment_for_resized_input(const ImageAlignment& alignment, double factor);
+
+// Where `point` of an input of size `input` (pixel coordinates: pixel (0, 0)
+// has its centre at (0, 0)) lands in a frame of size `frame` cut from it by
+// render_frame_into, in the frame's pixel coordinates.
+QPointF frame_point(QSize input, const ImageAlignment& alignment, QSize frame, QPointF point);
 
 // Rotation (degrees, clockwise on screen) then scale, about the origin.
 QTransform alignment_transform(const ImageAlignment& alignment);

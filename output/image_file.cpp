@@ -33,6 +33,16 @@ QSize read_oriented_size(const QString& path)
     return size;
 }
 
+bool is_readable_photo(const QString& path)
+{
+    QByteArray bytes;
+    if (!read_file_bytes(path, bytes) || is_cut_short_jpeg(bytes))
+        return false;
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer);
+    return reader.canRead() && !reader.size().isEmpty();
+}
+
 std::optional<QImageIOHandler::Transformations> read_stored_image(const QString& path,
                                                                   QImage& image)
 {

@@ -16,6 +16,10 @@ QImage read_oriented_image(const QString& path);
 // Invalid when the file cannot be read.
 QSize read_oriented_size(const QString& path);
 
+// True when the photo can be shown: the file opens, its header gives a size
+// and, for a JPEG, the stream is not cut short. Cheap: no pixel is decoded.
+bool is_readable_photo(const QString& path);
+
 // Decodes `path` as stored, before its EXIF orientation, into `image` in a
 // renderable() format, decoding straight into image's pixel buffer when its
 // size and format already match (no fresh memory for a series of like photos).

@@ -22,9 +22,9 @@ CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostre
 {
     CalibrationOutcome outcome;
     outcome.reference = request.reference;
-    outcome.calibration =
-        construct_calibration(request.references, request.thresholds, outcome.reference, log,
-                              progress ? &progress->photos : nullptr);
+    outcome.rig = construct_rig_calibration(request.references, request.color, outcome.reference,
+                                            log, progress ? &progress->photos : nullptr);
+    outcome.calibration = outcome.rig.calibration();
     outcome.stopped = progress && progress->stop_requested();
     return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
+#include "calibration/rig_calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 #include "pipeline/run_step.h"
@@ -15,12 +16,14 @@
 struct CalibrationRequest
 {
     QStringList references;
-    ColorThresholds thresholds = thresholds_for(StickerColor::Yellow);
+    StickerColor color = StickerColor::Yellow;
     ReferenceTriple reference;
 };
 
 struct CalibrationOutcome
 {
+    // The rig's calibration as it is saved, and its alignments as the output reads them.
+    RigCalibration rig;
     Calibration calibration;
     ReferenceTriple reference;
     // A stop request cut the run short: the record is incomplete and must not

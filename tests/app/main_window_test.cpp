@@ -54,10 +54,13 @@ class MainWindowTest : public QObject
     RecordingRunner runner;
     QTemporaryDir dir;
 
-    std::unique_ptr<MainWindow> make_window(const QStringList& references = {})
+    std::unique_ptr<MainWindow> make_window(const QStringList& references = {},
+                                            const QList<bool>& answers = {})
     {
         dialogs = ScriptedDialogs();
         dialogs.file_answers.enqueue(references);
+        for (bool answer : answers)
+            dialogs.question_answers.enqueue(answer);
         return std::make_unique<MainWindow>(dialogs, runner);
     }
 
@@ -191,8 +194,13 @@ void MainWindowTest::menu_lists_the_actions_with_only_reloading_enabled()
     }
     QCOMPARE(texts,
              QStringList({"Recharger les étalons ...", "Resélectionner la couleur des repères",
-                          "Nouveau traitement d'images ...", "Tout calibrer manuellement ..."}));
-    QCOMPARE(enabled, QStringList{"action_new_references"});
+                          "Nouveau traitement d'images ...", "Tout calibrer manuellement ...", "",
+                          "Ouvrir un calibrage ...", "Enregistrer le calibrage ..."}));
+    QCOMPARE(enabled, (QStringList{"action_new_references", "", "action_open_calibration"}));
+    QCOMPARE(child<QAction>(*window, "action_open_calibration")->shortcut(),
+             QKeySequence(QKeySequence::Open));
+    QCOMPARE(child<QAction>(*window, "action_save_calibration")->shortcut(),
+             QKeySequence(QKeySequence::Save));
 }
 
 void MainWindowTest::every_named_slot_is_connected()
@@ -342,9 +350,14 @@ void MainWindowTest::unreadable_photo_is_reported()
 {
     QFETCH(QString, path);
     const QString missing = path;
-    auto window = make_window({missing});
+    // Right after the dialog the photo is named; "Non" goes on without it.
+    auto window = make_window({missing}, {false});
 
-    QCOMPARE(dialogs.requests.size(), 2);
+    QCOMPARE(dialogs.requests.size(), 3);
+    const ScriptedDialogs::Request& named = dialogs.requests[1];
+    QCOMPARE(named.kind, QString("question"));
+    QCOMPARE(named.caption, QString("Étalons illisibles"));
+    QVERIFY2(named.text.contains("caméra 0 : " + missing), qPrintable(named.text));
     const ScriptedDialogs::Request& box = dialogs.requests.last();
     QCOMPARE(box.kind, QString("critical"));
     QCOMPARE(box.caption, QString("Erreur de fichier image"));

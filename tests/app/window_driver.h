@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QSettings>
 #include <QtTest>
 
 #include <memory>
@@ -21,13 +22,16 @@ public:
     ScriptedDialogs dialogs;
     RecordingRunner recording_runner;
     std::unique_ptr<MainWindow> window;
+    // Handed to the window when set: what it remembers between sessions.
+    QSettings* settings = nullptr;
 
     // Opens the window with `references` as the answer to its first dialog and
     // shows it. `runner` defaults to the recording one.
     void open(const QStringList& references, ProcessRunner* runner = nullptr)
     {
         dialogs.file_answers.enqueue(references);
-        window = std::make_unique<MainWindow>(dialogs, runner ? *runner : recording_runner);
+        window =
+            std::make_unique<MainWindow>(dialogs, runner ? *runner : recording_runner, settings);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }

@@ -1,0 +1,284 @@
+// A calibration that outlasts the session, in the real window: saving and
+// reopening it, the offer to reopen it at start, unreadable reference photos
+// and shots of another size than the references.
+
+#include "calibration/calibration_file.h"
+#include "tests/support/stdout_capture.h"
+#include "tests/support/sticker_drawing.h"
+#include "window_driver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const cv::Size photo_size(400, 300);
+const int camera_count = 3;
+
+std::vector<cv::Point2d> stickers_of(int camera, double factor = 1.0)
+{
+    std::vector<cv::Point2d> result;
+    for (double y : {90.0, 150.0, 210.0})
+        result.push_back(cv::Point2d(200.0 + 4 * camera, y - 2 * camera) * factor);
+    return result;
+}
+
+QStringList files_in(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+QByteArray read_bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool contains_line(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+} // namespace
+
+class SavedCalibrationTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<WindowDriver> driver;
+
+    QStringList write_references(const QString& folder)
+    {
+        QDir().mkpath(folder);
+        QStringList paths;
+        for (int i = 0; i < camera_count; ++i) {
+            const cv::Mat photo =
+                draw_sticker_photo(photo_size, stickers_of(i), 12.0, StickerColor::Yellow, i + 1);
+            paths << write_photo(folder, QString("ref_%1.png").arg(i), photo);
+        }
+        return paths;
+    }
+
+    QStringList write_shots(const QString& folder, cv::Size size)
+    {
+        QDir().mkpath(folder);
+        QStringList paths;
+        for (int i = 0; i < camera_count; ++i)
+            paths << write_photo(folder, QString("shot_%1.jpg").arg(i),
+                                 draw_background(size, 50 + i));
+        return paths;
+    }
+
+    // A new session: a window with the test's settings and `references` as the
+    // answer to its first dialog.
+    void start(const QStringList& references, const QList<bool>& answers = {})
+    {
+        driver = std::make_unique<WindowDriver>();
+        driver->settings = settings.get();
+        for (bool answer : answers)
+            driver->dialogs.question_answers.enqueue(answer);
+        driver->open(references);
+    }
+
+    // Calibrates a rig in one session and saves it; returns the file.
+    QString calibrate_and_save(const QStringList& references)
+    {
+        start(references);
+        StdoutCapture quiet;
+        driver->click(200, 150);
+        if (!driver->calibrated())
+            return {};
+        const QString path = dir.filePath("rig");
+        driver->dialogs.save_answers.enqueue(path);
+        driver->action("action_save_calibration")->trigger();
+        return path + ".qvcal";
+    }
+
+private slots:
+    void init()
+    {
+        settings = std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat);
+        settings->clear();
+    }
+    void cleanup()
+    {
+        driver.reset();
+        settings.reset();
+    }
+
+    void saved_calibration_processes_without_the_references();
+    void declined_offer_leaves_the_window_waiting();
+    void damaged_file_changes_nothing();
+    void unreadable_reference_is_named_and_never_clicked();
+    void shots_of_half_the_size_are_scaled();
+    void shots_of_other_proportions_are_refused();
+};
+
+void SavedCalibrationTest::saved_calibration_processes_without_the_references()
+{
+    const QString references_folder = dir.filePath("references");
+    const QString saved = calibrate_and_save(write_references(references_folder));
+    QVERIFY(!saved.isEmpty());
+    QCOMPARE(driver->dialogs.requests.last().caption, QString("Enregistrer le calibrage"));
+    QCOMPARE(driver->dialogs.requests.last().text, QString("Calibrages (*.qvcal)"));
+    QVERIFY(driver->dialogs.boxes().isEmpty());
+    const CalibrationRead read = read_calibration_file(saved);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    QCOMPARE(read.calibration.camera_count(), camera_count);
+    QCOMPARE(read.calibration.cameras[1].reference_size, QSize(400, 300));
+    QCOMPARE(read.calibration.cameras[1].method, AlignmentMethod::Automatic);
+
+    // The rig does not move, the program restarts, the photos are gone.
+    QVERIFY(QDir(references_folder).removeRecursively());
+    driver->window->close();
+    start({});
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Calibrage précédent"});
+    QVERIFY(driver->dialogs.requests.last().text.contains(saved));
+    QVERIFY(driver->calibrated());
+
+    QTemporaryDir output;
+    StdoutCapture quiet;
+    driver->process(write_shots(dir.filePath("shots"), photo_size), output.path());
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Calibrage précédent"});
+    QCOMPARE(files_in(output.path()),
+             (QStringList{"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg"}));
+
+    // The dialogs start where the last ones ended.
+    QCOMPARE(settings->value("folders/shots").toString(), dir.filePath("shots"));
+    QCOMPARE(settings->value("folders/output").toString(), output.path());
+}
+
+void SavedCalibrationTest::declined_offer_leaves_the_window_waiting()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("declined")));
+    QVERIFY(!saved.isEmpty());
+    driver->window->close();
+
+    start({}, {false});
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Calibrage précédent"});
+    QVERIFY(!driver->calibrated());
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
+
+    // Choosing references does not ask.
+    start(write_references(dir.filePath("declined")));
+    QVERIFY(driver->dialogs.boxes().isEmpty());
+}
+
+void SavedCalibrationTest::damaged_file_changes_nothing()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("damaged")));
+    QVERIFY(!saved.isEmpty());
+    const QByteArray content = read_bytes(saved);
+    QFile damaged(dir.filePath("damaged.qvcal"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(content.left(content.size() - 40));
+    damaged.close();
+
+    // The rig stays calibrated as it was.
+    driver->dialogs = ScriptedDialogs();
+    driver->dialogs.file_answers.enqueue({damaged.fileName()});
+    driver->action("action_open_calibration")->trigger();
+    QCOMPARE(driver->dialogs.requests.first().caption, QString("Ouvrir un calibrage"));
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"critical: Erreur de calibrage"});
+    QVERIFY(driver->dialogs.requests.last().text.startsWith("Le calibrage '" + damaged.fileName() +
+                                                            "' ne peut pas être ouvert : "));
+    QVERIFY(driver->calibrated());
+    // The last good calibration is still the one offered.
+    QCOMPARE(settings->value("calibration/last").toString(), saved);
+}
+
+void SavedCalibrationTest::unreadable_reference_is_named_and_never_clicked()
+{
+    QStringList references = write_references(dir.filePath("cut"));
+    // Camera 2's photo was copied by a flaky card reader.
+    const QString cut = dir.filePath("cut/ref_2.jpg");
+    {
+        const QByteArray whole = read_bytes(write_photo(
+            dir.filePath("cut"), "whole.jpg",
+            draw_sticker_photo(photo_size, stickers_of(2), 12.0, StickerColor::Yellow, 3)));
+        QFile file(cut);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(whole.left(whole.size() / 2));
+    }
+    references[2] = cut;
+
+    // "Oui": choose again; the same choice again, then "Non": go on without camera 2.
+    driver = std::make_unique<WindowDriver>();
+    driver->dialogs.file_answers.enqueue(references);
+    driver->dialogs.question_answers.enqueue(true);
+    driver->dialogs.question_answers.enqueue(false);
+    driver->open(references);
+    QCOMPARE(driver->dialogs.boxes(),
+             (QStringList{"question: Étalons illisibles", "question: Étalons illisibles"}));
+    QVERIFY(driver->dialogs.requests.last().text.contains("caméra 2 : " + cut));
+    QCOMPARE(driver->dialogs.requests.size(), 4);
+    QCOMPARE(driver->dialogs.requests[2].caption, QString("Sélectionner étalons"));
+
+    StdoutCapture quiet;
+    driver->click(200, 150);
+    // Cameras 0 and 1 are aligned; camera 2 is never shown for clicks.
+    QVERIFY(driver->calibrated());
+    QCOMPARE(driver->dialogs.boxes().size(), 2);
+
+    driver->action("action_manual_calibration")->trigger();
+    QCOMPARE(driver->instruction(), WindowDriver::sticker_prompt(1, 0));
+    for (int camera = 0; camera < 2; ++camera) {
+        for (const cv::Point2d& sticker : stickers_of(camera))
+            driver->click(sticker.x, sticker.y);
+    }
+    QVERIFY(driver->calibrated());
+}
+
+void SavedCalibrationTest::shots_of_half_the_size_are_scaled()
+{
+    const QStringList references = write_references(dir.filePath("half"));
+    start(references);
+    StdoutCapture capture;
+    driver->click(200, 150);
+    QVERIFY(driver->calibrated());
+
+    // The same scene (the stickers) photographed at half the size by camera 1:
+    // its frame must still match the others.
+    QStringList shots = write_shots(dir.filePath("half_shots"), photo_size);
+    shots[1] = write_photo(
+        dir.filePath("half_shots"), "small.jpg",
+        draw_sticker_photo({200, 150}, stickers_of(1, 0.5), 6.0, StickerColor::Yellow, 2));
+    QTemporaryDir output;
+    driver->process(shots, output.path());
+    QVERIFY(driver->dialogs.boxes().isEmpty());
+    QCOMPARE(files_in(output.path()).size(), camera_count);
+    QVERIFY(contains_line(capture.lines(),
+                          "Camera 1: shot 200x150, reference 400x300, alignment scaled by 0.5"));
+    const QImage full(QDir(output.path()).filePath("output_img_0.jpg"));
+    const QImage half(QDir(output.path()).filePath("output_img_1.jpg"));
+    QCOMPARE(half.size(), full.size());
+}
+
+void SavedCalibrationTest::shots_of_other_proportions_are_refused()
+{
+    start(write_references(dir.filePath("other")));
+    StdoutCapture quiet;
+    driver->click(200, 150);
+    QVERIFY(driver->calibrated());
+
+    QStringList shots = write_shots(dir.filePath("other_shots"), photo_size);
+    shots[2] = write_photo(dir.filePath("other_shots"), "square.jpg", draw_background({300, 300}));
+    QTemporaryDir output;
+    driver->process(shots, output.path());
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    const QString text = driver->dialogs.requests.last().text;
+    QVERIFY2(text.contains("caméra 2") && text.contains("300 × 300") && text.contains("400 × 300"),
+             qPrintable(text));
+    QVERIFY(files_in(output.path()).isEmpty());
+    QVERIFY(driver->recording_runner.calls.isEmpty());
+}
+
+QTEST_MAIN(SavedCalibrationTest)
+#include "saved_calibration_test.moc"

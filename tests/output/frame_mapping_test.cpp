@@ -1,0 +1,210 @@
+// Where photo points land in a frame, and shots of another size than the
+// reference photos: checked against the frames the renderer actually draws, so
+// that they stay right whatever a calibration's transform means.
+
+#include "output/frame_geometry.h"
+#include "output/shot_sizes.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QDir>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sstream>
+
+Q_DECLARE_METATYPE(ImageAlignment)
+
+namespace {
+
+// A black photo with a white disc of radius `radius` about each point.
+QImage dots(QSize size, const std::vector<QPointF>& points, double radius)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    // QPainter puts pixel (x, y)'s centre at (x + 0.5, y + 0.5).
+    for (const QPointF& point : points)
+        painter.drawEllipse(point + QPointF(0.5, 0.5), radius, radius);
+    return image;
+}
+
+// The brightness-weighted centre of the pixels within `reach` of `near`.
+QPointF bright_centre(const QImage& frame, QPointF near, double reach)
+{
+    double total = 0, x = 0, y = 0;
+    for (int row = 0; row < frame.height(); ++row) {
+        for (int column = 0; column < frame.width(); ++column) {
+            if (QLineF(QPointF(column, row), near).length() > reach)
+                continue;
+            const double weight = qGray(frame.pixel(column, row));
+            total += weight;
+            x += weight * column;
+            y += weight * row;
+        }
+    }
+    return total > 0 ? QPointF(x / total, y / total) : QPointF(-1e9, -1e9);
+}
+
+QImage render(const QImage& photo, const ImageAlignment& alignment, QSize frame)
+{
+    const FrameGeometry geometry = frame_geometry(photo.size(), alignment);
+    QImage inner = render_frame(photo, geometry, alignment);
+    const int left = (inner.width() - frame.width()) / 2;
+    const int top = (inner.height() - frame.height()) / 2;
+    return inner.copy(left, top, frame.width(), frame.height());
+}
+
+const QSize photo_size(400, 300);
+const std::vector<QPointF> marks{{200, 150}, {130.25, 90.5}, {260, 200}};
+
+} // namespace
+
+class FrameMappingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void points_land_where_drawn_data();
+    void points_land_where_drawn();
+    void smaller_shot_gives_the_same_frame_data();
+    void smaller_shot_gives_the_same_frame();
+    void shots_are_fitted_to_the_rig_data();
+    void shots_are_fitted_to_the_rig();
+};
+
+void FrameMappingTest::points_land_where_drawn_data()
+{
+    QTest::addColumn<ImageAlignment>("alignment");
+    QTest::newRow("identity") << ImageAlignment{0, 0, 0, 1, true};
+    QTest::newRow("shifted") << ImageAlignment{12.7, -8.2, 0, 1, true};
+    QTest::newRow("turned and enlarged") << ImageAlignment{-6, 4, 15, 1.3, true};
+    QTest::newRow("turned back and reduced") << ImageAlignment{9, 11, -40, 0.7, true};
+}
+
+void FrameMappingTest::points_land_where_drawn()
+{
+    QFETCH(ImageAlignment, alignment);
+    const QImage photo = dots(photo_size, marks, 3.0);
+    const FrameGeometry geometry = frame_geometry(photo_size, alignment);
+    // A common size a little smaller than this camera's frame, as in a rig.
+    const QSize frame = geometry.inner - QSize(16, 10);
+    const QImage rendered = render(photo, alignment, frame);
+    for (const QPointF& mark : marks) {
+        const QPointF expected = frame_point(photo_size, alignment, frame, mark);
+        if (!QRectF(8, 8, frame.width() - 16, frame.height() - 16).contains(expected))
+            continue;
+        const QPointF found = bright_centre(rendered, expected, 8 * alignment.scale);
+        QVERIFY2(QLineF(found, expected).length() < 0.6,
+                 qPrintable(QString("mark (%1, %2): expected (%3, %4), drawn at (%5, %6)")
+                                .arg(mark.x())
+                                .arg(mark.y())
+                                .arg(expected.x())
+                                .arg(expected.y())
+                                .arg(found.x())
+                                .arg(found.y())));
+    }
+}
+
+void FrameMappingTest::smaller_shot_gives_the_same_frame_data()
+{
+    points_land_where_drawn_data();
+}
+
+void FrameMappingTest::smaller_shot_gives_the_same_frame()
+{
+    QFETCH(ImageAlignment, alignment);
+    const QImage photo = dots(photo_size, marks, 6.0);
+    std::vector<QPointF> halved;
+    for (const QPointF& mark : marks)
+        halved.push_back(mark * 0.5);
+    const QImage small = dots(photo_size / 2, halved, 3.0);
+    const ImageAlignment resized = alignment_for_resized_input(alignment, 0.5);
+
+    const QSize full_frame = frame_geometry(photo_size, alignment).inner;
+    const QSize small_frame = frame_geometry(photo_size / 2, resized).inner;
+    QVERIFY(std::abs(full_frame.width() - small_frame.width()) <= 2);
+    QVERIFY(std::abs(full_frame.height() - small_frame.height()) <= 2);
+
+    const QSize frame = full_frame.boundedTo(small_frame) - QSize(16, 10);
+    const QImage from_full = render(photo, alignment, frame);
+    const QImage from_small = render(small, resized, frame);
+    for (const QPointF& mark : marks) {
+        const QPointF expected = frame_point(photo_size, alignment, frame, mark);
+        if (!QRectF(12, 12, frame.width() - 24, frame.height() - 24).contains(expected))
+            continue;
+        const double reach = 12 * alignment.scale;
+        QVERIFY(QLineF(bright_centre(from_small, expected, reach),
+                       bright_centre(from_full, expected, reach))
+                    .length() < 1.5);
+    }
+}
+
+void FrameMappingTest::shots_are_fitted_to_the_rig_data()
+{
+    QTest::addColumn<QSize>("shot");
+    QTest::addColumn<double>("factor"); // 0 when refused
+    QTest::addColumn<QString>("line");
+    QTest::newRow("same size") << QSize(600, 400) << 1.0 << QString();
+    QTest::newRow("half") << QSize(300, 200) << 0.5
+                          << "Camera 1: shot 300x200, reference 600x400, alignment scaled by 0.5";
+    // As 6000 x 4000 gives 4240 x 2832.
+    QTest::newRow("rounded by the camera")
+        << QSize(424, 283) << (424.0 / 600 + 283.0 / 400) / 2
+        << "Camera 1: shot 424x283, reference 600x400, alignment scaled by 0.707083";
+    QTest::newRow("4:3 against 3:2") << QSize(400, 300) << 0.0 << QString();
+    QTest::newRow("a quarter turn") << QSize(400, 600) << 0.0 << QString();
+}
+
+void FrameMappingTest::shots_are_fitted_to_the_rig()
+{
+    QFETCH(QSize, shot);
+    QFETCH(double, factor);
+    QFETCH(QString, line);
+
+    QTemporaryDir folder;
+    RigCalibration rig;
+    rig.cameras.resize(3);
+    QStringList shots;
+    for (int i = 0; i < 3; ++i) {
+        CameraCalibration& camera = rig.cameras[i];
+        camera.reference_size = {600, 400};
+        camera.method = i == 2 ? AlignmentMethod::NotAligned : AlignmentMethod::Automatic;
+        if (i != 2)
+            camera.transform = {10.0 + i, -4.0, 2.0, 1.1, true};
+        const QSize size = i == 0 ? QSize(600, 400) : shot;
+        const QString path = QDir(folder.path()).filePath(QString("shot_%1.png").arg(i));
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        QVERIFY(image.save(path));
+        shots << path;
+    }
+
+    std::ostringstream log;
+    const ShotCalibration fitted = fit_calibration_to_shots(rig, shots, log);
+    QCOMPARE(QString::fromStdString(log.str()).trimmed(), line);
+    if (factor == 0.0) {
+        QVERIFY(fitted.mismatch);
+        QCOMPARE(fitted.mismatch->camera, 1);
+        QCOMPARE(fitted.mismatch->shot, shots[1]);
+        QCOMPARE(fitted.mismatch->shot_size, shot);
+        QCOMPARE(fitted.mismatch->reference_size, QSize(600, 400));
+        return;
+    }
+    QVERIFY(!fitted.mismatch);
+    const ImageAlignment expected = alignment_for_resized_input(rig.cameras[1].transform, factor);
+    const ImageAlignment actual = fitted.calibration.alignment(1);
+    QCOMPARE(actual.translation_x, expected.translation_x);
+    QCOMPARE(actual.scale, expected.scale);
+    QCOMPARE(fitted.calibration.alignment(0).scale, 1.1);
+    // A camera not aligned stays so, whatever its shot.
+    QVERIFY(!fitted.calibration.aligned[2]);
+}
+
+QTEST_GUILESS_MAIN(FrameMappingTest)
+#include "frame_mapping_test.moc"
