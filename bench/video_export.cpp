@@ -208,8 +208,9 @@ void print(const std::vector<Measured>& measured)
     for (const Measured& command : measured) {
         std::cout << "  " << std::setw(28) << std::left
                   << QFileInfo(command.output).fileName().toStdString() << std::right << std::fixed
-                  << std::setprecision(2) << std::setw(8) << command.seconds << " s "
-                  << std::setw(6) << megabytes(command.peak_kib) << " MB" << std::endl;
+                  << std::setprecision(2) << std::setw(8) << command.seconds << " s, "
+                  << std::setw(8) << command.cpu_seconds << " s processor, " << std::setw(6)
+                  << megabytes(command.peak_kib) << " MB" << std::endl;
     }
 }
 
