@@ -2,7 +2,29 @@
 
 #include <QProcess>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace {
+
+// A child that dies with this program: when the program is killed outright (a
+// crash, SIGKILL, the session ending), no encoder is left behind writing into
+// the output folder, or holding it, where the next run would meet it.
+class ChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+        // Between fork and exec: only async-signal-safe calls.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) // the program died before the line above
+            _exit(127);
+    }
+
+private:
+    const pid_t parent = getpid();
+};
 
 // Splits error output into lines as it arrives and keeps the last few.
 class ErrorLines
@@ -56,7 +78,7 @@ ProcessResult QProcessRunner::run(const QString& program, const QStringList& arg
                                   const std::function<bool()>& stop_requested)
 {
     ProcessResult result;
-    QProcess process;
+    ChildProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
     // No terminal to ask on, and nothing useful on standard output.
