@@ -1,7 +1,8 @@
 // Arbitrary bytes as a photo file, through every reader a photo meets: the
 // cut-short check, detection's decode with its EXIF orientation, and the Qt
-// reads of the header size, the stored pixels and the upright picture. The
-// buffers are kept from one input to the next, as a worker keeps them.
+// reads of the header size, the stored pixels and the upright picture, which
+// must all agree on the size of what they read. The buffers are kept from one
+// input to the next, as a worker keeps them.
 
 #include "detection/image_reading.h"
 #include "output/image_file.h"
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -47,9 +49,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static cv::Mat bgr;
     static QByteArray file_bytes;
     static QImage stored;
-    read_bgr_image(path, bgr, file_bytes);
-    read_oriented_size(path);
-    read_stored_image(path, stored, file_bytes);
-    read_oriented_image(path);
+    const bool detected = read_bgr_image(path, bgr, file_bytes);
+    const QSize header = read_oriented_size(path);
+    const auto orientation = read_stored_image(path, stored, file_bytes);
+    const QImage upright = read_oriented_image(path);
+    // Detection and output must see the same picture the same way up, or the
+    // stickers found would be applied in another frame than the one written.
+    if (detected && orientation && !upright.isNull()) {
+        const QSize decoded(bgr.cols, bgr.rows);
+        if (decoded != upright.size() || decoded != header) {
+            std::fprintf(stderr, "detection reads %dx%d, the window %dx%d, the header %dx%d\n",
+                         decoded.width(), decoded.height(), upright.width(), upright.height(),
+                         header.width(), header.height());
+            std::abort();
+        }
+    }
     return 0;
 }
