@@ -1,5 +1,6 @@
 #include "output/video_export.h"
 
+#include "output/atomic_file.h"
 #include "output/ffmpeg_command.h"
 
 #include <QDir>
@@ -49,7 +50,11 @@ public:
         const EncodeSettings gif{request.fps, request.frame_size,
                                  gif_size(request.frame_size, request.long_side)};
         const int count = request.frame_count;
-        const QString output = folder + "/" + step.file_name;
+        // ffmpeg writes under a hidden name beside the file, renamed once it is
+        // finished: a kill or a full disk never leaves a video cut short under
+        // the name a player or the next step would take.
+        const QString finished = folder + "/" + step.file_name;
+        const QString output = partial_path(finished);
         Ending ending = Ending::Failed;
         switch (step.step) {
         case VideoStep::Video:
@@ -71,9 +76,17 @@ public:
                          : Ending::Failed;
             break;
         }
+        if (ending == Ending::Succeeded) {
+            const QString reason = finish_partial_file(output, finished);
+            if (!reason.isEmpty()) {
+                error_line = "cannot rename " + output + " to " + finished + ": " + reason;
+                ending = Ending::Failed;
+            }
+        }
         if (ending == Ending::Failed || (ending == Ending::Stopped && began)) {
             // Cut short, or left by an earlier run and no longer matching the frames.
             QFile::remove(output);
+            QFile::remove(finished);
         } else if (ending == Ending::Succeeded) {
             for (; progress && step_counted < step_frames; ++step_counted)
                 progress->image_done();

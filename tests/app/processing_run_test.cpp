@@ -1,6 +1,7 @@
 // "Nouveau traitement d'images ..." in the real window: its dialogs and checks,
 // the options it reads and the ffmpeg commands it runs (recorded, not run).
 
+#include "output/atomic_file.h"
 #include "output/ffmpeg_command.h"
 #include "output/process_runner.h"
 #include "tests/support/stdout_capture.h"
@@ -20,9 +21,10 @@ namespace {
 const cv::Size photo_size(400, 300);
 const int camera_count = 4;
 
-QStringList files_in(const QString& folder)
+// The frames in `folder` (the scripted ffmpeg leaves empty videos beside them).
+QStringList frames_in(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::Files, QDir::Name);
+    return QDir(folder).entryList({"output_img_*"}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 QByteArray read_bytes(const QString& path)
@@ -120,7 +122,7 @@ void ProcessingRunTest::input_count_must_match_the_references()
     QCOMPARE(driver.dialogs.requests.last().parent, driver.window.get());
     // The folder was never asked for, and nothing was written.
     QCOMPARE(driver.dialogs.requests.size(), 2);
-    QVERIFY(files_in(output->path()).isEmpty());
+    QVERIFY(frames_in(output->path()).isEmpty());
 }
 
 void ProcessingRunTest::frames_then_video_then_boomerang()
@@ -131,8 +133,8 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
     StdoutCapture capture;
     driver.process(shots, output->path());
 
-    QCOMPARE(files_in(output->path()), QStringList({"output_img_0.jpg", "output_img_1.jpg",
-                                                    "output_img_2.jpg", "output_img_3.jpg"}));
+    QCOMPARE(frames_in(output->path()), QStringList({"output_img_0.jpg", "output_img_1.jpg",
+                                                     "output_img_2.jpg", "output_img_3.jpg"}));
     const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
     QVERIFY(size.width() % 2 == 0 && size.height() % 2 == 0);
 
@@ -141,14 +143,16 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
     QCOMPARE(calls.size(), 5);
     const FfmpegCommand video =
         mp4_command(EncodeSettings{12, size, size}, frame_pattern(output->path()), camera_count,
-                    output->filePath("output_video.mp4"));
+                    partial_path(output->filePath("output_video.mp4")));
     QCOMPARE(calls.at(0).program, video.program);
     QCOMPARE(calls.at(0).arguments, video.arguments);
     QStringList outputs;
     for (const RecordingRunner::Call& call : calls)
         outputs << QFileInfo(call.arguments.back()).fileName();
-    QCOMPARE(outputs, QStringList({"output_video.mp4", "backward.mp4", "output_video_boomerang.mp4",
-                                   "output_video.gif", "output_video_boomerang.gif"}));
+    QCOMPARE(outputs,
+             QStringList({".output_video.partial.mp4", "backward.mp4",
+                          ".output_video_boomerang.partial.mp4", ".output_video.partial.gif",
+                          ".output_video_boomerang.partial.gif"}));
     QVERIFY(driver.dialogs.boxes().isEmpty());
     // Each command is logged before it runs.
     QVERIFY(QString::fromStdString(capture.text()).contains(video.display_line()));
@@ -185,7 +189,7 @@ void ProcessingRunTest::unreadable_input_writes_nothing()
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Image loading error"});
     QCOMPARE(driver.dialogs.requests.last().text, "Couldn't load image with path " + inputs[2]);
     QCOMPARE(driver.dialogs.requests.last().parent, nullptr);
-    QVERIFY(files_in(output->path()).isEmpty());
+    QVERIFY(frames_in(output->path()).isEmpty());
     QVERIFY(driver.recording_runner.calls.isEmpty());
 }
 
@@ -218,7 +222,7 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement annulé"});
     QVERIFY(driver.dialogs.requests.last().text.contains("aucune vidéo"));
     QCOMPARE(driver.recording_runner.calls.size(), 1);
-    QVERIFY(files_in(cancelled.path()).isEmpty());
+    QVERIFY(frames_in(cancelled.path()).isEmpty());
 }
 
 void ProcessingRunTest::earlier_frames_of_the_folder_are_not_overwritten()
@@ -226,7 +230,7 @@ void ProcessingRunTest::earlier_frames_of_the_folder_are_not_overwritten()
     StdoutCapture quiet;
     driver.process(shots, output->path());
     QStringList frames;
-    for (const QString& name : files_in(output->path()))
+    for (const QString& name : frames_in(output->path()))
         frames << output->filePath(name);
     QCOMPARE(frames.size(), camera_count);
     const QByteArray first = read_bytes(frames.at(0));
@@ -324,7 +328,7 @@ void ProcessingRunTest::nothing_else_starts_inside_a_run()
     QCOMPARE(driver.dialogs.boxes().last(), calibration
                                                 ? QString("information: Calibrage annulé")
                                                 : QString("information: Traitement annulé"));
-    QVERIFY(files_in(second_output.path()).isEmpty());
+    QVERIFY(frames_in(second_output.path()).isEmpty());
     QCOMPARE(driver.recording_runner.calls.size(), cancel_on.startsWith("Encodage") ? 1 : 0);
 
     // The window is as the run left it, and works.
@@ -335,7 +339,7 @@ void ProcessingRunTest::nothing_else_starts_inside_a_run()
     QVERIFY(driver.calibrated());
     driver.process(shots, second_output.path());
     QVERIFY(driver.dialogs.boxes().isEmpty());
-    QCOMPARE(files_in(second_output.path()).size(), camera_count);
+    QCOMPARE(frames_in(second_output.path()).size(), camera_count);
 }
 
 void ProcessingRunTest::cancelled_reload_keeps_the_calibration()
@@ -353,7 +357,7 @@ void ProcessingRunTest::cancelled_reload_keeps_the_calibration()
     StdoutCapture quiet;
     driver.process(shots, output->path());
     QVERIFY(driver.dialogs.boxes().isEmpty());
-    QCOMPARE(files_in(output->path()).size(), camera_count);
+    QCOMPARE(frames_in(output->path()).size(), camera_count);
     QCOMPARE(driver.recording_runner.calls.size(), 1);
 }
 

@@ -50,7 +50,8 @@ VideoRequest run1(bool boomerang, QSize size = QSize(900, 652), int frames = 12,
 
 // Plays back scripted results and error lines, and records what it was asked
 // to run. Like the real runner, it asks about a stop after each line and then
-// ends the program as killed.
+// ends the program as killed; like ffmpeg, a program that succeeds leaves its
+// output file (the last argument), when its folder exists.
 class RecordingRunner : public ProcessRunner
 {
 public:
@@ -73,9 +74,20 @@ public:
                 return killed;
             }
         }
-        return call < script.size() ? script[call] : exited(0);
+        const ProcessResult result = call < script.size() ? script[call] : exited(0);
+        if (result.succeeded())
+            write_file(arguments.back());
+        return result;
     }
 };
+
+// A file name as the test expects it: ffmpeg writes under the partial name of
+// the file it makes, renamed once finished.
+QString finished_name(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    return name.startsWith('.') ? name.mid(1).replace(".partial", "") : name;
+}
 
 } // namespace
 
@@ -419,6 +431,8 @@ private slots:
         QFETCH(QVector<ProcessResult>, script);
         QFETCH(QStringList, written);
         QFETCH(QString, error_line);
+        QTemporaryDir folder;
+        request.folder = folder.path();
         RecordingRunner runner;
         runner.script = script;
         std::ostringstream log;
@@ -435,7 +449,9 @@ private slots:
         std::vector<std::string> expected_log;
         for (const QStringList& call : runner.calls) {
             QCOMPARE(call.front(), QString("ffmpeg"));
-            outputs << QFileInfo(call.back()).fileName();
+            outputs << finished_name(call.back());
+            if (QFileInfo(call.back()).path() == folder.path())
+                QCOMPARE(call.back(), partial_path(folder.filePath(finished_name(call.back()))));
             FfmpegCommand command;
             command.arguments = call.mid(1);
             expected_log.push_back("Running: " + command.display_line().toStdString());
@@ -450,7 +466,7 @@ private slots:
                                       ::video_size(request.frame_size, request.long_side)};
         QCOMPARE(runner.calls[0].mid(1),
                  mp4_command(settings, frame_pattern(request.folder), request.frame_count,
-                             "/data/run1/output_video.mp4")
+                             folder.filePath(".output_video.partial.mp4"))
                      .arguments);
         if (runner.calls.size() > 1 && request.boomerang) {
             // The backward half is the video's command on other frames and another file,
@@ -463,10 +479,10 @@ private slots:
             backward.back() = runner.calls[0].back();
             QCOMPARE(backward, runner.calls[0]);
             if (runner.calls.size() > 2)
-                QCOMPARE(
-                    runner.calls[2].mid(1),
-                    join_command(work + "/boomerang.txt", "/data/run1/output_video_boomerang.mp4")
-                        .arguments);
+                QCOMPARE(runner.calls[2].mid(1),
+                         join_command(work + "/boomerang.txt",
+                                      folder.filePath(".output_video_boomerang.partial.mp4"))
+                             .arguments);
             // The work folder goes with the export.
             QVERIFY(!QFileInfo::exists(work));
         }

@@ -282,7 +282,7 @@ private slots:
     void a_failed_step_leaves_no_partial_file()
     {
         const FakeFfmpeg ffmpeg("for last; do :; done\necho partial > \"$last\"\n"
-                                "case \"$last\" in *_boomerang.mp4)\n"
+                                "case \"$last\" in *_boomerang.partial.mp4)\n"
                                 "  echo 'concat: Invalid data found' >&2; exit 1;;\nesac\n");
         QVERIFY(ffmpeg.ok);
         QTemporaryDir out;
