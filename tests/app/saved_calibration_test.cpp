@@ -28,9 +28,10 @@ std::vector<cv::Point2d> stickers_of(int camera, double factor = 1.0)
     return result;
 }
 
-QStringList files_in(const QString& folder)
+// The frames in `folder` (the scripted ffmpeg leaves empty videos beside them).
+QStringList frames_in(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::Files, QDir::Name);
+    return QDir(folder).entryList({"output_img_*"}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 QByteArray read_bytes(const QString& path)
@@ -147,7 +148,7 @@ void SavedCalibrationTest::saved_calibration_processes_without_the_references()
     StdoutCapture quiet;
     driver->process(write_shots(dir.filePath("shots"), photo_size), output.path());
     QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Calibrage précédent"});
-    QCOMPARE(files_in(output.path()),
+    QCOMPARE(frames_in(output.path()),
              (QStringList{"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg"}));
 
     // The dialogs start where the last ones ended.
@@ -253,7 +254,7 @@ void SavedCalibrationTest::shots_of_half_the_size_are_scaled()
     QTemporaryDir output;
     driver->process(shots, output.path());
     QVERIFY(driver->dialogs.boxes().isEmpty());
-    QCOMPARE(files_in(output.path()).size(), camera_count);
+    QCOMPARE(frames_in(output.path()).size(), camera_count);
     QVERIFY(contains_line(capture.lines(),
                           "Camera 1: shot 200x150, reference 400x300, alignment scaled by 0.5"));
     const QImage full(QDir(output.path()).filePath("output_img_0.jpg"));
@@ -276,7 +277,7 @@ void SavedCalibrationTest::shots_of_other_proportions_are_refused()
     const QString text = driver->dialogs.requests.last().text;
     QVERIFY2(text.contains("caméra 2") && text.contains("300 × 300") && text.contains("400 × 300"),
              qPrintable(text));
-    QVERIFY(files_in(output.path()).isEmpty());
+    QVERIFY(frames_in(output.path()).isEmpty());
     QVERIFY(driver->recording_runner.calls.isEmpty());
 }
 
