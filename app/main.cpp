@@ -1,3 +1,4 @@
+#include "app/french_translations.h"
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
 #include "output/process_runner.h"
@@ -10,6 +11,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationName(QStringLiteral("Quorvane 3000"));
+    install_french_translations(application);
     QSettings settings;
     QtUserDialogs dialogs;
     QProcessRunner runner;

@@ -1,5 +1,6 @@
 // The window's form, start-up, picture display, picture label and option labels.
 
+#include "app/french_translations.h"
 #include "app/main_window.h"
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
@@ -11,6 +12,8 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMouseEvent>
@@ -75,6 +78,7 @@ class MainWindowTest : public QObject
 private slots:
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().size() <= 1); }
 
+    void qt_speaks_french();
     void form_texts_data();
     void form_texts();
     void form_controls();
@@ -103,6 +107,15 @@ private slots:
     void progress_window_stays_until_the_work_stops_data();
     void progress_window_stays_until_the_work_stops();
 };
+
+void MainWindowTest::qt_speaks_french()
+{
+    QVERIFY(install_french_translations(*QCoreApplication::instance()));
+    QCOMPARE(QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(),
+             QString("Annuler"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:"),
+             QString("&Nom de fichier :"));
+}
 
 void MainWindowTest::form_texts_data()
 {
