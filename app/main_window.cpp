@@ -2,6 +2,7 @@
 
 #include "app/background_work.h"
 #include "app/main_window_ui.h"
+#include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
 #include "calibration/alignment.h"
@@ -24,9 +25,11 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 namespace {
@@ -59,6 +62,19 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     connect(ui->action_new_color, &QAction::triggered, this, &MainWindow::restart_color_selection);
     connect(ui->action_open_calibration, &QAction::triggered, this, &MainWindow::open_calibration);
     connect(ui->action_save_calibration, &QAction::triggered, this, &MainWindow::save_calibration);
+
+    zoom = new PhotoZoom(ui->scrollArea, ui->image_label, this);
+    zoom_label = new QLabel(this);
+    zoom_label->setObjectName(QStringLiteral("label_zoom"));
+    ui->statusBar->addPermanentWidget(zoom_label);
+    connect(zoom, &PhotoZoom::zoom_changed, this, [this](double value) {
+        zoom_label->setText(QStringLiteral("Zoom : %1 %").arg(std::lround(value * 100)));
+    });
+    connect(ui->action_zoom_fit, &QAction::triggered, zoom, &PhotoZoom::fit);
+    connect(ui->action_zoom_actual, &QAction::triggered, zoom, &PhotoZoom::actual_size);
+    connect(ui->action_zoom_in, &QAction::triggered, zoom, &PhotoZoom::zoom_in);
+    connect(ui->action_zoom_out, &QAction::triggered, zoom, &PhotoZoom::zoom_out);
+
     if (settings)
         restoreGeometry(settings->value(geometry_key).toByteArray());
     workflow_state = WorkflowState::Idle;
@@ -245,12 +261,8 @@ void MainWindow::display_image(const QImage& image)
     // At least a third of the photo, at most 1200 x 900 of it, visible without scrolling.
     ui->scrollArea->setMinimumSize(std::min(width / 3, 1200), std::min(height / 3, 900));
 
-    ui->image_label->display_scale = 1.0f;
-    const float scale = ui->image_label->display_scale;
-    const QImage shown =
-        image.scaled(static_cast<int>(width * scale), static_cast<int>(height * scale),
-                     Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    ui->image_label->setPixmap(QPixmap::fromImage(shown));
+    ui->image_label->setPixmap(QPixmap::fromImage(image));
+    zoom->photo_changed();
 
     // The stickers stand near the middle of a photo: once the new picture is laid
     // out, scroll so that its centre is in view.
@@ -388,7 +400,10 @@ void MainWindow::record_sticker_click(int x, int y)
 {
     const int sticker =
         static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
-    clicked_points[sticker] = QPointF(x, y);
+    // The press to a fraction of a photo pixel, when it is the one reported.
+    const QPointF press = ui->image_label->last_photo_point;
+    const bool same_press = std::abs(press.x() - x) <= 1.0 && std::abs(press.y() - y) <= 1.0;
+    clicked_points[sticker] = same_press ? press : QPointF(x, y);
     if (workflow_state != WorkflowState::AwaitSticker3) {
         workflow_state = static_cast<WorkflowState>(static_cast<int>(workflow_state) + 1);
         update_instruction();

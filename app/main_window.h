@@ -17,6 +17,8 @@
 #include <functional>
 #include <vector>
 
+class PhotoZoom;
+class QLabel;
 class QSettings;
 struct MainWindowUi;
 struct ProcessingOutcome;
@@ -108,6 +110,8 @@ private:
     UserDialogs& dialogs;
     ProcessRunner& runner;
     QSettings* const settings;
+    PhotoZoom* zoom = nullptr;
+    QLabel* zoom_label = nullptr;
     // The sticker configuration of the middle photo at the last successful selection.
     ReferenceTriple reference;
     StickerColor sticker_color = StickerColor::Yellow;

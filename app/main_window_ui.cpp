@@ -76,6 +76,14 @@ void MainWindowUi::setupUi(QMainWindow* window)
     action_save_calibration = named(new QAction(window), "action_save_calibration");
     action_save_calibration->setShortcut(QKeySequence::Save);
     action_save_calibration->setEnabled(false);
+    action_zoom_fit = named(new QAction(window), "action_zoom_fit");
+    action_zoom_fit->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_0));
+    action_zoom_actual = named(new QAction(window), "action_zoom_actual");
+    action_zoom_actual->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_1));
+    action_zoom_in = named(new QAction(window), "action_zoom_in");
+    action_zoom_in->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL + Qt::Key_Equal)});
+    action_zoom_out = named(new QAction(window), "action_zoom_out");
+    action_zoom_out->setShortcut(QKeySequence::ZoomOut);
 
     centralWidget = named(new QWidget(window), "centralWidget");
     gridLayout = spaced(named(new QGridLayout(centralWidget), "gridLayout"));
@@ -144,7 +152,13 @@ void MainWindowUi::setupUi(QMainWindow* window)
     statusBar = named(new QStatusBar(window), "statusBar");
     window->setStatusBar(statusBar);
 
+    menuAffichage = named(new QMenu(menuBar), "menuAffichage");
     menuBar->addAction(menuFichier->menuAction());
+    menuBar->addAction(menuAffichage->menuAction());
+    menuAffichage->addAction(action_zoom_fit);
+    menuAffichage->addAction(action_zoom_actual);
+    menuAffichage->addAction(action_zoom_in);
+    menuAffichage->addAction(action_zoom_out);
     menuFichier->addAction(action_new_references);
     menuFichier->addAction(action_new_color);
     menuFichier->addAction(action_new_computation);
@@ -167,6 +181,11 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     action_manual_calibration->setText(tr("Tout calibrer manuellement ..."));
     action_open_calibration->setText(tr("Ouvrir un calibrage ..."));
     action_save_calibration->setText(tr("Enregistrer le calibrage ..."));
+    action_zoom_fit->setText(tr("Ajuster à la fenêtre"));
+    action_zoom_actual->setText(tr("Taille réelle (100 %)"));
+    action_zoom_in->setText(tr("Zoom avant"));
+    action_zoom_out->setText(tr("Zoom arrière"));
+    menuAffichage->setTitle(tr("Affichage"));
     image_label->setText(tr("Pas d'image à afficher."));
     instruction_label->setText(
         tr("Veuillez sélectionner des images étalons via le menu 'Fichier'."));

@@ -29,6 +29,11 @@ struct MainWindowUi
     QAction* action_manual_calibration = nullptr;
     QAction* action_open_calibration = nullptr;
     QAction* action_save_calibration = nullptr;
+    QAction* action_zoom_fit = nullptr;
+    QAction* action_zoom_actual = nullptr;
+    QAction* action_zoom_in = nullptr;
+    QAction* action_zoom_out = nullptr;
+    QMenu* menuAffichage = nullptr;
     QWidget* centralWidget = nullptr;
     QGridLayout* gridLayout = nullptr;
     QVBoxLayout* main_layout = nullptr;

@@ -34,6 +34,8 @@ public:
             std::make_unique<MainWindow>(dialogs, runner ? *runner : recording_runner, settings);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        // Photo pixels are window pixels unless a test zooms.
+        action("action_zoom_actual")->trigger();
     }
 
     PixelPicker* picture() const { return window->findChild<PixelPicker*>("image_label"); }
@@ -48,7 +50,7 @@ public:
     void click(double x, double y)
     {
         QCoreApplication::processEvents();
-        const QPointF position = QPointF(picture()->picture_origin()) + QPointF(x, y);
+        const QPointF position = picture()->label_position(QPointF(x, y));
         QMouseEvent event(QEvent::MouseButtonPress, position, Qt::LeftButton, Qt::LeftButton,
                           Qt::NoModifier);
         QCoreApplication::sendEvent(picture(), &event);

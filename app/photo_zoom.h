@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QPointF>
+
+class PixelPicker;
+class QScrollArea;
+
+// Smallest and largest zoom, and the step of Ctrl++ / Ctrl+- and of one wheel notch.
+constexpr double largest_zoom = 4.0;
+constexpr double zoom_step = 1.25;
+
+// The zoom a photo of `photo` pixels needs to fit `viewport`, never above 100 %.
+double fit_zoom(QSize photo, QSize viewport);
+
+// The zoom `steps` steps away from `current` (negative: out), kept between
+// `fit` and largest_zoom.
+double stepped_zoom(double current, int steps, double fit);
+
+// Zooms the photo a PixelPicker shows inside its scroll area: fitted to the
+// window at first and after fit(); a zoom chosen is kept for the next photo.
+// Ctrl+wheel zooms about the cursor; the others about the middle of the view.
+class PhotoZoom : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `area` shows `picker` (directly or inside its widget); both outlive this.
+    PhotoZoom(QScrollArea* area, PixelPicker* picker, QObject* parent = nullptr);
+
+    double zoom() const;
+    void fit();
+    void actual_size();
+    void zoom_in() { step(1); }
+    void zoom_out() { step(-1); }
+    // After the picker was given a new photo.
+    void photo_changed();
+    // `steps` steps about viewport point `anchor`.
+    void step(int steps, QPointF anchor);
+    void step(int steps);
+
+signals:
+    void zoom_changed(double zoom);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    double current_fit() const;
+    // Sets the zoom keeping the photo point under viewport point `anchor` in place.
+    void set_zoom(double zoom, QPointF anchor);
+
+    QScrollArea* const area;
+    PixelPicker* const picker;
+    bool fitting = true;
+};
