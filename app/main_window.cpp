@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/background_work.h"
+#include "app/calibration_check_view.h"
 #include "app/main_window_ui.h"
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
@@ -62,6 +63,13 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     connect(ui->action_new_color, &QAction::triggered, this, &MainWindow::restart_color_selection);
     connect(ui->action_open_calibration, &QAction::triggered, this, &MainWindow::open_calibration);
     connect(ui->action_save_calibration, &QAction::triggered, this, &MainWindow::save_calibration);
+    connect(ui->action_check_calibration, &QAction::triggered, this, [this] {
+        if (busy)
+            return;
+        auto* view = new CalibrationCheckView(rig, this);
+        view->setAttribute(Qt::WA_DeleteOnClose);
+        view->show();
+    });
 
     zoom = new PhotoZoom(ui->scrollArea, ui->image_label, this);
     zoom_label = new QLabel(this);
@@ -297,6 +305,7 @@ void MainWindow::advance_calibration()
         ui->action_new_color->setEnabled(true);
         ui->action_manual_calibration->setEnabled(true);
         ui->action_save_calibration->setEnabled(true);
+        ui->action_check_calibration->setEnabled(true);
         ui->instruction_label->setText(
             QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
         return;

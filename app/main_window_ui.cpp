@@ -76,6 +76,8 @@ void MainWindowUi::setupUi(QMainWindow* window)
     action_save_calibration = named(new QAction(window), "action_save_calibration");
     action_save_calibration->setShortcut(QKeySequence::Save);
     action_save_calibration->setEnabled(false);
+    action_check_calibration = named(new QAction(window), "action_check_calibration");
+    action_check_calibration->setEnabled(false);
     action_zoom_fit = named(new QAction(window), "action_zoom_fit");
     action_zoom_fit->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_0));
     action_zoom_actual = named(new QAction(window), "action_zoom_actual");
@@ -166,6 +168,7 @@ void MainWindowUi::setupUi(QMainWindow* window)
     menuFichier->addSeparator();
     menuFichier->addAction(action_open_calibration);
     menuFichier->addAction(action_save_calibration);
+    menuFichier->addAction(action_check_calibration);
 
     retranslateUi(window);
     QMetaObject::connectSlotsByName(window);
@@ -181,6 +184,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     action_manual_calibration->setText(tr("Tout calibrer manuellement ..."));
     action_open_calibration->setText(tr("Ouvrir un calibrage ..."));
     action_save_calibration->setText(tr("Enregistrer le calibrage ..."));
+    action_check_calibration->setText(tr("Vérifier le calibrage ..."));
     action_zoom_fit->setText(tr("Ajuster à la fenêtre"));
     action_zoom_actual->setText(tr("Taille réelle (100 %)"));
     action_zoom_in->setText(tr("Zoom avant"));

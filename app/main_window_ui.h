@@ -29,6 +29,7 @@ struct MainWindowUi
     QAction* action_manual_calibration = nullptr;
     QAction* action_open_calibration = nullptr;
     QAction* action_save_calibration = nullptr;
+    QAction* action_check_calibration = nullptr;
     QAction* action_zoom_fit = nullptr;
     QAction* action_zoom_actual = nullptr;
     QAction* action_zoom_in = nullptr;

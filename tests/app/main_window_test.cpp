@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMouseEvent>
@@ -208,7 +207,8 @@ void MainWindowTest::menu_lists_the_actions_with_only_reloading_enabled()
     QCOMPARE(texts,
              QStringList({"Recharger les étalons ...", "Resélectionner la couleur des repères",
                           "Nouveau traitement d'images ...", "Tout calibrer manuellement ...", "",
-                          "Ouvrir un calibrage ...", "Enregistrer le calibrage ..."}));
+                          "Ouvrir un calibrage ...", "Enregistrer le calibrage ...",
+                          "Vérifier le calibrage ..."}));
     QCOMPARE(enabled, (QStringList{"action_new_references", "", "action_open_calibration"}));
     QCOMPARE(child<QAction>(*window, "action_open_calibration")->shortcut(),
              QKeySequence(QKeySequence::Open));

@@ -2,7 +2,9 @@
 // reopening it, the offer to reopen it at start, unreadable reference photos
 // and shots of another size than the references.
 
+#include "app/calibration_check_view.h"
 #include "calibration/calibration_file.h"
+#include "output/calibration_check.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
@@ -10,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QSlider>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -120,6 +123,7 @@ private slots:
     void unreadable_reference_is_named_and_never_clicked();
     void shots_of_half_the_size_are_scaled();
     void shots_of_other_proportions_are_refused();
+    void check_view_steps_through_the_cameras();
 };
 
 void SavedCalibrationTest::saved_calibration_processes_without_the_references()
@@ -279,6 +283,42 @@ void SavedCalibrationTest::shots_of_other_proportions_are_refused()
              qPrintable(text));
     QVERIFY(frames_in(output.path()).isEmpty());
     QVERIFY(driver->recording_runner.calls.isEmpty());
+}
+
+void SavedCalibrationTest::check_view_steps_through_the_cameras()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("check")));
+    QVERIFY(!saved.isEmpty());
+    QVERIFY(driver->action("action_check_calibration")->isEnabled());
+    driver->action("action_check_calibration")->trigger();
+    auto* view = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(view && view->isVisible());
+    auto* label = view->findChild<QLabel*>("label_camera");
+    QVERIFY2(label->text().startsWith("Caméra 0 / 2 : alignée automatiquement ; rotation "),
+             qPrintable(label->text()));
+    // Drawn stickers, found again: well under a pixel apart.
+    QVERIFY2(label->text().contains("écart des stickers 0."), qPrintable(label->text()));
+
+    QTest::keyClick(view, Qt::Key_Right);
+    QCOMPARE(view->camera(), 1);
+    QTest::keyClick(view, Qt::Key_Right);
+    QTest::keyClick(view, Qt::Key_Right);
+    QCOMPARE(view->camera(), 2);
+    QTest::keyClick(view, Qt::Key_Left);
+    QCOMPARE(view->camera(), 1);
+    auto* opacity = view->findChild<QSlider*>("slider_opacity");
+    // Space flips between the middle camera alone and this one alone.
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(opacity->value(), 0);
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(opacity->value(), 100);
+
+    const RigCalibration rig = read_calibration_file(saved).calibration;
+    const QSize frame = check_frame_size(rig);
+    QCOMPARE(view->findChild<PixelPicker*>("check_picture")->pixmap(Qt::ReturnByValue).size(),
+             frame);
+    view->close();
+    QTRY_VERIFY(driver->window->findChild<CalibrationCheckView*>() == nullptr);
 }
 
 QTEST_MAIN(SavedCalibrationTest)

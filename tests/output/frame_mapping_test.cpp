@@ -2,8 +2,11 @@
 // reference photos: checked against the frames the renderer actually draws, so
 // that they stay right whatever a calibration's transform means.
 
+#include "calibration/calibration_construction.h"
+#include "output/calibration_check.h"
 #include "output/frame_geometry.h"
 #include "output/shot_sizes.h"
+#include "tests/support/sticker_drawing.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -76,6 +79,7 @@ private slots:
     void smaller_shot_gives_the_same_frame();
     void shots_are_fitted_to_the_rig_data();
     void shots_are_fitted_to_the_rig();
+    void check_shows_a_sound_rig_and_a_camera_off();
 };
 
 void FrameMappingTest::points_land_where_drawn_data()
@@ -204,6 +208,59 @@ void FrameMappingTest::shots_are_fitted_to_the_rig()
     QCOMPARE(fitted.calibration.alignment(0).scale, 1.1);
     // A camera not aligned stays so, whatever its shot.
     QVERIFY(!fitted.calibration.aligned[2]);
+}
+
+void FrameMappingTest::check_shows_a_sound_rig_and_a_camera_off()
+{
+    QTemporaryDir folder;
+    QStringList paths;
+    std::vector<QImage> photos;
+    for (int i = 0; i < 3; ++i) {
+        // Each camera sees the stickers shifted, turned and nearer or farther.
+        const double angle = (i - 1) * 3.0 * CV_PI / 180.0;
+        const double spacing = 60.0 + 6 * i;
+        const cv::Point2d middle(200 + 9.0 * (i - 1), 150 - 5.0 * (i - 1));
+        const cv::Point2d step(-std::sin(angle) * spacing, std::cos(angle) * spacing);
+        paths << write_photo(
+            folder.path(), QString("ref_%1.png").arg(i),
+            draw_sticker_photo({400, 300}, {middle - step, middle, middle + step}));
+        photos.push_back(QImage(paths.back()));
+    }
+    ReferenceTriple reference;
+    std::ostringstream log;
+    RigCalibration rig = construct_rig_calibration(paths, StickerColor::Yellow, reference, log);
+    const QSize frame = check_frame_size(rig);
+    QVERIFY(!frame.isEmpty());
+
+    for (int i = 0; i < 3; ++i) {
+        const CameraCheck check = check_camera(rig, i, frame);
+        QVERIFY2(check.fit_error >= 0 && check.fit_error < 1.0,
+                 qPrintable(QString("camera %1: %2").arg(i).arg(check.fit_error)));
+        // The warped photo shows its middle sticker where the reference's lands.
+        const QImage aligned = aligned_photo(photos[i], rig.cameras[i], frame);
+        QCOMPARE(aligned.size(), frame);
+        double total = 0, x = 0, y = 0;
+        for (int row = 0; row < aligned.height(); ++row) {
+            for (int column = 0; column < aligned.width(); ++column) {
+                const QRgb pixel = aligned.pixel(column, row);
+                if (qRed(pixel) < 150 || qGreen(pixel) < 150 || qBlue(pixel) > 120 ||
+                    QLineF(QPointF(column, row), check.reference[1]).length() > 20)
+                    continue;
+                total += 1;
+                x += column;
+                y += row;
+            }
+        }
+        QVERIFY(total > 100);
+        QVERIFY(QLineF(QPointF(x / total, y / total), check.reference[1]).length() < 1.5);
+    }
+
+    // A camera knocked 10 pixels sideways shows it.
+    rig.cameras[0].transform.translation_x += 10;
+    const double off = check_camera(rig, 0, frame).fit_error;
+    QVERIFY2(off > 8 && off < 12, qPrintable(QString::number(off)));
+    rig.cameras[2].method = AlignmentMethod::NotAligned;
+    QCOMPARE(check_camera(rig, 2, frame).fit_error, -1.0);
 }
 
 QTEST_GUILESS_MAIN(FrameMappingTest)

@@ -1,0 +1,191 @@
+#include "app/calibration_check_view.h"
+
+#include "app/photo_zoom.h"
+#include "app/pixel_picker.h"
+#include "output/calibration_check.h"
+#include "output/image_file.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace {
+
+QString method_text(AlignmentMethod method)
+{
+    switch (method) {
+    case AlignmentMethod::Automatic:
+        return QStringLiteral("alignée automatiquement");
+    case AlignmentMethod::Manual:
+        return QStringLiteral("alignée à la main");
+    case AlignmentMethod::NotAligned:
+        break;
+    }
+    return QStringLiteral("non alignée");
+}
+
+} // namespace
+
+CalibrationCheckView::CalibrationCheckView(const RigCalibration& rig, QWidget* parent)
+    : QDialog(parent), rig(rig), frame(check_frame_size(rig))
+{
+    setObjectName(QStringLiteral("calibration_check"));
+    setWindowTitle(QStringLiteral("Vérifier le calibrage"));
+    resize(1000, 800);
+
+    auto* area = new QScrollArea(this);
+    area->setObjectName(QStringLiteral("check_scroll_area"));
+    area->setWidgetResizable(true);
+    area->setAlignment(Qt::AlignCenter);
+    picture = new PixelPicker;
+    picture->setObjectName(QStringLiteral("check_picture"));
+    picture->setAlignment(Qt::AlignCenter);
+    area->setWidget(picture);
+    zoom = new PhotoZoom(area, picture, this);
+
+    label_camera = new QLabel(this);
+    label_camera->setObjectName(QStringLiteral("label_camera"));
+    label_camera->setWordWrap(true);
+
+    auto* previous = new QPushButton(QStringLiteral("◀ Précédente"), this);
+    previous->setObjectName(QStringLiteral("button_previous"));
+    auto* next = new QPushButton(QStringLiteral("Suivante ▶"), this);
+    next->setObjectName(QStringLiteral("button_next"));
+    for (QPushButton* button : {previous, next})
+        button->setFocusPolicy(Qt::NoFocus);
+    slider_camera = new QSlider(Qt::Horizontal, this);
+    slider_camera->setObjectName(QStringLiteral("slider_camera"));
+    slider_camera->setRange(0, std::max(0, rig.camera_count() - 1));
+    slider_opacity = new QSlider(Qt::Horizontal, this);
+    slider_opacity->setObjectName(QStringLiteral("slider_opacity"));
+    slider_opacity->setRange(0, 100);
+    slider_opacity->setValue(50);
+    for (QSlider* slider : {slider_camera, slider_opacity})
+        slider->setFocusPolicy(Qt::NoFocus);
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(previous);
+    controls->addWidget(slider_camera, 2);
+    controls->addWidget(next);
+    controls->addWidget(new QLabel(QStringLiteral("Opacité :"), this));
+    controls->addWidget(slider_opacity, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(area, 1);
+    layout->addWidget(label_camera);
+    layout->addLayout(controls);
+
+    connect(previous, &QPushButton::clicked, this, [this] { show_camera(current - 1); });
+    connect(next, &QPushButton::clicked, this, [this] { show_camera(current + 1); });
+    connect(slider_camera, &QSlider::valueChanged, this, &CalibrationCheckView::show_camera);
+    connect(slider_opacity, &QSlider::valueChanged, this, &CalibrationCheckView::redraw);
+    show_camera(0);
+}
+
+void CalibrationCheckView::show_camera(int camera)
+{
+    if (rig.cameras.empty())
+        return;
+    current = std::clamp(camera, 0, rig.camera_count() - 1);
+    slider_camera->setValue(current);
+    redraw();
+}
+
+void CalibrationCheckView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Left:
+        show_camera(current - 1);
+        return;
+    case Qt::Key_Right:
+        show_camera(current + 1);
+        return;
+    case Qt::Key_Space:
+        // Flips between this camera alone and the middle one alone.
+        slider_opacity->setValue(slider_opacity->value() >= 50 ? 0 : 100);
+        return;
+    default:
+        break;
+    }
+    if (event->matches(QKeySequence::ZoomIn))
+        zoom->zoom_in();
+    else if (event->matches(QKeySequence::ZoomOut))
+        zoom->zoom_out();
+    else if (event->modifiers() & Qt::ControlModifier && event->key() == Qt::Key_0)
+        zoom->fit();
+    else if (event->modifiers() & Qt::ControlModifier && event->key() == Qt::Key_1)
+        zoom->actual_size();
+    else
+        QDialog::keyPressEvent(event);
+}
+
+const QImage& CalibrationCheckView::aligned(int camera)
+{
+    auto found = aligned_photos.find(camera);
+    if (found == aligned_photos.end()) {
+        const CameraCalibration& entry = rig.cameras[camera];
+        const QImage photo = is_readable_photo(entry.reference_photo)
+                                 ? read_oriented_image(entry.reference_photo)
+                                 : QImage();
+        found = aligned_photos.emplace(camera, aligned_photo(photo, entry, frame)).first;
+    }
+    return found->second;
+}
+
+void CalibrationCheckView::redraw()
+{
+    if (rig.cameras.empty() || frame.isEmpty())
+        return;
+    const CameraCalibration& entry = rig.cameras[current];
+    const int middle = rig.camera_count() / 2;
+    const CameraCheck check = check_camera(rig, current, frame);
+
+    QImage shown(frame, QImage::Format_RGB32);
+    shown.fill(Qt::black);
+    {
+        QPainter painter(&shown);
+        if (!aligned(middle).isNull())
+            painter.drawImage(0, 0, aligned(middle));
+        painter.setOpacity(slider_opacity->value() / 100.0);
+        if (!aligned(current).isNull())
+            painter.drawImage(0, 0, aligned(current));
+        painter.setOpacity(1.0);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const double radius = std::max(6.0, frame.width() / 150.0);
+        if (check.fit_error >= 0) {
+            // The reference positions as rings, this camera's stickers as crosses.
+            painter.setPen(QPen(QColor(255, 40, 40), std::max(2.0, radius / 4)));
+            for (const QPointF& point : check.reference)
+                painter.drawEllipse(point + QPointF(0.5, 0.5), radius, radius);
+            painter.setPen(QPen(QColor(40, 255, 80), std::max(2.0, radius / 5)));
+            for (const QPointF& point : check.stickers) {
+                const QPointF centre = point + QPointF(0.5, 0.5);
+                painter.drawLine(centre - QPointF(radius, 0), centre + QPointF(radius, 0));
+                painter.drawLine(centre - QPointF(0, radius), centre + QPointF(0, radius));
+            }
+        }
+    }
+    picture->setPixmap(QPixmap::fromImage(shown));
+    zoom->photo_changed();
+
+    QString text = QStringLiteral("Caméra %1 / %2 : %3")
+                       .arg(current)
+                       .arg(rig.camera_count() - 1)
+                       .arg(method_text(entry.method));
+    if (entry.method != AlignmentMethod::NotAligned) {
+        text += QStringLiteral(" ; rotation %1°, échelle %2, décalage (%3, %4) px ; écart des "
+                               "stickers %5 px")
+                    .arg(entry.transform.rotation_deg, 0, 'f', 2)
+                    .arg(entry.transform.scale, 0, 'f', 4)
+                    .arg(entry.transform.translation_x, 0, 'f', 1)
+                    .arg(entry.transform.translation_y, 0, 'f', 1)
+                    .arg(check.fit_error, 0, 'f', 2);
+    }
+    if (aligned(current).isNull() && entry.method != AlignmentMethod::NotAligned)
+        text += QStringLiteral(" (photo de référence introuvable)");
+    label_camera->setText(text);
+}

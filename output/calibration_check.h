@@ -1,0 +1,32 @@
+#pragma once
+
+#include "calibration/rig_calibration.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QSize>
+
+#include <array>
+
+// How well one camera of a rig is aligned, in the frames the output writes.
+struct CameraCheck
+{
+    // The camera's three sticker centres and the reference configuration's,
+    // where they land in a frame (pixels), top to bottom.
+    std::array<QPointF, 3> stickers{};
+    std::array<QPointF, 3> reference{};
+    // The largest distance between a sticker and its reference, in frame
+    // pixels; negative when the camera is not aligned.
+    double fit_error = -1.0;
+};
+
+// The common frame size of the rig's aligned cameras, from their reference sizes.
+QSize check_frame_size(const RigCalibration& rig);
+
+// Checks `camera` of `rig` in frames of `frame` size. The reference
+// configuration is carried by the middle camera's own transform.
+CameraCheck check_camera(const RigCalibration& rig, int camera, QSize frame);
+
+// The camera's reference photo aligned and cut to `frame`, as the output would
+// write it (RGB888); null when the camera is not aligned or the photo is null.
+QImage aligned_photo(const QImage& photo, const CameraCalibration& camera, QSize frame);
