@@ -2,6 +2,7 @@
 
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
+#include "calibration/alignment.h"
 #include "output/calibration_check.h"
 #include "output/image_file.h"
 
@@ -13,6 +14,9 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <iostream>
 
 namespace {
 
@@ -68,12 +72,20 @@ CalibrationCheckView::CalibrationCheckView(const RigCalibration& rig, QWidget* p
     for (QSlider* slider : {slider_camera, slider_opacity})
         slider->setFocusPolicy(Qt::NoFocus);
 
+    button_recalibrate = new QPushButton(QStringLiteral("Recalibrer cette caméra ..."), this);
+    button_recalibrate->setObjectName(QStringLiteral("button_recalibrate"));
+    button_recalibrate->setFocusPolicy(Qt::NoFocus);
+    connect(button_recalibrate, &QPushButton::clicked, this,
+            &CalibrationCheckView::recalibrate_camera);
+    connect(picture, &PixelPicker::clicked, this, &CalibrationCheckView::sticker_clicked);
+
     auto* controls = new QHBoxLayout;
     controls->addWidget(previous);
     controls->addWidget(slider_camera, 2);
     controls->addWidget(next);
     controls->addWidget(new QLabel(QStringLiteral("Opacité :"), this));
     controls->addWidget(slider_opacity, 1);
+    controls->addWidget(button_recalibrate);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(area, 1);
     layout->addWidget(label_camera);
@@ -86,9 +98,72 @@ CalibrationCheckView::CalibrationCheckView(const RigCalibration& rig, QWidget* p
     show_camera(0);
 }
 
+void CalibrationCheckView::recalibrate_camera()
+{
+    const QString path = rig.cameras[current].reference_photo;
+    const QImage photo = is_readable_photo(path) ? read_oriented_image(path) : QImage();
+    if (photo.isNull()) {
+        label_camera->setText(QStringLiteral("Caméra %1 : la photo de référence '%2' est "
+                                             "introuvable ou illisible.")
+                                  .arg(current)
+                                  .arg(path));
+        return;
+    }
+    recalibrating = current;
+    clicks.clear();
+    picture->setPixmap(QPixmap::fromImage(photo));
+    zoom->photo_changed();
+    picture->armed = true;
+    label_camera->setText(
+        QStringLiteral("Cliquez sur le centre approximatif du sticker #1 (image #%1)")
+            .arg(current));
+}
+
+void CalibrationCheckView::sticker_clicked(int x, int y)
+{
+    if (recalibrating < 0)
+        return;
+    const QPointF press = picture->last_photo_point;
+    const bool same_press = std::abs(press.x() - x) <= 1.0 && std::abs(press.y() - y) <= 1.0;
+    clicks.push_back(same_press ? press : QPointF(x, y));
+    if (clicks.size() < 3) {
+        picture->armed = true;
+        label_camera->setText(
+            QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2)")
+                .arg(clicks.size() + 1)
+                .arg(recalibrating));
+        return;
+    }
+    const int camera = recalibrating;
+    recalibrating = -1;
+    Calibration calibration = rig.calibration();
+    // A failed attempt must not keep the earlier values as if they were new.
+    calibration.aligned[camera] = false;
+    align_manually(calibration, camera, clicks[0].x(), clicks[0].y(), clicks[1].x(), clicks[1].y(),
+                   clicks[2].x(), clicks[2].y(), rig.reference(), std::cout);
+    if (calibration.aligned[camera]) {
+        CameraCalibration& entry = rig.cameras[camera];
+        entry.method = AlignmentMethod::Manual;
+        entry.transform = calibration.alignment(camera);
+        std::array<cv::Point2d, 3> stickers;
+        for (int i = 0; i < 3; ++i)
+            stickers[i] = {clicks[i].x(), clicks[i].y()};
+        std::stable_sort(stickers.begin(), stickers.end(),
+                         [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
+        entry.stickers = stickers;
+        aligned_photos.clear();
+        emit camera_recalibrated(camera, entry);
+    }
+    show_camera(camera);
+    if (!calibration.aligned[camera])
+        label_camera->setText(QStringLiteral("Caméra %1 : ces trois clics ne sont pas alignés ; "
+                                             "la caméra garde son calibrage.")
+                                  .arg(camera));
+}
+
 void CalibrationCheckView::show_camera(int camera)
 {
-    if (rig.cameras.empty())
+    if (rig.cameras.empty() || recalibrating >= 0)
         return;
     current = std::clamp(camera, 0, rig.camera_count() - 1);
     slider_camera->setValue(current);

@@ -7,10 +7,12 @@
 #include <QSize>
 
 #include <map>
+#include <vector>
 
 class PhotoZoom;
 class PixelPicker;
 class QLabel;
+class QPushButton;
 class QSlider;
 
 // "Vérifier le calibrage": steps through the cameras of a rig, each camera's
@@ -27,6 +29,13 @@ public:
 
     int camera() const { return current; }
     void show_camera(int camera);
+    // "Recalibrer cette caméra ...": shows its reference photo for three clicks
+    // on its stickers, as in the manual steps.
+    void recalibrate_camera();
+
+signals:
+    // A camera was aligned again by hand: its new entry, which replaces it.
+    void camera_recalibrated(int camera, const CameraCalibration& entry);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -35,15 +44,20 @@ private:
     // The camera's reference photo aligned into the frame; null when it cannot be.
     const QImage& aligned(int camera);
     void redraw();
+    void sticker_clicked(int x, int y);
 
     RigCalibration rig;
     QSize frame;
     int current = 0;
     std::map<int, QImage> aligned_photos;
+    // Clicks collected while a camera is recalibrated; -1 when none is.
+    int recalibrating = -1;
+    std::vector<QPointF> clicks;
 
     PixelPicker* picture = nullptr;
     PhotoZoom* zoom = nullptr;
     QSlider* slider_camera = nullptr;
     QSlider* slider_opacity = nullptr;
     QLabel* label_camera = nullptr;
+    QPushButton* button_recalibrate = nullptr;
 };

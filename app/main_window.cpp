@@ -68,6 +68,13 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
             return;
         auto* view = new CalibrationCheckView(rig, this);
         view->setAttribute(Qt::WA_DeleteOnClose);
+        connect(view, &CalibrationCheckView::camera_recalibrated, this,
+                [this](int camera, const CameraCalibration& entry) {
+                    if (camera < 0 || camera >= rig.camera_count())
+                        return;
+                    rig.cameras[camera] = entry;
+                    calibration = rig.calibration();
+                });
         view->show();
     });
 

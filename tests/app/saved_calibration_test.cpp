@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -124,6 +126,7 @@ private slots:
     void shots_of_half_the_size_are_scaled();
     void shots_of_other_proportions_are_refused();
     void check_view_steps_through_the_cameras();
+    void recalibrating_replaces_just_that_camera();
 };
 
 void SavedCalibrationTest::saved_calibration_processes_without_the_references()
@@ -319,6 +322,55 @@ void SavedCalibrationTest::check_view_steps_through_the_cameras()
              frame);
     view->close();
     QTRY_VERIFY(driver->window->findChild<CalibrationCheckView*>() == nullptr);
+}
+
+void SavedCalibrationTest::recalibrating_replaces_just_that_camera()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("redo")));
+    QVERIFY(!saved.isEmpty());
+    const RigCalibration before = read_calibration_file(saved).calibration;
+    driver->action("action_check_calibration")->trigger();
+    auto* view = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(view);
+    view->show_camera(2);
+    view->findChild<QPushButton*>("button_recalibrate")->click();
+
+    auto* picture = view->findChild<PixelPicker*>("check_picture");
+    auto* area = view->findChild<QScrollArea*>("check_scroll_area");
+    // Clicked a little beside the drawn centres, bottom sticker first.
+    const std::vector<cv::Point2d> drawn = stickers_of(2);
+    for (int i : {2, 0, 1}) {
+        const QPointF point(drawn[i].x + 0.5, drawn[i].y - 0.25);
+        const QPointF at = picture->label_position(point);
+        area->ensureVisible(int(at.x()), int(at.y()), 20, 20);
+        QCoreApplication::processEvents();
+        QMouseEvent press(QEvent::MouseButtonPress, picture->label_position(point), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(picture, &press);
+    }
+    QVERIFY2(view->findChild<QLabel*>("label_camera")->text().contains("alignée à la main"),
+             qPrintable(view->findChild<QLabel*>("label_camera")->text()));
+    view->close();
+
+    const QString again = dir.filePath("redone");
+    driver->dialogs.save_answers.enqueue(again);
+    driver->action("action_save_calibration")->trigger();
+    const RigCalibration after = read_calibration_file(again + ".qvcal").calibration;
+    QCOMPARE(after.camera_count(), before.camera_count());
+    for (int camera = 0; camera < 2; ++camera) {
+        QCOMPARE(after.cameras[camera].method, before.cameras[camera].method);
+        QCOMPARE(after.cameras[camera].transform.translation_x,
+                 before.cameras[camera].transform.translation_x);
+        QCOMPARE(after.cameras[camera].transform.scale, before.cameras[camera].transform.scale);
+    }
+    QCOMPARE(after.cameras[2].method, AlignmentMethod::Manual);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(std::abs(after.cameras[2].stickers[i].x - (drawn[i].x + 0.5)) < 0.3);
+        QVERIFY(std::abs(after.cameras[2].stickers[i].y - (drawn[i].y - 0.25)) < 0.3);
+    }
+    // Half a pixel off the drawn stickers: the transform barely moves.
+    QVERIFY(std::abs(after.cameras[2].transform.translation_x -
+                     before.cameras[2].transform.translation_x) < 1.0);
 }
 
 QTEST_MAIN(SavedCalibrationTest)
