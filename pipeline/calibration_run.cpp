@@ -1,12 +1,15 @@
 #include "pipeline/calibration_run.h"
 
+#include "calibration/alignment.h"
 #include "calibration/calibration_construction.h"
+
+#include <algorithm>
 
 std::vector<int> CalibrationOutcome::unaligned() const
 {
     std::vector<int> cameras;
-    for (int i = 0; i < calibration.image_count; ++i) {
-        if (!calibration.aligned[i])
+    for (int i = 0; i < rig.camera_count(); ++i) {
+        if (rig.cameras[i].method == AlignmentMethod::NotAligned)
             cameras.push_back(i);
     }
     return cameras;
@@ -27,4 +30,27 @@ CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostre
     outcome.calibration = outcome.rig.calibration();
     outcome.stopped = progress && progress->stop_requested();
     return outcome;
+}
+
+bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::Point2d, 3>& points,
+                          const ReferenceTriple& reference, std::ostream& log)
+{
+    CameraCalibration& entry = rig.cameras.at(camera);
+    entry.method = AlignmentMethod::NotAligned;
+    entry.transform = ImageAlignment();
+    entry.stickers = {};
+    if (!reference.selected)
+        return false;
+
+    Calibration single = Calibration::with_count(1);
+    align_manually(single, 0, points[0].x, points[0].y, points[1].x, points[1].y, points[2].x,
+                   points[2].y, reference, log);
+    if (!single.aligned[0])
+        return false;
+    entry.method = AlignmentMethod::Manual;
+    entry.transform = single.alignment(0);
+    entry.stickers = points;
+    std::stable_sort(entry.stickers.begin(), entry.stickers.end(),
+                     [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
+    return true;
 }

@@ -7,9 +7,13 @@
 #include "detection/reference_selection.h"
 #include "pipeline/run_step.h"
 
+#include <opencv2/core/types.hpp>
+
 #include <QStringList>
 
+#include <array>
 #include <iosfwd>
+#include <vector>
 
 // What a calibration run needs: the reference photos in camera order, the sticker
 // colour, and the reference configuration in force (kept when the selection fails).
@@ -25,6 +29,8 @@ struct CalibrationOutcome
     // The rig's calibration as it is saved, and its alignments as the output reads them.
     RigCalibration rig;
     Calibration calibration;
+    // The configuration every camera is aligned onto; `selected` is false when the
+    // middle photo's stickers were not found (and none was in force before).
     ReferenceTriple reference;
     // A stop request cut the run short: the record is incomplete and must not
     // replace the one in use.
@@ -56,3 +62,10 @@ private:
 // to keep a window responsive.
 CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostream& log,
                                    CalibrationProgress* progress = nullptr);
+
+// Aligns `camera` of `rig` from its three sticker centres given by hand (in any
+// order, in its reference photo's pixels) onto `reference`, with the diagnostic
+// lines on `log`. On success the entry becomes a manual one and true is returned;
+// points that are not in line leave the camera not aligned.
+bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::Point2d, 3>& points,
+                          const ReferenceTriple& reference, std::ostream& log);
