@@ -1,6 +1,7 @@
 #include "app/french_translations.h"
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
+#include "cli/command_line.h"
 #include "output/process_runner.h"
 
 #include <QApplication>
@@ -8,6 +9,10 @@
 
 int main(int argc, char* argv[])
 {
+    // A command runs without any window, display or Qt Widgets object.
+    if (wants_command_line(argc, argv))
+        return run_command_line(argc, argv);
+
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationName(QStringLiteral("Quorvane 3000"));

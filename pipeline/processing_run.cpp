@@ -110,3 +110,31 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
                                   progress ? &progress->video : nullptr);
     return outcome;
 }
+
+QString failure_message(const ProcessingOutcome& outcome)
+{
+    const QString file = QStringLiteral("'%1'").arg(outcome.failed_file());
+    switch (outcome.failure()) {
+    case ProcessingFailure::None:
+        return QString();
+    case ProcessingFailure::WrongShotCount:
+        return QStringLiteral("il faut une photo par caméra du calibrage");
+    case ProcessingFailure::UnreadableShot:
+        return file + QStringLiteral(" : photo illisible ou incomplète");
+    case ProcessingFailure::ShotAmongFrames:
+        return file + QStringLiteral(" : c'est une des photos d'entrée, elle serait remplacée "
+                                     "par une image recadrée");
+    case ProcessingFailure::UnwritableFrame:
+        return file + QStringLiteral(" : impossible d'écrire le fichier");
+    case ProcessingFailure::FramesStopped:
+    case ProcessingFailure::VideoStopped:
+        return QStringLiteral("traitement interrompu");
+    case ProcessingFailure::EmptyFrames:
+        return QStringLiteral("les images alignées sont vides : vérifiez le calibrage et la "
+                              "taille des photos");
+    case ProcessingFailure::VideoFailed:
+        return QStringLiteral("la vidéo n'a pas pu être créée. ffmpeg : ") +
+               outcome.video.error_line;
+    }
+    return QString();
+}

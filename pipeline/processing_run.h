@@ -81,3 +81,7 @@ private:
 // `log`. Blocks until done; run it on a worker thread to keep a window responsive.
 ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
                                  std::ostream& log, ProcessingProgress* progress = nullptr);
+
+// One French sentence saying why the run failed, naming the file when it is about
+// one ("'shot_3.jpg' : photo illisible ou incomplète"); empty when it did not fail.
+QString failure_message(const ProcessingOutcome& outcome);

@@ -1,0 +1,142 @@
+#include "booth/booth.h"
+
+#include "output/natural_order.h"
+#include "pipeline/photo_check.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+// "erreur.txt": the reason, then the photos it was about, so that the take is
+// tried again only once they change.
+const QString photos_heading = QStringLiteral("\n\nPhotos :\n");
+
+QByteArray error_text(const QString& reason, const TakeFolder& take)
+{
+    return (reason + photos_heading + take.fingerprint).toUtf8();
+}
+
+bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
+{
+    QFile file(error_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QString text = QString::fromUtf8(file.readAll());
+    const int photos = text.lastIndexOf(photos_heading);
+    return photos >= 0 && text.mid(photos + photos_heading.size()) == take.fingerprint;
+}
+
+bool write_whole(const QString& path, const QByteArray& content)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+           file.commit();
+}
+
+// Why the take cannot be processed before anything is tried, or an empty string.
+QString take_problem(const TakeFolder& take, int cameras)
+{
+    if (take.photos.size() != cameras)
+        return QStringLiteral("%1 photos pour %2 caméras").arg(take.photos.size()).arg(cameras);
+    for (const QString& photo : take.photos) {
+        const QString problem = photo_problem(photo, false);
+        if (!problem.isEmpty())
+            return QStringLiteral("'%1' : %2").arg(QFileInfo(photo).fileName(), problem);
+    }
+    return QString();
+}
+
+} // namespace
+
+Booth::Booth(BoothSettings settings, ProcessRunner& runner, std::ostream& log)
+    : settings(std::move(settings)), runner(runner), log(log)
+{
+}
+
+QString Booth::output_of(const QString& take) const
+{
+    return settings.root + QLatin1Char('/') + take;
+}
+
+std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now) const
+{
+    const int cameras = settings.run.calibration.image_count;
+    std::vector<TakeFolder> ready;
+    const QStringList names = QDir(settings.inbox).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString output = output_of(name);
+        if (QFileInfo::exists(output + QLatin1Char('/') + take_done_marker))
+            continue;
+        TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
+        if (take.photos.size() < std::max(cameras, 1) ||
+            take.last_change.msecsTo(now) < settings.settle_ms || !photos_complete(take) ||
+            failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+            continue;
+        ready.push_back(std::move(take));
+    }
+    std::sort(ready.begin(), ready.end(), [](const TakeFolder& a, const TakeFolder& b) {
+        if (a.last_change != b.last_change)
+            return a.last_change < b.last_change;
+        return natural_less(a.name, b.name);
+    });
+    return ready;
+}
+
+ProcessingRequest Booth::run_for(const TakeFolder& take) const
+{
+    ProcessingRequest request = settings.run;
+    request.shots = take.photos;
+    request.folder = output_of(take.name);
+    return request;
+}
+
+TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
+{
+    TakeReport report;
+    report.name = take.name;
+    const ProcessingRequest request = run_for(take);
+    QDir output(request.folder);
+    // An earlier attempt (killed half-way, or failed with other files) is redone from scratch.
+    if (output.exists() && !output.removeRecursively()) {
+        report.error =
+            QStringLiteral("'%1' : impossible de vider le dossier de sortie").arg(request.folder);
+        return report;
+    }
+    if (!QDir().mkpath(request.folder)) {
+        report.error =
+            QStringLiteral("'%1' : impossible de créer le dossier de sortie").arg(request.folder);
+        return report;
+    }
+
+    report.error = take_problem(take, request.calibration.image_count);
+    if (report.error.isEmpty()) {
+        const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
+        switch (outcome.failure()) {
+        case ProcessingFailure::None:
+            report.done = write_whole(output.filePath(take_done_marker), take.fingerprint.toUtf8());
+            if (!report.done)
+                report.error = QStringLiteral("'%1' : impossible d'écrire le fichier")
+                                   .arg(output.filePath(take_done_marker));
+            break;
+        case ProcessingFailure::FramesStopped:
+        case ProcessingFailure::VideoStopped:
+            output.removeRecursively();
+            report.abandoned = true;
+            return report;
+        default:
+            report.error = failure_message(outcome);
+            break;
+        }
+    }
+    if (report.done)
+        return report;
+    // A failed take leaves its reason and nothing else.
+    output.removeRecursively();
+    QDir().mkpath(request.folder);
+    write_whole(output.filePath(take_error_file), error_text(report.error, take));
+    return report;
+}

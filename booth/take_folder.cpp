@@ -1,0 +1,62 @@
+#include "booth/take_folder.h"
+
+#include "output/natural_order.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+bool file_ends_with(const QString& path, const QByteArray& ending)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < ending.size())
+        return false;
+    return file.seek(file.size() - ending.size()) && file.read(ending.size()) == ending;
+}
+
+bool photo_complete(const QString& path)
+{
+    // The length, type and checksum of the empty IEND chunk that closes every PNG.
+    static const QByteArray png_end = QByteArray::fromHex("0000000049454e44ae426082");
+    static const QByteArray jpeg_end = QByteArray::fromHex("ffd9");
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return file_ends_with(path, suffix == QLatin1String("png") ? png_end : jpeg_end);
+}
+
+} // namespace
+
+TakeFolder read_take_folder(const QString& path)
+{
+    TakeFolder take;
+    take.name = QFileInfo(path).fileName();
+    // Name filters ignore case: "IMG_0001.JPG" is a photo too.
+    const QFileInfoList files = QDir(path).entryInfoList(
+        {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.png")}, QDir::Files);
+    QStringList paths;
+    for (const QFileInfo& file : files) {
+        paths << file.filePath();
+        const QDateTime changed = file.lastModified();
+        if (!take.last_change.isValid() || changed > take.last_change)
+            take.last_change = changed;
+    }
+    take.photos = natural_sorted(paths);
+    for (const QString& photo : take.photos) {
+        const QFileInfo file(photo);
+        take.fingerprint += QStringLiteral("%1 %2 %3\n")
+                                .arg(file.fileName())
+                                .arg(file.size())
+                                .arg(file.lastModified().toMSecsSinceEpoch());
+    }
+    return take;
+}
+
+bool photos_complete(const TakeFolder& take)
+{
+    for (const QString& photo : take.photos) {
+        if (!photo_complete(photo))
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,172 @@
+#include "cli/calibrate_command.h"
+
+#include "calibration/calibration_file.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_progress.h"
+#include "cli/usage.h"
+#include "pipeline/calibration_run.h"
+#include "pipeline/photo_check.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QMap>
+
+#include <cmath>
+#include <iostream>
+
+namespace {
+
+const QString command = QStringLiteral("calibrate");
+
+const QString help = QStringLiteral(
+    "Utilisation : quorvane calibrate [--color yellow|pink] [--points K=x1,y1,x2,y2,x3,y3]... "
+    "--output RIG.qvcal REFERENCE...\n"
+    "\n"
+    "Calibre le banc à partir d'une photo étalon par caméra, données dans l'ordre des\n"
+    "caméras, et écrit le fichier de calibrage.\n"
+    "\n"
+    "Options :\n"
+    "  --color yellow|pink     couleur des stickers (yellow)\n"
+    "  --points K=x1,y1,x2,y2,x3,y3\n"
+    "                          centres des trois stickers de la caméra K (1 pour la\n"
+    "                          première), en pixels de sa photo étalon, donnés à la main\n"
+    "                          pour une caméra que la détection n'aligne pas ; répétable\n"
+    "  --output RIG.qvcal      fichier de calibrage à écrire\n"
+    "  -h, --help              affiche cette aide\n"
+    "\n"
+    "Statut de sortie : 0 toutes les caméras sont alignées ; 1 échec (photo illisible,\n"
+    "fichier impossible à écrire) ; 2 mauvaise utilisation ; 3 des caméras ne sont pas\n"
+    "alignées : le fichier est écrit quand même, ces caméras marquées non alignées, pour\n"
+    "les terminer avec --points ou dans la fenêtre.\n");
+
+// "K=x1,y1,x2,y2,x3,y3" with K from 1 to `cameras`; false when it is not that.
+bool parse_points(const QString& text, int cameras, int& camera, std::array<cv::Point2d, 3>& points)
+{
+    const QStringList sides = text.split(QLatin1Char('='));
+    if (sides.size() != 2)
+        return false;
+    bool ok = false;
+    camera = sides[0].trimmed().toInt(&ok) - 1;
+    if (!ok || camera < 0 || camera >= cameras)
+        return false;
+    const QStringList numbers = sides[1].split(QLatin1Char(','));
+    if (numbers.size() != 6)
+        return false;
+    double values[6];
+    for (int i = 0; i < 6; ++i) {
+        values[i] = numbers[i].trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(values[i]))
+            return false;
+    }
+    for (int i = 0; i < 3; ++i)
+        points[i] = {values[2 * i], values[2 * i + 1]};
+    return true;
+}
+
+QString camera_name(const RigCalibration& rig, int camera)
+{
+    return QStringLiteral("%1 (%2)")
+        .arg(camera + 1)
+        .arg(QFileInfo(rig.cameras[camera].reference_photo).fileName());
+}
+
+} // namespace
+
+int run_calibrate_command(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("color"), QString(), QStringLiteral("COULEUR")});
+    parser.addOption({QStringLiteral("points"), QString(), QStringLiteral("POINTS")});
+    parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("FICHIER")});
+    if (const std::optional<int> status = parse_command(parser, arguments, help))
+        return *status;
+
+    CalibrationRequest request;
+    // The file names the photos wherever it is opened from.
+    for (const QString& reference : parser.positionalArguments())
+        request.references << QFileInfo(reference).absoluteFilePath();
+    const QString output = parser.value(QStringLiteral("output"));
+    const QString color = parser.value(QStringLiteral("color"));
+    if (request.references.isEmpty())
+        return usage_error(command, QStringLiteral("il faut au moins une photo étalon"));
+    if (output.isEmpty())
+        return usage_error(command, QStringLiteral("--output RIG.qvcal est obligatoire"));
+    if (color == QLatin1String("pink"))
+        request.color = StickerColor::Pink;
+    else if (!color.isEmpty() && color != QLatin1String("yellow"))
+        return usage_error(command, QStringLiteral("--color attend yellow ou pink"));
+
+    const int cameras = request.references.size();
+    QMap<int, std::array<cv::Point2d, 3>> by_hand;
+    for (const QString& text : parser.values(QStringLiteral("points"))) {
+        int camera = 0;
+        std::array<cv::Point2d, 3> points;
+        if (!parse_points(text, cameras, camera, points))
+            return usage_error(command, QStringLiteral("--points %1 : attendu K=x1,y1,x2,y2,x3,y3 "
+                                                       "avec K de 1 à %2")
+                                            .arg(text)
+                                            .arg(cameras));
+        if (by_hand.contains(camera))
+            return usage_error(
+                command,
+                QStringLiteral("--points donné deux fois pour la caméra %1").arg(camera + 1));
+        by_hand.insert(camera, points);
+    }
+
+    // Every photo is checked first: a calibration is not worth writing with a
+    // camera whose reference is damaged.
+    bool readable = true;
+    for (const QString& reference : request.references) {
+        const QString problem = photo_problem(reference, true);
+        if (!problem.isEmpty()) {
+            print_error(QStringLiteral("'%1' : %2").arg(reference, problem));
+            readable = false;
+        }
+    }
+    if (!readable)
+        return ExitFailed;
+
+    StopSignals stop_signals;
+    CalibrationProgress progress(cameras);
+    CalibrationOutcome outcome;
+    run_with_progress([&] { outcome = run_calibration(request, std::cout, &progress); },
+                      [&] { return progress.step(); }, [&] { progress.request_stop(); },
+                      stop_signals);
+    if (outcome.stopped) {
+        print_error(QStringLiteral("calibrage interrompu : aucun fichier écrit"));
+        return ExitFailed;
+    }
+    if (!outcome.reference.selected) {
+        print_error(QStringLiteral("'%1' : les trois stickers de la photo du milieu n'ont pas été "
+                                   "trouvés ; aucune caméra ne peut être alignée, aucun fichier "
+                                   "écrit")
+                        .arg(request.references.at(cameras / 2)));
+        return ExitFailed;
+    }
+
+    RigCalibration& rig = outcome.rig;
+    for (auto entry = by_hand.cbegin(); entry != by_hand.cend(); ++entry) {
+        if (!align_camera_by_hand(rig, entry.key(), entry.value(), outcome.reference, std::cout)) {
+            print_error(QStringLiteral("caméra %1 : les trois points donnés ne sont pas alignés")
+                            .arg(camera_name(rig, entry.key())));
+        }
+    }
+
+    const QString error = write_calibration_file(output, rig);
+    if (!error.isEmpty()) {
+        print_error(error);
+        return ExitFailed;
+    }
+    const std::vector<int> unaligned = outcome.unaligned();
+    if (unaligned.empty())
+        return ExitDone;
+    QStringList names;
+    for (const int camera : unaligned)
+        names << camera_name(rig, camera);
+    print_error(QStringLiteral("calibrage incomplet, caméra(s) non alignée(s) : %1 ; "
+                               "terminez-les avec --points ou dans la fenêtre")
+                    .arg(names.join(QStringLiteral(", "))));
+    return ExitCalibrationIncomplete;
+}

@@ -1,0 +1,81 @@
+#include "cli/command_line.h"
+
+#include "cli/calibrate_command.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/process_command.h"
+#include "cli/usage.h"
+#include "cli/watch_command.h"
+
+#include <QCoreApplication>
+#include <QTextCodec>
+
+#include <langinfo.h>
+
+namespace {
+
+const QString overview = QStringLiteral(
+    "Utilisation :\n"
+    "  quorvane                   ouvre la fenêtre\n"
+    "  quorvane calibrate [--color yellow|pink] [--points K=x1,y1,x2,y2,x3,y3]... "
+    "--output RIG.qvcal REFERENCE...\n"
+    "  quorvane process --calibration RIG.qvcal --output DOSSIER [OPTIONS VIDÉO] PHOTO...\n"
+    "  quorvane watch --calibration RIG.qvcal --output RACINE [--settle SECONDES] [--once] "
+    "[OPTIONS VIDÉO] ARRIVÉE\n"
+    "  quorvane --help | --version\n"
+    "  quorvane COMMANDE --help\n"
+    "\n"
+    "Commandes :\n"
+    "  calibrate   calibre le banc de caméras à partir des photos étalons\n"
+    "  process     aligne et recadre une série de photos, puis en fait une vidéo\n"
+    "  watch       mode borne : traite chaque prise déposée dans le dossier d'arrivée\n"
+    "\n"
+    "Statut de sortie : 0 terminé, 1 échec du traitement, 2 mauvaise utilisation,\n"
+    "3 calibrage incomplet.\n");
+
+} // namespace
+
+bool wants_command_line(int argc, char* argv[])
+{
+    if (argc < 2)
+        return false;
+    const QString first = QString::fromLocal8Bit(argv[1]);
+    // Qt's own options (-platform, -style, ...) all start with a single dash and
+    // belong to the window; a word or one of our long options is for us.
+    return !first.startsWith(QLatin1Char('-')) || first == QLatin1String("--help") ||
+           first == QLatin1String("-h") || first == QLatin1String("--version") ||
+           first == QLatin1String("-v");
+}
+
+int run_command_line(int argc, char* argv[])
+{
+    // File names on Debian are UTF-8; a process started without a locale (a
+    // service, a script) would otherwise read them, and print, as Latin-1.
+    if (QLatin1String(nl_langinfo(CODESET)) == QLatin1String("ANSI_X3.4-1968"))
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString first = arguments.value(1);
+
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        print_text(overview);
+        return ExitDone;
+    }
+    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+        print_text(QStringLiteral("quorvane %1\n").arg(QStringLiteral(QUORVANE_VERSION)));
+        return ExitDone;
+    }
+    if (first == QLatin1String("calibrate"))
+        return run_calibrate_command(arguments);
+    if (first == QLatin1String("process"))
+        return run_process_command(arguments);
+    if (first == QLatin1String("watch"))
+        return run_watch_command(arguments);
+    print_error(
+        QStringLiteral("commande inconnue « %1 » (calibrate, process ou watch)").arg(first));
+    print_error(QStringLiteral("essayez « quorvane --help »"));
+    return ExitBadUsage;
+}

@@ -1,0 +1,134 @@
+#include "cli/process_command.h"
+
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/rig_file.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_progress.h"
+#include "cli/usage.h"
+#include "cli/video_options.h"
+#include "output/process_runner.h"
+#include "pipeline/photo_check.h"
+#include "pipeline/processing_run.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+
+#include <iostream>
+
+namespace {
+
+const QString command = QStringLiteral("process");
+
+QString help()
+{
+    return QStringLiteral(
+               "Utilisation : quorvane process --calibration RIG.qvcal --output DOSSIER "
+               "[OPTIONS VIDÉO] PHOTO...\n"
+               "\n"
+               "Aligne et recadre une photo par caméra, données dans l'ordre des caméras, en\n"
+               "images output_img_<k>.jpg de même taille dans DOSSIER (créé s'il manque), puis\n"
+               "en fait la vidéo output_video.mp4, comme un traitement lancé depuis la fenêtre.\n"
+               "\n"
+               "Options :\n"
+               "  --calibration RIG.qvcal fichier de calibrage (quorvane calibrate)\n"
+               "  --output DOSSIER        dossier de sortie\n"
+               "  -h, --help              affiche cette aide\n") +
+           video_options_help() +
+           QStringLiteral(
+               "\n"
+               "Statut de sortie : 0 terminé ; 1 échec (photo illisible ou incomplète, nombre\n"
+               "ou taille des photos, ffmpeg, dossier de sortie) : rien n'est laissé dans le\n"
+               "dossier de sortie ; 2 mauvaise utilisation ; 3 calibrage incomplet.\n");
+}
+
+// What a failed run wrote into its folder: the frames of its indices and the videos.
+void remove_run_output(const ProcessingRequest& request)
+{
+    QDir folder(request.folder);
+    for (int k = 0; k < request.shots.size(); ++k)
+        folder.remove(QStringLiteral("output_img_%1.jpg").arg(k));
+    folder.remove(QStringLiteral("output_video.mp4"));
+    folder.remove(QStringLiteral("output_video_boomerang.mp4"));
+}
+
+} // namespace
+
+int run_process_command(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("calibration"), QString(), QStringLiteral("FICHIER")});
+    parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("DOSSIER")});
+    add_video_options(parser);
+    if (const std::optional<int> status = parse_command(parser, arguments, help()))
+        return *status;
+
+    ProcessingRequest request;
+    request.shots = parser.positionalArguments();
+    request.folder = parser.value(QStringLiteral("output"));
+    const QString calibration_path = parser.value(QStringLiteral("calibration"));
+    if (calibration_path.isEmpty())
+        return usage_error(command, QStringLiteral("--calibration RIG.qvcal est obligatoire"));
+    if (request.folder.isEmpty())
+        return usage_error(command, QStringLiteral("--output DOSSIER est obligatoire"));
+    if (request.shots.isEmpty())
+        return usage_error(command, QStringLiteral("il faut une photo par caméra"));
+    const QString options_error = read_video_options(parser, request);
+    if (!options_error.isEmpty())
+        return usage_error(command, options_error);
+
+    const RigFile file = read_rig_for_processing(calibration_path);
+    if (file.exit_status)
+        return *file.exit_status;
+    request.calibration = file.rig.calibration();
+    if (request.shots.size() != file.rig.camera_count()) {
+        print_error(QStringLiteral("%1 photo(s) données pour %2 caméra(s) dans '%3'")
+                        .arg(request.shots.size())
+                        .arg(file.rig.camera_count())
+                        .arg(calibration_path));
+        return ExitFailed;
+    }
+    bool readable = true;
+    for (const QString& shot : request.shots) {
+        const QString problem = photo_problem(shot, false);
+        if (!problem.isEmpty()) {
+            print_error(QStringLiteral("'%1' : %2").arg(shot, problem));
+            readable = false;
+        }
+    }
+    if (!readable)
+        return ExitFailed;
+
+    const bool folder_existed = QFileInfo(request.folder).isDir();
+    if (!QDir().mkpath(request.folder)) {
+        print_error(
+            QStringLiteral("'%1' : impossible de créer le dossier de sortie").arg(request.folder));
+        return ExitFailed;
+    }
+
+    StopSignals stop_signals;
+    QProcessRunner runner;
+    ProcessingProgress progress(request);
+    ProcessingOutcome outcome;
+    run_with_progress([&] { outcome = run_processing(runner, request, std::cout, &progress); },
+                      [&] { return progress.step(); }, [&] { progress.request_stop(); },
+                      stop_signals);
+    if (outcome.failure() == ProcessingFailure::None)
+        return ExitDone;
+
+    print_error(failure_message(outcome));
+    switch (outcome.failure()) {
+    case ProcessingFailure::UnwritableFrame:
+    case ProcessingFailure::FramesStopped:
+    case ProcessingFailure::VideoStopped:
+    case ProcessingFailure::VideoFailed:
+        remove_run_output(request);
+        break;
+    default: // nothing was written
+        break;
+    }
+    if (!folder_existed)
+        QDir().rmdir(request.folder);
+    return ExitFailed;
+}

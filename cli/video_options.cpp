@@ -1,0 +1,63 @@
+#include "cli/video_options.h"
+
+#include "pipeline/processing_run.h"
+
+namespace {
+
+// An integer option within [low, high]; false when it is not one.
+bool read_bounded(const QString& text, int low, int high, int& value)
+{
+    bool ok = false;
+    const int read = text.toInt(&ok);
+    if (!ok || read < low || read > high)
+        return false;
+    value = read;
+    return true;
+}
+
+} // namespace
+
+void add_video_options(QCommandLineParser& parser)
+{
+    parser.addOption({QStringLiteral("fps"), QString(), QStringLiteral("N")});
+    parser.addOption({QStringLiteral("compression"), QString(), QStringLiteral("P")});
+    parser.addOption({QStringLiteral("boomerang"), QString()});
+    parser.addOption({QStringLiteral("gif"), QString()});
+    parser.addOption({QStringLiteral("video-size"), QString(), QStringLiteral("TAILLE")});
+}
+
+QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& request)
+{
+    // The window's sliders: 1 to 60 frames per second, compression 0 to 100 %.
+    int fps = 24;
+    if (parser.isSet(QStringLiteral("fps")) &&
+        !read_bounded(parser.value(QStringLiteral("fps")), 1, 60, fps))
+        return QStringLiteral("--fps attend un nombre entier d'images par seconde entre 1 et 60");
+    int compression = 50;
+    QString compression_text = parser.value(QStringLiteral("compression"));
+    if (compression_text.endsWith(QLatin1Char('%')))
+        compression_text.chop(1);
+    if (parser.isSet(QStringLiteral("compression")) &&
+        !read_bounded(compression_text.trimmed(), 0, 100, compression))
+        return QStringLiteral("--compression attend un pourcentage entier entre 0 et 100");
+    for (const QString& pending : {QStringLiteral("gif"), QStringLiteral("video-size")}) {
+        if (parser.isSet(pending))
+            return QStringLiteral("--%1 n'est pas encore disponible dans cette version")
+                .arg(pending);
+    }
+    request.fps = fps;
+    request.quality = 100 - compression;
+    request.boomerang = parser.isSet(QStringLiteral("boomerang"));
+    return QString();
+}
+
+QString video_options_help()
+{
+    return QStringLiteral(
+        "Options vidéo :\n"
+        "  --fps N                 images par seconde de la vidéo, de 1 à 60 (24)\n"
+        "  --compression P         compression des images en %, de 0 à 100 (50)\n"
+        "  --boomerang             ajoute la vidéo aller-retour (output_video_boomerang.mp4)\n"
+        "  --gif                   (pas encore disponible)\n"
+        "  --video-size TAILLE     (pas encore disponible)\n");
+}

@@ -1,0 +1,143 @@
+#include "cli/watch_command.h"
+
+#include "booth/booth.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/rig_file.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_progress.h"
+#include "cli/usage.h"
+#include "cli/video_options.h"
+#include "output/process_runner.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cmath>
+#include <iostream>
+
+namespace {
+
+const QString command = QStringLiteral("watch");
+
+// How often the inbox is looked at while nothing is ready.
+constexpr int look_interval_ms = 500;
+
+QString help()
+{
+    return QStringLiteral(
+               "Utilisation : quorvane watch --calibration RIG.qvcal --output RACINE "
+               "[--settle SECONDES] [--once] [OPTIONS VIDÉO] ARRIVÉE\n"
+               "\n"
+               "Mode borne : chaque sous-dossier d'ARRIVÉE est une prise, une photo par caméra\n"
+               "(JPEG ou PNG, dans l'ordre naturel des noms : cam2 avant cam10). Dès qu'une prise\n"
+               "est complète et n'a plus changé depuis --settle secondes, ses images et ses\n"
+               "vidéos sont écrites dans RACINE/<prise>/, puis le fichier .termine en dernier.\n"
+               "Une prise en échec reçoit RACINE/<prise>/erreur.txt et n'est retentée que si\n"
+               "ses photos changent. S'arrête proprement sur SIGINT ou SIGTERM.\n"
+               "\n"
+               "Options :\n"
+               "  --calibration RIG.qvcal fichier de calibrage (quorvane calibrate)\n"
+               "  --output RACINE         dossier des prises traitées\n"
+               "  --settle SECONDES       temps sans changement avant de traiter une prise (2)\n"
+               "  --once                  traite ce qui est prêt, puis s'arrête\n"
+               "  -h, --help              affiche cette aide\n") +
+           video_options_help() +
+           QStringLiteral("\n"
+                          "Statut de sortie : 0 arrêté proprement ; 1 calibrage illisible ou "
+                          "dossier inutilisable ;\n"
+                          "2 mauvaise utilisation ; 3 calibrage incomplet.\n");
+}
+
+bool inside(const QString& path, const QString& folder)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString base = QFileInfo(folder).canonicalFilePath();
+    return !canonical.isEmpty() &&
+           (canonical == base || canonical.startsWith(base + QLatin1Char('/')));
+}
+
+} // namespace
+
+int run_watch_command(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("calibration"), QString(), QStringLiteral("FICHIER")});
+    parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("RACINE")});
+    parser.addOption({QStringLiteral("settle"), QString(), QStringLiteral("SECONDES")});
+    parser.addOption({QStringLiteral("once"), QString()});
+    add_video_options(parser);
+    if (const std::optional<int> status = parse_command(parser, arguments, help()))
+        return *status;
+
+    BoothSettings settings;
+    settings.root = parser.value(QStringLiteral("output"));
+    const QString calibration_path = parser.value(QStringLiteral("calibration"));
+    const QStringList inboxes = parser.positionalArguments();
+    if (calibration_path.isEmpty())
+        return usage_error(command, QStringLiteral("--calibration RIG.qvcal est obligatoire"));
+    if (settings.root.isEmpty())
+        return usage_error(command, QStringLiteral("--output RACINE est obligatoire"));
+    if (inboxes.size() != 1)
+        return usage_error(command, QStringLiteral("il faut un seul dossier d'arrivée"));
+    settings.inbox = inboxes.front();
+    if (parser.isSet(QStringLiteral("settle"))) {
+        bool ok = false;
+        const double seconds = parser.value(QStringLiteral("settle")).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 3600)
+            return usage_error(command,
+                               QStringLiteral("--settle attend un nombre de secondes de 0 à 3600"));
+        settings.settle_ms = std::llround(seconds * 1000);
+    }
+    const QString options_error = read_video_options(parser, settings.run);
+    if (!options_error.isEmpty())
+        return usage_error(command, options_error);
+
+    const RigFile file = read_rig_for_processing(calibration_path);
+    if (file.exit_status)
+        return *file.exit_status;
+    settings.run.calibration = file.rig.calibration();
+    if (!QFileInfo(settings.inbox).isDir()) {
+        print_error(QStringLiteral("'%1' : dossier d'arrivée introuvable").arg(settings.inbox));
+        return ExitFailed;
+    }
+    if (!QDir().mkpath(settings.root)) {
+        print_error(
+            QStringLiteral("'%1' : impossible de créer le dossier de sortie").arg(settings.root));
+        return ExitFailed;
+    }
+    // Output folders inside the inbox would be taken for takes.
+    if (inside(settings.root, settings.inbox))
+        return usage_error(command, QStringLiteral("RACINE ne peut pas être dans le dossier "
+                                                   "d'arrivée"));
+
+    const bool once = parser.isSet(QStringLiteral("once"));
+    StopSignals stop_signals;
+    QProcessRunner runner;
+    Booth booth(settings, runner, std::cout);
+    while (!stop_signals.stop_requested()) {
+        for (const TakeFolder& take : booth.ready_takes(QDateTime::currentDateTime())) {
+            if (stop_signals.stop_requested())
+                break;
+            ProcessingProgress progress(booth.run_for(take));
+            TakeReport report;
+            QElapsedTimer clock;
+            clock.start();
+            run_with_progress([&] { report = booth.process(take, progress); },
+                              [&] { return progress.step(); }, [&] { progress.request_stop(); },
+                              stop_signals);
+            if (report.done) {
+                std::cout << "Take done: " << take.name.toStdString() << " ("
+                          << clock.elapsed() / 1000.0 << " s)" << std::endl;
+            } else if (!report.abandoned) {
+                print_error(QStringLiteral("prise « %1 » : %2").arg(take.name, report.error));
+            }
+        }
+        if (once)
+            break;
+        stop_signals.wait_for_stop(look_interval_ms);
+    }
+    return ExitDone;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+// Why the photo at `path` cannot be used, as a short French reason ("fichier
+// introuvable", "photo JPEG incomplète", ...), or an empty string when it can be
+// read. With `decode`, the whole picture is decoded too (a damaged stream is
+// caught); without, only the file, its header and a JPEG's end are checked.
+QString photo_problem(const QString& path, bool decode);
