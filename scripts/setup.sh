@@ -3,7 +3,9 @@
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # clang and libclang-rt-14-dev (libFuzzer) build the fuzz targets.
-packages=(cmake g++ ninja-build qtbase5-dev qttranslations5-l10n libopencv-dev ffmpeg clang libclang-rt-14-dev)
+# libjpeg-dev lets the tests write CMYK JPEGs.
+packages=(cmake g++ ninja-build qtbase5-dev qttranslations5-l10n libopencv-dev libjpeg-dev ffmpeg clang
+          libclang-rt-14-dev)
 
 install_missing_packages() {
     local missing=() package

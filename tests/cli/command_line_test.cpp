@@ -1,0 +1,422 @@
+// The command line through the real executable, with no display: help, usage
+// errors, calibrate then process on a generated rig (a camera finished by hand),
+// and one table of bad inputs, each with its exit status, its message and
+// nothing left behind.
+
+#include "cli/command_line.h"
+#include "output/process_runner.h"
+#include "pipeline/calibration_run.h"
+#include "pipeline/processing_run.h"
+#include "quorvane_process.h"
+#include "tools/make_rig/rig_writer.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <sstream>
+
+namespace {
+
+const int camera_count = 4;
+const int hidden_camera = 1; // its reference shows no sticker
+
+QByteArray read_bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write_bytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// "K=x1,y1,x2,y2,x3,y3" for camera index `camera` (K counts from 1).
+QString points_argument(int camera, const std::array<cv::Point2d, 3>& stickers)
+{
+    QStringList numbers;
+    for (const cv::Point2d& point : stickers)
+        numbers << QString::number(point.x, 'g', 17) << QString::number(point.y, 'g', 17);
+    return QStringLiteral("%1=%2").arg(camera + 1).arg(numbers.join(QLatin1Char(',')));
+}
+
+// `bgr` as a CMYK JPEG, the way prepress software writes one.
+QByteArray cmyk_jpeg(const cv::Mat& bgr)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = bgr.cols;
+    info.image_height = bgr.rows;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(4 * bgr.cols);
+    while (info.next_scanline < info.image_height) {
+        const cv::Vec3b* pixels = bgr.ptr<cv::Vec3b>(info.next_scanline);
+        for (int x = 0; x < bgr.cols; ++x) {
+            // Inverted CMYK, as Adobe writes it: 255 is no ink.
+            row[4 * x + 0] = pixels[x][2];
+            row[4 * x + 1] = pixels[x][1];
+            row[4 * x + 2] = pixels[x][0];
+            row[4 * x + 3] = 255;
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char*>(buffer), static_cast<int>(size));
+    std::free(buffer);
+    return bytes;
+}
+
+QStringList files_in(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+} // namespace
+
+class CommandLineTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    RigGroundTruth truth;
+    QStringList references;
+    QStringList shots;
+    QString calibration; // the rig's file, the hidden camera given by hand
+
+private slots:
+    void initTestCase();
+
+    void chooses_the_window_or_a_command_data();
+    void chooses_the_window_or_a_command();
+    void help_version_and_usage_errors_data();
+    void help_version_and_usage_errors();
+    void a_hidden_camera_leaves_the_calibration_incomplete();
+    void process_makes_the_frames_of_the_window_path();
+    void bad_inputs_data();
+    void bad_inputs();
+};
+
+void CommandLineTest::initTestCase()
+{
+    RigOptions options;
+    options.cameras = camera_count;
+    options.width = 640;
+    options.height = 480;
+    options.hidden_camera = hidden_camera;
+    std::ostringstream log;
+    const RigWriteResult rig = write_rig(options, work.filePath("rig"), log);
+    QVERIFY2(rig.ok(), rig.error.c_str());
+    truth = rig.truth;
+    for (int k = 0; k < camera_count; ++k) {
+        references << work.filePath("rig/" + reference_file_name(k));
+        shots << work.filePath("rig/" + shot_file_name(k));
+    }
+
+    calibration = work.filePath("rig.qvcal");
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"calibrate", "--points", points_argument(hidden_camera, truth.stickers[1]),
+                    "--output", calibration} +
+        references);
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QString());
+    // The English diagnostic lines of the window go to standard output.
+    QVERIFY(run.out.contains("Reference chosen :"));
+}
+
+void CommandLineTest::chooses_the_window_or_a_command_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("command_line");
+
+    QTest::newRow("nothing") << QStringList{} << false;
+    QTest::newRow("Qt's own options") << QStringList{"-platform", "offscreen"} << false;
+    QTest::newRow("Qt's style") << QStringList{"-style", "fusion"} << false;
+    QTest::newRow("a command") << QStringList{"process", "--help"} << true;
+    QTest::newRow("help") << QStringList{"--help"} << true;
+    QTest::newRow("version") << QStringList{"--version"} << true;
+    QTest::newRow("a stray word") << QStringList{"photos"} << true;
+}
+
+void CommandLineTest::chooses_the_window_or_a_command()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, command_line);
+
+    std::vector<QByteArray> bytes{"quorvane"};
+    for (const QString& argument : arguments)
+        bytes.push_back(argument.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& argument : bytes)
+        argv.push_back(argument.data());
+    QCOMPARE(wants_command_line(static_cast<int>(argv.size()), argv.data()), command_line);
+}
+
+void CommandLineTest::help_version_and_usage_errors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    const QString cal = QStringLiteral("CAL");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "quorvane 0.1\n"
+                             << "";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Statut de sortie"
+                          << "";
+    QTest::newRow("calibrate help")
+        << QStringList{"calibrate", "--help"} << 0 << "Utilisation : quorvane calibrate"
+        << "";
+    QTest::newRow("process help") << QStringList{"process", "-h"} << 0 << "--boomerang"
+                                  << "";
+    QTest::newRow("watch help") << QStringList{"watch", "--help"} << 0 << "--settle"
+                                << "";
+    QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << ""
+                                     << "commande inconnue « frobnicate »";
+    QTest::newRow("unknown option") << QStringList{"process", "--colour", "x"} << 2 << ""
+                                    << "option inconnue : --colour";
+    QTest::newRow("option without its value") << QStringList{"process", "--output"} << 2 << ""
+                                              << "valeur manquante après --output";
+    QTest::newRow("no output file") << QStringList{"calibrate", "a.jpg"} << 2 << ""
+                                    << "--output RIG.qvcal est obligatoire";
+    QTest::newRow("no reference") << QStringList{"calibrate", "--output", "x.qvcal"} << 2 << ""
+                                  << "il faut au moins une photo étalon";
+    QTest::newRow("unknown colour")
+        << QStringList{"calibrate", "--color", "blue", "--output", "x.qvcal", "a.jpg"} << 2 << ""
+        << "--color attend yellow ou pink";
+    QTest::newRow("points of a camera that does not exist")
+        << QStringList{"calibrate", "--points", "3=1,2,3,4,5,6", "--output",
+                       "x.qvcal",   "a.jpg",    "b.jpg"}
+        << 2 << ""
+        << "avec K de 1 à 2";
+    QTest::newRow("points not numbers")
+        << QStringList{"calibrate", "--points", "1=1,2,3,4,5,six", "--output", "x.qvcal", "a.jpg"}
+        << 2 << ""
+        << "attendu K=x1,y1,x2,y2,x3,y3";
+    QTest::newRow("no calibration") << QStringList{"process", "--output", "out", "a.jpg"} << 2 << ""
+                                    << "--calibration RIG.qvcal est obligatoire";
+    QTest::newRow("frame rate out of range")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--fps", "0", "a.jpg"}
+        << 2 << ""
+        << "--fps attend";
+    QTest::newRow("compression out of range")
+        << QStringList{"process", "--calibration", cal,   "--output",
+                       "out",     "--compression", "101", "a.jpg"}
+        << 2 << ""
+        << "--compression attend";
+    QTest::newRow("gif not there yet")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--gif", "a.jpg"} << 2
+        << ""
+        << "--gif n'est pas encore disponible";
+    QTest::newRow("two inboxes") << QStringList{"watch",    "--calibration", cal,
+                                                "--output", "out",           "a",
+                                                "b"}
+                                 << 2 << ""
+                                 << "il faut un seul dossier d'arrivée";
+    QTest::newRow("negative settle time")
+        << QStringList{"watch", "--calibration", cal, "--output", "out", "--settle", "-1", "a"} << 2
+        << ""
+        << "--settle attend";
+}
+
+void CommandLineTest::help_version_and_usage_errors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exit_code);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    arguments.replaceInStrings(QStringLiteral("CAL"), calibration);
+    const QuorvaneRun run = run_quorvane(arguments);
+    QCOMPARE(run.crashed, false);
+    QCOMPARE(run.exit_code, exit_code);
+    QVERIFY2(run.out.contains(out), qPrintable(run.out));
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    if (err.isEmpty())
+        QCOMPARE(run.err, QString());
+    if (exit_code == 2)
+        QVERIFY(run.err.contains("--help"));
+}
+
+void CommandLineTest::a_hidden_camera_leaves_the_calibration_incomplete()
+{
+    const QString incomplete = work.filePath("incomplete.qvcal");
+    const QuorvaneRun calibrated =
+        run_quorvane(QStringList{"calibrate", "--output", incomplete} + references);
+    QCOMPARE(calibrated.exit_code, 3);
+    QCOMPARE(calibrated.err.count('\n'), 1);
+    QVERIFY2(calibrated.err.contains("caméra(s) non alignée(s) : 2 (ref_01.jpg)"),
+             qPrintable(calibrated.err));
+    // Written all the same, for the window (or --points) to finish.
+    QVERIFY(QFileInfo(incomplete).size() > 0);
+
+    const QString output = work.filePath("not-made");
+    const QuorvaneRun processed = run_quorvane(
+        QStringList{"process", "--calibration", incomplete, "--output", output} + shots);
+    QCOMPARE(processed.exit_code, 3);
+    QVERIFY(processed.err.contains("2 (ref_01.jpg)"));
+    QVERIFY(!QFileInfo::exists(output));
+}
+
+void CommandLineTest::process_makes_the_frames_of_the_window_path()
+{
+    const QString output = work.filePath("cli");
+    const QuorvaneRun run =
+        run_quorvane(QStringList{"process", "--calibration", calibration, "--output", output,
+                                 "--compression", "30", "--fps", "12", "--boomerang"} +
+                     shots);
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QString()); // no progress when standard error is not a terminal
+    QVERIFY(run.out.contains("Running: ffmpeg -r 12 "));
+    QVERIFY(QFileInfo(output + "/output_video.mp4").size() > 0);
+    QVERIFY(QFileInfo(output + "/output_video_boomerang.mp4").size() > 0);
+
+    // The window's path: the same calibration run, the same camera by hand, the same run.
+    std::ostringstream log;
+    CalibrationRequest calibration_request;
+    calibration_request.references = references;
+    CalibrationOutcome calibrated = run_calibration(calibration_request, log);
+    QVERIFY(align_camera_by_hand(calibrated.rig, hidden_camera, truth.stickers[hidden_camera],
+                                 calibrated.reference, log));
+    ProcessingRequest request;
+    request.shots = shots;
+    request.calibration = calibrated.rig.calibration();
+    request.folder = work.filePath("window");
+    request.quality = 70;
+    QVERIFY(QDir().mkpath(request.folder));
+    QProcessRunner runner;
+    QCOMPARE(run_processing(runner, request, log).failure(), ProcessingFailure::None);
+    for (int k = 0; k < camera_count; ++k) {
+        const QString frame = QStringLiteral("/output_img_%1.jpg").arg(k);
+        // The same pixels; the JPEG header's resolution follows the screen, and there is none.
+        const QImage written(output + frame);
+        QVERIFY(!written.isNull());
+        QVERIFY2(written == QImage(request.folder + frame), qPrintable(frame));
+    }
+}
+
+void CommandLineTest::bad_inputs_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("missing file") << "missing" << 1 << "' : fichier introuvable";
+    QTest::newRow("empty file") << "empty" << 1 << "' : fichier vide";
+    QTest::newRow("not an image") << "text" << 1 << "ce n'est pas une photo JPEG ou PNG lisible";
+    QTest::newRow("JPEG cut short") << "cut" << 1 << "photo JPEG incomplète";
+    QTest::newRow("1 x 1 photo") << "tiny" << 1 << "";
+    QTest::newRow("grey-only JPEG") << "grey" << 0 << "";
+    QTest::newRow("CMYK JPEG") << "cmyk" << 0 << "";
+    QTest::newRow("16-bit PNG") << "png16" << 0 << "";
+    QTest::newRow("PNG with alpha") << "alpha" << 0 << "";
+    QTest::newRow("one shot missing") << "count" << 1 << "3 photo(s) données pour 4 caméra(s)";
+    QTest::newRow("damaged calibration") << "damaged" << 1 << "rig.qvcal";
+    QTest::newRow("missing calibration") << "no calibration" << 1 << "nowhere.qvcal";
+    QTest::newRow("output under a file")
+        << "unwritable" << 1 << "impossible de créer le dossier de sortie";
+    QTest::newRow("quotes, $(…), ; and accents") << "odd names" << 0 << "";
+    QTest::newRow("ffmpeg missing from PATH") << "no ffmpeg" << 1 << "ffmpeg";
+}
+
+void CommandLineTest::bad_inputs()
+{
+    QFETCH(QString, change);
+    QFETCH(int, exit_code);
+    QFETCH(QString, message);
+
+    QTemporaryDir case_folder;
+    QString folder = case_folder.path();
+    if (change == "odd names") {
+        folder += QStringLiteral("/l'été \"$(touch pwned)\"; `id`");
+        QVERIFY(QDir().mkpath(folder));
+    }
+    QStringList inputs;
+    for (int k = 0; k < camera_count; ++k) {
+        inputs << folder + QStringLiteral("/shot_%1.jpg").arg(k);
+        QVERIFY(QFile::copy(shots[k], inputs[k]));
+    }
+    const cv::Mat photo = cv::imread(shots[0].toStdString());
+    QString rig_file = calibration;
+    QString output = folder + "/sortie";
+    QProcessEnvironment environment = headless_environment();
+    QString& first = inputs[0];
+    if (change == "missing") {
+        QVERIFY(QFile::remove(first));
+    } else if (change == "empty") {
+        QVERIFY(write_bytes(first, {}));
+    } else if (change == "text") {
+        QVERIFY(write_bytes(first, "these are not the pixels you are looking for\n"));
+    } else if (change == "cut") {
+        QVERIFY(write_bytes(first, read_bytes(shots[0]).left(20000)));
+    } else if (change == "tiny") {
+        QVERIFY(cv::imwrite(first.toStdString(), cv::Mat(1, 1, CV_8UC3, cv::Scalar(9, 9, 9))));
+    } else if (change == "grey") {
+        cv::Mat grey;
+        cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+        QVERIFY(cv::imwrite(first.toStdString(), grey));
+    } else if (change == "cmyk") {
+        QVERIFY(write_bytes(first, cmyk_jpeg(photo)));
+    } else if (change == "png16" || change == "alpha") {
+        first = folder + "/shot_0.png";
+        cv::Mat converted;
+        if (change == "png16")
+            photo.convertTo(converted, CV_16UC3, 257.0);
+        else
+            cv::cvtColor(photo, converted, cv::COLOR_BGR2BGRA);
+        QVERIFY(cv::imwrite(first.toStdString(), converted));
+    } else if (change == "count") {
+        inputs.removeLast();
+    } else if (change == "damaged") {
+        rig_file = folder + "/rig.qvcal";
+        QVERIFY(write_bytes(rig_file, read_bytes(calibration).left(300)));
+    } else if (change == "no calibration") {
+        rig_file = folder + "/nowhere.qvcal";
+    } else if (change == "unwritable") {
+        QVERIFY(write_bytes(folder + "/file", "x"));
+        output = folder + "/file/sortie";
+    } else if (change == "no ffmpeg") {
+        environment.insert("PATH", folder + "/empty-path");
+    }
+
+    const QuorvaneRun run =
+        run_quorvane(QStringList{"process", "--calibration", rig_file, "--output", output} + inputs,
+                     environment);
+    QCOMPARE(run.crashed, false);
+    QCOMPARE(run.exit_code, exit_code);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    if (exit_code == 0) {
+        QCOMPARE(run.err, QString());
+        QCOMPARE(files_in(output),
+                 (QStringList{"output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg",
+                              "output_img_3.jpg", "output_video.mp4"}));
+    } else {
+        // One line per failure, and nothing left behind.
+        QCOMPARE(run.err.count('\n'), 1);
+        QVERIFY2(!QFileInfo::exists(output), qPrintable(files_in(output).join(' ')));
+    }
+    QVERIFY(!QFileInfo::exists(folder + "/pwned"));
+    QVERIFY(!QFileInfo::exists("pwned"));
+}
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "command_line_test.moc"

@@ -1,0 +1,33 @@
+#include "quorvane_process.h"
+
+QProcessEnvironment headless_environment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+void start_quorvane(QProcess& process, const QStringList& arguments,
+                    const QProcessEnvironment& environment)
+{
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QUORVANE_EXECUTABLE), arguments);
+}
+
+QuorvaneRun run_quorvane(const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess process;
+    start_quorvane(process, arguments, environment);
+    QuorvaneRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.crashed = process.exitStatus() == QProcess::CrashExit;
+    run.exit_code = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}

@@ -1,0 +1,265 @@
+// Booth mode through the real executable: takes that arrive slowly, in natural
+// order, with one photo too many, a restart after a kill in the middle of a take
+// and SIGTERM during one. No sleeps: --settle 0 and --once, or waits on what
+// appears on disk.
+
+#include "booth/booth.h"
+#include "quorvane_process.h"
+#include "tools/make_rig/rig_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sstream>
+
+namespace {
+
+const int camera_count = 4;
+const int wait_ms = 60000;
+
+QByteArray read_bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write_bytes(const QString& path, const QByteArray& bytes,
+                 QIODevice::OpenMode mode = QIODevice::WriteOnly)
+{
+    QFile file(path);
+    return file.open(mode) && file.write(bytes) == bytes.size();
+}
+
+QStringList files_in(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+const QStringList done_take{".termine",         "output_img_0.jpg", "output_img_1.jpg",
+                            "output_img_2.jpg", "output_img_3.jpg", "output_video.mp4"};
+
+} // namespace
+
+class WatchTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QStringList shots;
+    QString calibration;
+    QString expected_frames; // the frames of the rig's shots, made by `process`
+
+    QString inbox;
+    QString root;
+    std::unique_ptr<QTemporaryDir> folders;
+    // A fake ffmpeg that writes part of its output, then hangs until killed.
+    QString hanging_ffmpeg_path;
+
+    QStringList watch_arguments(const QStringList& extra = {}) const
+    {
+        return QStringList{"watch", "--calibration", calibration, "--output",
+                           root,    "--settle",      "0"} +
+               extra + QStringList{inbox};
+    }
+    // Copies the rig's shots into INBOX/take, as `name_of(k)` for camera k.
+    void drop_take(const QString& take, const std::function<QString(int)>& name_of)
+    {
+        QVERIFY(QDir().mkpath(inbox + "/" + take));
+        for (int k = 0; k < camera_count; ++k)
+            QVERIFY(QFile::copy(shots[k], inbox + "/" + take + "/" + name_of(k)));
+    }
+    static QString camera_name(int k) { return QStringLiteral("cam%1.jpg").arg(k + 1); }
+    // The take's frames are the rig's frames, in camera order.
+    void verify_frames(const QString& take)
+    {
+        for (int k = 0; k < camera_count; ++k) {
+            const QString frame = QStringLiteral("/output_img_%1.jpg").arg(k);
+            const QImage written(root + "/" + take + frame);
+            QVERIFY(!written.isNull());
+            QVERIFY2(written == QImage(expected_frames + frame), qPrintable(take + frame));
+        }
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void takes_are_done_once_in_natural_order();
+    void a_take_with_one_photo_too_many_fails_until_it_changes();
+    void a_photo_written_in_two_halves_waits_for_its_end();
+    void a_take_killed_half_way_is_redone_after_a_restart();
+    void sigterm_during_a_take_leaves_no_partial_video();
+};
+
+void WatchTest::initTestCase()
+{
+    RigOptions options;
+    options.cameras = camera_count;
+    options.width = 640;
+    options.height = 480;
+    std::ostringstream log;
+    const RigWriteResult rig = write_rig(options, work.filePath("rig"), log);
+    QVERIFY2(rig.ok(), rig.error.c_str());
+    QStringList references;
+    for (int k = 0; k < camera_count; ++k) {
+        references << work.filePath("rig/" + reference_file_name(k));
+        shots << work.filePath("rig/" + shot_file_name(k));
+    }
+    calibration = work.filePath("rig.qvcal");
+    QCOMPARE(run_quorvane(QStringList{"calibrate", "--output", calibration} + references).exit_code,
+             0);
+    expected_frames = work.filePath("expected");
+    QCOMPARE(run_quorvane(
+                 QStringList{"process", "--calibration", calibration, "--output", expected_frames} +
+                 shots)
+                 .exit_code,
+             0);
+
+    QVERIFY(QDir().mkpath(work.filePath("fake")));
+    hanging_ffmpeg_path = work.filePath("fake");
+    const QString script = hanging_ffmpeg_path + "/ffmpeg";
+    // The last argument is the output file.
+    QVERIFY(write_bytes(script, "#!/bin/sh\n"
+                                "for last; do :; done\n"
+                                "echo $$ > \"$(dirname \"$0\")/pid\"\n"
+                                "echo partial > \"$last\"\n"
+                                "exec sleep 600\n"));
+    QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
+}
+
+void WatchTest::init()
+{
+    folders = std::make_unique<QTemporaryDir>();
+    inbox = folders->filePath("inbox");
+    root = folders->filePath("root");
+    QVERIFY(QDir().mkpath(inbox));
+}
+
+void WatchTest::cleanup()
+{
+    // A fake ffmpeg whose watcher was killed would be left hanging.
+    const QString pid_file = hanging_ffmpeg_path + "/pid";
+    const int pid = read_bytes(pid_file).trimmed().toInt();
+    if (pid > 0)
+        ::kill(pid, SIGKILL);
+    QFile::remove(pid_file);
+    folders.reset();
+}
+
+void WatchTest::takes_are_done_once_in_natural_order()
+{
+    // cam9 ... cam12: "cam10" sorts before "cam9" as plain text.
+    drop_take("take 1", [](int k) { return QStringLiteral("cam%1.jpg").arg(k + 9); });
+    drop_take("take 2", camera_name);
+    QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.out.count("Take done: "), 2);
+    for (const QString take : {"take 1", "take 2"}) {
+        QCOMPARE(files_in(root + "/" + take), done_take);
+        verify_frames(take);
+    }
+
+    // Done exactly once: the markers stand, even once the photos change.
+    QVERIFY(QFile::remove(inbox + "/take 2/cam1.jpg"));
+    QVERIFY(QFile::copy(shots[0], inbox + "/take 2/cam1.jpg"));
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.out, QString());
+}
+
+void WatchTest::a_take_with_one_photo_too_many_fails_until_it_changes()
+{
+    drop_take("crowded", camera_name);
+    QVERIFY(QFile::copy(shots[0], inbox + "/crowded/cam5.jpg"));
+    QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QStringLiteral("quorvane : prise « crowded » : 5 photos pour 4 caméras\n"));
+    QCOMPARE(files_in(root + "/crowded"), QStringList{take_error_file});
+    QVERIFY(read_bytes(root + "/crowded/erreur.txt").startsWith("5 photos pour 4 caméras\n"));
+
+    // Not tried again with the same files...
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    // ...but as soon as they change.
+    QVERIFY(QFile::remove(inbox + "/crowded/cam5.jpg"));
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(files_in(root + "/crowded"), done_take);
+    verify_frames("crowded");
+}
+
+void WatchTest::a_photo_written_in_two_halves_waits_for_its_end()
+{
+    // The slow take first: three photos and the first half of the fourth.
+    QVERIFY(QDir().mkpath(inbox + "/slow"));
+    for (int k = 0; k < camera_count - 1; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/slow/" + camera_name(k)));
+    const QByteArray last = read_bytes(shots[camera_count - 1]);
+    const QString last_path = inbox + "/slow/" + camera_name(camera_count - 1);
+    QVERIFY(write_bytes(last_path, last.left(last.size() / 2)));
+
+    QProcess watcher;
+    start_quorvane(watcher, watch_arguments());
+    QVERIFY(watcher.waitForStarted());
+    // A complete take dropped after it: once it is done, the watcher has seen the
+    // half-written take and left it alone.
+    drop_take("quick", camera_name);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/quick/.termine"), wait_ms);
+    QVERIFY(!QFileInfo::exists(root + "/slow"));
+
+    QVERIFY(write_bytes(last_path, last.mid(last.size() / 2), QIODevice::Append));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/slow/.termine"), wait_ms);
+    verify_frames("slow");
+
+    watcher.terminate();
+    QVERIFY(watcher.waitForFinished(wait_ms));
+    QCOMPARE(watcher.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watcher.exitCode(), 0);
+}
+
+void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
+{
+    drop_take("interrupted", camera_name);
+    QProcessEnvironment hanging = headless_environment();
+    hanging.insert("PATH", hanging_ffmpeg_path + ":" + hanging.value("PATH"));
+    QProcess watcher;
+    start_quorvane(watcher, watch_arguments(), hanging);
+    // Killed while ffmpeg writes the video.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/interrupted/output_video.mp4"), wait_ms);
+    watcher.kill();
+    QVERIFY(watcher.waitForFinished(wait_ms));
+    QVERIFY(!QFileInfo::exists(root + "/interrupted/.termine"));
+    QVERIFY(write_bytes(root + "/interrupted/stale.txt", "left by the killed run"));
+
+    const QuorvaneRun restart = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(restart.exit_code, 0);
+    QCOMPARE(files_in(root + "/interrupted"), done_take);
+    QVERIFY(QFileInfo(root + "/interrupted/output_video.mp4").size() > 100);
+    verify_frames("interrupted");
+}
+
+void WatchTest::sigterm_during_a_take_leaves_no_partial_video()
+{
+    drop_take("stopped", camera_name);
+    QProcessEnvironment hanging = headless_environment();
+    hanging.insert("PATH", hanging_ffmpeg_path + ":" + hanging.value("PATH"));
+    QProcess watcher;
+    start_quorvane(watcher, watch_arguments(), hanging);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/stopped/output_video.mp4"), wait_ms);
+    watcher.terminate();
+    QVERIFY(watcher.waitForFinished(wait_ms));
+    QCOMPARE(watcher.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watcher.exitCode(), 0);
+    // Abandoned whole: a restart does it from the start.
+    QVERIFY(!QFileInfo::exists(root + "/stopped"));
+    QVERIFY(QFileInfo::exists(inbox + "/stopped/cam1.jpg"));
+}
+
+QTEST_GUILESS_MAIN(WatchTest)
+#include "watch_test.moc"
