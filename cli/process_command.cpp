@@ -29,7 +29,8 @@ QString help()
                "\n"
                "Aligne et recadre une photo par caméra, données dans l'ordre des caméras, en\n"
                "images output_img_<k>.jpg de même taille dans DOSSIER (créé s'il manque), puis\n"
-               "en fait la vidéo output_video.mp4, comme un traitement lancé depuis la fenêtre.\n"
+               "en fait la vidéo output_video.mp4 (et, sur demande, le boomerang et les GIF),\n"
+               "comme un traitement lancé depuis la fenêtre.\n"
                "\n"
                "Options :\n"
                "  --calibration RIG.qvcal fichier de calibrage (quorvane calibrate)\n"
@@ -49,8 +50,11 @@ void remove_run_output(const ProcessingRequest& request)
     QDir folder(request.folder);
     for (int k = 0; k < request.shots.size(); ++k)
         folder.remove(QStringLiteral("output_img_%1.jpg").arg(k));
-    folder.remove(QStringLiteral("output_video.mp4"));
-    folder.remove(QStringLiteral("output_video_boomerang.mp4"));
+    VideoRequest videos;
+    videos.boomerang = request.boomerang;
+    videos.gif = request.gif;
+    for (const PlannedVideoStep& step : video_steps(videos))
+        folder.remove(step.file_name);
 }
 
 } // namespace

@@ -40,14 +40,20 @@ QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& 
     if (parser.isSet(QStringLiteral("compression")) &&
         !read_bounded(compression_text.trimmed(), 0, 100, compression))
         return QStringLiteral("--compression attend un pourcentage entier entre 0 et 100");
-    for (const QString& pending : {QStringLiteral("gif"), QStringLiteral("video-size")}) {
-        if (parser.isSet(pending))
-            return QStringLiteral("--%1 n'est pas encore disponible dans cette version")
-                .arg(pending);
+    int long_side = original_video_size;
+    const QString size = parser.value(QStringLiteral("video-size"));
+    if (parser.isSet(QStringLiteral("video-size")) && size != QLatin1String("original")) {
+        // The window's choices: 4K, Full HD and 720p by their long side.
+        if (size != QLatin1String("3840") && size != QLatin1String("1920") &&
+            size != QLatin1String("1280"))
+            return QStringLiteral("--video-size attend original, 3840, 1920 ou 1280");
+        long_side = size.toInt();
     }
     request.fps = fps;
     request.quality = 100 - compression;
     request.boomerang = parser.isSet(QStringLiteral("boomerang"));
+    request.gif = parser.isSet(QStringLiteral("gif"));
+    request.long_side = long_side;
     return QString();
 }
 
@@ -58,6 +64,8 @@ QString video_options_help()
         "  --fps N                 images par seconde de la vidéo, de 1 à 60 (24)\n"
         "  --compression P         compression des images en %, de 0 à 100 (50)\n"
         "  --boomerang             ajoute la vidéo aller-retour (output_video_boomerang.mp4)\n"
-        "  --gif                   (pas encore disponible)\n"
-        "  --video-size TAILLE     (pas encore disponible)\n");
+        "  --gif                   ajoute le GIF animé (output_video.gif, et celui du\n"
+        "                          boomerang avec --boomerang)\n"
+        "  --video-size TAILLE     grand côté de la vidéo : original, 3840, 1920 ou 1280\n"
+        "                          (original) ; les images gardent leur taille\n");
 }

@@ -223,10 +223,11 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "out",     "--compression", "101", "a.jpg"}
         << 2 << ""
         << "--compression attend";
-    QTest::newRow("gif not there yet")
-        << QStringList{"process", "--calibration", cal, "--output", "out", "--gif", "a.jpg"} << 2
-        << ""
-        << "--gif n'est pas encore disponible";
+    QTest::newRow("unknown video size")
+        << QStringList{"process", "--calibration", cal,   "--output",
+                       "out",     "--video-size",  "720", "a.jpg"}
+        << 2 << ""
+        << "--video-size attend original, 3840, 1920 ou 1280";
     QTest::newRow("two inboxes") << QStringList{"watch",    "--calibration", cal,
                                                 "--output", "out",           "a",
                                                 "b"}
@@ -280,15 +281,17 @@ void CommandLineTest::a_hidden_camera_leaves_the_calibration_incomplete()
 void CommandLineTest::process_makes_the_frames_of_the_window_path()
 {
     const QString output = work.filePath("cli");
-    const QuorvaneRun run =
-        run_quorvane(QStringList{"process", "--calibration", calibration, "--output", output,
-                                 "--compression", "30", "--fps", "12", "--boomerang"} +
-                     shots);
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"process", "--calibration", calibration, "--output", output, "--compression",
+                    "30", "--fps", "12", "--boomerang", "--gif", "--video-size", "1280"} +
+        shots);
     QCOMPARE(run.exit_code, 0);
     QCOMPARE(run.err, QString()); // no progress when standard error is not a terminal
     QVERIFY(run.out.contains("Running: ffmpeg -r 12 "));
     QVERIFY(QFileInfo(output + "/output_video.mp4").size() > 0);
     QVERIFY(QFileInfo(output + "/output_video_boomerang.mp4").size() > 0);
+    QVERIFY(QFileInfo(output + "/output_video.gif").size() > 0);
+    QVERIFY(QFileInfo(output + "/output_video_boomerang.gif").size() > 0);
 
     // The window's path: the same calibration run, the same camera by hand, the same run.
     std::ostringstream log;
