@@ -1,6 +1,7 @@
 #include "booth/booth.h"
 
 #include "output/natural_order.h"
+#include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -38,16 +40,20 @@ bool write_whole(const QString& path, const QByteArray& content)
 }
 
 // Why the take cannot be processed before anything is tried, or an empty string.
-QString take_problem(const TakeFolder& take, int cameras)
+QString take_problem(const TakeFolder& take, const RigCalibration& rig)
 {
-    if (take.photos.size() != cameras)
-        return QStringLiteral("%1 photos pour %2 caméras").arg(take.photos.size()).arg(cameras);
+    if (take.photos.size() != rig.camera_count())
+        return QStringLiteral("%1 photos pour %2 caméras")
+            .arg(take.photos.size())
+            .arg(rig.camera_count());
     for (const QString& photo : take.photos) {
         const QString problem = photo_problem(photo, false);
         if (!problem.isEmpty())
             return QStringLiteral("'%1' : %2").arg(QFileInfo(photo).fileName(), problem);
     }
-    return QString();
+    std::ostringstream quiet;
+    const ShotCalibration fitted = fit_calibration_to_shots(rig, take.photos, quiet);
+    return fitted.mismatch ? shot_size_problem(*fitted.mismatch) : QString();
 }
 
 } // namespace
@@ -64,7 +70,7 @@ QString Booth::output_of(const QString& take) const
 
 std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now) const
 {
-    const int cameras = settings.run.calibration.image_count;
+    const int cameras = settings.rig.camera_count();
     std::vector<TakeFolder> ready;
     const QStringList names = QDir(settings.inbox).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
@@ -91,6 +97,8 @@ ProcessingRequest Booth::run_for(const TakeFolder& take) const
     ProcessingRequest request = settings.run;
     request.shots = take.photos;
     request.folder = output_of(take.name);
+    std::ostringstream quiet; // process() logs the scaling once, when it runs
+    request.calibration = fit_calibration_to_shots(settings.rig, take.photos, quiet).calibration;
     return request;
 }
 
@@ -112,7 +120,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
         return report;
     }
 
-    report.error = take_problem(take, request.calibration.image_count);
+    report.error = take_problem(take, settings.rig);
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
         switch (outcome.failure()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "booth/take_folder.h"
+#include "calibration/rig_calibration.h"
 #include "pipeline/processing_run.h"
 
 #include <QDateTime>
@@ -12,13 +13,15 @@
 class ProcessRunner;
 
 // What the booth is set to: where takes arrive, where their output goes, how
-// long a take must stay unchanged before it counts as complete, and the
-// calibration and video options of every run (its shots and folder are ignored).
+// long a take must stay unchanged before it counts as complete, the rig's
+// calibration, and the video options of every run (in `run`, whose shots, folder
+// and calibration each take sets).
 struct BoothSettings
 {
     QString inbox;
     QString root;
     qint64 settle_ms = 2000;
+    RigCalibration rig;
     ProcessingRequest run;
 };
 
@@ -54,7 +57,8 @@ public:
     // this take's run (see run_for) and may carry a stop request.
     TakeReport process(const TakeFolder& take, ProcessingProgress& progress);
 
-    // The run `take` makes.
+    // The run `take` makes, with the calibration as it is read for its shots
+    // (see fit_calibration_to_shots; a shot of other proportions is reported by process).
     ProcessingRequest run_for(const TakeFolder& take) const;
 
 private:

@@ -8,6 +8,7 @@
 #include "cli/usage.h"
 #include "cli/video_options.h"
 #include "output/process_runner.h"
+#include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
 #include "pipeline/processing_run.h"
 
@@ -85,7 +86,6 @@ int run_process_command(const QStringList& arguments)
     const RigFile file = read_rig_for_processing(calibration_path);
     if (file.exit_status)
         return *file.exit_status;
-    request.calibration = file.rig.calibration();
     if (request.shots.size() != file.rig.camera_count()) {
         print_error(QStringLiteral("%1 photo(s) données pour %2 caméra(s) dans '%3'")
                         .arg(request.shots.size())
@@ -103,6 +103,14 @@ int run_process_command(const QStringList& arguments)
     }
     if (!readable)
         return ExitFailed;
+    // Shots of another size than their reference: the same proportions carry
+    // the calibration over, other proportions cannot.
+    const ShotCalibration fitted = fit_calibration_to_shots(file.rig, request.shots, std::cout);
+    if (fitted.mismatch) {
+        print_error(shot_size_problem(*fitted.mismatch));
+        return ExitFailed;
+    }
+    request.calibration = fitted.calibration;
 
     const bool folder_existed = QFileInfo(request.folder).isDir();
     if (!QDir().mkpath(request.folder)) {

@@ -98,7 +98,7 @@ int run_watch_command(const QStringList& arguments)
     const RigFile file = read_rig_for_processing(calibration_path);
     if (file.exit_status)
         return *file.exit_status;
-    settings.run.calibration = file.rig.calibration();
+    settings.rig = file.rig;
     if (!QFileInfo(settings.inbox).isDir()) {
         print_error(QStringLiteral("'%1' : dossier d'arrivée introuvable").arg(settings.inbox));
         return ExitFailed;

@@ -2,6 +2,7 @@
 
 #include "detection/image_reading.h"
 #include "output/image_file.h"
+#include "output/shot_sizes.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -25,4 +26,16 @@ QString photo_problem(const QString& path, bool decode)
     if (decode && read_oriented_image(path).isNull())
         return QStringLiteral("photo endommagée, impossible à décoder");
     return QString();
+}
+
+QString shot_size_problem(const ShotSizeMismatch& mismatch)
+{
+    return QStringLiteral("'%1' : la photo mesure %2 × %3 pixels, l'étalon de la caméra %4 "
+                          "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique pas")
+        .arg(mismatch.shot)
+        .arg(mismatch.shot_size.width())
+        .arg(mismatch.shot_size.height())
+        .arg(mismatch.camera + 1)
+        .arg(mismatch.reference_size.width())
+        .arg(mismatch.reference_size.height());
 }

@@ -7,3 +7,9 @@
 // read. With `decode`, the whole picture is decoded too (a damaged stream is
 // caught); without, only the file, its header and a JPEG's end are checked.
 QString photo_problem(const QString& path, bool decode);
+
+struct ShotSizeMismatch;
+
+// Why a shot of other proportions than its camera's reference cannot be
+// processed, naming the shot, its camera (counted from 1) and both sizes.
+QString shot_size_problem(const ShotSizeMismatch& mismatch);

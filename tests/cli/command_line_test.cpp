@@ -327,7 +327,9 @@ void CommandLineTest::bad_inputs_data()
     QTest::newRow("empty file") << "empty" << 1 << "' : fichier vide";
     QTest::newRow("not an image") << "text" << 1 << "ce n'est pas une photo JPEG ou PNG lisible";
     QTest::newRow("JPEG cut short") << "cut" << 1 << "photo JPEG incomplète";
-    QTest::newRow("1 x 1 photo") << "tiny" << 1 << "";
+    QTest::newRow("1 x 1 photo") << "tiny" << 1 << "les proportions diffèrent";
+    QTest::newRow("another aspect ratio") << "square" << 1 << "mesure 480 × 480 pixels";
+    QTest::newRow("half the size") << "half" << 0 << "";
     QTest::newRow("grey-only JPEG") << "grey" << 0 << "";
     QTest::newRow("CMYK JPEG") << "cmyk" << 0 << "";
     QTest::newRow("16-bit PNG") << "png16" << 0 << "";
@@ -373,6 +375,11 @@ void CommandLineTest::bad_inputs()
         QVERIFY(write_bytes(first, read_bytes(shots[0]).left(20000)));
     } else if (change == "tiny") {
         QVERIFY(cv::imwrite(first.toStdString(), cv::Mat(1, 1, CV_8UC3, cv::Scalar(9, 9, 9))));
+    } else if (change == "square" || change == "half") {
+        const cv::Mat part = change == "square" ? photo(cv::Rect(0, 0, 480, 480)).clone() : photo;
+        cv::Mat resized;
+        cv::resize(part, resized, change == "half" ? cv::Size(320, 240) : part.size());
+        QVERIFY(cv::imwrite(first.toStdString(), resized));
     } else if (change == "grey") {
         cv::Mat grey;
         cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
