@@ -123,11 +123,12 @@ void WatchTest::initTestCase()
     QVERIFY(QDir().mkpath(work.filePath("fake")));
     hanging_ffmpeg_path = work.filePath("fake");
     const QString script = hanging_ffmpeg_path + "/ffmpeg";
-    // The last argument is the output file.
+    // The last argument is the file it writes; its process id tells that it started.
     QVERIFY(write_bytes(script, "#!/bin/sh\n"
                                 "for last; do :; done\n"
-                                "echo $$ > \"$(dirname \"$0\")/pid\"\n"
                                 "echo partial > \"$last\"\n"
+                                "echo $$ > \"$(dirname \"$0\")/pid.new\"\n"
+                                "mv \"$(dirname \"$0\")/pid.new\" \"$(dirname \"$0\")/pid\"\n"
                                 "exec sleep 600\n"));
     QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
 }
@@ -231,7 +232,7 @@ void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
     QProcess watcher;
     start_quorvane(watcher, watch_arguments(), hanging);
     // Killed while ffmpeg writes the video.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/interrupted/output_video.mp4"), wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(hanging_ffmpeg_path + "/pid"), wait_ms);
     watcher.kill();
     QVERIFY(watcher.waitForFinished(wait_ms));
     QVERIFY(!QFileInfo::exists(root + "/interrupted/.termine"));
@@ -251,7 +252,7 @@ void WatchTest::sigterm_during_a_take_leaves_no_partial_video()
     hanging.insert("PATH", hanging_ffmpeg_path + ":" + hanging.value("PATH"));
     QProcess watcher;
     start_quorvane(watcher, watch_arguments(), hanging);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/stopped/output_video.mp4"), wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(hanging_ffmpeg_path + "/pid"), wait_ms);
     watcher.terminate();
     QVERIFY(watcher.waitForFinished(wait_ms));
     QCOMPARE(watcher.exitStatus(), QProcess::NormalExit);
