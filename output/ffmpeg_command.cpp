@@ -37,6 +37,20 @@ FfmpegCommand command_of(const QStringList& arguments)
     return command;
 }
 
+// The video's encoder settings, shared by both halves of a boomerang.
+QStringList h264_output(int frame_count, const QString& output)
+{
+    return {"-vcodec", "libx264",   "-crf",       "25",        "-pix_fmt",
+            "yuv420p", "-movflags", "+faststart", "-frames:v", QString::number(frame_count),
+            "-y",      output};
+}
+
+// The colour description the JPEG decoder gives the scaled frames, written out
+// where a stream is encoded next to one made from the scaled copies: a join keeps
+// the first stream's headers only, so both must describe their pixels alike.
+const QStringList jpeg_colours{
+    "-color_range", "tv", "-colorspace", "bt470bg", "-chroma_sample_location", "center"};
+
 // Reads the decimal number that starts at `at` in `line` after any blanks, or -1.
 int number_at(const QString& line, int at)
 {
@@ -93,21 +107,50 @@ QString frame_pattern(const QString& folder)
 }
 
 FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
-                          const QString& output)
+                          const QString& output, const QString& scaled_copies)
 {
     QStringList arguments = frame_input(settings.fps, settings, pattern);
-    if (settings.output_size != settings.frame_size)
-        arguments << "-vf" << scale_filter(settings.output_size);
-    arguments << "-vcodec"
-              << "libx264"
-              << "-crf"
-              << "25"
+    const bool scaled = settings.output_size != settings.frame_size;
+    if (!scaled || scaled_copies.isEmpty()) {
+        if (scaled)
+            arguments << "-vf" << scale_filter(settings.output_size);
+        return command_of(arguments << h264_output(frame_count, output));
+    }
+    // The copies come first so that the video is the last word, as for every command.
+    arguments << "-filter_complex" << scale_filter(settings.output_size) + ",split[copies][video]"
+              << "-map"
+              << "[copies]"
+              << "-c:v"
+              << "rawvideo"
               << "-pix_fmt"
               << "yuv420p"
-              << "-movflags"
-              << "+faststart"
-              << "-frames:v" << QString::number(frame_count) << "-y" << output;
-    return command_of(arguments);
+              << "-f"
+              << "image2"
+              << "-start_number"
+              << "0"
+              << "-frames:v" << QString::number(frame_count) << "-y" << scaled_copies << "-map"
+              << "[video]" << jpeg_colours;
+    return command_of(arguments << h264_output(frame_count, output));
+}
+
+FfmpegCommand scaled_copies_mp4_command(const EncodeSettings& settings, const QString& pattern,
+                                        int frame_count, const QString& output)
+{
+    const QStringList arguments{"-r",
+                                QString::number(settings.fps),
+                                "-f",
+                                "image2",
+                                "-c:v",
+                                "rawvideo",
+                                "-pixel_format",
+                                "yuv420p",
+                                "-video_size",
+                                size_text(settings.output_size),
+                                "-i",
+                                pattern,
+                                "-vf",
+                                "setsar=1"};
+    return command_of(arguments + jpeg_colours + h264_output(frame_count, output));
 }
 
 FfmpegCommand join_command(const QString& list, const QString& output)

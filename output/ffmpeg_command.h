@@ -46,8 +46,18 @@ QString frame_pattern(const QString& folder);
 // older file, and
 // "+faststart" puts the index first so that a player can start before the end
 // of the file has arrived.
+//
+// With `scaled_copies` (an image2 pattern numbered from 0) and scaling, the same
+// command also keeps each scaled frame, exactly as the encoder receives it, as a
+// raw yuv420p file: a boomerang's backward half is then encoded from those
+// (scaled_copies_mp4_command) without decoding and scaling the frames again.
 FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
-                          const QString& output);
+                          const QString& output, const QString& scaled_copies = {});
+
+// Encodes the raw scaled frames that `pattern` names, kept by mp4_command, with the
+// same settings and stream description into the H.264 MP4 `output`.
+FfmpegCommand scaled_copies_mp4_command(const EncodeSettings& settings, const QString& pattern,
+                                        int frame_count, const QString& output);
 
 // Joins the MP4 files that the ffconcat `list` names, stream copied, into `output`:
 //   ffmpeg -f concat -i LIST -c copy -movflags +faststart -y OUTPUT

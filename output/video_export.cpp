@@ -58,8 +58,16 @@ public:
         Ending ending = Ending::Failed;
         switch (step.step) {
         case VideoStep::Video:
-            ending = run_logged(mp4_command(video, frame_pattern(folder), count, output),
-                                encoded_frames);
+            if (keeps_scaled_copies(video)) {
+                ending = work_folder()
+                             ? run_logged(mp4_command(video, frame_pattern(folder), count, output,
+                                                      work_pattern("scaled_", "yuv")),
+                                          encoded_frames)
+                             : Ending::Failed;
+            } else {
+                ending = run_logged(mp4_command(video, frame_pattern(folder), count, output),
+                                    encoded_frames);
+            }
             break;
         case VideoStep::Gif:
             ending =
@@ -70,9 +78,9 @@ public:
             break;
         case VideoStep::GifBoomerang:
             ending = linked_frames("there_and_back_", true)
-                         ? run_logged(
-                               gif_command(gif, work_pattern("there_and_back_"), 2 * count, output),
-                               filtered_frames)
+                         ? run_logged(gif_command(gif, work_pattern("there_and_back_", "jpg"),
+                                                  2 * count, output),
+                                      filtered_frames)
                          : Ending::Failed;
             break;
         }
@@ -97,15 +105,27 @@ public:
     QString error_line;
 
 private:
+    // A scaled video keeps its scaled frames for the boomerang that follows:
+    // decoding and scaling the full-size frames costs more than the encode. At
+    // the frames' own size a copy would only add a write.
+    bool keeps_scaled_copies(const EncodeSettings& video) const
+    {
+        return request.boomerang && video.output_size != video.frame_size;
+    }
+
     // The frames backwards, then the video's stream followed by theirs, copied.
     Ending boomerang(const EncodeSettings& video, const QString& output)
     {
         const int count = request.frame_count;
-        if (!linked_frames("backward_", false) ||
+        const bool scaled = keeps_scaled_copies(video);
+        if (!(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)) ||
             !make_link(folder + "/output_video.mp4", "forward.mp4"))
             return Ending::Failed;
+        const QString backward_file = work_file("backward.mp4");
         const Ending backward = run_logged(
-            mp4_command(video, work_pattern("backward_"), count, work_file("backward.mp4")),
+            scaled ? scaled_copies_mp4_command(video, work_pattern("backward_", "yuv"), count,
+                                               backward_file)
+                   : mp4_command(video, work_pattern("backward_", "jpg"), count, backward_file),
             encoded_frames);
         if (backward != Ending::Succeeded)
             return backward;
@@ -139,12 +159,24 @@ private:
         return true;
     }
 
+    // Links "backward_0.yuv", ... to the scaled copies the video kept, last first.
+    bool linked_scaled_copies_backwards()
+    {
+        const int count = request.frame_count;
+        for (int link = 0; link < count; ++link) {
+            const QString copy = work_file("scaled_" + QString::number(count - 1 - link) + ".yuv");
+            if (!make_link(copy, "backward_" + QString::number(link) + ".yuv"))
+                return false;
+        }
+        return true;
+    }
+
     QString frame_path(int frame) const
     {
         return folder + "/output_img_" + QString::number(frame) + ".jpg";
     }
 
-    bool make_link(const QString& target, const QString& name)
+    bool work_folder()
     {
         if (!work) {
             work = std::make_unique<QTemporaryDir>();
@@ -153,6 +185,13 @@ private:
                 return false;
             }
         }
+        return true;
+    }
+
+    bool make_link(const QString& target, const QString& name)
+    {
+        if (!work_folder())
+            return false;
         if (QFile::link(target, work_file(name)))
             return true;
         error_line = "cannot link " + work_file(name) + " to " + target;
@@ -161,9 +200,9 @@ private:
 
     QString work_file(const QString& name) const { return work->filePath(name); }
 
-    QString work_pattern(const QString& prefix) const
+    QString work_pattern(const QString& prefix, const QString& extension) const
     {
-        return QString(work->path()).replace('%', "%%") + "/" + prefix + "%d.jpg";
+        return QString(work->path()).replace('%', "%%") + "/" + prefix + "%d." + extension;
     }
 
     // Runs one command after logging it, counting the frames it reports (when
@@ -206,7 +245,8 @@ private:
     std::ostream& log;
     BatchProgress* progress;
     const QString folder;
-    // Links and lists of the boomerangs, made when first needed.
+    // Links, lists and scaled copies of the boomerangs, made when first needed and
+    // removed with the export, however it ends.
     std::unique_ptr<QTemporaryDir> work;
     int step_frames = 0;
     int step_counted = 0;

@@ -464,20 +464,38 @@ private slots:
 
         const EncodeSettings settings{request.fps, request.frame_size,
                                       ::video_size(request.frame_size, request.long_side)};
-        QCOMPARE(runner.calls[0].mid(1),
+        // A scaled video keeps its scaled frames for the boomerang's backward half.
+        const bool copies = request.boomerang && settings.output_size != settings.frame_size;
+        const QStringList& video = runner.calls[0];
+        const QString copies_pattern = copies ? video[video.indexOf("[video]") - 2] : QString();
+        QVERIFY(!copies || copies_pattern.endsWith("/scaled_%d.yuv"));
+        // Like the links, the copies go with the export, however it ended.
+        QVERIFY(!copies || !QFileInfo::exists(QFileInfo(copies_pattern).path()));
+        QCOMPARE(video.mid(1),
                  mp4_command(settings, frame_pattern(request.folder), request.frame_count,
-                             folder.filePath(".output_video.partial.mp4"))
+                             folder.filePath(".output_video.partial.mp4"), copies_pattern)
                      .arguments);
         if (runner.calls.size() > 1 && request.boomerang) {
-            // The backward half is the video's command on other frames and another file,
-            // or the two halves could not be joined without re-encoding.
+            // The backward half is encoded with the video's words on other frames and into
+            // another file, or the two halves could not be joined without re-encoding.
             QStringList backward = runner.calls[1];
             const QString work = QFileInfo(backward.back()).path();
             const int input = backward.indexOf("-i") + 1;
-            QCOMPARE(backward[input], work + "/backward_%d.jpg");
-            backward[input] = runner.calls[0][input];
-            backward.back() = runner.calls[0].back();
-            QCOMPARE(backward, runner.calls[0]);
+            if (copies) {
+                QCOMPARE(QFileInfo(copies_pattern).path(), work);
+                QCOMPARE(backward.mid(1),
+                         scaled_copies_mp4_command(settings, work + "/backward_%d.yuv",
+                                                   request.frame_count, work + "/backward.mp4")
+                             .arguments);
+                const QStringList encoder = video.mid(video.indexOf("-color_range"));
+                QCOMPARE(backward.mid(backward.indexOf("-color_range")).mid(0, encoder.size() - 1),
+                         encoder.mid(0, encoder.size() - 1));
+            } else {
+                QCOMPARE(backward[input], work + "/backward_%d.jpg");
+                backward[input] = video[input];
+                backward.back() = video.back();
+                QCOMPARE(backward, video);
+            }
             if (runner.calls.size() > 2)
                 QCOMPARE(runner.calls[2].mid(1),
                          join_command(work + "/boomerang.txt",
