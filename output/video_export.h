@@ -69,7 +69,8 @@ struct VideoExport
 // before it runs. No step holds more than a few frames in memory, and the
 // boomerang reuses the video's stream as its first half: it encodes the frames
 // once more, in reverse order through links in a temporary folder, with the
-// video's settings, and joins both halves without re-encoding. Blocks until
+// video's settings (a scaled video keeps its scaled frames there as raw files
+// for this), and joins both halves without re-encoding. Blocks until
 // done; call it from a worker thread to keep a window responsive.
 // `progress` (may be null) counts the frames of each step in turn (see
 // video_progress_step); a finished step counts all its frames. Its stop request
