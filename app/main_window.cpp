@@ -9,16 +9,22 @@
 #include "calibration/alignment.h"
 #include "calibration/calibration_file.h"
 #include "output/image_file.h"
+#include "output/natural_order.h"
+#include "output/output_folder.h"
 #include "output/shot_sizes.h"
 #include "pipeline/calibration_run.h"
 #include "pipeline/processing_run.h"
+#include "pipeline/written_files.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScopedValueRollback>
@@ -28,6 +34,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -49,6 +56,51 @@ std::array<cv::Point2d, 3> stickers_top_to_bottom(const std::array<QPointF, 3>& 
                      [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
     return stickers;
 }
+
+QString file_name(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// Seconds as a French reader writes them: "0,21 s".
+QString seconds_text(double seconds)
+{
+    return QLocale(QLocale::French).toString(seconds, 'f', 2) + QStringLiteral(" s");
+}
+
+// What a step of the export is called in the window.
+QString video_kind(VideoStep step)
+{
+    switch (step) {
+    case VideoStep::Video:
+        return QStringLiteral("Vidéo");
+    case VideoStep::Boomerang:
+        return QStringLiteral("Effet boomerang");
+    case VideoStep::Gif:
+        return QStringLiteral("GIF animé");
+    case VideoStep::GifBoomerang:
+        return QStringLiteral("GIF boomerang");
+    }
+    return QString();
+}
+
+QString color_name(StickerColor color)
+{
+    return color == StickerColor::Yellow ? QStringLiteral("Jaune") : QStringLiteral("Rose");
+}
+
+StickerColor other_color(StickerColor color)
+{
+    return color == StickerColor::Yellow ? StickerColor::Pink : StickerColor::Yellow;
+}
+
+// Where the option values live between sessions.
+const QString compression_key = QStringLiteral("options/compression");
+const QString fps_key = QStringLiteral("options/fps");
+const QString boomerang_key = QStringLiteral("options/boomerang");
+const QString sticker_color_key = QStringLiteral("options/sticker_color");
+const QString video_long_side_key = QStringLiteral("options/video_long_side");
+const QString gif_key = QStringLiteral("options/gif");
 
 } // namespace
 
@@ -92,6 +144,10 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
 
     if (settings)
         restoreGeometry(settings->value(geometry_key).toByteArray());
+    connect(ui->action_undo_click, &QAction::triggered, this, &MainWindow::undo_last_click);
+    connect(ui->action_leave_manual_steps, &QAction::triggered, this,
+            &MainWindow::leave_manual_steps);
+    restore_options();
     workflow_state = WorkflowState::Idle;
     load_reference_images();
     if (reference_paths.isEmpty())
@@ -165,6 +221,8 @@ bool MainWindow::open_calibration_file(const QString& path)
     sticker_color = rig.sticker_color;
     active_thresholds = thresholds_for(sticker_color);
     (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
+    remember_options();
+    update_fps_label();
     if (settings)
         settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
 
@@ -218,9 +276,13 @@ void MainWindow::load_reference_images()
     const QStringList paths = choose_reference_images(unreadable);
     if (paths.isEmpty())
         return;
-    reference_paths = paths;
+    reference_paths = in_camera_order(paths);
     unreadable_references = unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
+    before_manual_steps.reset();
+    ui->action_leave_manual_steps->setEnabled(false);
+    ui->action_new_color->setEnabled(true);
+    update_fps_label();
 
     preview_image = load_image(reference_paths.at(reference_paths.size() / 2));
     display_image(preview_image);
@@ -276,6 +338,7 @@ void MainWindow::display_image(const QImage& image)
     // At least a third of the photo, at most 1200 x 900 of it, visible without scrolling.
     ui->scrollArea->setMinimumSize(std::min(width / 3, 1200), std::min(height / 3, 900));
 
+    ui->image_label->set_marks({});
     ui->image_label->setPixmap(QPixmap::fromImage(image));
     zoom->photo_changed();
 
@@ -293,28 +356,24 @@ void MainWindow::update_instruction()
     if (workflow_state == WorkflowState::AwaitColorClick) {
         ui->instruction_label->setText(QStringLiteral("Cliquez sur un pixel d'un des repères"));
         ui->action_new_computation->setEnabled(false);
-        ui->action_new_color->setEnabled(false);
     } else if (workflow_state > WorkflowState::AwaitColorClick) {
         const int sticker = static_cast<int>(workflow_state) - 1;
+        const int image = pending_images.front();
         ui->instruction_label->setText(
-            QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2)")
+            QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
                 .arg(sticker)
-                .arg(pending_images.front()));
+                .arg(image)
+                .arg(file_name(reference_paths.value(image))));
     }
+    // Undo has a click to take back from the second sticker on.
+    ui->action_undo_click->setEnabled(workflow_state > WorkflowState::AwaitSticker1);
     ui->image_label->armed = true;
 }
 
 void MainWindow::advance_calibration()
 {
     if (pending_images.empty()) {
-        workflow_state = WorkflowState::Idle;
-        ui->action_new_computation->setEnabled(true);
-        ui->action_new_color->setEnabled(true);
-        ui->action_manual_calibration->setEnabled(true);
-        ui->action_save_calibration->setEnabled(true);
-        ui->action_check_calibration->setEnabled(true);
-        ui->instruction_label->setText(
-            QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
+        declare_calibrated();
         return;
     }
     workflow_state = WorkflowState::AwaitSticker1;
@@ -324,13 +383,87 @@ void MainWindow::advance_calibration()
     update_instruction();
 }
 
+void MainWindow::declare_calibrated()
+{
+    workflow_state = WorkflowState::Idle;
+    before_manual_steps.reset();
+    ui->image_label->set_marks({});
+    ui->action_undo_click->setEnabled(false);
+    ui->action_leave_manual_steps->setEnabled(false);
+    ui->action_new_computation->setEnabled(true);
+    ui->action_new_color->setEnabled(true);
+    ui->action_manual_calibration->setEnabled(true);
+    ui->action_save_calibration->setEnabled(true);
+    ui->action_check_calibration->setEnabled(true);
+    ui->instruction_label->setText(
+        QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
+}
+
 void MainWindow::restart_color_selection()
 {
     if (busy)
         return;
     workflow_state = WorkflowState::AwaitColorClick;
+    before_manual_steps.reset();
+    ui->action_undo_click->setEnabled(false);
+    ui->action_leave_manual_steps->setEnabled(false);
     display_image(preview_image);
     update_instruction();
+}
+
+void MainWindow::enter_manual_steps(BeforeManualSteps before)
+{
+    // A pass restarted inside the manual steps still goes back to where they began.
+    if (!before_manual_steps)
+        before_manual_steps = std::move(before);
+    ui->action_leave_manual_steps->setEnabled(true);
+    ui->statusBar->showMessage(
+        QStringLiteral("Retour arrière ou Ctrl+Z : annuler le dernier clic. Échap : abandonner "
+                       "les clics et rétablir le calibrage précédent."));
+}
+
+void MainWindow::undo_last_click()
+{
+    if (busy)
+        return;
+    if (workflow_state != WorkflowState::AwaitSticker2 &&
+        workflow_state != WorkflowState::AwaitSticker3)
+        return;
+    workflow_state = static_cast<WorkflowState>(static_cast<int>(workflow_state) - 1);
+    show_click_marks();
+    update_instruction();
+    ui->statusBar->showMessage(QStringLiteral("Dernier clic annulé."), 5000);
+}
+
+void MainWindow::leave_manual_steps()
+{
+    if (busy || !before_manual_steps)
+        return;
+    BeforeManualSteps before = std::move(*before_manual_steps);
+    before_manual_steps.reset();
+    pending_images.clear();
+    calibration = std::move(before.calibration);
+    rig = std::move(before.rig);
+    reference = before.reference;
+    if (before.state == WorkflowState::AwaitColorClick) {
+        restart_color_selection();
+    } else {
+        display_image(preview_image);
+        declare_calibrated();
+        ui->image_label->armed = false;
+    }
+    ui->statusBar->showMessage(
+        QStringLiteral("Clics manuels abandonnés : le calibrage précédent est rétabli."), 10000);
+}
+
+void MainWindow::show_click_marks()
+{
+    const int clicks =
+        static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
+    std::vector<QPoint> marks;
+    for (int i = 0; i < clicks; ++i)
+        marks.push_back(clicked_points[i].toPoint());
+    ui->image_label->set_marks(std::move(marks));
 }
 
 void MainWindow::on_image_label_clicked(int x, int y)
@@ -362,20 +495,30 @@ void MainWindow::run_with_progress(const QString& title, const std::function<voi
 
 void MainWindow::calibrate_from_color_click(int x, int y)
 {
-    // The colour only goes to the log: the thresholds come from the radio buttons.
-    // QImage::pixel warns about, and returns 0 for, a point outside the photo.
+    // The colour goes to the log, and tells a wrong colour choice: the thresholds
+    // come from the radio buttons. QImage::pixel warns about, and returns 0 for,
+    // a point outside the photo.
     const bool inside = preview_image.valid(x, y);
     const QRgb color = inside ? preview_image.pixel(x, y) & 0xFFFFFF : 0;
     std::cout << "It has color (" << qRed(color) << ", " << qGreen(color) << ", " << qBlue(color)
               << ")" << std::endl;
+    if (reference_paths.isEmpty()) {
+        update_instruction();
+        return;
+    }
+    calibrate_rig(inside ? std::optional<QRgb>(color) : std::nullopt);
+}
 
+void MainWindow::calibrate_rig(std::optional<QRgb> clicked)
+{
     // The rig is calibrated on worker threads while a progress window stays live.
-    // The reference configuration is only taken over with a finished calibration.
+    // The calibration and reference configuration are only taken over when the
+    // middle photo gave its stickers and the run was not cancelled. The selection
+    // starts afresh, so that its outcome tells whether the middle photo gave them.
     // The worker gets its own copies of everything it reads.
     CalibrationRequest request;
     request.references = reference_paths;
     request.color = sticker_color;
-    request.reference = reference;
     CalibrationProgress progress(request.references.size());
     CalibrationOutcome outcome;
     run_with_progress(
@@ -394,6 +537,11 @@ void MainWindow::calibrate_from_color_click(int x, int y)
         update_instruction();
         return;
     }
+    if (!outcome.reference.selected) {
+        report_no_sticker_trio(clicked);
+        return;
+    }
+    BeforeManualSteps before{calibration, rig, reference, WorkflowState::AwaitColorClick};
     // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
     pending_images.clear();
     for (int camera : outcome.unaligned()) {
@@ -403,17 +551,68 @@ void MainWindow::calibrate_from_color_click(int x, int y)
     rig = std::move(outcome.rig);
     calibration = std::move(outcome.calibration);
     reference = outcome.reference;
+
+    QStringList failed;
+    for (int camera : pending_images)
+        failed << QStringLiteral("#%1 : %2").arg(camera).arg(file_name(reference_paths.at(camera)));
     if (!pending_images.empty()) {
         dialogs.warning(this, QStringLiteral("Attention"),
-                        QStringLiteral("La détection automatique des stickers a échouée pour "
+                        QStringLiteral("La détection automatique des stickers a échoué pour "
                                        "certaines images ; veuillez sélectionner les stickers "
-                                       "manuellement."));
+                                       "manuellement.\n\nImages à cliquer (%1 sur %2) :\n")
+                                .arg(failed.size())
+                                .arg(calibration.image_count) +
+                            failed.join('\n'));
+        enter_manual_steps(std::move(before));
     }
     advance_calibration();
 }
 
+void MainWindow::report_no_sticker_trio(std::optional<QRgb> clicked)
+{
+    const int middle = reference_paths.size() / 2;
+    QString text = QStringLiteral("Aucun trio de repères de cette couleur dans l'image du milieu "
+                                  "(image #%1 : %2). La couleur choisie est « %3 ».")
+                       .arg(middle)
+                       .arg(file_name(reference_paths.at(middle)))
+                       .arg(color_name(sticker_color));
+    const StickerColor other = other_color(sticker_color);
+    if (clicked &&
+        contains(thresholds_for(other), qBlue(*clicked), qGreen(*clicked), qRed(*clicked))) {
+        text += QStringLiteral("\n\nLe pixel cliqué (%1, %2, %3) a la couleur « %4 ». Passer à "
+                               "« %4 » et recalibrer ?")
+                    .arg(qRed(*clicked))
+                    .arg(qGreen(*clicked))
+                    .arg(qBlue(*clicked))
+                    .arg(color_name(other));
+        if (dialogs.question(this, QStringLiteral("Couleur des repères"), text)) {
+            (other == StickerColor::Yellow ? ui->button_yellow : ui->button_pink)->click();
+            calibrate_rig(clicked);
+            return;
+        }
+    } else {
+        dialogs.warning(this, QStringLiteral("Couleur des repères"),
+                        text + QStringLiteral("\n\nChoisissez la couleur des repères puis "
+                                              "cliquez sur l'un d'eux."));
+    }
+    // The calibration in place is kept; the next click on a sticker tries again.
+    workflow_state = WorkflowState::AwaitColorClick;
+    update_instruction();
+}
+
 void MainWindow::record_sticker_click(int x, int y)
 {
+    if (!QRect(QPoint(0, 0), shown_photo_size).contains(x, y)) {
+        ui->statusBar->showMessage(
+            QStringLiteral("Clic en (%1, %2) hors de la photo (%3 × %4) : il n'est pas compté.")
+                .arg(x)
+                .arg(y)
+                .arg(shown_photo_size.width())
+                .arg(shown_photo_size.height()),
+            10000);
+        ui->image_label->armed = true;
+        return;
+    }
     const int sticker =
         static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
     // The press to a fraction of a photo pixel, when it is the one reported.
@@ -422,6 +621,7 @@ void MainWindow::record_sticker_click(int x, int y)
     clicked_points[sticker] = same_press ? press : QPointF(x, y);
     if (workflow_state != WorkflowState::AwaitSticker3) {
         workflow_state = static_cast<WorkflowState>(static_cast<int>(workflow_state) + 1);
+        show_click_marks();
         update_instruction();
         return;
     }
@@ -456,8 +656,16 @@ void MainWindow::on_action_manual_calibration_triggered()
 {
     if (busy)
         return;
-    pending_images.clear();
     const int count = reference_paths.size();
+    if (!dialogs.question(this, QStringLiteral("Tout calibrer manuellement"),
+                          QStringLiteral("Le calibrage actuel sera remplacé par vos clics sur les "
+                                         "trois repères de chacune des %1 images. Échap pendant "
+                                         "les clics rétablit le calibrage actuel.\n\nContinuer ?")
+                              .arg(count)))
+        return;
+    if (count > 0)
+        enter_manual_steps({calibration, rig, reference, workflow_state});
+    pending_images.clear();
     calibration.resize(count);
     for (int i = 0; i < count; ++i) {
         if (!unreadable_references.contains(i))
@@ -470,30 +678,127 @@ void MainWindow::on_button_yellow_clicked(bool)
 {
     sticker_color = StickerColor::Yellow;
     active_thresholds = thresholds_for(sticker_color);
+    remember_options();
 }
 
 void MainWindow::on_button_pink_clicked(bool)
 {
     sticker_color = StickerColor::Pink;
     active_thresholds = thresholds_for(sticker_color);
+    remember_options();
 }
 
-void MainWindow::on_slider_fps_valueChanged(int value)
+void MainWindow::on_slider_fps_valueChanged(int)
 {
-    ui->label_fps->setText(QString::number(value) + QStringLiteral(" FPS"));
+    update_fps_label();
+    remember_options();
+}
+
+void MainWindow::update_fps_label()
+{
+    const int fps = ui->slider_fps->value();
+    QString text = QString::number(fps) + QStringLiteral(" FPS");
+    const int frames = reference_paths.size();
+    if (frames > 0) {
+        text += QStringLiteral(" — %1 pour %2 image%3")
+                    .arg(seconds_text(static_cast<double>(frames) / fps))
+                    .arg(frames)
+                    .arg(frames > 1 ? QStringLiteral("s") : QString());
+    }
+    ui->label_fps->setText(text);
 }
 
 void MainWindow::on_slider_compression_valueChanged(int value)
 {
     ui->label_compression->setText(QStringLiteral("Compression : ") + QString::number(value) +
                                    QStringLiteral("%"));
+    remember_options();
+}
+
+void MainWindow::on_checkBox_boomerang_toggled(bool)
+{
+    remember_options();
+}
+
+void MainWindow::on_comboBox_video_size_currentIndexChanged(int)
+{
+    remember_options();
+}
+
+void MainWindow::on_checkBox_gif_toggled(bool)
+{
+    remember_options();
+}
+
+void MainWindow::remember_options() const
+{
+    if (!settings || !options_restored)
+        return;
+    settings->setValue(compression_key, ui->slider_compression->value());
+    settings->setValue(fps_key, ui->slider_fps->value());
+    settings->setValue(boomerang_key, ui->checkBox_boomerang->isChecked());
+    settings->setValue(video_long_side_key, ui->comboBox_video_size->currentData());
+    settings->setValue(gif_key, ui->checkBox_gif->isChecked());
+    settings->setValue(sticker_color_key, sticker_color == StickerColor::Pink
+                                              ? QStringLiteral("pink")
+                                              : QStringLiteral("yellow"));
+}
+
+void MainWindow::restore_options()
+{
+    if (settings) {
+        const int compression =
+            settings->value(compression_key, ui->slider_compression->value()).toInt();
+        const int fps = settings->value(fps_key, ui->slider_fps->value()).toInt();
+        // The size is kept by its value, so that an unknown one keeps the default.
+        const int video_size =
+            ui->comboBox_video_size->findData(settings->value(video_long_side_key));
+        const bool pink = settings->value(sticker_color_key).toString() == QStringLiteral("pink");
+        // The sliders clamp values out of their range.
+        ui->slider_compression->setValue(compression);
+        ui->slider_fps->setValue(fps);
+        ui->checkBox_boomerang->setChecked(settings->value(boomerang_key, false).toBool());
+        if (video_size >= 0)
+            ui->comboBox_video_size->setCurrentIndex(video_size);
+        ui->checkBox_gif->setChecked(settings->value(gif_key, false).toBool());
+        sticker_color = pink ? StickerColor::Pink : StickerColor::Yellow;
+        active_thresholds = thresholds_for(sticker_color);
+        (pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
+    }
+    // From now on, each change is kept.
+    options_restored = true;
+}
+
+void MainWindow::on_action_quit_triggered()
+{
+    close();
+}
+
+void MainWindow::on_action_about_triggered()
+{
+    dialogs.information(
+        this, QStringLiteral("À propos de Quorvane 3000"),
+        QStringLiteral("Quorvane 3000, version %1\n\nAligne et recadre les photos d'un banc de "
+                       "caméras fixes à partir de trois repères colorés, puis en fait une vidéo.")
+            .arg(QStringLiteral(QUORVANE_VERSION)));
+}
+
+QStringList MainWindow::in_camera_order(QStringList paths)
+{
+    if (!is_natural_order(paths) &&
+        dialogs.question(this, QStringLiteral("Ordre des images"),
+                         QStringLiteral("Les images ne sont pas dans l'ordre de leurs noms de "
+                                        "fichiers. Utiliser l'ordre des noms ?")))
+        paths = natural_sorted(paths);
+    log_camera_order(std::cout, paths);
+    return paths;
 }
 
 void MainWindow::on_action_new_computation_triggered()
 {
     if (busy)
         return;
-    const QStringList inputs =
+    QStringList inputs =
         dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
                                     last_folder("shots"), image_filter);
     if (inputs.isEmpty())
@@ -502,15 +807,17 @@ void MainWindow::on_action_new_computation_triggered()
     if (inputs.size() != reference_paths.size()) {
         dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
                          QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons."));
+                                        "d'images étalons (%1 images d'entrée, %2 images "
+                                        "étalons).")
+                             .arg(inputs.size())
+                             .arg(reference_paths.size()));
         return;
     }
-    const QString folder =
-        dialogs.get_existing_directory(this, QStringLiteral("Sélectionnez un dossier de sortie"),
-                                       last_folder("output"), QFileDialog::ShowDirsOnly);
+    inputs = in_camera_order(inputs);
+    QStringList earlier_run;
+    const QString folder = choose_output_folder(inputs, earlier_run);
     if (folder.isEmpty())
         return;
-    remember_folder("output", folder);
 
     // Shots of another size than their reference photo: the same proportions
     // carry the calibration over, other proportions cannot.
@@ -528,6 +835,16 @@ void MainWindow::on_action_new_computation_triggered()
                 .arg(mismatch.shot_size.height())
                 .arg(mismatch.reference_size.width())
                 .arg(mismatch.reference_size.height()));
+        return;
+    }
+
+    // The earlier run goes only once nothing stands in the way of this one.
+    const QStringList kept = remove_files(folder, earlier_run);
+    if (!kept.isEmpty()) {
+        dialogs.critical(this, QStringLiteral("Dossier de sortie non vide"),
+                         QStringLiteral("Impossible de supprimer le fichier '") + kept.first() +
+                             QStringLiteral("' : aucune image n'a été écrite. Choisissez un autre "
+                                            "dossier de sortie."));
         return;
     }
 
@@ -554,20 +871,63 @@ void MainWindow::on_action_new_computation_triggered()
             if (shown.cancelled())
                 progress.request_stop();
         });
-    report_processing_run(outcome);
+    report_processing_run(request, outcome);
 }
 
-void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
+QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList& to_replace)
+{
+    for (;;) {
+        const QString folder = dialogs.get_existing_directory(
+            this, QStringLiteral("Sélectionnez un dossier de sortie"), last_folder("output"),
+            QFileDialog::ShowDirsOnly);
+        if (folder.isEmpty())
+            return QString();
+        remember_folder("output", folder);
+        const QStringList earlier = earlier_run_files(folder);
+        to_replace = earlier;
+        if (earlier.isEmpty())
+            return folder;
+        // Shots taken from an earlier run's frames would be lost with them.
+        const QString shot = path_among(inputs, folder, earlier);
+        if (!shot.isEmpty()) {
+            dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
+                             QStringLiteral("Le fichier '") + shot +
+                                 QStringLiteral("' est une des images d'entrée et serait remplacé "
+                                                "par une image recadrée. Choisissez un autre "
+                                                "dossier de sortie."));
+            return QString();
+        }
+        const bool replace = dialogs.question(
+            this, QStringLiteral("Dossier de sortie non vide"),
+            QStringLiteral("Le dossier '%1' contient déjà %2 fichier(s) d'un traitement "
+                           "précédent (%3). Les remplacer ? Les autres fichiers du dossier ne "
+                           "sont pas touchés.\n\nNon : choisir un autre dossier.")
+                .arg(QDir::toNativeSeparators(folder))
+                .arg(earlier.size())
+                .arg(earlier.size() <= 4
+                         ? earlier.join(QStringLiteral(", "))
+                         : earlier.mid(0, 3).join(QStringLiteral(", ")) + QStringLiteral(", …")));
+        if (replace)
+            return folder;
+    }
+}
+
+void MainWindow::report_processing_run(const ProcessingRequest& request,
+                                       const ProcessingOutcome& outcome)
 {
     const AlignedImages& frames = outcome.frames;
     const VideoExport& video = outcome.video;
     switch (outcome.failure()) {
     case ProcessingFailure::None:
+        report_finished_run(written_files(request, outcome), request.folder);
         break;
     case ProcessingFailure::WrongShotCount:
         dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
                          QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons."));
+                                        "d'images étalons (%1 images d'entrée, %2 images "
+                                        "étalons).")
+                             .arg(request.shots.size())
+                             .arg(request.calibration.image_count));
         break;
     case ProcessingFailure::UnreadableShot:
         dialogs.critical(nullptr, QStringLiteral("Image loading error"),
@@ -618,4 +978,36 @@ void MainWindow::report_processing_run(const ProcessingOutcome& outcome)
                 QStringLiteral(" ffmpeg : ") + video.error_line);
         break;
     }
+}
+
+void MainWindow::report_finished_run(const WrittenFiles& written, const QString& folder)
+{
+    const QSize size = written.frame_size;
+    QStringList lines;
+    lines << QStringLiteral("%1 images de %2 × %3 pixels (output_img_0.jpg à output_img_%4.jpg)")
+                 .arg(written.frame_count)
+                 .arg(size.width())
+                 .arg(size.height())
+                 .arg(written.frame_count - 1);
+    for (const WrittenVideo& video : written.videos)
+        lines << QStringLiteral("%1 %2 : %3")
+                     .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));
+    const QString shown_folder = QDir::toNativeSeparators(folder);
+
+    QString summary = QStringLiteral("Dernier traitement : %1 images %2 × %3")
+                          .arg(written.frame_count)
+                          .arg(size.width())
+                          .arg(size.height());
+    if (!written.videos.empty())
+        summary +=
+            QStringLiteral(", vidéo de %1").arg(seconds_text(written.videos.front().seconds));
+    ui->label_last_run->setText(summary + QStringLiteral(", dans ") + shown_folder);
+
+    const bool open_folder =
+        dialogs.information_with_button(this, QStringLiteral("Traitement terminé"),
+                                        QStringLiteral("Fichiers écrits :\n") + lines.join('\n') +
+                                            QStringLiteral("\n\nDossier : ") + shown_folder,
+                                        QStringLiteral("Ouvrir le dossier"));
+    if (open_folder)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class PhotoZoom;
@@ -22,6 +23,8 @@ class QLabel;
 class QSettings;
 struct MainWindowUi;
 struct ProcessingOutcome;
+struct ProcessingRequest;
+struct WrittenFiles;
 class ProcessRunner;
 class ProgressView;
 class UserDialogs;
@@ -60,6 +63,10 @@ public:
     bool open_calibration_file(const QString& path);
     // "Enregistrer le calibrage ...".
     void save_calibration();
+    // Takes back the last sticker click on the photo in hand.
+    void undo_last_click();
+    // Leaves the manual steps, restoring the calibration and step from before them.
+    void leave_manual_steps();
 
 public slots:
     void on_image_label_clicked(int x, int y);
@@ -69,6 +76,11 @@ public slots:
     void on_button_pink_clicked(bool);
     void on_slider_fps_valueChanged(int value);
     void on_slider_compression_valueChanged(int value);
+    void on_checkBox_boomerang_toggled(bool);
+    void on_comboBox_video_size_currentIndexChanged(int);
+    void on_checkBox_gif_toggled(bool);
+    void on_action_quit_triggered();
+    void on_action_about_triggered();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -87,10 +99,39 @@ private:
     // A file dialog's starting folder, and remembering the folder of its answer.
     QString last_folder(const char* dialog) const;
     void remember_folder(const char* dialog, const QString& path);
+
+    // What Escape goes back to from the manual steps.
+    struct BeforeManualSteps
+    {
+        Calibration calibration;
+        RigCalibration rig;
+        ReferenceTriple reference;
+        WorkflowState state = WorkflowState::Idle;
+    };
+
     void calibrate_from_color_click(int x, int y);
+    // Calibrates the rig with the chosen colour; `clicked` is the colour click's
+    // pixel when it fell on the photo.
+    void calibrate_rig(std::optional<QRgb> clicked);
+    // The middle photo gave no sticker trio of the chosen colour: says so, offers
+    // the other colour when the clicked pixel has it, else stays at the colour click.
+    void report_no_sticker_trio(std::optional<QRgb> clicked);
     void record_sticker_click(int x, int y);
-    // Tells the user how a processing run ended, when it did not simply succeed.
-    void report_processing_run(const ProcessingOutcome& outcome);
+    void enter_manual_steps(BeforeManualSteps before);
+    void declare_calibrated();
+    void show_click_marks();
+    // `paths` in the natural order of their names when the user agrees; logs the order used.
+    QStringList in_camera_order(QStringList paths);
+    // The output folder, empty to stop. The files of an earlier run in it, which
+    // the user agreed to replace, go to `to_replace`.
+    QString choose_output_folder(const QStringList& inputs, QStringList& to_replace);
+    // Tells the user how a processing run ended.
+    void report_processing_run(const ProcessingRequest& request, const ProcessingOutcome& outcome);
+    // The "Traitement terminé" box and the status bar's summary of a finished run.
+    void report_finished_run(const WrittenFiles& written, const QString& folder);
+    void update_fps_label();
+    void remember_options() const;
+    void restore_options();
 
     MainWindowUi* ui;
     WorkflowState workflow_state = WorkflowState::Idle;
@@ -106,6 +147,9 @@ private:
     Calibration calibration;
     // What is saved of the calibration: kept in step with `calibration`.
     RigCalibration rig;
+    std::optional<BeforeManualSteps> before_manual_steps;
+    // Option changes are kept once the remembered values are in place.
+    bool options_restored = false;
 
     UserDialogs& dialogs;
     ProcessRunner& runner;

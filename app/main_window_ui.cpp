@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -86,6 +87,22 @@ void MainWindowUi::setupUi(QMainWindow* window)
     action_zoom_in->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL + Qt::Key_Equal)});
     action_zoom_out = named(new QAction(window), "action_zoom_out");
     action_zoom_out->setShortcut(QKeySequence::ZoomOut);
+    action_new_references->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_R));
+    action_new_computation->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_N));
+    action_quit = named(new QAction(window), "action_quit");
+    action_quit->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Q));
+    action_quit->setMenuRole(QAction::QuitRole);
+    action_about = named(new QAction(window), "action_about");
+    action_about->setMenuRole(QAction::AboutRole);
+    action_undo_click = named(new QAction(window), "action_undo_click");
+    action_undo_click->setShortcuts(
+        {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::CTRL + Qt::Key_Z)});
+    action_undo_click->setEnabled(false);
+    window->addAction(action_undo_click);
+    action_leave_manual_steps = named(new QAction(window), "action_leave_manual_steps");
+    action_leave_manual_steps->setShortcut(QKeySequence(Qt::Key_Escape));
+    action_leave_manual_steps->setEnabled(false);
+    window->addAction(action_leave_manual_steps);
 
     centralWidget = named(new QWidget(window), "centralWidget");
     gridLayout = spaced(named(new QGridLayout(centralWidget), "gridLayout"));
@@ -126,6 +143,8 @@ void MainWindowUi::setupUi(QMainWindow* window)
     verticalLayout->addWidget(slider_compression);
     label_compression = make_centred_label(groupBox_video_options, "label_compression");
     verticalLayout->addWidget(label_compression);
+    label_fps_title = make_centred_label(groupBox_video_options, "label_fps_title");
+    verticalLayout->addWidget(label_fps_title);
     slider_fps = make_slider(groupBox_video_options, "slider_fps", 1, 60, 24, 5);
     verticalLayout->addWidget(slider_fps);
     label_fps = make_centred_label(groupBox_video_options, "label_fps");
@@ -153,6 +172,8 @@ void MainWindowUi::setupUi(QMainWindow* window)
     window->addToolBar(Qt::TopToolBarArea, mainToolBar);
     statusBar = named(new QStatusBar(window), "statusBar");
     window->setStatusBar(statusBar);
+    label_last_run = named(new QLabel(statusBar), "label_last_run");
+    statusBar->addWidget(label_last_run, 1);
 
     menuAffichage = named(new QMenu(menuBar), "menuAffichage");
     menuBar->addAction(menuFichier->menuAction());
@@ -169,6 +190,11 @@ void MainWindowUi::setupUi(QMainWindow* window)
     menuFichier->addAction(action_open_calibration);
     menuFichier->addAction(action_save_calibration);
     menuFichier->addAction(action_check_calibration);
+    menuFichier->addSeparator();
+    menuFichier->addAction(action_quit);
+    menuAide = named(new QMenu(menuBar), "menuAide");
+    menuBar->addAction(menuAide->menuAction());
+    menuAide->addAction(action_about);
 
     retranslateUi(window);
     QMetaObject::connectSlotsByName(window);
@@ -190,6 +216,10 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     action_zoom_in->setText(tr("Zoom avant"));
     action_zoom_out->setText(tr("Zoom arrière"));
     menuAffichage->setTitle(tr("Affichage"));
+    action_quit->setText(tr("Quitter"));
+    action_about->setText(tr("À propos"));
+    action_undo_click->setText(tr("Annuler le dernier clic"));
+    action_leave_manual_steps->setText(tr("Abandonner les clics manuels"));
     image_label->setText(tr("Pas d'image à afficher."));
     instruction_label->setText(
         tr("Veuillez sélectionner des images étalons via le menu 'Fichier'."));
@@ -198,6 +228,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     button_pink->setText(tr("Rose"));
     groupBox_video_options->setTitle(tr("Options d'image et vidéo"));
     label_compression->setText(tr("Compression : 50%"));
+    label_fps_title->setText(tr("Images par seconde"));
     label_fps->setText(tr("24 FPS"));
     checkBox_boomerang->setText(tr("Effet boomerang"));
     label_video_size->setText(tr("Taille de la vidéo"));
@@ -207,4 +238,5 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     comboBox_video_size->setItemText(3, tr("1280 px"));
     checkBox_gif->setText(tr("GIF animé"));
     menuFichier->setTitle(tr("Fichier"));
+    menuAide->setTitle(tr("Aide"));
 }

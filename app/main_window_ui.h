@@ -35,6 +35,11 @@ struct MainWindowUi
     QAction* action_zoom_in = nullptr;
     QAction* action_zoom_out = nullptr;
     QMenu* menuAffichage = nullptr;
+    QAction* action_quit = nullptr;
+    QAction* action_about = nullptr;
+    // Shortcuts of the manual steps, on the window rather than in a menu.
+    QAction* action_undo_click = nullptr;
+    QAction* action_leave_manual_steps = nullptr;
     QWidget* centralWidget = nullptr;
     QGridLayout* gridLayout = nullptr;
     QVBoxLayout* main_layout = nullptr;
@@ -47,6 +52,7 @@ struct MainWindowUi
     QVBoxLayout* verticalLayout = nullptr;
     QSlider* slider_compression = nullptr;
     QLabel* label_compression = nullptr;
+    QLabel* label_fps_title = nullptr;
     QSlider* slider_fps = nullptr;
     QLabel* label_fps = nullptr;
     QCheckBox* checkBox_boomerang = nullptr;
@@ -59,8 +65,11 @@ struct MainWindowUi
     QRadioButton* button_pink = nullptr;
     QMenuBar* menuBar = nullptr;
     QMenu* menuFichier = nullptr;
+    QMenu* menuAide = nullptr;
     QToolBar* mainToolBar = nullptr;
     QStatusBar* statusBar = nullptr;
+    // The one-line summary of the last processing run, in the status bar.
+    QLabel* label_last_run = nullptr;
 
     // Builds the widget tree on `window`, sets its texts, then connects the
     // window's on_<object>_<signal> slots by name.

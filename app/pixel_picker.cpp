@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStyle>
 
 #include <cmath>
@@ -68,7 +69,7 @@ QPointF PixelPicker::label_position(QPointF photo_point) const
     return (photo_point + half) * display_scale + QPointF(picture_origin()) - half;
 }
 
-void PixelPicker::paintEvent(QPaintEvent* event)
+void PixelPicker::paint_photo(QPaintEvent* event)
 {
     const QPixmap picture = pixmap(Qt::ReturnByValue);
     if (picture.isNull() || display_scale == 1.0f) {
@@ -104,4 +105,41 @@ QPoint PixelPicker::picture_origin() const
     area.adjust(margin(), margin(), -margin(), -margin());
     const Qt::Alignment placement = QStyle::visualAlignment(layoutDirection(), alignment());
     return QStyle::alignedRect(layoutDirection(), placement, shown, area).topLeft();
+}
+
+void PixelPicker::set_marks(std::vector<QPoint> points)
+{
+    mark_points = std::move(points);
+    update();
+}
+
+void PixelPicker::paintEvent(QPaintEvent* event)
+{
+    paint_photo(event);
+    if (mark_points.empty())
+        return;
+    // The marks keep one size on screen whatever the photo's: a ring around the
+    // clicked pixel, a dot on it, and its number beside it, dark-edged so that it
+    // reads on light and dark backgrounds alike.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(16);
+    painter.setFont(font);
+    for (std::size_t i = 0; i < mark_points.size(); ++i) {
+        const QPointF centre = label_position(QPointF(mark_points[i]));
+        for (const auto& [colour, width] : {std::pair{QColor(Qt::black), 4}, {Qt::cyan, 2}}) {
+            painter.setPen(QPen(colour, width));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(centre, 10, 10);
+            painter.drawPoint(centre);
+        }
+        const QString number = QString::number(i + 1);
+        const QPointF text_at = centre + QPointF(13, -13);
+        QPainterPath path;
+        path.addText(text_at, font, number);
+        painter.strokePath(path, QPen(Qt::black, 3));
+        painter.fillPath(path, Qt::cyan);
+    }
 }

@@ -2,7 +2,10 @@
 
 #include <QLabel>
 #include <QPixmap>
+#include <QPoint>
 #include <QPointF>
+
+#include <vector>
 
 // The label that shows the current photo, drawn at `display_scale`, and
 // reports one mouse press, in the photo's pixel coordinates, each time the
@@ -34,6 +37,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // Numbered marks drawn over the photo (1 for the first point), in photo pixels.
+    void set_marks(std::vector<QPoint> points);
+    const std::vector<QPoint>& marks() const { return mark_points; }
+
 signals:
     void clicked(int, int);
 
@@ -42,9 +49,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The photo at `display_scale`, as QLabel would draw it unscaled.
+    void paint_photo(QPaintEvent* event);
     QSize shown_size() const;
     // The photo reduced once for scales below 100 %.
     QPixmap reduced;
     qint64 reduced_key = 0;
     float reduced_scale = 0.0f;
+    std::vector<QPoint> mark_points;
 };

@@ -125,6 +125,16 @@ void QtUserDialogs::critical(QWidget* parent, const QString& title, const QStrin
     QMessageBox::critical(parent, title, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+bool QtUserDialogs::information_with_button(QWidget* parent, const QString& title,
+                                            const QString& text, const QString& button)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box.setDefaultButton(QMessageBox::Ok);
+    QPushButton* extra = box.addButton(button, QMessageBox::ActionRole);
+    box.exec();
+    return box.clickedButton() == extra;
+}
+
 std::unique_ptr<ProgressView> QtUserDialogs::show_progress(QWidget* parent, const QString& title)
 {
     return std::make_unique<QtProgressView>(parent, title);

@@ -38,6 +38,10 @@ public:
     virtual void information(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void warning(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void critical(QWidget* parent, const QString& title, const QString& text) = 0;
+    // An information box with `button` beside OK (the default button); true when
+    // `button` was pressed.
+    virtual bool information_with_button(QWidget* parent, const QString& title, const QString& text,
+                                         const QString& button) = 0;
 
     // A modal progress window with an "Annuler" button, open until destroyed.
     virtual std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) = 0;
@@ -57,5 +61,7 @@ public:
     void information(QWidget* parent, const QString& title, const QString& text) override;
     void warning(QWidget* parent, const QString& title, const QString& text) override;
     void critical(QWidget* parent, const QString& title, const QString& text) override;
+    bool information_with_button(QWidget* parent, const QString& title, const QString& text,
+                                 const QString& button) override;
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override;
 };

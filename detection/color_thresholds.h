@@ -32,3 +32,11 @@ constexpr ColorThresholds thresholds_for(StickerColor color)
     return color == StickerColor::Yellow ? ColorThresholds{20, 150, 150, 70, 255, 255}
                                          : ColorThresholds{0, 0, 184, 165, 100, 255};
 }
+
+// True when a pixel of these channel values lies inside the bounds.
+constexpr bool contains(const ColorThresholds& thresholds, int blue, int green, int red)
+{
+    return blue >= thresholds.lower_blue && blue <= thresholds.upper_blue &&
+           green >= thresholds.lower_green && green <= thresholds.upper_green &&
+           red >= thresholds.lower_red && red <= thresholds.upper_red;
+}

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <ostream>
 
 namespace {
 
@@ -86,4 +87,10 @@ QStringList natural_sorted(QStringList paths)
 bool is_natural_order(const QStringList& paths)
 {
     return std::is_sorted(paths.begin(), paths.end(), natural_less);
+}
+
+void log_camera_order(std::ostream& log, const QStringList& paths)
+{
+    for (int i = 0; i < paths.size(); ++i)
+        log << "Camera " << i << " : " << paths.at(i).toStdString() << std::endl;
 }

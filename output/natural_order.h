@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <iosfwd>
+
 // The order a person reads a rig's file names in: runs of digits compare by
 // their value, so "cam2.jpg" comes before "cam10.jpg"; letters compare without
 // regard to case. Only the file name counts (the folders are a tie-break), and
@@ -17,3 +19,7 @@ QStringList natural_sorted(QStringList paths);
 
 // True when `paths` are already in natural order.
 bool is_natural_order(const QStringList& paths);
+
+// Logs the order the cameras are taken in, one line per camera:
+// "Camera 0 : /shoot/cam1.jpg".
+void log_camera_order(std::ostream& log, const QStringList& paths);

@@ -15,11 +15,13 @@
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -56,14 +58,17 @@ class MainWindowTest : public QObject
     RecordingRunner runner;
     QTemporaryDir dir;
 
+    // A window on `references`, answering its questions with `answers`; with
+    // `settings`, it keeps its options there.
     std::unique_ptr<MainWindow> make_window(const QStringList& references = {},
-                                            const QList<bool>& answers = {})
+                                            const QList<bool>& answers = {},
+                                            QSettings* settings = nullptr)
     {
         dialogs = ScriptedDialogs();
         dialogs.file_answers.enqueue(references);
         for (bool answer : answers)
             dialogs.question_answers.enqueue(answer);
-        return std::make_unique<MainWindow>(dialogs, runner);
+        return std::make_unique<MainWindow>(dialogs, runner, settings);
     }
 
     template <typename T> static T* child(MainWindow& window, const char* name)
@@ -82,6 +87,7 @@ private slots:
     void form_texts();
     void form_controls();
     void menu_lists_the_actions_with_only_reloading_enabled();
+    void menus_follow_desktop_conventions();
     void every_named_slot_is_connected();
 
     void reference_dialog_opens_before_the_window_is_shown();
@@ -105,6 +111,7 @@ private slots:
 
     void progress_window_stays_until_the_work_stops_data();
     void progress_window_stays_until_the_work_stops();
+    void option_values_survive_a_restart();
 };
 
 void MainWindowTest::qt_speaks_french()
@@ -129,6 +136,8 @@ void MainWindowTest::form_texts_data()
                                  << "Compression : 50%";
     QTest::newRow("fps") << "label_fps"
                          << "24 FPS";
+    QTest::newRow("fps title") << "label_fps_title"
+                               << "Images par seconde";
     QTest::newRow("boomerang") << "checkBox_boomerang"
                                << "Effet boomerang";
     QTest::newRow("video size") << "label_video_size"
@@ -208,12 +217,42 @@ void MainWindowTest::menu_lists_the_actions_with_only_reloading_enabled()
              QStringList({"Recharger les étalons ...", "Resélectionner la couleur des repères",
                           "Nouveau traitement d'images ...", "Tout calibrer manuellement ...", "",
                           "Ouvrir un calibrage ...", "Enregistrer le calibrage ...",
-                          "Vérifier le calibrage ..."}));
-    QCOMPARE(enabled, (QStringList{"action_new_references", "", "action_open_calibration"}));
+                          "Vérifier le calibrage ...", "", "Quitter"}));
+    QCOMPARE(enabled, (QStringList{"action_new_references", "", "action_open_calibration", "",
+                                   "action_quit"}));
     QCOMPARE(child<QAction>(*window, "action_open_calibration")->shortcut(),
              QKeySequence(QKeySequence::Open));
     QCOMPARE(child<QAction>(*window, "action_save_calibration")->shortcut(),
              QKeySequence(QKeySequence::Save));
+}
+
+void MainWindowTest::menus_follow_desktop_conventions()
+{
+    auto window = make_window();
+    window->show();
+    auto* file = child<QMenu>(*window, "menuFichier");
+    const QList<QAction*> actions = file->actions();
+    QCOMPARE(actions.last()->text(), QString("Quitter"));
+    QCOMPARE(actions.last()->shortcut(), QKeySequence("Ctrl+Q"));
+    QVERIFY(actions.at(actions.size() - 2)->isSeparator());
+    QCOMPARE(child<QAction>(*window, "action_new_computation")->shortcut(), QKeySequence("Ctrl+N"));
+    QCOMPARE(child<QAction>(*window, "action_new_references")->shortcut(), QKeySequence("Ctrl+R"));
+
+    // "Aide" comes after "Fichier" and holds "À propos".
+    QStringList menus;
+    for (QAction* action : child<QMenuBar>(*window, "menuBar")->actions())
+        menus << action->text();
+    QCOMPARE(menus.mid(0, 1), QStringList{"Fichier"});
+    QVERIFY(menus.indexOf("Aide") > 0);
+    auto* help = child<QMenu>(*window, "menuAide");
+    QCOMPARE(help->actions().size(), 1);
+    help->actions().first()->trigger();
+    QCOMPARE(dialogs.boxes().last(), QString("information: À propos de Quorvane 3000"));
+    QVERIFY(dialogs.requests.last().text.startsWith("Quorvane 3000, version 0."));
+    QCOMPARE(dialogs.requests.last().parent, window.get());
+
+    actions.last()->trigger();
+    QVERIFY(!window->isVisible());
 }
 
 void MainWindowTest::every_named_slot_is_connected()
@@ -465,15 +504,23 @@ void MainWindowTest::option_labels_follow_their_sliders_data()
 {
     QTest::addColumn<QString>("slider");
     QTest::addColumn<int>("value");
+    QTest::addColumn<int>("references");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("text");
-    QTest::newRow("fps 1") << "slider_fps" << 1 << "label_fps"
+    QTest::newRow("fps 1") << "slider_fps" << 1 << 0 << "label_fps"
                            << "1 FPS";
-    QTest::newRow("fps 60") << "slider_fps" << 60 << "label_fps"
+    QTest::newRow("fps 60") << "slider_fps" << 60 << 0 << "label_fps"
                             << "60 FPS";
-    QTest::newRow("compression 0") << "slider_compression" << 0 << "label_compression"
+    // With references, the label tells how long the video of one shot per camera lasts.
+    QTest::newRow("fps 24, 5 cameras") << "slider_fps" << 24 << 5 << "label_fps"
+                                       << "24 FPS — 0,21 s pour 5 images";
+    QTest::newRow("fps 1, 1 camera") << "slider_fps" << 1 << 1 << "label_fps"
+                                     << "1 FPS — 1,00 s pour 1 image";
+    QTest::newRow("fps 60, 12 cameras") << "slider_fps" << 60 << 12 << "label_fps"
+                                        << "60 FPS — 0,20 s pour 12 images";
+    QTest::newRow("compression 0") << "slider_compression" << 0 << 0 << "label_compression"
                                    << "Compression : 0%";
-    QTest::newRow("compression 100") << "slider_compression" << 100 << "label_compression"
+    QTest::newRow("compression 100") << "slider_compression" << 100 << 3 << "label_compression"
                                      << "Compression : 100%";
 }
 
@@ -481,9 +528,13 @@ void MainWindowTest::option_labels_follow_their_sliders()
 {
     QFETCH(QString, slider);
     QFETCH(int, value);
+    QFETCH(int, references);
     QFETCH(QString, label);
     QFETCH(QString, text);
-    auto window = make_window();
+    QStringList paths;
+    for (int i = 0; i < references; ++i)
+        paths << write_photo(dir, QString("cam%1.png").arg(i), 8, 6);
+    auto window = make_window(paths);
     window->findChild<QSlider*>(slider)->setValue(value);
     QCOMPARE(window->findChild<QLabel*>(label)->text(), text);
 }
@@ -536,6 +587,44 @@ void MainWindowTest::progress_window_stays_until_the_work_stops()
     view.reset();
     QVERIFY(!window->findChild<QProgressDialog*>());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void MainWindowTest::option_values_survive_a_restart()
+{
+    QStringList paths;
+    for (int i = 0; i < 5; ++i)
+        paths << write_photo(dir, QString("cam%1.png").arg(i), 8, 6, Qt::yellow);
+    QSettings settings(dir.filePath("options.ini"), QSettings::IniFormat);
+    {
+        auto window = make_window({}, {}, &settings);
+        child<QSlider>(*window, "slider_compression")->setValue(12);
+        child<QSlider>(*window, "slider_fps")->setValue(10);
+        child<QCheckBox>(*window, "checkBox_boomerang")->setChecked(true);
+        child<QRadioButton>(*window, "button_pink")->click();
+        child<QComboBox>(*window, "comboBox_video_size")->setCurrentIndex(2);
+        child<QCheckBox>(*window, "checkBox_gif")->setChecked(true);
+    }
+    auto window = make_window(paths, {}, &settings);
+    QCOMPARE(child<QSlider>(*window, "slider_compression")->value(), 12);
+    QCOMPARE(child<QLabel>(*window, "label_compression")->text(), QString("Compression : 12%"));
+    QCOMPARE(child<QSlider>(*window, "slider_fps")->value(), 10);
+    QCOMPARE(child<QLabel>(*window, "label_fps")->text(), QString("10 FPS — 0,50 s pour 5 images"));
+    QVERIFY(child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
+    QVERIFY(child<QRadioButton>(*window, "button_pink")->isChecked());
+    QCOMPARE(child<QComboBox>(*window, "comboBox_video_size")->currentText(), QString("1920 px"));
+    QVERIFY(child<QCheckBox>(*window, "checkBox_gif")->isChecked());
+
+    // The remembered colour is the one the colour click uses: yellow photos give
+    // no pink sticker trio.
+    StdoutCapture quiet;
+    emit child<PixelPicker>(*window, "image_label")->clicked(4, 3);
+    QCOMPARE(dialogs.requests.last().caption, QString("Couleur des repères"));
+    QVERIFY(dialogs.requests.last().text.contains("« Rose »"));
+
+    // Without settings, a window starts from the defaults.
+    window = make_window();
+    QCOMPARE(child<QSlider>(*window, "slider_fps")->value(), 24);
+    QVERIFY(child<QRadioButton>(*window, "button_yellow")->isChecked());
 }
 
 QTEST_MAIN(MainWindowTest)

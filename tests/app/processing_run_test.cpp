@@ -9,12 +9,17 @@
 #include "window_driver.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +37,25 @@ QByteArray read_bytes(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+void write_file(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Receives the URLs the window asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
 
 } // namespace
 
@@ -64,6 +88,12 @@ private slots:
     void nothing_else_starts_inside_a_run_data();
     void nothing_else_starts_inside_a_run();
     void cancelled_reload_keeps_the_calibration();
+
+    void finished_run_says_what_was_written();
+    void shots_out_of_name_order_data();
+    void shots_out_of_name_order();
+    void folder_with_an_earlier_run_data();
+    void folder_with_an_earlier_run();
 };
 
 void ProcessingRunTest::initTestCase()
@@ -118,7 +148,8 @@ void ProcessingRunTest::input_count_must_match_the_references()
     driver.process(shots.mid(0, 3), output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
     QCOMPARE(driver.dialogs.requests.last().text,
-             QString("Le nombre d'images d'entrée doit être égal au nombre d'images étalons."));
+             QString("Le nombre d'images d'entrée doit être égal au nombre d'images étalons "
+                     "(3 images d'entrée, 4 images étalons)."));
     QCOMPARE(driver.dialogs.requests.last().parent, driver.window.get());
     // The folder was never asked for, and nothing was written.
     QCOMPARE(driver.dialogs.requests.size(), 2);
@@ -153,7 +184,7 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
              QStringList({".output_video.partial.mp4", "backward.mp4",
                           ".output_video_boomerang.partial.mp4", ".output_video.partial.gif",
                           ".output_video_boomerang.partial.gif"}));
-    QVERIFY(driver.dialogs.boxes().isEmpty());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
     // Each command is logged before it runs.
     QVERIFY(QString::fromStdString(capture.text()).contains(video.display_line()));
     QCOMPARE(driver.dialogs.progress_labels.last(), QString("GIF animé : 8 / 8"));
@@ -184,7 +215,7 @@ void ProcessingRunTest::compression_sets_the_frame_quality()
 void ProcessingRunTest::unreadable_input_writes_nothing()
 {
     QStringList inputs = shots;
-    inputs[2] = photos.filePath("no such shot.jpg");
+    inputs[2] = photos.filePath("shot_2 missing.jpg");
     driver.process(inputs, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Image loading error"});
     QCOMPARE(driver.dialogs.requests.last().text, "Couldn't load image with path " + inputs[2]);
@@ -217,6 +248,7 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     QCOMPARE(labels.last(), QString("Encodage de la vidéo : 4 / 4"));
 
     QTemporaryDir cancelled;
+    driver.dialogs = ScriptedDialogs();
     driver.dialogs.cancel_progress = true;
     driver.process(shots, cancelled.path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement annulé"});
@@ -235,7 +267,8 @@ void ProcessingRunTest::earlier_frames_of_the_folder_are_not_overwritten()
     QCOMPARE(frames.size(), camera_count);
     const QByteArray first = read_bytes(frames.at(0));
 
-    // Reprocessing those frames into their own folder would overwrite its inputs.
+    // Reprocessing those frames into their own folder would overwrite its inputs:
+    // refused before the question about replacing them.
     driver.dialogs = ScriptedDialogs();
     driver.process(frames, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
@@ -338,7 +371,7 @@ void ProcessingRunTest::nothing_else_starts_inside_a_run()
         driver.click(200, 150);
     QVERIFY(driver.calibrated());
     driver.process(shots, second_output.path());
-    QVERIFY(driver.dialogs.boxes().isEmpty());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
     QCOMPARE(frames_in(second_output.path()).size(), camera_count);
 }
 
@@ -356,9 +389,153 @@ void ProcessingRunTest::cancelled_reload_keeps_the_calibration()
 
     StdoutCapture quiet;
     driver.process(shots, output->path());
-    QVERIFY(driver.dialogs.boxes().isEmpty());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
     QCOMPARE(frames_in(output->path()).size(), camera_count);
     QCOMPARE(driver.recording_runner.calls.size(), 1);
+}
+
+void ProcessingRunTest::finished_run_says_what_was_written()
+{
+    driver.widget<QSlider>("slider_fps")->setValue(12);
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    UrlCatcher desktop;
+    QDesktopServices::setUrlHandler("file", &desktop, "open");
+    driver.dialogs.button_answers << false << true;
+    StdoutCapture quiet;
+    driver.process(shots, output->path());
+    const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
+
+    const ScriptedDialogs::Request box = driver.dialogs.requests.last();
+    QCOMPARE(box.caption, QString("Traitement terminé"));
+    QCOMPARE(box.button, QString("Ouvrir le dossier"));
+    QCOMPARE(box.parent, driver.window.get());
+    const QString folder = QDir::toNativeSeparators(output->path());
+    QCOMPARE(box.text, QString("Fichiers écrits :\n"
+                               "4 images de %1 × %2 pixels (output_img_0.jpg à output_img_3.jpg)\n"
+                               "Vidéo output_video.mp4 : 0,33 s\n"
+                               "Effet boomerang output_video_boomerang.mp4 : 0,67 s\n\n"
+                               "Dossier : %3")
+                           .arg(size.width())
+                           .arg(size.height())
+                           .arg(folder));
+    QVERIFY(desktop.opened.isEmpty()); // "OK"
+    QCOMPARE(driver.widget<QLabel>("label_last_run")->text(),
+             QString("Dernier traitement : 4 images %1 × %2, vidéo de 0,33 s, dans %3")
+                 .arg(size.width())
+                 .arg(size.height())
+                 .arg(folder));
+
+    // "Ouvrir le dossier" hands the folder to the desktop's file manager.
+    QTemporaryDir second;
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(false);
+    driver.process(shots, second.path());
+    QVERIFY(!driver.dialogs.requests.last().text.contains("boomerang"));
+    QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(second.path())});
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+void ProcessingRunTest::shots_out_of_name_order_data()
+{
+    QTest::addColumn<bool>("sort");
+    QTest::newRow("Oui: name order") << true;
+    QTest::newRow("Non: order chosen") << false;
+}
+
+void ProcessingRunTest::shots_out_of_name_order()
+{
+    QFETCH(bool, sort);
+    const QStringList chosen{shots[1], shots[0], shots[2], shots[3]};
+    driver.dialogs.question_answers.enqueue(sort);
+    StdoutCapture capture;
+    driver.process(chosen, output->path());
+    QCOMPARE(driver.dialogs.boxes(),
+             QStringList({"question: Ordre des images", "information: Traitement terminé"}));
+    const QStringList used = sort ? shots : chosen;
+    for (int camera = 0; camera < camera_count; ++camera)
+        QVERIFY(QString::fromStdString(capture.text())
+                    .contains(QString("Camera %1 : %2\n").arg(camera).arg(used[camera])));
+
+    // Shots in name order raise no question.
+    driver.dialogs = ScriptedDialogs();
+    QTemporaryDir second;
+    driver.process(shots, second.path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
+}
+
+void ProcessingRunTest::folder_with_an_earlier_run_data()
+{
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<bool>("second_folder");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("Oui: replaced") << QList<bool>{true} << false << true;
+    QTest::newRow("Non, then cancelled") << QList<bool>{false} << false << false;
+    QTest::newRow("Non, then another folder") << QList<bool>{false} << true << false;
+}
+
+void ProcessingRunTest::folder_with_an_earlier_run()
+{
+    QFETCH(QList<bool>, answers);
+    QFETCH(bool, second_folder);
+    QFETCH(bool, replaced);
+    // An earlier run of seven frames of another size, its videos, and files of the user's.
+    const QString folder = output->path();
+    QImage old_frame(64, 48, QImage::Format_RGB888);
+    old_frame.fill(Qt::red);
+    for (int i = 0; i < 7; ++i)
+        QVERIFY(old_frame.save(output->filePath(QString("output_img_%1.jpg").arg(i))));
+    write_file(output->filePath("output_video.mp4"), "old video");
+    write_file(output->filePath("output_video_boomerang.mp4"), "old boomerang");
+    const QStringList own{"notes.txt", "output_img_0.png", "my_output_video.mp4",
+                          "Output_video.mp4"};
+    for (const QString& name : own)
+        write_file(output->filePath(name), name.toUtf8());
+    QVERIFY(QDir(folder).mkdir("output_video_parts"));
+
+    QTemporaryDir other;
+    driver.dialogs.question_answers.append(answers);
+    driver.dialogs.directory_answers.enqueue(folder);
+    if (second_folder)
+        driver.dialogs.directory_answers.enqueue(other.path());
+    StdoutCapture quiet;
+    driver.process(shots, QString()); // the folders come from the answers above
+
+    QCOMPARE(driver.dialogs.boxes().first(), QString("question: Dossier de sortie non vide"));
+    const QString question = driver.dialogs.requests.at(2).text; // after the shots and folder
+    QVERIFY2(question.contains("9 fichier(s)") &&
+                 question.contains(QDir::toNativeSeparators(folder)),
+             qPrintable(question));
+    QStringList expected = own;
+    expected << "output_video_parts";
+    if (replaced) {
+        for (int i = 0; i < camera_count; ++i)
+            expected << QString("output_img_%1.jpg").arg(i);
+        expected << "output_video.mp4"; // the new one
+        QVERIFY(read_bytes(output->filePath("output_video.mp4")) != "old video");
+        QCOMPARE(QImage(output->filePath("output_img_0.jpg")).size(),
+                 QImage(output->filePath("output_img_3.jpg")).size());
+        QVERIFY(QImage(output->filePath("output_img_0.jpg")).size() != old_frame.size());
+    } else {
+        for (int i = 0; i < 7; ++i)
+            expected << QString("output_img_%1.jpg").arg(i);
+        expected << "output_video.mp4"
+                 << "output_video_boomerang.mp4";
+        QCOMPARE(read_bytes(output->filePath("output_video.mp4")), QByteArray("old video"));
+    }
+    // Nothing of the user's is touched.
+    QStringList present = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    present.sort();
+    expected.sort();
+    QCOMPARE(present, expected);
+    for (const QString& name : own)
+        QCOMPARE(read_bytes(output->filePath(name)), name.toUtf8());
+
+    // "Non" goes back to the folder choice.
+    const int folder_dialogs = std::count_if(
+        driver.dialogs.requests.begin(), driver.dialogs.requests.end(),
+        [](const ScriptedDialogs::Request& request) { return request.kind == "directory"; });
+    QCOMPARE(folder_dialogs, replaced ? 1 : 2);
+    QCOMPARE(frames_in(other.path()).size(), second_folder ? camera_count : 0);
+    QCOMPARE(driver.recording_runner.calls.size(), replaced || second_folder ? 1 : 0);
 }
 
 QTEST_MAIN(ProcessingRunTest)

@@ -20,6 +20,7 @@ public:
         QWidget* parent = nullptr;
         bool parent_visible = false;
         QFileDialog::Options options;
+        QString button; // the extra button of an information box
     };
 
     QQueue<QStringList> file_answers;
@@ -27,6 +28,9 @@ public:
     QQueue<QString> save_answers;
     // Answers to questions, in order; a question beyond them gets "Oui" (the default button).
     QQueue<bool> question_answers;
+    // Whether the extra button of each information_with_button box is pressed, in
+    // order; beyond them, OK.
+    QQueue<bool> button_answers;
     QList<Request> requests;
     // Every label a progress window showed, in order, without repeats.
     QStringList progress_labels;
@@ -78,6 +82,13 @@ public:
         record("critical", parent, title, text);
     }
 
+    bool information_with_button(QWidget* parent, const QString& title, const QString& text,
+                                 const QString& button) override
+    {
+        record("information", parent, title, text).button = button;
+        return !button_answers.isEmpty() && button_answers.dequeue();
+    }
+
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override
     {
         record("progress", parent, title, QString());
@@ -117,7 +128,7 @@ private:
     Request& record(const QString& kind, QWidget* parent, const QString& caption,
                     const QString& text)
     {
-        requests.append({kind, caption, text, parent, parent && parent->isVisible(), {}});
+        requests.append({kind, caption, text, parent, parent && parent->isVisible(), {}, {}});
         return requests.last();
     }
 };

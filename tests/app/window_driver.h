@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSettings>
@@ -29,6 +30,7 @@ public:
     // shows it. `runner` defaults to the recording one.
     void open(const QStringList& references, ProcessRunner* runner = nullptr)
     {
+        this->references = references;
         dialogs.file_answers.enqueue(references);
         window =
             std::make_unique<MainWindow>(dialogs, runner ? *runner : recording_runner, settings);
@@ -64,18 +66,25 @@ public:
                action("action_manual_calibration")->isEnabled();
     }
 
-    // Runs "Nouveau traitement d'images ..." with the given answers to its two dialogs.
+    // Runs "Nouveau traitement d'images ..." with the given answers to its two
+    // dialogs; without a folder, the folder dialog takes the answers already queued.
     void process(const QStringList& inputs, const QString& folder = QString())
     {
         dialogs.file_answers.enqueue(inputs);
-        dialogs.directory_answers.enqueue(folder);
+        if (!folder.isEmpty())
+            dialogs.directory_answers.enqueue(folder);
         action("action_new_computation")->trigger();
     }
 
-    static QString sticker_prompt(int sticker, int image)
+    // The prompt for a sticker of reference photo `image` of the window.
+    QString sticker_prompt(int sticker, int image) const
     {
-        return QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2)")
+        return QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
             .arg(sticker)
-            .arg(image);
+            .arg(image)
+            .arg(QFileInfo(references.value(image)).fileName());
     }
+
+    // The reference photos the window was opened with, in camera order.
+    QStringList references;
 };

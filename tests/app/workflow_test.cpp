@@ -5,7 +5,9 @@
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
 
+#include <QFileInfo>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -61,6 +63,8 @@ class WorkflowTest : public QObject
     {
         driver = std::make_unique<WindowDriver>();
         driver->open(references);
+        driver->window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(driver->window.get()));
     }
 
     QString instruction() { return driver->instruction(); }
@@ -73,9 +77,15 @@ class WorkflowTest : public QObject
         for (const cv::Point2d& centre : centres)
             click(centre.x, centre.y);
     }
-    static QString sticker_prompt(int sticker, int image)
+    QString sticker_prompt(int sticker, int image)
     {
-        return WindowDriver::sticker_prompt(sticker, image);
+        return driver->sticker_prompt(sticker, image);
+    }
+    QString status() { return driver->window->statusBar()->currentMessage(); }
+    std::vector<QPoint> marks() { return picture()->marks(); }
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(driver->window.get(), static_cast<Qt::Key>(key), modifiers);
     }
 
 private slots:
@@ -83,13 +93,19 @@ private slots:
 
     void every_camera_aligned_automatically();
     void failed_cameras_are_clicked_by_hand();
-    void colour_button_takes_effect_at_the_next_colour_click();
     void manual_pass_keeps_earlier_alignments_and_follows_the_reference_count();
     void click_when_idle_only_logs();
     void colour_reselection_recalibrates();
-    void manual_alignment_needs_a_reference_configuration();
-    void colour_click_with_no_reference_left();
     void calibration_shows_progress_and_can_be_cancelled();
+
+    void references_out_of_name_order_data();
+    void references_out_of_name_order();
+    void manual_clicks_are_marked_and_can_be_taken_back();
+    void escape_restores_what_was_there_before_the_manual_steps_data();
+    void escape_restores_what_was_there_before_the_manual_steps();
+    void wrong_colour_stays_at_the_colour_click_data();
+    void wrong_colour_stays_at_the_colour_click();
+    void manual_pass_asks_first();
 };
 
 void WorkflowTest::every_camera_aligned_automatically()
@@ -117,8 +133,11 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
     click(200, 150);
     QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
     QCOMPARE(driver->dialogs.requests.last().text,
-             QString("La détection automatique des stickers a échouée pour certaines images ; "
-                     "veuillez sélectionner les stickers manuellement."));
+             QString("La détection automatique des stickers a échoué pour certaines images ; "
+                     "veuillez sélectionner les stickers manuellement.\n\n"
+                     "Images à cliquer (2 sur 4) :\n#1 : %1\n#3 : %2")
+                 .arg(QFileInfo(driver->references.at(1)).fileName(),
+                      QFileInfo(driver->references.at(3)).fileName()));
     QCOMPARE(driver->dialogs.requests.last().parent, driver->window.get());
 
     QCOMPARE(instruction(), sticker_prompt(1, 1));
@@ -130,7 +149,7 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
     QCOMPARE(instruction(), sticker_prompt(1, 3));
 
     // Stickers that are not in line are rejected; the same photo is asked again.
-    click_stickers({{100, 100}, {100, 200}, {150, 300}});
+    click_stickers({{100, 50}, {100, 150}, {150, 250}});
     QCOMPARE(driver->dialogs.boxes().last(), QString("critical: Erreur"));
     QCOMPARE(driver->dialogs.requests.last().text,
              QString("La détection a échoué avec ces nouveaux paramètres. Veuillez réessayer ou "
@@ -144,30 +163,6 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
     QCOMPARE(driver->dialogs.boxes().size(), 2);
 }
 
-void WorkflowTest::colour_button_takes_effect_at_the_next_colour_click()
-{
-    open_window(write_references(3, StickerColor::Pink));
-    click(200, 150);
-    // Yellow finds no pink sticker: every camera goes to manual clicks.
-    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
-    QCOMPARE(instruction(), sticker_prompt(1, 0));
-
-    driver->window->findChild<QRadioButton*>("button_pink")->click();
-    QCOMPARE(instruction(), sticker_prompt(1, 0));
-
-    action("action_new_color")->trigger();
-    QCOMPARE(instruction(), QString("Cliquez sur un pixel d'un des repères"));
-    click(200, 150);
-    QVERIFY(calibrated());
-    QCOMPARE(driver->dialogs.boxes().size(), 1);
-
-    // And back to yellow: the next colour click fails again.
-    driver->window->findChild<QRadioButton*>("button_yellow")->click();
-    action("action_new_color")->trigger();
-    click(200, 150);
-    QCOMPARE(driver->dialogs.boxes().size(), 2);
-}
-
 void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_reference_count()
 {
     open_window(write_references(3));
@@ -177,8 +172,8 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
     action("action_manual_calibration")->trigger();
     QCOMPARE(instruction(), sticker_prompt(1, 0));
     // Clicks that fail validation on an already aligned camera keep its alignment.
-    click_stickers({{100, 100}, {100, 200}, {150, 300}});
-    QVERIFY(driver->dialogs.boxes().isEmpty());
+    click_stickers({{100, 100}, {100, 200}, {150, 299}});
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Tout calibrer manuellement"});
     QCOMPARE(instruction(), sticker_prompt(1, 1));
     click_stickers(shifted(3, -2));
     QCOMPARE(instruction(), sticker_prompt(1, 2));
@@ -187,7 +182,8 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
 
     // Five new references, no colour click: the pass covers all five, the two
     // new ones starting unaligned.
-    driver->dialogs.file_answers.enqueue(write_references(5));
+    driver->references = write_references(5);
+    driver->dialogs.file_answers.enqueue(driver->references);
     action("action_new_references")->trigger();
     action("action_manual_calibration")->trigger();
     for (int image = 0; image < 5; ++image) {
@@ -195,7 +191,8 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
         click_stickers(shifted(3 * image, -2 * image));
     }
     QVERIFY(calibrated());
-    QVERIFY(driver->dialogs.boxes().isEmpty());
+    QCOMPARE(driver->dialogs.boxes(), QStringList({"question: Tout calibrer manuellement",
+                                                   "question: Tout calibrer manuellement"}));
 }
 
 void WorkflowTest::click_when_idle_only_logs()
@@ -228,34 +225,6 @@ void WorkflowTest::colour_reselection_recalibrates()
     QVERIFY(calibrated());
 }
 
-void WorkflowTest::manual_alignment_needs_a_reference_configuration()
-{
-    // The middle photo shows no sticker: no reference configuration can be chosen.
-    open_window(write_references(3, StickerColor::Yellow, {1}));
-    StdoutCapture capture;
-    click(200, 150);
-    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
-    QCOMPARE(instruction(), sticker_prompt(1, 0));
-
-    click_stickers(stickers);
-    QCOMPARE(driver->dialogs.boxes().last(), QString("critical: Erreur"));
-    QCOMPARE(instruction(), sticker_prompt(1, 0));
-}
-
-void WorkflowTest::colour_click_with_no_reference_left()
-{
-    open_window(write_references(3));
-    click(200, 150);
-    QVERIFY(calibrated());
-
-    // Reloading and cancelling leaves no reference; recalibrating must not fail.
-    action("action_new_references")->trigger();
-    QCOMPARE(instruction(), QString("Recadreur étalonné ; prêt à charger des images."));
-    action("action_new_color")->trigger();
-    click(200, 150);
-    QVERIFY(calibrated());
-}
-
 void WorkflowTest::calibration_shows_progress_and_can_be_cancelled()
 {
     open_window(write_references(3));
@@ -275,6 +244,223 @@ void WorkflowTest::calibration_shows_progress_and_can_be_cancelled()
     QVERIFY(calibrated());
     QCOMPARE(driver->dialogs.progress_labels.first(), QString("Alignement des images : 0 / 3"));
     QCOMPARE(driver->dialogs.progress_labels.last(), QString("Alignement des images : 3 / 3"));
+}
+
+void WorkflowTest::references_out_of_name_order_data()
+{
+    QTest::addColumn<bool>("sort");
+    QTest::addColumn<QStringList>("order");
+    QTest::newRow("Oui: name order") << true << QStringList{"cam1", "cam2", "cam10"};
+    QTest::newRow("Non: order chosen") << false << QStringList{"cam10", "cam2", "cam1"};
+}
+
+void WorkflowTest::references_out_of_name_order()
+{
+    QFETCH(bool, sort);
+    QFETCH(QStringList, order);
+    // cam10 shows no sticker: its place in the camera order tells which order was used.
+    QStringList chosen;
+    for (const QString name : {"cam10", "cam2", "cam1"}) {
+        const int number = name.mid(3).toInt();
+        const auto centres = name == "cam10" ? std::vector<cv::Point2d>{} : shifted(number, 0);
+        chosen << write_photo(
+            dir.path(), name + ".png",
+            draw_sticker_photo(photo_size, centres, 12.0, StickerColor::Yellow, number));
+    }
+    driver = std::make_unique<WindowDriver>();
+    driver->dialogs.question_answers.enqueue(sort);
+    StdoutCapture capture;
+    driver->open(chosen);
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Ordre des images"});
+    QCOMPARE(driver->dialogs.requests.at(1).text,
+             QString("Les images ne sont pas dans l'ordre de leurs noms de fichiers. Utiliser "
+                     "l'ordre des noms ?"));
+    for (int camera = 0; camera < 3; ++camera)
+        QVERIFY(contains_line(capture.lines(), QString("Camera %1 : %2")
+                                                   .arg(camera)
+                                                   .arg(dir.filePath(order[camera] + ".png"))
+                                                   .toStdString()));
+
+    driver->references.clear();
+    for (const QString& name : order)
+        driver->references << dir.filePath(name + ".png");
+    // The middle camera in that order is a camera with stickers either way.
+    click(200, 150);
+    QCOMPARE(instruction(), sticker_prompt(1, order.indexOf("cam10")));
+}
+
+void WorkflowTest::manual_clicks_are_marked_and_can_be_taken_back()
+{
+    open_window(write_references(3, StickerColor::Yellow, {2}));
+    click(200, 150);
+    QCOMPARE(instruction(), sticker_prompt(1, 2));
+    QVERIFY(marks().empty());
+
+    click(206, 86);
+    click(206, 146);
+    QCOMPARE(marks(), std::vector<QPoint>({{206, 86}, {206, 146}}));
+    QCOMPARE(instruction(), sticker_prompt(3, 2));
+    // The marks are drawn over the photo where the clicks were.
+    const QImage shown = picture()->grab().toImage();
+    const QPoint origin = picture()->picture_origin();
+    QCOMPARE(shown.pixel(origin + QPoint(206, 86 - 10)), QColor(Qt::cyan).rgb());
+
+    key(Qt::Key_Backspace);
+    QCOMPARE(instruction(), sticker_prompt(2, 2));
+    QCOMPARE(marks(), std::vector<QPoint>({{206, 86}}));
+    key(Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(instruction(), sticker_prompt(1, 2));
+    QVERIFY(marks().empty());
+    // Nothing left to take back on this photo.
+    key(Qt::Key_Backspace);
+    QCOMPARE(instruction(), sticker_prompt(1, 2));
+
+    // A click beside the photo does not count, and the status bar says why.
+    StdoutCapture capture;
+    click(400, 150);
+    click(-3, 20);
+    QCOMPARE(instruction(), sticker_prompt(1, 2));
+    QVERIFY(status().contains("hors de la photo (400 × 300)"));
+    QVERIFY(picture()->armed);
+
+    click_stickers(shifted(6, -4));
+    QVERIFY(calibrated());
+    QVERIFY(marks().empty());
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
+}
+
+void WorkflowTest::escape_restores_what_was_there_before_the_manual_steps_data()
+{
+    QTest::addColumn<bool>("from_colour_click");
+    QTest::newRow("manual steps after the colour click") << true;
+    QTest::newRow("Tout calibrer manuellement") << false;
+}
+
+void WorkflowTest::escape_restores_what_was_there_before_the_manual_steps()
+{
+    QFETCH(bool, from_colour_click);
+    // The first calibration aligns every camera; the second rig hides camera 0's stickers.
+    open_window(write_references(3));
+    StdoutCapture quiet;
+    click(200, 150);
+    QVERIFY(calibrated());
+    QTemporaryDir output;
+    auto process = [&] {
+        driver->process(write_references(3), output.path());
+        return QImage(output.filePath("output_img_0.jpg"));
+    };
+    const QImage before = process();
+
+    if (from_colour_click) {
+        driver->references = write_references(3, StickerColor::Yellow, {0, 2});
+        driver->dialogs.file_answers.enqueue(driver->references);
+        action("action_new_references")->trigger();
+        click(200, 150);
+    } else {
+        action("action_manual_calibration")->trigger();
+    }
+    QCOMPARE(instruction(), sticker_prompt(1, 0));
+    // Clicks that would make camera 0 a different alignment, then Escape.
+    click_stickers({{150, 60}, {150, 120}, {150, 180}});
+    QCOMPARE(instruction(), sticker_prompt(1, from_colour_click ? 2 : 1));
+    click(100, 100);
+    key(Qt::Key_Escape);
+
+    QVERIFY(marks().empty());
+    QVERIFY(status().contains("le calibrage précédent est rétabli"));
+    if (from_colour_click) {
+        QCOMPARE(instruction(), QString("Cliquez sur un pixel d'un des repères"));
+        QVERIFY(picture()->armed);
+    } else {
+        QVERIFY(calibrated());
+        QVERIFY(!picture()->armed);
+    }
+    // Escape again has nothing to leave.
+    key(Qt::Key_Escape);
+    QVERIFY(!action("action_leave_manual_steps")->isEnabled());
+
+    // The earlier calibration is back whole: the same frame as before.
+    if (from_colour_click) {
+        driver->dialogs.file_answers.enqueue(driver->references);
+        action("action_new_references")->trigger();
+        driver->references = write_references(3);
+    }
+    QFile::remove(output.filePath("output_img_0.jpg"));
+    const QImage after = process();
+    QVERIFY(!after.isNull());
+    QVERIFY(after == before);
+}
+
+void WorkflowTest::wrong_colour_stays_at_the_colour_click_data()
+{
+    QTest::addColumn<QPoint>("pixel");
+    QTest::addColumn<bool>("switch_colour");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("pink sticker clicked, Oui: switch to pink")
+        << QPoint(200, 150) << true << QStringList{"question: Couleur des repères"};
+    QTest::newRow("pink sticker clicked, Non: stay")
+        << QPoint(200, 150) << false << QStringList{"question: Couleur des repères"};
+    QTest::newRow("background clicked: no offer")
+        << QPoint(20, 20) << false << QStringList{"warning: Couleur des repères"};
+    QTest::newRow("beside the photo: no offer")
+        << QPoint(500, 20) << false << QStringList{"warning: Couleur des repères"};
+}
+
+void WorkflowTest::wrong_colour_stays_at_the_colour_click()
+{
+    QFETCH(QPoint, pixel);
+    QFETCH(bool, switch_colour);
+    QFETCH(QStringList, boxes);
+    // Pink stickers, "Jaune" checked; five cameras so that the middle is image #2.
+    open_window(write_references(5, StickerColor::Pink));
+    driver->dialogs.question_answers.enqueue(switch_colour);
+    StdoutCapture quiet;
+    click(pixel.x(), pixel.y());
+    QCOMPARE(driver->dialogs.boxes(), boxes);
+    const QString text = driver->dialogs.requests.at(2).text; // after the references, the progress
+    QVERIFY2(
+        text.startsWith(QString("Aucun trio de repères de cette couleur dans l'image du milieu "
+                                "(image #2 : %1). La couleur choisie est « Jaune ».")
+                            .arg(QFileInfo(driver->references.at(2)).fileName())),
+        qPrintable(text));
+    QCOMPARE(text.contains("Passer à « Rose »"), boxes.first().startsWith("question"));
+
+    auto* pink = driver->widget<QRadioButton>("button_pink");
+    if (switch_colour) {
+        QVERIFY(pink->isChecked());
+        QVERIFY(calibrated());
+        return;
+    }
+    // No manual steps for every camera: the colour click is asked for again.
+    QCOMPARE(instruction(), QString("Cliquez sur un pixel d'un des repères"));
+    QVERIFY(picture()->armed);
+    QVERIFY(action("action_new_color")->isEnabled());
+    QVERIFY(!action("action_new_computation")->isEnabled());
+    QVERIFY(!pink->isChecked());
+
+    pink->click();
+    click(200, 150);
+    QVERIFY(calibrated());
+    QCOMPARE(driver->dialogs.boxes(), boxes);
+}
+
+void WorkflowTest::manual_pass_asks_first()
+{
+    open_window(write_references(3));
+    StdoutCapture quiet;
+    click(200, 150);
+    QVERIFY(calibrated());
+
+    driver->dialogs.question_answers.enqueue(false);
+    action("action_manual_calibration")->trigger();
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Tout calibrer manuellement"});
+    QVERIFY(driver->dialogs.requests.last().text.startsWith("Le calibrage actuel sera remplacé"));
+    QCOMPARE(driver->dialogs.requests.last().parent, driver->window.get());
+    QVERIFY(calibrated());
+    QVERIFY(!picture()->armed);
+
+    action("action_manual_calibration")->trigger();
+    QCOMPARE(instruction(), sticker_prompt(1, 0));
 }
 
 QTEST_MAIN(WorkflowTest)

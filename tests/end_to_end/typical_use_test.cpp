@@ -96,7 +96,7 @@ void TypicalUseTest::calibrate_process_and_measure()
     QCOMPARE(driver.dialogs.boxes(), QStringList{"warning: Attention"});
 
     // The camera whose stickers are hidden is clicked by hand, bottom first.
-    QCOMPARE(driver.instruction(), WindowDriver::sticker_prompt(1, options.hidden_camera));
+    QCOMPARE(driver.instruction(), driver.sticker_prompt(1, options.hidden_camera));
     for (int sticker : {2, 0, 1}) {
         const cv::Point2d centre = truth.stickers[options.hidden_camera][sticker];
         driver.click(std::round(centre.x), std::round(centre.y));
@@ -109,7 +109,8 @@ void TypicalUseTest::calibrate_process_and_measure()
     driver.widget<QSlider>("slider_fps")->setValue(10);
     driver.widget<QSlider>("slider_compression")->setValue(10);
     driver.process(shots, output.path());
-    QCOMPARE(driver.dialogs.boxes(), QStringList{"warning: Attention"});
+    QCOMPARE(driver.dialogs.boxes(),
+             QStringList({"warning: Attention", "information: Traitement terminé"}));
 
     QStringList expected_files;
     for (int k = 0; k < options.cameras; ++k)

@@ -2,6 +2,7 @@
 // the failure each ending reports, with a scripted runner instead of ffmpeg.
 
 #include "pipeline/processing_run.h"
+#include "pipeline/written_files.h"
 #include "tests/app/recording_runner.h"
 #include "tests/output/shots.h"
 
@@ -66,6 +67,8 @@ private slots:
     void steps_read_frames_then_videos_then_gifs();
     void each_ending_reports_its_failure_data();
     void each_ending_reports_its_failure();
+    void written_files_name_each_video_with_its_duration_data();
+    void written_files_name_each_video_with_its_duration();
 };
 
 void PipelineTest::steps_read_frames_then_videos_then_gifs()
@@ -156,6 +159,52 @@ void PipelineTest::each_ending_reports_its_failure()
     QCOMPARE(runner.calls.size(), commands);
     if (unreadable)
         QCOMPARE(outcome.failed_file(), request.shots[1]);
+}
+
+void PipelineTest::written_files_name_each_video_with_its_duration_data()
+{
+    QTest::addColumn<bool>("boomerang");
+    QTest::addColumn<bool>("gif");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<QStringList>("written"); // what the export reports
+    QTest::addColumn<QStringList>("videos");  // "name seconds", seconds to 1/100
+    const QStringList all{"output_video.mp4", "output_video_boomerang.mp4", "output_video.gif",
+                          "output_video_boomerang.gif"};
+    QTest::newRow("every step") << true << true << 5 << all
+                                << QStringList{
+                                       "output_video.mp4 0.21", "output_video_boomerang.mp4 0.42",
+                                       "output_video.gif 0.21", "output_video_boomerang.gif 0.42"};
+    QTest::newRow("video only") << false << false << 12 << QStringList{all.first()}
+                                << QStringList{"output_video.mp4 0.50"};
+    QTest::newRow("boomerang failed or stopped")
+        << true << true << 5 << QStringList{all.first()} << QStringList{"output_video.mp4 0.21"};
+    QTest::newRow("no video") << true << false << 5 << QStringList{} << QStringList{};
+    QTest::newRow("no frame") << false << false << 0 << QStringList{} << QStringList{};
+}
+
+void PipelineTest::written_files_name_each_video_with_its_duration()
+{
+    QFETCH(bool, boomerang);
+    QFETCH(bool, gif);
+    QFETCH(int, frames);
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, videos);
+    ProcessingRequest request;
+    request.fps = 24;
+    request.boomerang = boomerang;
+    request.gif = gif;
+    ProcessingOutcome outcome;
+    outcome.frames.frame_count = frames;
+    outcome.frames.common_size = QSize(640, 480);
+    outcome.video.written = written;
+
+    const WrittenFiles files = written_files(request, outcome);
+    QCOMPARE(files.frame_count, frames);
+    QCOMPARE(files.frame_size, frames > 0 ? QSize(640, 480) : QSize());
+    QStringList described;
+    for (const WrittenVideo& video : files.videos)
+        described << video.file_name + " " + QString::number(video.seconds, 'f', 2);
+    QCOMPARE(described, videos);
 }
 
 QTEST_GUILESS_MAIN(PipelineTest)
