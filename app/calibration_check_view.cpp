@@ -36,7 +36,7 @@ QString method_text(AlignmentMethod method)
 } // namespace
 
 CalibrationCheckView::CalibrationCheckView(const RigCalibration& rig, QWidget* parent)
-    : QDialog(parent), rig(rig), frame(check_frame_size(rig))
+    : QDialog(parent), rig(rig), frame(check_frame_rect(rig))
 {
     setObjectName(QStringLiteral("calibration_check"));
     setWindowTitle(QStringLiteral("Vérifier le calibrage"));
@@ -139,8 +139,8 @@ void CalibrationCheckView::sticker_clicked(int x, int y)
     Calibration calibration = rig.calibration();
     // A failed attempt must not keep the earlier values as if they were new.
     calibration.aligned[camera] = false;
-    align_manually(calibration, camera, clicks[0].x(), clicks[0].y(), clicks[1].x(), clicks[1].y(),
-                   clicks[2].x(), clicks[2].y(), rig.reference(), std::cout);
+    align_manually(calibration, camera, {clicks[0], clicks[1], clicks[2]}, rig.reference(),
+                   std::cout);
     if (calibration.aligned[camera]) {
         CameraCalibration& entry = rig.cameras[camera];
         entry.method = AlignmentMethod::Manual;
@@ -219,7 +219,7 @@ void CalibrationCheckView::redraw()
     const int middle = rig.camera_count() / 2;
     const CameraCheck check = check_camera(rig, current, frame);
 
-    QImage shown(frame, QImage::Format_RGB32);
+    QImage shown(frame.size(), QImage::Format_RGB32);
     shown.fill(Qt::black);
     {
         QPainter painter(&shown);

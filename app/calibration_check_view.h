@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 
 #include <map>
@@ -47,7 +48,7 @@ private:
     void sticker_clicked(int x, int y);
 
     RigCalibration rig;
-    QSize frame;
+    QRect frame; // of the reference frame, as the output cuts it
     int current = 0;
     std::map<int, QImage> aligned_photos;
     // Clicks collected while a camera is recalibrated; -1 when none is.

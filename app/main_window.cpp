@@ -630,9 +630,7 @@ void MainWindow::record_sticker_click(int x, int y)
     // Without a reference configuration there is nothing to align onto: every
     // scale would be 0 and every frame empty.
     if (reference.selected) {
-        align_manually(calibration, image, clicked_points[0].x(), clicked_points[0].y(),
-                       clicked_points[1].x(), clicked_points[1].y(), clicked_points[2].x(),
-                       clicked_points[2].y(), reference, std::cout);
+        align_manually(calibration, image, clicked_points, reference, std::cout);
     }
     if (reference.selected && calibration.aligned[image]) {
         if (image < rig.camera_count()) {

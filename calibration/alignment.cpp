@@ -24,15 +24,10 @@ void estimate_alignment(Calibration& calibration, int image_index,
             return;
     }
 
-    const cv::Point2d& p0 = centre_table[indices[0]];
-    const cv::Point2d& p1 = centre_table[indices[1]];
-    const cv::Point2d& p2 = centre_table[indices[2]];
-    const cv::Point2d& r0 = reference.points[0];
-    const cv::Point2d& r1 = reference.points[1];
-    const cv::Point2d& r2 = reference.points[2];
-
-    const cv::Point2d u = p0 - p1;
-    const cv::Point2d v = p1 - p2;
+    const std::array<cv::Point2d, 3> stickers{centre_table[indices[0]], centre_table[indices[1]],
+                                              centre_table[indices[2]]};
+    const cv::Point2d u = stickers[0] - stickers[1];
+    const cv::Point2d v = stickers[1] - stickers[2];
     const double u_length = length(u);
     const double v_length = length(v);
     const double colinearity =
@@ -42,35 +37,31 @@ void estimate_alignment(Calibration& calibration, int image_index,
     // Written so that NaN fails too.
     if (!(colinearity > 0.98))
         return;
-
-    const double translation_x = r1.x - (p0.x + p2.x) * 0.5;
-    const double translation_y = r1.y - (p0.y + p2.y) * 0.5;
-    const double scale = length(r0 - r2) / length(p0 - p2);
-    const cv::Point2d half = (u + v) * 0.5;
-    const cv::Point2d direction = half / length(half);
-    // 3.14159265 rather than pi keeps the angles of existing calibrations.
-    const double rotation_deg =
-        (std::atan2(r0.y - r1.y, r0.x - r1.x) - std::atan2(direction.y, direction.x)) * 180 /
-        3.14159265;
-
-    // Coincident top and bottom stickers pass the colinearity test but give an
-    // infinite scale and no direction; a reference whose outer stickers coincide
-    // (never selected) gives a zero scale that would empty every frame.
-    if (!std::isfinite(translation_x) || !std::isfinite(translation_y) ||
-        !std::isfinite(rotation_deg) || !std::isfinite(scale) || !(scale > 0.0))
+    // Coincident top and bottom stickers pass the colinearity test but say
+    // nothing about the direction of the line.
+    if (!(length(stickers[0] - stickers[2]) > 0.0))
         return;
 
-    calibration.translation_x[image_index] = translation_x;
-    calibration.translation_y[image_index] = translation_y;
-    calibration.rotation_deg[image_index] = rotation_deg;
-    calibration.scale[image_index] = scale;
+    // All three pairs count alike, so a middle sticker placed off the midpoint
+    // or a line not through the picture centre biases nothing. A reference
+    // that was never selected (all points equal) gives no fit.
+    const std::optional<Similarity> fit = fit_similarity(stickers, reference.points);
+    if (!fit)
+        return;
+
+    calibration.translation_x[image_index] = fit->translation.x;
+    calibration.translation_y[image_index] = fit->translation.y;
+    calibration.rotation_deg[image_index] = fit->rotation * 180.0 / CV_PI;
+    calibration.scale[image_index] = fit->scale;
     calibration.aligned[image_index] = true;
 }
 
-void align_manually(Calibration& calibration, int image_index, double x1, double y1, double x2,
-                    double y2, double x3, double y3, const ReferenceTriple& reference,
-                    std::ostream& log)
+void align_manually(Calibration& calibration, int image_index, const std::array<QPointF, 3>& clicks,
+                    const ReferenceTriple& reference, std::ostream& log)
 {
+    const double y1 = clicks[0].y();
+    const double y2 = clicks[1].y();
+    const double y3 = clicks[2].y();
     // Top to bottom; among equal heights the later click comes first.
     std::array<int, 3> order;
     if (y2 > y1) {
@@ -87,6 +78,17 @@ void align_manually(Calibration& calibration, int image_index, double x1, double
     } else {
         order = {1, 2, 0};
     }
-    const std::vector<cv::Point2d> table{{x1, y1}, {x2, y2}, {x3, y3}};
+    const std::vector<cv::Point2d> table{{clicks[0].x(), clicks[0].y()},
+                                         {clicks[1].x(), clicks[1].y()},
+                                         {clicks[2].x(), clicks[2].y()}};
     estimate_alignment(calibration, image_index, order, table, reference, log);
+}
+
+Similarity alignment_similarity(const ImageAlignment& alignment)
+{
+    Similarity similarity;
+    similarity.scale = alignment.scale;
+    similarity.rotation = alignment.rotation_deg * CV_PI / 180.0;
+    similarity.translation = {alignment.translation_x, alignment.translation_y};
+    return similarity;
 }

@@ -2,8 +2,13 @@
 
 #include <vector>
 
-// One camera's alignment onto the reference configuration: shift in pixels,
-// rotation in degrees and a uniform scale, applied in that order by the output.
+// One camera's alignment onto the reference camera: the similarity that takes
+// a point p of this camera's upright picture to the point q of the reference
+// camera's picture showing the same thing,
+//   q = scale * R(rotation_deg) * p + (translation_x, translation_y),
+// in pixels with pixel centres at whole coordinates (x to the right, y
+// downwards), R turning clockwise on screen for a positive angle, scale > 0.
+// The reference camera's own entry is the identity (0, 0, 0, 1).
 struct ImageAlignment
 {
     double translation_x = 0.0;

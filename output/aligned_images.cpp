@@ -60,7 +60,7 @@ struct Job
     const QStringList& inputs;
     const Calibration& calibration;
     const std::vector<QSize>& upright_sizes; // from the headers
-    QSize common_size;
+    QRect frame_rect;                        // in the reference camera's pixels
     const QString& folder;
     int quality;
 };
@@ -85,20 +85,22 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
         read_stored_image(job.inputs[index], buffers.decoded, buffers.file_bytes);
     if (!orientation)
         return Outcome::Unreadable;
-    const UprightPixels input = upright_pixels(buffers.decoded, *orientation);
-    // The common size was taken from the header; a file that decodes to
+    const QSize stored = buffers.decoded.size();
+    const QSize upright =
+        (*orientation & QImageIOHandler::TransformationRotate90) ? stored.transposed() : stored;
+    // The frame rectangle was taken from the headers; a file that decodes to
     // another size than it announced cannot be trusted to fill its frame.
-    if (input.size != job.upright_sizes[index])
+    if (upright != job.upright_sizes[index])
         return Outcome::Unreadable;
 
-    if (buffers.frame.size() != job.common_size)
-        buffers.frame = QImage(job.common_size, QImage::Format_RGB888);
+    if (buffers.frame.size() != job.frame_rect.size())
+        buffers.frame = QImage(job.frame_rect.size(), QImage::Format_RGB32);
     if (buffers.frame.isNull()) {
         reason = QStringLiteral("out of memory");
         return Outcome::Unwritable;
     }
-    const ImageAlignment alignment = job.calibration.alignment(index);
-    render_frame_into(input, frame_geometry(input.size, alignment), alignment, buffers.frame);
+    render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
+                      job.frame_rect.topLeft(), buffers.frame);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
     return reason.isEmpty() ? Outcome::Written : Outcome::Unwritable;
 }
@@ -118,7 +120,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     // Headers only: a run that cannot finish is refused before it writes a file,
     // so it never leaves frames of mixed sizes behind.
     std::vector<QSize> upright_sizes;
-    std::vector<QSize> inner_sizes;
+    std::vector<ImageAlignment> alignments;
     for (int k = 0; k < count; ++k) {
         const QSize size = read_oriented_size(inputs[k]);
         if (!size.isValid()) {
@@ -126,10 +128,16 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             return result;
         }
         upright_sizes.push_back(size);
-        inner_sizes.push_back(frame_geometry(size, calibration.alignment(k)).inner);
+        alignments.push_back(calibration.alignment(k));
     }
-    result.common_size = common_frame_size(inner_sizes);
-    if (count == 0 || result.common_size.isEmpty())
+    if (count == 0) {
+        result.common_size = QSize(16777214, 16777214);
+        return result;
+    }
+    // The middle camera is the one the calibration aligned the others onto.
+    const QRect frame_rect = common_frame_rect(upright_sizes, alignments, count / 2);
+    result.common_size = frame_rect.isEmpty() ? QSize(0, 0) : frame_rect.size();
+    if (result.common_size.isEmpty())
         return result;
 
     // Shots picked from the frames of an earlier run in this folder would be
@@ -142,7 +150,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
 
     // Each worker takes the next index; indices are taken in order and every
     // image taken is finished, so the frames written always start at 0.
-    const Job job{inputs, calibration, upright_sizes, result.common_size, folder, quality};
+    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};

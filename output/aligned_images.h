@@ -11,8 +11,9 @@
 struct AlignedImages
 {
     // Even width and height shared by every frame written; (16777214, 16777214)
-    // when there were no images. A side of 0 means some image has nothing left
-    // to show (an unaligned entry, a scale of 0): then no file is written.
+    // when there were no images. A side of 0 means the aligned shots share no
+    // area, or some entry stands for no alignment (never aligned, a scale of
+    // 0): then no file is written.
     QSize common_size;
     // Number of frames written: "output_img_0.jpg" up to frame_count - 1.
     int frame_count = 0;
@@ -33,19 +34,18 @@ struct AlignedImages
     bool stopped = false;
 };
 
-// Aligns input k with entry k of `calibration`, crops every frame to the common
-// even size and writes them as "output_img_<k>.jpg" into `folder` at JPEG
-// `quality` (0 to 100). The common size comes from the file headers, so every
-// input is checked to be readable before anything is written; then each shot
-// is decoded, transformed, cut and encoded once, on every core, with no
-// intermediate file. The failures are those a run in index order would meet
-// first. Inputs are read with their EXIF orientation applied. `inputs` must
-// hold at least calibration.image_count paths; with fewer, nothing is written
-// and the common size is (0, 0). Only "output_img_*" files of this run's
-// indices are touched.
-// `progress` (may be null) counts each frame written and is asked before each
-// image is started whether to stop; the images in hand are finished first.
-// Blocks until done; call it from a worker thread to keep a window responsive.
+// Warps input k by entry k of `calibration` into the reference (middle)
+// camera's pixel frame, cuts every frame from the one rectangle of it that all
+// warped shots cover (common_frame_rect) and writes them as
+// "output_img_<k>.jpg" into `folder` at JPEG `quality` (0 to 100). The
+// rectangle comes from the file headers, so every input is checked to be
+// readable before anything is written; then each shot is decoded, warped and
+// encoded once, on every core, with no intermediate file. The failures are those a run in index
+// order would meet first. Inputs are read with their EXIF orientation applied. `inputs` must hold
+// at least calibration.image_count paths; with fewer, nothing is written and the common size is (0,
+// 0). Only "output_img_*" files of this run's indices are touched. `progress` (may be null) counts
+// each frame written and is asked before each image is started whether to stop; the images in hand
+// are finished first. Blocks until done; call it from a worker thread to keep a window responsive.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality,
                                    BatchProgress* progress = nullptr);

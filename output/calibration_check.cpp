@@ -1,5 +1,6 @@
 #include "output/calibration_check.h"
 
+#include "calibration/alignment.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 
@@ -8,17 +9,35 @@
 #include <algorithm>
 #include <vector>
 
-QSize check_frame_size(const RigCalibration& rig)
+namespace {
+
+// Where `point` of a camera's photo lands in a frame cut from `frame`.
+QPointF in_frame(const ImageAlignment& alignment, const cv::Point2d& point, const QRect& frame)
 {
-    std::vector<QSize> inner;
-    for (const CameraCalibration& camera : rig.cameras) {
-        if (camera.method != AlignmentMethod::NotAligned && !camera.reference_size.isEmpty())
-            inner.push_back(frame_geometry(camera.reference_size, camera.transform).inner);
-    }
-    return inner.empty() ? QSize() : common_frame_size(inner);
+    const cv::Point2d at = apply(alignment_similarity(alignment), point);
+    return QPointF(at.x - frame.x(), at.y - frame.y());
 }
 
-CameraCheck check_camera(const RigCalibration& rig, int camera, QSize frame)
+} // namespace
+
+QRect check_frame_rect(const RigCalibration& rig)
+{
+    std::vector<QSize> sizes;
+    std::vector<ImageAlignment> alignments;
+    int reference = -1;
+    for (int k = 0; k < rig.camera_count(); ++k) {
+        const CameraCalibration& camera = rig.cameras[k];
+        if (camera.method == AlignmentMethod::NotAligned || camera.reference_size.isEmpty())
+            continue;
+        if (k <= rig.camera_count() / 2)
+            reference = static_cast<int>(sizes.size());
+        sizes.push_back(camera.reference_size);
+        alignments.push_back(camera.transform);
+    }
+    return sizes.empty() ? QRect() : common_frame_rect(sizes, alignments, std::max(reference, 0));
+}
+
+CameraCheck check_camera(const RigCalibration& rig, int camera, const QRect& frame)
 {
     CameraCheck check;
     if (camera < 0 || camera >= rig.camera_count())
@@ -32,25 +51,17 @@ CameraCheck check_camera(const RigCalibration& rig, int camera, QSize frame)
     for (int i = 0; i < 3; ++i) {
         const cv::Point2d& own = checked.stickers[i];
         const cv::Point2d& reference = rig.reference_stickers[i];
-        check.stickers[i] =
-            frame_point(checked.reference_size, checked.transform, frame, QPointF(own.x, own.y));
-        check.reference[i] = frame_point(middle.reference_size, middle.transform, frame,
-                                         QPointF(reference.x, reference.y));
+        check.stickers[i] = in_frame(checked.transform, own, frame);
+        check.reference[i] = in_frame(middle.transform, reference, frame);
         check.fit_error =
             std::max(check.fit_error, QLineF(check.stickers[i], check.reference[i]).length());
     }
     return check;
 }
 
-QImage aligned_photo(const QImage& photo, const CameraCalibration& camera, QSize frame)
+QImage aligned_photo(const QImage& photo, const CameraCalibration& camera, const QRect& frame)
 {
     if (photo.isNull() || camera.method == AlignmentMethod::NotAligned || frame.isEmpty())
         return {};
-    const FrameGeometry geometry = frame_geometry(photo.size(), camera.transform);
-    if (geometry.inner.isEmpty())
-        return {};
-    QImage cut(frame, QImage::Format_RGB888);
-    const QImage pixels = renderable(photo);
-    render_frame_into(upright_pixels(pixels), geometry, camera.transform, cut);
-    return cut;
+    return render_frame(photo, camera.transform, frame);
 }

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPointF>
+#include <QRect>
 #include <QSize>
 
 #include <array>
@@ -20,13 +21,14 @@ struct CameraCheck
     double fit_error = -1.0;
 };
 
-// The common frame size of the rig's aligned cameras, from their reference sizes.
-QSize check_frame_size(const RigCalibration& rig);
+// The rectangle of the reference frame the rig's aligned cameras' frames are
+// cut from (common_frame_rect), from their reference sizes; empty when none.
+QRect check_frame_rect(const RigCalibration& rig);
 
-// Checks `camera` of `rig` in frames of `frame` size. The reference
+// Checks `camera` of `rig` in frames cut from `frame`. The reference
 // configuration is carried by the middle camera's own transform.
-CameraCheck check_camera(const RigCalibration& rig, int camera, QSize frame);
+CameraCheck check_camera(const RigCalibration& rig, int camera, const QRect& frame);
 
 // The camera's reference photo aligned and cut to `frame`, as the output would
-// write it (RGB888); null when the camera is not aligned or the photo is null.
-QImage aligned_photo(const QImage& photo, const CameraCalibration& camera, QSize frame);
+// write it (RGB32); null when the camera is not aligned or the photo is null.
+QImage aligned_photo(const QImage& photo, const CameraCalibration& camera, const QRect& frame);

@@ -1,37 +1,33 @@
 #include "output/frame_render.h"
 
-#include <algorithm>
+#include "calibration/alignment.h"
+
+#include <opencv2/imgproc.hpp>
+
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 
-UprightPixels upright_pixels(const QImage& stored, QImageIOHandler::Transformations orientation)
+namespace {
+
+// 3 x 3 form of an affine map, to chain them.
+cv::Matx33d square(const cv::Matx23d& m)
 {
-    const int width = stored.width();
-    const int height = stored.height();
-    const bool turned = orientation & QImageIOHandler::TransformationRotate90;
-    const bool mirrored = orientation & QImageIOHandler::TransformationMirror;
-    const bool flipped = orientation & QImageIOHandler::TransformationFlip;
-
-    UprightPixels pixels;
-    pixels.size = turned ? QSize(height, width) : QSize(width, height);
-    if (stored.isNull())
-        return pixels;
-    // Mirror and flip come first, then the quarter turn clockwise, as
-    // QImageReader applies them: upright (x, y) shows stored (mx, my) mirrored
-    // and flipped, where (mx, my) = (y, height - 1 - x) after a turn.
-    const std::ptrdiff_t pixel = 4;
-    const std::ptrdiff_t line = stored.bytesPerLine();
-    const std::ptrdiff_t along_x = mirrored ? -pixel : pixel;
-    const std::ptrdiff_t along_y = flipped ? -line : line;
-    const int first_x = mirrored ? width - 1 : 0;
-    const int first_y = flipped ? height - 1 : 0;
-    const int turned_y = flipped ? 0 : height - 1; // stored row of upright (0, 0) after a turn
-    pixels.origin = stored.constBits() + (turned ? turned_y : first_y) * line + first_x * pixel;
-    pixels.step_x = turned ? -along_y : along_x;
-    pixels.step_y = turned ? along_x : along_y;
-    return pixels;
+    return {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), 0, 0, 1};
 }
+
+cv::Matx23d affine(const cv::Matx33d& m)
+{
+    return {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2)};
+}
+
+// A 32-bit QImage as a 4-channel matrix sharing its pixels; `pixels` is
+// where they are (constBits() to read, bits() to write).
+cv::Mat matrix_view(const QImage& image, const uchar* pixels)
+{
+    return cv::Mat(image.height(), image.width(), CV_8UC4, const_cast<uchar*>(pixels),
+                   static_cast<std::size_t>(image.bytesPerLine()));
+}
+
+} // namespace
 
 bool is_renderable(QImage::Format format)
 {
@@ -46,95 +42,68 @@ QImage renderable(const QImage& image)
                                                          : QImage::Format_RGB32);
 }
 
-void render_frame_into(const UprightPixels& input, const FrameGeometry& geometry,
-                       const ImageAlignment& alignment, QImage& frame)
+cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations orientation)
 {
-    if (frame.format() != QImage::Format_RGB888)
-        frame = QImage(frame.size(), QImage::Format_RGB888);
-    const int frame_width = frame.width();
-    const int frame_height = frame.height();
-    uchar* const frame_bits = frame.bits();
-    const std::ptrdiff_t frame_line = frame.bytesPerLine();
-    const auto blacken = [&](int row, int from, int to) {
-        if (to > from)
-            std::memset(frame_bits + row * frame_line + 3 * from, 0, 3 * std::size_t(to - from));
-    };
+    const double last_x = stored.width() - 1;
+    const double last_y = stored.height() - 1;
+    // QImageReader mirrors and flips first, then turns a quarter clockwise:
+    // upright (x, y) shows the mirrored, flipped pixel (y, last_y - x) after a turn.
+    cv::Matx33d map = cv::Matx33d::eye();
+    if (orientation & QImageIOHandler::TransformationRotate90)
+        map = cv::Matx33d(0, 1, 0, -1, 0, last_y, 0, 0, 1);
+    if (orientation & QImageIOHandler::TransformationMirror)
+        map = cv::Matx33d(-1, 0, last_x, 0, 1, 0, 0, 0, 1) * map;
+    if (orientation & QImageIOHandler::TransformationFlip)
+        map = cv::Matx33d(1, 0, 0, 0, -1, last_y, 0, 0, 1) * map;
+    return affine(map);
+}
 
-    const QSize canvas = geometry.canvas;
-    const QSize inner = geometry.inner;
-    const QSize bounds = geometry.transformed;
-    bool invertible = false;
-    const QTransform to_canvas =
-        QImage::trueMatrix(alignment_transform(alignment), canvas.width(), canvas.height())
-            .inverted(&invertible);
-    // Sides below 2^28 keep every fixed-point position below 2^62; no QImage
-    // comes near that.
-    const int largest_side = 1 << 28;
-    if (inner.isEmpty() || bounds.isEmpty() || !invertible || input.origin == nullptr ||
-        std::max(canvas.width(), canvas.height()) >= largest_side) {
-        for (int row = 0; row < frame_height; ++row)
-            blacken(row, 0, frame_width);
+void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
+                       const ImageAlignment& alignment, QPoint origin, QImage& frame)
+{
+    if (frame.format() != QImage::Format_RGB32)
+        frame = QImage(frame.size(), QImage::Format_RGB32);
+    if (frame.isNull())
+        return;
+    const Similarity similarity = alignment_similarity(alignment);
+    if (stored.isNull() || !is_renderable(stored.format()) || !(similarity.scale > 0.0)) {
+        frame.fill(Qt::black);
         return;
     }
 
-    // The frame's place in the transformed canvas: the inner rectangle is cut
-    // from the middle of the bounding box, and the frame from the middle of
-    // that, each with crop_centered's rounding.
-    const int inner_left = (bounds.width() - inner.width()) / 2;
-    const int inner_top = (bounds.height() - inner.height()) / 2;
-    const int left = inner_left + (inner.width() - frame_width) / 2;
-    const int top = inner_top + (inner.height() - frame_height) / 2;
-    // Frame columns and rows that lie inside both the box and the inner rectangle.
-    const int first_column = std::max({0, -left, inner_left - left});
-    const int end_column =
-        std::min({frame_width, bounds.width() - left, inner_left + inner.width() - left});
-    const int first_row = std::max({0, -top, inner_top - top});
-    const int end_row =
-        std::min({frame_height, bounds.height() - top, inner_top + inner.height() - top});
+    // Frame pixel -> reference pixel -> upright picture pixel -> stored pixel.
+    const double c = std::cos(similarity.rotation) / similarity.scale;
+    const double s = std::sin(similarity.rotation) / similarity.scale;
+    const cv::Point2d t = similarity.translation;
+    const cv::Matx33d reference_to_upright(c, s, -(c * t.x + s * t.y), -s, c, s * t.x - c * t.y, 0,
+                                           0, 1);
+    const cv::Matx33d frame_to_reference(1, 0, origin.x(), 0, 1, origin.y(), 0, 0, 1);
+    const cv::Matx23d frame_to_stored =
+        affine(square(upright_to_stored(stored.size(), orientation)) * reference_to_upright *
+               frame_to_reference);
 
-    // The canvas is the input shifted by the draw offset: canvas pixel (x, y)
-    // is input pixel (x - offset.x, y - offset.y), always inside the input.
-    const std::ptrdiff_t step_x = input.step_x;
-    const std::ptrdiff_t step_y = input.step_y;
-    const uchar* const canvas_origin =
-        input.origin - geometry.draw_offset.x() * step_x - geometry.draw_offset.y() * step_y;
-    // Source positions in 32.32 fixed point: along a row each column adds the
-    // same step exactly, so a pixel's source depends only on its place in the
-    // box, never on where a frame's rows begin.
-    constexpr double unit = 4294967296.0;
-    const std::int64_t column_step_x = std::llround(to_canvas.m11() * unit);
-    const std::int64_t column_step_y = std::llround(to_canvas.m12() * unit);
-    const std::uint64_t limit_x = static_cast<std::uint64_t>(canvas.width()) << 32;
-    const std::uint64_t limit_y = static_cast<std::uint64_t>(canvas.height()) << 32;
-    const int first_x = left + first_column;
-
-    for (int row = 0; row < frame_height; ++row) {
-        if (row < first_row || row >= end_row || first_column >= end_column) {
-            blacken(row, 0, frame_width);
-            continue;
-        }
-        blacken(row, 0, first_column);
-        blacken(row, end_column, frame_width);
-        // The centre of box pixel (0, top + row), through the inverse transform.
-        const double y = top + row + 0.5;
-        const double row_x = to_canvas.m21() * y + to_canvas.dx() + 0.5 * to_canvas.m11();
-        const double row_y = to_canvas.m22() * y + to_canvas.dy() + 0.5 * to_canvas.m12();
-        std::int64_t source_x = std::llround(row_x * unit) + column_step_x * first_x;
-        std::int64_t source_y = std::llround(row_y * unit) + column_step_y * first_x;
-        uchar* out = frame_bits + row * frame_line + 3 * first_column;
-        for (int column = first_column; column < end_column;
-             ++column, out += 3, source_x += column_step_x, source_y += column_step_y) {
-            // Negative positions wrap to huge unsigned ones: one test per side.
-            if (static_cast<std::uint64_t>(source_x) >= limit_x ||
-                static_cast<std::uint64_t>(source_y) >= limit_y) {
-                out[0] = out[1] = out[2] = 0;
-                continue;
-            }
-            const QRgb pixel = *reinterpret_cast<const QRgb*>(
-                canvas_origin + (source_x >> 32) * step_x + (source_y >> 32) * step_y);
-            out[0] = static_cast<uchar>(qRed(pixel));
-            out[1] = static_cast<uchar>(qGreen(pixel));
-            out[2] = static_cast<uchar>(qBlue(pixel));
+    cv::Mat target = matrix_view(frame, frame.bits());
+    cv::warpAffine(matrix_view(stored, stored.constBits()), target, frame_to_stored, target.size(),
+                   cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+    // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
+    if (stored.format() == QImage::Format_ARGB32_Premultiplied) {
+        for (int y = 0; y < frame.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+            for (int x = 0; x < frame.width(); ++x)
+                line[x] |= 0xff000000u;
         }
     }
+}
+
+QImage render_frame(const QImage& input, const ImageAlignment& alignment, const QRect& rect)
+{
+    if (rect.isEmpty())
+        return {};
+    QImage frame(rect.size(), QImage::Format_RGB32);
+    const QImage pixels = renderable(input);
+    if (frame.isNull() || pixels.isNull())
+        return {};
+    render_frame_into(pixels, QImageIOHandler::TransformationNone, alignment, rect.topLeft(),
+                      frame);
+    return frame;
 }

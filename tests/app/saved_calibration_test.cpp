@@ -318,7 +318,7 @@ void SavedCalibrationTest::check_view_steps_through_the_cameras()
     QCOMPARE(opacity->value(), 100);
 
     const RigCalibration rig = read_calibration_file(saved).calibration;
-    const QSize frame = check_frame_size(rig);
+    const QSize frame = check_frame_rect(rig).size();
     QCOMPARE(view->findChild<PixelPicker*>("check_picture")->pixmap(Qt::ReturnByValue).size(),
              frame);
     view->close();

@@ -151,8 +151,8 @@ void TypicalUseTest::calibrate_process_and_measure()
     std::cerr << "alignment residuals over " << residuals.distances.size() << " markers: median "
               << residuals.median << " px, maximum " << residuals.maximum << " px" << std::endl;
     QVERIFY(residuals.distances.size() >= 4 * 20);
-    QVERIFY2(residuals.median <= 2.0, "median residual above 2 px");
-    QVERIFY2(residuals.maximum <= 4.0, "largest residual above 4 px");
+    QVERIFY2(residuals.median <= 0.5, "median residual above 0.5 px");
+    QVERIFY2(residuals.maximum <= 1.5, "largest residual above 1.5 px");
 }
 
 QTEST_MAIN(TypicalUseTest)

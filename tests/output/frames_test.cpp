@@ -1,10 +1,11 @@
-// Frame rendering and the parallel frame writer: the frames written must be
-// the pixels of decoding, transforming, cutting to the inner rectangle and then
-// to the common size, whatever the orientation, the number of workers or a stop.
+// Frame rendering and the parallel frame writer: a scene point lands where its
+// alignment says, to a fraction of a pixel; no frame reaches beyond its shot;
+// the frames written are those of warping each upright shot into the common
+// rectangle, whatever the orientation, the number of workers or a stop.
 
+#include "calibration/alignment.h"
 #include "calibration/batch_progress.h"
 #include "output/aligned_images.h"
-#include "output/crop.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/image_file.h"
@@ -25,6 +26,7 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(ImageAlignment)
+Q_DECLARE_METATYPE(QVector<ImageAlignment>)
 
 namespace {
 
@@ -42,11 +44,63 @@ QImage texture(QSize size, int seed)
     return image;
 }
 
-// What the writer must produce for one input: the whole pipeline, step by step.
-QImage reference_frame(const QImage& input, const ImageAlignment& alignment, QSize common)
+// Smooth colour waves: sampling a fraction of a pixel off changes a value by a
+// fraction of a level, so two correct resamplings agree closely.
+QImage smooth_texture(QSize size, int seed)
 {
-    const FrameGeometry geometry = frame_geometry(input.size(), alignment);
-    return crop_centered(render_frame(input, geometry, alignment), common.width(), common.height());
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const double u = x * (0.11 + 0.01 * seed), v = y * 0.07;
+            image.setPixel(x, y,
+                           qRgb(int(128 + 100 * std::sin(u + v)),
+                                int(128 + 100 * std::cos(u - 0.5 * v)),
+                                int(128 + 100 * std::sin(0.3 * u + v + seed))));
+        }
+    }
+    return image;
+}
+
+// Dark blurred spots (Gaussian, sigma 2.5 px) centred on `spots`, on white.
+QImage spotted(QSize size, const std::vector<QPointF>& spots)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            double ink = 0.0;
+            for (const QPointF& spot : spots) {
+                const double dx = x - spot.x(), dy = y - spot.y();
+                ink += std::exp(-(dx * dx + dy * dy) / (2 * 2.5 * 2.5));
+            }
+            const int level = 255 - int(std::lround(255 * std::min(ink, 1.0)));
+            image.setPixel(x, y, qRgb(level, level, level));
+        }
+    }
+    return image;
+}
+
+// The ink-weighted centre of the frame around `near`, in frame pixels.
+QPointF spot_centre(const QImage& frame, QPointF near, int reach)
+{
+    double sum = 0.0, sx = 0.0, sy = 0.0;
+    for (int y = qFloor(near.y()) - reach; y <= qCeil(near.y()) + reach; ++y) {
+        for (int x = qFloor(near.x()) - reach; x <= qCeil(near.x()) + reach; ++x) {
+            if (!frame.rect().contains(x, y))
+                return {-1e9, -1e9};
+            const double ink = 255 - qRed(frame.pixel(x, y));
+            sum += ink;
+            sx += ink * x;
+            sy += ink * y;
+        }
+    }
+    return {sx / sum, sy / sum};
+}
+
+// What the writer must produce for one input: the upright picture, warped
+// into the common rectangle.
+QImage reference_frame(const QImage& input, const ImageAlignment& alignment, const QRect& rect)
+{
+    return render_frame(input, alignment, rect);
 }
 
 // `image` as a file of `format` holds it.
@@ -110,102 +164,86 @@ class FramesTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Cutting the common size straight out of the transformed picture gives
-    // the pixels of the full inner frame cut down afterwards.
-    void common_cut_equals_inner_frame_cut_data()
+    // Spots drawn at known sub-pixel places land where the alignment takes them.
+    void known_points_land_where_they_belong_data()
     {
-        QTest::addColumn<QSize>("input");
         QTest::addColumn<ImageAlignment>("alignment");
-        QTest::addColumn<QSize>("shrink"); // the common size is the inner size less this
-
-        const auto row = [](const char* name, QSize input, ImageAlignment alignment, QSize shrink) {
-            QTest::newRow(name) << input << alignment << shrink;
-        };
-        row("identity, odd size", {101, 81}, {0, 0, 0, 1, true}, {1, 1});
-        row("shift right, up", {120, 90}, {10.7, -3.2, 0, 1, true}, {3, 2});
-        row("shift left, down", {121, 91}, {-5.5, 7.9, 0, 1, true}, {0, 1});
-        row("small rotation", {151, 99}, {2.3, -1.1, 3.7, 1, true}, {5, 6});
-        row("negative rotation, enlarged", {151, 99}, {-4.0, 6.6, -12.5, 1.23, true}, {8, 3});
-        row("rotation, reduced", {140, 100}, {0, 0, 1.5, 0.83, true}, {1, 0});
-        row("scale only", {99, 77}, {0, 0, 0, 0.9, true}, {2, 2});
-        row("quarter turn", {90, 61}, {0, 0, 90, 1, true}, {0, 0});
-        row("half turn", {90, 60}, {1, 1, 180, 1, true}, {3, 3});
-        row("three-quarter turn, enlarged", {64, 47}, {0, -2, -90, 1.05, true}, {1, 2});
-        row("45 deg", {100, 80}, {0, 0, 45, 1.1, true}, {4, 4});
+        QTest::addRow("sub-pixel shift") << ImageAlignment{3.3, -2.6, 0, 1, true};
+        QTest::addRow("turned clockwise, enlarged") << ImageAlignment{-20.25, 10.5, 4, 1.07, true};
+        QTest::addRow("turned back, reduced") << ImageAlignment{15.7, -8.1, -3.5, 0.93, true};
+        QTest::addRow("quarter turn") << ImageAlignment{240.5, 0.25, 90, 1, true};
     }
 
-    void common_cut_equals_inner_frame_cut()
+    void known_points_land_where_they_belong()
     {
-        QFETCH(QSize, input);
         QFETCH(ImageAlignment, alignment);
-        QFETCH(QSize, shrink);
-        const QImage picture = texture(input, 1);
-        const FrameGeometry geometry = frame_geometry(input, alignment);
-        QVERIFY(!geometry.inner.isEmpty());
-        const QSize common = geometry.inner - shrink;
+        const QSize size(240, 180);
+        std::vector<QPointF> spots;
+        for (int j = 0; j < 3; ++j)
+            for (int i = 0; i < 4; ++i)
+                spots.emplace_back(50.3 + 45.17 * i, 45.6 + 44.71 * j);
+        const QRect rect = common_frame_rect({size}, {alignment}, 0);
+        const QImage frame = render_frame(spotted(size, spots), alignment, rect);
+        QCOMPARE(frame.size(), rect.size());
 
-        QImage frame(common, QImage::Format_RGB888);
-        render_frame_into(upright_pixels(picture), geometry, alignment, frame);
-        QCOMPARE(frame, reference_frame(picture, alignment, common));
+        const Similarity similarity = alignment_similarity(alignment);
+        double worst = 0.0;
+        for (const QPointF& spot : spots) {
+            const cv::Point2d at = apply(similarity, {spot.x(), spot.y()});
+            const QPointF wanted(at.x - rect.x(), at.y - rect.y());
+            const QPointF found = spot_centre(frame, wanted, 9);
+            worst = std::max(worst, std::hypot(found.x() - wanted.x(), found.y() - wanted.y()));
+        }
+        QVERIFY2(worst < 0.05, qPrintable(QString::number(worst)));
     }
 
-    // The transform is Qt's nearest-pixel QImage::transformed, computed per
-    // pixel: the same box, the same turns exactly, and elsewhere at most one
-    // source pixel off where a pixel centre falls near a pixel edge.
-    void agrees_with_qt_transformed_data()
+    // A picture with a green rim: a frame shows the rim only along its own
+    // edges (where the shot's edge may cross a corner), never a band of
+    // repeated rim pixels from beyond the shot.
+    void frames_stay_inside_their_shots_data()
     {
-        QTest::addColumn<QSize>("input");
-        QTest::addColumn<double>("degrees");
-        QTest::addColumn<double>("scale");
-        QTest::addColumn<bool>("exact");
-        QTest::newRow("identity") << QSize(101, 80) << 0.0 << 1.0 << true;
-        QTest::newRow("quarter turn") << QSize(101, 80) << 90.0 << 1.0 << true;
-        QTest::newRow("half turn") << QSize(101, 80) << 180.0 << 1.0 << true;
-        QTest::newRow("three-quarter turn") << QSize(101, 80) << -90.0 << 1.0 << true;
-        QTest::newRow("scale only") << QSize(101, 80) << 0.0 << 1.07 << false;
-        QTest::newRow("small rotation") << QSize(150, 120) << 2.5 << 1.0 << false;
-        QTest::newRow("rotation, reduced") << QSize(150, 120) << -7.0 << 0.93 << false;
-        QTest::newRow("45 deg, enlarged") << QSize(120, 90) << 45.0 << 1.2 << false;
+        QTest::addColumn<QVector<ImageAlignment>>("alignments");
+        const ImageAlignment identity{0, 0, 0, 1, true};
+        QTest::addRow("turned either way") << QVector<ImageAlignment>{
+            {12.4, -9.5, 3, 1, true}, identity, {-10.2, 8.8, -2.5, 1, true}};
+        QTest::addRow("scaled above and below 1") << QVector<ImageAlignment>{
+            {-8.1, -6.3, 0, 1.06, true}, identity, {6.4, 4.9, 0, 0.95, true}};
+        QTest::addRow("turned and scaled, shifted") << QVector<ImageAlignment>{
+            {30.5, -12, 5, 0.94, true}, identity, {-25.25, 14, -4, 1.07, true}};
     }
 
-    void agrees_with_qt_transformed()
+    void frames_stay_inside_their_shots()
     {
-        QFETCH(QSize, input);
-        QFETCH(double, degrees);
-        QFETCH(double, scale);
-        QFETCH(bool, exact);
-        const QImage picture = coordinate_image(input);
-        const ImageAlignment alignment{0, 0, degrees, scale, true};
-        const FrameGeometry geometry = frame_geometry(input, alignment);
-        const QImage transformed =
-            picture.convertToFormat(QImage::Format_RGB888)
-                .transformed(alignment_transform(alignment), Qt::FastTransformation);
-        QCOMPARE(geometry.transformed, transformed.size());
+        QFETCH(QVector<ImageAlignment>, alignments);
+        const QSize size(200, 150);
+        QImage shot(size, QImage::Format_RGB32);
+        shot.fill(Qt::white);
+        QPainter painter(&shot);
+        painter.setPen(Qt::green);
+        painter.drawRect(0, 0, size.width() - 1, size.height() - 1);
+        painter.end();
 
-        const QImage ours = render_frame(picture, geometry, alignment);
-        const QImage qt =
-            crop_centered(transformed, geometry.inner.width(), geometry.inner.height());
-        QCOMPARE(ours.size(), qt.size());
-        int same = 0;
-        for (int y = 0; y < ours.height(); ++y) {
-            for (int x = 0; x < ours.width(); ++x) {
-                const QRgb a = ours.pixel(x, y);
-                const QRgb b = qt.pixel(x, y);
-                if ((a & 0xffffff) == (b & 0xffffff)) {
-                    ++same;
-                    continue;
+        const std::vector<ImageAlignment> entries(alignments.begin(), alignments.end());
+        const QRect rect = common_frame_rect(std::vector<QSize>(entries.size(), size), entries, 1);
+        QVERIFY(rect.width() > 150 && rect.height() > 100);
+        for (const ImageAlignment& alignment : entries) {
+            const QImage frame = render_frame(shot, alignment, rect);
+            for (int y = 0; y < frame.height(); ++y) {
+                for (int x = 0; x < frame.width(); ++x) {
+                    const int inside =
+                        std::min({x, y, frame.width() - 1 - x, frame.height() - 1 - y});
+                    const QRgb pixel = frame.pixel(x, y);
+                    if (inside >= 2)
+                        QVERIFY2(qRed(pixel) > 200 && qBlue(pixel) > 200,
+                                 qPrintable(QString("(%1, %2)").arg(x).arg(y)));
                 }
-                QVERIFY2(!exact, qPrintable(QString("(%1, %2)").arg(x).arg(y)));
-                QVERIFY2(qBlue(a) == 255 && qBlue(b) == 255 && qAbs(qRed(a) - qRed(b)) <= 1 &&
-                             qAbs(qGreen(a) - qGreen(b)) <= 1,
-                         qPrintable(QString("(%1, %2)").arg(x).arg(y)));
             }
         }
-        QVERIFY2(same >= 0.97 * ours.width() * ours.height(), qPrintable(QString::number(same)));
     }
 
-    // Against QImageReader's own automatic transform, for the eight EXIF orientations.
-    void upright_pixels_follow_exif_orientation()
+    // Decoded as stored and turned by the warp, or turned by Qt on reading:
+    // the same pixels, for the eight EXIF orientations.
+    void exif_orientation_is_part_of_the_warp()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("turned.jpg");
@@ -219,15 +257,9 @@ private slots:
             // Turned and mirrored for real, or the comparison below proves nothing.
             QCOMPARE(upright.size(), orientation >= 5 ? QSize(4, 7) : QSize(7, 4));
             QCOMPARE(upright == stored, orientation == 1);
-            const UprightPixels view = upright_pixels(stored, *turn);
-            QCOMPARE(view.size, upright.size());
-            for (int y = 0; y < upright.height(); ++y) {
-                for (int x = 0; x < upright.width(); ++x) {
-                    const QRgb pixel = *reinterpret_cast<const QRgb*>(
-                        view.origin + x * view.step_x + y * view.step_y);
-                    QCOMPARE(pixel, upright.pixel(x, y));
-                }
-            }
+            QImage frame(upright.size(), QImage::Format_RGB32);
+            render_frame_into(stored, *turn, {0, 0, 0, 1, true}, QPoint(0, 0), frame);
+            QCOMPARE(frame, upright);
         }
     }
 
@@ -243,21 +275,22 @@ private slots:
             paths << inputs.filePath(QString("turned_%1.jpg").arg(turn));
             alignments.push_back(
                 {turn % 3 - 1.5, 2.7 - turn, 1.3 * turn - 4.0, 0.97 + 0.01 * turn, true});
-            QVERIFY(
-                write_jpeg_with_orientation(paths.back(), texture(QSize(83, 61), turn), 95, turn));
+            QVERIFY(write_jpeg_with_orientation(paths.back(), smooth_texture(QSize(83, 61), turn),
+                                                95, turn));
         }
         QImage transparent(QSize(81, 63), QImage::Format_ARGB32);
         transparent.fill(Qt::transparent);
         QPainter painter(&transparent);
-        painter.drawImage(10, 10, texture(QSize(50, 40), 9));
+        painter.drawImage(10, 10, smooth_texture(QSize(50, 40), 9));
         painter.fillRect(20, 20, 30, 30, QColor(255, 0, 0, 100));
         painter.end();
         paths << inputs.filePath("transparent.png") << inputs.filePath("grey.jpg");
         alignments.push_back({3, 3, 2, 1, true});
         alignments.push_back({-1, 0, -2, 1.02, true});
         QVERIFY(transparent.save(paths[8]));
-        QVERIFY(
-            texture(QSize(80, 62), 10).convertToFormat(QImage::Format_Grayscale8).save(paths[9]));
+        QVERIFY(smooth_texture(QSize(80, 62), 10)
+                    .convertToFormat(QImage::Format_Grayscale8)
+                    .save(paths[9]));
 
         const int quality = 90;
         BatchProgress progress;
@@ -267,13 +300,28 @@ private slots:
         QVERIFY(!result.stopped);
         QCOMPARE(progress.done(), paths.size());
         QCOMPARE(folder_entries(out.path()), frame_names(paths.size()));
+        std::vector<QSize> sizes;
+        for (const QString& path : paths)
+            sizes.push_back(read_oriented_image(path).size());
+        const QRect rect = common_frame_rect(sizes, alignments, paths.size() / 2);
+        QCOMPARE(result.common_size, rect.size());
         for (int k = 0; k < paths.size(); ++k) {
-            const QImage expected = QImage::fromData(encoded(
-                reference_frame(read_oriented_image(paths[k]), alignments[k], result.common_size),
-                "jpg", quality));
+            const QImage expected = QImage::fromData(
+                encoded(reference_frame(read_oriented_image(paths[k]), alignments[k], rect), "jpg",
+                        quality));
             const QImage written(out.filePath("output_img_" + QString::number(k) + ".jpg"));
             QCOMPARE(written.size(), result.common_size);
-            QVERIFY2(written == expected, qPrintable(paths[k]));
+            // Turning the stored pixels inside the warp rounds the sampling
+            // positions a little differently than warping the turned picture.
+            int worst = 0;
+            for (int y = 0; y < written.height(); ++y)
+                for (int x = 0; x < written.width(); ++x) {
+                    const QRgb a = written.pixel(x, y), b = expected.pixel(x, y);
+                    worst =
+                        std::max({worst, std::abs(qRed(a) - qRed(b)),
+                                  std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+                }
+            QVERIFY2(worst <= 6, qPrintable(paths[k] + ": " + QString::number(worst)));
         }
     }
 

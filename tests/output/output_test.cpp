@@ -1,10 +1,9 @@
+#include "calibration/alignment.h"
 #include "output/aligned_images.h"
 #include "output/atomic_file.h"
-#include "output/crop.h"
 #include "output/ffmpeg_command.h"
 #include "output/frame_geometry.h"
 #include "output/image_file.h"
-#include "output/inner_rect.h"
 #include "output/natural_order.h"
 #include "output/process_runner.h"
 #include "output/video_export.h"
@@ -19,6 +18,8 @@
 #include <sstream>
 
 Q_DECLARE_METATYPE(ImageAlignment)
+using Alignments = std::vector<ImageAlignment>;
+Q_DECLARE_METATYPE(Alignments)
 Q_DECLARE_METATYPE(ProcessResult)
 Q_DECLARE_METATYPE(VideoRequest)
 
@@ -96,70 +97,106 @@ class OutputTest : public QObject
     Q_OBJECT
 
 private slots:
-    void largest_inner_rect_data()
+    // The rectangle every frame is cut from, in the reference camera's pixels.
+    // expected: the exact rectangle; or, with an empty one, a size it must come
+    // within 4 pixels of (the largest rectangle inside the turned picture),
+    // centred on the reference picture's centre; or nothing at all.
+    void common_frame_rect_data()
     {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<double>("degrees");
-        QTest::addColumn<QSize>("expected");
-        QTest::newRow("0 deg") << 1000 << 800 << 0.0 << QSize(1000, 800);
-        QTest::newRow("10 deg") << 1000 << 800 << 10.0 << QSize(900, 653);
-        QTest::newRow("-10 deg") << 1000 << 800 << -10.0 << QSize(900, 653);
-        QTest::newRow("170 deg") << 1000 << 800 << 170.0 << QSize(900, 653);
-        QTest::newRow("portrait 10 deg") << 800 << 1000 << 10.0 << QSize(653, 900);
-        QTest::newRow("30 deg, half constrained") << 1000 << 800 << 30.0 << QSize(800, 461);
-        QTest::newRow("45 deg") << 1000 << 800 << 45.0 << QSize(565, 565);
-        QTest::newRow("zero width") << 0 << 800 << 10.0 << QSize(0, 0);
-        QTest::newRow("negative height") << 1000 << -2 << 0.0 << QSize(0, 0);
+        QTest::addColumn<QVector<QSize>>("inputs");
+        QTest::addColumn<Alignments>("alignments");
+        QTest::addColumn<QRect>("expected");
+        QTest::addColumn<QSize>("about");
+
+        const ImageAlignment identity{0, 0, 0, 1, true};
+        // Turned and scaled about the centre of a width x height picture.
+        const auto about_centre = [](QSize size, double degrees, double scale) {
+            const cv::Point2d c((size.width() - 1) / 2.0, (size.height() - 1) / 2.0);
+            const Similarity s{scale, degrees * CV_PI / 180.0, {0, 0}};
+            const cv::Point2d t = c - apply(s, c);
+            return ImageAlignment{t.x, t.y, degrees, scale, true};
+        };
+        // about: invalid for no rectangle at all, (0, 0) for one of any size.
+        const auto row = [](const char* name, QVector<QSize> inputs, Alignments alignments,
+                            QRect expected, QSize about = {}) {
+            QTest::newRow(name) << inputs << alignments << expected << about;
+        };
+        const QSize photo(1000, 800);
+        // Off by half a pixel whichever way it is cut.
+        row("identity, odd size", {{101, 81}}, {identity}, {1, 0, 100, 80});
+        row("identity, even size", {photo}, {identity}, {0, 0, 1000, 800});
+        // Pixel centres from 10.7 to 1009.7 and from -3.2 to 796.8.
+        row("sub-pixel shift", {photo}, {{10.7, -3.2, 0, 1, true}}, {11, -3, 1000, 800});
+        row("second camera shifted right", {photo, photo}, {identity, {100, 0, 0, 1, true}},
+            {100, 0, 900, 800});
+        row("second camera shifted up and left", {photo, photo},
+            {identity, {-31.5, -20.25, 0, 1, true}}, {0, 0, 968, 780});
+        row("quarter turn", {photo}, {about_centre(photo, 90, 1)}, {}, {800, 1000});
+        row("turned clockwise", {photo}, {about_centre(photo, 10, 1)}, {}, {901, 654});
+        row("turned back", {photo}, {about_centre(photo, -10, 1)}, {}, {901, 654});
+        row("portrait, turned", {{800, 1000}}, {about_centre({800, 1000}, 10, 1)}, {}, {654, 901});
+        row("turned 30 deg", {photo}, {about_centre(photo, 30, 1)}, {}, {801, 462});
+        row("turned 45 deg", {photo}, {about_centre(photo, 45, 1)}, {}, {566, 566});
+        row("turned, enlarged", {photo}, {about_centre(photo, 10, 1.2)}, {}, {1081, 785});
+        row("turned back, reduced", {photo}, {about_centre(photo, -7, 0.8)}, {}, {739, 555});
+        // Cameras turned either way and scaled about the reference centre: the
+        // reference picture bounds the frame less than the turned ones do.
+        row("rig turned either way", {photo, photo, photo, photo},
+            {about_centre(photo, 3, 1.05), about_centre(photo, -3, 0.95), identity,
+             about_centre(photo, 2, 0.97)},
+            {}, QSize(0, 0));
+        row("no common area", {photo, photo}, {identity, {1000, 0, 0, 1, true}}, {});
+        row("entry never aligned", {photo, photo}, {identity, {}}, {});
+        row("reflection is no alignment", {photo}, {{0, 0, 0, -1, true}}, {});
+        row("not finite", {photo, photo}, {identity, {qQNaN(), 0, 0, 1, true}}, {});
     }
 
-    void largest_inner_rect()
+    void common_frame_rect()
     {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(double, degrees);
-        QTEST(::largest_inner_rect(width, height, degrees * M_PI / 180.0), "expected");
-    }
+        QFETCH(QVector<QSize>, inputs);
+        QFETCH(Alignments, alignments);
+        QFETCH(QRect, expected);
+        QFETCH(QSize, about);
+        const int reference = inputs.size() / 2;
+        const QRect rect = ::common_frame_rect(std::vector<QSize>(inputs.begin(), inputs.end()),
+                                               alignments, reference);
+        if (!expected.isEmpty()) {
+            QCOMPARE(rect, expected);
+            return;
+        }
+        QCOMPARE(rect.isEmpty(), !about.isValid());
+        if (rect.isEmpty())
+            return;
 
-    void crop_centered_data()
-    {
-        QTest::addColumn<QSize>("source");
-        QTest::addColumn<QSize>("cut");
-        QTest::addColumn<QSize>("expected_size");
-        QTest::addColumn<QPoint>("top_left"); // in source pixels
-        QTest::newRow("one odd pixel lost right")
-            << QSize(1001, 801) << QSize(1000, 800) << QSize(1000, 800) << QPoint(0, 0);
-        QTest::newRow("larger, black border")
-            << QSize(3, 3) << QSize(5, 5) << QSize(5, 5) << QPoint(-1, -1);
-        QTest::newRow("larger by one truncates toward zero")
-            << QSize(3, 3) << QSize(4, 4) << QSize(4, 4) << QPoint(0, 0);
-        QTest::newRow("0 x 0 copies all")
-            << QSize(7, 5) << QSize(0, 0) << QSize(7, 5) << QPoint(0, 0);
-    }
-
-    void crop_centered()
-    {
-        QFETCH(QSize, source);
-        QFETCH(QSize, cut);
-        QFETCH(QPoint, top_left);
-        const QImage image = coordinate_image(source);
-        const QImage result = ::crop_centered(image, cut.width(), cut.height());
-        QTEST(result.size(), "expected_size");
-        for (int y = 0; y < result.height(); ++y) {
-            for (int x = 0; x < result.width(); ++x) {
-                const QPoint from = QPoint(x, y) + top_left;
-                const QRgb expected =
-                    image.rect().contains(from) ? image.pixel(from) : qRgb(0, 0, 0);
-                QCOMPARE(result.pixel(x, y), expected);
+        QCOMPARE(rect.width() % 2, 0);
+        QCOMPARE(rect.height() % 2, 0);
+        // Every frame pixel centre shows a point of every picture.
+        for (int k = 0; k < inputs.size(); ++k) {
+            const Similarity s = alignment_similarity(alignments[size_t(k)]);
+            const Similarity back{1 / s.scale, -s.rotation, {0, 0}};
+            for (const QPoint corner :
+                 {rect.topLeft(), rect.topRight(), rect.bottomLeft(), rect.bottomRight()}) {
+                const cv::Point2d p =
+                    apply(back, cv::Point2d(corner.x(), corner.y()) - s.translation);
+                QVERIFY2(p.x >= -0.5 - 1e-6 && p.y >= -0.5 - 1e-6 &&
+                             p.x <= inputs[k].width() - 0.5 + 1e-6 &&
+                             p.y <= inputs[k].height() - 0.5 + 1e-6,
+                         qPrintable(QString("camera %1: %2, %3").arg(k).arg(p.x).arg(p.y)));
             }
         }
-    }
-
-    void common_frame_size()
-    {
-        QCOMPARE(::common_frame_size({QSize(901, 700), QSize(950, 653)}), QSize(900, 652));
-        QCOMPARE(::common_frame_size({}), QSize(16777214, 16777214));
-        QCOMPARE(::common_frame_size({QSize(1000, 800), QSize(0, 0)}), QSize(0, 0));
+        // Centred: everything here is symmetric about the reference centre.
+        const QSize picture = inputs[reference];
+        const QPointF centre((picture.width() - 1) / 2.0, (picture.height() - 1) / 2.0);
+        const QPointF middle(rect.left() + (rect.width() - 1) / 2.0,
+                             rect.top() + (rect.height() - 1) / 2.0);
+        QVERIFY2(std::abs(middle.x() - centre.x()) <= 1.0 &&
+                     std::abs(middle.y() - centre.y()) <= 1.0,
+                 qPrintable(QString("%1, %2").arg(middle.x()).arg(middle.y())));
+        if (about.isEmpty())
+            return;
+        QVERIFY2(rect.width() <= about.width() && rect.width() >= about.width() - 4 &&
+                     rect.height() <= about.height() && rect.height() >= about.height() - 4,
+                 qPrintable(QString("%1 x %2").arg(rect.width()).arg(rect.height())));
     }
 
     // One input through the whole writer: its frame size, where its red marker
@@ -170,24 +207,26 @@ private slots:
         QTest::addColumn<ImageAlignment>("alignment");
         QTest::addColumn<QColor>("background");
         QTest::addColumn<QSize>("frame");
-        QTest::addColumn<QPoint>("marker"); // red marker's centre in the frame; (-1, -1): none
 
         const auto row = [](const char* name, QSize input, ImageAlignment alignment, QSize frame,
-                            QPoint marker, const QColor& background = Qt::gray) {
-            QTest::newRow(name) << input << alignment << background << frame << marker;
+                            const QColor& background = Qt::gray) {
+            QTest::newRow(name) << input << alignment << background << frame;
         };
-        const QPoint none(-1, -1);
-        // The input's red 10 x 10 marker has its centre at (35, 45).
-        row("identity, odd size", {101, 81}, {0, 0, 0, 1, true}, {100, 80}, {35, 45});
-        row("translation", {1000, 800}, {10.7, -3.2, 0, 1, true}, {980, 794}, {35, 39});
-        row("negative translation", {100, 80}, {-5.5, 0, 0, 1, true}, {90, 80}, {25, 45});
-        // Clockwise on screen, as QTransform turns y-down pixels.
-        row("quarter turn", {100, 80}, {0, 0, 90, 1, true}, {80, 100}, {35, 35});
-        row("transparent", {101, 81}, {0, 0, 0, 1, true}, {100, 80}, {35, 45}, Qt::transparent);
-        // The inner rectangle keeps the black beyond the turned picture out of the frame.
-        row("10 deg", {200, 160}, {0, 0, 10, 1, true}, {180, 130}, none);
-        row("-30 deg, enlarged", {200, 160}, {0, 0, -30, 1.3, true}, {208, 120}, none);
-        row("45 deg, reduced", {200, 160}, {0, 0, 45, 0.7, true}, {78, 78}, none);
+        // Turned and scaled about the picture centre (100, 80) of a 201 x 161 input.
+        const auto about_centre = [](double degrees, double scale) {
+            const Similarity s{scale, degrees * CV_PI / 180.0, {0, 0}};
+            const cv::Point2d t = cv::Point2d(100, 80) - apply(s, {100, 80});
+            return ImageAlignment{t.x, t.y, degrees, scale, true};
+        };
+        row("identity, odd size", {101, 81}, {0, 0, 0, 1, true}, {100, 80});
+        row("translation", {1000, 800}, {10.7, -3.2, 0, 1, true}, {1000, 800});
+        row("negative translation", {100, 80}, {-5.5, 0, 0, 1, true}, {100, 80});
+        // Clockwise on screen, about the top-left pixel.
+        row("quarter turn", {100, 80}, {0, 0, 90, 1, true}, {80, 100});
+        row("transparent", {101, 81}, {0, 0, 0, 1, true}, {100, 80}, Qt::transparent);
+        row("10 deg", {201, 161}, about_centre(10, 1), {180, 132});
+        row("-30 deg, enlarged", {201, 161}, about_centre(-30, 1.3), {210, 120});
+        row("45 deg, reduced", {201, 161}, about_centre(45, 0.7), {80, 80});
     }
 
     void frame_content()
@@ -196,7 +235,6 @@ private slots:
         QFETCH(ImageAlignment, alignment);
         QFETCH(QColor, background);
         QFETCH(QSize, frame);
-        QFETCH(QPoint, marker);
         QTemporaryDir dir;
         QImage shot(input, background.alpha() < 255 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         shot.fill(background);
@@ -212,7 +250,13 @@ private slots:
         for (const QPoint corner :
              {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom), QPoint(right, bottom)})
             QCOMPARE(is_black(written.pixel(corner)), background.alpha() == 0);
-        if (marker.x() < 0)
+
+        // The marker's centre (34.5, 44.5) through the alignment, in the frame.
+        const QRect rect = ::common_frame_rect({input}, {alignment}, 0);
+        const cv::Point2d at =
+            apply(alignment_similarity(alignment), {34.5, 44.5}) - cv::Point2d(rect.x(), rect.y());
+        const QPoint marker(qRound(at.x), qRound(at.y));
+        if (!QRect(QPoint(8, 8), frame - QSize(16, 16)).contains(marker))
             return;
         QVERIFY(is_red(written.pixel(marker)));
         for (const QPoint step : {QPoint(0, 8), QPoint(8, 0), QPoint(0, -8), QPoint(-8, 0)})
@@ -229,7 +273,7 @@ private slots:
         QTest::newRow("missing input") << 3 << 1 << "missing" << QSize(-1, -1);
         QTest::newRow("undecodable input") << 3 << 2 << "garbage" << QSize(-1, -1);
         QTest::newRow("entry never aligned") << 3 << 1 << "unaligned" << QSize(0, 0);
-        QTest::newRow("translation beyond the image") << 3 << 0 << "far" << QSize(0, 0);
+        QTest::newRow("shots sharing no area") << 3 << 0 << "far" << QSize(0, 0);
         QTest::newRow("fewer inputs than entries") << 4 << -1 << "" << QSize(0, 0);
     }
 
@@ -248,7 +292,7 @@ private slots:
         if (how == "unaligned")
             calibration.scale[broken] = 0.0;
         if (how == "far")
-            calibration.translation_x[broken] = -20.0;
+            calibration.translation_x[broken] = -40.0;
         const QString notes = out.filePath("output_img_uncropped_0.jpg");
         QVERIFY(write_file(notes, "someone else's"));
 
