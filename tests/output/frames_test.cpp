@@ -26,7 +26,8 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(ImageAlignment)
-Q_DECLARE_METATYPE(QVector<ImageAlignment>)
+using Alignments = std::vector<ImageAlignment>;
+Q_DECLARE_METATYPE(Alignments)
 
 namespace {
 
@@ -202,19 +203,19 @@ private slots:
     // repeated rim pixels from beyond the shot.
     void frames_stay_inside_their_shots_data()
     {
-        QTest::addColumn<QVector<ImageAlignment>>("alignments");
+        QTest::addColumn<Alignments>("alignments");
         const ImageAlignment identity{0, 0, 0, 1, true};
-        QTest::addRow("turned either way") << QVector<ImageAlignment>{
-            {12.4, -9.5, 3, 1, true}, identity, {-10.2, 8.8, -2.5, 1, true}};
-        QTest::addRow("scaled above and below 1") << QVector<ImageAlignment>{
-            {-8.1, -6.3, 0, 1.06, true}, identity, {6.4, 4.9, 0, 0.95, true}};
-        QTest::addRow("turned and scaled, shifted") << QVector<ImageAlignment>{
-            {30.5, -12, 5, 0.94, true}, identity, {-25.25, 14, -4, 1.07, true}};
+        QTest::addRow("turned either way")
+            << Alignments{{12.4, -9.5, 3, 1, true}, identity, {-10.2, 8.8, -2.5, 1, true}};
+        QTest::addRow("scaled above and below 1")
+            << Alignments{{-8.1, -6.3, 0, 1.06, true}, identity, {6.4, 4.9, 0, 0.95, true}};
+        QTest::addRow("turned and scaled, shifted")
+            << Alignments{{30.5, -12, 5, 0.94, true}, identity, {-25.25, 14, -4, 1.07, true}};
     }
 
     void frames_stay_inside_their_shots()
     {
-        QFETCH(QVector<ImageAlignment>, alignments);
+        QFETCH(Alignments, alignments);
         const QSize size(200, 150);
         QImage shot(size, QImage::Format_RGB32);
         shot.fill(Qt::white);
@@ -223,10 +224,10 @@ private slots:
         painter.drawRect(0, 0, size.width() - 1, size.height() - 1);
         painter.end();
 
-        const std::vector<ImageAlignment> entries(alignments.begin(), alignments.end());
-        const QRect rect = common_frame_rect(std::vector<QSize>(entries.size(), size), entries, 1);
+        const QRect rect =
+            common_frame_rect(std::vector<QSize>(alignments.size(), size), alignments, 1);
         QVERIFY(rect.width() > 150 && rect.height() > 100);
-        for (const ImageAlignment& alignment : entries) {
+        for (const ImageAlignment& alignment : alignments) {
             const QImage frame = render_frame(shot, alignment, rect);
             for (int y = 0; y < frame.height(); ++y) {
                 for (int x = 0; x < frame.width(); ++x) {
