@@ -204,6 +204,8 @@ void TestRig::stickers_appear_where_the_ground_truth_says()
 {
     RigOptions options = small_rig(4, 800, 600);
     options.sticker_offset = {12.5, -7.25};
+    options.middle_shift = 0.15;
+    options.sticker_tilt_deg = 6.0;
     QTemporaryDir dir;
     const RigWriteResult result = write_quietly(options, dir.path());
     QVERIFY2(result.ok(), result.error.c_str());
@@ -217,8 +219,12 @@ void TestRig::stickers_appear_where_the_ground_truth_says()
     QCOMPARE(middle.shift, cv::Point2d(0, 0));
     const std::array<cv::Point2d, 3>& layout = truth.stickers[truth.middle_camera];
     QVERIFY(cv::norm(layout[1] - (photo_centre(size) + options.sticker_offset)) < 1e-9);
-    QVERIFY(std::abs(layout[0].y - (layout[1].y - truth.sticker_spacing)) < 1e-9);
-    QVERIFY(std::abs(layout[2].y - (layout[1].y + truth.sticker_spacing)) < 1e-9);
+    // The column turned clockwise, the middle sticker moved towards the bottom one.
+    const double tilt = options.sticker_tilt_deg * CV_PI / 180.0;
+    const cv::Point2d down(-std::sin(tilt), std::cos(tilt));
+    const cv::Point2d midpoint = (layout[0] + layout[2]) * 0.5;
+    QVERIFY(cv::norm(layout[2] - layout[0] - 2 * truth.sticker_spacing * down) < 1e-9);
+    QVERIFY(cv::norm(layout[1] - midpoint - 0.15 * truth.sticker_spacing * down) < 1e-9);
 
     double worst = 0.0;
     for (int k = 0; k < options.cameras; ++k) {
@@ -342,6 +348,8 @@ void TestRig::ground_truth_file_reads_back()
     options.jpeg_quality = 80;
     options.seed = 123456789012345ULL;
     options.sticker_offset = {-3.5, 1.0 / 3.0};
+    options.middle_shift = -0.2;
+    options.sticker_tilt_deg = 1.0 / 7.0;
     QTemporaryDir dir;
     const RigWriteResult result = write_quietly(options, dir.path());
     QVERIFY2(result.ok(), result.error.c_str());
@@ -429,7 +437,9 @@ void TestRig::arguments_data()
                                                "--size",    "6000x4000",    "--seed",
                                                "9",         "--color",      "pink",
                                                "--clutter", "--distractor", "--hidden",
-                                               "23",        "--quality",    "70"}
+                                               "23",        "--quality",    "70",
+                                               "--offset",  "-1500,999.5",  "--middle-shift",
+                                               "0.2",       "--tilt",       "-10"}
                                 << "";
     QTest::newRow("no folder") << QStringList{"--clutter"} << "no output folder";
     QTest::newRow("unknown option") << QStringList{"out", "--blur"} << "unknown option --blur";
@@ -440,6 +450,12 @@ void TestRig::arguments_data()
     QTest::newRow("unknown colour") << QStringList{"out", "--color", "green"} << "'green'";
     QTest::newRow("hidden past the end") << QStringList{"out", "--hidden", "5"} << "0 to 4";
     QTest::newRow("quality 0") << QStringList{"out", "--quality", "0"} << "between 1 and 100";
+    QTest::newRow("offset past a quarter")
+        << QStringList{"out", "--offset", "401,0"} << "within a quarter";
+    QTest::newRow("offset without comma") << QStringList{"out", "--offset", "40"} << "'40'";
+    QTest::newRow("middle shift too far")
+        << QStringList{"out", "--middle-shift", "-0.3"} << "off the midpoint";
+    QTest::newRow("column tilted too far") << QStringList{"out", "--tilt", "16"} << "15 degrees";
 }
 
 void TestRig::arguments()
@@ -462,6 +478,9 @@ void TestRig::arguments()
         QVERIFY(options.color == RigStickerColor::Pink && options.clutter && options.distractor);
         QCOMPARE(options.hidden_camera, 23);
         QCOMPARE(options.jpeg_quality, 70);
+        QCOMPARE(options.sticker_offset, cv::Point2d(-1500, 999.5));
+        QCOMPARE(options.middle_shift, 0.2);
+        QCOMPARE(options.sticker_tilt_deg, -10.0);
     }
 }
 

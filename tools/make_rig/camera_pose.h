@@ -9,8 +9,8 @@
 // in pixels, x to the right, y downwards, R turning clockwise on screen for a
 // positive angle. The middle camera is the identity (0, 1, (0, 0)).
 //
-// An alignment that undoes it rotates by -rotation_deg, scales by 1 / scale and,
-// when the middle sticker lies on c, moves by -shift.
+// The alignment that undoes it is inverse_camera_matrix: a rotation by
+// -rotation_deg and a scale of 1 / scale, with the translation of that matrix.
 struct CameraPose
 {
     double rotation_deg = 0.0;

@@ -25,6 +25,8 @@ std::string ground_truth_text(const RigGroundTruth& truth)
         << "hidden " << options.hidden_camera << '\n'
         << "quality " << options.jpeg_quality << '\n'
         << "sticker_offset " << options.sticker_offset.x << ' ' << options.sticker_offset.y << '\n'
+        << "middle_shift " << options.middle_shift << '\n'
+        << "sticker_tilt " << options.sticker_tilt_deg << '\n'
         << "middle " << truth.middle_camera << '\n'
         << "sticker_radius " << truth.sticker_radius << '\n'
         << "sticker_spacing " << truth.sticker_spacing << '\n'
@@ -91,6 +93,10 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
                 in >> options.jpeg_quality;
             } else if (key == "sticker_offset") {
                 in >> options.sticker_offset.x >> options.sticker_offset.y;
+            } else if (key == "middle_shift") {
+                in >> options.middle_shift;
+            } else if (key == "sticker_tilt") {
+                in >> options.sticker_tilt_deg;
             } else if (key == "middle") {
                 in >> truth.middle_camera;
             } else if (key == "sticker_radius") {
@@ -109,11 +115,11 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
         if (!ok || in.fail() || (in >> rest))
             return std::nullopt;
     }
-    const std::set<std::string> required = {"cameras",        "size",           "seed",
-                                            "color",          "clutter",        "distractor",
-                                            "hidden",         "quality",        "sticker_offset",
-                                            "middle",         "sticker_radius", "sticker_spacing",
-                                            "marker_spacing", "marker_radius"};
+    const std::set<std::string> required = {
+        "cameras",      "size",   "seed",           "color",           "clutter",
+        "distractor",   "hidden", "quality",        "sticker_offset",  "middle_shift",
+        "sticker_tilt", "middle", "sticker_radius", "sticker_spacing", "marker_spacing",
+        "marker_radius"};
     if (seen != required || !rig_options_error(options).empty() ||
         static_cast<int>(truth.poses.size()) != options.cameras ||
         truth.middle_camera != options.cameras / 2)

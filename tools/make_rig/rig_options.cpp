@@ -21,10 +21,15 @@ std::string rig_options_error(const RigOptions& options)
                std::to_string(options.cameras - 1) + ")";
     if (options.jpeg_quality < 1 || options.jpeg_quality > 100)
         return "the JPEG quality must be between 1 and 100";
-    // Farther out, the outer stickers of a rotated, enlarged camera could leave its photo.
-    if (!(std::abs(options.sticker_offset.x) <= 0.1 * options.width) ||
-        !(std::abs(options.sticker_offset.y) <= 0.1 * options.height))
-        return "the sticker offset must stay within 10% of the photo size";
+    // Farther out, the stickers of a rotated, enlarged camera could leave its
+    // photo even once the column is shortened.
+    if (!(std::abs(options.sticker_offset.x) <= 0.25 * options.width) ||
+        !(std::abs(options.sticker_offset.y) <= 0.25 * options.height))
+        return "the sticker offset must stay within a quarter of the photo size";
+    if (!(std::abs(options.middle_shift) <= 0.25))
+        return "the middle sticker may move at most a quarter of the spacing off the midpoint";
+    if (!(std::abs(options.sticker_tilt_deg) <= 15.0))
+        return "the sticker column may tilt at most 15 degrees";
     return {};
 }
 

@@ -30,8 +30,16 @@ struct RigOptions
     int hidden_camera = -1;
     int jpeg_quality = 92;
     // Where the middle sticker sits relative to the middle camera's centre, in
-    // pixels; (0, 0) keeps it exactly on the centre.
+    // pixels (at most a quarter of the width and of the height); (0, 0) keeps
+    // it exactly on the centre.
     cv::Point2d sticker_offset{0.0, 0.0};
+    // How far the middle sticker sits from the midpoint of the outer ones, as a
+    // fraction of their half distance (at most 0.25 either way), along the
+    // column: positive towards the bottom sticker.
+    double middle_shift = 0.0;
+    // The sticker column's turn from vertical in degrees (at most 15 either
+    // way), clockwise on screen for a positive angle.
+    double sticker_tilt_deg = 0.0;
 };
 
 constexpr int max_rig_cameras = 99;

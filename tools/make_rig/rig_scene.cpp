@@ -304,12 +304,33 @@ RigScene plan_rig_scene(const RigOptions& options)
     truth.marker_radius = std::max(4.0, 0.012 * min_side(options));
 
     const cv::Point2d middle = photo_centre(size) + options.sticker_offset;
-    const cv::Point2d layout[3] = {middle - cv::Point2d(0, truth.sticker_spacing), middle,
-                                   middle + cv::Point2d(0, truth.sticker_spacing)};
-    for (const CameraPose& pose : truth.poses)
-        truth.stickers.push_back({camera_point(pose, size, layout[0]),
-                                  camera_point(pose, size, layout[1]),
-                                  camera_point(pose, size, layout[2])});
+    const double tilt = options.sticker_tilt_deg * CV_PI / 180.0;
+    const cv::Point2d down(-std::sin(tilt), std::cos(tilt)); // top to bottom
+    // The column shrinks until every sticker's label lies inside every photo,
+    // but never below a third of its length: the options bound how far out
+    // it may stand.
+    for (double spacing = 0.18 * options.height; spacing >= 0.06 * options.height;
+         spacing *= 0.97) {
+        const cv::Point2d midpoint = middle - options.middle_shift * spacing * down;
+        const cv::Point2d layout[3] = {midpoint - spacing * down, middle,
+                                       midpoint + spacing * down};
+        truth.sticker_spacing = spacing;
+        truth.stickers.clear();
+        bool inside = true;
+        for (const CameraPose& pose : truth.poses) {
+            const double reach = 1.4 * truth.sticker_radius * pose.scale + 2.0;
+            std::array<cv::Point2d, 3> seen;
+            for (int i = 0; i < 3; ++i) {
+                seen[i] = camera_point(pose, size, layout[i]);
+                inside = inside && seen[i].x >= reach && seen[i].y >= reach &&
+                         seen[i].x <= size.width - 1 - reach &&
+                         seen[i].y <= size.height - 1 - reach;
+            }
+            truth.stickers.push_back(seen);
+        }
+        if (inside)
+            break;
+    }
 
     cv::RNG rng = stream_rng(options.seed, Stream::Clutter);
     if (options.distractor)

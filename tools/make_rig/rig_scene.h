@@ -19,7 +19,9 @@ struct RigGroundTruth
     // Per camera, the sticker centres in its reference photo: top, middle, bottom.
     std::vector<std::array<cv::Point2d, 3>> stickers;
     double sticker_radius = 0.0;
-    double sticker_spacing = 0.0; // between neighbouring sticker centres
+    // Half the distance between the outer sticker centres: 18% of the height,
+    // less where the column must shrink to keep every sticker in every photo.
+    double sticker_spacing = 0.0;
     // The shot markers are white discs on a square grid through the middle camera's
     // centre, spaced 8% of the shorter side but at least 40 px. Matching a marker
     // to its nearest neighbour is unambiguous for residuals below half the spacing
