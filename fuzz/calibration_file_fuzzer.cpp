@@ -1,6 +1,6 @@
 // Arbitrary bytes as a calibration file. What the reader accepts must write
 // back to the same bytes it would write again (nothing read that cannot be
-// kept), and must give every camera a frame geometry without fault, as a
+// kept), and must give the rig's common frame rectangle without fault, as a
 // processing run with shots of the reference size computes it.
 
 #include "calibration/calibration_file.h"
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -27,7 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      qPrintable(reread.error));
         std::abort();
     }
-    for (const CameraCalibration& camera : read.calibration.cameras)
-        frame_geometry(camera.reference_size, camera.transform);
+    const Calibration calibration = read.calibration.calibration();
+    std::vector<QSize> sizes;
+    std::vector<ImageAlignment> alignments;
+    for (int k = 0; k < read.calibration.camera_count(); ++k) {
+        sizes.push_back(read.calibration.cameras[k].reference_size);
+        alignments.push_back(calibration.alignment(k));
+    }
+    common_frame_rect(sizes, alignments, read.calibration.camera_count() / 2);
     return 0;
 }

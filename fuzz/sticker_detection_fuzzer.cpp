@@ -10,6 +10,7 @@
 #include "detection/sticker_components.h"
 #include "detection/sticker_triple.h"
 #include "output/frame_geometry.h"
+#include "output/frame_render.h"
 
 #include <opencv2/core.hpp>
 
@@ -65,11 +66,10 @@ QImage as_qimage(const cv::Mat& bgr)
 // The frame an alignment gives the picture, rendered when small enough to stay fast.
 void render(const cv::Mat& bgr, const ImageAlignment& alignment)
 {
-    const FrameGeometry geometry = frame_geometry(QSize(bgr.cols, bgr.rows), alignment);
-    if (geometry.inner.isEmpty() ||
-        static_cast<double>(geometry.transformed.width()) * geometry.transformed.height() > 4e6)
+    const QRect rect = common_frame_rect({QSize(bgr.cols, bgr.rows)}, {alignment}, 0);
+    if (rect.isEmpty() || static_cast<double>(rect.width()) * rect.height() > 4e6)
         return;
-    render_frame(as_qimage(bgr), geometry, alignment);
+    render_frame(as_qimage(bgr), alignment, rect);
 }
 
 } // namespace
@@ -99,7 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double clicks[6];
     for (double& click : clicks)
         click = input.ConsumeFloatingPoint<double>();
-    align_manually(calibration, 1, clicks[0], clicks[1], clicks[2], clicks[3], clicks[4], clicks[5],
+    align_manually(calibration, 1,
+                   {QPointF(clicks[0], clicks[1]), QPointF(clicks[2], clicks[3]),
+                    QPointF(clicks[4], clicks[5])},
                    own.selected ? own : reference, log);
     render(image, calibration.alignment(1));
     return 0;

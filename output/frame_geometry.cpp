@@ -8,9 +8,9 @@
 
 namespace {
 
-// Beyond these, no photo could be rendered anyway and the arithmetic below
-// would lose its pixel precision.
-constexpr double largest_side = 1 << 20;
+// Beyond these, no photo could be rendered anyway (the largest sensors are
+// some 15000 pixels wide), and the search below would take long.
+constexpr double largest_side = 1 << 16;
 constexpr double farthest_shift = 1 << 24;
 // Slack for the rounding of the corners, far below a pixel.
 constexpr double tolerance = 1e-6;
