@@ -3,6 +3,8 @@
 #include "calibration/alignment.h"
 #include "calibration/calibration_construction.h"
 
+#include <QPointF>
+
 #include <algorithm>
 
 std::vector<int> CalibrationOutcome::unaligned() const
@@ -43,8 +45,10 @@ bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::
         return false;
 
     Calibration single = Calibration::with_count(1);
-    align_manually(single, 0, points[0].x, points[0].y, points[1].x, points[1].y, points[2].x,
-                   points[2].y, reference, log);
+    align_manually(single, 0,
+                   {QPointF(points[0].x, points[0].y), QPointF(points[1].x, points[1].y),
+                    QPointF(points[2].x, points[2].y)},
+                   reference, log);
     if (!single.aligned[0])
         return false;
     entry.method = AlignmentMethod::Manual;
