@@ -28,9 +28,9 @@ double stepped_zoom(double current, int steps, double fit)
 }
 
 PhotoZoom::PhotoZoom(QScrollArea* area, PixelPicker* picker, QObject* parent)
-    : QObject(parent), area(area), picker(picker)
+    : QObject(parent), area(area), picker(picker), viewport(area->viewport())
 {
-    area->viewport()->installEventFilter(this);
+    viewport->installEventFilter(this);
 }
 
 double PhotoZoom::zoom() const
@@ -104,10 +104,13 @@ bool PhotoZoom::eventFilter(QObject* watched, QEvent* event)
 {
     // A photo shown fitted stays fitted as the window is resized (and when it is
     // first laid out, after the photo was given).
-    if (watched == area->viewport() && event->type() == QEvent::Resize && fitting &&
-        std::abs(current_fit() - zoom()) > 1e-3)
+    // The viewport still sends events while the scroll area is being destroyed,
+    // when it is no longer a scroll area: leave it alone then.
+    if (watched != viewport || !qobject_cast<QScrollArea*>(viewport->parentWidget()))
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Resize && fitting && std::abs(current_fit() - zoom()) > 1e-3)
         fit();
-    if (watched == area->viewport() && event->type() == QEvent::Wheel) {
+    if (event->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         if (wheel->modifiers() & Qt::ControlModifier) {
             const int notches = wheel->angleDelta().y() / 120;

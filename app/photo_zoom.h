@@ -52,5 +52,6 @@ private:
 
     QScrollArea* const area;
     PixelPicker* const picker;
+    QWidget* const viewport;
     bool fitting = true;
 };
