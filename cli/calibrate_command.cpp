@@ -7,7 +7,6 @@
 #include "cli/terminal_progress.h"
 #include "cli/usage.h"
 #include "pipeline/calibration_run.h"
-#include "pipeline/photo_check.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -117,15 +116,7 @@ int run_calibrate_command(const QStringList& arguments)
 
     // Every photo is checked first: a calibration is not worth writing with a
     // camera whose reference is damaged.
-    bool readable = true;
-    for (const QString& reference : request.references) {
-        const QString problem = photo_problem(reference, true);
-        if (!problem.isEmpty()) {
-            print_error(QStringLiteral("'%1' : %2").arg(reference, problem));
-            readable = false;
-        }
-    }
-    if (!readable)
+    if (!report_unusable_photos(request.references, true))
         return ExitFailed;
 
     StopSignals stop_signals;

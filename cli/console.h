@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The command line's own lines, in UTF-8 whatever the locale.
 
@@ -8,3 +9,6 @@
 void print_error(const QString& message);
 // Text on standard output, as it is (help, version, summaries).
 void print_text(const QString& text);
+// Checks every photo (`decode`: fully, not just its header) and prints one line
+// per unusable photo, naming it and why. True when all of them are usable.
+bool report_unusable_photos(const QStringList& paths, bool decode);

@@ -93,15 +93,7 @@ int run_process_command(const QStringList& arguments)
                         .arg(calibration_path));
         return ExitFailed;
     }
-    bool readable = true;
-    for (const QString& shot : request.shots) {
-        const QString problem = photo_problem(shot, false);
-        if (!problem.isEmpty()) {
-            print_error(QStringLiteral("'%1' : %2").arg(shot, problem));
-            readable = false;
-        }
-    }
-    if (!readable)
+    if (!report_unusable_photos(request.shots, false))
         return ExitFailed;
     // Shots of another size than their reference: the same proportions carry
     // the calibration over, other proportions cannot.
