@@ -1,9 +1,12 @@
 #include "detection/image_reading.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
+#include <QImageReader>
 
 #include <algorithm>
 #include <array>
@@ -105,23 +108,49 @@ bool corners_stamped(const cv::Mat& image)
     });
 }
 
+// The turn the frames will give this photo. It comes from Qt's reader, which
+// renders the frames, and not from OpenCV's: the two parse EXIF differently
+// (OpenCV accepts an Orientation entry of an invalid type that Qt rejects), and
+// stickers found in a picture turned another way than the frame would be
+// applied to the wrong pixels.
+QImageIOHandler::Transformations frame_orientation(QByteArray& data)
+{
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    return reader.transformation();
+}
+
+// Turns a photo as stored into the picture the frames show, the way
+// QImageReader does: mirror and flip first, then a quarter turn clockwise.
+void apply_orientation(QImageIOHandler::Transformations orientation, cv::Mat& image)
+{
+    if (orientation & QImageIOHandler::TransformationMirror)
+        cv::flip(image, image, 1);
+    if (orientation & QImageIOHandler::TransformationFlip)
+        cv::flip(image, image, 0);
+    if (orientation & QImageIOHandler::TransformationRotate90) {
+        cv::Mat turned;
+        cv::rotate(image, turned, cv::ROTATE_90_CLOCKWISE);
+        image = turned;
+    }
+}
+
 bool decode(const QString& path, cv::Mat& image, QByteArray& data)
 {
     if (!read_file_bytes(path, data) || data.isEmpty() || is_cut_short_jpeg(data))
         return false;
 
-    // Wraps the bytes without copying; imdecode applies the EXIF orientation and
-    // decodes into `image` in place when it already has the photo's size.
+    // Wraps the bytes without copying; imdecode decodes the pixels as stored,
+    // into `image` in place when it already has the photo's size.
     const cv::Mat encoded(1, data.size(), CV_8UC1, data.data());
-    const int flags =
-        looks_like_jpeg(data) ? cv::IMREAD_COLOR : cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
+    const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
 
     // When imdecode finds no decoder for the bytes or cannot parse their header,
     // it leaves its destination untouched: a reused buffer would pass the
     // previous photo off as this one. Stamped corners tell the two apart, since
-    // a decode writes every pixel and an orientation only moves corners onto
-    // corners. A photo that really shows the stamp in all four corners is
-    // decoded again into fresh memory, which stays empty on failure.
+    // a decode writes every pixel. A photo that really shows the stamp in all
+    // four corners is decoded again into fresh memory, which stays empty on failure.
     if (image.type() != CV_8UC3)
         image.release();
     const bool reused = !image.empty();
@@ -133,10 +162,13 @@ bool decode(const QString& path, cv::Mat& image, QByteArray& data)
             image.release();
             cv::imdecode(encoded, flags, &image);
         }
+        if (image.empty())
+            return false;
+        apply_orientation(frame_orientation(data), image);
     } catch (const cv::Exception&) {
         return false;
     }
-    return !image.empty();
+    return true;
 }
 
 } // namespace

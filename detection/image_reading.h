@@ -5,10 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Reads a JPEG or PNG photo as 8-bit BGR, with its EXIF orientation applied so
-// that detection sees the picture the way a viewer (and the window) shows it.
-// Only a JPEG's orientation counts: Qt, which shows and renders the photos,
-// ignores the eXIf chunk of a PNG, so detection does too.
+// Reads a JPEG or PNG photo as 8-bit BGR, turned upright the way Qt's reader
+// turns it, so that detection sees exactly the picture the window shows and the
+// frames are rendered from (Qt reads a JPEG's EXIF orientation, not a PNG's).
 // The path is used as Qt names files, whatever the process locale.
 // Returns an empty matrix when the file is missing, cannot be decoded or is a
 // JPEG cut short (which the decoder would silently pad with grey).

@@ -258,6 +258,16 @@ void DetectionTest::orientation_tag_is_applied()
         QVERIFY(cv::norm(cv::Point2d(blob.centre_x, blob.centre_y) - shown[i]) < 1.0);
     }
     QVERIFY(log.str().empty());
+
+    // An orientation entry of an invalid type (found by fuzzing): Qt, which
+    // renders the frames, ignores it, so detection must not turn the picture.
+    const QString untagged =
+        write_photo(folder.path(), "invalid_tag.jpg", draw_sticker_photo({300, 400}, shown),
+                    StoredOrientation::InvalidTag);
+    QImageReader shown_by_qt(untagged);
+    shown_by_qt.setAutoTransform(true);
+    QCOMPARE(shown_by_qt.read().size(), QSize(300, 400));
+    QVERIFY(read_bgr_image(untagged).size() == cv::Size(300, 400));
 }
 
 void DetectionTest::readable_files_data()

@@ -77,14 +77,17 @@ namespace {
 // A minimal EXIF block (big-endian TIFF, one IFD entry) holding orientation 6.
 // Qt's JPEG writer turns the pixels instead of tagging them, so it cannot make
 // such a file.
-QByteArray exif_orientation_6()
+// `field_type` 0 and `count_high` 3 give the entry fuzzing found: a count of
+// 0x03000001 and no valid type, which Qt rejects and OpenCV reads as 6.
+QByteArray exif_orientation_6(char field_type = 0x03, char count_high = 0x00)
 {
-    static const char bytes[] = {
-        '\xFF', '\xE1', 0x00, 0x22,                         // APP1, length 34
-        'E',    'x',    'i',  'f',  0x00, 0x00,             // EXIF identifier
-        'M',    'M',    0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, // TIFF header, IFD0 at 8
-        0x00,   0x01,                                       // one entry
-        0x01,   0x12,   0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x06, 0x00, 0x00, // orientation
+    const char bytes[] = {
+        '\xFF', '\xE1', 0x00, 0x22,                                     // APP1, length 34
+        'E',    'x',    'i',  'f',        0x00,       0x00,             // EXIF identifier
+        'M',    'M',    0x00, 0x2A,       0x00,       0x00, 0x00, 0x08, // TIFF header, IFD0 at 8
+        0x00,   0x01,                                                   // one entry
+        0x01,   0x12,   0x00, field_type, count_high, 0x00, 0x00, 0x01,
+        0x00,   0x06,   0x00, 0x00, // orientation
         0x00,   0x00,   0x00, 0x00, // no further IFD
     };
     return QByteArray(bytes, sizeof bytes);
@@ -96,7 +99,7 @@ QString write_photo(const QString& folder, const QString& file_name, const cv::M
                     StoredOrientation orientation)
 {
     const bool jpeg = !file_name.endsWith(".png", Qt::CaseInsensitive);
-    if (orientation == StoredOrientation::Rotated90 && !jpeg)
+    if (orientation != StoredOrientation::Upright && !jpeg)
         return {};
 
     cv::Mat stored = bgr;
@@ -108,6 +111,8 @@ QString write_photo(const QString& folder, const QString& file_name, const cv::M
     QByteArray data(reinterpret_cast<const char*>(encoded.data()), int(encoded.size()));
     if (orientation == StoredOrientation::Rotated90)
         data.insert(2, exif_orientation_6()); // right after SOI
+    if (orientation == StoredOrientation::InvalidTag)
+        data.insert(2, exif_orientation_6(0x00, 0x03));
 
     // Through QFile so that any folder name works, as the program reads it.
     const QString path = QDir(folder).filePath(file_name);

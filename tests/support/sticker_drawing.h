@@ -33,10 +33,13 @@ cv::Mat draw_sticker_photo(cv::Size size, const std::vector<cv::Point2d>& centre
 // pixels a quarter turn anticlockwise and EXIF orientation 6, so a reader that
 // honours the tag (cv::imdecode, QImageReader with autoTransform) shows the
 // picture as drawn, while one that ignores it shows it lying on its side.
+// InvalidTag stores the pixels as drawn behind an orientation 6 entry with an
+// invalid type and count, which Qt's reader rejects and OpenCV's accepts.
 enum class StoredOrientation
 {
     Upright,
-    Rotated90
+    Rotated90,
+    InvalidTag
 };
 
 // Writes `bgr` (the picture as a viewer shows it) to folder/file_name: PNG when the
