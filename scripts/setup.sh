@@ -1,11 +1,13 @@
-# Shared set-up for scripts/run and scripts/test (sourced, not run): the Debian
-# packages the project needs, and a CMake build folder.
+# Shared set-up for scripts/run, scripts/test and scripts/package (sourced, not
+# run): the Debian packages the project needs, and a CMake build folder.
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # clang and libclang-rt-14-dev (libFuzzer) build the fuzz targets.
 # libjpeg-dev lets the tests write CMYK JPEGs.
+# dpkg-dev (dpkg-shlibdeps) gives the Debian package its library dependencies;
+# desktop-file-utils checks its menu entry.
 packages=(cmake g++ ninja-build qtbase5-dev qttranslations5-l10n libopencv-dev libjpeg-dev ffmpeg clang
-          libclang-rt-14-dev)
+          libclang-rt-14-dev dpkg-dev desktop-file-utils)
 
 install_missing_packages() {
     local missing=() package
