@@ -190,6 +190,8 @@ void CommandLineTest::help_version_and_usage_errors_data()
                                   << "";
     QTest::newRow("watch help") << QStringList{"watch", "--help"} << 0 << "--settle"
                                 << "";
+    QTest::newRow("the window with no display") << QStringList{} << 1 << ""
+                                                << "Sans écran, utilisez les commandes";
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << ""
                                      << "commande inconnue « frobnicate »";
     QTest::newRow("unknown option") << QStringList{"process", "--colour", "x"} << 2 << ""
