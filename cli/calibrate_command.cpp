@@ -5,12 +5,9 @@
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
-#include "cli/usage.h"
-#include "pipeline/calibration_run.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QMap>
 
 #include <cmath>
 #include <iostream>
@@ -47,9 +44,11 @@ bool parse_points(const QString& text, int cameras, int& camera, std::array<cv::
     if (sides.size() != 2)
         return false;
     bool ok = false;
-    camera = sides[0].trimmed().toInt(&ok) - 1;
-    if (!ok || camera < 0 || camera >= cameras)
+    // Checked before counting from 0: "-2147483648" has no predecessor.
+    const int number = sides[0].trimmed().toInt(&ok);
+    if (!ok || number < 1 || number > cameras)
         return false;
+    camera = number - 1;
     const QStringList numbers = sides[1].split(QLatin1Char(','));
     if (numbers.size() != 6)
         return false;
@@ -73,46 +72,56 @@ QString camera_name(const RigCalibration& rig, int camera)
 
 } // namespace
 
-int run_calibrate_command(const QStringList& arguments)
+ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateArguments& parsed)
 {
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("color"), QString(), QStringLiteral("COULEUR")});
     parser.addOption({QStringLiteral("points"), QString(), QStringLiteral("POINTS")});
     parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("FICHIER")});
-    if (const std::optional<int> status = parse_command(parser, arguments, help))
-        return *status;
+    const ParseOutcome outcome = parse_options(parser, arguments);
+    if (!outcome.runs())
+        return outcome;
 
-    CalibrationRequest request;
+    CalibrationRequest& request = parsed.request;
     // The file names the photos wherever it is opened from.
     for (const QString& reference : parser.positionalArguments())
         request.references << QFileInfo(reference).absoluteFilePath();
-    const QString output = parser.value(QStringLiteral("output"));
+    parsed.output = parser.value(QStringLiteral("output"));
     const QString color = parser.value(QStringLiteral("color"));
     if (request.references.isEmpty())
-        return usage_error(command, QStringLiteral("il faut au moins une photo étalon"));
-    if (output.isEmpty())
-        return usage_error(command, QStringLiteral("--output RIG.qvcal est obligatoire"));
+        return usage_problem(QStringLiteral("il faut au moins une photo étalon"));
+    if (parsed.output.isEmpty())
+        return usage_problem(QStringLiteral("--output RIG.qvcal est obligatoire"));
     if (color == QLatin1String("pink"))
         request.color = StickerColor::Pink;
     else if (!color.isEmpty() && color != QLatin1String("yellow"))
-        return usage_error(command, QStringLiteral("--color attend yellow ou pink"));
+        return usage_problem(QStringLiteral("--color attend yellow ou pink"));
 
     const int cameras = request.references.size();
-    QMap<int, std::array<cv::Point2d, 3>> by_hand;
     for (const QString& text : parser.values(QStringLiteral("points"))) {
         int camera = 0;
         std::array<cv::Point2d, 3> points;
         if (!parse_points(text, cameras, camera, points))
-            return usage_error(command, QStringLiteral("--points %1 : attendu K=x1,y1,x2,y2,x3,y3 "
-                                                       "avec K de 1 à %2")
-                                            .arg(text)
-                                            .arg(cameras));
-        if (by_hand.contains(camera))
-            return usage_error(
-                command,
+            return usage_problem(QStringLiteral("--points %1 : attendu K=x1,y1,x2,y2,x3,y3 "
+                                                "avec K de 1 à %2")
+                                     .arg(text)
+                                     .arg(cameras));
+        if (parsed.by_hand.contains(camera))
+            return usage_problem(
                 QStringLiteral("--points donné deux fois pour la caméra %1").arg(camera + 1));
-        by_hand.insert(camera, points);
+        parsed.by_hand.insert(camera, points);
     }
+    return outcome;
+}
+
+int run_calibrate_command(const QStringList& arguments)
+{
+    CalibrateArguments parsed;
+    const ParseOutcome parse = parse_calibrate_arguments(arguments, parsed);
+    if (!parse.runs())
+        return end_parsed(parse, command, help);
+    const CalibrationRequest& request = parsed.request;
+    const int cameras = request.references.size();
 
     // Every photo is checked first: a calibration is not worth writing with a
     // camera whose reference is damaged.
@@ -138,14 +147,14 @@ int run_calibrate_command(const QStringList& arguments)
     }
 
     RigCalibration& rig = outcome.rig;
-    for (auto entry = by_hand.cbegin(); entry != by_hand.cend(); ++entry) {
+    for (auto entry = parsed.by_hand.cbegin(); entry != parsed.by_hand.cend(); ++entry) {
         if (!align_camera_by_hand(rig, entry.key(), entry.value(), outcome.reference, std::cout)) {
             print_error(QStringLiteral("caméra %1 : les trois points donnés ne sont pas alignés")
                             .arg(camera_name(rig, entry.key())));
         }
     }
 
-    const QString error = write_calibration_file(output, rig);
+    const QString error = write_calibration_file(parsed.output, rig);
     if (!error.isEmpty()) {
         print_error(error);
         return ExitFailed;

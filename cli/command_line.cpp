@@ -47,6 +47,22 @@ bool wants_command_line(int argc, char* argv[])
            first == QLatin1String("-v");
 }
 
+CommandName parse_command_name(const QStringList& arguments)
+{
+    const QString first = arguments.value(1);
+    if (first == QLatin1String("--help") || first == QLatin1String("-h"))
+        return CommandName::Help;
+    if (first == QLatin1String("--version") || first == QLatin1String("-v"))
+        return CommandName::Version;
+    if (first == QLatin1String("calibrate"))
+        return CommandName::Calibrate;
+    if (first == QLatin1String("process"))
+        return CommandName::Process;
+    if (first == QLatin1String("watch"))
+        return CommandName::Watch;
+    return CommandName::Unknown;
+}
+
 int run_command_line(int argc, char* argv[])
 {
     // File names on Debian are UTF-8; a process started without a locale (a
@@ -60,20 +76,22 @@ int run_command_line(int argc, char* argv[])
     const QStringList arguments = QCoreApplication::arguments();
     const QString first = arguments.value(1);
 
-    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+    switch (parse_command_name(arguments)) {
+    case CommandName::Help:
         print_text(overview);
         return ExitDone;
-    }
-    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+    case CommandName::Version:
         print_text(QStringLiteral("quorvane %1\n").arg(QStringLiteral(QUORVANE_VERSION)));
         return ExitDone;
-    }
-    if (first == QLatin1String("calibrate"))
+    case CommandName::Calibrate:
         return run_calibrate_command(arguments);
-    if (first == QLatin1String("process"))
+    case CommandName::Process:
         return run_process_command(arguments);
-    if (first == QLatin1String("watch"))
+    case CommandName::Watch:
         return run_watch_command(arguments);
+    case CommandName::Unknown:
+        break;
+    }
     print_error(
         QStringLiteral("commande inconnue « %1 » (calibrate, process ou watch)").arg(first));
     print_error(QStringLiteral("essayez « quorvane --help »"));

@@ -5,14 +5,11 @@
 #include "cli/rig_file.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
-#include "cli/usage.h"
 #include "cli/video_options.h"
 #include "output/process_runner.h"
 #include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
-#include "pipeline/processing_run.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 
@@ -60,37 +57,41 @@ void remove_run_output(const ProcessingRequest& request)
 
 } // namespace
 
-int run_process_command(const QStringList& arguments)
+ParseOutcome parse_process_arguments(const QStringList& arguments, ProcessArguments& parsed)
 {
     QCommandLineParser parser;
-    parser.addOption({QStringLiteral("calibration"), QString(), QStringLiteral("FICHIER")});
-    parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("DOSSIER")});
-    add_video_options(parser);
-    if (const std::optional<int> status = parse_command(parser, arguments, help()))
-        return *status;
-
-    ProcessingRequest request;
+    const QString folder_name = QStringLiteral("DOSSIER");
+    add_run_options(parser, folder_name);
+    const ParseOutcome outcome = parse_options(parser, arguments);
+    if (!outcome.runs())
+        return outcome;
+    ProcessingRequest& request = parsed.request;
+    const QString error =
+        read_run_options(parser, folder_name, parsed.calibration, request.folder, request);
+    if (!error.isEmpty())
+        return usage_problem(error);
     request.shots = parser.positionalArguments();
-    request.folder = parser.value(QStringLiteral("output"));
-    const QString calibration_path = parser.value(QStringLiteral("calibration"));
-    if (calibration_path.isEmpty())
-        return usage_error(command, QStringLiteral("--calibration RIG.qvcal est obligatoire"));
-    if (request.folder.isEmpty())
-        return usage_error(command, QStringLiteral("--output DOSSIER est obligatoire"));
     if (request.shots.isEmpty())
-        return usage_error(command, QStringLiteral("il faut une photo par caméra"));
-    const QString options_error = read_video_options(parser, request);
-    if (!options_error.isEmpty())
-        return usage_error(command, options_error);
+        return usage_problem(QStringLiteral("il faut une photo par caméra"));
+    return outcome;
+}
 
-    const RigFile file = read_rig_for_processing(calibration_path);
+int run_process_command(const QStringList& arguments)
+{
+    ProcessArguments parsed;
+    const ParseOutcome parse = parse_process_arguments(arguments, parsed);
+    if (!parse.runs())
+        return end_parsed(parse, command, help());
+    ProcessingRequest& request = parsed.request;
+
+    const RigFile file = read_rig_for_processing(parsed.calibration);
     if (file.exit_status)
         return *file.exit_status;
     if (request.shots.size() != file.rig.camera_count()) {
         print_error(QStringLiteral("%1 photo(s) données pour %2 caméra(s) dans '%3'")
                         .arg(request.shots.size())
                         .arg(file.rig.camera_count())
-                        .arg(calibration_path));
+                        .arg(parsed.calibration));
         return ExitFailed;
     }
     if (!report_unusable_photos(request.shots, false))

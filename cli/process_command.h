@@ -1,8 +1,25 @@
 #pragma once
 
+#include "cli/usage.h"
+#include "pipeline/processing_run.h"
+
+#include <QString>
 #include <QStringList>
 
-// `quorvane process --calibration RIG.qvcal --output DIR [VIDEO OPTIONS] SHOT...`:
-// the frames and videos of one set of shots (camera order), as a processing run
-// of the window makes them. `arguments` are the program's.
+// What `quorvane process` is asked to do.
+struct ProcessArguments
+{
+    QString calibration; // the calibration file to read
+    // Shots in camera order (at least one), the output folder and the video
+    // options within the window's bounds; the calibration comes from the file.
+    ProcessingRequest request;
+};
+
+// Reads `process --calibration RIG.qvcal --output DIR [VIDEO OPTIONS] SHOT...`
+// from `arguments` (the program's) into `parsed`, which is complete when the
+// outcome runs. No side effect.
+ParseOutcome parse_process_arguments(const QStringList& arguments, ProcessArguments& parsed);
+
+// `quorvane process ...`: the frames and videos of one set of shots (camera
+// order), as a processing run of the window makes them. `arguments` are the program's.
 int run_process_command(const QStringList& arguments);

@@ -3,29 +3,45 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 
-std::optional<int> parse_command(QCommandLineParser& parser, const QStringList& arguments,
-                                 const QString& help)
+ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments)
 {
-    const QString command = arguments.value(1);
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
     // The command's name is not one of its arguments.
     QStringList own = arguments;
-    own.removeAt(1);
+    if (own.size() > 1)
+        own.removeAt(1);
+    ParseOutcome outcome;
     if (!parser.parse(own)) {
-        // QCommandLineParser speaks English; its two errors, in French.
+        // QCommandLineParser speaks English; its errors, in French.
         const QStringList unknown = parser.unknownOptionNames();
-        if (!unknown.isEmpty())
-            return usage_error(command, QStringLiteral("option inconnue : %1%2")
-                                            .arg(unknown.front().size() == 1 ? "-" : "--")
-                                            .arg(unknown.front()));
         const QString option = parser.errorText().section(QLatin1Char('\''), 1, 1);
-        return usage_error(command, QStringLiteral("valeur manquante après %1").arg(option));
+        if (!unknown.isEmpty())
+            outcome.error = QStringLiteral("option inconnue : %1%2")
+                                .arg(unknown.front().size() == 1 ? "-" : "--")
+                                .arg(unknown.front());
+        else if (parser.errorText().startsWith(QLatin1String("Unexpected value")))
+            outcome.error = QStringLiteral("%1 ne prend pas de valeur").arg(option);
+        else
+            outcome.error = QStringLiteral("valeur manquante après %1").arg(option);
+        return outcome;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        print_text(help);
-        return ExitDone;
-    }
-    return std::nullopt;
+    outcome.help = parser.isSet(QStringLiteral("help"));
+    return outcome;
+}
+
+ParseOutcome usage_problem(const QString& error)
+{
+    ParseOutcome outcome;
+    outcome.error = error;
+    return outcome;
+}
+
+int end_parsed(const ParseOutcome& outcome, const QString& command, const QString& help)
+{
+    if (!outcome.error.isEmpty())
+        return usage_error(command, outcome.error);
+    print_text(help);
+    return ExitDone;
 }
 
 int usage_error(const QString& command, const QString& message)

@@ -57,6 +57,25 @@ QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& 
     return QString();
 }
 
+void add_run_options(QCommandLineParser& parser, const QString& output_name)
+{
+    parser.addOption({QStringLiteral("calibration"), QString(), QStringLiteral("FICHIER")});
+    parser.addOption({QStringLiteral("output"), QString(), output_name});
+    add_video_options(parser);
+}
+
+QString read_run_options(const QCommandLineParser& parser, const QString& output_name,
+                         QString& calibration, QString& output, ProcessingRequest& request)
+{
+    calibration = parser.value(QStringLiteral("calibration"));
+    output = parser.value(QStringLiteral("output"));
+    if (calibration.isEmpty())
+        return QStringLiteral("--calibration RIG.qvcal est obligatoire");
+    if (output.isEmpty())
+        return QStringLiteral("--output %1 est obligatoire").arg(output_name);
+    return read_video_options(parser, request);
+}
+
 QString video_options_help()
 {
     return QStringLiteral(

@@ -14,5 +14,14 @@ void add_video_options(QCommandLineParser& parser);
 // Returns an empty string, or why the options are wrong (a usage error).
 QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& request);
 
-// The lines of the help that describe them.
+// `process` and `watch` also share --calibration RIG.qvcal and --output, whose
+// value is named `output_name` in the help (DOSSIER, RACINE); both are required.
+void add_run_options(QCommandLineParser& parser, const QString& output_name);
+
+// Reads the calibration file's name, the output folder and the video options.
+// Returns an empty string, or why they are wrong (a usage error).
+QString read_run_options(const QCommandLineParser& parser, const QString& output_name,
+                         QString& calibration, QString& output, ProcessingRequest& request);
+
+// The lines of the help that describe the video options.
 QString video_options_help();

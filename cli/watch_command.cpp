@@ -1,16 +1,13 @@
 #include "cli/watch_command.h"
 
-#include "booth/booth.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/rig_file.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
-#include "cli/usage.h"
 #include "cli/video_options.h"
 #include "output/process_runner.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -61,41 +58,47 @@ bool inside(const QString& path, const QString& folder)
 
 } // namespace
 
-int run_watch_command(const QStringList& arguments)
+ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments& parsed)
 {
     QCommandLineParser parser;
-    parser.addOption({QStringLiteral("calibration"), QString(), QStringLiteral("FICHIER")});
-    parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("RACINE")});
+    const QString root_name = QStringLiteral("RACINE");
+    add_run_options(parser, root_name);
     parser.addOption({QStringLiteral("settle"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("once"), QString()});
-    add_video_options(parser);
-    if (const std::optional<int> status = parse_command(parser, arguments, help()))
-        return *status;
+    const ParseOutcome outcome = parse_options(parser, arguments);
+    if (!outcome.runs())
+        return outcome;
 
-    BoothSettings settings;
-    settings.root = parser.value(QStringLiteral("output"));
-    const QString calibration_path = parser.value(QStringLiteral("calibration"));
+    BoothSettings& settings = parsed.settings;
+    const QString error =
+        read_run_options(parser, root_name, parsed.calibration, settings.root, settings.run);
+    if (!error.isEmpty())
+        return usage_problem(error);
     const QStringList inboxes = parser.positionalArguments();
-    if (calibration_path.isEmpty())
-        return usage_error(command, QStringLiteral("--calibration RIG.qvcal est obligatoire"));
-    if (settings.root.isEmpty())
-        return usage_error(command, QStringLiteral("--output RACINE est obligatoire"));
     if (inboxes.size() != 1)
-        return usage_error(command, QStringLiteral("il faut un seul dossier d'arrivée"));
+        return usage_problem(QStringLiteral("il faut un seul dossier d'arrivée"));
     settings.inbox = inboxes.front();
     if (parser.isSet(QStringLiteral("settle"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("settle")).toDouble(&ok);
         if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 3600)
-            return usage_error(command,
-                               QStringLiteral("--settle attend un nombre de secondes de 0 à 3600"));
+            return usage_problem(
+                QStringLiteral("--settle attend un nombre de secondes de 0 à 3600"));
         settings.settle_ms = std::llround(seconds * 1000);
     }
-    const QString options_error = read_video_options(parser, settings.run);
-    if (!options_error.isEmpty())
-        return usage_error(command, options_error);
+    parsed.once = parser.isSet(QStringLiteral("once"));
+    return outcome;
+}
 
-    const RigFile file = read_rig_for_processing(calibration_path);
+int run_watch_command(const QStringList& arguments)
+{
+    WatchArguments parsed;
+    const ParseOutcome parse = parse_watch_arguments(arguments, parsed);
+    if (!parse.runs())
+        return end_parsed(parse, command, help());
+    BoothSettings& settings = parsed.settings;
+
+    const RigFile file = read_rig_for_processing(parsed.calibration);
     if (file.exit_status)
         return *file.exit_status;
     settings.rig = file.rig;
@@ -113,7 +116,6 @@ int run_watch_command(const QStringList& arguments)
         return usage_error(command, QStringLiteral("RACINE ne peut pas être dans le dossier "
                                                    "d'arrivée"));
 
-    const bool once = parser.isSet(QStringLiteral("once"));
     StopSignals stop_signals;
     QProcessRunner runner;
     Booth booth(settings, runner, std::cout);
@@ -135,7 +137,7 @@ int run_watch_command(const QStringList& arguments)
                 print_error(QStringLiteral("prise « %1 » : %2").arg(take.name, report.error));
             }
         }
-        if (once)
+        if (parsed.once)
             break;
         stop_signals.wait_for_stop(look_interval_ms);
     }

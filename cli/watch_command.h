@@ -1,8 +1,26 @@
 #pragma once
 
+#include "booth/booth.h"
+#include "cli/usage.h"
+
+#include <QString>
 #include <QStringList>
 
-// `quorvane watch --calibration RIG.qvcal --output ROOT [--settle SECONDS] [--once]
-// [VIDEO OPTIONS] INBOX`: booth mode, until SIGINT or SIGTERM (or, with --once,
+// What `quorvane watch` is asked to do.
+struct WatchArguments
+{
+    QString calibration; // the calibration file to read
+    // The inbox, the output root, the settle time (0 to an hour) and the video
+    // options within the window's bounds; the rig comes from the file.
+    BoothSettings settings;
+    bool once = false;
+};
+
+// Reads `watch --calibration RIG.qvcal --output ROOT [--settle SECONDS] [--once]
+// [VIDEO OPTIONS] INBOX` from `arguments` (the program's) into `parsed`, which
+// is complete when the outcome runs. No side effect.
+ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments& parsed);
+
+// `quorvane watch ...`: booth mode, until SIGINT or SIGTERM (or, with --once,
 // until what is ready is done). `arguments` are the program's.
 int run_watch_command(const QStringList& arguments);
