@@ -12,7 +12,10 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <cstdio>
@@ -181,6 +184,41 @@ bool calibration_seeds(const QString& folder)
            write(folder + "/cut_short.qvcal", three.left(three.size() / 2));
 }
 
+// One command's arguments after its name, each ended by a NUL, as the
+// command-line target splits its input.
+QByteArray argument_list(const QStringList& arguments)
+{
+    QByteArray bytes;
+    for (const QString& argument : arguments)
+        bytes += argument.toUtf8() + '\0';
+    bytes.chop(1);
+    return bytes;
+}
+
+bool command_line_seeds(const QString& folder)
+{
+    const QList<QPair<QString, QStringList>> seeds{
+        {"calibrate",
+         {"--color", "pink", "--points", "2=101.5,40,100,240.25,99,440", "--points",
+          "1=1e3,-0.5,3,4,5,6", "--output", "rig.qvcal", "ref_0.jpg", "réf 1.jpg", "ref_2.jpg"}},
+        {"process",
+         {"--calibration", "rig.qvcal", "--output", "sortie", "--fps", "12", "--compression", "30%",
+          "--boomerang", "--gif", "--video-size", "1280", "shot_0.jpg", "shot_1.jpg"}},
+        {"watch",
+         {"--calibration=rig.qvcal", "--output=racine", "--settle", "0.5", "--once", "--fps=60",
+          "--video-size=original", "arrivée"}},
+        {"help", {"-h"}},
+        {"version", {"--version"}},
+        {"usage_errors",
+         {"--points", "x=1,2", "--fps", "61", "--boomerang=yes", "-xyz", "--", "--output"}},
+    };
+    for (const auto& seed : seeds) {
+        if (!write(folder + "/" + seed.first + ".args", argument_list(seed.second)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -193,8 +231,12 @@ int main(int argc, char** argv)
     const QString photos = root + "/photo_reading";
     const QString stickers = root + "/sticker_detection";
     const QString calibrations = root + "/calibration_file";
-    if (!QDir().mkpath(photos) || !QDir().mkpath(stickers) || !QDir().mkpath(calibrations))
+    const QString command_lines = root + "/command_line";
+    if (!QDir().mkpath(photos) || !QDir().mkpath(stickers) || !QDir().mkpath(calibrations) ||
+        !QDir().mkpath(command_lines))
         return 1;
-    return photo_seeds(photos) && sticker_seeds(stickers) && calibration_seeds(calibrations) ? 0
-                                                                                             : 1;
+    return photo_seeds(photos) && sticker_seeds(stickers) && calibration_seeds(calibrations) &&
+                   command_line_seeds(command_lines)
+               ? 0
+               : 1;
 }
