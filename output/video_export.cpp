@@ -29,6 +29,14 @@ bool stop_requested(const BatchProgress* progress)
 // Reads a frame count from one line of ffmpeg's error output, or -1.
 using FrameCounter = int (*)(const QString&);
 
+// ffmpeg reports a file it could not finish (a full disk cutting the end of an
+// MP4 short) with one of these lines, and still exits with 0.
+bool is_output_error(const QString& line)
+{
+    return line.startsWith(QLatin1String("Error writing trailer of ")) ||
+           line.startsWith(QLatin1String("Error closing file "));
+}
+
 // The state of one export: where it writes, what it has counted, how it failed.
 class Export
 {
@@ -214,17 +222,24 @@ private:
         log << "Running: " << command.display_line().toStdString() << std::endl;
         began = true;
 
+        QString output_error;
         const auto on_line = [&](const QString& line) {
             const int reported = counter ? std::min(counter(line), step_frames) : -1;
             for (; progress && step_counted < reported; ++step_counted)
                 progress->image_done();
+            if (output_error.isEmpty() && is_output_error(line))
+                output_error = line;
         };
         const ProcessResult result = runner.run(command.program, command.arguments, on_line,
                                                 [this] { return stop_requested(progress); });
         if (result.stopped)
             return Ending::Stopped;
-        if (result.succeeded())
+        if (result.succeeded() && output_error.isEmpty())
             return Ending::Succeeded;
+        if (result.succeeded()) {
+            error_line = output_error;
+            return Ending::Failed;
+        }
 
         const QString last_line = result.error_tail.section('\n', -1);
         if (!result.started)

@@ -60,7 +60,11 @@ QString ProcessingOutcome::failed_file() const
         return frames.unreadable_input;
     if (!frames.input_among_frames.isEmpty())
         return frames.input_among_frames;
-    return frames.unwritable_output;
+    if (!frames.unwritable_output.isEmpty())
+        return frames.unwritable_output;
+    if (failure() == ProcessingFailure::VideoFailed && !video.unfinished.isEmpty())
+        return folder + QLatin1Char('/') + video.unfinished;
+    return QString();
 }
 
 ProcessingProgress::ProcessingProgress(const ProcessingRequest& request)
@@ -91,6 +95,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
                                  std::ostream& log, ProcessingProgress* progress)
 {
     ProcessingOutcome outcome;
+    outcome.folder = request.folder;
     if (request.shots.size() != request.calibration.image_count) {
         outcome.wrong_shot_count = true;
         return outcome;
@@ -125,7 +130,8 @@ QString failure_message(const ProcessingOutcome& outcome)
         return file + QStringLiteral(" : c'est une des photos d'entrée, elle serait remplacée "
                                      "par une image recadrée");
     case ProcessingFailure::UnwritableFrame:
-        return file + QStringLiteral(" : impossible d'écrire le fichier");
+        return file + QStringLiteral(" : impossible d'écrire le fichier (%1)")
+                          .arg(outcome.frames.unwritable_reason);
     case ProcessingFailure::FramesStopped:
     case ProcessingFailure::VideoStopped:
         return QStringLiteral("traitement interrompu");
@@ -133,7 +139,9 @@ QString failure_message(const ProcessingOutcome& outcome)
         return QStringLiteral("les images alignées sont vides : vérifiez le calibrage et la "
                               "taille des photos");
     case ProcessingFailure::VideoFailed:
-        return QStringLiteral("la vidéo n'a pas pu être créée. ffmpeg : ") +
+        // The file ffmpeg was making, when it got as far as starting one.
+        return (outcome.failed_file().isEmpty() ? QString() : file + QStringLiteral(" : ")) +
+               QStringLiteral("la vidéo n'a pas pu être créée. ffmpeg : ") +
                outcome.video.error_line;
     }
     return QString();

@@ -50,7 +50,10 @@ struct ProcessingOutcome
     VideoExport video;
 
     ProcessingFailure failure() const;
-    // The file a failure is about (a shot or a frame), when it is about one.
+    QString folder; // the request's output folder
+
+    // The file a failure is about (a shot, a frame or the video ffmpeg was
+    // making), when it is about one.
     QString failed_file() const;
 };
 
