@@ -6,7 +6,9 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -320,18 +322,24 @@ CalibrationRead read_calibration_file(const QString& path)
 QString write_calibration_file(const QString& path, const RigCalibration& rig)
 {
     QSaveFile file(path);
-    const auto refused = [&path, &file] {
-        return QStringLiteral("Impossible d'enregistrer le calibrage '%1' : %2.")
-            .arg(path, file.errorString());
+    const auto refused = [&path](const QString& reason) {
+        return QStringLiteral("Impossible d'enregistrer le calibrage '%1' : %2.").arg(path, reason);
     };
-    if (!file.open(QIODevice::WriteOnly))
-        return refused();
+    // Unbuffered, so that a write the disk cuts short fails here, with the
+    // system's reason still in errno: Qt keeps none once part of it went out.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return refused(file.errorString());
     const QByteArray content = calibration_json(rig);
+    errno = 0;
     if (file.write(content) != content.size()) {
+        const int error = errno;
+        const QString reason = file.error() == QFileDevice::NoError && error != 0
+                                   ? QString::fromLocal8Bit(std::strerror(error))
+                                   : file.errorString();
         file.cancelWriting();
-        return refused();
+        return refused(reason);
     }
     if (!file.commit())
-        return refused();
+        return refused(file.errorString());
     return {};
 }

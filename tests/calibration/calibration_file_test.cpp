@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <sys/resource.h>
@@ -289,6 +290,8 @@ void CalibrationFileTest::failing_write_leaves_the_previous_file()
     QVERIFY2(
         error.startsWith(QStringLiteral("Impossible d'enregistrer le calibrage '%1' : ").arg(path)),
         qPrintable(error));
+    // The system's reason, not Qt's "Unknown error".
+    QVERIFY2(error.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(error));
     QCOMPARE(file_content(path), previous);
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("rig.qvcal")});
 }
