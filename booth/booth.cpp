@@ -1,12 +1,12 @@
 #include "booth/booth.h"
 
+#include "output/atomic_file.h"
 #include "output/natural_order.h"
 #include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <sstream>
@@ -30,13 +30,6 @@ bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
     const QString text = QString::fromUtf8(file.readAll());
     const int photos = text.lastIndexOf(photos_heading);
     return photos >= 0 && text.mid(photos + photos_heading.size()) == take.fingerprint;
-}
-
-bool write_whole(const QString& path, const QByteArray& content)
-{
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
-           file.commit();
 }
 
 // Why the take cannot be processed before anything is tried, or an empty string.
@@ -124,12 +117,16 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
         switch (outcome.failure()) {
-        case ProcessingFailure::None:
-            report.done = write_whole(output.filePath(take_done_marker), take.fingerprint.toUtf8());
+        case ProcessingFailure::None: {
+            // The marker goes last and whole: without it the take is not done.
+            const QString marker = output.filePath(take_done_marker);
+            const QString reason = write_file_atomically(marker, take.fingerprint.toUtf8());
+            report.done = reason.isEmpty();
             if (!report.done)
-                report.error = QStringLiteral("'%1' : impossible d'écrire le fichier")
-                                   .arg(output.filePath(take_done_marker));
+                report.error = QStringLiteral("'%1' : impossible d'écrire le fichier (%2)")
+                                   .arg(marker, reason);
             break;
+        }
         case ProcessingFailure::FramesStopped:
         case ProcessingFailure::VideoStopped:
             output.removeRecursively();
@@ -145,6 +142,12 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     // A failed take leaves its reason and nothing else.
     output.removeRecursively();
     QDir().mkpath(request.folder);
-    write_whole(output.filePath(take_error_file), error_text(report.error, take));
+    const QString error_path = output.filePath(take_error_file);
+    const QString reason = write_file_atomically(error_path, error_text(report.error, take));
+    // Without its reason on disk the take is tried again at the next look; the
+    // person watching the log still learns why.
+    if (!reason.isEmpty())
+        report.error +=
+            QStringLiteral(" ; '%1' : impossible d'écrire le fichier (%2)").arg(error_path, reason);
     return report;
 }
