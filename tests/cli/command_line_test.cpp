@@ -19,7 +19,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <jpeglib.h>
 #include <sstream>
 
@@ -114,6 +116,9 @@ private slots:
     void process_makes_the_frames_of_the_window_path();
     void bad_inputs_data();
     void bad_inputs();
+    void process_stops_at_a_full_disk_data();
+    void process_stops_at_a_full_disk();
+    void calibration_not_written_keeps_the_previous_file();
 };
 
 void CommandLineTest::initTestCase()
@@ -210,6 +215,20 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "x.qvcal",   "a.jpg",    "b.jpg"}
         << 2 << ""
         << "avec K de 1 à 2";
+    QTest::newRow("points of the lowest camera number there is")
+        << QStringList{"calibrate", "--points", "-2147483648=1,2,3,4,5,6",
+                       "--output",  "x.qvcal",  "a.jpg"}
+        << 2 << ""
+        << "avec K de 1 à 1";
+    QTest::newRow("points not finite")
+        << QStringList{"calibrate", "--points", "1=1,2,3,inf,5,nan", "--output", "x.qvcal", "a.jpg"}
+        << 2 << ""
+        << "attendu K=x1,y1,x2,y2,x3,y3";
+    QTest::newRow("a switch given a value")
+        << QStringList{"process", "--calibration",   cal,    "--output",
+                       "out",     "--boomerang=oui", "a.jpg"}
+        << 2 << ""
+        << "--boomerang ne prend pas de valeur";
     QTest::newRow("points not numbers")
         << QStringList{"calibrate", "--points", "1=1,2,3,4,5,six", "--output", "x.qvcal", "a.jpg"}
         << 2 << ""
@@ -428,6 +447,83 @@ void CommandLineTest::bad_inputs()
     }
     QVERIFY(!QFileInfo::exists(folder + "/pwned"));
     QVERIFY(!QFileInfo::exists("pwned"));
+}
+
+void CommandLineTest::process_stops_at_a_full_disk_data()
+{
+    QTest::addColumn<QString>("cut"); // the file the limit falls in
+    QTest::addColumn<bool>("folder_existed");
+
+    QTest::newRow("a frame, new folder") << "output_img_" << false;
+    QTest::newRow("a frame, folder with other files") << "output_img_" << true;
+    QTest::newRow("the video") << "output_video.mp4" << true;
+    QTest::newRow("the boomerang") << "output_video_boomerang.mp4" << false;
+}
+
+// A file-size limit stands in for a disk that fills up: the run stops with one
+// line naming the file and the system's reason, and takes back what it wrote,
+// leaving no file, whole or cut short, under any name.
+void CommandLineTest::process_stops_at_a_full_disk()
+{
+    QFETCH(QString, cut);
+    QFETCH(bool, folder_existed);
+
+    // High compression keeps the frames well below the videos they make.
+    const QStringList options{"process", "--calibration", calibration, "--compression",
+                              "90",      "--boomerang"};
+    QTemporaryDir folder;
+    const QString whole = folder.filePath("whole");
+    QCOMPARE(run_quorvane(options + QStringList{"--output", whole} + shots).exit_code, 0);
+    qint64 largest_frame = 0;
+    for (const QString& name : files_in(whole)) {
+        if (name.startsWith("output_img_"))
+            largest_frame = std::max(largest_frame, QFileInfo(whole + "/" + name).size());
+    }
+    const qint64 video = QFileInfo(whole + "/output_video.mp4").size();
+    const qint64 boomerang = QFileInfo(whole + "/output_video_boomerang.mp4").size();
+    QVERIFY2(largest_frame < video && video < boomerang,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(largest_frame).arg(video).arg(boomerang)));
+    const qint64 limit = cut == "output_img_"        ? largest_frame / 2
+                         : cut == "output_video.mp4" ? (largest_frame + video) / 2
+                                                     : (video + boomerang) / 2;
+
+    const QString output = folder.filePath("sortie");
+    if (folder_existed) {
+        QVERIFY(QDir().mkpath(output));
+        QVERIFY(write_bytes(output + "/notes.txt", "someone else's"));
+    }
+    const QuorvaneRun run =
+        run_quorvane_with_file_size_limit(options + QStringList{"--output", output} + shots, limit);
+    QCOMPARE(run.crashed, false);
+    QCOMPARE(run.exit_code, 1);
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY2(run.err.startsWith("quorvane : '" + output + "/" + cut), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(run.err));
+    if (folder_existed)
+        QCOMPARE(files_in(output), QStringList{"notes.txt"});
+    else
+        QVERIFY2(!QFileInfo::exists(output), qPrintable(files_in(output).join(' ')));
+}
+
+// Writing over a calibration file in use: when the new one cannot be written
+// whole, the old one stays as it was, and the line says which file and why.
+void CommandLineTest::calibration_not_written_keeps_the_previous_file()
+{
+    QTemporaryDir folder;
+    const QString rig = folder.filePath("rig.qvcal");
+    QVERIFY(QFile::copy(calibration, rig));
+    const QByteArray previous = read_bytes(rig);
+
+    const QuorvaneRun run = run_quorvane_with_file_size_limit(
+        QStringList{"calibrate", "--color", "yellow", "--output", rig} + references,
+        previous.size() / 3);
+    QCOMPARE(run.crashed, false);
+    QCOMPARE(run.exit_code, 1);
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY2(run.err.contains("'" + rig + "'"), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(run.err));
+    QCOMPARE(read_bytes(rig), previous);
+    QCOMPARE(files_in(folder.path()), QStringList{"rig.qvcal"});
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -1,5 +1,7 @@
 #include "quorvane_process.h"
 
+#include "tests/support/file_size_limit.h"
+
 QProcessEnvironment headless_environment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -15,10 +17,10 @@ void start_quorvane(QProcess& process, const QStringList& arguments,
     process.start(QStringLiteral(QUORVANE_EXECUTABLE), arguments);
 }
 
-QuorvaneRun run_quorvane(const QStringList& arguments, const QProcessEnvironment& environment)
+namespace {
+
+QuorvaneRun finish(QProcess& process)
 {
-    QProcess process;
-    start_quorvane(process, arguments, environment);
     QuorvaneRun run;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -30,4 +32,20 @@ QuorvaneRun run_quorvane(const QStringList& arguments, const QProcessEnvironment
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+} // namespace
+
+QuorvaneRun run_quorvane(const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess process;
+    start_quorvane(process, arguments, environment);
+    return finish(process);
+}
+
+QuorvaneRun run_quorvane_with_file_size_limit(const QStringList& arguments, qint64 bytes)
+{
+    FileSizeLimitedProcess process(bytes);
+    start_quorvane(process, arguments);
+    return finish(process);
 }

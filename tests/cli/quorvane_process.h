@@ -22,6 +22,10 @@ struct QuorvaneRun
 QuorvaneRun run_quorvane(const QStringList& arguments,
                          const QProcessEnvironment& environment = headless_environment());
 
+// As run_quorvane, with every file the program (and ffmpeg) writes limited to
+// `bytes`, as a full disk would cut it short.
+QuorvaneRun run_quorvane_with_file_size_limit(const QStringList& arguments, qint64 bytes);
+
 // Starts `quorvane arguments...` headless, its output channels merged into one
 // reading of standard output, standard error separate.
 void start_quorvane(QProcess& process, const QStringList& arguments,

@@ -58,6 +58,8 @@ class WatchTest : public QObject
     std::unique_ptr<QTemporaryDir> folders;
     // A fake ffmpeg that writes part of its output, then hangs until killed.
     QString hanging_ffmpeg_path;
+    // A fake ffmpeg that succeeds, then puts a folder where the take's marker goes.
+    QString blocking_ffmpeg_path;
 
     QStringList watch_arguments(const QStringList& extra = {}) const
     {
@@ -94,6 +96,7 @@ private slots:
     void a_photo_written_in_two_halves_waits_for_its_end();
     void a_take_killed_half_way_is_redone_after_a_restart();
     void sigterm_during_a_take_leaves_no_partial_video();
+    void a_marker_not_written_leaves_the_take_failed();
 };
 
 void WatchTest::initTestCase()
@@ -131,6 +134,15 @@ void WatchTest::initTestCase()
                                 "mv \"$(dirname \"$0\")/pid.new\" \"$(dirname \"$0\")/pid\"\n"
                                 "exec sleep 600\n"));
     QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
+
+    blocking_ffmpeg_path = work.filePath("blocking");
+    QVERIFY(QDir().mkpath(blocking_ffmpeg_path));
+    const QString blocking = blocking_ffmpeg_path + "/ffmpeg";
+    QVERIFY(write_bytes(blocking, "#!/bin/sh\n"
+                                  "for last; do :; done\n"
+                                  "echo encoded > \"$last\"\n"
+                                  "mkdir \"$(dirname \"$last\")/.termine\"\n"));
+    QVERIFY(QFile::setPermissions(blocking, QFile::permissions(blocking) | QFile::ExeOwner));
 }
 
 void WatchTest::init()
@@ -260,6 +272,24 @@ void WatchTest::sigterm_during_a_take_leaves_no_partial_video()
     // Abandoned whole: a restart does it from the start.
     QVERIFY(!QFileInfo::exists(root + "/stopped"));
     QVERIFY(QFileInfo::exists(inbox + "/stopped/cam1.jpg"));
+}
+
+// The marker is what makes a take done: when it cannot be written, the take is
+// reported and fails like any other, never left looking done.
+void WatchTest::a_marker_not_written_leaves_the_take_failed()
+{
+    drop_take("blocked", camera_name);
+    QProcessEnvironment blocking = headless_environment();
+    blocking.insert("PATH", blocking_ffmpeg_path + ":" + blocking.value("PATH"));
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}), blocking);
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err.count('\n'), 1);
+    const QString reason = "'" + root + "/blocked/.termine' : impossible d'écrire le fichier (";
+    QVERIFY2(run.err.startsWith("quorvane : prise « blocked » : " + reason), qPrintable(run.err));
+    QVERIFY(!run.out.contains("Take done: "));
+    QVERIFY(!QFileInfo::exists(root + "/blocked/.termine"));
+    QCOMPARE(files_in(root + "/blocked"), QStringList{take_error_file});
+    QVERIFY(read_bytes(root + "/blocked/erreur.txt").startsWith(reason.toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(WatchTest)

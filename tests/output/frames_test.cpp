@@ -10,6 +10,7 @@
 #include "output/frame_render.h"
 #include "output/image_file.h"
 #include "tests/output/shots.h"
+#include "tests/support/file_size_limit.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -20,9 +21,7 @@
 #include <QTextStream>
 #include <QtTest>
 
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 #include <thread>
 
 Q_DECLARE_METATYPE(ImageAlignment)
@@ -142,12 +141,7 @@ int write_frames_under_file_size_limit(int argc, char** argv)
     const QStringList arguments = app.arguments().mid(1);
     if (arguments.size() < 2)
         return 2;
-    // Past the limit, write() fails with EFBIG instead of the signal killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = qEnvironmentVariable(file_size_limit_variable).toULongLong();
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+    if (!limit_file_size(qEnvironmentVariable(file_size_limit_variable).toLongLong()))
         return 3;
     const QStringList inputs = arguments.mid(1);
     const AlignedImages result = write_aligned_images(
