@@ -62,8 +62,10 @@ void calibrate(const QStringList& arguments)
     const int cameras = parsed.request.references.size();
     check(cameras > 0, "no reference", arguments);
     check(!parsed.output.isEmpty(), "no output", arguments);
+    // An empty name stays empty, for the photo check to report.
     for (const QString& reference : parsed.request.references)
-        check(reference.startsWith(QLatin1Char('/')), "reference not absolute", arguments);
+        check(reference.isEmpty() || reference.startsWith(QLatin1Char('/')),
+              "reference not absolute", arguments);
     for (auto entry = parsed.by_hand.cbegin(); entry != parsed.by_hand.cend(); ++entry) {
         check(entry.key() >= 0 && entry.key() < cameras, "points of no camera", arguments);
         for (const cv::Point2d& point : entry.value())
@@ -90,7 +92,7 @@ void watch(const QStringList& arguments)
     const BoothSettings& settings = parsed.settings;
     check(!parsed.calibration.isEmpty(), "no calibration", arguments);
     check(!settings.root.isEmpty(), "no output", arguments);
-    check(!settings.inbox.isEmpty(), "no inbox", arguments);
+    // An empty inbox name is taken, and reported as no folder when the booth starts.
     check(settings.settle_ms >= 0 && settings.settle_ms <= 3600 * 1000, "settle out of range",
           arguments);
     check_video_options(settings.run, arguments);

@@ -3,6 +3,7 @@
 // and one table of bad inputs, each with its exit status, its message and
 // nothing left behind.
 
+#include "cli/calibrate_command.h"
 #include "cli/command_line.h"
 #include "output/process_runner.h"
 #include "pipeline/calibration_run.h"
@@ -112,6 +113,8 @@ private slots:
     void chooses_the_window_or_a_command();
     void help_version_and_usage_errors_data();
     void help_version_and_usage_errors();
+    void references_are_kept_as_absolute_paths_data();
+    void references_are_kept_as_absolute_paths();
     void a_hidden_camera_leaves_the_calibration_incomplete();
     void process_makes_the_frames_of_the_window_path();
     void bad_inputs_data();
@@ -277,6 +280,36 @@ void CommandLineTest::help_version_and_usage_errors()
         QCOMPARE(run.err, QString());
     if (exit_code == 2)
         QVERIFY(run.err.contains("--help"));
+}
+
+void CommandLineTest::references_are_kept_as_absolute_paths_data()
+{
+    QTest::addColumn<QString>("reference");
+    QTest::addColumn<QString>("kept");
+
+    const QString here = QDir::currentPath();
+    QTest::newRow("relative") << "ref_0.jpg" << here + "/ref_0.jpg";
+    QTest::newRow("up a level") << "../rig/ref_0.jpg"
+                                << QDir::cleanPath(here + "/../rig/ref_0.jpg");
+    QTest::newRow("absolute") << "/photos/ref_0.jpg"
+                              << "/photos/ref_0.jpg";
+    // Qt reads a name starting with ':' as one of its resources.
+    QTest::newRow("starting with a colon") << ":ref_0.jpg" << here + "/:ref_0.jpg";
+    // Left for the photo check to report as missing.
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+// The calibration file names the reference photos wherever it is opened from.
+void CommandLineTest::references_are_kept_as_absolute_paths()
+{
+    QFETCH(QString, reference);
+    QFETCH(QString, kept);
+    CalibrateArguments parsed;
+    const ParseOutcome outcome = parse_calibrate_arguments(
+        {"quorvane", "calibrate", "--output", "rig.qvcal", reference}, parsed);
+    QVERIFY(outcome.runs());
+    QCOMPARE(parsed.request.references, QStringList{kept});
 }
 
 void CommandLineTest::a_hidden_camera_leaves_the_calibration_incomplete()
