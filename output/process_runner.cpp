@@ -1,30 +1,80 @@
 #include "output/process_runner.h"
 
-#include <QProcess>
+#include <QFile>
+#include <QStandardPaths>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// A child that dies with this program: when the program is killed outright (a
-// crash, SIGKILL, the session ending), no encoder is left behind writing into
-// the output folder, or holding it, where the next run would meet it.
-class ChildProcess : public QProcess
+// A file descriptor closed when it goes out of scope.
+class Descriptor
 {
-protected:
-    void setupChildProcess() override
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+
+    int get() const { return fd; }
+    void reset(int other = -1)
     {
-        // Between fork and exec: only async-signal-safe calls.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) // the program died before the line above
-            _exit(127);
+        if (fd >= 0)
+            close(fd);
+        fd = other;
     }
 
 private:
-    const pid_t parent = getpid();
+    int fd = -1;
 };
+
+// Both ends of a pipe, closed on exec; false when none could be made.
+bool make_pipe(Descriptor& read_end, Descriptor& write_end)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    read_end.reset(ends[0]);
+    write_end.reset(ends[1]);
+    return true;
+}
+
+// Runs in the child between fork and exec, so only async-signal-safe calls:
+// everything it needs was prepared by the parent. Never returns.
+[[noreturn]] void exec_child(const char* path, char* const argv[], pid_t parent, int null_device,
+                             int error_output, int exec_failure)
+{
+    // The program dies with this one. Killed before the line below took
+    // effect, the parent is already gone and the child has been handed to
+    // another: it stops here instead of starting an orphan.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    // Nothing of this program's signal set-up carries over: a mask blocked by
+    // the calling thread or an ignored SIGPIPE would survive the exec.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    if (dup2(null_device, STDIN_FILENO) < 0 || dup2(null_device, STDOUT_FILENO) < 0 ||
+        dup2(error_output, STDERR_FILENO) < 0)
+        _exit(127);
+    // Files this program opened without close-on-exec stay out of the child.
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    execv(path, argv);
+    const int failure = errno;
+    [[maybe_unused]] const ssize_t written = write(exec_failure, &failure, sizeof failure);
+    _exit(127);
+}
 
 // Splits error output into lines as it arrives and keeps the last few.
 class ErrorLines
@@ -71,6 +121,49 @@ private:
     QStringList tail;
 };
 
+// How the child ended, from its wait status; an unknown end (the child reaped
+// elsewhere) counts as a crash, never as a success.
+void record_end(bool known, int status, ProcessResult& result)
+{
+    result.crashed = !known || WIFSIGNALED(status);
+    result.exit_code = known && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits for the child to end and records how it ended.
+void reap(pid_t child, ProcessResult& result)
+{
+    int status = 0;
+    pid_t ended;
+    while ((ended = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    record_end(ended == child, status, result);
+}
+
+// The program as exec will take it: a name without a slash is looked up on PATH.
+QString program_path(const QString& program)
+{
+    return program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
+}
+
+// What reading a descriptor gave: bytes, nothing yet, or the end.
+enum class Read
+{
+    Bytes,
+    Nothing,
+    End,
+};
+
+Read read_available(int fd, ErrorLines& lines)
+{
+    char buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+        lines.add(QByteArray(buffer, int(count)));
+        return Read::Bytes;
+    }
+    return count == 0 || (errno != EINTR && errno != EAGAIN) ? Read::End : Read::Nothing;
+}
+
 } // namespace
 
 ProcessResult QProcessRunner::run(const QString& program, const QStringList& arguments,
@@ -78,37 +171,78 @@ ProcessResult QProcessRunner::run(const QString& program, const QStringList& arg
                                   const std::function<bool()>& stop_requested)
 {
     ProcessResult result;
-    ChildProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    // No terminal to ask on, and nothing useful on standard output.
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setReadChannel(QProcess::StandardError);
-    process.start();
-    if (!process.waitForStarted(-1)) {
-        result.start_error = process.errorString();
+    const QString path = program_path(program);
+    if (path.isEmpty()) {
+        result.start_error = QStringLiteral("not found on PATH");
+        return result;
+    }
+
+    // Everything the child needs, made before the fork: it may not allocate.
+    const QByteArray path_bytes = QFile::encodeName(path);
+    std::vector<QByteArray> argument_bytes{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        argument_bytes.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& bytes : argument_bytes)
+        argv.push_back(bytes.data());
+    argv.push_back(nullptr);
+    Descriptor null_device(open("/dev/null", O_RDWR | O_CLOEXEC));
+    Descriptor error_read, error_write, failure_read, failure_write;
+    if (null_device.get() < 0 || !make_pipe(error_read, error_write) ||
+        !make_pipe(failure_read, failure_write)) {
+        result.start_error = QString::fromLocal8Bit(std::strerror(errno));
+        return result;
+    }
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child < 0) {
+        result.start_error = QString::fromLocal8Bit(std::strerror(errno));
+        return result;
+    }
+    if (child == 0)
+        exec_child(path_bytes.constData(), argv.data(), parent, null_device.get(),
+                   error_write.get(), failure_write.get());
+    error_write.reset();
+    failure_write.reset();
+
+    // The failure pipe closes on a successful exec, or carries why it failed.
+    int failure = 0;
+    ssize_t count;
+    while ((count = read(failure_read.get(), &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    if (count == sizeof failure) {
+        reap(child, result);
+        result.start_error = QString::fromLocal8Bit(std::strerror(failure));
         return result;
     }
     result.started = true;
 
     ErrorLines lines(on_error_line);
+    fcntl(error_read.get(), F_SETFL, fcntl(error_read.get(), F_GETFL) | O_NONBLOCK);
+    bool output_open = true;
     // Short waits, so that a stop request is seen promptly.
     const int poll_ms = 50;
-    while (process.state() != QProcess::NotRunning) {
+    for (;;) {
         if (stop_requested && stop_requested()) {
-            process.kill();
+            kill(child, SIGKILL);
             result.stopped = true;
             break;
         }
-        if (process.waitForReadyRead(poll_ms))
-            lines.add(process.readAllStandardError());
+        int status = 0;
+        const pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended == child || (ended < 0 && errno != EINTR)) {
+            record_end(ended == child, status, result);
+            break;
+        }
+        pollfd output{output_open ? error_read.get() : -1, POLLIN, 0};
+        if (poll(&output, 1, poll_ms) > 0 && output_open)
+            output_open = read_available(error_read.get(), lines) != Read::End;
     }
-    process.waitForFinished(-1);
-    lines.add(process.readAllStandardError());
-
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exit_code = process.exitCode();
+    if (result.stopped)
+        reap(child, result);
+    // What the program wrote before it ended.
+    while (output_open && read_available(error_read.get(), lines) == Read::Bytes) {
+    }
     result.error_tail = lines.finish();
     return result;
 }

@@ -35,10 +35,17 @@ public:
                               const std::function<bool()>& stop_requested) = 0;
 };
 
-// The real runner, on QProcess; the program is looked up on PATH. Standard input
-// is closed and standard output discarded; error output is split into lines at
-// '\n' or '\r' (progress lines end in '\r'). Blocks until the program ends. Any
-// thread may call it, without an event loop.
+// The real runner; the program is looked up on PATH. Standard input is closed
+// and standard output discarded; error output is split into lines at '\n' or
+// '\r' (progress lines end in '\r'). Blocks until the program ends. Any thread
+// may call it, without an event loop.
+//
+// The program dies with this one, however this one ends (a crash, SIGKILL, the
+// session closing), even in the instant between starting it and its exec: no
+// encoder, and no half-started copy of this program, is ever left behind
+// writing into or holding the output folder. (QProcess cannot promise that: its
+// child waits for a word from the parent before any set-up code runs, and waits
+// forever when the parent is killed in between.)
 class QProcessRunner : public ProcessRunner
 {
 public:

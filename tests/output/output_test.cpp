@@ -15,7 +15,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <sstream>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ImageAlignment)
 using Alignments = std::vector<ImageAlignment>;
@@ -713,6 +715,17 @@ private slots:
                                << QStringList{};
         QTest::newRow("missing program")
             << "/nonexistent/ffmpeg" << QStringList{} << false << false << -1 << QStringList{};
+        QTest::newRow("not on PATH") << "quorvane-no-such-program" << QStringList{} << false
+                                     << false << -1 << QStringList{};
+        // This program's files and ignored signals stay out of the child: an
+        // encoder holding them would keep a pipe from ending or a file open, and
+        // one ignoring SIGPIPE complains where it should quietly stop.
+        QTest::newRow("descriptors not inherited")
+            << "sh" << QStringList{"-c", "test -e /proc/$$/fd/%fd && echo inherited >&2; exit 0"}
+            << true << false << 0 << QStringList{};
+        QTest::newRow("SIGPIPE as by default")
+            << "sh" << QStringList{"-c", "yes | head -c 1 >/dev/null"} << true << false << 0
+            << QStringList{};
     }
 
     void process_runner()
@@ -722,9 +735,16 @@ private slots:
         QFETCH(int, exit_code);
         QFETCH(QStringList, lines);
         QStringList received;
+        // A descriptor without close-on-exec, and SIGPIPE ignored, as Qt does.
+        const int leaked = dup(STDIN_FILENO);
+        QVERIFY(leaked >= 0);
+        arguments.replaceInStrings("%fd", QString::number(leaked));
+        const auto previous_sigpipe = std::signal(SIGPIPE, SIG_IGN);
         QProcessRunner runner;
         const ProcessResult result =
             runner.run(program, arguments, [&](const QString& line) { received << line; }, {});
+        std::signal(SIGPIPE, previous_sigpipe);
+        close(leaked);
         QVERIFY(!result.stopped);
         QTEST(result.started, "started");
         QTEST(result.crashed, "crashed");
