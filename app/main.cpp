@@ -52,7 +52,7 @@ int main(int argc, char* argv[])
     install_french_translations(application);
     QSettings settings;
     QtUserDialogs dialogs;
-    QProcessRunner runner;
+    ChildProcessRunner runner;
     MainWindow window(dialogs, runner, &settings);
     window.show();
     return application.exec();

@@ -110,7 +110,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    QProcessRunner runner;
+    ChildProcessRunner runner;
     double resident_at_10 = 0;
     int descriptors_at_10 = 0;
     QElapsedTimer clock;

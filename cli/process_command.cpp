@@ -113,7 +113,7 @@ int run_process_command(const QStringList& arguments)
     }
 
     StopSignals stop_signals;
-    QProcessRunner runner;
+    ChildProcessRunner runner;
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
     run_with_progress([&] { outcome = run_processing(runner, request, std::cout, &progress); },

@@ -117,7 +117,7 @@ int run_watch_command(const QStringList& arguments)
                                                    "d'arrivée"));
 
     StopSignals stop_signals;
-    QProcessRunner runner;
+    ChildProcessRunner runner;
     Booth booth(settings, runner, std::cout);
     while (!stop_signals.stop_requested()) {
         for (const TakeFolder& take : booth.ready_takes(QDateTime::currentDateTime())) {

@@ -166,9 +166,9 @@ Read read_available(int fd, ErrorLines& lines)
 
 } // namespace
 
-ProcessResult QProcessRunner::run(const QString& program, const QStringList& arguments,
-                                  const std::function<void(const QString&)>& on_error_line,
-                                  const std::function<bool()>& stop_requested)
+ProcessResult ChildProcessRunner::run(const QString& program, const QStringList& arguments,
+                                      const std::function<void(const QString&)>& on_error_line,
+                                      const std::function<bool()>& stop_requested)
 {
     ProcessResult result;
     const QString path = program_path(program);

@@ -46,7 +46,7 @@ public:
 // writing into or holding the output folder. (QProcess cannot promise that: its
 // child waits for a word from the parent before any set-up code runs, and waits
 // forever when the parent is killed in between.)
-class QProcessRunner : public ProcessRunner
+class ChildProcessRunner : public ProcessRunner
 {
 public:
     ProcessResult run(const QString& program, const QStringList& arguments,

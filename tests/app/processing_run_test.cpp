@@ -290,7 +290,7 @@ void ProcessingRunTest::failing_ffmpeg_on_the_path_is_reported()
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
 
-    QProcessRunner ffmpeg;
+    ChildProcessRunner ffmpeg;
     WindowDriver real;
     {
         StdoutCapture quiet;

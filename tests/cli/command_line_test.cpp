@@ -360,7 +360,7 @@ void CommandLineTest::process_makes_the_frames_of_the_window_path()
     request.folder = work.filePath("window");
     request.quality = 70;
     QVERIFY(QDir().mkpath(request.folder));
-    QProcessRunner runner;
+    ChildProcessRunner runner;
     QCOMPARE(run_processing(runner, request, log).failure(), ProcessingFailure::None);
     for (int k = 0; k < camera_count; ++k) {
         const QString frame = QStringLiteral("/output_img_%1.jpg").arg(k);

@@ -105,7 +105,7 @@ void TypicalUseTest::calibrate_process_and_measure()
         shots << rig_folder.filePath(shot_file_name(camera));
     }
 
-    QProcessRunner ffmpeg;
+    ChildProcessRunner ffmpeg;
     WindowDriver driver;
     driver.open(references, &ffmpeg);
     QCOMPARE(driver.instruction(), QString("Cliquez sur un pixel d'un des repères"));

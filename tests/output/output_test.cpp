@@ -715,8 +715,8 @@ private slots:
                                << QStringList{};
         QTest::newRow("missing program")
             << "/nonexistent/ffmpeg" << QStringList{} << false << false << -1 << QStringList{};
-        QTest::newRow("not on PATH") << "quorvane-no-such-program" << QStringList{} << false
-                                     << false << -1 << QStringList{};
+        QTest::newRow("not on PATH")
+            << "quorvane-no-such-program" << QStringList{} << false << false << -1 << QStringList{};
         // This program's files and ignored signals stay out of the child: an
         // encoder holding them would keep a pipe from ending or a file open, and
         // one ignoring SIGPIPE complains where it should quietly stop.
@@ -740,7 +740,7 @@ private slots:
         QVERIFY(leaked >= 0);
         arguments.replaceInStrings("%fd", QString::number(leaked));
         const auto previous_sigpipe = std::signal(SIGPIPE, SIG_IGN);
-        QProcessRunner runner;
+        ChildProcessRunner runner;
         const ProcessResult result =
             runner.run(program, arguments, [&](const QString& line) { received << line; }, {});
         std::signal(SIGPIPE, previous_sigpipe);

@@ -125,7 +125,7 @@ QList<int> there_and_back(int count)
 VideoExport export_folder(const VideoRequest& request, std::ostream& log,
                           BatchProgress* progress = nullptr)
 {
-    QProcessRunner runner;
+    ChildProcessRunner runner;
     return export_videos(runner, request, log, progress);
 }
 
