@@ -24,15 +24,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QLocale>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 
@@ -333,10 +336,11 @@ QImage MainWindow::load_image(const QString& path)
 
 void MainWindow::display_image(const QImage& image)
 {
-    const int width = image.width();
-    const int height = image.height();
-    // At least a third of the photo, at most 1200 x 900 of it, visible without scrolling.
-    ui->scrollArea->setMinimumSize(std::min(width / 3, 1200), std::min(height / 3, 900));
+    // At least a third of the photo, at most 1200 x 900 of it, visible without
+    // scrolling, as long as the whole window still fits on its screen: a
+    // window taller than the screen hides its controls.
+    ui->scrollArea->setMinimumSize(
+        photo_view_minimum(image.size(), room_for_photo(), ui->scrollArea->minimumSizeHint()));
 
     ui->image_label->set_marks({});
     ui->image_label->setPixmap(QPixmap::fromImage(image));
@@ -349,6 +353,21 @@ void MainWindow::display_image(const QImage& image)
              {ui->scrollArea->horizontalScrollBar(), ui->scrollArea->verticalScrollBar()})
             bar->setValue((bar->minimum() + bar->maximum()) / 2);
     });
+}
+
+QSize MainWindow::room_for_photo()
+{
+    // The window's smallest size with the view at its own smallest: the layouts
+    // are brought up to date at once rather than at the next event loop turn.
+    ui->scrollArea->setMinimumSize(0, 0);
+    ui->centralWidget->layout()->activate();
+    layout()->activate();
+    const QSize around = minimumSizeHint() - ui->scrollArea->minimumSizeHint();
+    // The window manager's frame is known once the window is shown; before,
+    // a title bar is the least it will add.
+    const QSize frame = isVisible() ? frameGeometry().size() - geometry().size()
+                                    : QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    return screen()->availableGeometry().size() - around - frame;
 }
 
 void MainWindow::update_instruction()

@@ -86,6 +86,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // How large the photo's view may be made before the window outgrows the
+    // available part of its screen.
+    QSize room_for_photo();
     // Runs `work` on a worker thread behind a progress window titled `title`
     // (see run_in_background). Until it returns the window is busy: nothing in
     // it can start other work, even once "Annuler" was pressed.

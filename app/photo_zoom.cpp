@@ -18,6 +18,14 @@ double fit_zoom(QSize photo, QSize viewport)
                      double(viewport.height()) / photo.height()});
 }
 
+QSize photo_view_minimum(QSize photo, QSize room, QSize floor)
+{
+    if (photo.isEmpty())
+        return QSize(0, 0);
+    const QSize wanted(std::min(photo.width() / 3, 1200), std::min(photo.height() / 3, 900));
+    return wanted.boundedTo(room.expandedTo(floor));
+}
+
 double stepped_zoom(double current, int steps, double fit)
 {
     const double zoom = current * std::pow(zoom_step, steps);

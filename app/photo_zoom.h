@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointF>
+#include <QSize>
 
 class PixelPicker;
 class QScrollArea;
@@ -12,6 +13,12 @@ constexpr double zoom_step = 1.25;
 
 // The zoom a photo of `photo` pixels needs to fit `viewport`, never above 100 %.
 double fit_zoom(QSize photo, QSize viewport);
+
+// The smallest view of a photo of `photo` pixels the window keeps: a third of
+// the photo, at most 1200 x 900 of it, and never more than `room` (what the
+// screen leaves once the rest of the window is laid out), nor less than
+// `floor` (the view's own smallest useful size). A null photo needs no view.
+QSize photo_view_minimum(QSize photo, QSize room, QSize floor);
 
 // The zoom `steps` steps away from `current` (negative: out), kept between
 // `fit` and largest_zoom.

@@ -20,6 +20,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSignalSpy>
@@ -95,8 +96,9 @@ private slots:
     void preview_is_the_middle_reference_data();
     void preview_is_the_middle_reference();
 
-    void scroll_area_shows_a_third_of_the_photo_data();
-    void scroll_area_shows_a_third_of_the_photo();
+    void window_fits_its_screen_whatever_the_photo_data();
+    void window_fits_its_screen_whatever_the_photo();
+    void first_window_with_24_mp_references_fits_its_screen();
     void transparent_png_is_shown_without_alpha();
     void unreadable_photo_is_reported_data();
     void unreadable_photo_is_reported();
@@ -340,17 +342,21 @@ void MainWindowTest::preview_is_the_middle_reference()
     QVERIFY(picture->armed);
 }
 
-void MainWindowTest::scroll_area_shows_a_third_of_the_photo_data()
+// The whole photo is in the label; its view keeps at least part of it in sight
+// (the sizes themselves are checked in the zoom test), yet the window stays
+// within the available part of its screen, here the offscreen 800 x 600 one.
+void MainWindowTest::window_fits_its_screen_whatever_the_photo_data()
 {
     QTest::addColumn<QSize>("photo");
-    QTest::addColumn<QSize>("minimum");
-    QTest::newRow("3000 x 2000") << QSize(3000, 2000) << QSize(1000, 666);
-    QTest::newRow("6000 x 4500") << QSize(6000, 4500) << QSize(1200, 900);
+    QTest::addColumn<QSize>("minimum"); // of the view, when the screen does not bound it
+    QTest::newRow("3000 x 2000") << QSize(3000, 2000) << QSize();
+    QTest::newRow("24 MP") << QSize(6000, 4000) << QSize();
+    QTest::newRow("24 MP upright") << QSize(4000, 6000) << QSize();
     QTest::newRow("5 x 5") << QSize(5, 5) << QSize(1, 1);
     QTest::newRow("null") << QSize(0, 0) << QSize(0, 0);
 }
 
-void MainWindowTest::scroll_area_shows_a_third_of_the_photo()
+void MainWindowTest::window_fits_its_screen_whatever_the_photo()
 {
     QFETCH(QSize, photo);
     QFETCH(QSize, minimum);
@@ -361,8 +367,33 @@ void MainWindowTest::scroll_area_shows_a_third_of_the_photo()
         image.fill(Qt::black);
     }
     window->display_image(image);
-    QCOMPARE(child<QScrollArea>(*window, "scrollArea")->minimumSize(), minimum);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QCOMPARE(child<PixelPicker>(*window, "image_label")->pixmap(Qt::ReturnByValue).size(), photo);
+    const QSize view = child<QScrollArea>(*window, "scrollArea")->minimumSize();
+    if (minimum.isValid())
+        QCOMPARE(view, minimum);
+    else
+        QVERIFY(view.width() >= 50 && view.height() >= 50);
+    QVERIFY2(window->screen()->availableGeometry().contains(window->frameGeometry()),
+             qPrintable(QString("%1 x %2")
+                            .arg(window->frameGeometry().width())
+                            .arg(window->frameGeometry().height())));
+}
+
+// On first start the window opens on the middle reference of a 24 MP rig.
+void MainWindowTest::first_window_with_24_mp_references_fits_its_screen()
+{
+    QImage photo(6000, 4000, QImage::Format_RGB888);
+    photo.fill(Qt::darkGray);
+    const QString path = dir.filePath("ref_24mp.jpg");
+    QVERIFY(photo.save(path, "JPG", 30));
+    auto window = make_window({path});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(child<PixelPicker>(*window, "image_label")->pixmap(Qt::ReturnByValue).size(),
+             photo.size());
+    QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
 }
 
 void MainWindowTest::transparent_png_is_shown_without_alpha()

@@ -96,6 +96,8 @@ private slots:
     void wheel_zooms_about_the_cursor_within_bounds();
     void zoom_is_kept_for_the_next_photo();
     void manual_clicks_keep_their_fraction();
+    void photo_view_minimum_data();
+    void photo_view_minimum();
 };
 
 void ZoomTest::click_reports_the_photo_point_at_every_zoom_data()
@@ -245,6 +247,35 @@ void ZoomTest::manual_clicks_keep_their_fraction()
             QVERIFY(std::hypot(camera.stickers[s].x - clicks[s].x(),
                                camera.stickers[s].y - clicks[s].y()) <= 0.125 + 1e-9);
     }
+}
+
+void ZoomTest::photo_view_minimum_data()
+{
+    QTest::addColumn<QSize>("photo");
+    QTest::addColumn<QSize>("room");
+    QTest::addColumn<QSize>("minimum");
+    const QSize ample(4000, 3000);
+    QTest::newRow("a third") << QSize(3000, 2000) << ample << QSize(1000, 666);
+    QTest::newRow("at most 1200 x 900") << QSize(6000, 4500) << ample << QSize(1200, 900);
+    QTest::newRow("tiny photo") << QSize(5, 5) << ample << QSize(1, 1);
+    QTest::newRow("no photo") << QSize(0, 0) << ample << QSize(0, 0);
+    // A 1000-pixel screen leaves about 430 pixels once the controls are laid out.
+    QTest::newRow("24 MP, 1000-px screen")
+        << QSize(6000, 4000) << QSize(1850, 430) << QSize(1200, 430);
+    QTest::newRow("24 MP upright, 1000-px screen")
+        << QSize(4000, 6000) << QSize(1850, 430) << QSize(1200, 430);
+    QTest::newRow("small photo on a small screen")
+        << QSize(640, 480) << QSize(100, 120) << QSize(100, 120);
+    QTest::newRow("screen with no room: the view's floor")
+        << QSize(6000, 4000) << QSize(300, -20) << QSize(300, 70);
+    QTest::newRow("tiny photo, no room") << QSize(5, 5) << QSize(-10, -10) << QSize(1, 1);
+}
+
+void ZoomTest::photo_view_minimum()
+{
+    QFETCH(QSize, photo);
+    QFETCH(QSize, room);
+    QTEST(::photo_view_minimum(photo, room, QSize(70, 70)), "minimum");
 }
 
 QTEST_MAIN(ZoomTest)
