@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -97,6 +99,7 @@ private slots:
     void a_take_killed_half_way_is_redone_after_a_restart();
     void sigterm_during_a_take_leaves_no_partial_video();
     void a_marker_not_written_leaves_the_take_failed();
+    void a_reason_not_written_is_reported_and_tried_again();
 };
 
 void WatchTest::initTestCase()
@@ -290,6 +293,25 @@ void WatchTest::a_marker_not_written_leaves_the_take_failed()
     QVERIFY(!QFileInfo::exists(root + "/blocked/.termine"));
     QCOMPARE(files_in(root + "/blocked"), QStringList{take_error_file});
     QVERIFY(read_bytes(root + "/blocked/erreur.txt").startsWith(reason.toUtf8()));
+}
+
+// A full disk as the reason of a failed take is written: the line says both,
+// no erreur.txt cut short is left, and the take is tried again at the next look.
+void WatchTest::a_reason_not_written_is_reported_and_tried_again()
+{
+    drop_take("crowded", camera_name);
+    QVERIFY(QFile::copy(shots[0], inbox + "/crowded/cam5.jpg"));
+    QuorvaneRun run = run_quorvane_with_file_size_limit(watch_arguments({"--once"}), 16);
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QStringLiteral("quorvane : prise « crowded » : 5 photos pour 4 caméras ; "
+                                     "'%1/crowded/erreur.txt' : impossible d'écrire le fichier "
+                                     "(%2)\n")
+                          .arg(root, QString::fromLocal8Bit(std::strerror(EFBIG))));
+    QCOMPARE(files_in(root + "/crowded"), QStringList{});
+
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QStringLiteral("quorvane : prise « crowded » : 5 photos pour 4 caméras\n"));
+    QCOMPARE(files_in(root + "/crowded"), QStringList{take_error_file});
 }
 
 QTEST_GUILESS_MAIN(WatchTest)
