@@ -7,7 +7,6 @@
 #include "cli/terminal_progress.h"
 
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFileInfo>
 
 #include <cmath>
@@ -84,16 +83,9 @@ ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateAr
         return outcome;
 
     CalibrationRequest& request = parsed.request;
-    // The file names the photos wherever it is opened from. Made absolute by
-    // hand: QFileInfo would take a name starting with ':' for a Qt resource and
-    // leave it as it is. An empty name stays empty, for the photo check to report.
-    for (const QString& reference : parser.positionalArguments()) {
-        request.references << (reference.isEmpty() || reference.startsWith(QLatin1Char('/'))
-                                   ? reference
-                                   : QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') +
-                                                     reference));
-    }
-    parsed.output = parser.value(QStringLiteral("output"));
+    // The file names the photos wherever it is opened from.
+    request.references = path_arguments(parser.positionalArguments());
+    parsed.output = path_argument(parser.value(QStringLiteral("output")));
     const QString color = parser.value(QStringLiteral("color"));
     if (request.references.isEmpty())
         return usage_problem(QStringLiteral("il faut au moins une photo étalon"));

@@ -70,7 +70,7 @@ ParseOutcome parse_process_arguments(const QStringList& arguments, ProcessArgume
         read_run_options(parser, folder_name, parsed.calibration, request.folder, request);
     if (!error.isEmpty())
         return usage_problem(error);
-    request.shots = parser.positionalArguments();
+    request.shots = path_arguments(parser.positionalArguments());
     if (request.shots.isEmpty())
         return usage_problem(QStringLiteral("il faut une photo par caméra"));
     return outcome;

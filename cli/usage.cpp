@@ -3,6 +3,8 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 
+#include <QDir>
+
 ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments)
 {
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
@@ -49,4 +51,19 @@ int usage_error(const QString& command, const QString& message)
     print_error(command + QStringLiteral(" : ") + message);
     print_error(QStringLiteral("essayez « quorvane %1 --help »").arg(command));
     return ExitBadUsage;
+}
+
+QString path_argument(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+        return name;
+    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + name);
+}
+
+QStringList path_arguments(const QStringList& names)
+{
+    QStringList paths;
+    for (const QString& name : names)
+        paths << path_argument(name);
+    return paths;
 }

@@ -20,6 +20,14 @@ struct ParseOutcome
 // writes nothing, prints nothing.
 ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments);
 
+// A file or folder named on the command line, made absolute against the current
+// folder by hand: Qt would take a relative name starting with ':' for one of its
+// built-in resources. An empty name stays empty, for the checks to report.
+QString path_argument(const QString& name);
+
+// The same for each name.
+QStringList path_arguments(const QStringList& names);
+
 // A usage error of the command's own checks.
 ParseOutcome usage_problem(const QString& error);
 

@@ -1,5 +1,6 @@
 #include "cli/video_options.h"
 
+#include "cli/usage.h"
 #include "pipeline/processing_run.h"
 
 namespace {
@@ -67,8 +68,8 @@ void add_run_options(QCommandLineParser& parser, const QString& output_name)
 QString read_run_options(const QCommandLineParser& parser, const QString& output_name,
                          QString& calibration, QString& output, ProcessingRequest& request)
 {
-    calibration = parser.value(QStringLiteral("calibration"));
-    output = parser.value(QStringLiteral("output"));
+    calibration = path_argument(parser.value(QStringLiteral("calibration")));
+    output = path_argument(parser.value(QStringLiteral("output")));
     if (calibration.isEmpty())
         return QStringLiteral("--calibration RIG.qvcal est obligatoire");
     if (output.isEmpty())

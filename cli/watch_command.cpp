@@ -77,7 +77,7 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
     const QStringList inboxes = parser.positionalArguments();
     if (inboxes.size() != 1)
         return usage_problem(QStringLiteral("il faut un seul dossier d'arrivée"));
-    settings.inbox = inboxes.front();
+    settings.inbox = path_argument(inboxes.front());
     if (parser.isSet(QStringLiteral("settle"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("settle")).toDouble(&ok);

@@ -5,6 +5,8 @@
 
 #include "cli/calibrate_command.h"
 #include "cli/command_line.h"
+#include "cli/process_command.h"
+#include "cli/watch_command.h"
 #include "output/process_runner.h"
 #include "pipeline/calibration_run.h"
 #include "pipeline/processing_run.h"
@@ -113,8 +115,8 @@ private slots:
     void chooses_the_window_or_a_command();
     void help_version_and_usage_errors_data();
     void help_version_and_usage_errors();
-    void references_are_kept_as_absolute_paths_data();
-    void references_are_kept_as_absolute_paths();
+    void paths_are_made_absolute_data();
+    void paths_are_made_absolute();
     void a_hidden_camera_leaves_the_calibration_incomplete();
     void process_makes_the_frames_of_the_window_path();
     void bad_inputs_data();
@@ -282,7 +284,7 @@ void CommandLineTest::help_version_and_usage_errors()
         QVERIFY(run.err.contains("--help"));
 }
 
-void CommandLineTest::references_are_kept_as_absolute_paths_data()
+void CommandLineTest::paths_are_made_absolute_data()
 {
     QTest::addColumn<QString>("reference");
     QTest::addColumn<QString>("kept");
@@ -300,16 +302,41 @@ void CommandLineTest::references_are_kept_as_absolute_paths_data()
                            << "";
 }
 
-// The calibration file names the reference photos wherever it is opened from.
-void CommandLineTest::references_are_kept_as_absolute_paths()
+// The calibration file names the reference photos wherever it is opened from,
+// and every file or folder named is read as a file, never as a Qt resource.
+void CommandLineTest::paths_are_made_absolute()
 {
     QFETCH(QString, reference);
     QFETCH(QString, kept);
-    CalibrateArguments parsed;
-    const ParseOutcome outcome = parse_calibrate_arguments(
-        {"quorvane", "calibrate", "--output", "rig.qvcal", reference}, parsed);
-    QVERIFY(outcome.runs());
-    QCOMPARE(parsed.request.references, QStringList{kept});
+    CalibrateArguments calibrate;
+    QVERIFY(parse_calibrate_arguments({"quorvane", "calibrate", "--output", "rig.qvcal", reference},
+                                      calibrate)
+                .runs());
+    QCOMPARE(calibrate.request.references, QStringList{kept});
+    if (reference.isEmpty())
+        return; // an empty calibration file or output folder is a usage error
+
+    QVERIFY(parse_calibrate_arguments({"quorvane", "calibrate", "--output", reference, reference},
+                                      calibrate)
+                .runs());
+    ProcessArguments process;
+    QVERIFY(parse_process_arguments({"quorvane", "process", "--calibration", reference, "--output",
+                                     reference, reference},
+                                    process)
+                .runs());
+    QCOMPARE(calibrate.output, kept);
+    QCOMPARE(process.calibration, kept);
+    QCOMPARE(process.request.folder, kept);
+    QCOMPARE(process.request.shots, QStringList{kept});
+
+    WatchArguments watch;
+    QVERIFY(parse_watch_arguments(
+                {"quorvane", "watch", "--calibration", reference, "--output", reference, reference},
+                watch)
+                .runs());
+    QCOMPARE(watch.calibration, kept);
+    QCOMPARE(watch.settings.root, kept);
+    QCOMPARE(watch.settings.inbox, kept);
 }
 
 void CommandLineTest::a_hidden_camera_leaves_the_calibration_incomplete()
