@@ -78,7 +78,7 @@ ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateAr
     parser.addOption({QStringLiteral("color"), QString(), QStringLiteral("COULEUR")});
     parser.addOption({QStringLiteral("points"), QString(), QStringLiteral("POINTS")});
     parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("FICHIER")});
-    const ParseOutcome outcome = parse_options(parser, arguments);
+    const ParseOutcome outcome = parse_options(parser, arguments, {QStringLiteral("points")});
     if (!outcome.runs())
         return outcome;
 

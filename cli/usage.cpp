@@ -5,7 +5,8 @@
 
 #include <QDir>
 
-ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments)
+ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments,
+                           const QStringList& repeatable)
 {
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
     // The command's name is not one of its arguments.
@@ -26,6 +27,16 @@ ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& argume
         else
             outcome.error = QStringLiteral("valeur manquante après %1").arg(option);
         return outcome;
+    }
+    // A value given twice is a mistake to point out, not a choice to make
+    // quietly: which of two --output folders was meant?
+    QStringList seen;
+    for (const QString& name : parser.optionNames()) {
+        if (seen.contains(name) && !repeatable.contains(name) && !parser.values(name).isEmpty()) {
+            outcome.error = QStringLiteral("--%1 donné deux fois").arg(name);
+            return outcome;
+        }
+        seen << name;
     }
     outcome.help = parser.isSet(QStringLiteral("help"));
     return outcome;

@@ -16,9 +16,11 @@ struct ParseOutcome
 };
 
 // Parses `arguments` (the program, the command's name, then its options) with
-// `parser`, which holds the command's options; adds --help. Reads nothing else,
-// writes nothing, prints nothing.
-ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments);
+// `parser`, which holds the command's options; adds --help. An option with a
+// value given twice is an error, unless it is one of `repeatable`. Reads nothing
+// else, writes nothing, prints nothing.
+ParseOutcome parse_options(QCommandLineParser& parser, const QStringList& arguments,
+                           const QStringList& repeatable = {});
 
 // A file or folder named on the command line, made absolute against the current
 // folder by hand: Qt would take a relative name starting with ':' for one of its

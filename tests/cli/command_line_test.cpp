@@ -238,6 +238,20 @@ void CommandLineTest::help_version_and_usage_errors_data()
         << QStringList{"calibrate", "--points", "1=1,2,3,4,5,six", "--output", "x.qvcal", "a.jpg"}
         << 2 << ""
         << "attendu K=x1,y1,x2,y2,x3,y3";
+    QTest::newRow("an output given twice")
+        << QStringList{"process", "--calibration", cal, "--output", "a", "--output", "b", "a.jpg"}
+        << 2 << ""
+        << "--output donné deux fois";
+    QTest::newRow("a colour given twice")
+        << QStringList{"calibrate", "--color",        "pink", "--output",
+                       "x.qvcal",   "--color=yellow", "a.jpg"}
+        << 2 << ""
+        << "--color donné deux fois";
+    QTest::newRow("a settle time given twice")
+        << QStringList{"watch", "--calibration", cal, "--output", "out", "--settle",
+                       "1",     "--settle",      "2", "a"}
+        << 2 << ""
+        << "--settle donné deux fois";
     QTest::newRow("no calibration") << QStringList{"process", "--output", "out", "a.jpg"} << 2 << ""
                                     << "--calibration RIG.qvcal est obligatoire";
     QTest::newRow("frame rate out of range")
