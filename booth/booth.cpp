@@ -2,6 +2,7 @@
 
 #include "output/atomic_file.h"
 #include "output/natural_order.h"
+#include "output/output_folder.h"
 #include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
 
@@ -107,9 +108,10 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
             QStringLiteral("'%1' : impossible de vider le dossier de sortie").arg(request.folder);
         return report;
     }
-    if (!QDir().mkpath(request.folder)) {
-        report.error =
-            QStringLiteral("'%1' : impossible de créer le dossier de sortie").arg(request.folder);
+    const QString folder_problem = make_folder(request.folder);
+    if (!folder_problem.isEmpty()) {
+        report.error = QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
+                           .arg(request.folder, folder_problem);
         return report;
     }
 

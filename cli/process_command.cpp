@@ -6,6 +6,7 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
 #include "cli/video_options.h"
+#include "output/output_folder.h"
 #include "output/process_runner.h"
 #include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
@@ -106,9 +107,10 @@ int run_process_command(const QStringList& arguments)
     request.calibration = fitted.calibration;
 
     const bool folder_existed = QFileInfo(request.folder).isDir();
-    if (!QDir().mkpath(request.folder)) {
-        print_error(
-            QStringLiteral("'%1' : impossible de créer le dossier de sortie").arg(request.folder));
+    const QString folder_problem = make_folder(request.folder);
+    if (!folder_problem.isEmpty()) {
+        print_error(QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
+                        .arg(request.folder, folder_problem));
         return ExitFailed;
     }
 

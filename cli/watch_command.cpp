@@ -6,6 +6,7 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
 #include "cli/video_options.h"
+#include "output/output_folder.h"
 #include "output/process_runner.h"
 
 #include <QDir>
@@ -106,9 +107,10 @@ int run_watch_command(const QStringList& arguments)
         print_error(QStringLiteral("'%1' : dossier d'arrivée introuvable").arg(settings.inbox));
         return ExitFailed;
     }
-    if (!QDir().mkpath(settings.root)) {
-        print_error(
-            QStringLiteral("'%1' : impossible de créer le dossier de sortie").arg(settings.root));
+    const QString root_problem = make_folder(settings.root);
+    if (!root_problem.isEmpty()) {
+        print_error(QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
+                        .arg(settings.root, root_problem));
         return ExitFailed;
     }
     // Output folders inside the inbox would be taken for takes.

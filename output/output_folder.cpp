@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <filesystem>
+#include <system_error>
+
 QStringList earlier_run_files(const QString& folder)
 {
     const QStringList patterns{QStringLiteral("output_img_*.jpg"), QStringLiteral("output_video*")};
@@ -36,4 +39,18 @@ QStringList remove_files(const QString& folder, const QStringList& names)
             failed << path;
     }
     return failed;
+}
+
+QString make_folder(const QString& folder)
+{
+    // QDir::mkpath says only that it failed; the user needs to know why.
+    std::error_code error;
+    const std::filesystem::path path(QFile::encodeName(folder).toStdString());
+    std::error_code unknown;
+    if (std::filesystem::create_directories(path, error) ||
+        std::filesystem::is_directory(path, unknown))
+        return QString();
+    if (!error)
+        error = std::make_error_code(std::errc::not_a_directory);
+    return QString::fromLocal8Bit(error.message().c_str());
 }

@@ -19,3 +19,8 @@ QString path_among(const QStringList& paths, const QString& folder, const QStrin
 // Removes `names` from `folder` and nothing else. Gives the paths that could not
 // be removed.
 QStringList remove_files(const QString& folder, const QStringList& names);
+
+// Creates `folder` and the folders above it that are missing. Returns an empty
+// string when it exists, otherwise the system's reason ("Not a directory" for a
+// file in the way, "Permission denied", ...).
+QString make_folder(const QString& folder);

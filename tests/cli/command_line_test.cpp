@@ -433,7 +433,9 @@ void CommandLineTest::bad_inputs_data()
     QTest::newRow("damaged calibration") << "damaged" << 1 << "rig.qvcal";
     QTest::newRow("missing calibration") << "no calibration" << 1 << "nowhere.qvcal";
     QTest::newRow("output under a file")
-        << "unwritable" << 1 << "impossible de créer le dossier de sortie";
+        << "unwritable" << 1
+        << "impossible de créer le dossier de sortie (" +
+               QString::fromLocal8Bit(std::strerror(ENOTDIR)) + ")";
     QTest::newRow("quotes, $(…), ; and accents") << "odd names" << 0 << "";
     QTest::newRow("ffmpeg missing from PATH") << "no ffmpeg" << 1 << "ffmpeg";
 }
