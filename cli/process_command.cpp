@@ -106,6 +106,25 @@ int run_process_command(const QStringList& arguments)
     }
     request.calibration = fitted.calibration;
 
+    // An earlier run's files would be mixed with this one's: the last frames of
+    // a longer run, a boomerang or GIF this run does not make. They go, as when
+    // the window is told to replace them; a shot among them would go too.
+    const QStringList earlier = earlier_run_files(request.folder);
+    const QString shot = path_among(request.shots, request.folder, earlier);
+    if (!shot.isEmpty()) {
+        print_error(QStringLiteral("'%1' : c'est une des photos d'entrée, elle serait remplacée "
+                                   "par une image recadrée ; choisissez un autre dossier de sortie")
+                        .arg(shot));
+        return ExitFailed;
+    }
+    const QStringList kept = remove_files(request.folder, earlier);
+    if (!kept.isEmpty()) {
+        print_error(QStringLiteral("'%1' : impossible de supprimer ce fichier d'un traitement "
+                                   "précédent")
+                        .arg(kept.first()));
+        return ExitFailed;
+    }
+
     const bool folder_existed = QFileInfo(request.folder).isDir();
     const QString folder_problem = make_folder(request.folder);
     if (!folder_problem.isEmpty()) {

@@ -121,6 +121,7 @@ private slots:
     void process_makes_the_frames_of_the_window_path();
     void bad_inputs_data();
     void bad_inputs();
+    void process_replaces_an_earlier_run();
     void process_stops_at_a_full_disk_data();
     void process_stops_at_a_full_disk();
     void calibration_not_written_keeps_the_previous_file();
@@ -523,6 +524,35 @@ void CommandLineTest::bad_inputs()
     }
     QVERIFY(!QFileInfo::exists(folder + "/pwned"));
     QVERIFY(!QFileInfo::exists("pwned"));
+}
+
+// A folder holding an earlier run: its files go (a longer run's last frames, a
+// boomerang and GIFs this run does not make), other files stay. A shot among
+// them is refused before anything is removed.
+void CommandLineTest::process_replaces_an_earlier_run()
+{
+    QTemporaryDir folder;
+    const QString output = folder.filePath("sortie");
+    const QStringList options{"process", "--calibration", calibration, "--output", output};
+    QCOMPARE(run_quorvane(options + QStringList{"--boomerang", "--gif"} + shots).exit_code, 0);
+    QVERIFY(QFile::copy(shots[3], output + "/output_img_7.jpg"));
+    QVERIFY(write_bytes(output + "/notes.txt", "someone else's"));
+
+    const QStringList before = files_in(output);
+    QStringList with_old_frame = shots;
+    with_old_frame[3] = output + "/output_img_7.jpg";
+    QuorvaneRun run = run_quorvane(options + with_old_frame);
+    QCOMPARE(run.exit_code, 1);
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY2(run.err.contains("output_img_7.jpg' : c'est une des photos d'entrée"),
+             qPrintable(run.err));
+    QCOMPARE(files_in(output), before);
+
+    run = run_quorvane(options + shots);
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(files_in(output),
+             (QStringList{"notes.txt", "output_img_0.jpg", "output_img_1.jpg", "output_img_2.jpg",
+                          "output_img_3.jpg", "output_video.mp4"}));
 }
 
 void CommandLineTest::process_stops_at_a_full_disk_data()
