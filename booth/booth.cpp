@@ -118,8 +118,20 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     report.error = take_problem(take, settings.rig);
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
-        switch (outcome.failure()) {
-        case ProcessingFailure::None: {
+        // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
+        // manager and may end on it, as a failure, before the stop request
+        // reaches it: the take is abandoned all the same, to be redone on the
+        // next start rather than kept as failed for good.
+        const bool stopped =
+            outcome.failure() == ProcessingFailure::FramesStopped ||
+            outcome.failure() == ProcessingFailure::VideoStopped ||
+            (outcome.failure() != ProcessingFailure::None && progress.stop_requested());
+        if (stopped) {
+            output.removeRecursively();
+            report.abandoned = true;
+            return report;
+        }
+        if (outcome.failure() == ProcessingFailure::None) {
             // The marker goes last and whole: without it the take is not done.
             const QString marker = output.filePath(take_done_marker);
             const QString reason = write_file_atomically(marker, take.fingerprint.toUtf8());
@@ -127,16 +139,8 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
             if (!report.done)
                 report.error = QStringLiteral("'%1' : impossible d'écrire le fichier (%2)")
                                    .arg(marker, reason);
-            break;
-        }
-        case ProcessingFailure::FramesStopped:
-        case ProcessingFailure::VideoStopped:
-            output.removeRecursively();
-            report.abandoned = true;
-            return report;
-        default:
+        } else {
             report.error = failure_message(outcome);
-            break;
         }
     }
     if (report.done)

@@ -4,6 +4,7 @@
 // appears on disk.
 
 #include "booth/booth.h"
+#include "calibration/calibration_file.h"
 #include "quorvane_process.h"
 #include "tools/make_rig/rig_writer.h"
 
@@ -43,6 +44,26 @@ QStringList files_in(const QString& folder)
 
 const QStringList done_take{".termine",         "output_img_0.jpg", "output_img_1.jpg",
                             "output_img_2.jpg", "output_img_3.jpg", "output_video.mp4"};
+
+// An encoder ended by the SIGTERM that also asks this program to stop, before
+// the stop request reaches it: it fails rather than stops.
+class SignalledRunner : public ProcessRunner
+{
+public:
+    ProcessingProgress* progress = nullptr;
+
+    ProcessResult run(const QString&, const QStringList&,
+                      const std::function<void(const QString&)>&,
+                      const std::function<bool()>&) override
+    {
+        progress->request_stop();
+        ProcessResult result;
+        result.started = true;
+        result.exit_code = 255;
+        result.error_tail = QStringLiteral("Exiting normally, received signal 15.");
+        return result;
+    }
+};
 
 } // namespace
 
@@ -100,6 +121,7 @@ private slots:
     void sigterm_during_a_take_leaves_no_partial_video();
     void a_marker_not_written_leaves_the_take_failed();
     void a_reason_not_written_is_reported_and_tried_again();
+    void an_encoder_ended_by_the_stop_signal_abandons_the_take();
 };
 
 void WatchTest::initTestCase()
@@ -312,6 +334,33 @@ void WatchTest::a_reason_not_written_is_reported_and_tried_again()
     run = run_quorvane(watch_arguments({"--once"}));
     QCOMPARE(run.err, QStringLiteral("quorvane : prise « crowded » : 5 photos pour 4 caméras\n"));
     QCOMPARE(files_in(root + "/crowded"), QStringList{take_error_file});
+}
+
+// The take in hand when a stop came is abandoned, to be redone at the next
+// start, even when its encoder failed on the signal first: never kept as failed
+// for good with photos that are fine.
+void WatchTest::an_encoder_ended_by_the_stop_signal_abandons_the_take()
+{
+    drop_take("signalled", camera_name);
+    const CalibrationRead read = read_calibration_file(calibration);
+    QVERIFY(read.ok());
+    BoothSettings settings;
+    settings.inbox = inbox;
+    settings.root = root;
+    settings.settle_ms = 0;
+    settings.rig = read.calibration;
+    SignalledRunner runner;
+    std::ostringstream log;
+    Booth booth(settings, runner, log);
+    const std::vector<TakeFolder> ready = booth.ready_takes(QDateTime::currentDateTime());
+    QCOMPARE(ready.size(), std::size_t(1));
+
+    ProcessingProgress progress(booth.run_for(ready.front()));
+    runner.progress = &progress;
+    const TakeReport report = booth.process(ready.front(), progress);
+    QVERIFY2(report.abandoned, qPrintable(report.error));
+    QVERIFY(!report.done);
+    QVERIFY(!QFileInfo::exists(root + "/signalled"));
 }
 
 QTEST_GUILESS_MAIN(WatchTest)
