@@ -441,6 +441,7 @@ void TestRig::arguments_data()
                                                "--offset",  "-1500,999.5",  "--middle-shift",
                                                "0.2",       "--tilt",       "-10"}
                                 << "";
+    QTest::newRow("help") << QStringList{"out", "--help"} << "";
     QTest::newRow("no folder") << QStringList{"--clutter"} << "no output folder";
     QTest::newRow("unknown option") << QStringList{"out", "--blur"} << "unknown option --blur";
     QTest::newRow("missing value") << QStringList{"out", "--cameras"} << "needs a value";
@@ -463,6 +464,8 @@ void TestRig::arguments()
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
     const RigArguments parsed = parse_rig_arguments(arguments);
+    // Asked for help, the tool only prints its usage.
+    QCOMPARE(parsed.help, arguments.contains("--help"));
     if (error.isEmpty()) {
         QVERIFY2(parsed.error.empty(), parsed.error.c_str());
         QCOMPARE(parsed.folder, QString("out"));

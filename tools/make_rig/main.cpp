@@ -10,6 +10,10 @@ int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
     const RigArguments arguments = parse_rig_arguments(application.arguments().mid(1));
+    if (arguments.help) {
+        std::cout << rig_usage();
+        return 0;
+    }
     if (!arguments.error.empty()) {
         std::cerr << "make_rig: " << arguments.error << '\n' << rig_usage();
         return 2;

@@ -19,6 +19,10 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
     RigOptions& options = result.options;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            result.help = true;
+            return result;
+        }
         const bool takes_value =
             argument == "--cameras" || argument == "--size" || argument == "--seed" ||
             argument == "--color" || argument == "--hidden" || argument == "--quality" ||

@@ -13,6 +13,7 @@ struct RigArguments
     QString folder;
     RigOptions options;
     std::string error; // empty when the arguments are usable
+    bool help = false; // --help or -h: print the usage, write nothing
 };
 
 // Parses the arguments that follow the program name.
