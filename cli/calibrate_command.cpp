@@ -138,10 +138,17 @@ int run_calibrate_command(const QStringList& arguments)
         return ExitFailed;
     }
     if (!outcome.reference.selected) {
+        // The others are aligned onto the middle camera's stickers as found:
+        // points given by hand for it cannot stand in for them.
+        const bool middle_by_hand = parsed.by_hand.contains(cameras / 2);
         print_error(QStringLiteral("'%1' : les trois stickers de la photo du milieu n'ont pas été "
                                    "trouvés ; aucune caméra ne peut être alignée, aucun fichier "
-                                   "écrit")
-                        .arg(request.references.at(cameras / 2)));
+                                   "écrit%2")
+                        .arg(request.references.at(cameras / 2),
+                             middle_by_hand ? QStringLiteral(" (--points ne remplace pas la "
+                                                             "détection sur la photo du milieu, "
+                                                             "qui sert de référence)")
+                                            : QString()));
         return ExitFailed;
     }
 

@@ -372,6 +372,23 @@ void CommandLineTest::a_hidden_camera_leaves_the_calibration_incomplete()
     QCOMPARE(processed.exit_code, 3);
     QVERIFY(processed.err.contains("2 (ref_01.jpg)"));
     QVERIFY(!QFileInfo::exists(output));
+
+    // The same photo in the middle: the others have nothing to be aligned onto,
+    // and points given for it by hand are said not to help rather than ignored.
+    QStringList middle_hidden = references;
+    middle_hidden.swapItemsAt(hidden_camera, camera_count / 2);
+    const QString nothing = work.filePath("nothing.qvcal");
+    const QuorvaneRun refused =
+        run_quorvane(QStringList{"calibrate", "--points",
+                                 points_argument(camera_count / 2, truth.stickers[hidden_camera]),
+                                 "--output", nothing} +
+                     middle_hidden);
+    QCOMPARE(refused.exit_code, 1);
+    QCOMPARE(refused.err.count('\n'), 1);
+    QVERIFY2(refused.err.contains("ref_01.jpg' : les trois stickers de la photo du milieu"),
+             qPrintable(refused.err));
+    QVERIFY2(refused.err.contains("--points ne remplace pas"), qPrintable(refused.err));
+    QVERIFY(!QFileInfo::exists(nothing));
 }
 
 void CommandLineTest::process_makes_the_frames_of_the_window_path()
