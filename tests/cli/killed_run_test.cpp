@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -186,9 +187,15 @@ private slots:
         };
         connect(&process, &QProcess::readyReadStandardOutput, this, kill_when_reached);
         connect(&watcher, &QFileSystemWatcher::directoryChanged, this, kill_when_reached);
-        start_quorvane(process, QStringList{"process", "--calibration", calibration, "--output",
-                                            out, "--boomerang"} +
-                                    shots);
+        // The killed program's work folder stays behind; keep it in ours.
+        QProcessEnvironment environment = headless_environment();
+        environment.insert(QStringLiteral("TMPDIR"), work.filePath("tmp"));
+        QVERIFY(QDir().mkpath(work.filePath("tmp")));
+        start_quorvane(
+            process,
+            QStringList{"process", "--calibration", calibration, "--output", out, "--boomerang"} +
+                shots,
+            environment);
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(killed || process.state() == QProcess::NotRunning, 60000);
         QVERIFY2(killed, "the run ended before the moment it was to be killed at");
