@@ -44,6 +44,12 @@ QString take_problem(const TakeFolder& take, const RigCalibration& rig)
         const QString problem = photo_problem(photo, false);
         if (!problem.isEmpty())
             return QStringLiteral("'%1' : %2").arg(QFileInfo(photo).fileName(), problem);
+        // The photo check knows a JPEG cut short; a PNG cut short still has a
+        // readable header.
+        if (QFileInfo(photo).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0 &&
+            !photo_complete(photo))
+            return QStringLiteral("'%1' : photo PNG incomplète (coupée avant la fin)")
+                .arg(QFileInfo(photo).fileName());
     }
     std::ostringstream quiet;
     const ShotCalibration fitted = fit_calibration_to_shots(rig, take.photos, quiet);
@@ -51,6 +57,11 @@ QString take_problem(const TakeFolder& take, const RigCalibration& rig)
 }
 
 } // namespace
+
+qint64 cut_short_grace_ms(qint64 settle_ms)
+{
+    return std::max<qint64>(30000, 10 * settle_ms);
+}
 
 Booth::Booth(BoothSettings settings, ProcessRunner& runner, std::ostream& log)
     : settings(std::move(settings)), runner(runner), log(log)
@@ -72,9 +83,16 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now) const
         if (QFileInfo::exists(output + QLatin1Char('/') + take_done_marker))
             continue;
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
-        if (take.photos.size() < std::max(cameras, 1) ||
-            take.last_change.msecsTo(now) < settings.settle_ms || !photos_complete(take) ||
-            failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+        if (take.photos.size() < std::max(cameras, 1))
+            continue;
+        const qint64 unchanged_ms = take.last_change.msecsTo(now);
+        if (unchanged_ms < settings.settle_ms)
+            continue;
+        // A photo cut short for good (a dead transfer, a file that only starts
+        // like a JPEG) fails like any bad photo once the take has long stopped changing.
+        if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms))
+            continue;
+        if (failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
             continue;
         ready.push_back(std::move(take));
     }

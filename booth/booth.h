@@ -25,6 +25,14 @@ struct BoothSettings
     ProcessingRequest run;
 };
 
+// How long a take with all its photos waits, unchanged, for one of them that
+// is still cut short before it is failed. Transfers from cameras stall for a few
+// seconds at times, and --settle is chosen for the gap between two photos, not
+// for a stall inside one: at least 30 s, and ten settle times for a rig set to
+// settle slowly, leave a live transfer room to resume. A photo still growing
+// changes, which starts the wait again, so it is never failed.
+qint64 cut_short_grace_ms(qint64 settle_ms);
+
 // How one take ended.
 struct TakeReport
 {
@@ -48,8 +56,9 @@ public:
     Booth(BoothSettings settings, ProcessRunner& runner, std::ostream& log);
 
     // The takes to process at `now`, oldest first: not done, at least one photo
-    // per camera, none changed for the settle time, every one complete, and not
-    // already failed with these very files.
+    // per camera, none changed for the settle time, every one complete (or one
+    // still cut short after cut_short_grace_ms, to be failed), and not already
+    // failed with these very files.
     std::vector<TakeFolder> ready_takes(const QDateTime& now) const;
 
     // Processes `take` into ROOT/<take> after removing whatever an earlier,

@@ -16,6 +16,8 @@ bool file_ends_with(const QString& path, const QByteArray& ending)
     return file.seek(file.size() - ending.size()) && file.read(ending.size()) == ending;
 }
 
+} // namespace
+
 bool photo_complete(const QString& path)
 {
     // The length, type and checksum of the empty IEND chunk that closes every PNG.
@@ -24,8 +26,6 @@ bool photo_complete(const QString& path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     return file_ends_with(path, suffix == QLatin1String("png") ? png_end : jpeg_end);
 }
-
-} // namespace
 
 TakeFolder read_take_folder(const QString& path)
 {

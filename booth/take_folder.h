@@ -21,6 +21,10 @@ struct TakeFolder
 // Reads the take folder at `path` (its photos only; hidden files are ignored).
 TakeFolder read_take_folder(const QString& path);
 
+// True when the photo at `path` ends the way a complete file does: a JPEG with
+// its end-of-image marker, a PNG with its IEND chunk. Reads only the file's end.
+bool photo_complete(const QString& path);
+
 // True when every photo ends the way a complete file does: a JPEG with its
 // end-of-image marker, a PNG with its IEND chunk. Reads only the files' ends.
 bool photos_complete(const TakeFolder& take);

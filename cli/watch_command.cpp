@@ -49,12 +49,27 @@ QString help()
                           "2 mauvaise utilisation ; 3 calibrage incomplet.\n");
 }
 
+// `path` with its links resolved, for a path that may not exist yet: the part
+// that exists is resolved, the rest kept as written.
+QString resolved_path(const QString& path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString rest;
+    while (!QFileInfo::exists(existing)) {
+        const int slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            return QDir::cleanPath(path);
+        rest.prepend(existing.mid(slash));
+        existing.truncate(slash);
+    }
+    return QFileInfo(existing).canonicalFilePath() + rest;
+}
+
 bool inside(const QString& path, const QString& folder)
 {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString resolved = resolved_path(path);
     const QString base = QFileInfo(folder).canonicalFilePath();
-    return !canonical.isEmpty() &&
-           (canonical == base || canonical.startsWith(base + QLatin1Char('/')));
+    return !base.isEmpty() && (resolved == base || resolved.startsWith(base + QLatin1Char('/')));
 }
 
 } // namespace
@@ -107,16 +122,17 @@ int run_watch_command(const QStringList& arguments)
         print_error(QStringLiteral("'%1' : dossier d'arrivée introuvable").arg(settings.inbox));
         return ExitFailed;
     }
+    // Output folders inside the inbox would be taken for takes. Refused before
+    // RACINE is made, so that no empty folder is left in the inbox.
+    if (inside(settings.root, settings.inbox))
+        return usage_error(command, QStringLiteral("RACINE ne peut pas être dans le dossier "
+                                                   "d'arrivée"));
     const QString root_problem = make_folder(settings.root);
     if (!root_problem.isEmpty()) {
         print_error(QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
                         .arg(settings.root, root_problem));
         return ExitFailed;
     }
-    // Output folders inside the inbox would be taken for takes.
-    if (inside(settings.root, settings.inbox))
-        return usage_error(command, QStringLiteral("RACINE ne peut pas être dans le dossier "
-                                                   "d'arrivée"));
 
     StopSignals stop_signals;
     ChildProcessRunner runner;

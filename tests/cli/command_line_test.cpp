@@ -274,6 +274,15 @@ void CommandLineTest::help_version_and_usage_errors_data()
                                                 "b"}
                                  << 2 << ""
                                  << "il faut un seul dossier d'arrivée";
+    // Refused before anything is made: no empty folder is left in the inbox.
+    QTest::newRow("output in the inbox")
+        << QStringList{"watch", "--calibration", cal, "--output", "INBOX/sorties", "INBOX"} << 2
+        << ""
+        << "RACINE ne peut pas être dans le dossier d'arrivée";
+    QTest::newRow("output deep in the inbox")
+        << QStringList{"watch", "--calibration", cal, "--output", "INBOX/a/../b/c", "INBOX"} << 2
+        << ""
+        << "RACINE ne peut pas être dans le dossier d'arrivée";
     QTest::newRow("negative settle time")
         << QStringList{"watch", "--calibration", cal, "--output", "out", "--settle", "-1", "a"} << 2
         << ""
@@ -288,7 +297,10 @@ void CommandLineTest::help_version_and_usage_errors()
     QFETCH(QString, err);
 
     arguments.replaceInStrings(QStringLiteral("CAL"), calibration);
+    const QTemporaryDir inbox;
+    arguments.replaceInStrings(QStringLiteral("INBOX"), inbox.path());
     const QuorvaneRun run = run_quorvane(arguments);
+    QCOMPARE(QDir(inbox.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(run.crashed, false);
     QCOMPARE(run.exit_code, exit_code);
     QVERIFY2(run.out.contains(out), qPrintable(run.out));

@@ -8,6 +8,7 @@
 #include "quorvane_process.h"
 #include "tools/make_rig/rig_writer.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -40,6 +41,14 @@ bool write_bytes(const QString& path, const QByteArray& bytes,
 QStringList files_in(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// Dates the file at `path` back to `when`, as a photo left alone since then.
+bool set_changed(const QString& path, const QDateTime& when)
+{
+    QFile file(path);
+    return file.open(QIODevice::Append) &&
+           file.setFileTime(when, QFileDevice::FileModificationTime);
 }
 
 const QStringList done_take{".termine",         "output_img_0.jpg", "output_img_1.jpg",
@@ -117,6 +126,9 @@ private slots:
     void takes_are_done_once_in_natural_order();
     void a_take_with_one_photo_too_many_fails_until_it_changes();
     void a_photo_written_in_two_halves_waits_for_its_end();
+    void a_photo_cut_short_for_good_fails_the_take_data();
+    void a_photo_cut_short_for_good_fails_the_take();
+    void a_photo_cut_short_waits_as_long_as_it_changes();
     void a_take_killed_half_way_is_redone_after_a_restart();
     void sigterm_during_a_take_leaves_no_partial_video();
     void a_marker_not_written_leaves_the_take_failed();
@@ -259,6 +271,114 @@ void WatchTest::a_photo_written_in_two_halves_waits_for_its_end()
     QVERIFY(watcher.waitForFinished(wait_ms));
     QCOMPARE(watcher.exitStatus(), QProcess::NormalExit);
     QCOMPARE(watcher.exitCode(), 0);
+}
+
+void WatchTest::a_photo_cut_short_for_good_fails_the_take_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<QByteArray>("bytes"); // empty: the first half of the camera's shot
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("JPEG whose transfer died")
+        << "cam4.jpg" << QByteArray() << "photo JPEG incomplète (coupée avant la fin)";
+    QTest::newRow("not a photo, starts like a JPEG")
+        << "cam4.jpg" << QByteArray("\xff\xd8\xff\xe0 not a photo") << "photo JPEG incomplète";
+    QTest::newRow("PNG whose transfer died")
+        << "cam4.png" << QByteArray() << "photo PNG incomplète (coupée avant la fin)";
+}
+
+// Left unchanged well past the settle time, a take whose photo never ends is
+// failed with its reason instead of waiting forever, and tried again once the
+// photo is sent anew.
+void WatchTest::a_photo_cut_short_for_good_fails_the_take()
+{
+    QFETCH(QString, photo);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+
+    QVERIFY(QDir().mkpath(inbox + "/stuck"));
+    for (int k = 0; k < camera_count - 1; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/stuck/" + camera_name(k)));
+    QByteArray whole = read_bytes(shots[camera_count - 1]);
+    if (photo.endsWith(".png")) {
+        QBuffer buffer(&whole);
+        QVERIFY(QImage(shots[camera_count - 1]).save(&buffer, "PNG"));
+    }
+    const QString path = inbox + "/stuck/" + photo;
+    QVERIFY(write_bytes(path, bytes.isEmpty() ? whole.left(whole.size() / 2) : bytes));
+
+    // Within the grace period the take waits, without a word.
+    QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QString());
+    QVERIFY(!QFileInfo::exists(root + "/stuck"));
+
+    const QDateTime long_ago = QDateTime::currentDateTime().addSecs(-3600);
+    for (const QString& file : files_in(inbox + "/stuck"))
+        QVERIFY(set_changed(inbox + "/stuck/" + file, long_ago));
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    const QString line = "quorvane : prise « stuck » : '" + photo + "' : " + reason;
+    // Qt's JPEG reader may add its own warnings about a file that is no photo.
+    const QStringList ours = run.err.split('\n').filter(QRegularExpression("^quorvane"));
+    QVERIFY2(ours.size() == 1 && ours.front().startsWith(line), qPrintable(run.err));
+    QCOMPARE(files_in(root + "/stuck"), QStringList{take_error_file});
+    QVERIFY(
+        read_bytes(root + "/stuck/erreur.txt").startsWith(line.mid(line.indexOf('\'')).toUtf8()));
+
+    // Not tried again with the same files...
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    // ...but as soon as the photo comes whole.
+    QVERIFY(write_bytes(path, whole));
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(files_in(root + "/stuck"), done_take);
+}
+
+// Where the grace period starts and ends, at the booth's own clock: a photo
+// still growing is never failed, however long it takes as a whole.
+void WatchTest::a_photo_cut_short_waits_as_long_as_it_changes()
+{
+    const QByteArray last = read_bytes(shots[camera_count - 1]);
+    QVERIFY(QDir().mkpath(inbox + "/slow"));
+    for (int k = 0; k < camera_count - 1; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/slow/" + camera_name(k)));
+    const QString path = inbox + "/slow/" + camera_name(camera_count - 1);
+    QVERIFY(write_bytes(path, last.left(last.size() / 3)));
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-3600);
+    for (const QString& file : files_in(inbox + "/slow"))
+        QVERIFY(set_changed(inbox + "/slow/" + file, start));
+
+    const CalibrationRead read = read_calibration_file(calibration);
+    QVERIFY(read.ok());
+    BoothSettings settings;
+    settings.inbox = inbox;
+    settings.root = root;
+    settings.settle_ms = 5000;
+    settings.rig = read.calibration;
+    SignalledRunner runner;
+    std::ostringstream log;
+    const Booth booth(settings, runner, log);
+    const qint64 grace = cut_short_grace_ms(settings.settle_ms);
+    QVERIFY(grace >= 30000 && grace >= 10 * settings.settle_ms);
+    QVERIFY(booth.ready_takes(start.addMSecs(grace - 1)).empty());
+    QCOMPARE(booth.ready_takes(start.addMSecs(grace)).size(), std::size_t(1));
+
+    // A second third arrives: the wait starts again from it.
+    QVERIFY(write_bytes(path, last.mid(last.size() / 3, last.size() / 3), QIODevice::Append));
+    const QDateTime grown = start.addMSecs(grace);
+    QVERIFY(set_changed(path, grown));
+    QVERIFY(booth.ready_takes(grown.addMSecs(settings.settle_ms)).empty());
+    QVERIFY(booth.ready_takes(grown.addMSecs(grace - 1)).empty());
+    QCOMPARE(booth.ready_takes(grown.addMSecs(grace)).size(), std::size_t(1));
+
+    // Whole, it is ready after the settle time alone.
+    QVERIFY(write_bytes(path, last.mid(2 * (last.size() / 3)), QIODevice::Append));
+    const QDateTime whole = grown.addSecs(60);
+    QVERIFY(set_changed(path, whole));
+    QVERIFY(booth.ready_takes(whole.addMSecs(settings.settle_ms - 1)).empty());
+    QCOMPARE(booth.ready_takes(whole.addMSecs(settings.settle_ms)).size(), std::size_t(1));
 }
 
 void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
