@@ -99,6 +99,16 @@ class WatchTest : public QObject
                            root,    "--settle",      "0"} +
                extra + QStringList{inbox};
     }
+    // The booth over this test's inbox and root, for a Booth driven directly.
+    BoothSettings booth_settings(qint64 settle_ms) const
+    {
+        BoothSettings settings;
+        settings.inbox = inbox;
+        settings.root = root;
+        settings.settle_ms = settle_ms;
+        settings.rig = read_calibration_file(calibration).calibration;
+        return settings;
+    }
     // Copies the rig's shots into INBOX/take, as `name_of(k)` for camera k.
     void drop_take(const QString& take, const std::function<QString(int)>& name_of)
     {
@@ -350,13 +360,8 @@ void WatchTest::a_photo_cut_short_waits_as_long_as_it_changes()
     for (const QString& file : files_in(inbox + "/slow"))
         QVERIFY(set_changed(inbox + "/slow/" + file, start));
 
-    const CalibrationRead read = read_calibration_file(calibration);
-    QVERIFY(read.ok());
-    BoothSettings settings;
-    settings.inbox = inbox;
-    settings.root = root;
-    settings.settle_ms = 5000;
-    settings.rig = read.calibration;
+    const BoothSettings settings = booth_settings(5000);
+    QCOMPARE(settings.rig.camera_count(), camera_count);
     SignalledRunner runner;
     std::ostringstream log;
     const Booth booth(settings, runner, log);
@@ -462,13 +467,8 @@ void WatchTest::a_reason_not_written_is_reported_and_tried_again()
 void WatchTest::an_encoder_ended_by_the_stop_signal_abandons_the_take()
 {
     drop_take("signalled", camera_name);
-    const CalibrationRead read = read_calibration_file(calibration);
-    QVERIFY(read.ok());
-    BoothSettings settings;
-    settings.inbox = inbox;
-    settings.root = root;
-    settings.settle_ms = 0;
-    settings.rig = read.calibration;
+    const BoothSettings settings = booth_settings(0);
+    QCOMPARE(settings.rig.camera_count(), camera_count);
     SignalledRunner runner;
     std::ostringstream log;
     Booth booth(settings, runner, log);
