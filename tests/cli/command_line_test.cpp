@@ -11,7 +11,7 @@
 #include "pipeline/calibration_run.h"
 #include "pipeline/processing_run.h"
 #include "quorvane_process.h"
-#include "tools/make_rig/rig_writer.h"
+#include "small_rig.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -129,19 +129,11 @@ private slots:
 
 void CommandLineTest::initTestCase()
 {
-    RigOptions options;
-    options.cameras = camera_count;
-    options.width = 640;
-    options.height = 480;
-    options.hidden_camera = hidden_camera;
-    std::ostringstream log;
-    const RigWriteResult rig = write_rig(options, work.filePath("rig"), log);
-    QVERIFY2(rig.ok(), rig.error.c_str());
+    const SmallRig rig = write_small_rig(work.filePath("rig"), camera_count, hidden_camera);
+    QVERIFY2(rig.error.empty(), rig.error.c_str());
     truth = rig.truth;
-    for (int k = 0; k < camera_count; ++k) {
-        references << work.filePath("rig/" + reference_file_name(k));
-        shots << work.filePath("rig/" + shot_file_name(k));
-    }
+    references = rig.references;
+    shots = rig.shots;
 
     calibration = work.filePath("rig.qvcal");
     const QuorvaneRun run = run_quorvane(

@@ -8,7 +8,7 @@
 #include "calibration/calibration_file.h"
 #include "detection/image_reading.h"
 #include "quorvane_process.h"
-#include "tools/make_rig/rig_writer.h"
+#include "small_rig.h"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -115,21 +115,13 @@ private slots:
         // Orphans of the killed program come to this process instead of init.
         QCOMPARE(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
         QVERIFY(work.isValid());
+        const SmallRig rig = write_small_rig(work.filePath("rig"), camera_count);
+        QVERIFY2(rig.error.empty(), rig.error.c_str());
+        shots = rig.shots;
         std::ostringstream log;
-        RigOptions options;
-        options.cameras = camera_count;
-        options.width = 640;
-        options.height = 480;
-        const RigWriteResult rig = write_rig(options, work.filePath("rig"), log);
-        QVERIFY2(rig.ok(), rig.error.c_str());
-        QStringList references;
-        for (int k = 0; k < camera_count; ++k) {
-            references << work.filePath("rig/" + reference_file_name(k));
-            shots << work.filePath("rig/" + shot_file_name(k));
-        }
         ReferenceTriple reference;
         const RigCalibration calibrated =
-            construct_rig_calibration(references, StickerColor::Yellow, reference, log);
+            construct_rig_calibration(rig.references, StickerColor::Yellow, reference, log);
         QVERIFY(calibrated.calibration().all_aligned());
         calibration = work.filePath("rig.qvcal");
         QCOMPARE(write_calibration_file(calibration, calibrated), QString());

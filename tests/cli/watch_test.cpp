@@ -6,7 +6,7 @@
 #include "booth/booth.h"
 #include "calibration/calibration_file.h"
 #include "quorvane_process.h"
-#include "tools/make_rig/rig_writer.h"
+#include "small_rig.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -148,21 +148,13 @@ private slots:
 
 void WatchTest::initTestCase()
 {
-    RigOptions options;
-    options.cameras = camera_count;
-    options.width = 640;
-    options.height = 480;
-    std::ostringstream log;
-    const RigWriteResult rig = write_rig(options, work.filePath("rig"), log);
-    QVERIFY2(rig.ok(), rig.error.c_str());
-    QStringList references;
-    for (int k = 0; k < camera_count; ++k) {
-        references << work.filePath("rig/" + reference_file_name(k));
-        shots << work.filePath("rig/" + shot_file_name(k));
-    }
+    const SmallRig rig = write_small_rig(work.filePath("rig"), camera_count);
+    QVERIFY2(rig.error.empty(), rig.error.c_str());
+    shots = rig.shots;
     calibration = work.filePath("rig.qvcal");
-    QCOMPARE(run_quorvane(QStringList{"calibrate", "--output", calibration} + references).exit_code,
-             0);
+    QCOMPARE(
+        run_quorvane(QStringList{"calibrate", "--output", calibration} + rig.references).exit_code,
+        0);
     expected_frames = work.filePath("expected");
     QCOMPARE(run_quorvane(
                  QStringList{"process", "--calibration", calibration, "--output", expected_frames} +
