@@ -33,6 +33,19 @@ const QString overview = QStringLiteral(
     "Statut de sortie : 0 terminé, 1 échec du traitement, 2 mauvaise utilisation,\n"
     "3 calibrage incomplet.\n");
 
+// Qt's image plugins pass on libjpeg's and libpng's own warnings ("Corrupt JPEG
+// data ...", "JPEG datastream contains no image"), in English and often twice.
+// A command says what went wrong in one line of its own per failure, so these
+// are dropped; errors that end the program are still printed.
+QtMessageHandler qt_default_handler = nullptr;
+
+void drop_library_warnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)
+        return;
+    qt_default_handler(type, context, text);
+}
+
 } // namespace
 
 bool wants_command_line(int argc, char* argv[])
@@ -70,6 +83,7 @@ int run_command_line(int argc, char* argv[])
     if (QLatin1String(nl_langinfo(CODESET)) == QLatin1String("ANSI_X3.4-1968"))
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
+    qt_default_handler = qInstallMessageHandler(drop_library_warnings);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
