@@ -117,6 +117,14 @@ class WatchTest : public QObject
             QVERIFY(QFile::copy(shots[k], inbox + "/" + take + "/" + name_of(k)));
     }
     static QString camera_name(int k) { return QStringLiteral("cam%1.jpg").arg(k + 1); }
+    // Starts watching with an ffmpeg that writes part of its file, then hangs.
+    void start_with_hanging_ffmpeg(QProcess& watcher)
+    {
+        QProcessEnvironment hanging = headless_environment();
+        hanging.insert("PATH", hanging_ffmpeg_path + ":" + hanging.value("PATH"));
+        start_quorvane(watcher, watch_arguments(), hanging);
+    }
+
     // The take's frames are the rig's frames, in camera order.
     void verify_frames(const QString& take)
     {
@@ -380,10 +388,8 @@ void WatchTest::a_photo_cut_short_waits_as_long_as_it_changes()
 void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
 {
     drop_take("interrupted", camera_name);
-    QProcessEnvironment hanging = headless_environment();
-    hanging.insert("PATH", hanging_ffmpeg_path + ":" + hanging.value("PATH"));
     QProcess watcher;
-    start_quorvane(watcher, watch_arguments(), hanging);
+    start_with_hanging_ffmpeg(watcher);
     // Killed while ffmpeg writes the video.
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(hanging_ffmpeg_path + "/pid"), wait_ms);
     watcher.kill();
@@ -401,10 +407,8 @@ void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
 void WatchTest::sigterm_during_a_take_leaves_no_partial_video()
 {
     drop_take("stopped", camera_name);
-    QProcessEnvironment hanging = headless_environment();
-    hanging.insert("PATH", hanging_ffmpeg_path + ":" + hanging.value("PATH"));
     QProcess watcher;
-    start_quorvane(watcher, watch_arguments(), hanging);
+    start_with_hanging_ffmpeg(watcher);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(hanging_ffmpeg_path + "/pid"), wait_ms);
     watcher.terminate();
     QVERIFY(watcher.waitForFinished(wait_ms));
