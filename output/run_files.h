@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The names of every file a processing run writes into its output folder, and
+// nothing wider: whatever else stands in the folder belongs to the user, and a
+// later run or the booth may remove only what these name.
+
+// "output_img_<index>.jpg", the frame of camera `index` (counted from 0).
+QString frame_file_name(int index);
+
+// The camera index of a frame name written by frame_file_name, exactly
+// ("output_img_7.jpg" gives 7; "output_img_07.jpg", "output_img_cover.jpg" and
+// "output_img_7.JPG" give nothing).
+std::optional<int> frame_index(const QString& name);
+
+// The videos and GIFs a run may write, in the order a run makes them.
+extern const QString video_file_name;         // "output_video.mp4"
+extern const QString boomerang_file_name;     // "output_video_boomerang.mp4"
+extern const QString gif_file_name;           // "output_video.gif"
+extern const QString boomerang_gif_file_name; // "output_video_boomerang.gif"
+QStringList video_file_names();
+
+// The hidden name under which another program (ffmpeg) writes what becomes
+// `name`, keeping its suffix: "output_video.mp4" gives ".output_video.partial.mp4".
+QString partial_file_name(const QString& name);
+
+// True for a name a run delivers: a frame or one of the videos.
+bool is_run_file(const QString& name);
+
+// True for a file a run killed before it finished may leave: a video's
+// partial_file_name, or a frame's or video's name followed by the six random
+// characters of the temporary file write_file_atomically renames.
+bool is_run_leftover(const QString& name);
