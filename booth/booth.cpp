@@ -29,16 +29,6 @@ QByteArray error_text(const QString& reason, const TakeFolder& take)
     return (reason + photos_heading + take.fingerprint).toUtf8();
 }
 
-bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
-{
-    QFile file(error_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QString text = QString::fromUtf8(file.readAll());
-    const int photos = text.lastIndexOf(photos_heading);
-    return photos >= 0 && text.mid(photos + photos_heading.size()) == take.fingerprint;
-}
-
 // Why the take cannot be processed before anything is tried, or an empty string.
 QString take_problem(const TakeFolder& take, const RigCalibration& rig)
 {
@@ -126,6 +116,15 @@ QString machine_reason(const QString& text)
     return QString();
 }
 
+// The video export's own words for ffmpeg that did not start or died, and for
+// its files that could not be made.
+bool export_machine_line(const QString& line)
+{
+    return line.contains(QLatin1String(" could not be started: ")) ||
+           line.startsWith(QLatin1String("ffmpeg crashed")) ||
+           line.startsWith(QLatin1String("cannot "));
+}
+
 // What a failed run says of the machine, or an empty string when the fault is
 // the take's. Said once per distinct value.
 QString machine_fault_of(const ProcessingOutcome& outcome)
@@ -138,17 +137,28 @@ QString machine_fault_of(const ProcessingOutcome& outcome)
         const QString reason = machine_reason(line);
         if (!reason.isEmpty())
             return reason;
-        // The export's own words for ffmpeg that did not start or died, and for
-        // its files that could not be made.
-        if (line.contains(QLatin1String(" could not be started: ")) ||
-            line.startsWith(QLatin1String("ffmpeg crashed")) ||
-            line.startsWith(QLatin1String("cannot ")))
-            return line;
-        return QString();
+        return export_machine_line(line) ? line : QString();
     }
     default:
         return QString();
     }
+}
+
+bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
+{
+    QFile file(error_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QString text = QString::fromUtf8(file.readAll());
+    const int photos = text.lastIndexOf(photos_heading);
+    if (photos < 0 || text.mid(photos + photos_heading.size()) != take.fingerprint)
+        return false;
+    // A reason of the machine kept by an earlier version (ffmpeg missing, a full
+    // disk) does not hold the take for good.
+    const QString reason = text.left(photos);
+    const int ffmpeg = reason.indexOf(QLatin1String("ffmpeg : "));
+    return machine_reason(reason).isEmpty() &&
+           (ffmpeg < 0 || !export_machine_line(reason.mid(ffmpeg + 9)));
 }
 
 } // namespace
@@ -198,6 +208,7 @@ QDateTime Booth::unchanged_since(const TakeFolder& take, const QDateTime& now)
 std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
 {
     settling = 0;
+    waiting.clear();
     if (machine_fault_pending) {
         machine_retry_at = now.addMSecs(machine_retry_ms);
         machine_fault_pending = false;
@@ -218,8 +229,13 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         if (!linked && QFileInfo(output + QLatin1Char('/') + take_done_marker).isFile())
             continue;
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
-        if (take.photos.size() < std::max(cameras, 1))
+        if (take.photos.size() < std::max(cameras, 1)) {
+            if (!take.photos.isEmpty())
+                waiting.emplace_back(name, QStringLiteral("%1 of %2 photos")
+                                               .arg(take.photos.size())
+                                               .arg(cameras));
             continue;
+        }
         const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
         if (unchanged_ms < settings.settle_ms) {
             ++settling;
@@ -227,8 +243,10 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         }
         // A photo cut short for good (a dead transfer, a file that only starts
         // like a JPEG) fails like any bad photo once the take has long stopped changing.
-        if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms))
+        if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms)) {
+            waiting.emplace_back(name, QStringLiteral("a photo still incomplete"));
             continue;
+        }
         if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
             continue;
         ready.push_back(std::move(take));
@@ -269,8 +287,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
 {
     TakeReport report;
     report.name = take.name;
-    const ProcessingRequest request = run_for(take);
-    const QString& folder = request.folder;
+    const QString folder = output_of(take.name);
 
     // Whatever stands in the way is the user's: it is reported, never emptied.
     const QFileInfo place(folder);
@@ -309,6 +326,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     QString machine;
     report.error = take_problem(take, settings.rig);
     if (report.error.isEmpty()) {
+        const ProcessingRequest request = run_for(take);
         const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
         // manager and may end on it, as a failure, before the stop request

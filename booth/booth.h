@@ -9,6 +9,7 @@
 
 #include <iosfwd>
 #include <map>
+#include <utility>
 #include <vector>
 
 class ProcessRunner;
@@ -90,6 +91,10 @@ public:
     // time: they will be ready at a later look unless they change.
     int settling_takes() const { return settling; }
 
+    // The takes the last ready_takes left waiting for their photos, each with
+    // why ("2 of 4 photos", "a photo still incomplete"), in inbox order.
+    const std::vector<std::pair<QString, QString>>& waiting_takes() const { return waiting; }
+
     // Processes `take` into ROOT/<take>. Only what the booth writes there is
     // ever removed, by name; a folder holding anything else, a file or a link
     // in its place fails the take without touching it. `progress` must be built
@@ -119,6 +124,7 @@ private:
     std::map<QString, Sighting> sightings;
     QDateTime previous_look;
     int settling = 0;
+    std::vector<std::pair<QString, QString>> waiting;
     // The place fault last reported for each take, and the machine fault last
     // reported, so that each is said once.
     std::map<QString, QString> place_said;

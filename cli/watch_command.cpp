@@ -188,8 +188,14 @@ int run_watch_command(const QStringList& arguments)
         }
         // --once waits for the takes that are only settling, and no longer once
         // the machine failed.
-        if (parsed.once && (machine_failed || booth.settling_takes() == 0))
+        if (parsed.once && (machine_failed || booth.settling_takes() == 0)) {
+            // Left for a later run: said, so that an exit with nothing done is
+            // never silent about why.
+            for (const auto& [take, why] : booth.waiting_takes())
+                std::cout << "Take waiting: " << take.toStdString() << " ("
+                          << why.toStdString() << ")" << std::endl;
             break;
+        }
         stop_signals.wait_for_stop(look_interval_ms);
     }
     return parsed.once && held_back ? ExitFailed : ExitDone;
