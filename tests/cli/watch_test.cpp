@@ -180,6 +180,9 @@ private slots:
     void a_full_disk_leaves_the_take_to_be_tried_again();
     void ffmpeg_failing_to_start_is_retried_after_a_pause();
     void photos_dated_ahead_of_the_clock_settle_from_when_they_are_seen();
+    void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data();
+    void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take();
+    void once_says_which_takes_it_leaves_waiting();
 };
 
 void WatchTest::initTestCase()
@@ -696,6 +699,53 @@ void WatchTest::photos_dated_ahead_of_the_clock_settle_from_when_they_are_seen()
     QCOMPARE(run.exit_code, 0);
     QVERIFY2(run.out.contains("Take done: ahead"), qPrintable(run.out));
     QCOMPARE(files_in(root + "/ahead"), done_take);
+}
+
+void WatchTest::a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data()
+{
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("ffmpeg missing")
+        << "'%1/output_video.mp4' : la vidéo n'a pas pu être créée. ffmpeg : ffmpeg could not "
+           "be started: not found on PATH";
+    QTest::newRow("a full disk") << "'%1/output_img_2.jpg' : impossible d'écrire le fichier "
+                                    "(No space left on device)";
+}
+
+// An "erreur.txt" that an earlier version wrote for a fault of the machine,
+// with these very photos, is not a reason to skip the take for good.
+void WatchTest::a_reason_of_the_machine_kept_earlier_does_not_hold_the_take()
+{
+    QFETCH(QString, reason);
+    drop_take("kept", camera_name);
+    const QString place = root + "/kept";
+    QVERIFY(QDir().mkpath(place));
+    const TakeFolder take = read_take_folder(inbox + "/kept");
+    QVERIFY(write_bytes(place + "/erreur.txt",
+                        (reason.arg(place) + "\n\nPhotos :\n" + take.fingerprint).toUtf8()));
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(files_in(place), done_take);
+}
+
+// --once never ends in silence over takes it leaves for later.
+void WatchTest::once_says_which_takes_it_leaves_waiting()
+{
+    QVERIFY(QDir().mkpath(inbox + "/few"));
+    for (int k = 0; k < 2; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/few/" + camera_name(k)));
+    QVERIFY(QDir().mkpath(inbox + "/empty"));
+    QVERIFY(QDir().mkpath(inbox + "/stuck"));
+    for (int k = 0; k < camera_count - 1; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/stuck/" + camera_name(k)));
+    const QByteArray last = read_bytes(shots[camera_count - 1]);
+    QVERIFY(write_bytes(inbox + "/stuck/" + camera_name(camera_count - 1),
+                        last.left(last.size() / 2)));
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.out, QStringLiteral("Take waiting: few (2 of 4 photos)\n"
+                                     "Take waiting: stuck (a photo still incomplete)\n"));
 }
 
 QTEST_GUILESS_MAIN(WatchTest)
