@@ -369,9 +369,14 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     const QString error_path = QDir(folder).filePath(take_error_file);
     const QString reason = write_file_atomically(error_path, error_text(report.error, take));
     // Without its reason on disk the take is tried again at the next look; the
-    // person watching the log still learns why.
-    if (!reason.isEmpty())
+    // person watching the log still learns why. A disk that refuses it is the
+    // machine's fault, tried again after the pause rather than at every look.
+    if (!reason.isEmpty()) {
         report.error +=
             QStringLiteral(" ; '%1' : impossible d'écrire le fichier (%2)").arg(error_path, reason);
+        machine = machine_reason(reason);
+        if (!machine.isEmpty())
+            return held(report, TakeFault::Machine, machine);
+    }
     return report;
 }
