@@ -3,13 +3,19 @@
 #include "output/atomic_file.h"
 #include "output/natural_order.h"
 #include "output/output_folder.h"
+#include "output/process_runner.h"
+#include "output/run_files.h"
 #include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <sstream>
 
 namespace {
@@ -21,16 +27,6 @@ const QString photos_heading = QStringLiteral("\n\nPhotos :\n");
 QByteArray error_text(const QString& reason, const TakeFolder& take)
 {
     return (reason + photos_heading + take.fingerprint).toUtf8();
-}
-
-bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
-{
-    QFile file(error_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QString text = QString::fromUtf8(file.readAll());
-    const int photos = text.lastIndexOf(photos_heading);
-    return photos >= 0 && text.mid(photos + photos_heading.size()) == take.fingerprint;
 }
 
 // Why the take cannot be processed before anything is tried, or an empty string.
@@ -56,7 +52,129 @@ QString take_problem(const TakeFolder& take, const RigCalibration& rig)
     return fitted.mismatch ? shot_size_problem(*fitted.mismatch) : QString();
 }
 
+// The temporary name write_file_atomically (QSaveFile) gives the marker or the
+// reason before renaming it: the name and six random characters.
+bool is_booth_leftover(const QString& name)
+{
+    static const QRegularExpression saved(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
+    const QRegularExpressionMatch match = saved.match(name);
+    return match.hasMatch() &&
+           (match.captured(1) == take_done_marker || match.captured(1) == take_error_file);
+}
+
+bool is_booth_file(const QString& name)
+{
+    return is_run_file(name) || is_run_leftover(name) || name == take_done_marker ||
+           name == take_error_file || is_booth_leftover(name);
+}
+
+// What stands in the take's output folder that the booth did not write: a
+// link, a folder, a file of another name. A hidden folder is the run's staging
+// folder and its own business.
+QStringList foreign_entries(const QString& folder)
+{
+    QStringList foreign;
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (entry.isSymLink())
+            foreign << name;
+        else if (entry.isDir() && !name.startsWith(QLatin1Char('.')))
+            foreign << name;
+        else if (!entry.isDir() && (!entry.isFile() || !is_booth_file(name)))
+            foreign << name;
+    }
+    return foreign;
+}
+
+// Removes, by name and never through a link, the plain files of `folder` that
+// `which` names.
+void remove_booth_files(const QString& folder, const std::function<bool(const QString&)>& which)
+{
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo& file : files) {
+        if (!file.isSymLink() && which(file.fileName()))
+            QFile::remove(file.filePath());
+    }
+}
+
+bool is_run_output(const QString& name)
+{
+    return is_run_file(name) || is_run_leftover(name) || is_booth_leftover(name);
+}
+
+// The system's words in `text` when they tell of the machine rather than of the
+// take: a full disk, a quota, a file size limit, a folder it may not write.
+QString machine_reason(const QString& text)
+{
+    for (const int error : {ENOSPC, EDQUOT, EFBIG, EACCES, EPERM, EROFS, EIO}) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        if (text.contains(reason, Qt::CaseInsensitive))
+            return reason;
+    }
+    return QString();
+}
+
+// The video export's own words for ffmpeg that did not start or died, and for
+// its files that could not be made.
+bool export_machine_line(const QString& line)
+{
+    return line.contains(QLatin1String(" could not be started: ")) ||
+           line.startsWith(QLatin1String("ffmpeg crashed")) ||
+           line.startsWith(QLatin1String("cannot "));
+}
+
+// What a failed run says of the machine, or an empty string when the fault is
+// the take's. Said once per distinct value.
+QString machine_fault_of(const ProcessingOutcome& outcome)
+{
+    switch (outcome.failure()) {
+    case ProcessingFailure::UnwritableFrame:
+        return machine_reason(outcome.frames.unwritable_reason);
+    case ProcessingFailure::VideoFailed: {
+        const QString& line = outcome.video.error_line;
+        const QString reason = machine_reason(line);
+        if (!reason.isEmpty())
+            return reason;
+        return export_machine_line(line) ? line : QString();
+    }
+    default:
+        return QString();
+    }
+}
+
+bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
+{
+    QFile file(error_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QString text = QString::fromUtf8(file.readAll());
+    const int photos = text.lastIndexOf(photos_heading);
+    if (photos < 0 || text.mid(photos + photos_heading.size()) != take.fingerprint)
+        return false;
+    // A reason of the machine kept by an earlier version (ffmpeg missing, a full
+    // disk) does not hold the take for good.
+    const QString reason = text.left(photos);
+    const int ffmpeg = reason.indexOf(QLatin1String("ffmpeg : "));
+    return machine_reason(reason).isEmpty() &&
+           (ffmpeg < 0 || !export_machine_line(reason.mid(ffmpeg + 9)));
+}
+
 } // namespace
+
+QString ffmpeg_problem(ProcessRunner& runner)
+{
+    const ProcessResult result =
+        runner.run(QStringLiteral("ffmpeg"), {QStringLiteral("-version")}, {}, {});
+    if (result.succeeded())
+        return QString();
+    if (!result.started)
+        return result.start_error;
+    if (result.crashed)
+        return QStringLiteral("crashed");
+    return QStringLiteral("exit code %1").arg(result.exit_code);
+}
 
 qint64 cut_short_grace_ms(qint64 settle_ms)
 {
@@ -73,29 +191,69 @@ QString Booth::output_of(const QString& take) const
     return settings.root + QLatin1Char('/') + take;
 }
 
-std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now) const
+QDateTime Booth::unchanged_since(const TakeFolder& take, const QDateTime& now)
 {
+    Sighting& seen = sightings[take.name];
+    if (seen.fingerprint != take.fingerprint || !seen.since.isValid()) {
+        // A camera clock ahead dates the photos after the booth saw them; a change
+        // the booth had not seen at its previous look came after that look.
+        QDateTime since = std::min(take.last_change, now);
+        if (previous_look.isValid())
+            since = std::max(since, previous_look);
+        seen = {take.fingerprint, since};
+    }
+    return seen.since;
+}
+
+std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
+{
+    settling = 0;
+    waiting.clear();
+    if (machine_fault_pending) {
+        machine_retry_at = now.addMSecs(machine_retry_ms);
+        machine_fault_pending = false;
+    }
+    if (machine_retry_at.isValid()) {
+        if (now < machine_retry_at)
+            return {};
+        machine_retry_at = QDateTime();
+    }
     const int cameras = settings.rig.camera_count();
     std::vector<TakeFolder> ready;
     const QStringList names = QDir(settings.inbox).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const QString output = output_of(name);
-        if (QFileInfo::exists(output + QLatin1Char('/') + take_done_marker))
+        // Through a link neither the marker nor the reason is the booth's own:
+        // process() reports the link.
+        const bool linked = QFileInfo(output).isSymLink();
+        if (!linked && QFileInfo(output + QLatin1Char('/') + take_done_marker).isFile())
             continue;
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
-        if (take.photos.size() < std::max(cameras, 1))
+        if (take.photos.size() < std::max(cameras, 1)) {
+            if (!take.photos.isEmpty())
+                waiting.emplace_back(name, QStringLiteral("%1 of %2 photos")
+                                               .arg(take.photos.size())
+                                               .arg(cameras));
             continue;
-        const qint64 unchanged_ms = take.last_change.msecsTo(now);
-        if (unchanged_ms < settings.settle_ms)
+        }
+        const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
+        if (unchanged_ms < settings.settle_ms) {
+            ++settling;
             continue;
+        }
         // A photo cut short for good (a dead transfer, a file that only starts
         // like a JPEG) fails like any bad photo once the take has long stopped changing.
-        if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms))
+        if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms)) {
+            waiting.emplace_back(name, QStringLiteral("a photo still incomplete"));
             continue;
-        if (failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+        }
+        if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
             continue;
         ready.push_back(std::move(take));
     }
+    for (auto seen = sightings.begin(); seen != sightings.end();)
+        seen = names.contains(seen->first) ? std::next(seen) : sightings.erase(seen);
+    previous_look = now;
     std::sort(ready.begin(), ready.end(), [](const TakeFolder& a, const TakeFolder& b) {
         if (a.last_change != b.last_change)
             return a.last_change < b.last_change;
@@ -114,27 +272,61 @@ ProcessingRequest Booth::run_for(const TakeFolder& take) const
     return request;
 }
 
+TakeReport Booth::held(TakeReport report, TakeFault fault, const QString& key)
+{
+    report.fault = fault;
+    QString& said = fault == TakeFault::Place ? place_said[report.name] : machine_said;
+    report.already_said = said == key;
+    said = key;
+    if (fault == TakeFault::Machine)
+        machine_fault_pending = true;
+    return report;
+}
+
 TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
 {
     TakeReport report;
     report.name = take.name;
-    const ProcessingRequest request = run_for(take);
-    QDir output(request.folder);
-    // An earlier attempt (killed half-way, or failed with other files) is redone from scratch.
-    if (output.exists() && !output.removeRecursively()) {
+    const QString folder = output_of(take.name);
+
+    // Whatever stands in the way is the user's: it is reported, never emptied.
+    const QFileInfo place(folder);
+    if (place.isSymLink())
+        report.error = QStringLiteral("'%1' : c'est un lien symbolique, la borne n'écrit pas "
+                                      "au travers")
+                           .arg(folder);
+    else if (place.exists() && !place.isDir())
         report.error =
-            QStringLiteral("'%1' : impossible de vider le dossier de sortie").arg(request.folder);
-        return report;
+            QStringLiteral("'%1' : un fichier occupe la place du dossier de sortie").arg(folder);
+    else if (place.exists()) {
+        const QStringList foreign = foreign_entries(folder);
+        if (!foreign.isEmpty())
+            report.error = QStringLiteral("'%1' : le dossier contient des fichiers que la borne "
+                                          "n'a pas écrits (%2), il n'est pas vidé")
+                               .arg(folder, foreign.mid(0, 3).join(QStringLiteral(", ")) +
+                                                (foreign.size() > 3 ? QStringLiteral(", …")
+                                                                    : QString()));
     }
-    const QString folder_problem = make_folder(request.folder);
+    if (!report.error.isEmpty())
+        return held(report, TakeFault::Place, report.error);
+    place_said.erase(take.name);
+
+    // The reason of an earlier failure goes, and what a killed attempt left
+    // half-written; its frames and videos are the run's to replace.
+    remove_booth_files(folder, [](const QString& name) {
+        return name == take_error_file || is_run_leftover(name) || is_booth_leftover(name);
+    });
+    const QString folder_problem = make_folder(folder);
     if (!folder_problem.isEmpty()) {
         report.error = QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
-                           .arg(request.folder, folder_problem);
-        return report;
+                           .arg(folder, folder_problem);
+        return held(report, TakeFault::Machine, folder_problem);
     }
 
+    QString machine;
     report.error = take_problem(take, settings.rig);
     if (report.error.isEmpty()) {
+        const ProcessingRequest request = run_for(take);
         const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
         // manager and may end on it, as a failure, before the stop request
@@ -145,33 +337,46 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
             outcome.failure() == ProcessingFailure::VideoStopped ||
             (outcome.failure() != ProcessingFailure::None && progress.stop_requested());
         if (stopped) {
-            output.removeRecursively();
+            remove_booth_files(folder, is_run_output);
+            QDir().rmdir(folder); // only once empty: never what the booth did not write
             report.abandoned = true;
             return report;
         }
         if (outcome.failure() == ProcessingFailure::None) {
             // The marker goes last and whole: without it the take is not done.
-            const QString marker = output.filePath(take_done_marker);
+            const QString marker = QDir(folder).filePath(take_done_marker);
             const QString reason = write_file_atomically(marker, take.fingerprint.toUtf8());
             report.done = reason.isEmpty();
-            if (!report.done)
+            if (!report.done) {
                 report.error = QStringLiteral("'%1' : impossible d'écrire le fichier (%2)")
                                    .arg(marker, reason);
+                machine = machine_reason(reason);
+            }
         } else {
             report.error = failure_message(outcome);
+            machine = machine_fault_of(outcome);
         }
     }
-    if (report.done)
+    if (report.done) {
+        machine_said.clear();
         return report;
-    // A failed take leaves its reason and nothing else.
-    output.removeRecursively();
-    QDir().mkpath(request.folder);
-    const QString error_path = output.filePath(take_error_file);
+    }
+    // A failed take leaves its reason and nothing else; a fault of the machine
+    // leaves nothing, so that the take is tried again, even after a restart.
+    remove_booth_files(folder, is_run_output);
+    if (!machine.isEmpty())
+        return held(report, TakeFault::Machine, machine);
+    const QString error_path = QDir(folder).filePath(take_error_file);
     const QString reason = write_file_atomically(error_path, error_text(report.error, take));
     // Without its reason on disk the take is tried again at the next look; the
-    // person watching the log still learns why.
-    if (!reason.isEmpty())
+    // person watching the log still learns why. A disk that refuses it is the
+    // machine's fault, tried again after the pause rather than at every look.
+    if (!reason.isEmpty()) {
         report.error +=
             QStringLiteral(" ; '%1' : impossible d'écrire le fichier (%2)").arg(error_path, reason);
+        machine = machine_reason(reason);
+        if (!machine.isEmpty())
+            return held(report, TakeFault::Machine, machine);
+    }
     return report;
 }

@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <iosfwd>
+#include <map>
+#include <utility>
 #include <vector>
 
 class ProcessRunner;
@@ -33,14 +35,34 @@ struct BoothSettings
 // changes, which starts the wait again, so it is never failed.
 qint64 cut_short_grace_ms(qint64 settle_ms);
 
+// How long the booth waits after a fault of the machine (ffmpeg that cannot
+// start, a full disk, a folder it may not write) before it tries again.
+constexpr qint64 machine_retry_ms = 15000;
+
+// Why a take failed, which decides when it is tried again.
+enum class TakeFault
+{
+    Take,    // its photos (a damaged one, the wrong count or size): once they change
+    Place,   // ROOT/<take> is in the way (a file, a link, files the booth did not
+             // write): nothing is written, tried at each look until it is cleared
+    Machine, // the machine: nothing is kept, tried again after machine_retry_ms
+};
+
 // How one take ended.
 struct TakeReport
 {
     QString name;
     bool done = false;      // frames and videos written, marker in place
-    bool abandoned = false; // a stop came first: its output folder is removed
-    QString error;          // why it failed, as written to its "erreur.txt"
+    bool abandoned = false; // a stop came first: what the booth wrote is removed
+    QString error;          // why it failed (for a take fault, as in its "erreur.txt")
+    TakeFault fault = TakeFault::Take;
+    // The same place or machine fault was reported before: no new line for it.
+    bool already_said = false;
 };
+
+// Why ffmpeg cannot run here ("not found on PATH", ...), found by running
+// "ffmpeg -version"; empty when it runs.
+QString ffmpeg_problem(ProcessRunner& runner);
 
 // The booth's output folder of a take holds, once done, this marker (written
 // last) and, when it failed, "erreur.txt".
@@ -58,12 +80,25 @@ public:
     // The takes to process at `now`, oldest first: not done, at least one photo
     // per camera, none changed for the settle time, every one complete (or one
     // still cut short after cut_short_grace_ms, to be failed), and not already
-    // failed with these very files.
-    std::vector<TakeFolder> ready_takes(const QDateTime& now) const;
+    // failed with these very files; none for machine_retry_ms after a fault of
+    // the machine. A take counts as unchanged from its photos' latest change
+    // time, but never from later than the look at which the booth first saw
+    // them as they are (a camera clock ahead dates them in the future) nor from
+    // earlier than the look before it.
+    std::vector<TakeFolder> ready_takes(const QDateTime& now);
 
-    // Processes `take` into ROOT/<take> after removing whatever an earlier,
-    // interrupted or failed, attempt left there. `progress` must be built for
-    // this take's run (see run_for) and may carry a stop request.
+    // How many takes the last ready_takes left waiting only for the settle
+    // time: they will be ready at a later look unless they change.
+    int settling_takes() const { return settling; }
+
+    // The takes the last ready_takes left waiting for their photos, each with
+    // why ("2 of 4 photos", "a photo still incomplete"), in inbox order.
+    const std::vector<std::pair<QString, QString>>& waiting_takes() const { return waiting; }
+
+    // Processes `take` into ROOT/<take>. Only what the booth writes there is
+    // ever removed, by name; a folder holding anything else, a file or a link
+    // in its place fails the take without touching it. `progress` must be built
+    // for this take's run (see run_for) and may carry a stop request.
     TakeReport process(const TakeFolder& take, ProcessingProgress& progress);
 
     // The run `take` makes, with the calibration as it is read for its shots
@@ -72,8 +107,28 @@ public:
 
 private:
     QString output_of(const QString& take) const;
+    QDateTime unchanged_since(const TakeFolder& take, const QDateTime& now);
+    TakeReport held(TakeReport report, TakeFault fault, const QString& key);
+
+    // The fingerprint a take had when the booth first saw it so, and since when
+    // it counts as unchanged.
+    struct Sighting
+    {
+        QString fingerprint;
+        QDateTime since;
+    };
 
     BoothSettings settings;
     ProcessRunner& runner;
     std::ostream& log;
+    std::map<QString, Sighting> sightings;
+    QDateTime previous_look;
+    int settling = 0;
+    std::vector<std::pair<QString, QString>> waiting;
+    // The place fault last reported for each take, and the machine fault last
+    // reported, so that each is said once.
+    std::map<QString, QString> place_said;
+    QString machine_said;
+    bool machine_fault_pending = false;
+    QDateTime machine_retry_at;
 };

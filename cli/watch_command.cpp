@@ -34,7 +34,10 @@ QString help()
                "est complète et n'a plus changé depuis --settle secondes, ses images et ses\n"
                "vidéos sont écrites dans RACINE/<prise>/, puis le fichier .termine en dernier.\n"
                "Une prise en échec reçoit RACINE/<prise>/erreur.txt et n'est retentée que si\n"
-               "ses photos changent. S'arrête proprement sur SIGINT ou SIGTERM.\n"
+               "ses photos changent ; en panne de la machine (ffmpeg, disque plein), elle est\n"
+               "retentée plus tard. Seul ce que la borne a écrit est effacé : un dossier de\n"
+               "RACINE qui contient d'autres fichiers, un fichier ou un lien à la place d'une\n"
+               "prise la bloque. S'arrête proprement sur SIGINT ou SIGTERM.\n"
                "\n"
                "Options :\n"
                "  --calibration RIG.qvcal fichier de calibrage (quorvane calibrate)\n"
@@ -44,8 +47,9 @@ QString help()
                "  -h, --help              affiche cette aide\n") +
            video_options_help() +
            QStringLiteral("\n"
-                          "Statut de sortie : 0 arrêté proprement ; 1 calibrage illisible ou "
-                          "dossier inutilisable ;\n"
+                          "Statut de sortie : 0 arrêté proprement ; 1 calibrage illisible, "
+                          "dossier inutilisable, ffmpeg absent\n"
+                          "ou, avec --once, une prise bloquée ;\n"
                           "2 mauvaise utilisation ; 3 calibrage incomplet.\n");
 }
 
@@ -127,6 +131,16 @@ int run_watch_command(const QStringList& arguments)
     if (inside(settings.root, settings.inbox))
         return usage_error(command, QStringLiteral("RACINE ne peut pas être dans le dossier "
                                                    "d'arrivée"));
+    // The output folder of a take named like the inbox would be the inbox itself.
+    if (inside(settings.inbox, settings.root))
+        return usage_error(command, QStringLiteral("le dossier d'arrivée ne peut pas être dans "
+                                                   "RACINE"));
+    ChildProcessRunner runner;
+    const QString ffmpeg = ffmpeg_problem(runner);
+    if (!ffmpeg.isEmpty()) {
+        print_error(QStringLiteral("ffmpeg ne peut pas être lancé (%1)").arg(ffmpeg));
+        return ExitFailed;
+    }
     const QString root_problem = make_folder(settings.root);
     if (!root_problem.isEmpty()) {
         print_error(QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
@@ -135,8 +149,11 @@ int run_watch_command(const QStringList& arguments)
     }
 
     StopSignals stop_signals;
-    ChildProcessRunner runner;
     Booth booth(settings, runner, std::cout);
+    // With --once, a take held back by its folder in RACINE or by the machine
+    // makes the exit status say that not everything was done.
+    bool held_back = false;
+    bool machine_failed = false;
     while (!stop_signals.stop_requested()) {
         for (const TakeFolder& take : booth.ready_takes(QDateTime::currentDateTime())) {
             if (stop_signals.stop_requested())
@@ -151,13 +168,35 @@ int run_watch_command(const QStringList& arguments)
             if (report.done) {
                 std::cout << "Take done: " << take.name.toStdString() << " ("
                           << clock.elapsed() / 1000.0 << " s)" << std::endl;
-            } else if (!report.abandoned) {
-                print_error(QStringLiteral("prise « %1 » : %2").arg(take.name, report.error));
+                continue;
             }
+            if (report.abandoned)
+                continue;
+            const bool machine = report.fault == TakeFault::Machine;
+            held_back = held_back || report.fault != TakeFault::Take;
+            if (!report.already_said)
+                print_error(QStringLiteral("prise « %1 » : %2%3")
+                                .arg(take.name, report.error,
+                                     machine && !parsed.once
+                                         ? QStringLiteral(" ; nouvel essai dans %1 s")
+                                               .arg(machine_retry_ms / 1000)
+                                         : QString()));
+            // The next take would meet the same machine.
+            machine_failed = machine_failed || machine;
+            if (machine)
+                break;
         }
-        if (parsed.once)
+        // --once waits for the takes that are only settling, and no longer once
+        // the machine failed.
+        if (parsed.once && (machine_failed || booth.settling_takes() == 0)) {
+            // Left for a later run: said, so that an exit with nothing done is
+            // never silent about why.
+            for (const auto& [take, why] : booth.waiting_takes())
+                std::cout << "Take waiting: " << take.toStdString() << " ("
+                          << why.toStdString() << ")" << std::endl;
             break;
+        }
         stop_signals.wait_for_stop(look_interval_ms);
     }
-    return ExitDone;
+    return parsed.once && held_back ? ExitFailed : ExitDone;
 }

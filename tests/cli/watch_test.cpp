@@ -74,6 +74,26 @@ public:
     }
 };
 
+// An encoder that cannot be started the first `failures` times, then the real one.
+class FailingToStartRunner : public ProcessRunner
+{
+public:
+    int failures = 1;
+    ChildProcessRunner real;
+
+    ProcessResult run(const QString& program, const QStringList& arguments,
+                      const std::function<void(const QString&)>& on_error_line,
+                      const std::function<bool()>& stop_requested) override
+    {
+        if (failures-- > 0) {
+            ProcessResult result;
+            result.start_error = QStringLiteral("not found on PATH");
+            return result;
+        }
+        return real.run(program, arguments, on_error_line, stop_requested);
+    }
+};
+
 } // namespace
 
 class WatchTest : public QObject
@@ -152,6 +172,17 @@ private slots:
     void a_marker_not_written_leaves_the_take_failed();
     void a_reason_not_written_is_reported_and_tried_again();
     void an_encoder_ended_by_the_stop_signal_abandons_the_take();
+    void what_stands_in_a_take_place_is_left_alone_data();
+    void what_stands_in_a_take_place_is_left_alone();
+    void a_take_held_back_is_said_once();
+    void an_inbox_inside_the_root_is_refused();
+    void ffmpeg_that_cannot_run_is_refused_at_start();
+    void a_full_disk_leaves_the_take_to_be_tried_again();
+    void ffmpeg_failing_to_start_is_retried_after_a_pause();
+    void photos_dated_ahead_of_the_clock_settle_from_when_they_are_seen();
+    void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data();
+    void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take();
+    void once_says_which_takes_it_leaves_waiting();
 };
 
 void WatchTest::initTestCase()
@@ -175,6 +206,7 @@ void WatchTest::initTestCase()
     const QString script = hanging_ffmpeg_path + "/ffmpeg";
     // The last argument is the file it writes; its process id tells that it started.
     QVERIFY(write_bytes(script, "#!/bin/sh\n"
+                                "[ \"$1\" = -version ] && exit 0\n"
                                 "for last; do :; done\n"
                                 "echo partial > \"$last\"\n"
                                 "echo $$ > \"$(dirname \"$0\")/pid.new\"\n"
@@ -186,6 +218,7 @@ void WatchTest::initTestCase()
     QVERIFY(QDir().mkpath(blocking_ffmpeg_path));
     const QString blocking = blocking_ffmpeg_path + "/ffmpeg";
     QVERIFY(write_bytes(blocking, "#!/bin/sh\n"
+                                  "[ \"$1\" = -version ] && exit 0\n"
                                   "for last; do :; done\n"
                                   "echo encoded > \"$last\"\n"
                                   "mkdir \"$(dirname \"$last\")/.termine\"\n"));
@@ -363,7 +396,7 @@ void WatchTest::a_photo_cut_short_waits_as_long_as_it_changes()
     QCOMPARE(settings.rig.camera_count(), camera_count);
     SignalledRunner runner;
     std::ostringstream log;
-    const Booth booth(settings, runner, log);
+    Booth booth(settings, runner, log);
     const qint64 grace = cut_short_grace_ms(settings.settle_ms);
     QVERIFY(grace >= 30000 && grace >= 10 * settings.settle_ms);
     QVERIFY(booth.ready_takes(start.addMSecs(grace - 1)).empty());
@@ -395,7 +428,7 @@ void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
     watcher.kill();
     QVERIFY(watcher.waitForFinished(wait_ms));
     QVERIFY(!QFileInfo::exists(root + "/interrupted/.termine"));
-    QVERIFY(write_bytes(root + "/interrupted/stale.txt", "left by the killed run"));
+    QVERIFY(QFileInfo::exists(root + "/interrupted/.output_video.partial.mp4"));
 
     const QuorvaneRun restart = run_quorvane(watch_arguments({"--once"}));
     QCOMPARE(restart.exit_code, 0);
@@ -432,19 +465,21 @@ void WatchTest::a_marker_not_written_leaves_the_take_failed()
     const QString reason = "'" + root + "/blocked/.termine' : impossible d'écrire le fichier (";
     QVERIFY2(run.err.startsWith("quorvane : prise « blocked » : " + reason), qPrintable(run.err));
     QVERIFY(!run.out.contains("Take done: "));
-    QVERIFY(!QFileInfo::exists(root + "/blocked/.termine"));
+    // The folder in the way is not the booth's to remove; no marker is written.
+    QVERIFY(!QFileInfo(root + "/blocked/.termine").isFile());
     QCOMPARE(files_in(root + "/blocked"), QStringList{take_error_file});
     QVERIFY(read_bytes(root + "/blocked/erreur.txt").startsWith(reason.toUtf8()));
 }
 
 // A full disk as the reason of a failed take is written: the line says both,
-// no erreur.txt cut short is left, and the take is tried again at the next look.
+// no erreur.txt cut short is left, and the take is tried again at a later look;
+// --once says that the machine held it back.
 void WatchTest::a_reason_not_written_is_reported_and_tried_again()
 {
     drop_take("crowded", camera_name);
     QVERIFY(QFile::copy(shots[0], inbox + "/crowded/cam5.jpg"));
     QuorvaneRun run = run_quorvane_with_file_size_limit(watch_arguments({"--once"}), 16);
-    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.exit_code, 1);
     QCOMPARE(run.err, QStringLiteral("quorvane : prise « crowded » : 5 photos pour 4 caméras ; "
                                      "'%1/crowded/erreur.txt' : impossible d'écrire le fichier "
                                      "(%2)\n")
@@ -476,6 +511,242 @@ void WatchTest::an_encoder_ended_by_the_stop_signal_abandons_the_take()
     QVERIFY2(report.abandoned, qPrintable(report.error));
     QVERIFY(!report.done);
     QVERIFY(!QFileInfo::exists(root + "/signalled"));
+}
+
+void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
+{
+    QTest::addColumn<QString>("take");
+    QTest::addColumn<QString>("kind"); // "folder", "link" or "file"
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a folder of the user's")
+        << "2024" << "folder"
+        << "le dossier contient des fichiers que la borne n'a pas écrits (my_notes.txt), il "
+           "n'est pas vidé";
+    QTest::newRow("a link out of the root")
+        << "linked" << "link" << "c'est un lien symbolique, la borne n'écrit pas au travers";
+    QTest::newRow("a file") << "plain" << "file"
+                            << "un fichier occupe la place du dossier de sortie";
+}
+
+// ROOT/<take> that the booth did not make is never emptied, nor written
+// through: the take is held back with its reason until it is cleared.
+void WatchTest::what_stands_in_a_take_place_is_left_alone()
+{
+    QFETCH(QString, take);
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+
+    drop_take(take, camera_name);
+    const QString place = root + "/" + take;
+    const QString elsewhere = folders->filePath("elsewhere");
+    QString kept; // the user's file that must stay
+    QVERIFY(QDir().mkpath(root));
+    if (kind == "folder") {
+        QVERIFY(QDir().mkpath(place));
+        kept = place + "/my_notes.txt";
+    } else if (kind == "link") {
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(QFile::link("../elsewhere", place));
+        kept = elsewhere + "/keep.txt";
+    } else {
+        kept = place;
+    }
+    QVERIFY(write_bytes(kept, "the user's"));
+    // The booth's own leftovers beside the user's file do not make it the booth's.
+    if (kind == "folder")
+        QVERIFY(write_bytes(place + "/erreur.txt", "an earlier reason"));
+
+    QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, "quorvane : prise « " + take + " » : '" + place + "' : " + reason + "\n");
+    QCOMPARE(run.exit_code, 1);
+    QCOMPARE(read_bytes(kept), QByteArray("the user's"));
+    if (kind == "link")
+        QCOMPARE(files_in(elsewhere), QStringList{"keep.txt"});
+    if (kind == "folder")
+        QCOMPARE(files_in(place), (QStringList{"erreur.txt", "my_notes.txt"}));
+
+    // Cleared by its owner, the take is done.
+    QVERIFY(QFile::remove(kind == "link" ? place : kept));
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(files_in(place), done_take);
+}
+
+// A take held back is reported once, not at every look, while the booth goes
+// on with the others.
+void WatchTest::a_take_held_back_is_said_once()
+{
+    drop_take("plain", camera_name);
+    QVERIFY(QDir().mkpath(root));
+    QVERIFY(write_bytes(root + "/plain", "the user's"));
+    QProcess watcher;
+    start_quorvane(watcher, watch_arguments());
+    drop_take("first", camera_name);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/first/.termine"), wait_ms);
+    // At least one more look, with the held take ready in it.
+    drop_take("second", camera_name);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/second/.termine"), wait_ms);
+    watcher.terminate();
+    QVERIFY(watcher.waitForFinished(wait_ms));
+    QCOMPARE(watcher.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(watcher.readAllStandardError()),
+             "quorvane : prise « plain » : '" + root +
+                 "/plain' : un fichier occupe la place du dossier de sortie\n");
+    QCOMPARE(read_bytes(root + "/plain"), QByteArray("the user's"));
+}
+
+// A take named like the inbox would have the inbox itself as output folder.
+void WatchTest::an_inbox_inside_the_root_is_refused()
+{
+    root = folders->filePath("booth1");
+    inbox = root + "/inbox";
+    drop_take("inbox", camera_name);
+    drop_take("other", camera_name);
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 2);
+    QCOMPARE(run.err, QStringLiteral("quorvane : watch : le dossier d'arrivée ne peut pas être "
+                                     "dans RACINE\n"
+                                     "quorvane : essayez « quorvane watch --help »\n"));
+    QCOMPARE(files_in(inbox + "/other"), (QStringList{"cam1.jpg", "cam2.jpg", "cam3.jpg",
+                                                      "cam4.jpg"}));
+    QCOMPARE(files_in(inbox + "/inbox").size(), camera_count);
+}
+
+void WatchTest::ffmpeg_that_cannot_run_is_refused_at_start()
+{
+    drop_take("take", camera_name);
+    QProcessEnvironment without = headless_environment();
+    without.insert("PATH", folders->filePath("no such folder"));
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}), without);
+    QCOMPARE(run.exit_code, 1);
+    QCOMPARE(run.err, QStringLiteral("quorvane : ffmpeg ne peut pas être lancé (not found on "
+                                     "PATH)\n"));
+    QVERIFY(!QFileInfo::exists(root));
+}
+
+// A full disk is the machine's fault, not the take's: no reason is kept that
+// would skip the take for good, and once there is room again it is done.
+void WatchTest::a_full_disk_leaves_the_take_to_be_tried_again()
+{
+    drop_take("full", camera_name);
+    drop_take("later", camera_name);
+    // Room for a reason, not for a frame.
+    QuorvaneRun run = run_quorvane_with_file_size_limit(watch_arguments({"--once"}), 4096);
+    QCOMPARE(run.exit_code, 1);
+    // One line: the next take would meet the same disk and is left for later.
+    QCOMPARE(run.err.count('\n'), 1);
+    const QString line = "quorvane : prise « full » : '" + root + "/full/output_img_";
+    QVERIFY2(run.err.startsWith(line), qPrintable(run.err));
+    QVERIFY2(run.err.endsWith(QString::fromLocal8Bit(std::strerror(EFBIG)) + ")\n"),
+             qPrintable(run.err));
+    QCOMPARE(files_in(root + "/full"), QStringList{});
+    QVERIFY(!QFileInfo::exists(root + "/later"));
+
+    run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(files_in(root + "/full"), done_take);
+    QCOMPARE(files_in(root + "/later"), done_take);
+}
+
+// ffmpeg that fails to start leaves the take untouched by any reason; it is
+// tried again once the pause is over, and the fault is said once.
+void WatchTest::ffmpeg_failing_to_start_is_retried_after_a_pause()
+{
+    drop_take("take", camera_name);
+    FailingToStartRunner runner;
+    runner.failures = 2;
+    std::ostringstream log;
+    Booth booth(booth_settings(0), runner, log);
+    const QDateTime start = QDateTime::currentDateTime();
+    QDateTime now = start;
+    for (const bool first : {true, false}) {
+        const std::vector<TakeFolder> ready = booth.ready_takes(now);
+        QCOMPARE(ready.size(), std::size_t(1));
+        ProcessingProgress progress(booth.run_for(ready.front()));
+        const TakeReport report = booth.process(ready.front(), progress);
+        QVERIFY(!report.done);
+        QCOMPARE(report.fault, TakeFault::Machine);
+        QCOMPARE(report.already_said, !first);
+        QVERIFY2(report.error.endsWith("ffmpeg could not be started: not found on PATH"),
+                 qPrintable(report.error));
+        QCOMPARE(files_in(root + "/take"), QStringList{});
+        QVERIFY(booth.ready_takes(now).empty());
+        QVERIFY(booth.ready_takes(now.addMSecs(machine_retry_ms - 1)).empty());
+        now = now.addMSecs(machine_retry_ms);
+    }
+    const std::vector<TakeFolder> ready = booth.ready_takes(now);
+    QCOMPARE(ready.size(), std::size_t(1));
+    ProcessingProgress progress(booth.run_for(ready.front()));
+    const TakeReport report = booth.process(ready.front(), progress);
+    QVERIFY2(report.done, qPrintable(report.error));
+    QCOMPARE(files_in(root + "/take"), done_take);
+}
+
+// A camera clock ahead dates its photos in the future; they settle from when
+// the booth first saw them, and --once waits for that.
+void WatchTest::photos_dated_ahead_of_the_clock_settle_from_when_they_are_seen()
+{
+    drop_take("ahead", camera_name);
+    const QDateTime future = QDateTime::currentDateTime().addSecs(3600);
+    for (const QString& file : files_in(inbox + "/ahead"))
+        QVERIFY(set_changed(inbox + "/ahead/" + file, future));
+    QStringList arguments = watch_arguments({"--once"});
+    arguments[arguments.indexOf("--settle") + 1] = "0.2";
+    const QuorvaneRun run = run_quorvane(arguments);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QVERIFY2(run.out.contains("Take done: ahead"), qPrintable(run.out));
+    QCOMPARE(files_in(root + "/ahead"), done_take);
+}
+
+void WatchTest::a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data()
+{
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("ffmpeg missing")
+        << "'%1/output_video.mp4' : la vidéo n'a pas pu être créée. ffmpeg : ffmpeg could not "
+           "be started: not found on PATH";
+    QTest::newRow("a full disk") << "'%1/output_img_2.jpg' : impossible d'écrire le fichier "
+                                    "(No space left on device)";
+}
+
+// An "erreur.txt" that an earlier version wrote for a fault of the machine,
+// with these very photos, is not a reason to skip the take for good.
+void WatchTest::a_reason_of_the_machine_kept_earlier_does_not_hold_the_take()
+{
+    QFETCH(QString, reason);
+    drop_take("kept", camera_name);
+    const QString place = root + "/kept";
+    QVERIFY(QDir().mkpath(place));
+    const TakeFolder take = read_take_folder(inbox + "/kept");
+    QVERIFY(write_bytes(place + "/erreur.txt",
+                        (reason.arg(place) + "\n\nPhotos :\n" + take.fingerprint).toUtf8()));
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(files_in(place), done_take);
+}
+
+// --once never ends in silence over takes it leaves for later.
+void WatchTest::once_says_which_takes_it_leaves_waiting()
+{
+    QVERIFY(QDir().mkpath(inbox + "/few"));
+    for (int k = 0; k < 2; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/few/" + camera_name(k)));
+    QVERIFY(QDir().mkpath(inbox + "/empty"));
+    QVERIFY(QDir().mkpath(inbox + "/stuck"));
+    for (int k = 0; k < camera_count - 1; ++k)
+        QVERIFY(QFile::copy(shots[k], inbox + "/stuck/" + camera_name(k)));
+    const QByteArray last = read_bytes(shots[camera_count - 1]);
+    QVERIFY(write_bytes(inbox + "/stuck/" + camera_name(camera_count - 1),
+                        last.left(last.size() / 2)));
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.out, QStringLiteral("Take waiting: few (2 of 4 photos)\n"
+                                     "Take waiting: stuck (a photo still incomplete)\n"));
 }
 
 QTEST_GUILESS_MAIN(WatchTest)
