@@ -33,6 +33,7 @@ bool display_available(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    restore_child_signal();
     // A command runs without any window, display or Qt Widgets object.
     if (wants_command_line(argc, argv))
         return run_command_line(argc, argv);

@@ -855,16 +855,7 @@ void MainWindow::on_action_new_computation_triggered()
         return;
     }
 
-    // The earlier run goes only once nothing stands in the way of this one.
-    const QStringList kept = remove_files(folder, earlier_run);
-    if (!kept.isEmpty()) {
-        dialogs.critical(this, QStringLiteral("Dossier de sortie non vide"),
-                         QStringLiteral("Impossible de supprimer le fichier '") + kept.first() +
-                             QStringLiteral("' : aucune image n'a été écrite. Choisissez un autre "
-                                            "dossier de sortie."));
-        return;
-    }
-
+    // The run replaces the earlier one itself, once its own files are complete.
     // The options are read now: the window is blocked by the progress window
     // until the run ends. The worker gets its own copies of everything it reads.
     ProcessingRequest request;
@@ -951,6 +942,10 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
                          QStringLiteral("Couldn't load image with path ") +
                              frames.unreadable_input);
         break;
+    case ProcessingFailure::OutputFolder:
+        dialogs.critical(this, QStringLiteral("Dossier de sortie"),
+                         outcome.folder_problem + QLatin1Char('.'));
+        break;
     case ProcessingFailure::ShotAmongFrames:
         dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
                          QStringLiteral("Le fichier '") + frames.input_among_frames +
@@ -961,14 +956,13 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
     case ProcessingFailure::UnwritableFrame:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
                          QStringLiteral("Impossible d'écrire le fichier '%1' (%2) : la vidéo "
-                                        "n'a pas été créée.")
+                                        "n'a pas été créée, le dossier est resté tel quel.")
                              .arg(frames.unwritable_output, frames.unwritable_reason));
         break;
     case ProcessingFailure::FramesStopped:
         dialogs.information(this, QStringLiteral("Traitement annulé"),
-                            QStringLiteral("Le traitement a été annulé : %1 image(s) écrite(s) "
-                                           "dans le dossier de sortie, aucune vidéo créée.")
-                                .arg(frames.frame_count));
+                            QStringLiteral("Le traitement a été annulé : aucun fichier n'a été "
+                                           "écrit dans le dossier de sortie."));
         break;
     case ProcessingFailure::EmptyFrames:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
@@ -979,12 +973,8 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
     case ProcessingFailure::VideoStopped:
         dialogs.information(
             this, QStringLiteral("Traitement annulé"),
-            video.written.isEmpty()
-                ? QStringLiteral("Le traitement a été annulé : les images ont été écrites, "
-                                 "aucune vidéo créée.")
-                : QStringLiteral("Le traitement a été annulé : les images ont été écrites, ainsi "
-                                 "que %1 ; %2 n'a pas été créé.")
-                      .arg(video.written.join(QStringLiteral(", ")), video.unfinished));
+            QStringLiteral("Le traitement a été annulé : aucun fichier n'a été écrit dans le "
+                           "dossier de sortie."));
         break;
     case ProcessingFailure::VideoFailed:
         dialogs.critical(
@@ -992,7 +982,8 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
             (video.video_written()
                  ? QStringLiteral("Le fichier %1 n'a pas pu être créé.").arg(video.unfinished)
                  : QStringLiteral("La vidéo n'a pas pu être créée.")) +
-                QStringLiteral(" ffmpeg : ") + video.error_line);
+                QStringLiteral(" Le dossier de sortie est resté tel quel. ffmpeg : ") +
+                video.error_line);
         break;
     }
 }

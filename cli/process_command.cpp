@@ -43,17 +43,19 @@ QString help()
                "dossier de sortie ; 2 mauvaise utilisation ; 3 calibrage incomplet.\n");
 }
 
-// What a failed run wrote into its folder: the frames of its indices and the videos.
-void remove_run_output(const ProcessingRequest& request)
+// Whether ffmpeg can be started, asked before anything is written: without it
+// every frame would be written only to be taken back. Gives why not, or nothing.
+QString ffmpeg_problem(ProcessRunner& runner)
 {
-    QDir folder(request.folder);
-    for (int k = 0; k < request.shots.size(); ++k)
-        folder.remove(QStringLiteral("output_img_%1.jpg").arg(k));
-    VideoRequest videos;
-    videos.boomerang = request.boomerang;
-    videos.gif = request.gif;
-    for (const PlannedVideoStep& step : video_steps(videos))
-        folder.remove(step.file_name);
+    const ProcessResult result = runner.run(QStringLiteral("ffmpeg"), {QStringLiteral("-version")},
+                                            {}, {});
+    if (result.succeeded())
+        return QString();
+    if (!result.started)
+        return QStringLiteral("ffmpeg could not be started: ") + result.start_error;
+    if (result.crashed)
+        return QStringLiteral("ffmpeg crashed");
+    return QStringLiteral("ffmpeg ended with exit code %1").arg(result.exit_code);
 }
 
 } // namespace
@@ -106,27 +108,27 @@ int run_process_command(const QStringList& arguments)
     }
     request.calibration = fitted.calibration;
 
-    // An earlier run's files would be mixed with this one's: the last frames of
-    // a longer run, a boomerang or GIF this run does not make. They go, as when
-    // the window is told to replace them; a shot among them would go too.
-    const QStringList earlier = earlier_run_files(request.folder);
-    const QString shot = path_among(request.shots, request.folder, earlier);
+    // The new run replaces an earlier one only once it is complete; a shot among
+    // the earlier run's files would be lost with them.
+    const QString shot = path_among(request.shots, request.folder, earlier_run_files(request.folder));
     if (!shot.isEmpty()) {
         print_error(QStringLiteral("'%1' : c'est une des photos d'entrée, elle serait remplacée "
                                    "par une image recadrée ; choisissez un autre dossier de sortie")
                         .arg(shot));
         return ExitFailed;
     }
-    const QStringList kept = remove_files(request.folder, earlier);
-    if (!kept.isEmpty()) {
-        print_error(QStringLiteral("'%1' : impossible de supprimer ce fichier d'un traitement "
-                                   "précédent")
-                        .arg(kept.first()));
+
+    ChildProcessRunner runner;
+    const QString missing_ffmpeg = ffmpeg_problem(runner);
+    if (!missing_ffmpeg.isEmpty()) {
+        print_error(QStringLiteral("la vidéo ne pourrait pas être créée, rien n'a été écrit. "
+                                   "ffmpeg : ") +
+                    missing_ffmpeg);
         return ExitFailed;
     }
 
-    const bool folder_existed = QFileInfo(request.folder).isDir();
-    const QString folder_problem = make_folder(request.folder);
+    QStringList created;
+    const QString folder_problem = make_folder(request.folder, &created);
     if (!folder_problem.isEmpty()) {
         print_error(QStringLiteral("'%1' : impossible de créer le dossier de sortie (%2)")
                         .arg(request.folder, folder_problem));
@@ -134,7 +136,6 @@ int run_process_command(const QStringList& arguments)
     }
 
     StopSignals stop_signals;
-    ChildProcessRunner runner;
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
     run_with_progress([&] { outcome = run_processing(runner, request, std::cout, &progress); },
@@ -143,18 +144,9 @@ int run_process_command(const QStringList& arguments)
     if (outcome.failure() == ProcessingFailure::None)
         return ExitDone;
 
+    // The run took back what it wrote; the folders made for it go too.
     print_error(failure_message(outcome));
-    switch (outcome.failure()) {
-    case ProcessingFailure::UnwritableFrame:
-    case ProcessingFailure::FramesStopped:
-    case ProcessingFailure::VideoStopped:
-    case ProcessingFailure::VideoFailed:
-        remove_run_output(request);
-        break;
-    default: // nothing was written
-        break;
-    }
-    if (!folder_existed)
-        QDir().rmdir(request.folder);
+    for (const QString& folder : created)
+        QDir().rmdir(folder);
     return ExitFailed;
 }

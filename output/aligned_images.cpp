@@ -4,6 +4,7 @@
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/image_file.h"
+#include "output/run_files.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -20,7 +21,7 @@ namespace {
 
 QString frame_path(const QString& folder, int index)
 {
-    return folder + "/output_img_" + QString::number(index) + ".jpg";
+    return folder + "/" + frame_file_name(index);
 }
 
 // The index of the first frame file this run would write that is also one of

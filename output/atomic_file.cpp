@@ -1,5 +1,7 @@
 #include "output/atomic_file.h"
 
+#include "output/run_files.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -36,10 +38,7 @@ QString write_file_atomically(const QString& path, const QByteArray& content)
 QString partial_path(const QString& path)
 {
     const QFileInfo info(path);
-    const QString suffix = info.suffix();
-    const QString name =
-        "." + info.completeBaseName() + ".partial" + (suffix.isEmpty() ? QString() : "." + suffix);
-    return info.path() + "/" + name;
+    return info.path() + "/" + partial_file_name(info.fileName());
 }
 
 QString finish_partial_file(const QString& partial, const QString& path)

@@ -1,5 +1,7 @@
 #include "output/ffmpeg_command.h"
 
+#include "output/run_files.h"
+
 #include <algorithm>
 
 namespace {
@@ -103,7 +105,9 @@ int decoder_halvings(QSize frames, QSize output)
 
 QString frame_pattern(const QString& folder)
 {
-    return QString(folder).replace('%', "%%") + "/output_img_%d.jpg";
+    // frame_file_name with the index left to the image2 reader.
+    return QString(folder).replace('%', "%%") + "/" +
+           frame_file_name(0).replace(QLatin1String("_0."), QLatin1String("_%d."));
 }
 
 FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,

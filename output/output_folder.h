@@ -3,24 +3,41 @@
 #include <QString>
 #include <QStringList>
 
-// What a processing run finds in, and clears from, its output folder before it
-// writes: the frames "output_img_*.jpg" and videos "output_video*" of an earlier
-// run would otherwise mix with the new ones (a longer earlier run's last frames
-// would even join the new video).
+// What a processing run finds in, and replaces in, its output folder: only the
+// names in run_files count as a run's; every other file and every folder stays.
 
-// The names of the files of an earlier run in `folder`, sorted; other files and
-// folders are not listed.
+// The names of the files of an earlier run in `folder` (frames and videos by
+// their exact names, never a folder), sorted.
 QStringList earlier_run_files(const QString& folder);
 
 // The first of `paths` that is one of `names` in `folder` (the same file, even
 // through another spelling of its path), or an empty string.
 QString path_among(const QStringList& paths, const QString& folder, const QStringList& names);
 
-// Removes `names` from `folder` and nothing else. Gives the paths that could not
-// be removed.
+// Removes `names` from `folder` and nothing else (a symbolic link as a link,
+// never a folder). Gives the paths that could not be removed.
 QStringList remove_files(const QString& folder, const QStringList& names);
 
 // Creates `folder` and the folders above it that are missing. Returns an empty
 // string when it exists, otherwise the system's reason ("Not a directory" for a
-// file in the way, "Permission denied", ...).
-QString make_folder(const QString& folder);
+// file in the way, "Permission denied", ...). `created` (may be null) receives
+// the folders it made, the deepest first.
+QString make_folder(const QString& folder, QStringList* created = nullptr);
+
+// Removes what a run killed before it finished left in `folder`: its hidden
+// partial and temporary files, and its staging folder with the run files in it.
+// Returns an empty string, or one French sentence naming what stands in the way
+// (a staging folder holding other files is left as it is).
+QString clear_run_leftovers(const QString& folder);
+
+// Removes the staging folder `staging` with the run files and leftovers in it,
+// by their exact names, then the folder itself (never recursively). Returns an
+// empty string, or a French sentence naming what stays.
+QString clear_staging(const QString& staging);
+
+// Moves `names`, complete in `staging`, into `folder` in place of the earlier
+// run's files (those that the new run does not replace are removed), then
+// removes `staging`. Nothing is changed in `folder` when a name is taken by a
+// folder or an earlier file cannot be removed. Returns an empty string, or a
+// French sentence saying why the run could not replace the earlier one.
+QString replace_run(const QString& folder, const QString& staging, const QStringList& names);

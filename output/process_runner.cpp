@@ -60,11 +60,12 @@ bool make_pipe(Descriptor& read_end, Descriptor& write_end)
     if (getppid() != parent)
         _exit(127);
     // Nothing of this program's signal set-up carries over: a mask blocked by
-    // the calling thread or an ignored SIGPIPE would survive the exec.
+    // the calling thread or an ignored SIGPIPE or SIGCHLD would survive the exec.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
+    signal(SIGCHLD, SIG_DFL);
     if (dup2(null_device, STDIN_FILENO) < 0 || dup2(null_device, STDOUT_FILENO) < 0 ||
         dup2(error_output, STDERR_FILENO) < 0)
         _exit(127);
@@ -245,4 +246,9 @@ ProcessResult ChildProcessRunner::run(const QString& program, const QStringList&
     }
     result.error_tail = lines.finish();
     return result;
+}
+
+void restore_child_signal()
+{
+    signal(SIGCHLD, SIG_DFL);
 }

@@ -53,3 +53,9 @@ public:
                       const std::function<void(const QString&)>& on_error_line,
                       const std::function<bool()>& stop_requested) override;
 };
+
+// Sets SIGCHLD back to its default. Inherited as ignored (from a shell script,
+// a service manager), it makes the system reap children itself, and how a
+// finished encoder ended could no longer be learnt: call it at start-up, before
+// any thread starts.
+void restore_child_signal();

@@ -6,6 +6,7 @@ const QString video_file_name = QStringLiteral("output_video.mp4");
 const QString boomerang_file_name = QStringLiteral("output_video_boomerang.mp4");
 const QString gif_file_name = QStringLiteral("output_video.gif");
 const QString boomerang_gif_file_name = QStringLiteral("output_video_boomerang.gif");
+const QString staging_folder_name = QStringLiteral(".output_run.partial");
 
 QString frame_file_name(int index)
 {

@@ -28,6 +28,10 @@ QStringList video_file_names();
 // `name`, keeping its suffix: "output_video.mp4" gives ".output_video.partial.mp4".
 QString partial_file_name(const QString& name);
 
+// The hidden folder inside the output folder where a run writes all its files
+// before they replace an earlier run's: ".output_run.partial".
+extern const QString staging_folder_name;
+
 // True for a name a run delivers: a frame or one of the videos.
 bool is_run_file(const QString& name);
 

@@ -2,13 +2,18 @@
 
 #include "output/atomic_file.h"
 #include "output/ffmpeg_command.h"
+#include "output/run_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <QStorageInfo>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <ostream>
 
@@ -35,6 +40,36 @@ bool is_output_error(const QString& line)
 {
     return line.startsWith(QLatin1String("Error writing trailer of ")) ||
            line.startsWith(QLatin1String("Error closing file "));
+}
+
+// The system's reasons (strerror's texts) a line of ffmpeg may end with.
+const QStringList& system_reasons()
+{
+    static const QStringList reasons = [] {
+        QStringList texts;
+        for (int error = 1; error < 134; ++error) {
+            const QString text = QString::fromLocal8Bit(std::strerror(error));
+            if (!text.startsWith(QLatin1String("Unknown error")))
+                texts << text;
+        }
+        return texts;
+    }();
+    return reasons;
+}
+
+// A line that says why ffmpeg failed, unlike its closing "Conversion failed!".
+bool carries_reason(const QString& line)
+{
+    if (line.contains(QLatin1String("Error")) || line.contains(QLatin1String("Invalid")))
+        return true;
+    return std::any_of(system_reasons().begin(), system_reasons().end(),
+                       [&](const QString& reason) { return line.contains(reason); });
+}
+
+bool is_full_disk(const QString& line)
+{
+    return line.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))) ||
+           line.contains(QString::fromLocal8Bit(std::strerror(EDQUOT)));
 }
 
 // The state of one export: where it writes, what it has counted, how it failed.
@@ -70,7 +105,7 @@ public:
                 ending = work_folder()
                              ? run_logged(mp4_command(video, frame_pattern(folder), count, output,
                                                       work_pattern("scaled_", "yuv")),
-                                          encoded_frames)
+                                          encoded_frames, work->path())
                              : Ending::Failed;
             } else {
                 ending = run_logged(mp4_command(video, frame_pattern(folder), count, output),
@@ -111,6 +146,8 @@ public:
     }
 
     QString error_line;
+    // The folder that ran out of room, when that is why the step failed.
+    QString full_folder;
 
 private:
     // A scaled video keeps its scaled frames for the boomerang that follows:
@@ -127,7 +164,7 @@ private:
         const int count = request.frame_count;
         const bool scaled = keeps_scaled_copies(video);
         if (!(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)) ||
-            !make_link(folder + "/output_video.mp4", "forward.mp4"))
+            !make_link(folder + "/" + video_file_name, "forward.mp4"))
             return Ending::Failed;
         const QString backward_file = work_file("backward.mp4");
         const Ending backward = run_logged(
@@ -181,7 +218,7 @@ private:
 
     QString frame_path(int frame) const
     {
-        return folder + "/output_img_" + QString::number(frame) + ".jpg";
+        return folder + "/" + frame_file_name(frame);
     }
 
     bool work_folder()
@@ -214,8 +251,10 @@ private:
     }
 
     // Runs one command after logging it, counting the frames it reports (when
-    // `counter` is given) into `progress`, up to the step's frames.
-    Ending run_logged(const FfmpegCommand& command, FrameCounter counter)
+    // `counter` is given) into `progress`, up to the step's frames. Besides its
+    // output file, the command may write into `also_writes`.
+    Ending run_logged(const FfmpegCommand& command, FrameCounter counter,
+                      const QString& also_writes = {})
     {
         if (stop_requested(progress))
             return Ending::Stopped;
@@ -223,12 +262,15 @@ private:
         began = true;
 
         QString output_error;
+        QString reason;
         const auto on_line = [&](const QString& line) {
             const int reported = counter ? std::min(counter(line), step_frames) : -1;
             for (; progress && step_counted < reported; ++step_counted)
                 progress->image_done();
             if (output_error.isEmpty() && is_output_error(line))
                 output_error = line;
+            if (reason.isEmpty() && reported < 0 && carries_reason(line))
+                reason = line;
         };
         const ProcessResult result = runner.run(command.program, command.arguments, on_line,
                                                 [this] { return stop_requested(progress); });
@@ -236,12 +278,17 @@ private:
             return Ending::Stopped;
         if (result.succeeded() && output_error.isEmpty())
             return Ending::Succeeded;
+        if (!reason.isEmpty() && is_full_disk(reason))
+            full_folder = folder_without_room(command, also_writes, reason);
         if (result.succeeded()) {
             error_line = output_error;
             return Ending::Failed;
         }
 
-        const QString last_line = result.error_tail.section('\n', -1);
+        // The last line is mostly "Conversion failed!": the first reason comes first.
+        QString last_line = result.error_tail.section('\n', -1);
+        if (!reason.isEmpty() && reason != last_line)
+            last_line = last_line.isEmpty() ? reason : reason + " ; " + last_line;
         if (!result.started)
             error_line = command.program + " could not be started: " + result.start_error;
         else if (result.crashed)
@@ -253,6 +300,28 @@ private:
             error_line =
                 command.program + " ended with exit code " + QString::number(result.exit_code);
         return Ending::Failed;
+    }
+
+    // Which of the folders `command` writes into ran out of room: the one
+    // ffmpeg's `line` names, or else the one with the least room left. The work
+    // folder is named by the temporary folder it lives in, which outlasts it.
+    QString folder_without_room(const FfmpegCommand& command, const QString& also_writes,
+                                const QString& line) const
+    {
+        QStringList written{QFileInfo(command.output_file).absolutePath()};
+        if (!also_writes.isEmpty())
+            written << also_writes;
+        const auto named = [&](const QString& path) {
+            return work && path == work->path() ? QFileInfo(path).path() : path;
+        };
+        for (const QString& path : written)
+            if (line.contains(path))
+                return named(path);
+        QString fullest = written.front();
+        for (const QString& path : written)
+            if (QStorageInfo(path).bytesAvailable() < QStorageInfo(fullest).bytesAvailable())
+                fullest = path;
+        return named(fullest);
     }
 
     ProcessRunner& runner;
@@ -274,13 +343,13 @@ private:
 std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
 {
     const int count = std::max(request.frame_count, 0);
-    std::vector<PlannedVideoStep> steps{{VideoStep::Video, "output_video.mp4", count}};
+    std::vector<PlannedVideoStep> steps{{VideoStep::Video, video_file_name, count}};
     if (request.boomerang)
-        steps.push_back({VideoStep::Boomerang, "output_video_boomerang.mp4", count});
+        steps.push_back({VideoStep::Boomerang, boomerang_file_name, count});
     if (request.gif)
-        steps.push_back({VideoStep::Gif, "output_video.gif", count});
+        steps.push_back({VideoStep::Gif, gif_file_name, count});
     if (request.gif && request.boomerang)
-        steps.push_back({VideoStep::GifBoomerang, "output_video_boomerang.gif", 2 * count});
+        steps.push_back({VideoStep::GifBoomerang, boomerang_gif_file_name, 2 * count});
     return steps;
 }
 
@@ -299,6 +368,7 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
             result.stopped = ending == Ending::Stopped;
             result.unfinished = step.file_name;
             result.error_line = run.error_line;
+            result.full_folder = run.full_folder;
             return result;
         }
         result.written << step.file_name;
@@ -317,4 +387,9 @@ VideoProgressStep video_progress_step(const VideoRequest& request, int frames_do
         start += step.frames;
     }
     return {};
+}
+
+bool VideoExport::video_written() const
+{
+    return written.contains(video_file_name);
 }

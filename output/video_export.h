@@ -58,10 +58,15 @@ struct VideoExport
     // The file of the step that failed or was stopped: not written, and what the
     // step had begun of it removed.
     QString unfinished;
-    // On failure: the last error line ffmpeg wrote, or why it could not start.
+    // On failure: the first line of ffmpeg's error output that gives a reason
+    // (the system's, an "Error ..." or "Invalid ..." line) and its last line,
+    // or why it could not start.
     QString error_line;
+    // The folder that ran out of room when that made the step fail (the
+    // temporary folder for the boomerang's work files), or an empty string.
+    QString full_folder;
 
-    bool video_written() const { return written.contains(QStringLiteral("output_video.mp4")); }
+    bool video_written() const;
 };
 
 // Runs the steps of `request` one after the other; a step starts only after the

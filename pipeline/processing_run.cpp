@@ -1,6 +1,10 @@
 #include "pipeline/processing_run.h"
 
+#include "output/output_folder.h"
 #include "output/process_runner.h"
+#include "output/run_files.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -37,6 +41,8 @@ ProcessingFailure ProcessingOutcome::failure() const
 {
     if (wrong_shot_count)
         return ProcessingFailure::WrongShotCount;
+    if (!folder_problem.isEmpty())
+        return ProcessingFailure::OutputFolder;
     if (!frames.unreadable_input.isEmpty())
         return ProcessingFailure::UnreadableShot;
     if (!frames.input_among_frames.isEmpty())
@@ -91,6 +97,25 @@ void ProcessingProgress::request_stop()
     video.request_stop();
 }
 
+namespace {
+
+// A path the staged run reported, as it will stand in the folder.
+QString in_folder(const QString& folder, const QString& staged)
+{
+    return staged.isEmpty() ? staged : folder + QLatin1Char('/') + QFileInfo(staged).fileName();
+}
+
+// The files of `outcome` complete in the staging folder.
+QStringList run_names(const ProcessingOutcome& outcome)
+{
+    QStringList names;
+    for (int k = 0; k < outcome.frames.frame_count; ++k)
+        names << frame_file_name(k);
+    return names + outcome.video.written;
+}
+
+} // namespace
+
 ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
                                  std::ostream& log, ProcessingProgress* progress)
 {
@@ -100,19 +125,47 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         outcome.wrong_shot_count = true;
         return outcome;
     }
-    outcome.frames = write_aligned_images(request.shots, request.calibration, request.folder,
+    // Shots among the earlier run's files would be lost when it is replaced.
+    const QString shot =
+        path_among(request.shots, request.folder, earlier_run_files(request.folder));
+    if (!shot.isEmpty()) {
+        outcome.frames.input_among_frames = shot;
+        return outcome;
+    }
+    outcome.folder_problem = clear_run_leftovers(request.folder);
+    if (!outcome.folder_problem.isEmpty())
+        return outcome;
+    const QString staging = request.folder + QLatin1Char('/') + staging_folder_name;
+    const QString made = make_folder(staging);
+    if (!made.isEmpty()) {
+        outcome.folder_problem =
+            QStringLiteral("'%1' : impossible de créer le dossier (%2)").arg(staging, made);
+        return outcome;
+    }
+
+    outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
                                           request.quality, progress ? &progress->frames : nullptr);
-    const AlignedImages& frames = outcome.frames;
+    AlignedImages& frames = outcome.frames;
+    frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
     const bool frames_complete =
         frames.unreadable_input.isEmpty() && frames.input_among_frames.isEmpty() &&
         frames.unwritable_output.isEmpty() && !frames.stopped && !frames.common_size.isEmpty();
-    if (!frames_complete)
-        return outcome;
-
-    if (progress)
-        progress->encoding = true;
-    outcome.video = export_videos(runner, video_request_for(request, outcome.frames), log,
-                                  progress ? &progress->video : nullptr);
+    if (frames_complete) {
+        if (progress)
+            progress->encoding = true;
+        VideoRequest video = video_request_for(request, outcome.frames);
+        video.folder = staging;
+        outcome.video = export_videos(runner, video, log, progress ? &progress->video : nullptr);
+        if (outcome.video.full_folder == staging)
+            outcome.video.full_folder = request.folder;
+    }
+    const QString problem = outcome.failure() == ProcessingFailure::None
+                                ? replace_run(request.folder, staging, run_names(outcome))
+                                : QString();
+    // What a failed or stopped run, or a failed swap, has not moved goes; the
+    // run's own failure is the one worth telling.
+    clear_staging(staging);
+    outcome.folder_problem = problem;
     return outcome;
 }
 
@@ -124,6 +177,8 @@ QString failure_message(const ProcessingOutcome& outcome)
         return QString();
     case ProcessingFailure::WrongShotCount:
         return QStringLiteral("il faut une photo par caméra du calibrage");
+    case ProcessingFailure::OutputFolder:
+        return outcome.folder_problem;
     case ProcessingFailure::UnreadableShot:
         return file + QStringLiteral(" : photo illisible ou incomplète");
     case ProcessingFailure::ShotAmongFrames:
@@ -141,8 +196,11 @@ QString failure_message(const ProcessingOutcome& outcome)
     case ProcessingFailure::VideoFailed:
         // The file ffmpeg was making, when it got as far as starting one.
         return (outcome.failed_file().isEmpty() ? QString() : file + QStringLiteral(" : ")) +
-               QStringLiteral("la vidéo n'a pas pu être créée. ffmpeg : ") +
-               outcome.video.error_line;
+               QStringLiteral("la vidéo n'a pas pu être créée") +
+               (outcome.video.full_folder.isEmpty()
+                    ? QString()
+                    : QStringLiteral(", le dossier '%1' est plein").arg(outcome.video.full_folder)) +
+               QStringLiteral(". ffmpeg : ") + outcome.video.error_line;
     }
     return QString();
 }

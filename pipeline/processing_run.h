@@ -33,19 +33,25 @@ enum class ProcessingFailure
 {
     None,
     WrongShotCount,  // not one shot per camera: nothing written
+    OutputFolder,    // the folder holds what stops the run, or the swap failed
     UnreadableShot,  // a shot could not be read: nothing written
     ShotAmongFrames, // a frame would overwrite a shot: nothing written
-    UnwritableFrame, // a frame could not be written: the ones before it stay
-    FramesStopped,   // stopped while writing frames: the ones finished stay
-    EmptyFrames,     // the aligned frames have nothing to show: nothing written
-    VideoStopped,    // stopped while encoding: frames stay, no partial video
-    VideoFailed,     // ffmpeg failed: frames stay
+    UnwritableFrame, // a frame could not be written
+    FramesStopped,   // stopped while writing frames
+    EmptyFrames,     // the aligned frames have nothing to show
+    VideoStopped,    // stopped while encoding
+    VideoFailed,     // ffmpeg failed
 };
+// Whatever the failure, nothing of the run is left in its folder and an earlier
+// run there stays as it was.
 
 struct ProcessingOutcome
 {
     // Not one shot per camera: nothing was tried.
     bool wrong_shot_count = false;
+    // Why the folder stopped the run, or the new run could not replace the
+    // earlier one, as a French sentence naming the file.
+    QString folder_problem;
     AlignedImages frames;
     VideoExport video;
 
@@ -78,9 +84,11 @@ private:
     VideoRequest video_request;
 };
 
-// Writes the aligned frames of `request` into its folder, then the video and,
-// when asked, the boomerang and the GIFs (see write_aligned_images and export_videos for what
-// each leaves behind). The ffmpeg commands and their diagnostic lines go to
+// Writes the aligned frames of `request`, then the video and, when asked, the
+// boomerang and the GIFs, into the staging folder inside its folder (where a
+// killed run's leftovers are cleared first). Only once every file is complete
+// do they replace the earlier run's files in the folder; a failed or stopped run
+// takes back all it wrote. The ffmpeg commands and their diagnostic lines go to
 // `log`. Blocks until done; run it on a worker thread to keep a window responsive.
 ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
                                  std::ostream& log, ProcessingProgress* progress = nullptr);

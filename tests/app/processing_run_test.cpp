@@ -4,6 +4,7 @@
 #include "output/atomic_file.h"
 #include "output/ffmpeg_command.h"
 #include "output/process_runner.h"
+#include "output/run_files.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
@@ -172,9 +173,11 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
     // The video, the boomerang's backward half and join, the GIF and its boomerang.
     const auto& calls = driver.recording_runner.calls;
     QCOMPARE(calls.size(), 5);
+    // ffmpeg reads and writes in the staging folder; the files move out once all are made.
+    const QString staging = output->filePath(staging_folder_name);
     const FfmpegCommand video =
-        mp4_command(EncodeSettings{12, size, size}, frame_pattern(output->path()), camera_count,
-                    partial_path(output->filePath("output_video.mp4")));
+        mp4_command(EncodeSettings{12, size, size}, frame_pattern(staging), camera_count,
+                    partial_path(staging + "/output_video.mp4"));
     QCOMPARE(calls.at(0).program, video.program);
     QCOMPARE(calls.at(0).arguments, video.arguments);
     QStringList outputs;
@@ -252,7 +255,7 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     driver.dialogs.cancel_progress = true;
     driver.process(shots, cancelled.path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement annulé"});
-    QVERIFY(driver.dialogs.requests.last().text.contains("aucune vidéo"));
+    QVERIFY(driver.dialogs.requests.last().text.contains("aucun fichier"));
     QCOMPARE(driver.recording_runner.calls.size(), 1);
     QVERIFY(frames_in(cancelled.path()).isEmpty());
 }
@@ -467,9 +470,11 @@ void ProcessingRunTest::folder_with_an_earlier_run_data()
     QTest::addColumn<QList<bool>>("answers");
     QTest::addColumn<bool>("second_folder");
     QTest::addColumn<bool>("replaced");
-    QTest::newRow("Oui: replaced") << QList<bool>{true} << false << true;
-    QTest::newRow("Non, then cancelled") << QList<bool>{false} << false << false;
-    QTest::newRow("Non, then another folder") << QList<bool>{false} << true << false;
+    QTest::addColumn<bool>("encode_fails");
+    QTest::newRow("Oui: replaced") << QList<bool>{true} << false << true << false;
+    QTest::newRow("Oui, the encode fails: kept") << QList<bool>{true} << false << false << true;
+    QTest::newRow("Non, then cancelled") << QList<bool>{false} << false << false << false;
+    QTest::newRow("Non, then another folder") << QList<bool>{false} << true << false << false;
 }
 
 void ProcessingRunTest::folder_with_an_earlier_run()
@@ -477,6 +482,9 @@ void ProcessingRunTest::folder_with_an_earlier_run()
     QFETCH(QList<bool>, answers);
     QFETCH(bool, second_folder);
     QFETCH(bool, replaced);
+    QFETCH(bool, encode_fails);
+    if (encode_fails)
+        driver.recording_runner.result.exit_code = 1;
     // An earlier run of seven frames of another size, its videos, and files of the user's.
     const QString folder = output->path();
     QImage old_frame(64, 48, QImage::Format_RGB888);
@@ -533,9 +541,9 @@ void ProcessingRunTest::folder_with_an_earlier_run()
     const int folder_dialogs = std::count_if(
         driver.dialogs.requests.begin(), driver.dialogs.requests.end(),
         [](const ScriptedDialogs::Request& request) { return request.kind == "directory"; });
-    QCOMPARE(folder_dialogs, replaced ? 1 : 2);
+    QCOMPARE(folder_dialogs, replaced || encode_fails ? 1 : 2);
     QCOMPARE(frames_in(other.path()).size(), second_folder ? camera_count : 0);
-    QCOMPARE(driver.recording_runner.calls.size(), replaced || second_folder ? 1 : 0);
+    QCOMPARE(driver.recording_runner.calls.size(), replaced || second_folder || encode_fails ? 1 : 0);
 }
 
 QTEST_MAIN(ProcessingRunTest)

@@ -7,6 +7,7 @@
 #include "calibration/calibration_construction.h"
 #include "calibration/calibration_file.h"
 #include "detection/image_reading.h"
+#include "output/run_files.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
 
@@ -165,13 +166,19 @@ private slots:
         QFileSystemWatcher watcher({out});
         int announced = 0;
         bool killed = false;
+        // The run writes into its staging folder, then moves the files into `out`.
+        const QString staged = out + "/" + staging_folder_name;
+        const auto written = [&](const QString& name) {
+            return QFile::exists(out + "/" + name) || QFile::exists(staged + "/" + name);
+        };
         const auto kill_when_reached = [&] {
+            if (QFileInfo(staged).isDir() && !watcher.directories().contains(staged))
+                watcher.addPath(staged);
             while (process.canReadLine())
                 announced += process.readLine().startsWith("Running:") ? 1 : 0;
-            const bool reached = file.isEmpty() ? announced >= ffmpeg
-                                                : QFile::exists(out + "/" + file) ||
-                                                      (file.startsWith('.') &&
-                                                       QFile::exists(out + "/output_video.mp4"));
+            const bool reached =
+                file.isEmpty() ? announced >= ffmpeg
+                               : written(file) || (file.startsWith('.') && written("output_video.mp4"));
             if (reached && !killed) {
                 ::kill(process.processId(), SIGKILL);
                 killed = true;
@@ -197,7 +204,7 @@ private slots:
         // The death signal takes a moment to reach what the program started.
         QTRY_VERIFY2_WITH_TIMEOUT(adopted_processes().isEmpty(),
                                   qPrintable(adopted_processes().join("; ")), 5000);
-        const QStringList damaged = damaged_files(out);
+        const QStringList damaged = damaged_files(out) + damaged_files(staged);
         QVERIFY2(damaged.isEmpty(), qPrintable(damaged.join("; ")));
     }
 };

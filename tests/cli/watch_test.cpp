@@ -221,7 +221,8 @@ void WatchTest::initTestCase()
                                   "[ \"$1\" = -version ] && exit 0\n"
                                   "for last; do :; done\n"
                                   "echo encoded > \"$last\"\n"
-                                  "mkdir \"$(dirname \"$last\")/.termine\"\n"));
+                                  // The take folder, above the run's staging folder.
+                                  "mkdir \"$(dirname \"$(dirname \"$last\")\")/.termine\"\n"));
     QVERIFY(QFile::setPermissions(blocking, QFile::permissions(blocking) | QFile::ExeOwner));
 }
 

@@ -1,6 +1,7 @@
 // A processing run as both faces see it: the steps a progress display reads and
 // the failure each ending reports, with a scripted runner instead of ffmpeg.
 
+#include "output/run_files.h"
 #include "pipeline/processing_run.h"
 #include "pipeline/written_files.h"
 #include "tests/app/recording_runner.h"
@@ -125,8 +126,9 @@ void PipelineTest::each_ending_reports_its_failure_data()
         << 2 << false << false << false << ProcessingFailure::WrongShotCount << 0 << 0;
     QTest::newRow("unreadable shot")
         << 3 << true << false << false << ProcessingFailure::UnreadableShot << 0 << 0;
+    // A failed run takes back its frames too.
     QTest::newRow("ffmpeg fails") << 3 << false << true << false << ProcessingFailure::VideoFailed
-                                  << 3 << 1;
+                                  << 0 << 1;
     QTest::newRow("stopped before any frame")
         << 3 << false << false << true << ProcessingFailure::FramesStopped << 0 << 0;
 }
@@ -156,6 +158,7 @@ void PipelineTest::each_ending_reports_its_failure()
     const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
     QCOMPARE(outcome.failure(), failure);
     QCOMPARE(QDir(request.folder).entryList({"output_img_*"}, QDir::Files).size(), frames_left);
+    QVERIFY(!QFileInfo::exists(request.folder + "/" + staging_folder_name));
     QCOMPARE(runner.calls.size(), commands);
     if (unreadable)
         QCOMPARE(outcome.failed_file(), request.shots[1]);
