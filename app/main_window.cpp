@@ -240,8 +240,12 @@ bool MainWindow::open_calibration_file(const QString& path)
     } else {
         display_image(preview_image);
     }
-    pending_images.clear();
-    advance_calibration();
+    // Cameras the file leaves unaligned are clicked by hand, as after a colour
+    // click; Escape then comes back to the file as it was read.
+    workflow_state = WorkflowState::Idle;
+    before_manual_steps.reset();
+    ui->action_new_computation->setEnabled(false);
+    ask_for_unaligned_cameras({calibration, rig, reference, WorkflowState::Idle});
     return true;
 }
 
@@ -404,18 +408,51 @@ void MainWindow::advance_calibration()
 
 void MainWindow::declare_calibrated()
 {
+    const bool complete = unaligned_cameras().isEmpty();
     workflow_state = WorkflowState::Idle;
     before_manual_steps.reset();
     ui->image_label->set_marks({});
     ui->action_undo_click->setEnabled(false);
     ui->action_leave_manual_steps->setEnabled(false);
-    ui->action_new_computation->setEnabled(true);
+    ui->action_new_computation->setEnabled(complete);
     ui->action_new_color->setEnabled(true);
     ui->action_manual_calibration->setEnabled(true);
     ui->action_save_calibration->setEnabled(true);
     ui->action_check_calibration->setEnabled(true);
+    if (complete) {
+        ui->instruction_label->setText(
+            QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
+        return;
+    }
     ui->instruction_label->setText(
-        QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
+        QStringLiteral("Calibrage incomplet : caméra(s) non alignée(s) %1 ; un traitement a "
+                       "besoin de toutes les caméras.")
+            .arg(unaligned_cameras().join(QStringLiteral(", "))));
+    report_incomplete_calibration();
+}
+
+QStringList MainWindow::unaligned_cameras() const
+{
+    QStringList cameras;
+    for (int camera = 0; camera < calibration.image_count; ++camera) {
+        if (calibration.aligned[camera])
+            continue;
+        QString name =
+            QStringLiteral("#%1 : %2").arg(camera).arg(file_name(reference_paths.value(camera)));
+        if (unreadable_references.contains(camera))
+            name += QStringLiteral(" (photo de référence introuvable ou illisible)");
+        cameras << name;
+    }
+    return cameras;
+}
+
+void MainWindow::report_incomplete_calibration()
+{
+    dialogs.warning(this, QStringLiteral("Calibrage incomplet"),
+                    QStringLiteral("Ces caméras ne sont pas alignées :\n%1\n\nUn traitement a "
+                                   "besoin de toutes les caméras : rechargez leurs étalons ou "
+                                   "ouvrez un calibrage complet.")
+                        .arg(unaligned_cameras().join('\n')));
 }
 
 void MainWindow::restart_color_selection()
@@ -561,15 +598,20 @@ void MainWindow::calibrate_rig(std::optional<QRgb> clicked)
         return;
     }
     BeforeManualSteps before{calibration, rig, reference, WorkflowState::AwaitColorClick};
-    // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
-    pending_images.clear();
-    for (int camera : outcome.unaligned()) {
-        if (!unreadable_references.contains(camera))
-            pending_images.push_back(camera);
-    }
     rig = std::move(outcome.rig);
     calibration = std::move(outcome.calibration);
     reference = outcome.reference;
+    ask_for_unaligned_cameras(std::move(before));
+}
+
+void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
+{
+    // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
+    pending_images.clear();
+    for (int camera = 0; camera < calibration.image_count; ++camera) {
+        if (!calibration.aligned[camera] && !unreadable_references.contains(camera))
+            pending_images.push_back(camera);
+    }
 
     QStringList failed;
     for (int camera : pending_images)
@@ -660,7 +702,7 @@ void MainWindow::record_sticker_click(int x, int y)
             if (camera.reference_size.isEmpty())
                 camera.reference_size = shown_photo_size;
         }
-        pending_images.erase(pending_images.begin());
+            pending_images.erase(pending_images.begin());
     } else {
         dialogs.critical(this, QStringLiteral("Erreur"),
                          QStringLiteral("La détection a échoué avec ces nouveaux paramètres. "
@@ -815,6 +857,10 @@ void MainWindow::on_action_new_computation_triggered()
 {
     if (busy)
         return;
+    if (!unaligned_cameras().isEmpty()) {
+        report_incomplete_calibration();
+        return;
+    }
     QStringList inputs =
         dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
                                     last_folder("shots"), image_filter);

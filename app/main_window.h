@@ -119,9 +119,17 @@ private:
     // The middle photo gave no sticker trio of the chosen colour: says so, offers
     // the other colour when the clicked pixel has it, else stays at the colour click.
     void report_no_sticker_trio(std::optional<QRgb> clicked);
+    // Queues for clicks every camera not aligned whose photo can be shown, with
+    // the "Attention" warning, then goes on to the first or ends the calibration.
+    void ask_for_unaligned_cameras(BeforeManualSteps before);
     void record_sticker_click(int x, int y);
     void enter_manual_steps(BeforeManualSteps before);
+    // Ends the manual steps: calibrated when every camera is aligned, else says
+    // which cameras a run still needs.
     void declare_calibrated();
+    // The cameras not aligned, as "#k : photo".
+    QStringList unaligned_cameras() const;
+    void report_incomplete_calibration();
     void show_click_marks();
     // `paths` in the natural order of their names when the user agrees; logs the order used.
     QStringList in_camera_order(QStringList paths);
