@@ -121,11 +121,14 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     connect(ui->action_check_calibration, &QAction::triggered, this, [this] {
         if (busy)
             return;
+        close_check_view();
         auto* view = new CalibrationCheckView(rig, this);
         view->setAttribute(Qt::WA_DeleteOnClose);
+        check_view = view;
         connect(view, &CalibrationCheckView::camera_recalibrated, this,
-                [this](int camera, const CameraCalibration& entry) {
-                    if (camera < 0 || camera >= rig.camera_count())
+                [this, view](int camera, const CameraCalibration& entry) {
+                    // Only the view of the rig in hand writes into it.
+                    if (view != check_view || camera < 0 || camera >= rig.camera_count())
                         return;
                     rig.cameras[camera] = entry;
                     calibration = rig.calibration();
@@ -211,6 +214,7 @@ bool MainWindow::open_calibration_file(const QString& path)
         dialogs.critical(this, QStringLiteral("Erreur de calibrage"), read.error);
         return false;
     }
+    close_check_view();
     rig = std::move(read.calibration);
     calibration = rig.calibration();
     reference = rig.reference();
@@ -283,6 +287,7 @@ void MainWindow::load_reference_images()
     const QStringList paths = choose_reference_images(unreadable);
     if (paths.isEmpty())
         return;
+    close_check_view();
     reference_paths = in_camera_order(paths);
     unreadable_references = unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
@@ -455,6 +460,16 @@ void MainWindow::report_incomplete_calibration()
                         .arg(unaligned_cameras().join('\n')));
 }
 
+void MainWindow::close_check_view()
+{
+    if (!check_view)
+        return;
+    // A closed view is deleted later: from now on nothing it sends is taken.
+    CalibrationCheckView* view = check_view;
+    check_view = nullptr;
+    view->close();
+}
+
 void MainWindow::restart_color_selection()
 {
     if (busy)
@@ -499,6 +514,7 @@ void MainWindow::leave_manual_steps()
     before_manual_steps.reset();
     pending_images.clear();
     calibration = std::move(before.calibration);
+    close_check_view();
     rig = std::move(before.rig);
     reference = before.reference;
     if (before.state == WorkflowState::AwaitColorClick) {
@@ -598,6 +614,7 @@ void MainWindow::calibrate_rig(std::optional<QRgb> clicked)
         return;
     }
     BeforeManualSteps before{calibration, rig, reference, WorkflowState::AwaitColorClick};
+    close_check_view();
     rig = std::move(outcome.rig);
     calibration = std::move(outcome.calibration);
     reference = outcome.reference;
@@ -702,7 +719,8 @@ void MainWindow::record_sticker_click(int x, int y)
             if (camera.reference_size.isEmpty())
                 camera.reference_size = shown_photo_size;
         }
-            pending_images.erase(pending_images.begin());
+        close_check_view();
+        pending_images.erase(pending_images.begin());
     } else {
         dialogs.critical(this, QStringLiteral("Erreur"),
                          QStringLiteral("La détection a échoué avec ces nouveaux paramètres. "

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
@@ -168,6 +169,8 @@ private slots:
     void incomplete_file_leads_to_the_missing_clicks();
     void incomplete_file_without_the_photos_names_the_cameras_data();
     void incomplete_file_without_the_photos_names_the_cameras();
+    void check_view_follows_the_rig_in_hand_data();
+    void check_view_follows_the_rig_in_hand();
 };
 
 void SavedCalibrationTest::saved_calibration_processes_without_the_references()
@@ -515,6 +518,70 @@ void SavedCalibrationTest::incomplete_file_without_the_photos_names_the_cameras(
     QCOMPARE(driver->dialogs.requests.size(), asked + 1);
     QCOMPARE(driver->dialogs.requests.last().caption, QString("Calibrage incomplet"));
     QVERIFY(driver->recording_runner.calls.isEmpty());
+}
+
+void SavedCalibrationTest::check_view_follows_the_rig_in_hand_data()
+{
+    QTest::addColumn<bool>("open_calibration");
+    QTest::newRow("another calibration opened") << true;
+    QTest::newRow("new references calibrated") << false;
+}
+
+void SavedCalibrationTest::check_view_follows_the_rig_in_hand()
+{
+    QFETCH(bool, open_calibration);
+    const QString saved = calibrate_and_save(write_references(dir.filePath("rig_a")));
+    QVERIFY(!saved.isEmpty());
+    // Rig B: the same cameras, photographed again into another folder.
+    const QStringList photos_b = write_references(dir.filePath("rig_b"));
+    RigCalibration rig_b = read_calibration_file(saved).calibration;
+    for (int camera = 0; camera < camera_count; ++camera)
+        rig_b.cameras[camera].reference_photo = photos_b[camera];
+    rig_b.cameras[0].transform.scale = 1.25;
+    const QString file_b = dir.filePath("rig_b.qvcal");
+    QCOMPARE(write_calibration_file(file_b, rig_b), QString());
+
+    driver->action("action_check_calibration")->trigger();
+    QPointer<CalibrationCheckView> view = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(view && view->isVisible());
+
+    StdoutCapture quiet;
+    if (open_calibration) {
+        open_file(file_b);
+    } else {
+        driver->dialogs.file_answers.enqueue(photos_b);
+        driver->action("action_new_references")->trigger();
+        driver->click(200, 150);
+    }
+    QVERIFY(driver->calibrated());
+    // The view of rig A is gone; were it still there, it would not write into rig B.
+    QVERIFY(view.isNull() || !view->isVisible());
+    if (view) {
+        view->show_camera(0);
+        view->findChild<QPushButton*>("button_recalibrate")->click();
+        std::vector<QPointF> clicks;
+        for (const cv::Point2d& sticker : stickers_of(0))
+            clicks.push_back(QPointF(sticker.x + 1.0, sticker.y));
+        click_in_view(*view, clicks);
+    }
+    QTRY_VERIFY(view.isNull());
+
+    const QString again = dir.filePath("rig_b_saved");
+    driver->dialogs.save_answers.enqueue(again);
+    driver->action("action_save_calibration")->trigger();
+    const RigCalibration after = read_calibration_file(again + ".qvcal").calibration;
+    QCOMPARE(after.cameras[0].reference_photo, photos_b[0]);
+    QCOMPARE(after.cameras[0].method, AlignmentMethod::Automatic);
+    if (open_calibration)
+        QCOMPARE(after.cameras[0].transform.scale, 1.25);
+
+    // A view opened now shows rig B.
+    driver->action("action_check_calibration")->trigger();
+    auto* shown = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(shown && shown->isVisible());
+    QVERIFY2(shown->findChild<QLabel*>("label_camera")->text().contains("échelle 1.2500") ==
+                 open_calibration,
+             qPrintable(shown->findChild<QLabel*>("label_camera")->text()));
 }
 
 QTEST_MAIN(SavedCalibrationTest)
