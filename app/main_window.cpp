@@ -130,8 +130,13 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
                     // Only the view of the rig in hand writes into it.
                     if (view != check_view || camera < 0 || camera >= rig.camera_count())
                         return;
+                    const bool was_complete = unaligned_cameras().isEmpty();
                     rig.cameras[camera] = entry;
                     calibration = rig.calibration();
+                    // A camera the rig lacked, aligned in the view, counts as one clicked here.
+                    if (!was_complete && workflow_state == WorkflowState::Idle &&
+                        unaligned_cameras().isEmpty())
+                        declare_calibrated();
                 });
         view->show();
     });

@@ -169,6 +169,7 @@ private slots:
     void incomplete_file_leads_to_the_missing_clicks();
     void incomplete_file_without_the_photos_names_the_cameras_data();
     void incomplete_file_without_the_photos_names_the_cameras();
+    void camera_left_by_escape_is_finished_in_the_check_view();
     void check_view_follows_the_rig_in_hand_data();
     void check_view_follows_the_rig_in_hand();
 };
@@ -518,6 +519,51 @@ void SavedCalibrationTest::incomplete_file_without_the_photos_names_the_cameras(
     QCOMPARE(driver->dialogs.requests.size(), asked + 1);
     QCOMPARE(driver->dialogs.requests.last().caption, QString("Calibrage incomplet"));
     QVERIFY(driver->recording_runner.calls.isEmpty());
+}
+
+void SavedCalibrationTest::camera_left_by_escape_is_finished_in_the_check_view()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("escape")));
+    QVERIFY(!saved.isEmpty());
+    const QString incomplete = without_alignments(saved, {1});
+    QVERIFY(!incomplete.isEmpty());
+    {
+        // As written when camera 1's photo could not be read at calibration.
+        RigCalibration rig = read_calibration_file(incomplete).calibration;
+        rig.cameras[1].reference_size = QSize();
+        QCOMPARE(write_calibration_file(incomplete, rig), QString());
+    }
+    driver->dialogs = ScriptedDialogs();
+    StdoutCapture quiet;
+    open_file(incomplete);
+    QCOMPARE(driver->instruction(), driver->sticker_prompt(1, 1));
+
+    // Escape goes back to the file as it was read: still incomplete.
+    driver->action("action_leave_manual_steps")->trigger();
+    QCOMPARE(driver->dialogs.boxes(),
+             (QStringList{"warning: Attention", "warning: Calibrage incomplet"}));
+    QVERIFY(driver->dialogs.requests.last().text.contains("\n#1 : ref_1.png\n"));
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
+
+    driver->action("action_check_calibration")->trigger();
+    auto* view = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(view);
+    view->show_camera(1);
+    QVERIFY(view->findChild<QLabel*>("label_camera")->text().contains("non alignée"));
+    view->findChild<QPushButton*>("button_recalibrate")->click();
+    std::vector<QPointF> clicks;
+    for (const cv::Point2d& sticker : stickers_of(1))
+        clicks.push_back(QPointF(sticker.x, sticker.y));
+    click_in_view(*view, clicks);
+    QVERIFY(driver->calibrated());
+
+    const QString finished = dir.filePath("escape_finished");
+    driver->dialogs.save_answers.enqueue(finished);
+    driver->action("action_save_calibration")->trigger();
+    const RigCalibration after = read_calibration_file(finished + ".qvcal").calibration;
+    QVERIFY(after.calibration().all_aligned());
+    QCOMPARE(after.cameras[1].method, AlignmentMethod::Manual);
+    QCOMPARE(after.cameras[1].reference_size, QSize(400, 300));
 }
 
 void SavedCalibrationTest::check_view_follows_the_rig_in_hand_data()
