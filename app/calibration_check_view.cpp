@@ -110,6 +110,7 @@ void CalibrationCheckView::recalibrate_camera()
         return;
     }
     recalibrating = current;
+    recalibrated_photo_size = photo.size();
     clicks.clear();
     picture->setPixmap(QPixmap::fromImage(photo));
     zoom->photo_changed();
@@ -151,6 +152,9 @@ void CalibrationCheckView::sticker_clicked(int x, int y)
         std::stable_sort(stickers.begin(), stickers.end(),
                          [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
         entry.stickers = stickers;
+        // Shots are checked against it; a photo unreadable at calibration had none.
+        if (entry.reference_size.isEmpty())
+            entry.reference_size = recalibrated_photo_size;
         aligned_photos.clear();
         emit camera_recalibrated(camera, entry);
     }

@@ -53,6 +53,7 @@ private:
     std::map<int, QImage> aligned_photos;
     // Clicks collected while a camera is recalibrated; -1 when none is.
     int recalibrating = -1;
+    QSize recalibrated_photo_size;
     std::vector<QPointF> clicks;
 
     PixelPicker* picture = nullptr;

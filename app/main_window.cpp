@@ -121,14 +121,22 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     connect(ui->action_check_calibration, &QAction::triggered, this, [this] {
         if (busy)
             return;
+        close_check_view();
         auto* view = new CalibrationCheckView(rig, this);
         view->setAttribute(Qt::WA_DeleteOnClose);
+        check_view = view;
         connect(view, &CalibrationCheckView::camera_recalibrated, this,
-                [this](int camera, const CameraCalibration& entry) {
-                    if (camera < 0 || camera >= rig.camera_count())
+                [this, view](int camera, const CameraCalibration& entry) {
+                    // Only the view of the rig in hand writes into it.
+                    if (view != check_view || camera < 0 || camera >= rig.camera_count())
                         return;
+                    const bool was_complete = unaligned_cameras().isEmpty();
                     rig.cameras[camera] = entry;
                     calibration = rig.calibration();
+                    // A camera the rig lacked, aligned in the view, counts as one clicked here.
+                    if (!was_complete && workflow_state == WorkflowState::Idle &&
+                        unaligned_cameras().isEmpty())
+                        declare_calibrated();
                 });
         view->show();
     });
@@ -211,6 +219,7 @@ bool MainWindow::open_calibration_file(const QString& path)
         dialogs.critical(this, QStringLiteral("Erreur de calibrage"), read.error);
         return false;
     }
+    close_check_view();
     rig = std::move(read.calibration);
     calibration = rig.calibration();
     reference = rig.reference();
@@ -240,8 +249,12 @@ bool MainWindow::open_calibration_file(const QString& path)
     } else {
         display_image(preview_image);
     }
-    pending_images.clear();
-    advance_calibration();
+    // Cameras the file leaves unaligned are clicked by hand, as after a colour
+    // click; Escape then comes back to the file as it was read.
+    workflow_state = WorkflowState::Idle;
+    before_manual_steps.reset();
+    ui->action_new_computation->setEnabled(false);
+    ask_for_unaligned_cameras({calibration, rig, reference, WorkflowState::Idle});
     return true;
 }
 
@@ -279,6 +292,7 @@ void MainWindow::load_reference_images()
     const QStringList paths = choose_reference_images(unreadable);
     if (paths.isEmpty())
         return;
+    close_check_view();
     reference_paths = in_camera_order(paths);
     unreadable_references = unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
@@ -404,18 +418,61 @@ void MainWindow::advance_calibration()
 
 void MainWindow::declare_calibrated()
 {
+    const bool complete = unaligned_cameras().isEmpty();
     workflow_state = WorkflowState::Idle;
     before_manual_steps.reset();
     ui->image_label->set_marks({});
     ui->action_undo_click->setEnabled(false);
     ui->action_leave_manual_steps->setEnabled(false);
-    ui->action_new_computation->setEnabled(true);
+    ui->action_new_computation->setEnabled(complete);
     ui->action_new_color->setEnabled(true);
     ui->action_manual_calibration->setEnabled(true);
     ui->action_save_calibration->setEnabled(true);
     ui->action_check_calibration->setEnabled(true);
+    if (complete) {
+        ui->instruction_label->setText(
+            QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
+        return;
+    }
     ui->instruction_label->setText(
-        QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
+        QStringLiteral("Calibrage incomplet : caméra(s) non alignée(s) %1 ; un traitement a "
+                       "besoin de toutes les caméras.")
+            .arg(unaligned_cameras().join(QStringLiteral(", "))));
+    report_incomplete_calibration();
+}
+
+QStringList MainWindow::unaligned_cameras() const
+{
+    QStringList cameras;
+    for (int camera = 0; camera < calibration.image_count; ++camera) {
+        if (calibration.aligned[camera])
+            continue;
+        QString name =
+            QStringLiteral("#%1 : %2").arg(camera).arg(file_name(reference_paths.value(camera)));
+        if (unreadable_references.contains(camera))
+            name += QStringLiteral(" (photo de référence introuvable ou illisible)");
+        cameras << name;
+    }
+    return cameras;
+}
+
+void MainWindow::report_incomplete_calibration()
+{
+    dialogs.warning(this, QStringLiteral("Calibrage incomplet"),
+                    QStringLiteral("Ces caméras ne sont pas alignées :\n%1\n\nUn traitement a "
+                                   "besoin de toutes les caméras : rechargez leurs étalons ou "
+                                   "ouvrez un calibrage complet.")
+                        .arg(unaligned_cameras().join('\n')));
+}
+
+void MainWindow::close_check_view()
+{
+    if (!check_view)
+        return;
+    // A closed view is deleted later: from now on nothing it sends is taken.
+    CalibrationCheckView* view = check_view;
+    check_view = nullptr;
+    view->close();
 }
 
 void MainWindow::restart_color_selection()
@@ -462,6 +519,7 @@ void MainWindow::leave_manual_steps()
     before_manual_steps.reset();
     pending_images.clear();
     calibration = std::move(before.calibration);
+    close_check_view();
     rig = std::move(before.rig);
     reference = before.reference;
     if (before.state == WorkflowState::AwaitColorClick) {
@@ -561,15 +619,21 @@ void MainWindow::calibrate_rig(std::optional<QRgb> clicked)
         return;
     }
     BeforeManualSteps before{calibration, rig, reference, WorkflowState::AwaitColorClick};
-    // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
-    pending_images.clear();
-    for (int camera : outcome.unaligned()) {
-        if (!unreadable_references.contains(camera))
-            pending_images.push_back(camera);
-    }
+    close_check_view();
     rig = std::move(outcome.rig);
     calibration = std::move(outcome.calibration);
     reference = outcome.reference;
+    ask_for_unaligned_cameras(std::move(before));
+}
+
+void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
+{
+    // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
+    pending_images.clear();
+    for (int camera = 0; camera < calibration.image_count; ++camera) {
+        if (!calibration.aligned[camera] && !unreadable_references.contains(camera))
+            pending_images.push_back(camera);
+    }
 
     QStringList failed;
     for (int camera : pending_images)
@@ -660,6 +724,7 @@ void MainWindow::record_sticker_click(int x, int y)
             if (camera.reference_size.isEmpty())
                 camera.reference_size = shown_photo_size;
         }
+        close_check_view();
         pending_images.erase(pending_images.begin());
     } else {
         dialogs.critical(this, QStringLiteral("Erreur"),
@@ -815,6 +880,10 @@ void MainWindow::on_action_new_computation_triggered()
 {
     if (busy)
         return;
+    if (!unaligned_cameras().isEmpty()) {
+        report_incomplete_calibration();
+        return;
+    }
     QStringList inputs =
         dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
                                     last_folder("shots"), image_filter);

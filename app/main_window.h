@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QPointF>
+#include <QPointer>
 #include <QSet>
 #include <QSize>
 #include <QStringList>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+class CalibrationCheckView;
 class PhotoZoom;
 class QLabel;
 class QSettings;
@@ -119,9 +121,19 @@ private:
     // The middle photo gave no sticker trio of the chosen colour: says so, offers
     // the other colour when the clicked pixel has it, else stays at the colour click.
     void report_no_sticker_trio(std::optional<QRgb> clicked);
+    // Queues for clicks every camera not aligned whose photo can be shown, with
+    // the "Attention" warning, then goes on to the first or ends the calibration.
+    void ask_for_unaligned_cameras(BeforeManualSteps before);
     void record_sticker_click(int x, int y);
     void enter_manual_steps(BeforeManualSteps before);
+    // Ends the manual steps: calibrated when every camera is aligned, else says
+    // which cameras a run still needs.
     void declare_calibrated();
+    // The cameras not aligned, as "#k : photo".
+    QStringList unaligned_cameras() const;
+    void report_incomplete_calibration();
+    // The check view shows a copy of the rig: it goes whenever the rig or its photos change.
+    void close_check_view();
     void show_click_marks();
     // `paths` in the natural order of their names when the user agrees; logs the order used.
     QStringList in_camera_order(QStringList paths);
@@ -151,6 +163,7 @@ private:
     // What is saved of the calibration: kept in step with `calibration`.
     RigCalibration rig;
     std::optional<BeforeManualSteps> before_manual_steps;
+    QPointer<CalibrationCheckView> check_view;
     // Option changes are kept once the remembered values are in place.
     bool options_restored = false;
 

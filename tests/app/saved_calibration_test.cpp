@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
@@ -107,6 +108,44 @@ class SavedCalibrationTest : public QObject
         return path + ".qvcal";
     }
 
+    // `saved` with `cameras` left unaligned, as the command line leaves the
+    // cameras whose stickers it did not find; returns the new file.
+    QString without_alignments(const QString& saved, const QList<int>& cameras)
+    {
+        CalibrationRead read = read_calibration_file(saved);
+        if (!read.ok())
+            return {};
+        for (int camera : cameras) {
+            CameraCalibration& entry = read.calibration.cameras[camera];
+            entry.method = AlignmentMethod::NotAligned;
+            entry.transform = ImageAlignment();
+            entry.stickers = {};
+        }
+        const QString path = dir.filePath("incomplete.qvcal");
+        return write_calibration_file(path, read.calibration).isEmpty() ? path : QString();
+    }
+
+    void open_file(const QString& path)
+    {
+        driver->dialogs.file_answers.enqueue({path});
+        driver->action("action_open_calibration")->trigger();
+    }
+
+    // Clicks `stickers`, in the order given, in the check view's photo.
+    static void click_in_view(CalibrationCheckView& view, const std::vector<QPointF>& stickers)
+    {
+        auto* picture = view.findChild<PixelPicker*>("check_picture");
+        auto* area = view.findChild<QScrollArea*>("check_scroll_area");
+        for (const QPointF& point : stickers) {
+            const QPointF at = picture->label_position(point);
+            area->ensureVisible(int(at.x()), int(at.y()), 20, 20);
+            QCoreApplication::processEvents();
+            QMouseEvent press(QEvent::MouseButtonPress, picture->label_position(point),
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(picture, &press);
+        }
+    }
+
 private slots:
     void init()
     {
@@ -127,6 +166,12 @@ private slots:
     void shots_of_other_proportions_are_refused();
     void check_view_steps_through_the_cameras();
     void recalibrating_replaces_just_that_camera();
+    void incomplete_file_leads_to_the_missing_clicks();
+    void incomplete_file_without_the_photos_names_the_cameras_data();
+    void incomplete_file_without_the_photos_names_the_cameras();
+    void camera_left_by_escape_is_finished_in_the_check_view();
+    void check_view_follows_the_rig_in_hand_data();
+    void check_view_follows_the_rig_in_hand();
 };
 
 void SavedCalibrationTest::saved_calibration_processes_without_the_references()
@@ -232,9 +277,15 @@ void SavedCalibrationTest::unreadable_reference_is_named_and_never_clicked()
 
     StdoutCapture quiet;
     driver->click(200, 150);
-    // Cameras 0 and 1 are aligned; camera 2 is never shown for clicks.
-    QVERIFY(driver->calibrated());
-    QCOMPARE(driver->dialogs.boxes().size(), 2);
+    // Cameras 0 and 1 are aligned; camera 2 is never shown for clicks, and a run needs it.
+    const QString missing = "#2 : ref_2.jpg (photo de référence introuvable ou illisible)";
+    const QString incomplete = "Calibrage incomplet : caméra(s) non alignée(s) " + missing +
+                               " ; un traitement a besoin de toutes les caméras.";
+    QCOMPARE(driver->dialogs.boxes().size(), 3);
+    QCOMPARE(driver->dialogs.boxes().last(), QString("warning: Calibrage incomplet"));
+    QVERIFY(driver->dialogs.requests.last().text.contains(missing));
+    QCOMPARE(driver->instruction(), incomplete);
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
 
     driver->action("action_manual_calibration")->trigger();
     QCOMPARE(driver->instruction(), driver->sticker_prompt(1, 0));
@@ -242,7 +293,8 @@ void SavedCalibrationTest::unreadable_reference_is_named_and_never_clicked()
         for (const cv::Point2d& sticker : stickers_of(camera))
             driver->click(sticker.x, sticker.y);
     }
-    QVERIFY(driver->calibrated());
+    QCOMPARE(driver->instruction(), incomplete);
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
 }
 
 void SavedCalibrationTest::shots_of_half_the_size_are_scaled()
@@ -336,19 +388,12 @@ void SavedCalibrationTest::recalibrating_replaces_just_that_camera()
     view->show_camera(2);
     view->findChild<QPushButton*>("button_recalibrate")->click();
 
-    auto* picture = view->findChild<PixelPicker*>("check_picture");
-    auto* area = view->findChild<QScrollArea*>("check_scroll_area");
     // Clicked a little beside the drawn centres, bottom sticker first.
     const std::vector<cv::Point2d> drawn = stickers_of(2);
-    for (int i : {2, 0, 1}) {
-        const QPointF point(drawn[i].x + 0.5, drawn[i].y - 0.25);
-        const QPointF at = picture->label_position(point);
-        area->ensureVisible(int(at.x()), int(at.y()), 20, 20);
-        QCoreApplication::processEvents();
-        QMouseEvent press(QEvent::MouseButtonPress, picture->label_position(point), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(picture, &press);
-    }
+    std::vector<QPointF> clicks;
+    for (int i : {2, 0, 1})
+        clicks.push_back(QPointF(drawn[i].x + 0.5, drawn[i].y - 0.25));
+    click_in_view(*view, clicks);
     QVERIFY2(view->findChild<QLabel*>("label_camera")->text().contains("alignée à la main"),
              qPrintable(view->findChild<QLabel*>("label_camera")->text()));
     view->close();
@@ -372,6 +417,217 @@ void SavedCalibrationTest::recalibrating_replaces_just_that_camera()
     // Half a pixel off the drawn stickers: the transform barely moves.
     QVERIFY(std::abs(after.cameras[2].transform.translation_x -
                      before.cameras[2].transform.translation_x) < 1.0);
+}
+
+void SavedCalibrationTest::incomplete_file_leads_to_the_missing_clicks()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("incomplete")));
+    QVERIFY(!saved.isEmpty());
+    // What the command line writes for a camera whose stickers were hidden.
+    const QString incomplete = without_alignments(saved, {1});
+    QVERIFY(!incomplete.isEmpty());
+
+    // Opened over a calibrated rig: camera 1's photo is there, so it is asked for.
+    driver->dialogs = ScriptedDialogs();
+    StdoutCapture quiet;
+    open_file(incomplete);
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
+    QVERIFY(driver->dialogs.requests.last().text.endsWith("#1 : ref_1.png"));
+    QCOMPARE(driver->instruction(), driver->sticker_prompt(1, 1));
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
+    for (const cv::Point2d& sticker : stickers_of(1))
+        driver->click(sticker.x, sticker.y);
+    QVERIFY(driver->calibrated());
+
+    // Saved, it holds every camera and reopens calibrated in the next session.
+    const QString finished = dir.filePath("finished");
+    driver->dialogs.save_answers.enqueue(finished);
+    driver->action("action_save_calibration")->trigger();
+    const CalibrationRead read = read_calibration_file(finished + ".qvcal");
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    QVERIFY(read.calibration.calibration().all_aligned());
+    QCOMPARE(read.calibration.cameras[1].method, AlignmentMethod::Manual);
+    QCOMPARE(read.calibration.cameras[0].method, AlignmentMethod::Automatic);
+
+    driver->window->close();
+    start({});
+    QCOMPARE(driver->dialogs.boxes(), QStringList{"question: Calibrage précédent"});
+    QVERIFY(driver->calibrated());
+    QTemporaryDir output;
+    driver->process(write_shots(dir.filePath("incomplete_shots"), photo_size), output.path());
+    QCOMPARE(driver->dialogs.boxes().last(), QString("information: Traitement terminé"));
+    QCOMPARE(frames_in(output.path()).size(), camera_count);
+}
+
+void SavedCalibrationTest::incomplete_file_without_the_photos_names_the_cameras_data()
+{
+    QTest::addColumn<QList<int>>("unaligned");
+    QTest::addColumn<QList<int>>("gone");
+
+    QTest::newRow("the one unaligned camera") << QList<int>{1} << QList<int>{1};
+    QTest::newRow("one of two unaligned cameras") << QList<int>{0, 2} << QList<int>{2};
+    QTest::newRow("the middle one, shown first") << QList<int>{0, 1} << QList<int>{1};
+    QTest::newRow("two of them") << QList<int>{0, 2} << QList<int>{0, 2};
+}
+
+void SavedCalibrationTest::incomplete_file_without_the_photos_names_the_cameras()
+{
+    QFETCH(QList<int>, unaligned);
+    QFETCH(QList<int>, gone);
+    const QString folder = dir.filePath(QTest::currentDataTag());
+    const QStringList references = write_references(folder);
+    const QString saved = calibrate_and_save(references);
+    QVERIFY(!saved.isEmpty());
+    const QString incomplete = without_alignments(saved, unaligned);
+    QVERIFY(!incomplete.isEmpty());
+    for (int camera : gone)
+        QVERIFY(QFile::remove(references[camera]));
+
+    driver->dialogs = ScriptedDialogs();
+    StdoutCapture quiet;
+    open_file(incomplete);
+    // The cameras whose photo is still there are clicked first.
+    for (int camera : unaligned) {
+        if (gone.contains(camera))
+            continue;
+        QCOMPARE(driver->instruction(), driver->sticker_prompt(1, camera));
+        for (const cv::Point2d& sticker : stickers_of(camera))
+            driver->click(sticker.x, sticker.y);
+    }
+    QStringList missing;
+    for (int camera : gone)
+        missing << QString("#%1 : ref_%1.png (photo de référence introuvable ou illisible)")
+                       .arg(camera);
+    QStringList boxes{"warning: Calibrage incomplet"};
+    if (unaligned.size() > gone.size())
+        boxes.prepend("warning: Attention");
+    QCOMPARE(driver->dialogs.boxes(), boxes);
+    QCOMPARE(driver->dialogs.requests.last().text,
+             "Ces caméras ne sont pas alignées :\n" + missing.join('\n') +
+                 "\n\nUn traitement a besoin de toutes les caméras : rechargez leurs étalons ou "
+                 "ouvrez un calibrage complet.");
+    QCOMPARE(driver->instruction(), "Calibrage incomplet : caméra(s) non alignée(s) " +
+                                        missing.join(", ") +
+                                        " ; un traitement a besoin de toutes les caméras.");
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
+    // The file can still be saved as it stands, and checked.
+    QVERIFY(driver->action("action_save_calibration")->isEnabled());
+
+    // Asked for all the same, a run refuses before any dialog.
+    const int asked = driver->dialogs.requests.size();
+    driver->action("action_new_computation")->trigger();
+    QCOMPARE(driver->dialogs.requests.size(), asked + 1);
+    QCOMPARE(driver->dialogs.requests.last().caption, QString("Calibrage incomplet"));
+    QVERIFY(driver->recording_runner.calls.isEmpty());
+}
+
+void SavedCalibrationTest::camera_left_by_escape_is_finished_in_the_check_view()
+{
+    const QString saved = calibrate_and_save(write_references(dir.filePath("escape")));
+    QVERIFY(!saved.isEmpty());
+    const QString incomplete = without_alignments(saved, {1});
+    QVERIFY(!incomplete.isEmpty());
+    {
+        // As written when camera 1's photo could not be read at calibration.
+        RigCalibration rig = read_calibration_file(incomplete).calibration;
+        rig.cameras[1].reference_size = QSize();
+        QCOMPARE(write_calibration_file(incomplete, rig), QString());
+    }
+    driver->dialogs = ScriptedDialogs();
+    StdoutCapture quiet;
+    open_file(incomplete);
+    QCOMPARE(driver->instruction(), driver->sticker_prompt(1, 1));
+
+    // Escape goes back to the file as it was read: still incomplete.
+    driver->action("action_leave_manual_steps")->trigger();
+    QCOMPARE(driver->dialogs.boxes(),
+             (QStringList{"warning: Attention", "warning: Calibrage incomplet"}));
+    QVERIFY(driver->dialogs.requests.last().text.contains("\n#1 : ref_1.png\n"));
+    QVERIFY(!driver->action("action_new_computation")->isEnabled());
+
+    driver->action("action_check_calibration")->trigger();
+    auto* view = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(view);
+    view->show_camera(1);
+    QVERIFY(view->findChild<QLabel*>("label_camera")->text().contains("non alignée"));
+    view->findChild<QPushButton*>("button_recalibrate")->click();
+    std::vector<QPointF> clicks;
+    for (const cv::Point2d& sticker : stickers_of(1))
+        clicks.push_back(QPointF(sticker.x, sticker.y));
+    click_in_view(*view, clicks);
+    QVERIFY(driver->calibrated());
+
+    const QString finished = dir.filePath("escape_finished");
+    driver->dialogs.save_answers.enqueue(finished);
+    driver->action("action_save_calibration")->trigger();
+    const RigCalibration after = read_calibration_file(finished + ".qvcal").calibration;
+    QVERIFY(after.calibration().all_aligned());
+    QCOMPARE(after.cameras[1].method, AlignmentMethod::Manual);
+    QCOMPARE(after.cameras[1].reference_size, QSize(400, 300));
+}
+
+void SavedCalibrationTest::check_view_follows_the_rig_in_hand_data()
+{
+    QTest::addColumn<bool>("open_calibration");
+    QTest::newRow("another calibration opened") << true;
+    QTest::newRow("new references calibrated") << false;
+}
+
+void SavedCalibrationTest::check_view_follows_the_rig_in_hand()
+{
+    QFETCH(bool, open_calibration);
+    const QString saved = calibrate_and_save(write_references(dir.filePath("rig_a")));
+    QVERIFY(!saved.isEmpty());
+    // Rig B: the same cameras, photographed again into another folder.
+    const QStringList photos_b = write_references(dir.filePath("rig_b"));
+    RigCalibration rig_b = read_calibration_file(saved).calibration;
+    for (int camera = 0; camera < camera_count; ++camera)
+        rig_b.cameras[camera].reference_photo = photos_b[camera];
+    rig_b.cameras[0].transform.scale = 1.25;
+    const QString file_b = dir.filePath("rig_b.qvcal");
+    QCOMPARE(write_calibration_file(file_b, rig_b), QString());
+
+    driver->action("action_check_calibration")->trigger();
+    QPointer<CalibrationCheckView> view = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(view && view->isVisible());
+
+    StdoutCapture quiet;
+    if (open_calibration) {
+        open_file(file_b);
+    } else {
+        driver->dialogs.file_answers.enqueue(photos_b);
+        driver->action("action_new_references")->trigger();
+        driver->click(200, 150);
+    }
+    QVERIFY(driver->calibrated());
+    // The view of rig A is gone; were it still there, it would not write into rig B.
+    QVERIFY(view.isNull() || !view->isVisible());
+    if (view) {
+        view->show_camera(0);
+        view->findChild<QPushButton*>("button_recalibrate")->click();
+        std::vector<QPointF> clicks;
+        for (const cv::Point2d& sticker : stickers_of(0))
+            clicks.push_back(QPointF(sticker.x + 1.0, sticker.y));
+        click_in_view(*view, clicks);
+    }
+    QTRY_VERIFY(view.isNull());
+
+    const QString again = dir.filePath("rig_b_saved");
+    driver->dialogs.save_answers.enqueue(again);
+    driver->action("action_save_calibration")->trigger();
+    const RigCalibration after = read_calibration_file(again + ".qvcal").calibration;
+    QCOMPARE(after.cameras[0].reference_photo, photos_b[0]);
+    QCOMPARE(after.cameras[0].method, AlignmentMethod::Automatic);
+    if (open_calibration)
+        QCOMPARE(after.cameras[0].transform.scale, 1.25);
+
+    // A view opened now shows rig B.
+    driver->action("action_check_calibration")->trigger();
+    auto* shown = driver->window->findChild<CalibrationCheckView*>();
+    QVERIFY(shown && shown->isVisible());
+    QVERIFY2(shown->findChild<QLabel*>("label_camera")->text().contains("échelle 1.2500") ==
+                 open_calibration,
+             qPrintable(shown->findChild<QLabel*>("label_camera")->text()));
 }
 
 QTEST_MAIN(SavedCalibrationTest)
