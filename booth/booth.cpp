@@ -69,8 +69,8 @@ bool is_booth_file(const QString& name)
 }
 
 // What stands in the take's output folder that the booth did not write: a
-// link, a folder, a file of another name. A hidden folder is the run's staging
-// folder and its own business.
+// link, a folder, a file of another name. The run's staging folder is the
+// run's own business.
 QStringList foreign_entries(const QString& folder)
 {
     QStringList foreign;
@@ -80,7 +80,7 @@ QStringList foreign_entries(const QString& folder)
         const QString name = entry.fileName();
         if (entry.isSymLink())
             foreign << name;
-        else if (entry.isDir() && !name.startsWith(QLatin1Char('.')))
+        else if (entry.isDir() && name != staging_folder_name)
             foreign << name;
         else if (!entry.isDir() && (!entry.isFile() || !is_booth_file(name)))
             foreign << name;

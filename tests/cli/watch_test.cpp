@@ -429,11 +429,13 @@ void WatchTest::a_take_killed_half_way_is_redone_after_a_restart()
     watcher.kill();
     QVERIFY(watcher.waitForFinished(wait_ms));
     QVERIFY(!QFileInfo::exists(root + "/interrupted/.termine"));
-    QVERIFY(QFileInfo::exists(root + "/interrupted/.output_video.partial.mp4"));
+    // The killed run's files stay in its staging folder, which the next run clears.
+    QVERIFY(QFileInfo::exists(root + "/interrupted/.output_run.partial/.output_video.partial.mp4"));
 
     const QuorvaneRun restart = run_quorvane(watch_arguments({"--once"}));
     QCOMPARE(restart.exit_code, 0);
     QCOMPARE(files_in(root + "/interrupted"), done_take);
+    QVERIFY(!QFileInfo::exists(root + "/interrupted/.output_run.partial"));
     QVERIFY(QFileInfo(root + "/interrupted/output_video.mp4").size() > 100);
     verify_frames("interrupted");
 }
@@ -517,12 +519,16 @@ void WatchTest::an_encoder_ended_by_the_stop_signal_abandons_the_take()
 void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
 {
     QTest::addColumn<QString>("take");
-    QTest::addColumn<QString>("kind"); // "folder", "link" or "file"
+    QTest::addColumn<QString>("kind"); // "folder", "hidden", "link" or "file"
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("a folder of the user's")
         << "2024" << "folder"
         << "le dossier contient des fichiers que la borne n'a pas écrits (my_notes.txt), il "
+           "n'est pas vidé";
+    QTest::newRow("a hidden folder of the user's")
+        << "2025" << "hidden"
+        << "le dossier contient des fichiers que la borne n'a pas écrits (.thumbnails), il "
            "n'est pas vidé";
     QTest::newRow("a link out of the root")
         << "linked" << "link" << "c'est un lien symbolique, la borne n'écrit pas au travers";
@@ -546,6 +552,9 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
     if (kind == "folder") {
         QVERIFY(QDir().mkpath(place));
         kept = place + "/my_notes.txt";
+    } else if (kind == "hidden") {
+        QVERIFY(QDir().mkpath(place + "/.thumbnails"));
+        kept = place + "/.thumbnails/cache";
     } else if (kind == "link") {
         QVERIFY(QDir().mkpath(elsewhere));
         QVERIFY(QFile::link("../elsewhere", place));
@@ -569,6 +578,8 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
 
     // Cleared by its owner, the take is done.
     QVERIFY(QFile::remove(kind == "link" ? place : kept));
+    if (kind == "hidden")
+        QVERIFY(QDir(place).rmdir(".thumbnails"));
     run = run_quorvane(watch_arguments({"--once"}));
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exit_code, 0);
