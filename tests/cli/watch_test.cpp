@@ -152,6 +152,8 @@ private slots:
     void a_marker_not_written_leaves_the_take_failed();
     void a_reason_not_written_is_reported_and_tried_again();
     void an_encoder_ended_by_the_stop_signal_abandons_the_take();
+    void a_photo_padded_or_damaged_data();
+    void a_photo_padded_or_damaged();
 };
 
 void WatchTest::initTestCase()
@@ -476,6 +478,84 @@ void WatchTest::an_encoder_ended_by_the_stop_signal_abandons_the_take()
     QVERIFY2(report.abandoned, qPrintable(report.error));
     QVERIFY(!report.done);
     QVERIFY(!QFileInfo::exists(root + "/signalled"));
+}
+
+void WatchTest::a_photo_padded_or_damaged_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("reason"); // empty: the take is done
+
+    // Some cameras pad their JPEGs after the end marker: complete, no grace to wait.
+    QTest::newRow("JPEG padded after its end") << "cam4.jpg"
+                                               << "padded" << "";
+    QTest::newRow("JPEG with 2 KB zeroed")
+        << "cam4.jpg"
+        << "zeroed"
+        << "(caméra 4) : photo illisible, incomplète ou endommagée";
+    QTest::newRow("PNG with a failed CRC in its image data")
+        << "cam4.png"
+        << "crc"
+        << "(caméra 4) : photo illisible, incomplète ou endommagée";
+    QTest::newRow("a %1 in the name, other proportions")
+        << "cam%1.jpg"
+        << "strip"
+        << " : la photo mesure 400 × 2 pixels, l'étalon de la caméra 1 640 × 480 : les "
+           "proportions diffèrent, le calibrage ne s'y applique pas";
+}
+
+// Photos just written, at --settle 0 and --once: a complete one is processed at
+// once, a damaged one fails the take naming its path and camera.
+void WatchTest::a_photo_padded_or_damaged()
+{
+    QFETCH(QString, photo);
+    QFETCH(QString, change);
+    QFETCH(QString, reason);
+
+    const QString take = inbox + "/take";
+    QVERIFY(QDir().mkpath(take));
+    const int changed = change == "strip" ? 0 : camera_count - 1;
+    for (int k = 0; k < camera_count; ++k) {
+        if (k != changed)
+            QVERIFY(QFile::copy(shots[k], take + "/" + camera_name(k)));
+    }
+    QByteArray bytes = read_bytes(shots[changed]);
+    const QString path = take + "/" + photo;
+    if (change == "padded") {
+        bytes += QByteArray(4096, '\0');
+    } else if (change == "zeroed") {
+        bytes.replace(bytes.size() / 2, 2048, QByteArray(2048, '\0'));
+    } else if (change == "crc") {
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && QImage(shots[changed]).save(&buffer, "PNG"));
+        const int data = bytes.indexOf("IDAT") + 4;
+        bytes[data + 100] = static_cast<char>(bytes[data + 100] ^ 0x55);
+    } else if (change == "strip") {
+        QImage strip(400, 2, QImage::Format_RGB32);
+        strip.fill(Qt::darkGray);
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && strip.save(&buffer, "JPG"));
+    }
+    QVERIFY(write_bytes(path, bytes));
+
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    if (reason.isEmpty()) {
+        QCOMPARE(run.err, QString());
+        QCOMPARE(files_in(root + "/take"), done_take);
+        verify_frames("take");
+        return;
+    }
+    // The booth's checks name the photo within its take, the run's the path it read.
+    const QString named = change == "strip" ? "'" + path + "'" : "'" + path + "' ";
+    const QString line = named + reason;
+    // libpng prints its own error line first, past Qt's message handler.
+    const QString ours = "quorvane : prise « take » : " + line + "\n";
+    QVERIFY2(change == "crc" ? run.err.endsWith("\n" + ours) : run.err == ours,
+             qPrintable(run.err));
+    QCOMPARE(files_in(root + "/take"), QStringList{take_error_file});
+    QVERIFY2(read_bytes(root + "/take/erreur.txt").startsWith(line.toUtf8()),
+             read_bytes(root + "/take/erreur.txt").constData());
 }
 
 QTEST_GUILESS_MAIN(WatchTest)
