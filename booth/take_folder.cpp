@@ -48,10 +48,10 @@ TakeFolder read_take_folder(const QString& path)
     take.photos = natural_sorted(paths);
     for (const QString& photo : take.photos) {
         const QFileInfo file(photo);
-        take.fingerprint += QStringLiteral("%1 %2 %3\n")
-                                .arg(file.fileName())
-                                .arg(file.size())
-                                .arg(file.lastModified().toMSecsSinceEpoch());
+        take.fingerprint +=
+            QStringLiteral("%1 %2 %3\n")
+                .arg(file.fileName(), QString::number(file.size()),
+                     QString::number(file.lastModified().toMSecsSinceEpoch()));
     }
     return take;
 }

@@ -246,6 +246,10 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "--output",  "x.qvcal",  "a.jpg"}
         << 2 << ""
         << "avec K de 1 à 1";
+    QTest::newRow("points with a % sign")
+        << QStringList{"calibrate", "--points", "1%2=1,2,3,4,5,6", "--output", "x.qvcal", "a.jpg"}
+        << 2 << ""
+        << "--points 1%2=1,2,3,4,5,6 : attendu K=x1,y1,x2,y2,x3,y3 avec K de 1 à 1";
     QTest::newRow("points not finite")
         << QStringList{"calibrate", "--points", "1=1,2,3,inf,5,nan", "--output", "x.qvcal", "a.jpg"}
         << 2 << ""

@@ -554,8 +554,10 @@ void WatchTest::a_photo_padded_or_damaged()
     QVERIFY2(change == "crc" ? run.err.endsWith("\n" + ours) : run.err == ours,
              qPrintable(run.err));
     QCOMPARE(files_in(root + "/take"), QStringList{take_error_file});
-    QVERIFY2(read_bytes(root + "/take/erreur.txt").startsWith(line.toUtf8()),
-             read_bytes(root + "/take/erreur.txt").constData());
+    const QByteArray error = read_bytes(root + "/take/erreur.txt");
+    QVERIFY2(error.startsWith(line.toUtf8()), error.constData());
+    // The photos it was about, each by its own name.
+    QVERIFY2(error.contains("\n" + photo.toUtf8() + " "), error.constData());
 }
 
 QTEST_GUILESS_MAIN(WatchTest)
