@@ -318,8 +318,9 @@ QStringList MainWindow::choose_reference_images(QSet<int>& unreadable_cameras)
         QStringList unreadable;
         unreadable_cameras.clear();
         for (int i = 0; i < chosen.size(); ++i) {
-            if (!is_readable_photo(chosen[i])) {
-                unreadable << QStringLiteral("caméra %1 : %2").arg(i).arg(chosen[i]);
+            // Decoded whole: a damaged stream has a readable header.
+            if (!is_readable_photo(chosen[i]) || read_oriented_image(chosen[i]).isNull()) {
+                unreadable << QStringLiteral("caméra %1 : %2").arg(QString::number(i), chosen[i]);
                 unreadable_cameras.insert(i);
             }
         }
@@ -394,9 +395,8 @@ void MainWindow::update_instruction()
         const int image = pending_images.front();
         ui->instruction_label->setText(
             QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
-                .arg(sticker)
-                .arg(image)
-                .arg(file_name(reference_paths.value(image))));
+                .arg(QString::number(sticker), QString::number(image),
+                     file_name(reference_paths.value(image))));
     }
     // Undo has a click to take back from the second sticker on.
     ui->action_undo_click->setEnabled(workflow_state > WorkflowState::AwaitSticker1);
@@ -637,7 +637,8 @@ void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
 
     QStringList failed;
     for (int camera : pending_images)
-        failed << QStringLiteral("#%1 : %2").arg(camera).arg(file_name(reference_paths.at(camera)));
+        failed << QStringLiteral("#%1 : %2").arg(QString::number(camera),
+                                                 file_name(reference_paths.at(camera)));
     if (!pending_images.empty()) {
         dialogs.warning(this, QStringLiteral("Attention"),
                         QStringLiteral("La détection automatique des stickers a échoué pour "
@@ -656,9 +657,8 @@ void MainWindow::report_no_sticker_trio(std::optional<QRgb> clicked)
     const int middle = reference_paths.size() / 2;
     QString text = QStringLiteral("Aucun trio de repères de cette couleur dans l'image du milieu "
                                   "(image #%1 : %2). La couleur choisie est « %3 ».")
-                       .arg(middle)
-                       .arg(file_name(reference_paths.at(middle)))
-                       .arg(color_name(sticker_color));
+                       .arg(QString::number(middle), file_name(reference_paths.at(middle)),
+                            color_name(sticker_color));
     const StickerColor other = other_color(sticker_color);
     if (clicked &&
         contains(thresholds_for(other), qBlue(*clicked), qGreen(*clicked), qRed(*clicked))) {
@@ -915,12 +915,11 @@ void MainWindow::on_action_new_computation_triggered()
             QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
                            "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
                            "pas. Aucune image n'a été écrite.")
-                .arg(mismatch.camera)
-                .arg(mismatch.shot)
-                .arg(mismatch.shot_size.width())
-                .arg(mismatch.shot_size.height())
-                .arg(mismatch.reference_size.width())
-                .arg(mismatch.reference_size.height()));
+                .arg(QString::number(mismatch.camera), mismatch.shot,
+                     QString::number(mismatch.shot_size.width()),
+                     QString::number(mismatch.shot_size.height()),
+                     QString::number(mismatch.reference_size.width()),
+                     QString::number(mismatch.reference_size.height())));
         return;
     }
 
@@ -979,11 +978,10 @@ QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList&
             QStringLiteral("Le dossier '%1' contient déjà %2 fichier(s) d'un traitement "
                            "précédent (%3). Les remplacer ? Les autres fichiers du dossier ne "
                            "sont pas touchés.\n\nNon : choisir un autre dossier.")
-                .arg(QDir::toNativeSeparators(folder))
-                .arg(earlier.size())
-                .arg(earlier.size() <= 4
-                         ? earlier.join(QStringLiteral(", "))
-                         : earlier.mid(0, 3).join(QStringLiteral(", ")) + QStringLiteral(", …")));
+                .arg(QDir::toNativeSeparators(folder), QString::number(earlier.size()),
+                     earlier.size() <= 4 ? earlier.join(QStringLiteral(", "))
+                                         : earlier.mid(0, 3).join(QStringLiteral(", ")) +
+                                               QStringLiteral(", …")));
         if (replace)
             return folder;
     }
@@ -1007,9 +1005,12 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
                              .arg(request.calibration.image_count));
         break;
     case ProcessingFailure::UnreadableShot:
-        dialogs.critical(nullptr, QStringLiteral("Image loading error"),
-                         QStringLiteral("Couldn't load image with path ") +
-                             frames.unreadable_input);
+        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
+                         QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
+                                        "fichier abîmé, incomplet ou qui n'est pas une photo "
+                                        "JPEG ou PNG. Aucune image n'a été écrite.")
+                             .arg(QString::number(frames.unreadable_camera),
+                                  frames.unreadable_input));
         break;
     case ProcessingFailure::OutputFolder:
         dialogs.critical(this, QStringLiteral("Dossier de sortie"),

@@ -1,5 +1,7 @@
 #include "booth/take_folder.h"
 
+#include "detection/image_reading.h"
+#include "detection/jpeg_decoding.h"
 #include "output/natural_order.h"
 
 #include <QDir>
@@ -22,9 +24,11 @@ bool photo_complete(const QString& path)
 {
     // The length, type and checksum of the empty IEND chunk that closes every PNG.
     static const QByteArray png_end = QByteArray::fromHex("0000000049454e44ae426082");
-    static const QByteArray jpeg_end = QByteArray::fromHex("ffd9");
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return file_ends_with(path, suffix == QLatin1String("png") ? png_end : jpeg_end);
+    if (QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0)
+        return file_ends_with(path, png_end);
+    // Some cameras pad a JPEG after its end marker: its structure tells where it ends.
+    QByteArray bytes;
+    return read_file_bytes(path, bytes) && jpeg_stream_complete(bytes);
 }
 
 TakeFolder read_take_folder(const QString& path)
@@ -44,10 +48,10 @@ TakeFolder read_take_folder(const QString& path)
     take.photos = natural_sorted(paths);
     for (const QString& photo : take.photos) {
         const QFileInfo file(photo);
-        take.fingerprint += QStringLiteral("%1 %2 %3\n")
-                                .arg(file.fileName())
-                                .arg(file.size())
-                                .arg(file.lastModified().toMSecsSinceEpoch());
+        take.fingerprint +=
+            QStringLiteral("%1 %2 %3\n")
+                .arg(file.fileName(), QString::number(file.size()),
+                     QString::number(file.lastModified().toMSecsSinceEpoch()));
     }
     return take;
 }

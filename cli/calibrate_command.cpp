@@ -103,8 +103,7 @@ ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateAr
         if (!parse_points(text, cameras, camera, points))
             return usage_problem(QStringLiteral("--points %1 : attendu K=x1,y1,x2,y2,x3,y3 "
                                                 "avec K de 1 à %2")
-                                     .arg(text)
-                                     .arg(cameras));
+                                     .arg(text, QString::number(cameras)));
         if (parsed.by_hand.contains(camera))
             return usage_problem(
                 QStringLiteral("--points donné deux fois pour la caméra %1").arg(camera + 1));

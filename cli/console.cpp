@@ -17,10 +17,12 @@ void print_text(const QString& text)
 bool report_unusable_photos(const QStringList& paths, bool decode)
 {
     bool usable = true;
-    for (const QString& path : paths) {
+    for (int camera = 0; camera < paths.size(); ++camera) {
+        const QString& path = paths[camera];
         const QString problem = photo_problem(path, decode);
         if (!problem.isEmpty()) {
-            print_error(QStringLiteral("'%1' : %2").arg(path, problem));
+            print_error(QStringLiteral("'%1' (caméra %2) : %3")
+                            .arg(path, QString::number(camera + 1), problem));
             usable = false;
         }
     }

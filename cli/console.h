@@ -10,5 +10,6 @@ void print_error(const QString& message);
 // Text on standard output, as it is (help, version, summaries).
 void print_text(const QString& text);
 // Checks every photo (`decode`: fully, not just its header) and prints one line
-// per unusable photo, naming it and why. True when all of them are usable.
+// per unusable photo, naming it, its camera (the photos are in camera order,
+// counted from 1) and why. True when all of them are usable.
 bool report_unusable_photos(const QStringList& paths, bool decode);

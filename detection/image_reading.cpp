@@ -1,5 +1,7 @@
 #include "detection/image_reading.h"
 
+#include "detection/jpeg_decoding.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -10,79 +12,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
 
 namespace {
-
-bool is_marker_without_length(unsigned char marker)
-{
-    // TEM, RSTn, SOI and EOI stand alone; every other marker carries a length.
-    return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9);
-}
-
-// libjpeg pads a truncated stream with grey and still returns a full-size picture,
-// so a cut-off JPEG has to be recognised before decoding: walk the segments
-// (skipping embedded thumbnails by their lengths) and the entropy-coded data up to EOI.
-bool jpeg_reaches_end_marker(const QByteArray& data)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
-    const int size = data.size();
-    int pos = 2; // after SOI
-    bool in_scan = false;
-    while (pos + 1 < size) {
-        if (in_scan) {
-            // Entropy-coded data ends at the first marker that is neither a
-            // stuffed 0xFF00 nor a restart marker.
-            const void* marker = std::memchr(bytes + pos, 0xFF, size - pos);
-            if (!marker)
-                return false;
-            pos = static_cast<int>(static_cast<const unsigned char*>(marker) - bytes);
-            if (pos + 1 >= size)
-                return false;
-            const unsigned char next = bytes[pos + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
-                pos += next == 0xFF ? 1 : 2;
-                continue;
-            }
-            in_scan = false;
-        }
-        if (bytes[pos] != 0xFF) {
-            // Stray bytes between segments: libjpeg skips them to the next
-            // marker with a warning and decodes the picture, so this walk does too.
-            const void* next = std::memchr(bytes + pos, 0xFF, size - pos);
-            if (!next)
-                return false;
-            pos = static_cast<int>(static_cast<const unsigned char*>(next) - bytes);
-            continue;
-        }
-        const unsigned char marker = bytes[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0xD9)
-            return true;
-        if (is_marker_without_length(marker)) {
-            pos += 2;
-            continue;
-        }
-        if (pos + 3 >= size)
-            return false;
-        const int length = (bytes[pos + 2] << 8) | bytes[pos + 3];
-        if (length < 2)
-            return false;
-        pos += 2 + length;
-        in_scan = marker == 0xDA;
-    }
-    return false;
-}
-
-bool looks_like_jpeg(const QByteArray& data)
-{
-    return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0xFF &&
-           static_cast<unsigned char>(data[1]) == 0xD8;
-}
 
 // A colour no decoded photo is expected to show in all four corners at once.
 const cv::Vec3b corner_stamp(3, 251, 7);
@@ -141,7 +73,21 @@ bool decode(const QString& path, cv::Mat& image, QByteArray& data)
     if (!read_file_bytes(path, data) || data.isEmpty() || is_cut_short_jpeg(data))
         return false;
 
-    // Wraps the bytes without copying; imdecode decodes the pixels as stored,
+    if (looks_like_jpeg(data)) {
+        if (image.type() != CV_8UC3)
+            image.release();
+        const QString problem =
+            decode_jpeg(data, JpegPixels::Bgr, [&image](int width, int height) {
+                image.create(height, width, CV_8UC3);
+                return JpegTarget{image.data, image.step[0]};
+            });
+        if (!problem.isEmpty())
+            return false;
+        apply_orientation(frame_orientation(data), image);
+        return true;
+    }
+
+    // A PNG. Wraps the bytes without copying; imdecode decodes the pixels as stored,
     // into `image` in place when it already has the photo's size.
     const cv::Mat encoded(1, data.size(), CV_8UC1, data.data());
     const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
@@ -209,5 +155,5 @@ bool read_file_bytes(const QString& path, QByteArray& bytes)
 
 bool is_cut_short_jpeg(const QByteArray& data)
 {
-    return looks_like_jpeg(data) && !jpeg_reaches_end_marker(data);
+    return looks_like_jpeg(data) && !jpeg_stream_complete(data);
 }

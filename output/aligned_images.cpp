@@ -126,6 +126,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
         const QSize size = read_oriented_size(inputs[k]);
         if (!size.isValid()) {
             result.unreadable_input = inputs[k];
+            result.unreadable_camera = k;
             return result;
         }
         upright_sizes.push_back(size);
@@ -191,6 +192,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
         }
         if (unreadable) {
             result.unreadable_input = inputs[first];
+            result.unreadable_camera = first;
         } else {
             result.unwritable_output = frame_path(folder, first);
             result.unwritable_reason = reasons[first];

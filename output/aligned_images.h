@@ -17,8 +17,10 @@ struct AlignedImages
     QSize common_size;
     // Number of frames written: "output_img_0.jpg" up to frame_count - 1.
     int frame_count = 0;
-    // Set when an input could not be read; no frame of this run is left then.
+    // Set when an input could not be read (damaged data included); no frame of
+    // this run is left then. Its camera, counted from 0, or -1.
     QString unreadable_input;
+    int unreadable_camera = -1;
     // Set when a file in the output folder could not be written whole (a full
     // disk); it and every later frame of this run are removed, the frames before
     // it in index order stay and frame_count tells how many.

@@ -1,10 +1,30 @@
 #include "output/image_file.h"
 
 #include "detection/image_reading.h"
+#include "detection/jpeg_decoding.h"
 #include "output/frame_render.h"
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QTransform>
+
+namespace {
+
+// Qt's own JPEG reader passes a damaged stream off as a picture; this decoder
+// refuses it. Decodes into `image`'s pixels when it already has the size.
+bool decode_jpeg_into(const QByteArray& bytes, QImage& image)
+{
+    const QString problem = decode_jpeg(bytes, JpegPixels::Bgrx, [&image](int width, int height) {
+        if (image.size() != QSize(width, height) || image.format() != QImage::Format_RGB32)
+            image = QImage(width, height, QImage::Format_RGB32);
+        if (image.isNull())
+            return JpegTarget{};
+        return JpegTarget{image.bits(), static_cast<std::size_t>(image.bytesPerLine())};
+    });
+    return problem.isEmpty();
+}
+
+} // namespace
 
 QImage read_oriented_image(const QString& path)
 {
@@ -13,9 +33,23 @@ QImage read_oriented_image(const QString& path)
     if (!read_file_bytes(path, bytes) || is_cut_short_jpeg(bytes))
         return {};
     QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    return reader.read();
+    QImage image;
+    if (!looks_like_jpeg(bytes)) {
+        reader.setAutoTransform(true);
+        // A PNG whose image data is damaged comes back half decoded, read() failing.
+        return reader.read(&image) ? image : QImage();
+    }
+    const QImageIOHandler::Transformations orientation = reader.transformation();
+    if (!decode_jpeg_into(bytes, image))
+        return {};
+    // As QImageReader turns a picture: mirror and flip first, then a quarter turn clockwise.
+    image = image.mirrored(orientation & QImageIOHandler::TransformationMirror,
+                           orientation & QImageIOHandler::TransformationFlip);
+    if (orientation & QImageIOHandler::TransformationRotate90)
+        image = image.transformed(QTransform().rotate(90));
+    return image;
 }
 
 QSize read_oriented_size(const QString& path)
@@ -55,12 +89,14 @@ read_stored_image(const QString& path, QImage& image, QByteArray& file_bytes)
 {
     if (!read_file_bytes(path, file_bytes) || is_cut_short_jpeg(file_bytes))
         return std::nullopt;
-    // Qt's JPEG decoder reads a QBuffer's bytes in place.
+    // Qt's reader reads a QBuffer's bytes in place.
     QBuffer buffer(&file_bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     const QImageIOHandler::Transformations orientation = reader.transformation();
+    if (looks_like_jpeg(file_bytes))
+        return decode_jpeg_into(file_bytes, image) ? std::optional(orientation) : std::nullopt;
     if (!reader.read(&image) || image.isNull())
         return std::nullopt;
     // Colour JPEGs decode to RGB32 already; anything else is converted once here.

@@ -29,6 +29,7 @@ std::optional<QImageIOHandler::Transformations> read_stored_image(const QString&
 
 // The same, reading the file into `file_bytes` first (their allocation is kept
 // from one call to the next). A JPEG cut short, which the decoder would pad with
-// grey, counts as unreadable, as it does in detection.
+// grey, or whose data libjpeg reports as corrupt, counts as unreadable, as it
+// does in detection; so does a PNG whose image data fails its checks.
 std::optional<QImageIOHandler::Transformations>
 read_stored_image(const QString& path, QImage& image, QByteArray& file_bytes);

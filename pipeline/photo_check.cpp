@@ -32,10 +32,8 @@ QString shot_size_problem(const ShotSizeMismatch& mismatch)
 {
     return QStringLiteral("'%1' : la photo mesure %2 × %3 pixels, l'étalon de la caméra %4 "
                           "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique pas")
-        .arg(mismatch.shot)
-        .arg(mismatch.shot_size.width())
-        .arg(mismatch.shot_size.height())
-        .arg(mismatch.camera + 1)
-        .arg(mismatch.reference_size.width())
-        .arg(mismatch.reference_size.height());
+        .arg(mismatch.shot, QString::number(mismatch.shot_size.width()),
+             QString::number(mismatch.shot_size.height()), QString::number(mismatch.camera + 1),
+             QString::number(mismatch.reference_size.width()),
+             QString::number(mismatch.reference_size.height()));
 }

@@ -180,7 +180,8 @@ QString failure_message(const ProcessingOutcome& outcome)
     case ProcessingFailure::OutputFolder:
         return outcome.folder_problem;
     case ProcessingFailure::UnreadableShot:
-        return file + QStringLiteral(" : photo illisible ou incomplète");
+        return QStringLiteral("%1 (caméra %2) : photo illisible, incomplète ou endommagée")
+            .arg(file, QString::number(outcome.frames.unreadable_camera + 1));
     case ProcessingFailure::ShotAmongFrames:
         return file + QStringLiteral(" : c'est une des photos d'entrée, elle serait remplacée "
                                      "par une image recadrée");

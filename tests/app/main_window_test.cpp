@@ -427,6 +427,14 @@ void MainWindowTest::unreadable_photo_is_reported_data()
     QVERIFY(cut.open(QIODevice::WriteOnly));
     cut.write(bytes.left(bytes.size() * 6 / 10));
     QTest::newRow("cut short") << cut.fileName();
+
+    // Whole, its header fine, but the decoder reports corrupt data.
+    QByteArray zeroed = bytes;
+    zeroed.replace(zeroed.size() / 2, 2048, QByteArray(2048, '\0'));
+    QFile damaged(dir.filePath("damaged %1 photo.jpg"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(zeroed);
+    QTest::newRow("damaged, a %1 in its name") << damaged.fileName();
 }
 
 void MainWindowTest::unreadable_photo_is_reported()

@@ -81,6 +81,7 @@ private slots:
     void frames_then_video_then_boomerang();
     void boomerang_only_when_ticked();
     void compression_sets_the_frame_quality();
+    void unreadable_input_writes_nothing_data();
     void unreadable_input_writes_nothing();
     void failed_encode_is_reported_without_boomerang();
     void progress_is_shown_and_cancel_makes_no_video();
@@ -215,14 +216,45 @@ void ProcessingRunTest::compression_sets_the_frame_quality()
              qPrintable(QString("%1 %2 %3").arg(best).arg(middle).arg(worst)));
 }
 
+void ProcessingRunTest::unreadable_input_writes_nothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("damage");
+
+    QTest::newRow("missing") << "shot_2 missing.jpg"
+                             << "missing";
+    QTest::newRow("not a photo") << "shot_2 text.jpg"
+                                 << "text";
+    // The decoder carries on past damaged data; its header is fine.
+    QTest::newRow("damaged JPEG") << "shot_2 damaged.jpg"
+                                  << "zeroed";
+    QTest::newRow("damaged JPEG, a %1 in its name") << "shot_2 %1.jpg"
+                                                    << "zeroed";
+}
+
 void ProcessingRunTest::unreadable_input_writes_nothing()
 {
+    QFETCH(QString, name);
+    QFETCH(QString, damage);
+
+    QTemporaryDir folder;
     QStringList inputs = shots;
-    inputs[2] = photos.filePath("shot_2 missing.jpg");
+    inputs[2] = folder.filePath(name);
+    QByteArray bytes = read_bytes(shots[2]);
+    const int zeroed = std::min(2048, bytes.size() / 4);
+    if (damage == "zeroed")
+        bytes.replace(bytes.size() / 2, zeroed, QByteArray(zeroed, '\0'));
+    if (damage == "text")
+        bytes = "these are not pixels";
+    if (damage != "missing")
+        write_file(inputs[2], bytes);
+
     driver.process(inputs, output->path());
-    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Image loading error"});
-    QCOMPARE(driver.dialogs.requests.last().text, "Couldn't load image with path " + inputs[2]);
-    QCOMPARE(driver.dialogs.requests.last().parent, nullptr);
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    QCOMPARE(driver.dialogs.requests.last().text,
+             "La photo de la caméra 2 ('" + inputs[2] +
+                 "') ne peut pas être lue : fichier abîmé, incomplet ou qui n'est pas une photo "
+                 "JPEG ou PNG. Aucune image n'a été écrite.");
     QVERIFY(frames_in(output->path()).isEmpty());
     QVERIFY(driver.recording_runner.calls.isEmpty());
 }

@@ -16,6 +16,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -96,6 +97,30 @@ QStringList files_in(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+// `photo` (a JPEG or PNG file's bytes) damaged the way a bad card or transfer
+// leaves it, its header and its end whole.
+QByteArray damaged(const QByteArray& photo, const QString& damage)
+{
+    QByteArray bytes = photo;
+    if (damage == "JPEG, 2 KB zeroed") {
+        bytes.replace(bytes.size() / 2, 2048, QByteArray(2048, '\0'));
+    } else if (damage == "JPEG cut, its end marker added") {
+        bytes = bytes.left(bytes.size() * 2 / 3) + QByteArray::fromHex("ffd9");
+    } else if (damage == "PNG, a failed CRC in its image data") {
+        const int data = bytes.indexOf("IDAT") + 4;
+        bytes[data + 100] = static_cast<char>(bytes[data + 100] ^ 0x55);
+    }
+    return bytes;
+}
+
+QByteArray png_of(const QString& path)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::WriteOnly) && QImage(path).save(&buffer, "PNG") ? bytes
+                                                                                  : QByteArray();
+}
+
 } // namespace
 
 class CommandLineTest : public QObject
@@ -125,6 +150,9 @@ private slots:
     void process_stops_at_a_full_disk_data();
     void process_stops_at_a_full_disk();
     void calibration_not_written_keeps_the_previous_file();
+    void damaged_photos_are_refused_data();
+    void damaged_photos_are_refused();
+    void a_percent_sign_in_a_name_stays_in_the_message();
 };
 
 void CommandLineTest::initTestCase()
@@ -218,6 +246,10 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "--output",  "x.qvcal",  "a.jpg"}
         << 2 << ""
         << "avec K de 1 à 1";
+    QTest::newRow("points with a % sign")
+        << QStringList{"calibrate", "--points", "1%2=1,2,3,4,5,6", "--output", "x.qvcal", "a.jpg"}
+        << 2 << ""
+        << "--points 1%2=1,2,3,4,5,6 : attendu K=x1,y1,x2,y2,x3,y3 avec K de 1 à 1";
     QTest::newRow("points not finite")
         << QStringList{"calibrate", "--points", "1=1,2,3,inf,5,nan", "--output", "x.qvcal", "a.jpg"}
         << 2 << ""
@@ -440,8 +472,8 @@ void CommandLineTest::bad_inputs_data()
     QTest::addColumn<int>("exit_code");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("missing file") << "missing" << 1 << "' : fichier introuvable";
-    QTest::newRow("empty file") << "empty" << 1 << "' : fichier vide";
+    QTest::newRow("missing file") << "missing" << 1 << "(caméra 1) : fichier introuvable";
+    QTest::newRow("empty file") << "empty" << 1 << "(caméra 1) : fichier vide";
     QTest::newRow("not an image") << "text" << 1 << "ce n'est pas une photo JPEG ou PNG lisible";
     QTest::newRow("JPEG cut short") << "cut" << 1 << "photo JPEG incomplète";
     QTest::newRow("1 x 1 photo") << "tiny" << 1 << "les proportions diffèrent";
@@ -651,6 +683,71 @@ void CommandLineTest::calibration_not_written_keeps_the_previous_file()
     QVERIFY2(run.err.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(run.err));
     QCOMPARE(read_bytes(rig), previous);
     QCOMPARE(files_in(folder.path()), QStringList{"rig.qvcal"});
+}
+
+void CommandLineTest::damaged_photos_are_refused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+
+    const QString shot_reason = "photo illisible, incomplète ou endommagée";
+    const QString reference_reason = "photo endommagée, impossible à décoder";
+    for (const QString damage : {"JPEG, 2 KB zeroed", "JPEG cut, its end marker added",
+                                 "PNG, a failed CRC in its image data"}) {
+        QTest::newRow(qPrintable("process, " + damage)) << "process" << damage << shot_reason;
+        QTest::newRow(qPrintable("calibrate, " + damage))
+            << "calibrate" << damage << reference_reason;
+    }
+}
+
+// The image libraries carry on past damaged data and hand back a picture that
+// looks whole; the photo is refused instead, naming it and its camera, with
+// nothing written.
+void CommandLineTest::damaged_photos_are_refused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+
+    QTemporaryDir folder;
+    const bool process = command == "process";
+    QStringList inputs = process ? shots : references;
+    const int camera = 2;
+    const bool png = damage.startsWith("PNG");
+    const QString bad = folder.filePath(png ? "bad.png" : "bad.jpg");
+    QVERIFY(write_bytes(bad, damaged(png ? png_of(inputs[camera]) : read_bytes(inputs[camera]),
+                                     damage)));
+    inputs[camera] = bad;
+
+    const QString output = folder.filePath(process ? "sortie" : "rig.qvcal");
+    const QStringList arguments =
+        process ? QStringList{"process", "--calibration", calibration, "--output", output}
+                : QStringList{"calibrate", "--points", points_argument(hidden_camera, truth.stickers[1]),
+                              "--output", output};
+    const QuorvaneRun run = run_quorvane(arguments + inputs);
+    QCOMPARE(run.crashed, false);
+    QCOMPARE(run.exit_code, 1);
+    // libpng prints its own error line first, past Qt's message handler.
+    const QString line = "quorvane : '" + bad + "' (caméra 3) : " + reason + "\n";
+    QVERIFY2(png ? run.err.endsWith("\n" + line) : run.err == line, qPrintable(run.err));
+    QVERIFY2(!QFileInfo::exists(output), qPrintable(files_in(output).join(' ')));
+}
+
+// A file name is put into a message last, never read as one of its placeholders.
+void CommandLineTest::a_percent_sign_in_a_name_stays_in_the_message()
+{
+    QTemporaryDir folder;
+    QStringList inputs = shots;
+    inputs[0] = folder.filePath("cam%1.jpg");
+    QVERIFY(cv::imwrite(inputs[0].toStdString(), cv::Mat(2, 400, CV_8UC3, cv::Scalar(9, 9, 9))));
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"process", "--calibration", calibration, "--output", folder.filePath("sortie")} +
+        inputs);
+    QCOMPARE(run.exit_code, 1);
+    QCOMPARE(run.err, "quorvane : '" + inputs[0] +
+                          "' : la photo mesure 400 × 2 pixels, l'étalon de la caméra 1 640 × 480 : "
+                          "les proportions diffèrent, le calibrage ne s'y applique pas\n");
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -183,6 +183,8 @@ private slots:
     void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data();
     void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take();
     void once_says_which_takes_it_leaves_waiting();
+    void a_photo_padded_or_damaged_data();
+    void a_photo_padded_or_damaged();
 };
 
 void WatchTest::initTestCase()
@@ -759,6 +761,86 @@ void WatchTest::once_says_which_takes_it_leaves_waiting()
     QCOMPARE(run.exit_code, 0);
     QCOMPARE(run.out, QStringLiteral("Take waiting: few (2 of 4 photos)\n"
                                      "Take waiting: stuck (a photo still incomplete)\n"));
+}
+
+void WatchTest::a_photo_padded_or_damaged_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("reason"); // empty: the take is done
+
+    // Some cameras pad their JPEGs after the end marker: complete, no grace to wait.
+    QTest::newRow("JPEG padded after its end") << "cam4.jpg"
+                                               << "padded" << "";
+    QTest::newRow("JPEG with 2 KB zeroed")
+        << "cam4.jpg"
+        << "zeroed"
+        << "(caméra 4) : photo illisible, incomplète ou endommagée";
+    QTest::newRow("PNG with a failed CRC in its image data")
+        << "cam4.png"
+        << "crc"
+        << "(caméra 4) : photo illisible, incomplète ou endommagée";
+    QTest::newRow("a %1 in the name, other proportions")
+        << "cam%1.jpg"
+        << "strip"
+        << " : la photo mesure 400 × 2 pixels, l'étalon de la caméra 1 640 × 480 : les "
+           "proportions diffèrent, le calibrage ne s'y applique pas";
+}
+
+// Photos just written, at --settle 0 and --once: a complete one is processed at
+// once, a damaged one fails the take naming its path and camera.
+void WatchTest::a_photo_padded_or_damaged()
+{
+    QFETCH(QString, photo);
+    QFETCH(QString, change);
+    QFETCH(QString, reason);
+
+    const QString take = inbox + "/take";
+    QVERIFY(QDir().mkpath(take));
+    const int changed = change == "strip" ? 0 : camera_count - 1;
+    for (int k = 0; k < camera_count; ++k) {
+        if (k != changed)
+            QVERIFY(QFile::copy(shots[k], take + "/" + camera_name(k)));
+    }
+    QByteArray bytes = read_bytes(shots[changed]);
+    const QString path = take + "/" + photo;
+    if (change == "padded") {
+        bytes += QByteArray(4096, '\0');
+    } else if (change == "zeroed") {
+        bytes.replace(bytes.size() / 2, 2048, QByteArray(2048, '\0'));
+    } else if (change == "crc") {
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && QImage(shots[changed]).save(&buffer, "PNG"));
+        const int data = bytes.indexOf("IDAT") + 4;
+        bytes[data + 100] = static_cast<char>(bytes[data + 100] ^ 0x55);
+    } else if (change == "strip") {
+        QImage strip(400, 2, QImage::Format_RGB32);
+        strip.fill(Qt::darkGray);
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && strip.save(&buffer, "JPG"));
+    }
+    QVERIFY(write_bytes(path, bytes));
+
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
+    QCOMPARE(run.exit_code, 0);
+    if (reason.isEmpty()) {
+        QCOMPARE(run.err, QString());
+        QCOMPARE(files_in(root + "/take"), done_take);
+        verify_frames("take");
+        return;
+    }
+    // The booth's checks name the photo within its take, the run's the path it read.
+    const QString named = change == "strip" ? "'" + path + "'" : "'" + path + "' ";
+    const QString line = named + reason;
+    // libpng prints its own error line first, past Qt's message handler.
+    const QString ours = "quorvane : prise « take » : " + line + "\n";
+    QVERIFY2(change == "crc" ? run.err.endsWith("\n" + ours) : run.err == ours,
+             qPrintable(run.err));
+    QCOMPARE(files_in(root + "/take"), QStringList{take_error_file});
+    const QByteArray error = read_bytes(root + "/take/erreur.txt");
+    QVERIFY2(error.startsWith(line.toUtf8()), error.constData());
+    // The photos it was about, each by its own name.
+    QVERIFY2(error.contains("\n" + photo.toUtf8() + " "), error.constData());
 }
 
 QTEST_GUILESS_MAIN(WatchTest)

@@ -1,0 +1,249 @@
+// The one JPEG decoder of detection and the frames: the pixels OpenCV and Qt
+// gave before, the decoder's own verdict on damaged data, and where a stream ends.
+
+#include "detection/image_reading.h"
+#include "detection/jpeg_decoding.h"
+#include "output/image_file.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <vector>
+
+namespace {
+
+// Smooth areas and sharp edges, so that every DCT path is used.
+cv::Mat test_picture(int width, int height)
+{
+    cv::Mat picture(height, width, CV_8UC3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.at<cv::Vec3b>(y, x) =
+                cv::Vec3b(x * 255 / width, y * 255 / height, ((x / 8 + y / 8) % 2) * 200 + 20);
+    cv::circle(picture, cv::Point(width / 3, height / 2), height / 4, cv::Scalar(0, 230, 250), -1);
+    return picture;
+}
+
+QByteArray encoded(const cv::Mat& picture, std::vector<int> parameters = {})
+{
+    std::vector<unsigned char> bytes;
+    parameters.insert(parameters.end(), {cv::IMWRITE_JPEG_QUALITY, 92});
+    if (!cv::imencode(".jpg", picture, bytes, parameters))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
+}
+
+// Inverted CMYK, as Adobe software writes it (255 = no ink).
+QByteArray cmyk_jpeg(const cv::Mat& bgr)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = bgr.cols;
+    info.image_height = bgr.rows;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(4 * bgr.cols);
+    while (info.next_scanline < info.image_height) {
+        const cv::Vec3b* pixels = bgr.ptr<cv::Vec3b>(info.next_scanline);
+        for (int x = 0; x < bgr.cols; ++x) {
+            row[4 * x + 0] = pixels[x][2];
+            row[4 * x + 1] = pixels[x][1];
+            row[4 * x + 2] = pixels[x][0];
+            row[4 * x + 3] = static_cast<unsigned char>(200 + x % 56);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char*>(buffer), static_cast<int>(size));
+    std::free(buffer);
+    return bytes;
+}
+
+// Where the entropy-coded data of the first scan starts.
+int scan_start(const QByteArray& jpeg)
+{
+    const int sos = jpeg.indexOf(QByteArray::fromHex("ffda"));
+    const int length = (static_cast<unsigned char>(jpeg[sos + 2]) << 8) |
+                       static_cast<unsigned char>(jpeg[sos + 3]);
+    return sos + 2 + length;
+}
+
+QByteArray damaged(const QByteArray& jpeg, const QString& damage)
+{
+    QByteArray bytes = jpeg;
+    const int scan = scan_start(jpeg);
+    if (damage == "zeroed")
+        bytes.replace(bytes.size() / 2, 2048, QByteArray(2048, '\0'));
+    else if (damage == "cut, end marker added")
+        bytes = bytes.left((scan + bytes.size()) / 2) + QByteArray::fromHex("ffd9");
+    else if (damage == "junk before a marker")
+        bytes.insert(bytes.indexOf(QByteArray::fromHex("ffdb")), "junk!");
+    else if (damage == "cut")
+        bytes = bytes.left((scan + bytes.size()) / 2);
+    return bytes;
+}
+
+bool write_file(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class JpegDecodingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pixels_are_those_of_opencv_and_qt_data();
+    void pixels_are_those_of_opencv_and_qt();
+    void damaged_data_is_refused_data();
+    void damaged_data_is_refused();
+    void stream_end_is_found_by_structure_data();
+    void stream_end_is_found_by_structure();
+};
+
+void JpegDecodingTest::pixels_are_those_of_opencv_and_qt_data()
+{
+    QTest::addColumn<QByteArray>("jpeg");
+
+    const cv::Mat picture = test_picture(203, 117); // not a whole number of blocks
+    cv::Mat grey;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    QTest::newRow("colour, 4:2:0") << encoded(picture);
+    QTest::newRow("progressive") << encoded(picture, {cv::IMWRITE_JPEG_PROGRESSIVE, 1});
+    QTest::newRow("restart markers") << encoded(picture, {cv::IMWRITE_JPEG_RST_INTERVAL, 3});
+    QTest::newRow("grey") << encoded(grey);
+    QTest::newRow("CMYK") << cmyk_jpeg(picture);
+}
+
+void JpegDecodingTest::pixels_are_those_of_opencv_and_qt()
+{
+    QFETCH(QByteArray, jpeg);
+
+    cv::Mat bgr;
+    QCOMPARE(decode_jpeg(jpeg, JpegPixels::Bgr,
+                         [&](int width, int height) {
+                             bgr.create(height, width, CV_8UC3);
+                             return JpegTarget{bgr.data, bgr.step[0]};
+                         }),
+             QString());
+    const cv::Mat encoded_bytes(1, jpeg.size(), CV_8UC1, jpeg.data());
+    const cv::Mat opencv =
+        cv::imdecode(encoded_bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+    QCOMPARE(bgr.size(), opencv.size());
+    QCOMPARE(cv::norm(bgr, opencv, cv::NORM_INF), 0.0);
+
+    QImage rgb32(1, 1, QImage::Format_RGB32);
+    QCOMPARE(decode_jpeg(jpeg, JpegPixels::Bgrx,
+                         [&](int width, int height) {
+                             rgb32 = QImage(width, height, QImage::Format_RGB32);
+                             return JpegTarget{rgb32.bits(),
+                                               static_cast<std::size_t>(rgb32.bytesPerLine())};
+                         }),
+             QString());
+    QBuffer buffer(&jpeg);
+    QImageReader reader(&buffer);
+    const QImage qt = reader.read().convertToFormat(QImage::Format_RGB32);
+    QVERIFY(!qt.isNull());
+    QCOMPARE(rgb32, qt);
+    // Format_RGB32 promises an opaque alpha byte.
+    QCOMPARE(qAlpha(rgb32.pixel(5, 5)), 255);
+}
+
+void JpegDecodingTest::damaged_data_is_refused_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("verdict");
+
+    QTest::newRow("2 KB zeroed, end kept") << "zeroed"
+                                           << "Corrupt JPEG data";
+    QTest::newRow("cut in the scan, end marker added")
+        << "cut, end marker added"
+        << "Corrupt JPEG data: premature end of data segment";
+    QTest::newRow("bytes before a marker") << "junk before a marker"
+                                           << "Corrupt JPEG data: 5 extraneous bytes before marker";
+    QTest::newRow("cut in the scan") << "cut"
+                                     << "Premature end of JPEG file";
+}
+
+void JpegDecodingTest::damaged_data_is_refused()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, verdict);
+
+    const QByteArray jpeg = damaged(encoded(test_picture(640, 480)), damage);
+    QImage image;
+    const QString problem = decode_jpeg(jpeg, JpegPixels::Bgrx, [&](int width, int height) {
+        image = QImage(width, height, QImage::Format_RGB32);
+        return JpegTarget{image.bits(), static_cast<std::size_t>(image.bytesPerLine())};
+    });
+    QVERIFY2(problem.startsWith(verdict), qPrintable(problem));
+
+    // Detection, the frames and the window all refuse the file.
+    QTemporaryDir folder;
+    const QString path = folder.filePath("shot.jpg");
+    QVERIFY(write_file(path, jpeg));
+    QVERIFY(read_bgr_image(path).empty());
+    QImage stored;
+    QVERIFY(!read_stored_image(path, stored));
+    QVERIFY(read_oriented_image(path).isNull());
+}
+
+void JpegDecodingTest::stream_end_is_found_by_structure_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("complete");
+
+    const QByteArray jpeg = encoded(test_picture(320, 240));
+    const int scan = scan_start(jpeg);
+    const QByteArray end = QByteArray::fromHex("ffd9");
+    QTest::newRow("whole") << jpeg << true;
+    QTest::newRow("padded with zeros") << jpeg + QByteArray(4096, '\0') << true;
+    QTest::newRow("padded with 0xFF") << jpeg + QByteArray(300, '\xff') << true;
+    QTest::newRow("cut in the scan") << jpeg.left((scan + jpeg.size()) / 2) << false;
+    QTest::newRow("last byte missing") << jpeg.left(jpeg.size() - 1) << false;
+    QTest::newRow("cut in the headers, an end marker in the padding")
+        << jpeg.left(scan - 40) + QByteArray(100, '\0') + end + QByteArray(100, '\0') << false;
+    QTest::newRow("cut before the scan, an end marker in the padding")
+        << jpeg.left(scan) + end << false;
+    QTest::newRow("an end marker in a thumbnail, then cut")
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9") +
+               jpeg.mid(2, scan)
+        << false;
+    QTest::newRow("an end marker in a thumbnail, whole")
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9") +
+               jpeg.mid(2)
+        << true;
+    QTest::newRow("not a JPEG") << QByteArray("\x89PNG\r\n\x1a\n") + end << false;
+}
+
+void JpegDecodingTest::stream_end_is_found_by_structure()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, complete);
+
+    QCOMPARE(jpeg_stream_complete(bytes), complete);
+    QCOMPARE(is_cut_short_jpeg(bytes), !complete && looks_like_jpeg(bytes));
+}
+
+QTEST_GUILESS_MAIN(JpegDecodingTest)
+#include "jpeg_decoding_test.moc"
