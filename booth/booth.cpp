@@ -1,12 +1,13 @@
 #include "booth/booth.h"
 
-#include "output/atomic_file.h"
-#include "output/natural_order.h"
 #include "output/output_folder.h"
-#include "output/process_runner.h"
 #include "output/run_files.h"
 #include "output/shot_sizes.h"
+#include "photo/photo_problem.h"
 #include "pipeline/photo_check.h"
+#include "support/atomic_file.h"
+#include "support/natural_order.h"
+#include "support/process_runner.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,9 +232,8 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
         if (take.photos.size() < std::max(cameras, 1)) {
             if (!take.photos.isEmpty())
-                waiting.emplace_back(name, QStringLiteral("%1 of %2 photos")
-                                               .arg(take.photos.size())
-                                               .arg(cameras));
+                waiting.emplace_back(
+                    name, QStringLiteral("%1 of %2 photos").arg(take.photos.size()).arg(cameras));
             continue;
         }
         const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
@@ -301,11 +301,11 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     else if (place.exists()) {
         const QStringList foreign = foreign_entries(folder);
         if (!foreign.isEmpty())
-            report.error = QStringLiteral("'%1' : le dossier contient des fichiers que la borne "
-                                          "n'a pas écrits (%2), il n'est pas vidé")
-                               .arg(folder, foreign.mid(0, 3).join(QStringLiteral(", ")) +
-                                                (foreign.size() > 3 ? QStringLiteral(", …")
-                                                                    : QString()));
+            report.error =
+                QStringLiteral("'%1' : le dossier contient des fichiers que la borne "
+                               "n'a pas écrits (%2), il n'est pas vidé")
+                    .arg(folder, foreign.mid(0, 3).join(QStringLiteral(", ")) +
+                                     (foreign.size() > 3 ? QStringLiteral(", …") : QString()));
     }
     if (!report.error.isEmpty())
         return held(report, TakeFault::Place, report.error);

@@ -7,9 +7,9 @@
 #include "cli/terminal_progress.h"
 #include "cli/video_options.h"
 #include "output/output_folder.h"
-#include "output/process_runner.h"
 #include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
+#include "support/process_runner.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,8 +47,8 @@ QString help()
 // every frame would be written only to be taken back. Gives why not, or nothing.
 QString ffmpeg_problem(ProcessRunner& runner)
 {
-    const ProcessResult result = runner.run(QStringLiteral("ffmpeg"), {QStringLiteral("-version")},
-                                            {}, {});
+    const ProcessResult result =
+        runner.run(QStringLiteral("ffmpeg"), {QStringLiteral("-version")}, {}, {});
     if (result.succeeded())
         return QString();
     if (!result.started)
@@ -110,7 +110,8 @@ int run_process_command(const QStringList& arguments)
 
     // The new run replaces an earlier one only once it is complete; a shot among
     // the earlier run's files would be lost with them.
-    const QString shot = path_among(request.shots, request.folder, earlier_run_files(request.folder));
+    const QString shot =
+        path_among(request.shots, request.folder, earlier_run_files(request.folder));
     if (!shot.isEmpty()) {
         print_error(QStringLiteral("'%1' : c'est une des photos d'entrée, elle serait remplacée "
                                    "par une image recadrée ; choisissez un autre dossier de sortie")

@@ -24,10 +24,6 @@ extern const QString gif_file_name;           // "output_video.gif"
 extern const QString boomerang_gif_file_name; // "output_video_boomerang.gif"
 QStringList video_file_names();
 
-// The hidden name under which another program (ffmpeg) writes what becomes
-// `name`, keeping its suffix: "output_video.mp4" gives ".output_video.partial.mp4".
-QString partial_file_name(const QString& name);
-
 // The hidden folder inside the output folder where a run writes all its files
 // before they replace an earlier run's: ".output_run.partial".
 extern const QString staging_folder_name;

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
 #include "output/aligned_images.h"
 #include "output/video_export.h"
 #include "pipeline/run_step.h"
+#include "support/batch_progress.h"
 
 #include <QStringList>
 

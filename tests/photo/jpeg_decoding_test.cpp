@@ -1,9 +1,9 @@
 // The one JPEG decoder of detection and the frames: the pixels OpenCV and Qt
 // gave before, the decoder's own verdict on damaged data, and where a stream ends.
 
-#include "detection/image_reading.h"
-#include "detection/jpeg_decoding.h"
-#include "output/image_file.h"
+#include "photo/image_file.h"
+#include "photo/image_reading.h"
+#include "photo/jpeg_decoding.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -153,13 +153,14 @@ void JpegDecodingTest::pixels_are_those_of_opencv_and_qt()
     QCOMPARE(cv::norm(bgr, opencv, cv::NORM_INF), 0.0);
 
     QImage rgb32(1, 1, QImage::Format_RGB32);
-    QCOMPARE(decode_jpeg(jpeg, JpegPixels::Bgrx,
-                         [&](int width, int height) {
-                             rgb32 = QImage(width, height, QImage::Format_RGB32);
-                             return JpegTarget{rgb32.bits(),
-                                               static_cast<std::size_t>(rgb32.bytesPerLine())};
-                         }),
-             QString());
+    QCOMPARE(
+        decode_jpeg(
+            jpeg, JpegPixels::Bgrx,
+            [&](int width, int height) {
+                rgb32 = QImage(width, height, QImage::Format_RGB32);
+                return JpegTarget{rgb32.bits(), static_cast<std::size_t>(rgb32.bytesPerLine())};
+            }),
+        QString());
     QBuffer buffer(&jpeg);
     QImageReader reader(&buffer);
     const QImage qt = reader.read().convertToFormat(QImage::Format_RGB32);
@@ -226,12 +227,12 @@ void JpegDecodingTest::stream_end_is_found_by_structure_data()
     QTest::newRow("cut before the scan, an end marker in the padding")
         << jpeg.left(scan) + end << false;
     QTest::newRow("an end marker in a thumbnail, then cut")
-        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9") +
-               jpeg.mid(2, scan)
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") +
+               QByteArray::fromHex("ffd8ffd9ffd9ffd9") + jpeg.mid(2, scan)
         << false;
     QTest::newRow("an end marker in a thumbnail, whole")
-        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9") +
-               jpeg.mid(2)
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") +
+               QByteArray::fromHex("ffd8ffd9ffd9ffd9") + jpeg.mid(2)
         << true;
     QTest::newRow("not a JPEG") << QByteArray("\x89PNG\r\n\x1a\n") + end << false;
 }

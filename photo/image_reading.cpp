@@ -1,6 +1,6 @@
-#include "detection/image_reading.h"
+#include "photo/image_reading.h"
 
-#include "detection/jpeg_decoding.h"
+#include "photo/jpeg_decoding.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -76,11 +76,10 @@ bool decode(const QString& path, cv::Mat& image, QByteArray& data)
     if (looks_like_jpeg(data)) {
         if (image.type() != CV_8UC3)
             image.release();
-        const QString problem =
-            decode_jpeg(data, JpegPixels::Bgr, [&image](int width, int height) {
-                image.create(height, width, CV_8UC3);
-                return JpegTarget{image.data, image.step[0]};
-            });
+        const QString problem = decode_jpeg(data, JpegPixels::Bgr, [&image](int width, int height) {
+            image.create(height, width, CV_8UC3);
+            return JpegTarget{image.data, image.step[0]};
+        });
         if (!problem.isEmpty())
             return false;
         apply_orientation(frame_orientation(data), image);
