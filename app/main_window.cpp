@@ -6,7 +6,7 @@
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
-#include "calibration/alignment.h"
+#include "calibration/manual_alignment.h"
 #include "calibration/calibration_file.h"
 #include "output/output_folder.h"
 #include "output/shot_sizes.h"
@@ -48,17 +48,6 @@ namespace {
 const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
 const QString last_calibration_key = QStringLiteral("calibration/last");
 const QString geometry_key = QStringLiteral("window/geometry");
-
-// The three clicks on a camera's stickers, top to bottom, as the alignment takes them.
-std::array<cv::Point2d, 3> stickers_top_to_bottom(const std::array<QPointF, 3>& clicks)
-{
-    std::array<cv::Point2d, 3> stickers;
-    for (int i = 0; i < 3; ++i)
-        stickers[i] = {clicks[i].x(), clicks[i].y()};
-    std::stable_sort(stickers.begin(), stickers.end(),
-                     [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
-    return stickers;
-}
 
 QString file_name(const QString& path)
 {
@@ -132,7 +121,6 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
                         return;
                     const bool was_complete = unaligned_cameras().isEmpty();
                     rig.cameras[camera] = entry;
-                    calibration = rig.calibration();
                     // A camera the rig lacked, aligned in the view, counts as one clicked here.
                     if (!was_complete && workflow_state == WorkflowState::Idle &&
                         unaligned_cameras().isEmpty())
@@ -221,7 +209,6 @@ bool MainWindow::open_calibration_file(const QString& path)
     }
     close_check_view();
     rig = std::move(read.calibration);
-    calibration = rig.calibration();
     reference = rig.reference();
     reference_paths.clear();
     unreadable_references.clear();
@@ -254,7 +241,7 @@ bool MainWindow::open_calibration_file(const QString& path)
     workflow_state = WorkflowState::Idle;
     before_manual_steps.reset();
     ui->action_new_computation->setEnabled(false);
-    ask_for_unaligned_cameras({calibration, rig, reference, WorkflowState::Idle});
+    ask_for_unaligned_cameras({rig, reference, WorkflowState::Idle});
     return true;
 }
 
@@ -444,8 +431,8 @@ void MainWindow::declare_calibrated()
 QStringList MainWindow::unaligned_cameras() const
 {
     QStringList cameras;
-    for (int camera = 0; camera < calibration.image_count; ++camera) {
-        if (calibration.aligned[camera])
+    for (int camera = 0; camera < rig.camera_count(); ++camera) {
+        if (rig.cameras[camera].method != AlignmentMethod::NotAligned)
             continue;
         QString name =
             QStringLiteral("#%1 : %2").arg(camera).arg(file_name(reference_paths.value(camera)));
@@ -518,7 +505,6 @@ void MainWindow::leave_manual_steps()
     BeforeManualSteps before = std::move(*before_manual_steps);
     before_manual_steps.reset();
     pending_images.clear();
-    calibration = std::move(before.calibration);
     close_check_view();
     rig = std::move(before.rig);
     reference = before.reference;
@@ -543,19 +529,19 @@ void MainWindow::show_click_marks()
     ui->image_label->set_marks(std::move(marks));
 }
 
-void MainWindow::on_image_label_clicked(int x, int y)
+void MainWindow::on_image_label_clicked(QPointF point, QPoint pixel)
 {
     if (busy)
         return;
-    std::cout << "Image clicked on (" << x << ", " << y << ")" << std::endl;
+    std::cout << "Image clicked on (" << pixel.x() << ", " << pixel.y() << ")" << std::endl;
     switch (workflow_state) {
     case WorkflowState::AwaitColorClick:
-        calibrate_from_color_click(x, y);
+        calibrate_from_color_click(pixel.x(), pixel.y());
         break;
     case WorkflowState::AwaitSticker1:
     case WorkflowState::AwaitSticker2:
     case WorkflowState::AwaitSticker3:
-        record_sticker_click(x, y);
+        record_sticker_click(point, pixel);
         break;
     case WorkflowState::Idle:
         break;
@@ -618,10 +604,9 @@ void MainWindow::calibrate_rig(std::optional<QRgb> clicked)
         report_no_sticker_trio(clicked);
         return;
     }
-    BeforeManualSteps before{calibration, rig, reference, WorkflowState::AwaitColorClick};
+    BeforeManualSteps before{rig, reference, WorkflowState::AwaitColorClick};
     close_check_view();
     rig = std::move(outcome.rig);
-    calibration = std::move(outcome.calibration);
     reference = outcome.reference;
     ask_for_unaligned_cameras(std::move(before));
 }
@@ -630,8 +615,9 @@ void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
 {
     // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
     pending_images.clear();
-    for (int camera = 0; camera < calibration.image_count; ++camera) {
-        if (!calibration.aligned[camera] && !unreadable_references.contains(camera))
+    for (int camera = 0; camera < rig.camera_count(); ++camera) {
+        if (rig.cameras[camera].method == AlignmentMethod::NotAligned &&
+            !unreadable_references.contains(camera))
             pending_images.push_back(camera);
     }
 
@@ -645,7 +631,7 @@ void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
                                        "certaines images ; veuillez sélectionner les stickers "
                                        "manuellement.\n\nImages à cliquer (%1 sur %2) :\n")
                                 .arg(failed.size())
-                                .arg(calibration.image_count) +
+                                .arg(rig.camera_count()) +
                             failed.join('\n'));
         enter_manual_steps(std::move(before));
     }
@@ -683,13 +669,13 @@ void MainWindow::report_no_sticker_trio(std::optional<QRgb> clicked)
     update_instruction();
 }
 
-void MainWindow::record_sticker_click(int x, int y)
+void MainWindow::record_sticker_click(QPointF point, QPoint pixel)
 {
-    if (!QRect(QPoint(0, 0), shown_photo_size).contains(x, y)) {
+    if (!QRect(QPoint(0, 0), shown_photo_size).contains(pixel)) {
         ui->statusBar->showMessage(
             QStringLiteral("Clic en (%1, %2) hors de la photo (%3 × %4) : il n'est pas compté.")
-                .arg(x)
-                .arg(y)
+                .arg(pixel.x())
+                .arg(pixel.y())
                 .arg(shown_photo_size.width())
                 .arg(shown_photo_size.height()),
             10000);
@@ -698,10 +684,7 @@ void MainWindow::record_sticker_click(int x, int y)
     }
     const int sticker =
         static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
-    // The press to a fraction of a photo pixel, when it is the one reported.
-    const QPointF press = ui->image_label->last_photo_point;
-    const bool same_press = std::abs(press.x() - x) <= 1.0 && std::abs(press.y() - y) <= 1.0;
-    clicked_points[sticker] = same_press ? press : QPointF(x, y);
+    clicked_points[sticker] = point;
     if (workflow_state != WorkflowState::AwaitSticker3) {
         workflow_state = static_cast<WorkflowState>(static_cast<int>(workflow_state) + 1);
         show_click_marks();
@@ -710,20 +693,13 @@ void MainWindow::record_sticker_click(int x, int y)
     }
 
     const int image = pending_images.front();
-    // Without a reference configuration there is nothing to align onto: every
-    // scale would be 0 and every frame empty.
-    if (reference.selected) {
-        align_manually(calibration, image, clicked_points, reference, std::cout);
-    }
-    if (reference.selected && calibration.aligned[image]) {
-        if (image < rig.camera_count()) {
-            CameraCalibration& camera = rig.cameras[image];
-            camera.method = AlignmentMethod::Manual;
-            camera.transform = calibration.alignment(image);
-            camera.stickers = stickers_top_to_bottom(clicked_points);
-            if (camera.reference_size.isEmpty())
-                camera.reference_size = shown_photo_size;
-        }
+    const std::optional<CameraCalibration> entry = align_camera_manually(
+        rig.cameras[image], clicked_points, reference, shown_photo_size, std::cout);
+    // Clicks that give no alignment leave a camera aligned before as it was.
+    const bool was_aligned = rig.cameras[image].method != AlignmentMethod::NotAligned;
+    if (entry || (reference.selected && was_aligned)) {
+        if (entry)
+            rig.cameras[image] = *entry;
         close_check_view();
         pending_images.erase(pending_images.begin());
     } else {
@@ -746,9 +722,14 @@ void MainWindow::on_action_manual_calibration_triggered()
                               .arg(count)))
         return;
     if (count > 0)
-        enter_manual_steps({calibration, rig, reference, workflow_state});
+        enter_manual_steps({rig, reference, workflow_state});
     pending_images.clear();
-    calibration.resize(count);
+    // One entry per reference photo: those kept go on as they were until clicked.
+    rig.cameras.resize(count);
+    for (int i = 0; i < count; ++i) {
+        if (rig.cameras[i].reference_photo.isEmpty())
+            rig.cameras[i].reference_photo = reference_paths.at(i);
+    }
     for (int i = 0; i < count; ++i) {
         if (!unreadable_references.contains(i))
             pending_images.push_back(i);

@@ -71,7 +71,7 @@ public:
     void leave_manual_steps();
 
 public slots:
-    void on_image_label_clicked(int x, int y);
+    void on_image_label_clicked(QPointF point, QPoint pixel);
     void on_action_new_computation_triggered();
     void on_action_manual_calibration_triggered();
     void on_button_yellow_clicked(bool);
@@ -108,7 +108,6 @@ private:
     // What Escape goes back to from the manual steps.
     struct BeforeManualSteps
     {
-        Calibration calibration;
         RigCalibration rig;
         ReferenceTriple reference;
         WorkflowState state = WorkflowState::Idle;
@@ -124,7 +123,7 @@ private:
     // Queues for clicks every camera not aligned whose photo can be shown, with
     // the "Attention" warning, then goes on to the first or ends the calibration.
     void ask_for_unaligned_cameras(BeforeManualSteps before);
-    void record_sticker_click(int x, int y);
+    void record_sticker_click(QPointF point, QPoint pixel);
     void enter_manual_steps(BeforeManualSteps before);
     // Ends the manual steps: calibrated when every camera is aligned, else says
     // which cameras a run still needs.
@@ -159,8 +158,7 @@ private:
     // The size of the photo shown for the current manual step.
     QSize shown_photo_size;
     QImage preview_image;
-    Calibration calibration;
-    // What is saved of the calibration: kept in step with `calibration`.
+    // The calibration in hand, as it is saved; a run takes its alignments (rig.calibration()).
     RigCalibration rig;
     std::optional<BeforeManualSteps> before_manual_steps;
     QPointer<CalibrationCheckView> check_view;
