@@ -16,8 +16,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <optional>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -136,9 +136,9 @@ void CalibrationCheckView::sticker_clicked(QPointF point)
     }
     const int camera = recalibrating;
     recalibrating = -1;
-    const std::optional<CameraCalibration> entry = align_camera_manually(
-        rig.cameras[camera], {clicks[0], clicks[1], clicks[2]}, rig.reference(),
-        recalibrated_photo_size, std::cout);
+    const std::optional<CameraCalibration> entry =
+        align_camera_manually(rig.cameras[camera], {clicks[0], clicks[1], clicks[2]},
+                              rig.reference(), recalibrated_photo_size, std::cout);
     if (entry) {
         rig.cameras[camera] = *entry;
         aligned_photos.clear();

@@ -6,8 +6,8 @@
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
 #include "app/user_dialogs.h"
-#include "calibration/manual_alignment.h"
 #include "calibration/calibration_file.h"
+#include "calibration/manual_alignment.h"
 #include "output/output_folder.h"
 #include "output/shot_sizes.h"
 #include "photo/image_file.h"
@@ -46,8 +46,6 @@
 namespace {
 
 const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
-const QString last_calibration_key = QStringLiteral("calibration/last");
-const QString geometry_key = QStringLiteral("window/geometry");
 
 QString file_name(const QString& path)
 {
@@ -86,20 +84,11 @@ StickerColor other_color(StickerColor color)
     return color == StickerColor::Yellow ? StickerColor::Pink : StickerColor::Yellow;
 }
 
-// Where the option values live between sessions.
-const QString compression_key = QStringLiteral("options/compression");
-const QString fps_key = QStringLiteral("options/fps");
-const QString boomerang_key = QStringLiteral("options/boomerang");
-const QString sticker_color_key = QStringLiteral("options/sticker_color");
-const QString video_long_side_key = QStringLiteral("options/video_long_side");
-const QString gif_key = QStringLiteral("options/gif");
-
 } // namespace
 
-MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* settings,
+MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* stored,
                        QWidget* parent)
-    : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner),
-      settings(settings)
+    : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner), settings(stored)
 {
     ui->setupUi(this);
     connect(ui->action_new_references, &QAction::triggered, this,
@@ -141,8 +130,8 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     connect(ui->action_zoom_in, &QAction::triggered, zoom, &PhotoZoom::zoom_in);
     connect(ui->action_zoom_out, &QAction::triggered, zoom, &PhotoZoom::zoom_out);
 
-    if (settings)
-        restoreGeometry(settings->value(geometry_key).toByteArray());
+    if (settings.enabled())
+        restoreGeometry(settings.geometry());
     connect(ui->action_undo_click, &QAction::triggered, this, &MainWindow::undo_last_click);
     connect(ui->action_leave_manual_steps, &QAction::triggered, this,
             &MainWindow::leave_manual_steps);
@@ -155,31 +144,13 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (settings)
-        settings->setValue(geometry_key, saveGeometry());
+    settings.set_geometry(saveGeometry());
     QMainWindow::closeEvent(event);
-}
-
-QString MainWindow::last_folder(const char* dialog) const
-{
-    return settings ? settings->value(QStringLiteral("folders/") + QLatin1String(dialog)).toString()
-                    : QString();
-}
-
-void MainWindow::remember_folder(const char* dialog, const QString& path)
-{
-    if (!settings || path.isEmpty())
-        return;
-    const QFileInfo chosen(path);
-    settings->setValue(QStringLiteral("folders/") + QLatin1String(dialog),
-                       chosen.isDir() ? chosen.absoluteFilePath() : chosen.absolutePath());
 }
 
 void MainWindow::offer_previous_calibration()
 {
-    if (!settings)
-        return;
-    const QString path = settings->value(last_calibration_key).toString();
+    const QString path = settings.last_calibration();
     if (path.isEmpty() || !QFileInfo::exists(path))
         return;
     if (dialogs.question(this, QStringLiteral("Calibrage précédent"),
@@ -193,10 +164,10 @@ void MainWindow::open_calibration()
         return;
     const QStringList chosen =
         dialogs.get_open_file_names(this, QStringLiteral("Ouvrir un calibrage"),
-                                    last_folder("calibration"), calibration_file_filter);
+                                    settings.last_folder("calibration"), calibration_file_filter);
     if (chosen.isEmpty())
         return;
-    remember_folder("calibration", chosen.front());
+    settings.remember_folder("calibration", chosen.front());
     open_calibration_file(chosen.front());
 }
 
@@ -222,8 +193,7 @@ bool MainWindow::open_calibration_file(const QString& path)
     (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
     remember_options();
     update_fps_label();
-    if (settings)
-        settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
+    settings.remember_calibration(path);
 
     // The reference photos need not be there any more: show the middle one if it is.
     const QString middle = reference_paths.at(reference_paths.size() / 2);
@@ -249,20 +219,20 @@ void MainWindow::save_calibration()
 {
     if (busy)
         return;
-    QString path = dialogs.get_save_file_name(this, QStringLiteral("Enregistrer le calibrage"),
-                                              last_folder("calibration"), calibration_file_filter);
+    QString path =
+        dialogs.get_save_file_name(this, QStringLiteral("Enregistrer le calibrage"),
+                                   settings.last_folder("calibration"), calibration_file_filter);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += calibration_file_suffix;
-    remember_folder("calibration", path);
+    settings.remember_folder("calibration", path);
     const QString error = write_calibration_file(path, rig);
     if (!error.isEmpty()) {
         dialogs.critical(this, QStringLiteral("Erreur de calibrage"), error);
         return;
     }
-    if (settings)
-        settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
+    settings.remember_calibration(path);
 }
 
 MainWindow::~MainWindow()
@@ -296,11 +266,12 @@ void MainWindow::load_reference_images()
 QStringList MainWindow::choose_reference_images(QSet<int>& unreadable_cameras)
 {
     for (;;) {
-        const QStringList chosen = dialogs.get_open_file_names(
-            this, QStringLiteral("Sélectionner étalons"), last_folder("references"), image_filter);
+        const QStringList chosen =
+            dialogs.get_open_file_names(this, QStringLiteral("Sélectionner étalons"),
+                                        settings.last_folder("references"), image_filter);
         if (chosen.isEmpty())
             return chosen;
-        remember_folder("references", chosen.front());
+        settings.remember_folder("references", chosen.front());
 
         QStringList unreadable;
         unreadable_cameras.clear();
@@ -793,40 +764,40 @@ void MainWindow::on_checkBox_gif_toggled(bool)
     remember_options();
 }
 
-void MainWindow::remember_options() const
+void MainWindow::remember_options()
 {
-    if (!settings || !options_restored)
+    if (!options_restored)
         return;
-    settings->setValue(compression_key, ui->slider_compression->value());
-    settings->setValue(fps_key, ui->slider_fps->value());
-    settings->setValue(boomerang_key, ui->checkBox_boomerang->isChecked());
-    settings->setValue(video_long_side_key, ui->comboBox_video_size->currentData());
-    settings->setValue(gif_key, ui->checkBox_gif->isChecked());
-    settings->setValue(sticker_color_key, sticker_color == StickerColor::Pink
-                                              ? QStringLiteral("pink")
-                                              : QStringLiteral("yellow"));
+    WindowOptions options;
+    options.compression = ui->slider_compression->value();
+    options.fps = ui->slider_fps->value();
+    options.boomerang = ui->checkBox_boomerang->isChecked();
+    options.video_long_side = ui->comboBox_video_size->currentData();
+    options.gif = ui->checkBox_gif->isChecked();
+    options.sticker_color = sticker_color;
+    settings.set_options(options);
 }
 
 void MainWindow::restore_options()
 {
-    if (settings) {
-        const int compression =
-            settings->value(compression_key, ui->slider_compression->value()).toInt();
-        const int fps = settings->value(fps_key, ui->slider_fps->value()).toInt();
+    if (settings.enabled()) {
+        WindowOptions defaults;
+        defaults.compression = ui->slider_compression->value();
+        defaults.fps = ui->slider_fps->value();
+        const WindowOptions kept = settings.options(defaults);
         // The size is kept by its value, so that an unknown one keeps the default.
-        const int video_size =
-            ui->comboBox_video_size->findData(settings->value(video_long_side_key));
-        const bool pink = settings->value(sticker_color_key).toString() == QStringLiteral("pink");
+        const int video_size = ui->comboBox_video_size->findData(kept.video_long_side);
         // The sliders clamp values out of their range.
-        ui->slider_compression->setValue(compression);
-        ui->slider_fps->setValue(fps);
-        ui->checkBox_boomerang->setChecked(settings->value(boomerang_key, false).toBool());
+        ui->slider_compression->setValue(kept.compression);
+        ui->slider_fps->setValue(kept.fps);
+        ui->checkBox_boomerang->setChecked(kept.boomerang);
         if (video_size >= 0)
             ui->comboBox_video_size->setCurrentIndex(video_size);
-        ui->checkBox_gif->setChecked(settings->value(gif_key, false).toBool());
-        sticker_color = pink ? StickerColor::Pink : StickerColor::Yellow;
+        ui->checkBox_gif->setChecked(kept.gif);
+        sticker_color = kept.sticker_color;
         active_thresholds = thresholds_for(sticker_color);
-        (pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
+        (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)
+            ->setChecked(true);
     }
     // From now on, each change is kept.
     options_restored = true;
@@ -867,10 +838,10 @@ void MainWindow::on_action_new_computation_triggered()
     }
     QStringList inputs =
         dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
-                                    last_folder("shots"), image_filter);
+                                    settings.last_folder("shots"), image_filter);
     if (inputs.isEmpty())
         return;
-    remember_folder("shots", inputs.front());
+    settings.remember_folder("shots", inputs.front());
     if (inputs.size() != reference_paths.size()) {
         dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
                          QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
@@ -935,11 +906,11 @@ QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList&
 {
     for (;;) {
         const QString folder = dialogs.get_existing_directory(
-            this, QStringLiteral("Sélectionnez un dossier de sortie"), last_folder("output"),
-            QFileDialog::ShowDirsOnly);
+            this, QStringLiteral("Sélectionnez un dossier de sortie"),
+            settings.last_folder("output"), QFileDialog::ShowDirsOnly);
         if (folder.isEmpty())
             return QString();
-        remember_folder("output", folder);
+        settings.remember_folder("output", folder);
         const QStringList earlier = earlier_run_files(folder);
         to_replace = earlier;
         if (earlier.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/window_settings.h"
 #include "app/workflow_state.h"
 #include "calibration/calibration.h"
 #include "calibration/rig_calibration.h"
@@ -101,9 +102,6 @@ private:
     QStringList choose_reference_images(QSet<int>& unreadable);
     // Offers to reopen the calibration used last, when there is one.
     void offer_previous_calibration();
-    // A file dialog's starting folder, and remembering the folder of its answer.
-    QString last_folder(const char* dialog) const;
-    void remember_folder(const char* dialog, const QString& path);
 
     // What Escape goes back to from the manual steps.
     struct BeforeManualSteps
@@ -144,7 +142,7 @@ private:
     // The "Traitement terminé" box and the status bar's summary of a finished run.
     void report_finished_run(const WrittenFiles& written, const QString& folder);
     void update_fps_label();
-    void remember_options() const;
+    void remember_options();
     void restore_options();
 
     MainWindowUi* ui;
@@ -167,7 +165,7 @@ private:
 
     UserDialogs& dialogs;
     ProcessRunner& runner;
-    QSettings* const settings;
+    WindowSettings settings;
     PhotoZoom* zoom = nullptr;
     QLabel* zoom_label = nullptr;
     // The sticker configuration of the middle photo at the last successful selection.

@@ -54,8 +54,8 @@ void PixelPicker::mousePressEvent(QMouseEvent* event)
     last_photo_point = photo_point(event->localPos());
     // Much reduced, the point under the press can lie more than a pixel away
     // from the pixel it names: the pixel is taken then.
-    const bool near = std::abs(last_photo_point.x() - x) <= 1.0 &&
-                      std::abs(last_photo_point.y() - y) <= 1.0;
+    const bool near =
+        std::abs(last_photo_point.x() - x) <= 1.0 && std::abs(last_photo_point.y() - y) <= 1.0;
     emit clicked(near ? last_photo_point : QPointF(x, y), QPoint(x, y));
 }
 

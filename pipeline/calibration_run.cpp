@@ -40,11 +40,11 @@ bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::
                           const ReferenceTriple& reference, std::ostream& log)
 {
     CameraCalibration& entry = rig.cameras.at(camera);
-    const std::optional<CameraCalibration> aligned = align_camera_manually(
-        entry,
-        {QPointF(points[0].x, points[0].y), QPointF(points[1].x, points[1].y),
-         QPointF(points[2].x, points[2].y)},
-        reference, entry.reference_size, log);
+    const std::optional<CameraCalibration> aligned =
+        align_camera_manually(entry,
+                              {QPointF(points[0].x, points[0].y), QPointF(points[1].x, points[1].y),
+                               QPointF(points[2].x, points[2].y)},
+                              reference, entry.reference_size, log);
     if (!aligned) {
         entry.method = AlignmentMethod::NotAligned;
         entry.transform = ImageAlignment();
