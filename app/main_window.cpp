@@ -5,6 +5,7 @@
 #include "app/main_window_ui.h"
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
+#include "app/processing_launcher.h"
 #include "app/user_dialogs.h"
 #include "calibration/calibration_file.h"
 #include "calibration/manual_alignment.h"
@@ -52,28 +53,6 @@ QString file_name(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-// Seconds as a French reader writes them: "0,21 s".
-QString seconds_text(double seconds)
-{
-    return QLocale(QLocale::French).toString(seconds, 'f', 2) + QStringLiteral(" s");
-}
-
-// What a step of the export is called in the window.
-QString video_kind(VideoStep step)
-{
-    switch (step) {
-    case VideoStep::Video:
-        return QStringLiteral("Vidéo");
-    case VideoStep::Boomerang:
-        return QStringLiteral("Effet boomerang");
-    case VideoStep::Gif:
-        return QStringLiteral("GIF animé");
-    case VideoStep::GifBoomerang:
-        return QStringLiteral("GIF boomerang");
-    }
-    return QString();
-}
-
 QString color_name(StickerColor color)
 {
     return color == StickerColor::Yellow ? QStringLiteral("Jaune") : QStringLiteral("Rose");
@@ -91,6 +70,12 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner), settings(stored)
 {
     ui->setupUi(this);
+    launcher = std::make_unique<ProcessingLauncher>(
+        *this, *ui, dialogs, runner, settings,
+        [this](const QString& title, const std::function<void()>& work,
+               const std::function<void(ProgressView&)>& refresh) {
+            run_with_progress(title, work, refresh);
+        });
     connect(ui->action_new_references, &QAction::triggered, this,
             &MainWindow::load_reference_images);
     connect(ui->action_new_color, &QAction::triggered, this, &MainWindow::restart_color_selection);
@@ -250,7 +235,7 @@ void MainWindow::load_reference_images()
     if (paths.isEmpty())
         return;
     close_check_view();
-    reference_paths = in_camera_order(paths);
+    reference_paths = in_camera_order(this, dialogs, paths);
     unreadable_references = unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
     before_manual_steps.reset();
@@ -803,6 +788,17 @@ void MainWindow::restore_options()
     options_restored = true;
 }
 
+void MainWindow::on_action_new_computation_triggered()
+{
+    if (busy)
+        return;
+    if (!unaligned_cameras().isEmpty()) {
+        report_incomplete_calibration();
+        return;
+    }
+    launcher->run(rig, reference_paths.size());
+}
+
 void MainWindow::on_action_quit_triggered()
 {
     close();
@@ -815,229 +811,4 @@ void MainWindow::on_action_about_triggered()
         QStringLiteral("Quorvane 3000, version %1\n\nAligne et recadre les photos d'un banc de "
                        "caméras fixes à partir de trois repères colorés, puis en fait une vidéo.")
             .arg(QStringLiteral(QUORVANE_VERSION)));
-}
-
-QStringList MainWindow::in_camera_order(QStringList paths)
-{
-    if (!is_natural_order(paths) &&
-        dialogs.question(this, QStringLiteral("Ordre des images"),
-                         QStringLiteral("Les images ne sont pas dans l'ordre de leurs noms de "
-                                        "fichiers. Utiliser l'ordre des noms ?")))
-        paths = natural_sorted(paths);
-    log_camera_order(std::cout, paths);
-    return paths;
-}
-
-void MainWindow::on_action_new_computation_triggered()
-{
-    if (busy)
-        return;
-    if (!unaligned_cameras().isEmpty()) {
-        report_incomplete_calibration();
-        return;
-    }
-    QStringList inputs =
-        dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
-                                    settings.last_folder("shots"), image_filter);
-    if (inputs.isEmpty())
-        return;
-    settings.remember_folder("shots", inputs.front());
-    if (inputs.size() != reference_paths.size()) {
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(inputs.size())
-                             .arg(reference_paths.size()));
-        return;
-    }
-    inputs = in_camera_order(inputs);
-    QStringList earlier_run;
-    const QString folder = choose_output_folder(inputs, earlier_run);
-    if (folder.isEmpty())
-        return;
-
-    // Shots of another size than their reference photo: the same proportions
-    // carry the calibration over, other proportions cannot.
-    const ShotCalibration fitted = fit_calibration_to_shots(rig, inputs, std::cout);
-    if (fitted.mismatch) {
-        const ShotSizeMismatch& mismatch = *fitted.mismatch;
-        dialogs.critical(
-            this, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
-                           "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
-                           "pas. Aucune image n'a été écrite.")
-                .arg(QString::number(mismatch.camera), mismatch.shot,
-                     QString::number(mismatch.shot_size.width()),
-                     QString::number(mismatch.shot_size.height()),
-                     QString::number(mismatch.reference_size.width()),
-                     QString::number(mismatch.reference_size.height())));
-        return;
-    }
-
-    // The run replaces the earlier one itself, once its own files are complete.
-    // The options are read now: the window is blocked by the progress window
-    // until the run ends. The worker gets its own copies of everything it reads.
-    ProcessingRequest request;
-    request.shots = inputs;
-    request.calibration = fitted.calibration;
-    request.folder = folder;
-    request.quality = 100 - ui->slider_compression->value();
-    request.fps = ui->slider_fps->value();
-    request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
-    request.long_side = ui->comboBox_video_size->currentData().toInt();
-    request.gif = ui->checkBox_gif->isChecked();
-
-    ProcessingProgress progress(request);
-    ProcessingOutcome outcome;
-    run_with_progress(
-        QStringLiteral("Traitement d'images"),
-        [&] { outcome = run_processing(runner, request, std::cout, &progress); },
-        [&](ProgressView& shown) {
-            const RunStep step = progress.step();
-            shown.set_progress(step.text(), step.done, step.total);
-            if (shown.cancelled())
-                progress.request_stop();
-        });
-    report_processing_run(request, outcome);
-}
-
-QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList& to_replace)
-{
-    for (;;) {
-        const QString folder = dialogs.get_existing_directory(
-            this, QStringLiteral("Sélectionnez un dossier de sortie"),
-            settings.last_folder("output"), QFileDialog::ShowDirsOnly);
-        if (folder.isEmpty())
-            return QString();
-        settings.remember_folder("output", folder);
-        const QStringList earlier = earlier_run_files(folder);
-        to_replace = earlier;
-        if (earlier.isEmpty())
-            return folder;
-        // Shots taken from an earlier run's frames would be lost with them.
-        const QString shot = path_among(inputs, folder, earlier);
-        if (!shot.isEmpty()) {
-            dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                             QStringLiteral("Le fichier '") + shot +
-                                 QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                                "par une image recadrée. Choisissez un autre "
-                                                "dossier de sortie."));
-            return QString();
-        }
-        const bool replace = dialogs.question(
-            this, QStringLiteral("Dossier de sortie non vide"),
-            QStringLiteral("Le dossier '%1' contient déjà %2 fichier(s) d'un traitement "
-                           "précédent (%3). Les remplacer ? Les autres fichiers du dossier ne "
-                           "sont pas touchés.\n\nNon : choisir un autre dossier.")
-                .arg(QDir::toNativeSeparators(folder), QString::number(earlier.size()),
-                     earlier.size() <= 4
-                         ? earlier.join(QStringLiteral(", "))
-                         : earlier.mid(0, 3).join(QStringLiteral(", ")) + QStringLiteral(", …")));
-        if (replace)
-            return folder;
-    }
-}
-
-void MainWindow::report_processing_run(const ProcessingRequest& request,
-                                       const ProcessingOutcome& outcome)
-{
-    const AlignedImages& frames = outcome.frames;
-    const VideoExport& video = outcome.video;
-    switch (outcome.failure()) {
-    case ProcessingFailure::None:
-        report_finished_run(written_files(request, outcome), request.folder);
-        break;
-    case ProcessingFailure::WrongShotCount:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(request.shots.size())
-                             .arg(request.calibration.image_count));
-        break;
-    case ProcessingFailure::UnreadableShot:
-        dialogs.critical(
-            this, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
-                           "fichier abîmé, incomplet ou qui n'est pas une photo "
-                           "JPEG ou PNG. Aucune image n'a été écrite.")
-                .arg(QString::number(frames.unreadable_camera), frames.unreadable_input));
-        break;
-    case ProcessingFailure::OutputFolder:
-        dialogs.critical(this, QStringLiteral("Dossier de sortie"),
-                         outcome.folder_problem + QLatin1Char('.'));
-        break;
-    case ProcessingFailure::ShotAmongFrames:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le fichier '") + frames.input_among_frames +
-                             QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                            "par une image recadrée. Choisissez un autre "
-                                            "dossier de sortie."));
-        break;
-    case ProcessingFailure::UnwritableFrame:
-        dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         QStringLiteral("Impossible d'écrire le fichier '%1' (%2) : la vidéo "
-                                        "n'a pas été créée, le dossier est resté tel quel.")
-                             .arg(frames.unwritable_output, frames.unwritable_reason));
-        break;
-    case ProcessingFailure::FramesStopped:
-        dialogs.information(this, QStringLiteral("Traitement annulé"),
-                            QStringLiteral("Le traitement a été annulé : aucun fichier n'a été "
-                                           "écrit dans le dossier de sortie."));
-        break;
-    case ProcessingFailure::EmptyFrames:
-        dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         QStringLiteral("Les images alignées sont vides : la vidéo n'a pas pu "
-                                        "être créée. Vérifiez le calibrage et la taille des "
-                                        "images d'entrée."));
-        break;
-    case ProcessingFailure::VideoStopped:
-        dialogs.information(
-            this, QStringLiteral("Traitement annulé"),
-            QStringLiteral("Le traitement a été annulé : aucun fichier n'a été écrit dans le "
-                           "dossier de sortie."));
-        break;
-    case ProcessingFailure::VideoFailed:
-        dialogs.critical(
-            this, QStringLiteral("Erreur vidéo"),
-            (video.video_written()
-                 ? QStringLiteral("Le fichier %1 n'a pas pu être créé.").arg(video.unfinished)
-                 : QStringLiteral("La vidéo n'a pas pu être créée.")) +
-                QStringLiteral(" Le dossier de sortie est resté tel quel. ffmpeg : ") +
-                video.error_line);
-        break;
-    }
-}
-
-void MainWindow::report_finished_run(const WrittenFiles& written, const QString& folder)
-{
-    const QSize size = written.frame_size;
-    QStringList lines;
-    lines << QStringLiteral("%1 images de %2 × %3 pixels (output_img_0.jpg à output_img_%4.jpg)")
-                 .arg(written.frame_count)
-                 .arg(size.width())
-                 .arg(size.height())
-                 .arg(written.frame_count - 1);
-    for (const WrittenVideo& video : written.videos)
-        lines << QStringLiteral("%1 %2 : %3")
-                     .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));
-    const QString shown_folder = QDir::toNativeSeparators(folder);
-
-    QString summary = QStringLiteral("Dernier traitement : %1 images %2 × %3")
-                          .arg(written.frame_count)
-                          .arg(size.width())
-                          .arg(size.height());
-    if (!written.videos.empty())
-        summary +=
-            QStringLiteral(", vidéo de %1").arg(seconds_text(written.videos.front().seconds));
-    ui->label_last_run->setText(summary + QStringLiteral(", dans ") + shown_folder);
-
-    const bool open_folder =
-        dialogs.information_with_button(this, QStringLiteral("Traitement terminé"),
-                                        QStringLiteral("Fichiers écrits :\n") + lines.join('\n') +
-                                            QStringLiteral("\n\nDossier : ") + shown_folder,
-                                        QStringLiteral("Ouvrir le dossier"));
-    if (open_folder)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }

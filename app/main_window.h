@@ -17,17 +17,16 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class CalibrationCheckView;
 class PhotoZoom;
+class ProcessingLauncher;
 class QLabel;
 class QSettings;
 struct MainWindowUi;
-struct ProcessingOutcome;
-struct ProcessingRequest;
-struct WrittenFiles;
 class ProcessRunner;
 class ProgressView;
 class UserDialogs;
@@ -132,15 +131,6 @@ private:
     // The check view shows a copy of the rig: it goes whenever the rig or its photos change.
     void close_check_view();
     void show_click_marks();
-    // `paths` in the natural order of their names when the user agrees; logs the order used.
-    QStringList in_camera_order(QStringList paths);
-    // The output folder, empty to stop. The files of an earlier run in it, which
-    // the user agreed to replace, go to `to_replace`.
-    QString choose_output_folder(const QStringList& inputs, QStringList& to_replace);
-    // Tells the user how a processing run ended.
-    void report_processing_run(const ProcessingRequest& request, const ProcessingOutcome& outcome);
-    // The "Traitement terminé" box and the status bar's summary of a finished run.
-    void report_finished_run(const WrittenFiles& written, const QString& folder);
     void update_fps_label();
     void remember_options();
     void restore_options();
@@ -166,6 +156,7 @@ private:
     UserDialogs& dialogs;
     ProcessRunner& runner;
     WindowSettings settings;
+    std::unique_ptr<ProcessingLauncher> launcher;
     PhotoZoom* zoom = nullptr;
     QLabel* zoom_label = nullptr;
     // The sticker configuration of the middle photo at the last successful selection.
