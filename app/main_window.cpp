@@ -6,39 +6,30 @@
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
 #include "app/processing_launcher.h"
+#include "app/reference_session.h"
 #include "app/user_dialogs.h"
-#include "calibration/calibration_file.h"
 #include "calibration/manual_alignment.h"
-#include "output/output_folder.h"
-#include "output/shot_sizes.h"
 #include "photo/image_file.h"
 #include "pipeline/calibration_run.h"
-#include "pipeline/processing_run.h"
-#include "pipeline/written_files.h"
-#include "support/natural_order.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
-#include <QLocale>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -46,7 +37,6 @@
 
 namespace {
 
-const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
 
 QString file_name(const QString& path)
 {
@@ -70,6 +60,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner), settings(stored)
 {
     ui->setupUi(this);
+    session = std::make_unique<ReferenceSession>(*this, dialogs, settings);
     launcher = std::make_unique<ProcessingLauncher>(
         *this, *ui, dialogs, runner, settings,
         [this](const QString& title, const std::function<void()>& work,
@@ -123,8 +114,11 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     restore_options();
     workflow_state = WorkflowState::Idle;
     load_reference_images();
-    if (reference_paths.isEmpty())
-        offer_previous_calibration();
+    if (reference_paths.isEmpty()) {
+        const QString previous = session->previous_calibration();
+        if (!previous.isEmpty())
+            open_calibration_file(previous);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -133,38 +127,29 @@ void MainWindow::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void MainWindow::offer_previous_calibration()
+void MainWindow::save_calibration()
 {
-    const QString path = settings.last_calibration();
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    if (busy)
         return;
-    if (dialogs.question(this, QStringLiteral("Calibrage précédent"),
-                         QStringLiteral("Rouvrir le dernier calibrage utilisé, '%1' ?").arg(path)))
-        open_calibration_file(path);
+    session->save_calibration(rig);
 }
 
 void MainWindow::open_calibration()
 {
     if (busy)
         return;
-    const QStringList chosen =
-        dialogs.get_open_file_names(this, QStringLiteral("Ouvrir un calibrage"),
-                                    settings.last_folder("calibration"), calibration_file_filter);
-    if (chosen.isEmpty())
-        return;
-    settings.remember_folder("calibration", chosen.front());
-    open_calibration_file(chosen.front());
+    const QString path = session->choose_calibration_file();
+    if (!path.isEmpty())
+        open_calibration_file(path);
 }
 
 bool MainWindow::open_calibration_file(const QString& path)
 {
-    CalibrationRead read = read_calibration_file(path);
-    if (!read.ok()) {
-        dialogs.critical(this, QStringLiteral("Erreur de calibrage"), read.error);
+    std::optional<RigCalibration> read = session->read_calibration(path);
+    if (!read)
         return false;
-    }
     close_check_view();
-    rig = std::move(read.calibration);
+    rig = std::move(*read);
     reference = rig.reference();
     reference_paths.clear();
     unreadable_references.clear();
@@ -178,7 +163,6 @@ bool MainWindow::open_calibration_file(const QString& path)
     (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
     remember_options();
     update_fps_label();
-    settings.remember_calibration(path);
 
     // The reference photos need not be there any more: show the middle one if it is.
     const QString middle = reference_paths.at(reference_paths.size() / 2);
@@ -200,26 +184,6 @@ bool MainWindow::open_calibration_file(const QString& path)
     return true;
 }
 
-void MainWindow::save_calibration()
-{
-    if (busy)
-        return;
-    QString path =
-        dialogs.get_save_file_name(this, QStringLiteral("Enregistrer le calibrage"),
-                                   settings.last_folder("calibration"), calibration_file_filter);
-    if (path.isEmpty())
-        return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += calibration_file_suffix;
-    settings.remember_folder("calibration", path);
-    const QString error = write_calibration_file(path, rig);
-    if (!error.isEmpty()) {
-        dialogs.critical(this, QStringLiteral("Erreur de calibrage"), error);
-        return;
-    }
-    settings.remember_calibration(path);
-}
-
 MainWindow::~MainWindow()
 {
     delete ui;
@@ -230,13 +194,12 @@ void MainWindow::load_reference_images()
     if (busy)
         return;
     // A cancelled dialog keeps the references and calibration in use.
-    QSet<int> unreadable;
-    const QStringList paths = choose_reference_images(unreadable);
-    if (paths.isEmpty())
+    ChosenReferences chosen = session->choose_references();
+    if (chosen.paths.isEmpty())
         return;
     close_check_view();
-    reference_paths = in_camera_order(this, dialogs, paths);
-    unreadable_references = unreadable;
+    reference_paths = chosen.paths;
+    unreadable_references = chosen.unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
     before_manual_steps.reset();
     ui->action_leave_manual_steps->setEnabled(false);
@@ -246,38 +209,6 @@ void MainWindow::load_reference_images()
     preview_image = load_image(reference_paths.at(reference_paths.size() / 2));
     display_image(preview_image);
     update_instruction();
-}
-
-QStringList MainWindow::choose_reference_images(QSet<int>& unreadable_cameras)
-{
-    for (;;) {
-        const QStringList chosen =
-            dialogs.get_open_file_names(this, QStringLiteral("Sélectionner étalons"),
-                                        settings.last_folder("references"), image_filter);
-        if (chosen.isEmpty())
-            return chosen;
-        settings.remember_folder("references", chosen.front());
-
-        QStringList unreadable;
-        unreadable_cameras.clear();
-        for (int i = 0; i < chosen.size(); ++i) {
-            // Decoded whole: a damaged stream has a readable header.
-            if (!is_readable_photo(chosen[i]) || read_oriented_image(chosen[i]).isNull()) {
-                unreadable << QStringLiteral("caméra %1 : %2").arg(QString::number(i), chosen[i]);
-                unreadable_cameras.insert(i);
-            }
-        }
-        if (unreadable.isEmpty())
-            return chosen;
-        const bool choose_again = dialogs.question(
-            this, QStringLiteral("Étalons illisibles"),
-            QStringLiteral("Ces étalons ne peuvent pas être lus (fichier absent, abîmé ou "
-                           "incomplet) :\n\n%1\n\nChoisir à nouveau les étalons ? Sinon, ces "
-                           "caméras ne seront pas calibrées.")
-                .arg(unreadable.join('\n')));
-        if (!choose_again)
-            return chosen;
-    }
 }
 
 QImage MainWindow::load_image(const QString& path)

@@ -24,6 +24,7 @@
 class CalibrationCheckView;
 class PhotoZoom;
 class ProcessingLauncher;
+class ReferenceSession;
 class QLabel;
 class QSettings;
 struct MainWindowUi;
@@ -96,11 +97,6 @@ private:
     // it can start other work, even once "Annuler" was pressed.
     void run_with_progress(const QString& title, const std::function<void()>& work,
                            const std::function<void(ProgressView&)>& refresh);
-    // The reference photos chosen, checked readable (the cameras whose photo
-    // is unreadable, which the user chose to keep, go to `unreadable`); empty when cancelled.
-    QStringList choose_reference_images(QSet<int>& unreadable);
-    // Offers to reopen the calibration used last, when there is one.
-    void offer_previous_calibration();
 
     // What Escape goes back to from the manual steps.
     struct BeforeManualSteps
@@ -156,6 +152,7 @@ private:
     UserDialogs& dialogs;
     ProcessRunner& runner;
     WindowSettings settings;
+    std::unique_ptr<ReferenceSession> session;
     std::unique_ptr<ProcessingLauncher> launcher;
     PhotoZoom* zoom = nullptr;
     QLabel* zoom_label = nullptr;
