@@ -64,7 +64,7 @@ bool is_booth_leftover(const QString& name)
 
 bool is_booth_file(const QString& name)
 {
-    return is_run_file(name) || is_run_leftover(name) || name == take_done_marker ||
+    return is_run_file(name) || is_partial_video(name) || name == take_done_marker ||
            name == take_error_file || is_booth_leftover(name);
 }
 
@@ -101,7 +101,7 @@ void remove_booth_files(const QString& folder, const std::function<bool(const QS
 
 bool is_run_output(const QString& name)
 {
-    return is_run_file(name) || is_run_leftover(name) || is_booth_leftover(name);
+    return is_run_file(name) || is_partial_video(name) || is_booth_leftover(name);
 }
 
 // The system's words in `text` when they tell of the machine rather than of the
@@ -314,7 +314,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     // The reason of an earlier failure goes, and what a killed attempt left
     // half-written; its frames and videos are the run's to replace.
     remove_booth_files(folder, [](const QString& name) {
-        return name == take_error_file || is_run_leftover(name) || is_booth_leftover(name);
+        return name == take_error_file || is_partial_video(name) || is_booth_leftover(name);
     });
     const QString folder_problem = make_folder(folder);
     if (!folder_problem.isEmpty()) {
