@@ -68,6 +68,22 @@ bool is_booth_file(const QString& name)
            name == take_error_file || is_booth_leftover(name);
 }
 
+// What the staging folder `staging` holds besides a run's files, named from the
+// take's output folder: the run would refuse to clear it, and the take would
+// otherwise be failed for good for what its owner is told to move.
+QStringList staged_foreign_entries(const QString& staging)
+{
+    QStringList foreign;
+    const QFileInfoList entries = QDir(staging).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (entry.isSymLink() || !entry.isFile() || !(is_run_file(name) || is_run_leftover(name)))
+            foreign << staging_folder_name + QLatin1Char('/') + name;
+    }
+    return foreign;
+}
+
 // What stands in the take's output folder that the booth did not write: a
 // link, a folder, a file of another name. The run's staging folder is the
 // run's own business.
@@ -82,6 +98,8 @@ QStringList foreign_entries(const QString& folder)
             foreign << name;
         else if (entry.isDir() && name != staging_folder_name)
             foreign << name;
+        else if (entry.isDir())
+            foreign << staged_foreign_entries(entry.filePath());
         else if (!entry.isDir() && (!entry.isFile() || !is_booth_file(name)))
             foreign << name;
     }
