@@ -259,14 +259,16 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
             ++settling;
             continue;
         }
+        // Before the photos are read whole: a take that failed with these very
+        // files waits for them to change, not for a look at each of them.
+        if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+            continue;
         // A photo cut short for good (a dead transfer, a file that only starts
         // like a JPEG) fails like any bad photo once the take has long stopped changing.
         if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms)) {
             waiting.emplace_back(name, QStringLiteral("a photo still incomplete"));
             continue;
         }
-        if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
-            continue;
         ready.push_back(std::move(take));
     }
     for (auto seen = sightings.begin(); seen != sightings.end();)
