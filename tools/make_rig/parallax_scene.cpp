@@ -265,7 +265,7 @@ SceneSubject draw_subject(const RigOptions& options, const ParallaxTruth& truth,
         const double aspect = rng.uniform(0.9, 1.6);
         // A first guess from the view's size at the column, then scaled towards
         // a coverage drawn in the middle of the range.
-        const double wanted = rng.uniform(0.27, 0.4);
+        const double wanted = rng.uniform(0.24, 0.44);
         const double view_area = (options.width * column_distance / truth.views[0].focal) *
                                  (options.height * column_distance / truth.views[0].focal);
         double a = std::sqrt(wanted * view_area / (CV_PI * aspect));
@@ -421,7 +421,7 @@ std::array<cv::Point2d, 3> sticker_centres(const ParallaxTruth& truth, const Vie
             project(view, size, {0, truth.sticker_spacing, 0})};
 }
 
-cv::Matx23d fit_similarity(const std::array<cv::Point2d, 3>& from,
+cv::Matx23d least_squares_similarity(const std::array<cv::Point2d, 3>& from,
                            const std::array<cv::Point2d, 3>& to)
 {
     const cv::Point2d mf = (from[0] + from[1] + from[2]) / 3.0;
@@ -441,7 +441,7 @@ cv::Matx23d fit_similarity(const std::array<cv::Point2d, 3>& from,
 cv::Matx23d alignment_of(const ParallaxTruth& truth, const ViewPose& view, cv::Size size)
 {
     const int middle = static_cast<int>(truth.views.size()) / 2;
-    return fit_similarity(sticker_centres(truth, view, size),
+    return least_squares_similarity(sticker_centres(truth, view, size),
                           sticker_centres(truth, truth.views[middle], size));
 }
 
@@ -479,7 +479,7 @@ ParallaxTruth plan_parallax(const RigOptions& options)
         // A rig is never set up exactly: each camera a little off its place and aim.
         // Drawn for the middle camera too, so a camera's pose does not depend on the count.
         const double distance = column_distance * (1.0 + rng.uniform(-0.03, 0.03));
-        const double height = rng.uniform(-0.1, 0.1);
+        const double height = rng.uniform(-0.03, 0.03);
         const double yaw = rng.uniform(-1.5, 1.5), pitch = rng.uniform(-1.0, 1.0),
                      roll = rng.uniform(-2.0, 2.0);
         const double f = focal * (1.0 + rng.uniform(-0.02, 0.02));

@@ -79,7 +79,7 @@ std::array<cv::Point2d, 3> sticker_centres(const ParallaxTruth& truth, const Vie
                                            cv::Size size);
 
 // The least-squares similarity taking the points `from` onto `to`, as the 2 x 3 matrix.
-cv::Matx23d fit_similarity(const std::array<cv::Point2d, 3>& from,
+cv::Matx23d least_squares_similarity(const std::array<cv::Point2d, 3>& from,
                            const std::array<cv::Point2d, 3>& to);
 
 // The alignment a calibration gives `view`: its photo -> the middle camera's photo,
