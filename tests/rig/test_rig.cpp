@@ -148,7 +148,8 @@ double mean_difference(const cv::Mat& a, const cv::Mat& b, const cv::Rect& area)
 
 cv::Rect inner(cv::Size size, double margin)
 {
-    const int mx = static_cast<int>(margin * size.width), my = static_cast<int>(margin * size.height);
+    const int mx = static_cast<int>(margin * size.width),
+              my = static_cast<int>(margin * size.height);
     return {mx, my, size.width - 2 * mx, size.height - 2 * my};
 }
 
@@ -568,13 +569,25 @@ void TestRig::arguments_data()
     QTest::newRow("middle shift too far")
         << QStringList{"out", "--middle-shift", "-0.3"} << "off the midpoint";
     QTest::newRow("column tilted too far") << QStringList{"out", "--tilt", "16"} << "15 degrees";
-    QTest::newRow("parallax, everything")
-        << QStringList{"out",        "--parallax",        "--arc",         "60",
-                       "--colour-spread", "0.12",          "--exposure-spread", "0.4",
-                       "--vignetting", "0.3",             "--between",     "3",
-                       "--takes",    "4",                 "--move",        "4:-0.5,2,1,1.01"}
-        << "";
-    QTest::newRow("parallax option alone") << QStringList{"out", "--arc", "60"} << "need --parallax";
+    QTest::newRow("parallax, everything") << QStringList{"out",
+                                                         "--parallax",
+                                                         "--arc",
+                                                         "60",
+                                                         "--colour-spread",
+                                                         "0.12",
+                                                         "--exposure-spread",
+                                                         "0.4",
+                                                         "--vignetting",
+                                                         "0.3",
+                                                         "--between",
+                                                         "3",
+                                                         "--takes",
+                                                         "4",
+                                                         "--move",
+                                                         "4:-0.5,2,1,1.01"}
+                                          << "";
+    QTest::newRow("parallax option alone")
+        << QStringList{"out", "--arc", "60"} << "need --parallax";
     QTest::newRow("flat option with parallax")
         << QStringList{"out", "--parallax", "--clutter"} << "not available with --parallax";
     QTest::newRow("arc too wide") << QStringList{"out", "--parallax", "--arc", "120"}
@@ -639,7 +652,8 @@ void TestRig::parallax_rig_calibrates_onto_the_column_data()
     QTest::addColumn<int>("cameras");
     QTest::addColumn<double>("arc");
     QTest::addColumn<int>("hidden");
-    QTest::newRow("yellow, 5 cameras over 40 degrees") << RigStickerColor::Yellow << 5 << 40.0 << -1;
+    QTest::newRow("yellow, 5 cameras over 40 degrees")
+        << RigStickerColor::Yellow << 5 << 40.0 << -1;
     QTest::newRow("pink, 6 cameras over 90 degrees") << RigStickerColor::Pink << 6 << 90.0 << -1;
     QTest::newRow("yellow, 7 over 60, one hidden") << RigStickerColor::Yellow << 7 << 60.0 << 1;
 }
@@ -682,7 +696,8 @@ void TestRig::parallax_rig_calibrates_onto_the_column()
         if (k == hidden)
             continue;
         const Similarity found = alignment_similarity(outcome.calibration.alignment(k));
-        const cv::Matx23d told = inverse_camera_matrix(truth.poses[k], {options.width, options.height});
+        const cv::Matx23d told =
+            inverse_camera_matrix(truth.poses[k], {options.width, options.height});
         for (int i = 0; i < 3; ++i) {
             const cv::Point2d p = truth.stickers[k][i];
             worst = std::max(worst, cv::norm(apply(found, p) - onto[i]));
@@ -753,8 +768,8 @@ void TestRig::views_between_meet_the_cameras()
         const double here = mean_difference(view(camera), expected, area);
         const double elsewhere =
             mean_difference(view(camera < 2 ? camera + 0.25 : camera - 0.25), expected, area);
-        qInfo("camera %d: mean difference %.2f at its place, %.2f a quarter of the way off",
-              camera, here, elsewhere);
+        qInfo("camera %d: mean difference %.2f at its place, %.2f a quarter of the way off", camera,
+              here, elsewhere);
         QVERIFY(here < 2.0);
         QVERIFY(elsewhere > 4 * here);
     }
@@ -857,7 +872,8 @@ void TestRig::colour_differences_follow_the_ground_truth()
     const cv::Size size(options.width, options.height);
     const cv::Point2d centre((size.width - 1) / 2.0, (size.height - 1) / 2.0);
     const double corner2 = centre.dot(centre);
-    const cv::Rect patches[] = {inner(size, 0), {200, 140, 80, 80}, {0, 0, 60, 60}, {420, 300, 60, 60}};
+    const cv::Rect patches[] = {
+        inner(size, 0), {200, 140, 80, 80}, {0, 0, 60, 60}, {420, 300, 60, 60}};
     double worst = 0.0;
     for (int k = 0; k < options.cameras; ++k) {
         const cv::Mat truth = read_photo(dir.path(), truth_shot_file_name(k, 0, 1));
@@ -883,8 +899,8 @@ void TestRig::colour_differences_follow_the_ground_truth()
                 const double factor = std::pow(2.0, response.exposure_ev) *
                                       (1 - response.vignetting * off.dot(off) / corner2);
                 for (int ch = 0; ch < 3; ++ch) {
-                    const double l = std::min(1.0, light.at<cv::Vec3f>(y, x)[ch] * factor *
-                                                       response.gain[ch]);
+                    const double l =
+                        std::min(1.0, light.at<cv::Vec3f>(y, x)[ch] * factor * response.gain[ch]);
                     const double c =
                         l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
                     expected.at<cv::Vec3b>(y, x)[ch] = cv::saturate_cast<uchar>(255 * c);

@@ -35,8 +35,7 @@ void write_parallax(std::ostream& out, const RigGroundTruth& truth)
            "shift\n"
         << "# in the moved camera's shots, p its unmoved pixel; camera -1: none\n"
         << "move " << options.moved_camera << ' ' << options.move.rotation_deg << ' '
-        << options.move.scale << ' ' << options.move.shift.x << ' ' << options.move.shift.y
-        << '\n'
+        << options.move.scale << ' ' << options.move.shift.x << ' ' << options.move.shift.y << '\n'
         << "wall_z " << scene.wall_z << '\n'
         << "floor_y " << scene.floor_y << '\n'
         << "ball_spacing " << scene.sticker_spacing << '\n'
@@ -57,9 +56,9 @@ void write_parallax(std::ostream& out, const RigGroundTruth& truth)
            "coverage_min coverage_max\n";
     for (size_t t = 0; t < scene.subjects.size(); ++t) {
         const SceneSubject& s = scene.subjects[t];
-        out << "subject " << t << ' ' << s.centre.x << ' ' << s.centre.y << ' ' << s.centre.z
-            << ' ' << s.half_axes.x << ' ' << s.half_axes.y << ' ' << s.half_axes.z << ' '
-            << s.turn_deg << ' ' << s.coverage[0] << ' ' << s.coverage[1] << '\n';
+        out << "subject " << t << ' ' << s.centre.x << ' ' << s.centre.y << ' ' << s.centre.z << ' '
+            << s.half_axes.x << ' ' << s.half_axes.y << ' ' << s.half_axes.z << ' ' << s.turn_deg
+            << ' ' << s.coverage[0] << ' ' << s.coverage[1] << '\n';
     }
 }
 

@@ -28,8 +28,7 @@ enum class Stream : std::uint64_t
 
 cv::RNG stream_rng(std::uint64_t seed, std::uint64_t stream)
 {
-    const std::uint64_t state =
-        (seed + 1) * 0x9E3779B97F4A7C15ULL ^ stream * 0xBF58476D1CE4E5B9ULL;
+    const std::uint64_t state = (seed + 1) * 0x9E3779B97F4A7C15ULL ^ stream * 0xBF58476D1CE4E5B9ULL;
     return cv::RNG(state);
 }
 
@@ -55,8 +54,7 @@ cv::Matx33d camera_axes(const ViewPose& view)
     const cv::Matx33d base(std::cos(a), 0, -std::sin(a), //
                            0, 1, 0,                      //
                            std::sin(a), 0, std::cos(a));
-    const double y = radians(view.yaw_deg), p = radians(view.pitch_deg),
-                 r = radians(view.roll_deg);
+    const double y = radians(view.yaw_deg), p = radians(view.pitch_deg), r = radians(view.roll_deg);
     const cv::Matx33d yaw(std::cos(y), 0, std::sin(y), 0, 1, 0, -std::sin(y), 0, std::cos(y));
     const cv::Matx33d pitch(1, 0, 0, 0, std::cos(p), std::sin(p), 0, -std::sin(p), std::cos(p));
     const cv::Matx33d roll(std::cos(r), -std::sin(r), 0, std::sin(r), std::cos(r), 0, 0, 0, 1);
@@ -84,8 +82,8 @@ struct SrgbTables
     {
         for (int v = 0; v < 256; ++v) {
             const double c = v / 255.0;
-            decode[v] = static_cast<float>(c <= 0.04045 ? c / 12.92
-                                                        : std::pow((c + 0.055) / 1.055, 2.4));
+            decode[v] =
+                static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
         }
         const int last = static_cast<int>(encode.size()) - 1;
         for (int i = 0; i <= last; ++i) {
@@ -243,10 +241,11 @@ double coverage_of(const SceneSubject& subject, const ParallaxTruth& truth, cons
     int hidden = 0;
     for (int j = 0; j < ny; ++j)
         for (int i = 0; i < nx; ++i) {
-            const cv::Vec3d dir = ray(axes, view, size,
-                                      {(i + 0.5) * size.width / nx, (j + 0.5) * size.height / ny});
+            const cv::Vec3d dir =
+                ray(axes, view, size, {(i + 0.5) * size.width / nx, (j + 0.5) * size.height / ny});
             const double d = ellipsoid.hit(origin, dir);
-            if (d < std::numeric_limits<double>::infinity() && origin.y + d * dir[1] < truth.floor_y)
+            if (d < std::numeric_limits<double>::infinity() &&
+                origin.y + d * dir[1] < truth.floor_y)
                 ++hidden;
         }
     return static_cast<double>(hidden) / (nx * ny);
@@ -314,9 +313,9 @@ cv::Mat make_texture(cv::Size size, double per_metre, cv::RNG& rng)
     for (int y = 0; y < coarse.rows; ++y)
         for (int x = 0; x < coarse.cols; ++x) {
             const cv::Scalar c = texture_colour(rng);
-            coarse.at<cv::Vec3b>(y, x) = cv::Vec3b(cv::saturate_cast<uchar>(c[0]),
-                                                   cv::saturate_cast<uchar>(c[1]),
-                                                   cv::saturate_cast<uchar>(c[2]));
+            coarse.at<cv::Vec3b>(y, x) =
+                cv::Vec3b(cv::saturate_cast<uchar>(c[0]), cv::saturate_cast<uchar>(c[1]),
+                          cv::saturate_cast<uchar>(c[2]));
         }
     cv::Mat canvas;
     cv::resize(coarse, canvas, size, 0, 0, cv::INTER_LINEAR);
@@ -329,7 +328,8 @@ cv::Mat make_texture(cv::Size size, double per_metre, cv::RNG& rng)
         const double r = per_metre * rng.uniform(0.02, 0.2);
         switch (rng.uniform(0, 4)) {
         case 0: {
-            const cv::RotatedRect box(centre, cv::Size2f(float(2 * r), float(r * rng.uniform(0.3, 1.5))),
+            const cv::RotatedRect box(centre,
+                                      cv::Size2f(float(2 * r), float(r * rng.uniform(0.3, 1.5))),
                                       static_cast<float>(rng.uniform(0.0, 180.0)));
             cv::Point2f corners[4];
             box.points(corners);
@@ -422,7 +422,7 @@ std::array<cv::Point2d, 3> sticker_centres(const ParallaxTruth& truth, const Vie
 }
 
 cv::Matx23d least_squares_similarity(const std::array<cv::Point2d, 3>& from,
-                           const std::array<cv::Point2d, 3>& to)
+                                     const std::array<cv::Point2d, 3>& to)
 {
     const cv::Point2d mf = (from[0] + from[1] + from[2]) / 3.0;
     const cv::Point2d mt = (to[0] + to[1] + to[2]) / 3.0;
@@ -442,7 +442,7 @@ cv::Matx23d alignment_of(const ParallaxTruth& truth, const ViewPose& view, cv::S
 {
     const int middle = static_cast<int>(truth.views.size()) / 2;
     return least_squares_similarity(sticker_centres(truth, view, size),
-                          sticker_centres(truth, truth.views[middle], size));
+                                    sticker_centres(truth, truth.views[middle], size));
 }
 
 CameraPose pose_of(const cv::Matx23d& alignment, cv::Size size)
@@ -582,7 +582,8 @@ void add_subject_texture(ParallaxTextures& textures, const RigOptions& options,
     const double focal = truth.views[truth.views.size() / 2].focal;
     const double density = texel_density(focal, column_distance, area, 8e6);
     // A stream of its own per take: another subject, in other colours.
-    cv::RNG rng = stream_rng(options.seed, static_cast<std::uint64_t>(Stream::Subjects) + 500 + take);
+    cv::RNG rng =
+        stream_rng(options.seed, static_cast<std::uint64_t>(Stream::Subjects) + 500 + take);
     textures.subjects.at(take) = make_texture(texture_size(area, density), density, rng);
 }
 
@@ -606,7 +607,8 @@ cv::Mat render_view(const ParallaxTruth& truth, const ParallaxTextures& textures
                                 0, 1 / view.focal, -c.y / view.focal, //
                                 0, 0, 1);
     const cv::Matx33d to_ray =
-        axes * to_camera * cv::Matx33d(m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), 0, 0, 1);
+        axes * to_camera *
+        cv::Matx33d(m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2), 0, 0, 1);
 
     cv::Mat image(size, CV_8UC3);
     cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& rows) {
@@ -628,10 +630,10 @@ cv::Mat render_view(const ParallaxTruth& truth, const ParallaxTextures& textures
         // camera's are capped in dark grey.
         cv::Matx23d to_output;
         cv::invertAffineTransform(m, to_output);
-        const double scale = std::sqrt(std::abs(cv::determinant(cv::Matx22d(
-            to_output(0, 0), to_output(0, 1), to_output(1, 0), to_output(1, 1)))));
-        const cv::Scalar paint = request.hidden ? cv::Scalar(60, 60, 60)
-                                                : sticker_bgr(truth.sticker_colour);
+        const double scale = std::sqrt(std::abs(cv::determinant(
+            cv::Matx22d(to_output(0, 0), to_output(0, 1), to_output(1, 0), to_output(1, 1)))));
+        const cv::Scalar paint =
+            request.hidden ? cv::Scalar(60, 60, 60) : sticker_bgr(truth.sticker_colour);
         const std::array<cv::Point3d, 3> centres = {cv::Point3d(0, -truth.sticker_spacing, 0),
                                                     cv::Point3d(0, 0, 0),
                                                     cv::Point3d(0, truth.sticker_spacing, 0)};
@@ -685,8 +687,8 @@ ViewRequest photo_request(const RigOptions& options, const ParallaxTruth& truth,
     return request;
 }
 
-ViewRequest aligned_request(const RigOptions& options, const ParallaxTruth& truth,
-                            double position, int take)
+ViewRequest aligned_request(const RigOptions& options, const ParallaxTruth& truth, double position,
+                            int take)
 {
     const cv::Size size(options.width, options.height);
     ViewRequest request;

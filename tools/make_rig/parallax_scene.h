@@ -60,7 +60,7 @@ struct ParallaxTruth
     double floor_y = 0.0;
     // The sticker centres lie at (0, -spacing, 0), (0, 0, 0) and (0, spacing, 0).
     double sticker_spacing = 0.0;
-    double sticker_radius = 0.0; // of the balls; their labels are 1.4 times wider
+    double sticker_radius = 0.0;         // of the balls; their labels are 1.4 times wider
     std::vector<ViewPose> views;         // one per camera
     std::vector<ColourResponse> colours; // one per camera
     std::vector<SceneSubject> subjects;  // one per take
@@ -80,7 +80,7 @@ std::array<cv::Point2d, 3> sticker_centres(const ParallaxTruth& truth, const Vie
 
 // The least-squares similarity taking the points `from` onto `to`, as the 2 x 3 matrix.
 cv::Matx23d least_squares_similarity(const std::array<cv::Point2d, 3>& from,
-                           const std::array<cv::Point2d, 3>& to);
+                                     const std::array<cv::Point2d, 3>& to);
 
 // The alignment a calibration gives `view`: its photo -> the middle camera's photo,
 // fitted on the stickers.
@@ -97,9 +97,9 @@ ParallaxTruth plan_parallax(const RigOptions& options);
 // drawn from the seed, several hues on every surface.
 struct ParallaxTextures
 {
-    cv::Rect2d wall_area;  // (x, y) of the wall the texture covers, metres
-    cv::Rect2d floor_area; // (x, z) of the floor
-    cv::Mat wall, floor;   // 8-bit sRGB BGR
+    cv::Rect2d wall_area;          // (x, y) of the wall the texture covers, metres
+    cv::Rect2d floor_area;         // (x, z) of the floor
+    cv::Mat wall, floor;           // 8-bit sRGB BGR
     std::vector<cv::Mat> subjects; // one per take, around the ellipsoid and pole to pole
 };
 
@@ -137,5 +137,5 @@ ViewRequest photo_request(const RigOptions& options, const ParallaxTruth& truth,
 
 // The request for the view at `position` mapped into the middle camera's photo by
 // its alignment, showing take `take`.
-ViewRequest aligned_request(const RigOptions& options, const ParallaxTruth& truth,
-                            double position, int take);
+ViewRequest aligned_request(const RigOptions& options, const ParallaxTruth& truth, double position,
+                            int take);

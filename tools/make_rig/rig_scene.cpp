@@ -167,7 +167,6 @@ void paint_ellipse(cv::Mat& image, const SceneEllipse& e, const cv::Scalar& bgr)
     }
 }
 
-
 // A scene colour: grey, blue or green, red never above blue or green. Neither
 // preset accepts such a colour (yellow needs red 80 above blue, pink 84 above
 // green), nor any blend of them, so interpolation and anti-aliasing stay safe.
@@ -307,9 +306,9 @@ RigScene plan_rig_scene(const RigOptions& options)
         }
         const ViewPose& middle = parallax.views[truth.middle_camera];
         truth.sticker_radius = middle.focal * parallax.sticker_radius / middle.distance;
-        truth.sticker_spacing =
-            cv::norm(truth.stickers[truth.middle_camera][2] - truth.stickers[truth.middle_camera][0]) /
-            2.0;
+        truth.sticker_spacing = cv::norm(truth.stickers[truth.middle_camera][2] -
+                                         truth.stickers[truth.middle_camera][0]) /
+                                2.0;
         return scene;
     }
     truth.poses = draw_poses(options, truth.middle_camera);

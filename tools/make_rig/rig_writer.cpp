@@ -63,10 +63,9 @@ std::string clear_previous_rig(const QDir& dir)
         for (const QString& name : QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             if (!take.match(name).hasMatch())
                 continue;
-            const std::string error =
-                clear_files(QDir(path).filePath(name),
-                            folder == std::string("shots") ? "^shot_[0-9]+\\.jpg$" : truth_pattern,
-                            true);
+            const std::string error = clear_files(
+                QDir(path).filePath(name),
+                folder == std::string("shots") ? "^shot_[0-9]+\\.jpg$" : truth_pattern, true);
             if (!error.empty())
                 return error;
         }
@@ -150,7 +149,8 @@ RigWriteResult write_parallax_photos(const RigScene& scene, const QDir& dir, std
     ParallaxTextures textures = make_textures(options, truth);
     const auto write = [&](const QString& name, const cv::Mat& image, bool jpeg) {
         const QString path = dir.filePath(name);
-        result.error = jpeg ? write_jpeg(path, image, options.jpeg_quality) : write_png(path, image);
+        result.error =
+            jpeg ? write_jpeg(path, image, options.jpeg_quality) : write_png(path, image);
         if (result.ok())
             log << "wrote " << path.toStdString() << std::endl;
         return result.ok();
