@@ -625,28 +625,34 @@ cv::Mat render_view(const ParallaxTruth& truth, const ParallaxTextures& textures
         }
     });
 
-    if (request.reference) {
-        // Balls on the column, each on a grey label facing the camera; the hidden
-        // camera's are capped in dark grey.
-        cv::Matx23d to_output;
-        cv::invertAffineTransform(m, to_output);
-        const double scale = std::sqrt(std::abs(cv::determinant(
-            cv::Matx22d(to_output(0, 0), to_output(0, 1), to_output(1, 0), to_output(1, 1)))));
-        const cv::Scalar paint =
-            request.hidden ? cv::Scalar(60, 60, 60) : sticker_bgr(truth.sticker_colour);
-        const std::array<cv::Point3d, 3> centres = {cv::Point3d(0, -truth.sticker_spacing, 0),
-                                                    cv::Point3d(0, 0, 0),
-                                                    cv::Point3d(0, truth.sticker_spacing, 0)};
-        for (const cv::Point3d& c : centres) {
-            const cv::Point3d d = c - origin;
-            const double depth = (axes.t() * cv::Vec3d(d.x, d.y, d.z))[2];
-            const double radius = view.focal * truth.sticker_radius / depth * scale;
-            const cv::Point2d at = apply(to_output, project(view, size, c));
-            paint_disc(image, at, 1.4 * radius, cv::Scalar(160, 160, 160));
-            paint_disc(image, at, radius, paint);
-        }
-    }
     return image;
+}
+
+void paint_stickers(cv::Mat& image, const ParallaxTruth& truth, const ViewRequest& request)
+{
+    // Balls on the column, each on a grey label facing the camera; the hidden
+    // camera's are capped in dark grey.
+    const ViewPose& view = request.view;
+    const cv::Matx33d axes = camera_axes(view);
+    const cv::Point3d origin = camera_centre(view);
+    const cv::Matx23d& m = request.to_view;
+    cv::Matx23d to_output;
+    cv::invertAffineTransform(m, to_output);
+    const double scale = std::sqrt(std::abs(cv::determinant(
+        cv::Matx22d(to_output(0, 0), to_output(0, 1), to_output(1, 0), to_output(1, 1)))));
+    const cv::Scalar paint =
+        request.hidden ? cv::Scalar(60, 60, 60) : sticker_bgr(truth.sticker_colour);
+    const std::array<cv::Point3d, 3> centres = {cv::Point3d(0, -truth.sticker_spacing, 0),
+                                                cv::Point3d(0, 0, 0),
+                                                cv::Point3d(0, truth.sticker_spacing, 0)};
+    for (const cv::Point3d& c : centres) {
+        const cv::Point3d d = c - origin;
+        const double depth = (axes.t() * cv::Vec3d(d.x, d.y, d.z))[2];
+        const double radius = view.focal * truth.sticker_radius / depth * scale;
+        const cv::Point2d at = apply(to_output, project(view, image.size(), c));
+        paint_disc(image, at, 1.4 * radius, cv::Scalar(160, 160, 160));
+        paint_disc(image, at, radius, paint);
+    }
 }
 
 cv::Mat apply_colour_response(const cv::Mat& neutral, const ColourResponse& response)

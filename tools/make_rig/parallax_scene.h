@@ -118,14 +118,20 @@ struct ViewRequest
     // Output pixel -> the view's photo pixel (identity for a camera's own photo).
     cv::Matx23d to_view{1, 0, 0, 0, 1, 0};
     int take = -1;          // the subject of this take, or -1 for none (references)
-    bool reference = false; // references: no red above green or blue, stickers painted in
-    bool hidden = false;    // stickers under dark caps
+    bool reference = false; // references: no red above green or blue
+    bool hidden = false;    // paint_stickers: under dark caps
 };
 
 // The colour-neutral 8-bit BGR picture of `request`, `size` pixels, each the
 // mean of 2 x 2 samples in linear light.
 cv::Mat render_view(const ParallaxTruth& truth, const ParallaxTextures& textures,
                     const ViewRequest& request, cv::Size size);
+
+// Paints the three stickers, each on its grey label, into the reference `image`
+// of `request`. They keep their paint in every camera, after its colour
+// response: the detection presets are narrower than the colour differences
+// reach, and nothing scores the colours of the references.
+void paint_stickers(cv::Mat& image, const ParallaxTruth& truth, const ViewRequest& request);
 
 // `neutral` (8-bit sRGB BGR) as a camera with `response` sees it.
 cv::Mat apply_colour_response(const cv::Mat& neutral, const ColourResponse& response);

@@ -24,10 +24,10 @@ std::string parallax_error(const RigOptions& options)
     if (!(options.arc_deg >= 0.0 && options.arc_deg <= 90.0))
         return "the arc must be between 0 and 90 degrees";
     // Beyond these the sticker colours could leave their presets.
-    if (!(options.colour_spread >= 0.0 && options.colour_spread <= 0.2))
-        return "the colour spread must be between 0 and 0.2";
-    if (!(options.exposure_spread >= 0.0 && options.exposure_spread <= 0.5))
-        return "the exposure spread must be between 0 and 0.5 EV";
+    if (!(options.colour_spread >= 0.0 && options.colour_spread <= 0.15))
+        return "the colour spread must be between 0 and 0.15";
+    if (!(options.exposure_spread >= 0.0 && options.exposure_spread <= 0.4))
+        return "the exposure spread must be between 0 and 0.4 EV";
     if (!(options.vignetting >= 0.0 && options.vignetting <= 0.6))
         return "the vignetting must be between 0 and 0.6";
     if (options.between < 0 || options.between > max_rig_between)

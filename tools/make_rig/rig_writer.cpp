@@ -157,10 +157,11 @@ RigWriteResult write_parallax_photos(const RigScene& scene, const QDir& dir, std
     };
 
     for (int camera = 0; camera < options.cameras; ++camera) {
-        const cv::Mat neutral =
-            render_view(truth, textures, photo_request(options, truth, camera, -1), size);
-        if (!write(reference_file_name(camera),
-                   apply_colour_response(neutral, truth.colours[camera]), true))
+        const ViewRequest request = photo_request(options, truth, camera, -1);
+        cv::Mat photo = apply_colour_response(render_view(truth, textures, request, size),
+                                              truth.colours[camera]);
+        paint_stickers(photo, truth, request);
+        if (!write(reference_file_name(camera), photo, true))
             return result;
     }
     for (int take = 0; take < options.takes; ++take) {
