@@ -62,7 +62,7 @@ struct RigOptions
     // shots show the unmoved picture under `move` (a CameraPose taking the
     // unmoved photo to the moved one).
     int moved_camera = -1;
-    CameraPose move;
+    CameraPose move{};
 };
 
 constexpr int max_rig_cameras = 99;
