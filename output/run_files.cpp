@@ -36,11 +36,18 @@ bool is_run_file(const QString& name)
     return frame_index(name).has_value() || video_file_names().contains(name);
 }
 
-bool is_run_leftover(const QString& name)
+bool is_partial_video(const QString& name)
 {
     for (const QString& video : video_file_names())
         if (name == partial_file_name(video))
             return true;
+    return false;
+}
+
+bool is_run_leftover(const QString& name)
+{
+    if (is_partial_video(name))
+        return true;
     // QSaveFile's temporary name: the final name and six random characters.
     static const QRegularExpression saved(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
     const QRegularExpressionMatch match = saved.match(name);

@@ -35,3 +35,8 @@ bool is_run_file(const QString& name);
 // partial_file_name, or a frame's or video's name followed by the six random
 // characters of the temporary file write_file_atomically renames.
 bool is_run_leftover(const QString& name);
+
+// True for a video's partial_file_name only: the one leftover whose exact name
+// a run writes. Outside the staging folder, a name with six characters after
+// a run's ("output_video.mp4.backup") may well be the user's.
+bool is_partial_video(const QString& name);

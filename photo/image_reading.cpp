@@ -77,7 +77,14 @@ bool decode(const QString& path, cv::Mat& image, QByteArray& data)
         if (image.type() != CV_8UC3)
             image.release();
         const QString problem = decode_jpeg(data, JpegPixels::Bgr, [&image](int width, int height) {
-            image.create(height, width, CV_8UC3);
+            // A header may promise more pixels than memory holds; an exception
+            // would leave the decoder's memory behind, and nothing catches it.
+            try {
+                image.create(height, width, CV_8UC3);
+            } catch (const cv::Exception&) {
+                image.release();
+                return JpegTarget{};
+            }
             return JpegTarget{image.data, image.step[0]};
         });
         if (!problem.isEmpty())
