@@ -4,7 +4,7 @@
 #include "app/pixel_picker.h"
 #include "calibration/alignment.h"
 #include "output/calibration_check.h"
-#include "output/image_file.h"
+#include "photo/image_file.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

@@ -3,7 +3,7 @@
 #include "app/user_dialogs.h"
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
-#include "output/process_runner.h"
+#include "support/process_runner.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -8,12 +8,12 @@
 #include "app/user_dialogs.h"
 #include "calibration/alignment.h"
 #include "calibration/calibration_file.h"
-#include "output/image_file.h"
-#include "output/natural_order.h"
 #include "output/run_files.h"
+#include "photo/image_file.h"
 #include "pipeline/calibration_run.h"
 #include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
+#include "support/natural_order.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -681,8 +681,8 @@ void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
 
     QStringList failed;
     for (int camera : pending_images)
-        failed << QStringLiteral("#%1 : %2").arg(QString::number(camera),
-                                                 file_name(reference_paths.at(camera)));
+        failed << QStringLiteral("#%1 : %2")
+                      .arg(QString::number(camera), file_name(reference_paths.at(camera)));
     if (!pending_images.empty()) {
         dialogs.warning(this, QStringLiteral("Attention"),
                         QStringLiteral("La détection automatique des stickers a échoué pour "
@@ -1002,9 +1002,9 @@ QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList&
                            "précédent (%3). Les remplacer ? Les autres fichiers du dossier ne "
                            "sont pas touchés.\n\nNon : choisir un autre dossier.")
                 .arg(QDir::toNativeSeparators(folder), QString::number(earlier.size()),
-                     earlier.size() <= 4 ? earlier.join(QStringLiteral(", "))
-                                         : earlier.mid(0, 3).join(QStringLiteral(", ")) +
-                                               QStringLiteral(", …")));
+                     earlier.size() <= 4
+                         ? earlier.join(QStringLiteral(", "))
+                         : earlier.mid(0, 3).join(QStringLiteral(", ")) + QStringLiteral(", …")));
         if (replace)
             return folder;
     }
@@ -1024,12 +1024,12 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
                          shot_count_text(request.shots.size(), request.calibration.image_count));
         break;
     case ProcessingFailure::UnreadableShot:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
-                                        "fichier abîmé, incomplet ou qui n'est pas une photo "
-                                        "JPEG ou PNG. Aucune image n'a été écrite.")
-                             .arg(QString::number(frames.unreadable_camera),
-                                  frames.unreadable_input));
+        dialogs.critical(
+            this, QStringLiteral("Erreur de fichiers d'entrée"),
+            QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
+                           "fichier abîmé, incomplet ou qui n'est pas une photo "
+                           "JPEG ou PNG. Aucune image n'a été écrite.")
+                .arg(QString::number(frames.unreadable_camera), frames.unreadable_input));
         break;
     case ProcessingFailure::OutputFolder:
         dialogs.critical(this, QStringLiteral("Dossier de sortie"),

@@ -6,8 +6,8 @@
 //     soak [--takes N] [--cameras N] [--size WxH] [--boomerang]
 
 #include "calibration/calibration_construction.h"
-#include "output/process_runner.h"
 #include "pipeline/processing_run.h"
+#include "support/process_runner.h"
 #include "tools/make_rig/rig_writer.h"
 
 #include <QCoreApplication>

@@ -7,8 +7,8 @@
 // the best of --repeats runs on warm files.
 
 #include "calibration/calibration_construction.h"
-#include "detection/image_reading.h"
 #include "output/aligned_images.h"
+#include "photo/image_reading.h"
 #include "tools/make_rig/rig_writer.h"
 
 #include <QCoreApplication>

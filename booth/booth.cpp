@@ -1,10 +1,12 @@
 #include "booth/booth.h"
 
-#include "output/atomic_file.h"
-#include "output/natural_order.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
+#include "photo/photo_problem.h"
 #include "pipeline/photo_check.h"
+#include "support/atomic_file.h"
+#include "support/natural_order.h"
+#include "support/process_runner.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,8 +67,24 @@ bool is_booth_leftover(const QString& name)
 
 bool is_booth_file(const QString& name)
 {
-    return is_run_file(name) || is_run_leftover(name) || name == take_done_marker ||
+    return is_run_file(name) || is_partial_video(name) || name == take_done_marker ||
            name == take_error_file || is_booth_leftover(name);
+}
+
+// What the staging folder `staging` holds besides a run's files, named from the
+// take's output folder: the run would refuse to clear it, and the take would
+// otherwise be failed for good for what its owner is told to move.
+QStringList staged_foreign_entries(const QString& staging)
+{
+    QStringList foreign;
+    const QFileInfoList entries = QDir(staging).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (entry.isSymLink() || !entry.isFile() || !(is_run_file(name) || is_run_leftover(name)))
+            foreign << staging_folder_name + QLatin1Char('/') + name;
+    }
+    return foreign;
 }
 
 // What stands in the take's output folder that the booth did not write: a
@@ -83,6 +101,8 @@ QStringList foreign_entries(const QString& folder)
             foreign << name;
         else if (entry.isDir() && name != staging_folder_name)
             foreign << name;
+        else if (entry.isDir())
+            foreign << staged_foreign_entries(entry.filePath());
         else if (!entry.isDir() && (!entry.isFile() || !is_booth_file(name)))
             foreign << name;
     }
@@ -102,7 +122,7 @@ void remove_booth_files(const QString& folder, const std::function<bool(const QS
 
 bool is_run_output(const QString& name)
 {
-    return is_run_file(name) || is_run_leftover(name) || is_booth_leftover(name);
+    return is_run_file(name) || is_partial_video(name) || is_booth_leftover(name);
 }
 
 // The system's words in `text` when they tell of the machine rather than of the
@@ -219,9 +239,8 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
         if (take.photos.size() < std::max(cameras, 1)) {
             if (!take.photos.isEmpty())
-                waiting.emplace_back(name, QStringLiteral("%1 of %2 photos")
-                                               .arg(take.photos.size())
-                                               .arg(cameras));
+                waiting.emplace_back(
+                    name, QStringLiteral("%1 of %2 photos").arg(take.photos.size()).arg(cameras));
             continue;
         }
         const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
@@ -229,14 +248,16 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
             ++settling;
             continue;
         }
+        // Before the photos are read whole: a take that failed with these very
+        // files waits for them to change, not for a look at each of them.
+        if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+            continue;
         // A photo cut short for good (a dead transfer, a file that only starts
         // like a JPEG) fails like any bad photo once the take has long stopped changing.
         if (!photos_complete(take) && unchanged_ms < cut_short_grace_ms(settings.settle_ms)) {
             waiting.emplace_back(name, QStringLiteral("a photo still incomplete"));
             continue;
         }
-        if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
-            continue;
         ready.push_back(std::move(take));
     }
     for (auto seen = sightings.begin(); seen != sightings.end();)
@@ -291,11 +312,11 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     else if (place.exists()) {
         const QStringList foreign = foreign_entries(folder);
         if (!foreign.isEmpty())
-            report.error = QStringLiteral("'%1' : le dossier contient des fichiers que la borne "
-                                          "n'a pas écrits (%2), il n'est pas vidé")
-                               .arg(folder, foreign.mid(0, 3).join(QStringLiteral(", ")) +
-                                                (foreign.size() > 3 ? QStringLiteral(", …")
-                                                                    : QString()));
+            report.error =
+                QStringLiteral("'%1' : le dossier contient des fichiers que la borne "
+                               "n'a pas écrits (%2), il n'est pas vidé")
+                    .arg(folder, foreign.mid(0, 3).join(QStringLiteral(", ")) +
+                                     (foreign.size() > 3 ? QStringLiteral(", …") : QString()));
     }
     if (!report.error.isEmpty())
         return held(report, TakeFault::Place, report.error);
@@ -304,7 +325,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     // The reason of an earlier failure goes, and what a killed attempt left
     // half-written; its frames and videos are the run's to replace.
     remove_booth_files(folder, [](const QString& name) {
-        return name == take_error_file || is_run_leftover(name) || is_booth_leftover(name);
+        return name == take_error_file || is_partial_video(name) || is_booth_leftover(name);
     });
     const QString folder_problem = make_folder(folder);
     if (!folder_problem.isEmpty()) {

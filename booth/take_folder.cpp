@@ -1,35 +1,11 @@
 #include "booth/take_folder.h"
 
-#include "detection/image_reading.h"
-#include "detection/jpeg_decoding.h"
-#include "output/natural_order.h"
+#include "photo/photo_problem.h"
+#include "support/natural_order.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-namespace {
-
-bool file_ends_with(const QString& path, const QByteArray& ending)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < ending.size())
-        return false;
-    return file.seek(file.size() - ending.size()) && file.read(ending.size()) == ending;
-}
-
-} // namespace
-
-bool photo_complete(const QString& path)
-{
-    // The length, type and checksum of the empty IEND chunk that closes every PNG.
-    static const QByteArray png_end = QByteArray::fromHex("0000000049454e44ae426082");
-    if (QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0)
-        return file_ends_with(path, png_end);
-    // Some cameras pad a JPEG after its end marker: its structure tells where it ends.
-    QByteArray bytes;
-    return read_file_bytes(path, bytes) && jpeg_stream_complete(bytes);
-}
 
 TakeFolder read_take_folder(const QString& path)
 {
@@ -48,10 +24,9 @@ TakeFolder read_take_folder(const QString& path)
     take.photos = natural_sorted(paths);
     for (const QString& photo : take.photos) {
         const QFileInfo file(photo);
-        take.fingerprint +=
-            QStringLiteral("%1 %2 %3\n")
-                .arg(file.fileName(), QString::number(file.size()),
-                     QString::number(file.lastModified().toMSecsSinceEpoch()));
+        take.fingerprint += QStringLiteral("%1 %2 %3\n")
+                                .arg(file.fileName(), QString::number(file.size()),
+                                     QString::number(file.lastModified().toMSecsSinceEpoch()));
     }
     return take;
 }

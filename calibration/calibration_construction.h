@@ -1,11 +1,11 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
 #include "calibration/rig_calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 #include "detection/sticker_components.h"
+#include "support/batch_progress.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,14 +1,13 @@
 #include "calibration/calibration_file.h"
 
+#include "support/atomic_file.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -321,25 +320,8 @@ CalibrationRead read_calibration_file(const QString& path)
 
 QString write_calibration_file(const QString& path, const RigCalibration& rig)
 {
-    QSaveFile file(path);
-    const auto refused = [&path](const QString& reason) {
-        return QStringLiteral("Impossible d'enregistrer le calibrage '%1' : %2.").arg(path, reason);
-    };
-    // Unbuffered, so that a write the disk cuts short fails here, with the
-    // system's reason still in errno: Qt keeps none once part of it went out.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return refused(file.errorString());
-    const QByteArray content = calibration_json(rig);
-    errno = 0;
-    if (file.write(content) != content.size()) {
-        const int error = errno;
-        const QString reason = file.error() == QFileDevice::NoError && error != 0
-                                   ? QString::fromLocal8Bit(std::strerror(error))
-                                   : file.errorString();
-        file.cancelWriting();
-        return refused(reason);
-    }
-    if (!file.commit())
-        return refused(file.errorString());
-    return {};
+    const QString reason = write_file_atomically(path, calibration_json(rig));
+    if (reason.isEmpty())
+        return {};
+    return QStringLiteral("Impossible d'enregistrer le calibrage '%1' : %2.").arg(path, reason);
 }

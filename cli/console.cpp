@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include "photo/photo_problem.h"
 #include "pipeline/photo_check.h"
 
 #include <iostream>

@@ -10,6 +10,7 @@
 #include "output/output_folder.h"
 #include "pipeline/photo_check.h"
 #include "pipeline/processing_plan.h"
+#include "support/process_runner.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,6 +8,7 @@
 #include "cli/video_options.h"
 #include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
+#include "support/process_runner.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -192,8 +193,8 @@ int run_watch_command(const QStringList& arguments)
             // Left for a later run: said, so that an exit with nothing done is
             // never silent about why.
             for (const auto& [take, why] : booth.waiting_takes())
-                std::cout << "Take waiting: " << take.toStdString() << " ("
-                          << why.toStdString() << ")" << std::endl;
+                std::cout << "Take waiting: " << take.toStdString() << " (" << why.toStdString()
+                          << ")" << std::endl;
             break;
         }
         stop_signals.wait_for_stop(look_interval_ms);

@@ -1,6 +1,6 @@
 #include "detection/sticker_components.h"
 
-#include "detection/image_reading.h"
+#include "photo/image_reading.h"
 
 #include <opencv2/imgproc.hpp>
 

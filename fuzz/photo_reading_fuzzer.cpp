@@ -4,8 +4,8 @@
 // must all agree on the size of what they read. The buffers are kept from one
 // input to the next, as a worker keeps them.
 
-#include "detection/image_reading.h"
-#include "output/image_file.h"
+#include "photo/image_file.h"
+#include "photo/image_reading.h"
 
 #include <opencv2/core.hpp>
 

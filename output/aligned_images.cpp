@@ -1,10 +1,10 @@
 #include "output/aligned_images.h"
 
-#include "output/atomic_file.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
-#include "output/image_file.h"
 #include "output/run_files.h"
+#include "photo/image_file.h"
+#include "support/atomic_file.h"
 
 #include <QBuffer>
 #include <QFile>

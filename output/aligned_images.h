@@ -1,7 +1,7 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
+#include "support/batch_progress.h"
 
 #include <QSize>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "output/process_runner.h"
+#include "support/process_runner.h"
 
 #include <QString>
 

@@ -29,19 +29,6 @@ cv::Mat matrix_view(const QImage& image, const uchar* pixels)
 
 } // namespace
 
-bool is_renderable(QImage::Format format)
-{
-    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
-}
-
-QImage renderable(const QImage& image)
-{
-    if (is_renderable(image.format()))
-        return image;
-    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                         : QImage::Format_RGB32);
-}
-
 cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations orientation)
 {
     const double last_x = stored.width() - 1;

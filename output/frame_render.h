@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "photo/image_file.h"
 
 #include <opencv2/core/matx.hpp>
 
@@ -9,14 +10,6 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
-
-// True for the formats the renderer reads directly: 32-bit RGB32, or
-// ARGB32_Premultiplied, whose colour bytes are the picture laid on black.
-bool is_renderable(QImage::Format format);
-
-// `image` in a format the renderer reads: itself when it already is one,
-// otherwise converted (transparency kept as premultiplied alpha).
-QImage renderable(const QImage& image);
 
 // Upright picture pixel -> pixel of the image as stored, for a stored image of
 // `stored` size shown turned by `orientation` as QImageReader's automatic

@@ -155,7 +155,8 @@ QString clear_run_leftovers(const QString& folder)
 {
     QStringList leftovers;
     for (const QString& name : entries(folder)) {
-        if (is_run_leftover(name) && !is_folder(folder + QLatin1Char('/') + name))
+        // Only the exact partial names: the staging folder holds the rest.
+        if (is_partial_video(name) && !is_folder(folder + QLatin1Char('/') + name))
             leftovers << name;
     }
     const QStringList kept = remove_files(folder, leftovers);

@@ -25,7 +25,8 @@ QStringList remove_files(const QString& folder, const QStringList& names);
 QString make_folder(const QString& folder, QStringList* created = nullptr);
 
 // Removes what a run killed before it finished left in `folder`: its hidden
-// partial and temporary files, and its staging folder with the run files in it.
+// partial videos, by their exact names, and its staging folder with the run
+// files and temporary files in it.
 // Returns an empty string, or one French sentence naming what stands in the way
 // (a staging folder holding other files is left as it is).
 QString clear_run_leftovers(const QString& folder);

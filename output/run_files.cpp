@@ -1,5 +1,7 @@
 #include "output/run_files.h"
 
+#include "support/atomic_file.h"
+
 #include <QRegularExpression>
 
 const QString video_file_name = QStringLiteral("output_video.mp4");
@@ -16,7 +18,8 @@ QString frame_file_name(int index)
 std::optional<int> frame_index(const QString& name)
 {
     // Only what frame_file_name writes: no sign, no leading zero, no other case.
-    static const QRegularExpression pattern(QStringLiteral("^output_img_(0|[1-9][0-9]{0,8})\\.jpg$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^output_img_(0|[1-9][0-9]{0,8})\\.jpg$"));
     const QRegularExpressionMatch match = pattern.match(name);
     if (!match.hasMatch())
         return std::nullopt;
@@ -28,24 +31,23 @@ QStringList video_file_names()
     return {video_file_name, boomerang_file_name, gif_file_name, boomerang_gif_file_name};
 }
 
-QString partial_file_name(const QString& name)
-{
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0)
-        return QLatin1Char('.') + name + QStringLiteral(".partial");
-    return QLatin1Char('.') + name.left(dot) + QStringLiteral(".partial") + name.mid(dot);
-}
-
 bool is_run_file(const QString& name)
 {
     return frame_index(name).has_value() || video_file_names().contains(name);
 }
 
-bool is_run_leftover(const QString& name)
+bool is_partial_video(const QString& name)
 {
     for (const QString& video : video_file_names())
         if (name == partial_file_name(video))
             return true;
+    return false;
+}
+
+bool is_run_leftover(const QString& name)
+{
+    if (is_partial_video(name))
+        return true;
     // QSaveFile's temporary name: the final name and six random characters.
     static const QRegularExpression saved(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
     const QRegularExpressionMatch match = saved.match(name);

@@ -24,10 +24,6 @@ extern const QString gif_file_name;           // "output_video.gif"
 extern const QString boomerang_gif_file_name; // "output_video_boomerang.gif"
 QStringList video_file_names();
 
-// The hidden name under which another program (ffmpeg) writes what becomes
-// `name`, keeping its suffix: "output_video.mp4" gives ".output_video.partial.mp4".
-QString partial_file_name(const QString& name);
-
 // The hidden folder inside the output folder where a run writes all its files
 // before they replace an earlier run's: ".output_run.partial".
 extern const QString staging_folder_name;
@@ -39,3 +35,8 @@ bool is_run_file(const QString& name);
 // partial_file_name, or a frame's or video's name followed by the six random
 // characters of the temporary file write_file_atomically renames.
 bool is_run_leftover(const QString& name);
+
+// True for a video's partial_file_name only: the one leftover whose exact name
+// a run writes. Outside the staging folder, a name with six characters after
+// a run's ("output_video.mp4.backup") may well be the user's.
+bool is_partial_video(const QString& name);

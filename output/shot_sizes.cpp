@@ -1,7 +1,7 @@
 #include "output/shot_sizes.h"
 
 #include "output/frame_geometry.h"
-#include "output/image_file.h"
+#include "photo/image_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,15 +1,14 @@
 #include "output/video_export.h"
 
-#include "output/atomic_file.h"
 #include "output/ffmpeg_command.h"
 #include "output/run_files.h"
+#include "support/atomic_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-
 #include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -216,10 +215,7 @@ private:
         return true;
     }
 
-    QString frame_path(int frame) const
-    {
-        return folder + "/" + frame_file_name(frame);
-    }
+    QString frame_path(int frame) const { return folder + "/" + frame_file_name(frame); }
 
     bool work_folder()
     {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
-#include "output/process_runner.h"
 #include "output/video_size.h"
+#include "support/batch_progress.h"
+#include "support/process_runner.h"
 
 #include <QSize>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "pipeline/processing_plan.h"
 
 #include "output/output_folder.h"
-#include "pipeline/photo_check.h"
+#include "photo/photo_problem.h"
 
 EarlierRun earlier_run_in(const QString& folder, const QStringList& shots)
 {

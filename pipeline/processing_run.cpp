@@ -1,8 +1,8 @@
 #include "pipeline/processing_run.h"
 
 #include "output/output_folder.h"
-#include "output/process_runner.h"
 #include "output/run_files.h"
+#include "support/process_runner.h"
 
 #include <QFileInfo>
 
@@ -198,9 +198,9 @@ QString failure_message(const ProcessingOutcome& outcome)
         // The file ffmpeg was making, when it got as far as starting one.
         return (outcome.failed_file().isEmpty() ? QString() : file + QStringLiteral(" : ")) +
                QStringLiteral("la vidéo n'a pas pu être créée") +
-               (outcome.video.full_folder.isEmpty()
-                    ? QString()
-                    : QStringLiteral(", le dossier '%1' est plein").arg(outcome.video.full_folder)) +
+               (outcome.video.full_folder.isEmpty() ? QString()
+                                                    : QStringLiteral(", le dossier '%1' est plein")
+                                                          .arg(outcome.video.full_folder)) +
                QStringLiteral(". ffmpeg : ") + outcome.video.error_line;
     }
     return QString();

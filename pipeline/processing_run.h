@@ -1,11 +1,11 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
 #include "calibration/calibration.h"
 #include "output/aligned_images.h"
 #include "output/video_export.h"
 #include "pipeline/run_options.h"
 #include "pipeline/run_step.h"
+#include "support/batch_progress.h"
 
 #include <QStringList>
 

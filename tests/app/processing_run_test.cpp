@@ -1,10 +1,10 @@
 // "Nouveau traitement d'images ..." in the real window: its dialogs and checks,
 // the options it reads and the ffmpeg commands it runs (recorded, not run).
 
-#include "output/atomic_file.h"
 #include "output/ffmpeg_command.h"
-#include "output/process_runner.h"
 #include "output/run_files.h"
+#include "support/atomic_file.h"
+#include "support/process_runner.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
@@ -575,7 +575,8 @@ void ProcessingRunTest::folder_with_an_earlier_run()
         [](const ScriptedDialogs::Request& request) { return request.kind == "directory"; });
     QCOMPARE(folder_dialogs, replaced || encode_fails ? 1 : 2);
     QCOMPARE(frames_in(other.path()).size(), second_folder ? camera_count : 0);
-    QCOMPARE(driver.recording_runner.calls.size(), replaced || second_folder || encode_fails ? 1 : 0);
+    QCOMPARE(driver.recording_runner.calls.size(),
+             replaced || second_folder || encode_fails ? 1 : 0);
 }
 
 QTEST_MAIN(ProcessingRunTest)

@@ -1,5 +1,5 @@
-#include "calibration/batch_progress.h"
 #include "calibration/calibration_construction.h"
+#include "support/batch_progress.h"
 #include "tests/support/sticker_drawing.h"
 #include "tests/support/stopping_progress.h"
 

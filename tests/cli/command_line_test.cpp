@@ -7,11 +7,11 @@
 #include "cli/command_line.h"
 #include "cli/process_command.h"
 #include "cli/watch_command.h"
-#include "output/process_runner.h"
 #include "pipeline/calibration_run.h"
 #include "pipeline/processing_run.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
+#include "support/process_runner.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -716,15 +716,16 @@ void CommandLineTest::damaged_photos_are_refused()
     const int camera = 2;
     const bool png = damage.startsWith("PNG");
     const QString bad = folder.filePath(png ? "bad.png" : "bad.jpg");
-    QVERIFY(write_bytes(bad, damaged(png ? png_of(inputs[camera]) : read_bytes(inputs[camera]),
-                                     damage)));
+    QVERIFY(write_bytes(
+        bad, damaged(png ? png_of(inputs[camera]) : read_bytes(inputs[camera]), damage)));
     inputs[camera] = bad;
 
     const QString output = folder.filePath(process ? "sortie" : "rig.qvcal");
     const QStringList arguments =
-        process ? QStringList{"process", "--calibration", calibration, "--output", output}
-                : QStringList{"calibrate", "--points", points_argument(hidden_camera, truth.stickers[1]),
-                              "--output", output};
+        process
+            ? QStringList{"process", "--calibration", calibration, "--output", output}
+            : QStringList{"calibrate", "--points",
+                          points_argument(hidden_camera, truth.stickers[1]), "--output", output};
     const QuorvaneRun run = run_quorvane(arguments + inputs);
     QCOMPARE(run.crashed, false);
     QCOMPARE(run.exit_code, 1);
@@ -741,9 +742,9 @@ void CommandLineTest::a_percent_sign_in_a_name_stays_in_the_message()
     QStringList inputs = shots;
     inputs[0] = folder.filePath("cam%1.jpg");
     QVERIFY(cv::imwrite(inputs[0].toStdString(), cv::Mat(2, 400, CV_8UC3, cv::Scalar(9, 9, 9))));
-    const QuorvaneRun run = run_quorvane(
-        QStringList{"process", "--calibration", calibration, "--output", folder.filePath("sortie")} +
-        inputs);
+    const QuorvaneRun run = run_quorvane(QStringList{"process", "--calibration", calibration,
+                                                     "--output", folder.filePath("sortie")} +
+                                         inputs);
     QCOMPARE(run.exit_code, 1);
     QCOMPARE(run.err, "quorvane : '" + inputs[0] +
                           "' : la photo mesure 400 × 2 pixels, l'étalon de la caméra 1 640 × 480 : "

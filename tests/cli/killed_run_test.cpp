@@ -6,8 +6,8 @@
 
 #include "calibration/calibration_construction.h"
 #include "calibration/calibration_file.h"
-#include "detection/image_reading.h"
 #include "output/run_files.h"
+#include "photo/image_reading.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
 
@@ -176,9 +176,9 @@ private slots:
                 watcher.addPath(staged);
             while (process.canReadLine())
                 announced += process.readLine().startsWith("Running:") ? 1 : 0;
-            const bool reached =
-                file.isEmpty() ? announced >= ffmpeg
-                               : written(file) || (file.startsWith('.') && written("output_video.mp4"));
+            const bool reached = file.isEmpty() ? announced >= ffmpeg
+                                                : written(file) || (file.startsWith('.') &&
+                                                                    written("output_video.mp4"));
             if (reached && !killed) {
                 ::kill(process.processId(), SIGKILL);
                 killed = true;

@@ -137,7 +137,8 @@ private slots:
             run_quorvane(options(output) + QStringList{"--boomerang", "--gif"} + shots).exit_code,
             0);
         const QStringList user_files{"output_video_final_edit.mov", "output_img_cover.jpg",
-                                     "output_img_07.jpg", "output_video.MP4", "notes.txt"};
+                                     "output_img_07.jpg", "output_video.MP4", "notes.txt",
+                                     "output_video.mp4.backup", "output_img_0.jpg.edited"};
         for (const QString& name : user_files)
             QVERIFY(write_bytes(output + "/" + name, name.toUtf8()));
         QVERIFY(QDir().mkpath(output + "/output_img_9.jpg"));
@@ -199,8 +200,10 @@ private slots:
         QVERIFY(contents(output) == before);
     }
 
-    // A run killed outright leaves its hidden partial files, temporary frames
-    // and staging folder; the next run in that folder clears them.
+    // A run killed outright leaves its hidden partial files and its staging
+    // folder with temporary frames in it; the next run in that folder clears
+    // them. Only in the staging folder is a frame's name followed by six
+    // characters taken for a temporary file.
     void a_killed_run_s_leftovers_go()
     {
         QTemporaryDir folder;
@@ -208,12 +211,11 @@ private slots:
         const QString staging = output + "/" + staging_folder_name;
         QVERIFY(QDir().mkpath(staging));
         const QStringList leftovers{".output_video.partial.mp4",
-                                    ".output_video_boomerang.partial.gif", "output_img_2.jpg.aBcDeF",
-                                    "output_video.mp4.Qx7Tz2"};
+                                    ".output_video_boomerang.partial.gif"};
         for (const QString& name : leftovers)
             QVERIFY(write_bytes(output + "/" + name, "cut sh"));
         for (const char* name : {"output_img_0.jpg", "output_img_1.jpg.AbCdEf",
-                                    ".output_video.partial.mp4"})
+                                    "output_video.mp4.Qx7Tz2", ".output_video.partial.mp4"})
             QVERIFY(write_bytes(staging + "/" + QString(name), "cut sh"));
         QVERIFY(write_bytes(output + "/.notes", "hidden, but the user's"));
 

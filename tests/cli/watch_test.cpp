@@ -521,7 +521,8 @@ void WatchTest::an_encoder_ended_by_the_stop_signal_abandons_the_take()
 void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
 {
     QTest::addColumn<QString>("take");
-    QTest::addColumn<QString>("kind"); // "folder", "hidden", "link" or "file"
+    // "folder", "hidden", "edited", "staging", "link" or "file"
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("a folder of the user's")
@@ -532,6 +533,14 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
         << "2025" << "hidden"
         << "le dossier contient des fichiers que la borne n'a pas écrits (.thumbnails), il "
            "n'est pas vidé";
+    QTest::newRow("a file of the user's named like a frame and six letters")
+        << "2026" << "edited"
+        << "le dossier contient des fichiers que la borne n'a pas écrits "
+           "(output_img_0.jpg.edited), il n'est pas vidé";
+    QTest::newRow("the user's file in the run's staging folder")
+        << "2027" << "staging"
+        << "le dossier contient des fichiers que la borne n'a pas écrits "
+           "(.output_run.partial/holiday.jpg), il n'est pas vidé";
     QTest::newRow("a link out of the root")
         << "linked" << "link" << "c'est un lien symbolique, la borne n'écrit pas au travers";
     QTest::newRow("a file") << "plain" << "file"
@@ -557,6 +566,12 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
     } else if (kind == "hidden") {
         QVERIFY(QDir().mkpath(place + "/.thumbnails"));
         kept = place + "/.thumbnails/cache";
+    } else if (kind == "staging") {
+        QVERIFY(QDir().mkpath(place + "/.output_run.partial"));
+        kept = place + "/.output_run.partial/holiday.jpg";
+    } else if (kind == "edited") {
+        QVERIFY(QDir().mkpath(place));
+        kept = place + "/output_img_0.jpg.edited";
     } else if (kind == "link") {
         QVERIFY(QDir().mkpath(elsewhere));
         QVERIFY(QFile::link("../elsewhere", place));

@@ -1,8 +1,8 @@
 #include "detection/color_thresholds.h"
-#include "detection/image_reading.h"
 #include "detection/reference_selection.h"
 #include "detection/sticker_components.h"
 #include "detection/sticker_triple.h"
+#include "photo/image_reading.h"
 #include "tests/support/sticker_drawing.h"
 
 #include <opencv2/imgproc.hpp>

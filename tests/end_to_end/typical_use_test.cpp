@@ -2,8 +2,8 @@
 // references, one colour click, a camera clicked by hand, a processing run with
 // the real ffmpeg, then the videos checked with ffprobe and the frames measured.
 
-#include "output/process_runner.h"
 #include "output/video_size.h"
+#include "support/process_runner.h"
 #include "tests/app/window_driver.h"
 #include "tests/support/stdout_capture.h"
 #include "tools/make_rig/alignment_residuals.h"

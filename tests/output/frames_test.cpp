@@ -4,11 +4,11 @@
 // rectangle, whatever the orientation, the number of workers or a stop.
 
 #include "calibration/alignment.h"
-#include "calibration/batch_progress.h"
 #include "output/aligned_images.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
-#include "output/image_file.h"
+#include "photo/image_file.h"
+#include "support/batch_progress.h"
 #include "tests/output/shots.h"
 #include "tests/support/file_size_limit.h"
 

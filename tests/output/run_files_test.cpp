@@ -1,8 +1,8 @@
 // The names a processing run owns: exactly what it writes, and what a killed
 // run leaves, as Qt and ffmpeg really name those files.
 
-#include "output/atomic_file.h"
 #include "output/run_files.h"
+#include "support/atomic_file.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -27,13 +27,13 @@ private slots:
         QTest::newRow("leading zero") << "output_img_07.jpg" << false << false;
         QTest::newRow("other case") << "output_video.MP4" << false << false;
         QTest::newRow("partial video") << ".output_video.partial.mp4" << false << true;
-        QTest::newRow("partial boomerang GIF") << ".output_video_boomerang.partial.gif" << false
-                                               << true;
+        QTest::newRow("partial boomerang GIF")
+            << ".output_video_boomerang.partial.gif" << false << true;
         QTest::newRow("temporary frame") << "output_img_3.jpg.aBcD12" << false << true;
-        QTest::newRow("temporary of a user's file") << "output_img_cover.jpg.aBcD12" << false
-                                                    << false;
-        QTest::newRow("partial of a user's file") << ".output_video_final.partial.mov" << false
-                                                  << false;
+        QTest::newRow("temporary of a user's file")
+            << "output_img_cover.jpg.aBcD12" << false << false;
+        QTest::newRow("partial of a user's file")
+            << ".output_video_final.partial.mov" << false << false;
         QTest::newRow("staging folder") << staging_folder_name << false << false;
     }
 

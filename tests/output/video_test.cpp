@@ -2,8 +2,8 @@
 // carry their index as a white band: decoding a video tells which frame each of
 // its pictures came from.
 
-#include "output/process_runner.h"
 #include "output/video_export.h"
+#include "support/process_runner.h"
 #include "tests/output/shots.h"
 #include "tests/support/stdout_capture.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calibration/batch_progress.h"
+#include "support/batch_progress.h"
 
 // Progress that asks to stop once `limit` images are done, as a user pressing
 // "Annuler" at that moment would.

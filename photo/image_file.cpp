@@ -1,8 +1,7 @@
-#include "output/image_file.h"
+#include "photo/image_file.h"
 
-#include "detection/image_reading.h"
-#include "detection/jpeg_decoding.h"
-#include "output/frame_render.h"
+#include "photo/image_reading.h"
+#include "photo/jpeg_decoding.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -25,6 +24,19 @@ bool decode_jpeg_into(const QByteArray& bytes, QImage& image)
 }
 
 } // namespace
+
+bool is_renderable(QImage::Format format)
+{
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+}
+
+QImage renderable(const QImage& image)
+{
+    if (is_renderable(image.format()))
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                         : QImage::Format_RGB32);
+}
 
 QImage read_oriented_image(const QString& path)
 {

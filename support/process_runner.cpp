@@ -1,4 +1,4 @@
-#include "output/process_runner.h"
+#include "support/process_runner.h"
 
 #include <QFile>
 #include <QStandardPaths>

@@ -1,9 +1,8 @@
-#include "detection/jpeg_decoding.h"
+#include "photo/jpeg_decoding.h"
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -80,8 +79,8 @@ bool decode_into(jpeg_decompress_struct& info, ErrorManager& errors, const QByte
         info.out_color_space = pixels == JpegPixels::Bgr ? JCS_EXT_BGR : JCS_EXT_BGRX;
     jpeg_start_decompress(&info);
 
-    const JpegTarget into = target(static_cast<int>(info.output_width),
-                                   static_cast<int>(info.output_height));
+    const JpegTarget into =
+        target(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
     if (!into.first_row) {
         std::snprintf(errors.message, sizeof errors.message, "out of memory");
         return false;
@@ -119,8 +118,7 @@ bool is_marker_without_length(unsigned char marker)
 bool is_frame_header(unsigned char marker)
 {
     // SOF0 to SOF15, less DHT (C4), JPG (C8) and DAC (CC).
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-           marker != 0xCC;
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
 } // namespace

@@ -13,6 +13,10 @@
 // system's reason.
 QString write_file_atomically(const QString& path, const QByteArray& content);
 
+// The hidden name under which another program writes what becomes the file
+// `name`, keeping its suffix: "output_video.mp4" gives ".output_video.partial.mp4".
+QString partial_file_name(const QString& name);
+
 // Where another program (ffmpeg) writes what becomes `path`: a hidden name in
 // the same folder that keeps the suffix, from which the format is guessed.
 // "DIR/output_video.mp4" gives "DIR/.output_video.partial.mp4".

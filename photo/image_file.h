@@ -8,6 +8,14 @@
 
 #include <optional>
 
+// True for the formats the frames are rendered from: 32-bit RGB32, or
+// ARGB32_Premultiplied, whose colour bytes are the picture laid on black.
+bool is_renderable(QImage::Format format);
+
+// `image` in a format the frames are rendered from: itself when it already is one,
+// otherwise converted (transparency kept as premultiplied alpha).
+QImage renderable(const QImage& image);
+
 // Reads a JPEG or PNG photo with its EXIF orientation applied, the way an image
 // viewer shows it (and the way detection reads it). Null when unreadable.
 QImage read_oriented_image(const QString& path);

@@ -1,6 +1,6 @@
-#include "detection/image_reading.h"
+#include "photo/image_reading.h"
 
-#include "detection/jpeg_decoding.h"
+#include "photo/jpeg_decoding.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -76,11 +76,17 @@ bool decode(const QString& path, cv::Mat& image, QByteArray& data)
     if (looks_like_jpeg(data)) {
         if (image.type() != CV_8UC3)
             image.release();
-        const QString problem =
-            decode_jpeg(data, JpegPixels::Bgr, [&image](int width, int height) {
+        const QString problem = decode_jpeg(data, JpegPixels::Bgr, [&image](int width, int height) {
+            // A header may promise more pixels than memory holds; an exception
+            // would leave the decoder's memory behind, and nothing catches it.
+            try {
                 image.create(height, width, CV_8UC3);
-                return JpegTarget{image.data, image.step[0]};
-            });
+            } catch (const cv::Exception&) {
+                image.release();
+                return JpegTarget{};
+            }
+            return JpegTarget{image.data, image.step[0]};
+        });
         if (!problem.isEmpty())
             return false;
         apply_orientation(frame_orientation(data), image);

@@ -1,6 +1,4 @@
-#include "output/atomic_file.h"
-
-#include "output/run_files.h"
+#include "support/atomic_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,6 +31,14 @@ QString write_file_atomically(const QString& path, const QByteArray& content)
     if (!file.commit())
         return file.errorString();
     return {};
+}
+
+QString partial_file_name(const QString& name)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        return QLatin1Char('.') + name + QStringLiteral(".partial");
+    return QLatin1Char('.') + name.left(dot) + QStringLiteral(".partial") + name.mid(dot);
 }
 
 QString partial_path(const QString& path)

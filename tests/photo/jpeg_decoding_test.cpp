@@ -1,9 +1,9 @@
 // The one JPEG decoder of detection and the frames: the pixels OpenCV and Qt
 // gave before, the decoder's own verdict on damaged data, and where a stream ends.
 
-#include "detection/image_reading.h"
-#include "detection/jpeg_decoding.h"
-#include "output/image_file.h"
+#include "photo/image_file.h"
+#include "photo/image_reading.h"
+#include "photo/jpeg_decoding.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -106,6 +107,55 @@ bool write_file(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// `jpeg` with the size in its frame header replaced: a few bytes that promise
+// a picture far larger than the data in them.
+QByteArray with_frame_size(QByteArray jpeg, int width, int height)
+{
+    for (int pos = 2; pos + 9 < jpeg.size();) {
+        const auto marker = static_cast<unsigned char>(jpeg[pos + 1]);
+        const int length = (static_cast<unsigned char>(jpeg[pos + 2]) << 8) |
+                           static_cast<unsigned char>(jpeg[pos + 3]);
+        if (marker == 0xC0 || marker == 0xC2) {
+            jpeg[pos + 5] = static_cast<char>(height >> 8);
+            jpeg[pos + 6] = static_cast<char>(height & 0xFF);
+            jpeg[pos + 7] = static_cast<char>(width >> 8);
+            jpeg[pos + 8] = static_cast<char>(width & 0xFF);
+            return jpeg;
+        }
+        pos += 2 + length;
+    }
+    return {};
+}
+
+// Lowers the address space the process may use to `room` bytes above what it
+// uses now, as on a machine with little memory; restored on destruction.
+class AddressSpaceLimit
+{
+public:
+    explicit AddressSpaceLimit(unsigned long long room)
+    {
+        unsigned long long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%llu", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        ok = pages > 0 && getrlimit(RLIMIT_AS, &before) == 0;
+        rlimit lowered = before;
+        lowered.rlim_cur = pages * 4096 + room;
+        ok = ok && setrlimit(RLIMIT_AS, &lowered) == 0;
+    }
+    ~AddressSpaceLimit()
+    {
+        if (ok)
+            setrlimit(RLIMIT_AS, &before);
+    }
+    bool ok = false;
+
+private:
+    rlimit before{};
+};
+
 } // namespace
 
 class JpegDecodingTest : public QObject
@@ -119,6 +169,7 @@ private slots:
     void damaged_data_is_refused();
     void stream_end_is_found_by_structure_data();
     void stream_end_is_found_by_structure();
+    void a_picture_too_big_for_memory_is_refused();
 };
 
 void JpegDecodingTest::pixels_are_those_of_opencv_and_qt_data()
@@ -153,13 +204,14 @@ void JpegDecodingTest::pixels_are_those_of_opencv_and_qt()
     QCOMPARE(cv::norm(bgr, opencv, cv::NORM_INF), 0.0);
 
     QImage rgb32(1, 1, QImage::Format_RGB32);
-    QCOMPARE(decode_jpeg(jpeg, JpegPixels::Bgrx,
-                         [&](int width, int height) {
-                             rgb32 = QImage(width, height, QImage::Format_RGB32);
-                             return JpegTarget{rgb32.bits(),
-                                               static_cast<std::size_t>(rgb32.bytesPerLine())};
-                         }),
-             QString());
+    QCOMPARE(
+        decode_jpeg(
+            jpeg, JpegPixels::Bgrx,
+            [&](int width, int height) {
+                rgb32 = QImage(width, height, QImage::Format_RGB32);
+                return JpegTarget{rgb32.bits(), static_cast<std::size_t>(rgb32.bytesPerLine())};
+            }),
+        QString());
     QBuffer buffer(&jpeg);
     QImageReader reader(&buffer);
     const QImage qt = reader.read().convertToFormat(QImage::Format_RGB32);
@@ -226,12 +278,12 @@ void JpegDecodingTest::stream_end_is_found_by_structure_data()
     QTest::newRow("cut before the scan, an end marker in the padding")
         << jpeg.left(scan) + end << false;
     QTest::newRow("an end marker in a thumbnail, then cut")
-        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9") +
-               jpeg.mid(2, scan)
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") +
+               QByteArray::fromHex("ffd8ffd9ffd9ffd9") + jpeg.mid(2, scan)
         << false;
     QTest::newRow("an end marker in a thumbnail, whole")
-        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9") +
-               jpeg.mid(2)
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") +
+               QByteArray::fromHex("ffd8ffd9ffd9ffd9") + jpeg.mid(2)
         << true;
     QTest::newRow("not a JPEG") << QByteArray("\x89PNG\r\n\x1a\n") + end << false;
 }
@@ -243,6 +295,33 @@ void JpegDecodingTest::stream_end_is_found_by_structure()
 
     QCOMPARE(jpeg_stream_complete(bytes), complete);
     QCOMPARE(is_cut_short_jpeg(bytes), !complete && looks_like_jpeg(bytes));
+}
+
+// A header promising 40000 × 30000 pixels where memory has no room for them:
+// the photo is refused, and the next one decodes as before.
+void JpegDecodingTest::a_picture_too_big_for_memory_is_refused()
+{
+    const QByteArray jpeg = encoded(test_picture(64, 48));
+    const QByteArray huge = with_frame_size(jpeg, 40000, 30000);
+    QVERIFY(!huge.isEmpty());
+    QTemporaryDir folder;
+    QVERIFY(write_file(folder.filePath("huge.jpg"), huge));
+    QVERIFY(write_file(folder.filePath("small.jpg"), jpeg));
+
+    cv::Mat image;
+    QByteArray bytes;
+    bool read = true;
+    QImage stored;
+    {
+        AddressSpaceLimit limit(1'500'000'000ULL);
+        QVERIFY(limit.ok);
+        read = read_bgr_image(folder.filePath("huge.jpg"), image, bytes);
+        QVERIFY(!read_stored_image(folder.filePath("huge.jpg"), stored, bytes));
+    }
+    QVERIFY(!read);
+    QVERIFY(image.empty());
+    QVERIFY(read_bgr_image(folder.filePath("small.jpg"), image, bytes));
+    QCOMPARE(image.cols, 64);
 }
 
 QTEST_GUILESS_MAIN(JpegDecodingTest)

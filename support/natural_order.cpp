@@ -1,4 +1,4 @@
-#include "output/natural_order.h"
+#include "support/natural_order.h"
 
 #include <QFileInfo>
 
