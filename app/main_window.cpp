@@ -8,11 +8,10 @@
 #include "app/user_dialogs.h"
 #include "calibration/alignment.h"
 #include "calibration/calibration_file.h"
-#include "output/output_folder.h"
-#include "output/shot_sizes.h"
+#include "output/run_files.h"
 #include "photo/image_file.h"
 #include "pipeline/calibration_run.h"
-#include "pipeline/processing_run.h"
+#include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
 #include "support/natural_order.h"
 
@@ -42,6 +41,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -95,6 +95,50 @@ QString color_name(StickerColor color)
 StickerColor other_color(StickerColor color)
 {
     return color == StickerColor::Yellow ? StickerColor::Pink : StickerColor::Yellow;
+}
+
+const QString input_error_title = QStringLiteral("Erreur de fichiers d'entrée");
+
+QString shot_count_text(int shots, int cameras)
+{
+    return QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre d'images "
+                          "étalons (%1 images d'entrée, %2 images étalons).")
+        .arg(shots)
+        .arg(cameras);
+}
+
+QString shot_among_frames_text(const QString& shot)
+{
+    return QStringLiteral("Le fichier '") + shot +
+           QStringLiteral("' est une des images d'entrée et serait remplacé par une image "
+                          "recadrée. Choisissez un autre dossier de sortie.");
+}
+
+// What the window says of a run that cannot start (photos are checked as the
+// run reads them).
+QString plan_problem_text(const PlanProblem& problem)
+{
+    switch (problem.check) {
+    case PlanCheck::ShotCount:
+        return shot_count_text(problem.shot_count, problem.camera_count);
+    case PlanCheck::ShotSize: {
+        const ShotSizeMismatch& mismatch = problem.mismatch;
+        return QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
+                              "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
+                              "pas. Aucune image n'a été écrite.")
+            .arg(QString::number(mismatch.camera), mismatch.shot,
+                 QString::number(mismatch.shot_size.width()),
+                 QString::number(mismatch.shot_size.height()),
+                 QString::number(mismatch.reference_size.width()),
+                 QString::number(mismatch.reference_size.height()));
+    }
+    case PlanCheck::ShotAmongEarlierRun:
+        return shot_among_frames_text(problem.shot);
+    case PlanCheck::UnusablePhotos:
+    case PlanCheck::None:
+        break;
+    }
+    return QString();
 }
 
 // Where the option values live between sessions.
@@ -839,10 +883,10 @@ void MainWindow::restore_options()
         // The sliders clamp values out of their range.
         ui->slider_compression->setValue(compression);
         ui->slider_fps->setValue(fps);
-        ui->checkBox_boomerang->setChecked(settings->value(boomerang_key, false).toBool());
+        ui->checkBox_boomerang->setChecked(settings->value(boomerang_key, default_boomerang).toBool());
         if (video_size >= 0)
             ui->comboBox_video_size->setCurrentIndex(video_size);
-        ui->checkBox_gif->setChecked(settings->value(gif_key, false).toBool());
+        ui->checkBox_gif->setChecked(settings->value(gif_key, default_gif).toBool());
         sticker_color = pink ? StickerColor::Pink : StickerColor::Yellow;
         active_thresholds = thresholds_for(sticker_color);
         (pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
@@ -890,13 +934,11 @@ void MainWindow::on_action_new_computation_triggered()
     if (inputs.isEmpty())
         return;
     remember_folder("shots", inputs.front());
-    if (inputs.size() != reference_paths.size()) {
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(inputs.size())
-                             .arg(reference_paths.size()));
+    std::ostringstream unlogged; // the scaling is logged once the folder is chosen
+    const PlanProblem counted =
+        plan_processing(rig, inputs, QString(), {}, false, unlogged).problem;
+    if (counted.check == PlanCheck::ShotCount) {
+        dialogs.critical(this, input_error_title, plan_problem_text(counted));
         return;
     }
     inputs = in_camera_order(inputs);
@@ -905,36 +947,21 @@ void MainWindow::on_action_new_computation_triggered()
     if (folder.isEmpty())
         return;
 
-    // Shots of another size than their reference photo: the same proportions
-    // carry the calibration over, other proportions cannot.
-    const ShotCalibration fitted = fit_calibration_to_shots(rig, inputs, std::cout);
-    if (fitted.mismatch) {
-        const ShotSizeMismatch& mismatch = *fitted.mismatch;
-        dialogs.critical(
-            this, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
-                           "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
-                           "pas. Aucune image n'a été écrite.")
-                .arg(QString::number(mismatch.camera), mismatch.shot,
-                     QString::number(mismatch.shot_size.width()),
-                     QString::number(mismatch.shot_size.height()),
-                     QString::number(mismatch.reference_size.width()),
-                     QString::number(mismatch.reference_size.height())));
-        return;
-    }
-
     // The run replaces the earlier one itself, once its own files are complete.
     // The options are read now: the window is blocked by the progress window
     // until the run ends. The worker gets its own copies of everything it reads.
-    ProcessingRequest request;
-    request.shots = inputs;
-    request.calibration = fitted.calibration;
-    request.folder = folder;
-    request.quality = 100 - ui->slider_compression->value();
-    request.fps = ui->slider_fps->value();
-    request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
-    request.long_side = ui->comboBox_video_size->currentData().toInt();
-    request.gif = ui->checkBox_gif->isChecked();
+    ProcessingRequest options;
+    options.quality = quality_for_compression(ui->slider_compression->value());
+    options.fps = ui->slider_fps->value();
+    options.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
+    options.long_side = ui->comboBox_video_size->currentData().toInt();
+    options.gif = ui->checkBox_gif->isChecked();
+    const ProcessingPlan plan = plan_processing(rig, inputs, folder, options, false, std::cout);
+    if (!plan.ready()) {
+        dialogs.critical(this, input_error_title, plan_problem_text(plan.problem));
+        return;
+    }
+    const ProcessingRequest& request = plan.request;
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
@@ -959,18 +986,14 @@ QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList&
         if (folder.isEmpty())
             return QString();
         remember_folder("output", folder);
-        const QStringList earlier = earlier_run_files(folder);
+        const EarlierRun earlier_run = earlier_run_in(folder, inputs);
+        const QStringList& earlier = earlier_run.files;
         to_replace = earlier;
         if (earlier.isEmpty())
             return folder;
         // Shots taken from an earlier run's frames would be lost with them.
-        const QString shot = path_among(inputs, folder, earlier);
-        if (!shot.isEmpty()) {
-            dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                             QStringLiteral("Le fichier '") + shot +
-                                 QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                                "par une image recadrée. Choisissez un autre "
-                                                "dossier de sortie."));
+        if (!earlier_run.shot.isEmpty()) {
+            dialogs.critical(this, input_error_title, shot_among_frames_text(earlier_run.shot));
             return QString();
         }
         const bool replace = dialogs.question(
@@ -997,12 +1020,8 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
         report_finished_run(written_files(request, outcome), request.folder);
         break;
     case ProcessingFailure::WrongShotCount:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(request.shots.size())
-                             .arg(request.calibration.image_count));
+        dialogs.critical(this, input_error_title,
+                         shot_count_text(request.shots.size(), request.calibration.image_count));
         break;
     case ProcessingFailure::UnreadableShot:
         dialogs.critical(
@@ -1017,11 +1036,8 @@ void MainWindow::report_processing_run(const ProcessingRequest& request,
                          outcome.folder_problem + QLatin1Char('.'));
         break;
     case ProcessingFailure::ShotAmongFrames:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le fichier '") + frames.input_among_frames +
-                             QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                            "par une image recadrée. Choisissez un autre "
-                                            "dossier de sortie."));
+        dialogs.critical(this, input_error_title,
+                         shot_among_frames_text(frames.input_among_frames));
         break;
     case ProcessingFailure::UnwritableFrame:
         dialogs.critical(this, QStringLiteral("Erreur vidéo"),
@@ -1062,11 +1078,11 @@ void MainWindow::report_finished_run(const WrittenFiles& written, const QString&
 {
     const QSize size = written.frame_size;
     QStringList lines;
-    lines << QStringLiteral("%1 images de %2 × %3 pixels (output_img_0.jpg à output_img_%4.jpg)")
+    lines << QStringLiteral("%1 images de %2 × %3 pixels (%4 à %5)")
                  .arg(written.frame_count)
                  .arg(size.width())
                  .arg(size.height())
-                 .arg(written.frame_count - 1);
+                 .arg(frame_file_name(0), frame_file_name(written.frame_count - 1));
     for (const WrittenVideo& video : written.videos)
         lines << QStringLiteral("%1 %2 : %3")
                      .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));
