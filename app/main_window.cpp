@@ -727,7 +727,7 @@ void MainWindow::on_action_new_computation_triggered()
         report_incomplete_calibration();
         return;
     }
-    launcher->run(rig, reference_paths.size());
+    launcher->run(rig);
 }
 
 void MainWindow::on_action_quit_triggered()

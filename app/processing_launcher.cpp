@@ -4,9 +4,8 @@
 #include "app/progress_view.h"
 #include "app/user_dialogs.h"
 #include "app/window_settings.h"
-#include "output/output_folder.h"
-#include "output/shot_sizes.h"
-#include "pipeline/processing_run.h"
+#include "output/run_files.h"
+#include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
 #include "support/natural_order.h"
 
@@ -21,6 +20,7 @@
 #include <QUrl>
 
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -38,6 +38,50 @@ QString video_kind(VideoStep step)
         return QStringLiteral("GIF animé");
     case VideoStep::GifBoomerang:
         return QStringLiteral("GIF boomerang");
+    }
+    return QString();
+}
+
+const QString input_error_title = QStringLiteral("Erreur de fichiers d'entrée");
+
+QString shot_count_text(int shots, int cameras)
+{
+    return QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre d'images "
+                          "étalons (%1 images d'entrée, %2 images étalons).")
+        .arg(shots)
+        .arg(cameras);
+}
+
+QString shot_among_frames_text(const QString& shot)
+{
+    return QStringLiteral("Le fichier '") + shot +
+           QStringLiteral("' est une des images d'entrée et serait remplacé par une image "
+                          "recadrée. Choisissez un autre dossier de sortie.");
+}
+
+// What the window says of a run that cannot start (photos are checked as the
+// run reads them).
+QString plan_problem_text(const PlanProblem& problem)
+{
+    switch (problem.check) {
+    case PlanCheck::ShotCount:
+        return shot_count_text(problem.shot_count, problem.camera_count);
+    case PlanCheck::ShotSize: {
+        const ShotSizeMismatch& mismatch = problem.mismatch;
+        return QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
+                              "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
+                              "pas. Aucune image n'a été écrite.")
+            .arg(QString::number(mismatch.camera), mismatch.shot,
+                 QString::number(mismatch.shot_size.width()),
+                 QString::number(mismatch.shot_size.height()),
+                 QString::number(mismatch.reference_size.width()),
+                 QString::number(mismatch.reference_size.height()));
+    }
+    case PlanCheck::ShotAmongEarlierRun:
+        return shot_among_frames_text(problem.shot);
+    case PlanCheck::UnusablePhotos:
+    case PlanCheck::None:
+        break;
     }
     return QString();
 }
@@ -69,7 +113,7 @@ ProcessingLauncher::ProcessingLauncher(QWidget& window, const MainWindowUi& ui,
 {
 }
 
-void ProcessingLauncher::run(const RigCalibration& rig, int reference_count)
+void ProcessingLauncher::run(const RigCalibration& rig)
 {
     QStringList inputs =
         dialogs.get_open_file_names(&window, QStringLiteral("Sélectionnez des images à recadrer"),
@@ -77,13 +121,11 @@ void ProcessingLauncher::run(const RigCalibration& rig, int reference_count)
     if (inputs.isEmpty())
         return;
     settings.remember_folder("shots", inputs.front());
-    if (inputs.size() != reference_count) {
-        dialogs.critical(&window, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(inputs.size())
-                             .arg(reference_count));
+    std::ostringstream unlogged; // the scaling is logged once the folder is chosen
+    const PlanProblem counted =
+        plan_processing(rig, inputs, QString(), {}, false, unlogged).problem;
+    if (counted.check == PlanCheck::ShotCount) {
+        dialogs.critical(&window, input_error_title, plan_problem_text(counted));
         return;
     }
     inputs = in_camera_order(&window, dialogs, inputs);
@@ -92,36 +134,21 @@ void ProcessingLauncher::run(const RigCalibration& rig, int reference_count)
     if (folder.isEmpty())
         return;
 
-    // Shots of another size than their reference photo: the same proportions
-    // carry the calibration over, other proportions cannot.
-    const ShotCalibration fitted = fit_calibration_to_shots(rig, inputs, std::cout);
-    if (fitted.mismatch) {
-        const ShotSizeMismatch& mismatch = *fitted.mismatch;
-        dialogs.critical(
-            &window, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
-                           "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
-                           "pas. Aucune image n'a été écrite.")
-                .arg(QString::number(mismatch.camera), mismatch.shot,
-                     QString::number(mismatch.shot_size.width()),
-                     QString::number(mismatch.shot_size.height()),
-                     QString::number(mismatch.reference_size.width()),
-                     QString::number(mismatch.reference_size.height())));
-        return;
-    }
-
     // The run replaces the earlier one itself, once its own files are complete.
     // The options are read now: the window is blocked by the progress window
     // until the run ends. The worker gets its own copies of everything it reads.
-    ProcessingRequest request;
-    request.shots = inputs;
-    request.calibration = fitted.calibration;
-    request.folder = folder;
-    request.quality = 100 - ui.slider_compression->value();
-    request.fps = ui.slider_fps->value();
-    request.boomerang = ui.checkBox_boomerang->checkState() != Qt::Unchecked;
-    request.long_side = ui.comboBox_video_size->currentData().toInt();
-    request.gif = ui.checkBox_gif->isChecked();
+    ProcessingRequest options;
+    options.quality = quality_for_compression(ui.slider_compression->value());
+    options.fps = ui.slider_fps->value();
+    options.boomerang = ui.checkBox_boomerang->checkState() != Qt::Unchecked;
+    options.long_side = ui.comboBox_video_size->currentData().toInt();
+    options.gif = ui.checkBox_gif->isChecked();
+    const ProcessingPlan plan = plan_processing(rig, inputs, folder, options, false, std::cout);
+    if (!plan.ready()) {
+        dialogs.critical(&window, input_error_title, plan_problem_text(plan.problem));
+        return;
+    }
+    const ProcessingRequest& request = plan.request;
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
@@ -146,18 +173,14 @@ QString ProcessingLauncher::choose_output_folder(const QStringList& inputs, QStr
         if (folder.isEmpty())
             return QString();
         settings.remember_folder("output", folder);
-        const QStringList earlier = earlier_run_files(folder);
+        const EarlierRun earlier_run = earlier_run_in(folder, inputs);
+        const QStringList& earlier = earlier_run.files;
         to_replace = earlier;
         if (earlier.isEmpty())
             return folder;
         // Shots taken from an earlier run's frames would be lost with them.
-        const QString shot = path_among(inputs, folder, earlier);
-        if (!shot.isEmpty()) {
-            dialogs.critical(&window, QStringLiteral("Erreur de fichiers d'entrée"),
-                             QStringLiteral("Le fichier '") + shot +
-                                 QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                                "par une image recadrée. Choisissez un autre "
-                                                "dossier de sortie."));
+        if (!earlier_run.shot.isEmpty()) {
+            dialogs.critical(&window, input_error_title, shot_among_frames_text(earlier_run.shot));
             return QString();
         }
         const bool replace = dialogs.question(
@@ -183,12 +206,8 @@ void ProcessingLauncher::report_processing_run(const ProcessingRequest& request,
         report_finished_run(written_files(request, outcome), request.folder);
         break;
     case ProcessingFailure::WrongShotCount:
-        dialogs.critical(&window, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(request.shots.size())
-                             .arg(request.calibration.image_count));
+        dialogs.critical(&window, input_error_title,
+                         shot_count_text(request.shots.size(), request.calibration.image_count));
         break;
     case ProcessingFailure::UnreadableShot:
         dialogs.critical(
@@ -203,11 +222,8 @@ void ProcessingLauncher::report_processing_run(const ProcessingRequest& request,
                          outcome.folder_problem + QLatin1Char('.'));
         break;
     case ProcessingFailure::ShotAmongFrames:
-        dialogs.critical(&window, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le fichier '") + frames.input_among_frames +
-                             QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                            "par une image recadrée. Choisissez un autre "
-                                            "dossier de sortie."));
+        dialogs.critical(&window, input_error_title,
+                         shot_among_frames_text(frames.input_among_frames));
         break;
     case ProcessingFailure::UnwritableFrame:
         dialogs.critical(&window, QStringLiteral("Erreur vidéo"),
@@ -247,11 +263,11 @@ void ProcessingLauncher::report_finished_run(const WrittenFiles& written, const 
 {
     const QSize size = written.frame_size;
     QStringList lines;
-    lines << QStringLiteral("%1 images de %2 × %3 pixels (output_img_0.jpg à output_img_%4.jpg)")
+    lines << QStringLiteral("%1 images de %2 × %3 pixels (%4 à %5)")
                  .arg(written.frame_count)
                  .arg(size.width())
                  .arg(size.height())
-                 .arg(written.frame_count - 1);
+                 .arg(frame_file_name(0), frame_file_name(written.frame_count - 1));
     for (const WrittenVideo& video : written.videos)
         lines << QStringLiteral("%1 %2 : %3")
                      .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));

@@ -38,9 +38,8 @@ public:
                        ProcessRunner& runner, WindowSettings& settings,
                        RunWithProgress run_with_progress);
 
-    // Processes shots the user chooses, one per camera of `rig`; `reference_count`
-    // is the number of reference photos they must match.
-    void run(const RigCalibration& rig, int reference_count);
+    // Processes shots the user chooses, one per camera of `rig`.
+    void run(const RigCalibration& rig);
 
 private:
     // The output folder, empty to stop. The files of an earlier run in it, which

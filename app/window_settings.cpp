@@ -1,5 +1,7 @@
 #include "app/window_settings.h"
 
+#include "pipeline/run_options.h"
+
 #include <QFileInfo>
 #include <QSettings>
 
@@ -61,9 +63,9 @@ WindowOptions WindowSettings::options(const WindowOptions& defaults) const
     WindowOptions kept;
     kept.compression = settings->value(compression_key, defaults.compression).toInt();
     kept.fps = settings->value(fps_key, defaults.fps).toInt();
-    kept.boomerang = settings->value(boomerang_key, false).toBool();
+    kept.boomerang = settings->value(boomerang_key, default_boomerang).toBool();
     kept.video_long_side = settings->value(video_long_side_key);
-    kept.gif = settings->value(gif_key, false).toBool();
+    kept.gif = settings->value(gif_key, default_gif).toBool();
     kept.sticker_color = settings->value(sticker_color_key).toString() == QStringLiteral("pink")
                              ? StickerColor::Pink
                              : StickerColor::Yellow;
