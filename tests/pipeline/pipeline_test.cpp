@@ -1,18 +1,26 @@
-// A processing run as both faces see it: the steps a progress display reads and
-// the failure each ending reports, with a scripted runner instead of ffmpeg.
+// A processing run as both faces see it: how it is prepared, the steps a
+// progress display reads and the failure each ending reports, with a scripted
+// runner instead of ffmpeg (the ffmpeg check runs a fake one on its own PATH).
 
+#include "cli/video_options.h"
+#include "output/ffmpeg_check.h"
 #include "output/run_files.h"
+#include "pipeline/photo_check.h"
+#include "pipeline/processing_plan.h"
 #include "pipeline/processing_run.h"
+#include "pipeline/run_options.h"
 #include "pipeline/written_files.h"
 #include "tests/app/recording_runner.h"
 #include "tests/output/shots.h"
 
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sstream>
 
 Q_DECLARE_METATYPE(ProcessingFailure)
+Q_DECLARE_METATYPE(PlanCheck)
 
 namespace {
 
@@ -58,6 +66,106 @@ ProcessingRequest request_for(const QString& folder, int shots, int cameras)
     return request;
 }
 
+
+// A rig of `cameras` aligned as they stand, from 64 x 48 reference photos.
+RigCalibration rig_of(int cameras)
+{
+    RigCalibration rig;
+    for (int k = 0; k < cameras; ++k) {
+        CameraCalibration camera;
+        camera.reference_photo = QStringLiteral("reference_%1.jpg").arg(k);
+        camera.reference_size = QSize(64, 48);
+        camera.method = AlignmentMethod::Automatic;
+        camera.transform = ImageAlignment{0, 0, 0, 1, true};
+        rig.cameras.push_back(camera);
+    }
+    return rig;
+}
+
+QByteArray jpeg_of(QSize size)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    coordinate_image(size).save(&buffer, "jpg", 90);
+    return bytes;
+}
+
+// Writes camera k's shot of `kind` under `root` and gives its path: "ok" (the
+// reference's size), "half" (same proportions, half the size), "square",
+// "missing", "empty", "cut" (a JPEG cut short), "text"; "earlier" is a photo
+// named as camera k's frame in "out", given through another spelling.
+QString write_shot(const QString& root, int k, const QString& kind)
+{
+    if (kind == "earlier") {
+        const QString path = root + "/out/../out/" + frame_file_name(k);
+        write_file(path, jpeg_of(QSize(64, 48)));
+        return path;
+    }
+    const QString path = root + "/shot_" + QString::number(k) + ".jpg";
+    const QByteArray full = jpeg_of(kind == "half" ? QSize(32, 24)
+                                    : kind == "square" ? QSize(48, 48)
+                                                       : QSize(64, 48));
+    if (kind == "empty")
+        write_file(path);
+    else if (kind == "cut")
+        write_file(path, full.left(full.size() / 2));
+    else if (kind == "text")
+        write_file(path, "not a photo");
+    else if (kind != "missing")
+        write_file(path, full);
+    return path;
+}
+
+// What a plan's problem names, with paths relative to `root`.
+QStringList named(const PlanProblem& problem, const QString& root)
+{
+    const auto relative = [&](QString text) { return text.replace(root + "/", QString()); };
+    switch (problem.check) {
+    case PlanCheck::None:
+        return {};
+    case PlanCheck::ShotCount:
+        return {QStringLiteral("%1 shots for %2 cameras")
+                    .arg(problem.shot_count)
+                    .arg(problem.camera_count)};
+    case PlanCheck::UnusablePhotos: {
+        QStringList photos;
+        for (const UnusablePhoto& photo : problem.unusable)
+            photos << QStringLiteral("camera %1 %2: %3")
+                          .arg(photo.camera)
+                          .arg(relative(photo.path), photo.reason);
+        return photos;
+    }
+    case PlanCheck::ShotSize:
+        return {relative(shot_size_problem(problem.mismatch))};
+    case PlanCheck::ShotAmongEarlierRun:
+        return {"shot " + relative(problem.shot)};
+    }
+    return {};
+}
+
+// Puts `program` (a shell script body) on a PATH of its own as "ffmpeg" while it
+// lives; no body leaves the PATH without any ffmpeg.
+class FakeFfmpeg
+{
+public:
+    explicit FakeFfmpeg(const QByteArray& body) : saved(qgetenv("PATH"))
+    {
+        if (!body.isEmpty()) {
+            QFile script(bin.path() + "/ffmpeg");
+            script.open(QIODevice::WriteOnly);
+            script.write("#!/bin/sh\n" + body + "\n");
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        qputenv("PATH", QFile::encodeName(bin.path()));
+    }
+    ~FakeFfmpeg() { qputenv("PATH", saved); }
+
+private:
+    QTemporaryDir bin;
+    QByteArray saved;
+};
+
 } // namespace
 
 class PipelineTest : public QObject
@@ -70,6 +178,13 @@ private slots:
     void each_ending_reports_its_failure();
     void written_files_name_each_video_with_its_duration_data();
     void written_files_name_each_video_with_its_duration();
+
+    void plan_stops_at_the_first_check_that_fails_data();
+    void plan_stops_at_the_first_check_that_fails();
+    void video_options_are_refused_outside_their_bounds_data();
+    void video_options_are_refused_outside_their_bounds();
+    void ffmpeg_check_says_why_ffmpeg_cannot_run_data();
+    void ffmpeg_check_says_why_ffmpeg_cannot_run();
 };
 
 void PipelineTest::steps_read_frames_then_videos_then_gifs()
@@ -208,6 +323,210 @@ void PipelineTest::written_files_name_each_video_with_its_duration()
     for (const WrittenVideo& video : files.videos)
         described << video.file_name + " " + QString::number(video.seconds, 'f', 2);
     QCOMPARE(described, videos);
+}
+
+// The checks of a run's preparation, in the order they run: each row's shots
+// would also fail every later check, so a check that ran out of turn shows.
+void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
+{
+    QTest::addColumn<QStringList>("shots");       // one kind per camera, see write_shot
+    QTest::addColumn<bool>("check_photos");
+    QTest::addColumn<QStringList>("in_folder");   // in "out" beforehand; "name/" a folder
+    QTest::addColumn<PlanCheck>("check");
+    QTest::addColumn<QStringList>("named");
+    QTest::addColumn<QStringList>("earlier_run");
+    QTest::addColumn<QString>("scales");          // the fitted calibration's, when ready
+
+    const QStringList none;
+    QTest::newRow("one shot short, another missing")
+        << QStringList{"ok", "missing"} << true << none << PlanCheck::ShotCount
+        << QStringList{"2 shots for 3 cameras"} << none << "";
+    QTest::newRow("one shot too many")
+        << QStringList{"ok", "ok", "ok", "ok"} << true << none << PlanCheck::ShotCount
+        << QStringList{"4 shots for 3 cameras"} << none << "";
+    const QList<QPair<QString, QString>> problems{
+        {"missing", "fichier introuvable"},
+        {"empty", "fichier vide"},
+        {"cut", "photo JPEG incomplète (coupée avant la fin)"},
+        {"text", "ce n'est pas une photo JPEG ou PNG lisible"}};
+    for (const auto& problem : problems)
+        QTest::newRow(qPrintable(problem.first + " photo, before an earlier run's shot"))
+            << QStringList{"ok", problem.first, "earlier"} << true << none
+            << PlanCheck::UnusablePhotos
+            << QStringList{"camera 1 shot_1.jpg: " + problem.second} << none << "";
+    QTest::newRow("every bad photo, before other proportions")
+        << QStringList{"cut", "square", "missing"} << true << none << PlanCheck::UnusablePhotos
+        << QStringList{"camera 0 shot_0.jpg: photo JPEG incomplète (coupée avant la fin)",
+                       "camera 2 shot_2.jpg: fichier introuvable"}
+        << none << "";
+    // The window leaves the verdict on the photos to the run itself.
+    QTest::newRow("photos unchecked unless asked")
+        << QStringList{"ok", "missing", "empty"} << false << none << PlanCheck::None << none
+        << none << "1 1 1";
+    QTest::newRow("other proportions, before an earlier run's shot")
+        << QStringList{"ok", "square", "earlier"} << true << none << PlanCheck::ShotSize
+        << QStringList{"'shot_1.jpg' : la photo mesure 48 × 48 pixels, l'étalon de la caméra 2 "
+                       "64 × 48 : les proportions diffèrent, le calibrage ne s'y applique pas"}
+        << none << "";
+    QTest::newRow("same proportions, half the size")
+        << QStringList{"ok", "half", "ok"} << true << none << PlanCheck::None << none << none
+        << "1 2 1";
+    QTest::newRow("a shot among the earlier run's files")
+        << QStringList{"ok", "earlier", "ok"} << true << QStringList{"output_video.mp4"}
+        << PlanCheck::ShotAmongEarlierRun << QStringList{"shot out/../out/output_img_1.jpg"}
+        << QStringList{"output_img_1.jpg", "output_video.mp4"} << "";
+    QTest::newRow("the earlier run's files exactly")
+        << QStringList{"ok", "ok", "ok"} << true
+        << QStringList{"output_img_0.jpg", "output_img_07.jpg", "output_img_2.JPG", "notes.txt",
+                       "output_video.mp4", "output_video.mp4.backup", "output_img_1.jpg/"}
+        << PlanCheck::None << none << QStringList{"output_img_0.jpg", "output_video.mp4"}
+        << "1 1 1";
+    QTest::newRow("folder not made yet")
+        << QStringList{"ok", "ok", "ok"} << true << QStringList{"-"} << PlanCheck::None << none
+        << none << "1 1 1";
+}
+
+void PipelineTest::plan_stops_at_the_first_check_that_fails()
+{
+    QFETCH(QStringList, shots);
+    QFETCH(bool, check_photos);
+    QFETCH(QStringList, in_folder);
+    QFETCH(PlanCheck, check);
+    QFETCH(QStringList, named);
+    QFETCH(QStringList, earlier_run);
+    QFETCH(QString, scales);
+
+    QTemporaryDir root;
+    const QString folder = root.path() + "/out";
+    const bool made = in_folder != QStringList{"-"};
+    if (made)
+        QVERIFY(QDir().mkpath(folder));
+    for (const QString& name : in_folder)
+        if (made)
+            QVERIFY(name.endsWith('/') ? QDir(folder).mkdir(name) : write_file(folder + "/" + name));
+    QStringList paths;
+    for (int k = 0; k < shots.size(); ++k)
+        paths << write_shot(root.path(), k, shots[k]);
+    const QStringList before = made ? folder_entries(folder) : QStringList();
+    ProcessingRequest options;
+    options.fps = 12;
+    options.gif = true;
+
+    std::ostringstream log;
+    const ProcessingPlan plan =
+        plan_processing(rig_of(3), paths, folder, options, check_photos, log);
+    QCOMPARE(plan.problem.check, check);
+    QCOMPARE(plan.ready(), check == PlanCheck::None);
+    QCOMPARE(::named(plan.problem, root.path()), named);
+    QCOMPARE(plan.earlier_run, earlier_run);
+    // The plan only looks: nothing in the folder changes, a missing one stays missing.
+    QCOMPARE(made ? folder_entries(folder) : QStringList(), before);
+    QCOMPARE(QFileInfo::exists(folder), made);
+
+    QCOMPARE(plan.request.shots, paths);
+    QCOMPARE(plan.request.folder, folder);
+    QCOMPARE(plan.request.fps, 12);
+    QVERIFY(plan.request.gif);
+    if (!plan.ready())
+        return;
+    QStringList fitted;
+    for (const double scale : plan.request.calibration.scale)
+        fitted << QString::number(scale);
+    QCOMPARE(fitted.join(' '), scales);
+    QCOMPARE(QString::fromStdString(log.str()),
+             scales == "1 2 1"
+                 ? QString("Camera 1: shot 32x24, reference 64x48, alignment scaled by 0.5\n")
+                 : QString());
+}
+
+// The command line's video options at their bounds: compression P% gives the
+// frames a JPEG quality of 100 - P, and a value outside is refused, never clamped.
+void PipelineTest::video_options_are_refused_outside_their_bounds_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<int>("long_side");
+
+    const QString fps = "--fps attend un nombre entier d'images par seconde entre 1 et 60";
+    const QString compression = "--compression attend un pourcentage entier entre 0 et 100";
+    const QString size = "--video-size attend original, 3840, 1920 ou 1280";
+    QTest::newRow("defaults") << QStringList{} << "" << 24 << 50 << 0;
+    QTest::newRow("slowest, most compressed")
+        << QStringList{"--fps", "1", "--compression", "100%"} << "" << 1 << 0 << 0;
+    QTest::newRow("fastest, uncompressed")
+        << QStringList{"--fps", "60", "--compression", "0"} << "" << 60 << 100 << 0;
+    QTest::newRow("compression 30") << QStringList{"--compression=30"} << "" << 24 << 70 << 0;
+    QTest::newRow("frame rate 0") << QStringList{"--fps", "0"} << fps << -1 << -1 << -1;
+    QTest::newRow("frame rate 61") << QStringList{"--fps", "61"} << fps << -1 << -1 << -1;
+    QTest::newRow("frame rate 24.5") << QStringList{"--fps", "24.5"} << fps << -1 << -1 << -1;
+    QTest::newRow("compression -1") << QStringList{"--compression=-1"} << compression << -1 << -1
+                                    << -1;
+    QTest::newRow("compression 101%") << QStringList{"--compression", "101%"} << compression << -1
+                                      << -1 << -1;
+    QTest::newRow("4K") << QStringList{"--video-size", "3840"} << "" << 24 << 50 << 3840;
+    QTest::newRow("720p") << QStringList{"--video-size", "1280"} << "" << 24 << 50 << 1280;
+    QTest::newRow("original by name") << QStringList{"--video-size", "original"} << "" << 24
+                                      << 50 << 0;
+    QTest::newRow("original as 0") << QStringList{"--video-size", "0"} << size << -1 << -1 << -1;
+    QTest::newRow("size not offered") << QStringList{"--video-size", "2560"} << size << -1 << -1
+                                      << -1;
+    QTest::newRow("size spelt otherwise") << QStringList{"--video-size", "01920"} << size << -1
+                                          << -1 << -1;
+}
+
+void PipelineTest::video_options_are_refused_outside_their_bounds()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QFETCH(int, fps);
+    QFETCH(int, quality);
+    QFETCH(int, long_side);
+
+    QCommandLineParser parser;
+    add_video_options(parser);
+    QVERIFY(parser.parse(QStringList{"quorvane"} + arguments));
+    ProcessingRequest request;
+    request.fps = request.quality = request.long_side = -1;
+    QCOMPARE(read_video_options(parser, request), error);
+    QCOMPARE(request.fps, fps);
+    QCOMPARE(request.quality, quality);
+    QCOMPARE(request.long_side, long_side);
+    // The window and the booth start from the same defaults.
+    QCOMPARE(ProcessingRequest().quality, 50);
+    QCOMPARE(ProcessingRequest().fps, 24);
+    QCOMPARE(ProcessingRequest().long_side, original_video_size);
+}
+
+void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run_data()
+{
+    QTest::addColumn<QByteArray>("script"); // empty: no ffmpeg on PATH
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("runs") << QByteArray("[ \"$*\" = -version ] || exit 9") << "" << "";
+    QTest::newRow("missing") << QByteArray() << "not found on PATH"
+                             << "ffmpeg could not be started: not found on PATH";
+    QTest::newRow("exits with 3") << QByteArray("exit 3") << "exit code 3"
+                                  << "ffmpeg ended with exit code 3";
+    QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << "crashed" << "ffmpeg crashed";
+}
+
+void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QString, reason);
+    QFETCH(QString, line);
+
+    const FfmpegProblem problem = [&] {
+        FakeFfmpeg ffmpeg(script);
+        ChildProcessRunner runner;
+        return ffmpeg_problem(runner);
+    }();
+    QCOMPARE(problem.none(), reason.isEmpty());
+    QCOMPARE(problem.reason(), reason);
+    QCOMPARE(problem.line(), line);
 }
 
 QTEST_GUILESS_MAIN(PipelineTest)
