@@ -2,7 +2,7 @@
 
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
-#include "calibration/alignment.h"
+#include "calibration/manual_alignment.h"
 #include "output/calibration_check.h"
 #include "photo/image_file.h"
 
@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -120,13 +121,11 @@ void CalibrationCheckView::recalibrate_camera()
             .arg(current));
 }
 
-void CalibrationCheckView::sticker_clicked(int x, int y)
+void CalibrationCheckView::sticker_clicked(QPointF point)
 {
     if (recalibrating < 0)
         return;
-    const QPointF press = picture->last_photo_point;
-    const bool same_press = std::abs(press.x() - x) <= 1.0 && std::abs(press.y() - y) <= 1.0;
-    clicks.push_back(same_press ? press : QPointF(x, y));
+    clicks.push_back(point);
     if (clicks.size() < 3) {
         picture->armed = true;
         label_camera->setText(
@@ -137,29 +136,16 @@ void CalibrationCheckView::sticker_clicked(int x, int y)
     }
     const int camera = recalibrating;
     recalibrating = -1;
-    Calibration calibration = rig.calibration();
-    // A failed attempt must not keep the earlier values as if they were new.
-    calibration.aligned[camera] = false;
-    align_manually(calibration, camera, {clicks[0], clicks[1], clicks[2]}, rig.reference(),
-                   std::cout);
-    if (calibration.aligned[camera]) {
-        CameraCalibration& entry = rig.cameras[camera];
-        entry.method = AlignmentMethod::Manual;
-        entry.transform = calibration.alignment(camera);
-        std::array<cv::Point2d, 3> stickers;
-        for (int i = 0; i < 3; ++i)
-            stickers[i] = {clicks[i].x(), clicks[i].y()};
-        std::stable_sort(stickers.begin(), stickers.end(),
-                         [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
-        entry.stickers = stickers;
-        // Shots are checked against it; a photo unreadable at calibration had none.
-        if (entry.reference_size.isEmpty())
-            entry.reference_size = recalibrated_photo_size;
+    const std::optional<CameraCalibration> entry =
+        align_camera_manually(rig.cameras[camera], {clicks[0], clicks[1], clicks[2]},
+                              rig.reference(), recalibrated_photo_size, std::cout);
+    if (entry) {
+        rig.cameras[camera] = *entry;
         aligned_photos.clear();
-        emit camera_recalibrated(camera, entry);
+        emit camera_recalibrated(camera, *entry);
     }
     show_camera(camera);
-    if (!calibration.aligned[camera])
+    if (!entry)
         label_camera->setText(QStringLiteral("Caméra %1 : ces trois clics ne sont pas alignés ; "
                                              "la caméra garde son calibrage.")
                                   .arg(camera));

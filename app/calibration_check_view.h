@@ -45,7 +45,7 @@ private:
     // The camera's reference photo aligned into the frame; null when it cannot be.
     const QImage& aligned(int camera);
     void redraw();
-    void sticker_clicked(int x, int y);
+    void sticker_clicked(QPointF point);
 
     RigCalibration rig;
     QRect frame; // of the reference frame, as the output cuts it

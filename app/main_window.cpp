@@ -5,39 +5,31 @@
 #include "app/main_window_ui.h"
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
+#include "app/processing_launcher.h"
+#include "app/reference_session.h"
 #include "app/user_dialogs.h"
-#include "calibration/alignment.h"
-#include "calibration/calibration_file.h"
-#include "output/output_folder.h"
-#include "output/shot_sizes.h"
+#include "calibration/manual_alignment.h"
 #include "photo/image_file.h"
 #include "pipeline/calibration_run.h"
-#include "pipeline/processing_run.h"
-#include "pipeline/written_files.h"
-#include "support/natural_order.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
-#include <QLocale>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -45,46 +37,10 @@
 
 namespace {
 
-const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
-const QString last_calibration_key = QStringLiteral("calibration/last");
-const QString geometry_key = QStringLiteral("window/geometry");
-
-// The three clicks on a camera's stickers, top to bottom, as the alignment takes them.
-std::array<cv::Point2d, 3> stickers_top_to_bottom(const std::array<QPointF, 3>& clicks)
-{
-    std::array<cv::Point2d, 3> stickers;
-    for (int i = 0; i < 3; ++i)
-        stickers[i] = {clicks[i].x(), clicks[i].y()};
-    std::stable_sort(stickers.begin(), stickers.end(),
-                     [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
-    return stickers;
-}
 
 QString file_name(const QString& path)
 {
     return QFileInfo(path).fileName();
-}
-
-// Seconds as a French reader writes them: "0,21 s".
-QString seconds_text(double seconds)
-{
-    return QLocale(QLocale::French).toString(seconds, 'f', 2) + QStringLiteral(" s");
-}
-
-// What a step of the export is called in the window.
-QString video_kind(VideoStep step)
-{
-    switch (step) {
-    case VideoStep::Video:
-        return QStringLiteral("Vidéo");
-    case VideoStep::Boomerang:
-        return QStringLiteral("Effet boomerang");
-    case VideoStep::Gif:
-        return QStringLiteral("GIF animé");
-    case VideoStep::GifBoomerang:
-        return QStringLiteral("GIF boomerang");
-    }
-    return QString();
 }
 
 QString color_name(StickerColor color)
@@ -97,22 +53,20 @@ StickerColor other_color(StickerColor color)
     return color == StickerColor::Yellow ? StickerColor::Pink : StickerColor::Yellow;
 }
 
-// Where the option values live between sessions.
-const QString compression_key = QStringLiteral("options/compression");
-const QString fps_key = QStringLiteral("options/fps");
-const QString boomerang_key = QStringLiteral("options/boomerang");
-const QString sticker_color_key = QStringLiteral("options/sticker_color");
-const QString video_long_side_key = QStringLiteral("options/video_long_side");
-const QString gif_key = QStringLiteral("options/gif");
-
 } // namespace
 
-MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* settings,
+MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* stored,
                        QWidget* parent)
-    : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner),
-      settings(settings)
+    : QMainWindow(parent), ui(new MainWindowUi), dialogs(dialogs), runner(runner), settings(stored)
 {
     ui->setupUi(this);
+    session = std::make_unique<ReferenceSession>(*this, dialogs, settings);
+    launcher = std::make_unique<ProcessingLauncher>(
+        *this, *ui, dialogs, runner, settings,
+        [this](const QString& title, const std::function<void()>& work,
+               const std::function<void(ProgressView&)>& refresh) {
+            run_with_progress(title, work, refresh);
+        });
     connect(ui->action_new_references, &QAction::triggered, this,
             &MainWindow::load_reference_images);
     connect(ui->action_new_color, &QAction::triggered, this, &MainWindow::restart_color_selection);
@@ -132,7 +86,6 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
                         return;
                     const bool was_complete = unaligned_cameras().isEmpty();
                     rig.cameras[camera] = entry;
-                    calibration = rig.calibration();
                     // A camera the rig lacked, aligned in the view, counts as one clicked here.
                     if (!was_complete && workflow_state == WorkflowState::Idle &&
                         unaligned_cameras().isEmpty())
@@ -153,75 +106,50 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     connect(ui->action_zoom_in, &QAction::triggered, zoom, &PhotoZoom::zoom_in);
     connect(ui->action_zoom_out, &QAction::triggered, zoom, &PhotoZoom::zoom_out);
 
-    if (settings)
-        restoreGeometry(settings->value(geometry_key).toByteArray());
+    if (settings.enabled())
+        restoreGeometry(settings.geometry());
     connect(ui->action_undo_click, &QAction::triggered, this, &MainWindow::undo_last_click);
     connect(ui->action_leave_manual_steps, &QAction::triggered, this,
             &MainWindow::leave_manual_steps);
     restore_options();
     workflow_state = WorkflowState::Idle;
     load_reference_images();
-    if (reference_paths.isEmpty())
-        offer_previous_calibration();
+    if (reference_paths.isEmpty()) {
+        const QString previous = session->previous_calibration();
+        if (!previous.isEmpty())
+            open_calibration_file(previous);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (settings)
-        settings->setValue(geometry_key, saveGeometry());
+    settings.set_geometry(saveGeometry());
     QMainWindow::closeEvent(event);
 }
 
-QString MainWindow::last_folder(const char* dialog) const
+void MainWindow::save_calibration()
 {
-    return settings ? settings->value(QStringLiteral("folders/") + QLatin1String(dialog)).toString()
-                    : QString();
-}
-
-void MainWindow::remember_folder(const char* dialog, const QString& path)
-{
-    if (!settings || path.isEmpty())
+    if (busy)
         return;
-    const QFileInfo chosen(path);
-    settings->setValue(QStringLiteral("folders/") + QLatin1String(dialog),
-                       chosen.isDir() ? chosen.absoluteFilePath() : chosen.absolutePath());
-}
-
-void MainWindow::offer_previous_calibration()
-{
-    if (!settings)
-        return;
-    const QString path = settings->value(last_calibration_key).toString();
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return;
-    if (dialogs.question(this, QStringLiteral("Calibrage précédent"),
-                         QStringLiteral("Rouvrir le dernier calibrage utilisé, '%1' ?").arg(path)))
-        open_calibration_file(path);
+    session->save_calibration(rig);
 }
 
 void MainWindow::open_calibration()
 {
     if (busy)
         return;
-    const QStringList chosen =
-        dialogs.get_open_file_names(this, QStringLiteral("Ouvrir un calibrage"),
-                                    last_folder("calibration"), calibration_file_filter);
-    if (chosen.isEmpty())
-        return;
-    remember_folder("calibration", chosen.front());
-    open_calibration_file(chosen.front());
+    const QString path = session->choose_calibration_file();
+    if (!path.isEmpty())
+        open_calibration_file(path);
 }
 
 bool MainWindow::open_calibration_file(const QString& path)
 {
-    CalibrationRead read = read_calibration_file(path);
-    if (!read.ok()) {
-        dialogs.critical(this, QStringLiteral("Erreur de calibrage"), read.error);
+    std::optional<RigCalibration> read = session->read_calibration(path);
+    if (!read)
         return false;
-    }
     close_check_view();
-    rig = std::move(read.calibration);
-    calibration = rig.calibration();
+    rig = std::move(*read);
     reference = rig.reference();
     reference_paths.clear();
     unreadable_references.clear();
@@ -235,8 +163,6 @@ bool MainWindow::open_calibration_file(const QString& path)
     (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
     remember_options();
     update_fps_label();
-    if (settings)
-        settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
 
     // The reference photos need not be there any more: show the middle one if it is.
     const QString middle = reference_paths.at(reference_paths.size() / 2);
@@ -254,28 +180,8 @@ bool MainWindow::open_calibration_file(const QString& path)
     workflow_state = WorkflowState::Idle;
     before_manual_steps.reset();
     ui->action_new_computation->setEnabled(false);
-    ask_for_unaligned_cameras({calibration, rig, reference, WorkflowState::Idle});
+    ask_for_unaligned_cameras({rig, reference, WorkflowState::Idle});
     return true;
-}
-
-void MainWindow::save_calibration()
-{
-    if (busy)
-        return;
-    QString path = dialogs.get_save_file_name(this, QStringLiteral("Enregistrer le calibrage"),
-                                              last_folder("calibration"), calibration_file_filter);
-    if (path.isEmpty())
-        return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += calibration_file_suffix;
-    remember_folder("calibration", path);
-    const QString error = write_calibration_file(path, rig);
-    if (!error.isEmpty()) {
-        dialogs.critical(this, QStringLiteral("Erreur de calibrage"), error);
-        return;
-    }
-    if (settings)
-        settings->setValue(last_calibration_key, QFileInfo(path).absoluteFilePath());
 }
 
 MainWindow::~MainWindow()
@@ -288,13 +194,12 @@ void MainWindow::load_reference_images()
     if (busy)
         return;
     // A cancelled dialog keeps the references and calibration in use.
-    QSet<int> unreadable;
-    const QStringList paths = choose_reference_images(unreadable);
-    if (paths.isEmpty())
+    ChosenReferences chosen = session->choose_references();
+    if (chosen.paths.isEmpty())
         return;
     close_check_view();
-    reference_paths = in_camera_order(paths);
-    unreadable_references = unreadable;
+    reference_paths = chosen.paths;
+    unreadable_references = chosen.unreadable;
     workflow_state = WorkflowState::AwaitColorClick;
     before_manual_steps.reset();
     ui->action_leave_manual_steps->setEnabled(false);
@@ -304,37 +209,6 @@ void MainWindow::load_reference_images()
     preview_image = load_image(reference_paths.at(reference_paths.size() / 2));
     display_image(preview_image);
     update_instruction();
-}
-
-QStringList MainWindow::choose_reference_images(QSet<int>& unreadable_cameras)
-{
-    for (;;) {
-        const QStringList chosen = dialogs.get_open_file_names(
-            this, QStringLiteral("Sélectionner étalons"), last_folder("references"), image_filter);
-        if (chosen.isEmpty())
-            return chosen;
-        remember_folder("references", chosen.front());
-
-        QStringList unreadable;
-        unreadable_cameras.clear();
-        for (int i = 0; i < chosen.size(); ++i) {
-            // Decoded whole: a damaged stream has a readable header.
-            if (!is_readable_photo(chosen[i]) || read_oriented_image(chosen[i]).isNull()) {
-                unreadable << QStringLiteral("caméra %1 : %2").arg(QString::number(i), chosen[i]);
-                unreadable_cameras.insert(i);
-            }
-        }
-        if (unreadable.isEmpty())
-            return chosen;
-        const bool choose_again = dialogs.question(
-            this, QStringLiteral("Étalons illisibles"),
-            QStringLiteral("Ces étalons ne peuvent pas être lus (fichier absent, abîmé ou "
-                           "incomplet) :\n\n%1\n\nChoisir à nouveau les étalons ? Sinon, ces "
-                           "caméras ne seront pas calibrées.")
-                .arg(unreadable.join('\n')));
-        if (!choose_again)
-            return chosen;
-    }
 }
 
 QImage MainWindow::load_image(const QString& path)
@@ -444,8 +318,8 @@ void MainWindow::declare_calibrated()
 QStringList MainWindow::unaligned_cameras() const
 {
     QStringList cameras;
-    for (int camera = 0; camera < calibration.image_count; ++camera) {
-        if (calibration.aligned[camera])
+    for (int camera = 0; camera < rig.camera_count(); ++camera) {
+        if (rig.cameras[camera].method != AlignmentMethod::NotAligned)
             continue;
         QString name =
             QStringLiteral("#%1 : %2").arg(camera).arg(file_name(reference_paths.value(camera)));
@@ -518,7 +392,6 @@ void MainWindow::leave_manual_steps()
     BeforeManualSteps before = std::move(*before_manual_steps);
     before_manual_steps.reset();
     pending_images.clear();
-    calibration = std::move(before.calibration);
     close_check_view();
     rig = std::move(before.rig);
     reference = before.reference;
@@ -543,19 +416,19 @@ void MainWindow::show_click_marks()
     ui->image_label->set_marks(std::move(marks));
 }
 
-void MainWindow::on_image_label_clicked(int x, int y)
+void MainWindow::on_image_label_clicked(QPointF point, QPoint pixel)
 {
     if (busy)
         return;
-    std::cout << "Image clicked on (" << x << ", " << y << ")" << std::endl;
+    std::cout << "Image clicked on (" << pixel.x() << ", " << pixel.y() << ")" << std::endl;
     switch (workflow_state) {
     case WorkflowState::AwaitColorClick:
-        calibrate_from_color_click(x, y);
+        calibrate_from_color_click(pixel.x(), pixel.y());
         break;
     case WorkflowState::AwaitSticker1:
     case WorkflowState::AwaitSticker2:
     case WorkflowState::AwaitSticker3:
-        record_sticker_click(x, y);
+        record_sticker_click(point, pixel);
         break;
     case WorkflowState::Idle:
         break;
@@ -618,10 +491,9 @@ void MainWindow::calibrate_rig(std::optional<QRgb> clicked)
         report_no_sticker_trio(clicked);
         return;
     }
-    BeforeManualSteps before{calibration, rig, reference, WorkflowState::AwaitColorClick};
+    BeforeManualSteps before{rig, reference, WorkflowState::AwaitColorClick};
     close_check_view();
     rig = std::move(outcome.rig);
-    calibration = std::move(outcome.calibration);
     reference = outcome.reference;
     ask_for_unaligned_cameras(std::move(before));
 }
@@ -630,8 +502,9 @@ void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
 {
     // A photo that cannot be read cannot be clicked either: its camera stays not aligned.
     pending_images.clear();
-    for (int camera = 0; camera < calibration.image_count; ++camera) {
-        if (!calibration.aligned[camera] && !unreadable_references.contains(camera))
+    for (int camera = 0; camera < rig.camera_count(); ++camera) {
+        if (rig.cameras[camera].method == AlignmentMethod::NotAligned &&
+            !unreadable_references.contains(camera))
             pending_images.push_back(camera);
     }
 
@@ -645,7 +518,7 @@ void MainWindow::ask_for_unaligned_cameras(BeforeManualSteps before)
                                        "certaines images ; veuillez sélectionner les stickers "
                                        "manuellement.\n\nImages à cliquer (%1 sur %2) :\n")
                                 .arg(failed.size())
-                                .arg(calibration.image_count) +
+                                .arg(rig.camera_count()) +
                             failed.join('\n'));
         enter_manual_steps(std::move(before));
     }
@@ -683,13 +556,13 @@ void MainWindow::report_no_sticker_trio(std::optional<QRgb> clicked)
     update_instruction();
 }
 
-void MainWindow::record_sticker_click(int x, int y)
+void MainWindow::record_sticker_click(QPointF point, QPoint pixel)
 {
-    if (!QRect(QPoint(0, 0), shown_photo_size).contains(x, y)) {
+    if (!QRect(QPoint(0, 0), shown_photo_size).contains(pixel)) {
         ui->statusBar->showMessage(
             QStringLiteral("Clic en (%1, %2) hors de la photo (%3 × %4) : il n'est pas compté.")
-                .arg(x)
-                .arg(y)
+                .arg(pixel.x())
+                .arg(pixel.y())
                 .arg(shown_photo_size.width())
                 .arg(shown_photo_size.height()),
             10000);
@@ -698,10 +571,7 @@ void MainWindow::record_sticker_click(int x, int y)
     }
     const int sticker =
         static_cast<int>(workflow_state) - static_cast<int>(WorkflowState::AwaitSticker1);
-    // The press to a fraction of a photo pixel, when it is the one reported.
-    const QPointF press = ui->image_label->last_photo_point;
-    const bool same_press = std::abs(press.x() - x) <= 1.0 && std::abs(press.y() - y) <= 1.0;
-    clicked_points[sticker] = same_press ? press : QPointF(x, y);
+    clicked_points[sticker] = point;
     if (workflow_state != WorkflowState::AwaitSticker3) {
         workflow_state = static_cast<WorkflowState>(static_cast<int>(workflow_state) + 1);
         show_click_marks();
@@ -710,20 +580,13 @@ void MainWindow::record_sticker_click(int x, int y)
     }
 
     const int image = pending_images.front();
-    // Without a reference configuration there is nothing to align onto: every
-    // scale would be 0 and every frame empty.
-    if (reference.selected) {
-        align_manually(calibration, image, clicked_points, reference, std::cout);
-    }
-    if (reference.selected && calibration.aligned[image]) {
-        if (image < rig.camera_count()) {
-            CameraCalibration& camera = rig.cameras[image];
-            camera.method = AlignmentMethod::Manual;
-            camera.transform = calibration.alignment(image);
-            camera.stickers = stickers_top_to_bottom(clicked_points);
-            if (camera.reference_size.isEmpty())
-                camera.reference_size = shown_photo_size;
-        }
+    const std::optional<CameraCalibration> entry = align_camera_manually(
+        rig.cameras[image], clicked_points, reference, shown_photo_size, std::cout);
+    // Clicks that give no alignment leave a camera aligned before as it was.
+    const bool was_aligned = rig.cameras[image].method != AlignmentMethod::NotAligned;
+    if (entry || (reference.selected && was_aligned)) {
+        if (entry)
+            rig.cameras[image] = *entry;
         close_check_view();
         pending_images.erase(pending_images.begin());
     } else {
@@ -746,9 +609,14 @@ void MainWindow::on_action_manual_calibration_triggered()
                               .arg(count)))
         return;
     if (count > 0)
-        enter_manual_steps({calibration, rig, reference, workflow_state});
+        enter_manual_steps({rig, reference, workflow_state});
     pending_images.clear();
-    calibration.resize(count);
+    // One entry per reference photo: those kept go on as they were until clicked.
+    rig.cameras.resize(count);
+    for (int i = 0; i < count; ++i) {
+        if (rig.cameras[i].reference_photo.isEmpty())
+            rig.cameras[i].reference_photo = reference_paths.at(i);
+    }
     for (int i = 0; i < count; ++i) {
         if (!unreadable_references.contains(i))
             pending_images.push_back(i);
@@ -812,43 +680,54 @@ void MainWindow::on_checkBox_gif_toggled(bool)
     remember_options();
 }
 
-void MainWindow::remember_options() const
+void MainWindow::remember_options()
 {
-    if (!settings || !options_restored)
+    if (!options_restored)
         return;
-    settings->setValue(compression_key, ui->slider_compression->value());
-    settings->setValue(fps_key, ui->slider_fps->value());
-    settings->setValue(boomerang_key, ui->checkBox_boomerang->isChecked());
-    settings->setValue(video_long_side_key, ui->comboBox_video_size->currentData());
-    settings->setValue(gif_key, ui->checkBox_gif->isChecked());
-    settings->setValue(sticker_color_key, sticker_color == StickerColor::Pink
-                                              ? QStringLiteral("pink")
-                                              : QStringLiteral("yellow"));
+    WindowOptions options;
+    options.compression = ui->slider_compression->value();
+    options.fps = ui->slider_fps->value();
+    options.boomerang = ui->checkBox_boomerang->isChecked();
+    options.video_long_side = ui->comboBox_video_size->currentData();
+    options.gif = ui->checkBox_gif->isChecked();
+    options.sticker_color = sticker_color;
+    settings.set_options(options);
 }
 
 void MainWindow::restore_options()
 {
-    if (settings) {
-        const int compression =
-            settings->value(compression_key, ui->slider_compression->value()).toInt();
-        const int fps = settings->value(fps_key, ui->slider_fps->value()).toInt();
+    if (settings.enabled()) {
+        WindowOptions defaults;
+        defaults.compression = ui->slider_compression->value();
+        defaults.fps = ui->slider_fps->value();
+        const WindowOptions kept = settings.options(defaults);
         // The size is kept by its value, so that an unknown one keeps the default.
-        const int video_size =
-            ui->comboBox_video_size->findData(settings->value(video_long_side_key));
-        const bool pink = settings->value(sticker_color_key).toString() == QStringLiteral("pink");
+        const int video_size = ui->comboBox_video_size->findData(kept.video_long_side);
         // The sliders clamp values out of their range.
-        ui->slider_compression->setValue(compression);
-        ui->slider_fps->setValue(fps);
-        ui->checkBox_boomerang->setChecked(settings->value(boomerang_key, false).toBool());
+        ui->slider_compression->setValue(kept.compression);
+        ui->slider_fps->setValue(kept.fps);
+        ui->checkBox_boomerang->setChecked(kept.boomerang);
         if (video_size >= 0)
             ui->comboBox_video_size->setCurrentIndex(video_size);
-        ui->checkBox_gif->setChecked(settings->value(gif_key, false).toBool());
-        sticker_color = pink ? StickerColor::Pink : StickerColor::Yellow;
+        ui->checkBox_gif->setChecked(kept.gif);
+        sticker_color = kept.sticker_color;
         active_thresholds = thresholds_for(sticker_color);
-        (pink ? ui->button_pink : ui->button_yellow)->setChecked(true);
+        (sticker_color == StickerColor::Pink ? ui->button_pink : ui->button_yellow)
+            ->setChecked(true);
     }
     // From now on, each change is kept.
     options_restored = true;
+}
+
+void MainWindow::on_action_new_computation_triggered()
+{
+    if (busy)
+        return;
+    if (!unaligned_cameras().isEmpty()) {
+        report_incomplete_calibration();
+        return;
+    }
+    launcher->run(rig);
 }
 
 void MainWindow::on_action_quit_triggered()
@@ -863,229 +742,4 @@ void MainWindow::on_action_about_triggered()
         QStringLiteral("Quorvane 3000, version %1\n\nAligne et recadre les photos d'un banc de "
                        "caméras fixes à partir de trois repères colorés, puis en fait une vidéo.")
             .arg(QStringLiteral(QUORVANE_VERSION)));
-}
-
-QStringList MainWindow::in_camera_order(QStringList paths)
-{
-    if (!is_natural_order(paths) &&
-        dialogs.question(this, QStringLiteral("Ordre des images"),
-                         QStringLiteral("Les images ne sont pas dans l'ordre de leurs noms de "
-                                        "fichiers. Utiliser l'ordre des noms ?")))
-        paths = natural_sorted(paths);
-    log_camera_order(std::cout, paths);
-    return paths;
-}
-
-void MainWindow::on_action_new_computation_triggered()
-{
-    if (busy)
-        return;
-    if (!unaligned_cameras().isEmpty()) {
-        report_incomplete_calibration();
-        return;
-    }
-    QStringList inputs =
-        dialogs.get_open_file_names(this, QStringLiteral("Sélectionnez des images à recadrer"),
-                                    last_folder("shots"), image_filter);
-    if (inputs.isEmpty())
-        return;
-    remember_folder("shots", inputs.front());
-    if (inputs.size() != reference_paths.size()) {
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(inputs.size())
-                             .arg(reference_paths.size()));
-        return;
-    }
-    inputs = in_camera_order(inputs);
-    QStringList earlier_run;
-    const QString folder = choose_output_folder(inputs, earlier_run);
-    if (folder.isEmpty())
-        return;
-
-    // Shots of another size than their reference photo: the same proportions
-    // carry the calibration over, other proportions cannot.
-    const ShotCalibration fitted = fit_calibration_to_shots(rig, inputs, std::cout);
-    if (fitted.mismatch) {
-        const ShotSizeMismatch& mismatch = *fitted.mismatch;
-        dialogs.critical(
-            this, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
-                           "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
-                           "pas. Aucune image n'a été écrite.")
-                .arg(QString::number(mismatch.camera), mismatch.shot,
-                     QString::number(mismatch.shot_size.width()),
-                     QString::number(mismatch.shot_size.height()),
-                     QString::number(mismatch.reference_size.width()),
-                     QString::number(mismatch.reference_size.height())));
-        return;
-    }
-
-    // The run replaces the earlier one itself, once its own files are complete.
-    // The options are read now: the window is blocked by the progress window
-    // until the run ends. The worker gets its own copies of everything it reads.
-    ProcessingRequest request;
-    request.shots = inputs;
-    request.calibration = fitted.calibration;
-    request.folder = folder;
-    request.quality = 100 - ui->slider_compression->value();
-    request.fps = ui->slider_fps->value();
-    request.boomerang = ui->checkBox_boomerang->checkState() != Qt::Unchecked;
-    request.long_side = ui->comboBox_video_size->currentData().toInt();
-    request.gif = ui->checkBox_gif->isChecked();
-
-    ProcessingProgress progress(request);
-    ProcessingOutcome outcome;
-    run_with_progress(
-        QStringLiteral("Traitement d'images"),
-        [&] { outcome = run_processing(runner, request, std::cout, &progress); },
-        [&](ProgressView& shown) {
-            const RunStep step = progress.step();
-            shown.set_progress(step.text(), step.done, step.total);
-            if (shown.cancelled())
-                progress.request_stop();
-        });
-    report_processing_run(request, outcome);
-}
-
-QString MainWindow::choose_output_folder(const QStringList& inputs, QStringList& to_replace)
-{
-    for (;;) {
-        const QString folder = dialogs.get_existing_directory(
-            this, QStringLiteral("Sélectionnez un dossier de sortie"), last_folder("output"),
-            QFileDialog::ShowDirsOnly);
-        if (folder.isEmpty())
-            return QString();
-        remember_folder("output", folder);
-        const QStringList earlier = earlier_run_files(folder);
-        to_replace = earlier;
-        if (earlier.isEmpty())
-            return folder;
-        // Shots taken from an earlier run's frames would be lost with them.
-        const QString shot = path_among(inputs, folder, earlier);
-        if (!shot.isEmpty()) {
-            dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                             QStringLiteral("Le fichier '") + shot +
-                                 QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                                "par une image recadrée. Choisissez un autre "
-                                                "dossier de sortie."));
-            return QString();
-        }
-        const bool replace = dialogs.question(
-            this, QStringLiteral("Dossier de sortie non vide"),
-            QStringLiteral("Le dossier '%1' contient déjà %2 fichier(s) d'un traitement "
-                           "précédent (%3). Les remplacer ? Les autres fichiers du dossier ne "
-                           "sont pas touchés.\n\nNon : choisir un autre dossier.")
-                .arg(QDir::toNativeSeparators(folder), QString::number(earlier.size()),
-                     earlier.size() <= 4
-                         ? earlier.join(QStringLiteral(", "))
-                         : earlier.mid(0, 3).join(QStringLiteral(", ")) + QStringLiteral(", …")));
-        if (replace)
-            return folder;
-    }
-}
-
-void MainWindow::report_processing_run(const ProcessingRequest& request,
-                                       const ProcessingOutcome& outcome)
-{
-    const AlignedImages& frames = outcome.frames;
-    const VideoExport& video = outcome.video;
-    switch (outcome.failure()) {
-    case ProcessingFailure::None:
-        report_finished_run(written_files(request, outcome), request.folder);
-        break;
-    case ProcessingFailure::WrongShotCount:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre "
-                                        "d'images étalons (%1 images d'entrée, %2 images "
-                                        "étalons).")
-                             .arg(request.shots.size())
-                             .arg(request.calibration.image_count));
-        break;
-    case ProcessingFailure::UnreadableShot:
-        dialogs.critical(
-            this, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
-                           "fichier abîmé, incomplet ou qui n'est pas une photo "
-                           "JPEG ou PNG. Aucune image n'a été écrite.")
-                .arg(QString::number(frames.unreadable_camera), frames.unreadable_input));
-        break;
-    case ProcessingFailure::OutputFolder:
-        dialogs.critical(this, QStringLiteral("Dossier de sortie"),
-                         outcome.folder_problem + QLatin1Char('.'));
-        break;
-    case ProcessingFailure::ShotAmongFrames:
-        dialogs.critical(this, QStringLiteral("Erreur de fichiers d'entrée"),
-                         QStringLiteral("Le fichier '") + frames.input_among_frames +
-                             QStringLiteral("' est une des images d'entrée et serait remplacé "
-                                            "par une image recadrée. Choisissez un autre "
-                                            "dossier de sortie."));
-        break;
-    case ProcessingFailure::UnwritableFrame:
-        dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         QStringLiteral("Impossible d'écrire le fichier '%1' (%2) : la vidéo "
-                                        "n'a pas été créée, le dossier est resté tel quel.")
-                             .arg(frames.unwritable_output, frames.unwritable_reason));
-        break;
-    case ProcessingFailure::FramesStopped:
-        dialogs.information(this, QStringLiteral("Traitement annulé"),
-                            QStringLiteral("Le traitement a été annulé : aucun fichier n'a été "
-                                           "écrit dans le dossier de sortie."));
-        break;
-    case ProcessingFailure::EmptyFrames:
-        dialogs.critical(this, QStringLiteral("Erreur vidéo"),
-                         QStringLiteral("Les images alignées sont vides : la vidéo n'a pas pu "
-                                        "être créée. Vérifiez le calibrage et la taille des "
-                                        "images d'entrée."));
-        break;
-    case ProcessingFailure::VideoStopped:
-        dialogs.information(
-            this, QStringLiteral("Traitement annulé"),
-            QStringLiteral("Le traitement a été annulé : aucun fichier n'a été écrit dans le "
-                           "dossier de sortie."));
-        break;
-    case ProcessingFailure::VideoFailed:
-        dialogs.critical(
-            this, QStringLiteral("Erreur vidéo"),
-            (video.video_written()
-                 ? QStringLiteral("Le fichier %1 n'a pas pu être créé.").arg(video.unfinished)
-                 : QStringLiteral("La vidéo n'a pas pu être créée.")) +
-                QStringLiteral(" Le dossier de sortie est resté tel quel. ffmpeg : ") +
-                video.error_line);
-        break;
-    }
-}
-
-void MainWindow::report_finished_run(const WrittenFiles& written, const QString& folder)
-{
-    const QSize size = written.frame_size;
-    QStringList lines;
-    lines << QStringLiteral("%1 images de %2 × %3 pixels (output_img_0.jpg à output_img_%4.jpg)")
-                 .arg(written.frame_count)
-                 .arg(size.width())
-                 .arg(size.height())
-                 .arg(written.frame_count - 1);
-    for (const WrittenVideo& video : written.videos)
-        lines << QStringLiteral("%1 %2 : %3")
-                     .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));
-    const QString shown_folder = QDir::toNativeSeparators(folder);
-
-    QString summary = QStringLiteral("Dernier traitement : %1 images %2 × %3")
-                          .arg(written.frame_count)
-                          .arg(size.width())
-                          .arg(size.height());
-    if (!written.videos.empty())
-        summary +=
-            QStringLiteral(", vidéo de %1").arg(seconds_text(written.videos.front().seconds));
-    ui->label_last_run->setText(summary + QStringLiteral(", dans ") + shown_folder);
-
-    const bool open_folder =
-        dialogs.information_with_button(this, QStringLiteral("Traitement terminé"),
-                                        QStringLiteral("Fichiers écrits :\n") + lines.join('\n') +
-                                            QStringLiteral("\n\nDossier : ") + shown_folder,
-                                        QStringLiteral("Ouvrir le dossier"));
-    if (open_folder)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }

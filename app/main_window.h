@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/window_settings.h"
 #include "app/workflow_state.h"
 #include "calibration/calibration.h"
 #include "calibration/rig_calibration.h"
@@ -16,17 +17,17 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class CalibrationCheckView;
 class PhotoZoom;
+class ProcessingLauncher;
+class ReferenceSession;
 class QLabel;
 class QSettings;
 struct MainWindowUi;
-struct ProcessingOutcome;
-struct ProcessingRequest;
-struct WrittenFiles;
 class ProcessRunner;
 class ProgressView;
 class UserDialogs;
@@ -71,7 +72,7 @@ public:
     void leave_manual_steps();
 
 public slots:
-    void on_image_label_clicked(int x, int y);
+    void on_image_label_clicked(QPointF point, QPoint pixel);
     void on_action_new_computation_triggered();
     void on_action_manual_calibration_triggered();
     void on_button_yellow_clicked(bool);
@@ -96,19 +97,10 @@ private:
     // it can start other work, even once "Annuler" was pressed.
     void run_with_progress(const QString& title, const std::function<void()>& work,
                            const std::function<void(ProgressView&)>& refresh);
-    // The reference photos chosen, checked readable (the cameras whose photo
-    // is unreadable, which the user chose to keep, go to `unreadable`); empty when cancelled.
-    QStringList choose_reference_images(QSet<int>& unreadable);
-    // Offers to reopen the calibration used last, when there is one.
-    void offer_previous_calibration();
-    // A file dialog's starting folder, and remembering the folder of its answer.
-    QString last_folder(const char* dialog) const;
-    void remember_folder(const char* dialog, const QString& path);
 
     // What Escape goes back to from the manual steps.
     struct BeforeManualSteps
     {
-        Calibration calibration;
         RigCalibration rig;
         ReferenceTriple reference;
         WorkflowState state = WorkflowState::Idle;
@@ -124,7 +116,7 @@ private:
     // Queues for clicks every camera not aligned whose photo can be shown, with
     // the "Attention" warning, then goes on to the first or ends the calibration.
     void ask_for_unaligned_cameras(BeforeManualSteps before);
-    void record_sticker_click(int x, int y);
+    void record_sticker_click(QPointF point, QPoint pixel);
     void enter_manual_steps(BeforeManualSteps before);
     // Ends the manual steps: calibrated when every camera is aligned, else says
     // which cameras a run still needs.
@@ -135,17 +127,8 @@ private:
     // The check view shows a copy of the rig: it goes whenever the rig or its photos change.
     void close_check_view();
     void show_click_marks();
-    // `paths` in the natural order of their names when the user agrees; logs the order used.
-    QStringList in_camera_order(QStringList paths);
-    // The output folder, empty to stop. The files of an earlier run in it, which
-    // the user agreed to replace, go to `to_replace`.
-    QString choose_output_folder(const QStringList& inputs, QStringList& to_replace);
-    // Tells the user how a processing run ended.
-    void report_processing_run(const ProcessingRequest& request, const ProcessingOutcome& outcome);
-    // The "Traitement terminé" box and the status bar's summary of a finished run.
-    void report_finished_run(const WrittenFiles& written, const QString& folder);
     void update_fps_label();
-    void remember_options() const;
+    void remember_options();
     void restore_options();
 
     MainWindowUi* ui;
@@ -159,8 +142,7 @@ private:
     // The size of the photo shown for the current manual step.
     QSize shown_photo_size;
     QImage preview_image;
-    Calibration calibration;
-    // What is saved of the calibration: kept in step with `calibration`.
+    // The calibration in hand, as it is saved; a run takes its alignments (rig.calibration()).
     RigCalibration rig;
     std::optional<BeforeManualSteps> before_manual_steps;
     QPointer<CalibrationCheckView> check_view;
@@ -169,7 +151,9 @@ private:
 
     UserDialogs& dialogs;
     ProcessRunner& runner;
-    QSettings* const settings;
+    WindowSettings settings;
+    std::unique_ptr<ReferenceSession> session;
+    std::unique_ptr<ProcessingLauncher> launcher;
     PhotoZoom* zoom = nullptr;
     QLabel* zoom_label = nullptr;
     // The sticker configuration of the middle photo at the last successful selection.

@@ -1,7 +1,7 @@
 #include "app/main_window_ui.h"
 
 #include "app/pixel_picker.h"
-#include "output/video_size.h"
+#include "pipeline/run_options.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -139,13 +139,14 @@ void MainWindowUi::setupUi(QMainWindow* window)
 
     groupBox_video_options = named(new QGroupBox(centralWidget), "groupBox_video_options");
     verticalLayout = spaced(named(new QVBoxLayout(groupBox_video_options), "verticalLayout"));
-    slider_compression = make_slider(groupBox_video_options, "slider_compression", 0, 100, 50, 9);
+    slider_compression = make_slider(groupBox_video_options, "slider_compression", min_compression,
+                                     max_compression, default_compression, 9);
     verticalLayout->addWidget(slider_compression);
     label_compression = make_centred_label(groupBox_video_options, "label_compression");
     verticalLayout->addWidget(label_compression);
     label_fps_title = make_centred_label(groupBox_video_options, "label_fps_title");
     verticalLayout->addWidget(label_fps_title);
-    slider_fps = make_slider(groupBox_video_options, "slider_fps", 1, 60, 24, 5);
+    slider_fps = make_slider(groupBox_video_options, "slider_fps", min_fps, max_fps, default_fps, 5);
     verticalLayout->addWidget(slider_fps);
     label_fps = make_centred_label(groupBox_video_options, "label_fps");
     verticalLayout->addWidget(label_fps);
@@ -155,7 +156,7 @@ void MainWindowUi::setupUi(QMainWindow* window)
     verticalLayout->addWidget(label_video_size);
     // Each choice carries the long side in pixels that video_size() takes.
     comboBox_video_size = named(new QComboBox(groupBox_video_options), "comboBox_video_size");
-    for (const int long_side : {original_video_size, 3840, 1920, 1280})
+    for (const int long_side : video_long_sides)
         comboBox_video_size->addItem(QString(), long_side);
     label_video_size->setBuddy(comboBox_video_size);
     verticalLayout->addWidget(comboBox_video_size);

@@ -52,7 +52,11 @@ void PixelPicker::mousePressEvent(QMouseEvent* event)
     const int x = static_cast<int>(std::floor(press.x() / display_scale));
     const int y = static_cast<int>(std::floor(press.y() / display_scale));
     last_photo_point = photo_point(event->localPos());
-    emit clicked(x, y);
+    // Much reduced, the point under the press can lie more than a pixel away
+    // from the pixel it names: the pixel is taken then.
+    const bool near =
+        std::abs(last_photo_point.x() - x) <= 1.0 && std::abs(last_photo_point.y() - y) <= 1.0;
+    emit clicked(near ? last_photo_point : QPointF(x, y), QPoint(x, y));
 }
 
 QPointF PixelPicker::photo_point(QPointF position) const

@@ -22,7 +22,7 @@ public:
     // Displayed pixels per photo pixel. Change it with set_display_scale.
     float display_scale = 1.0f;
     // The photo point of the last press reported, to a fraction of a pixel:
-    // pixel (x, y) has its centre at (x, y). clicked() gives the pixel.
+    // pixel (x, y) has its centre at (x, y).
     QPointF last_photo_point;
 
     void set_display_scale(float scale);
@@ -42,7 +42,9 @@ public:
     const std::vector<QPoint>& marks() const { return mark_points; }
 
 signals:
-    void clicked(int, int);
+    // `point`: the press in photo pixels, to a fraction of a pixel; `pixel`: the
+    // photo pixel under it, as the log names it.
+    void clicked(QPointF point, QPoint pixel);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -2,7 +2,6 @@
 
 #include "output/output_folder.h"
 #include "output/run_files.h"
-#include "output/shot_sizes.h"
 #include "photo/photo_problem.h"
 #include "pipeline/photo_check.h"
 #include "support/atomic_file.h"
@@ -31,16 +30,17 @@ QByteArray error_text(const QString& reason, const TakeFolder& take)
 }
 
 // Why the take cannot be processed before anything is tried, or an empty string.
-QString take_problem(const TakeFolder& take, const RigCalibration& rig)
+// A shot among an earlier run's files cannot be: the shots are in the inbox.
+QString take_problem(const TakeFolder& take, const PlanProblem& problem)
 {
-    if (take.photos.size() != rig.camera_count())
+    if (problem.check == PlanCheck::ShotCount)
         return QStringLiteral("%1 photos pour %2 caméras")
-            .arg(take.photos.size())
-            .arg(rig.camera_count());
-    for (const QString& photo : take.photos) {
-        const QString problem = photo_problem(photo, false);
-        if (!problem.isEmpty())
-            return QStringLiteral("'%1' : %2").arg(QFileInfo(photo).fileName(), problem);
+            .arg(problem.shot_count)
+            .arg(problem.camera_count);
+    const bool unusable = problem.check == PlanCheck::UnusablePhotos;
+    const int checked = unusable ? problem.unusable.front().camera : take.photos.size();
+    for (int camera = 0; camera < checked; ++camera) {
+        const QString& photo = take.photos[camera];
         // The photo check knows a JPEG cut short; a PNG cut short still has a
         // readable header.
         if (QFileInfo(photo).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0 &&
@@ -48,9 +48,11 @@ QString take_problem(const TakeFolder& take, const RigCalibration& rig)
             return QStringLiteral("'%1' : photo PNG incomplète (coupée avant la fin)")
                 .arg(QFileInfo(photo).fileName());
     }
-    std::ostringstream quiet;
-    const ShotCalibration fitted = fit_calibration_to_shots(rig, take.photos, quiet);
-    return fitted.mismatch ? shot_size_problem(*fitted.mismatch) : QString();
+    if (unusable)
+        return QStringLiteral("'%1' : %2")
+            .arg(QFileInfo(problem.unusable.front().path).fileName(),
+                 problem.unusable.front().reason);
+    return problem.check == PlanCheck::ShotSize ? shot_size_problem(problem.mismatch) : QString();
 }
 
 // The temporary name write_file_atomically (QSaveFile) gives the marker or the
@@ -182,19 +184,6 @@ bool failed_with_these_files(const QString& error_path, const TakeFolder& take)
 
 } // namespace
 
-QString ffmpeg_problem(ProcessRunner& runner)
-{
-    const ProcessResult result =
-        runner.run(QStringLiteral("ffmpeg"), {QStringLiteral("-version")}, {}, {});
-    if (result.succeeded())
-        return QString();
-    if (!result.started)
-        return result.start_error;
-    if (result.crashed)
-        return QStringLiteral("crashed");
-    return QStringLiteral("exit code %1").arg(result.exit_code);
-}
-
 qint64 cut_short_grace_ms(qint64 settle_ms)
 {
     return std::max<qint64>(30000, 10 * settle_ms);
@@ -282,14 +271,16 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
     return ready;
 }
 
+ProcessingPlan Booth::plan_for(const TakeFolder& take, bool check_photos) const
+{
+    std::ostringstream quiet; // the booth's log has no line for the scaling
+    return plan_processing(settings.rig, take.photos, output_of(take.name), settings.run,
+                           check_photos, quiet);
+}
+
 ProcessingRequest Booth::run_for(const TakeFolder& take) const
 {
-    ProcessingRequest request = settings.run;
-    request.shots = take.photos;
-    request.folder = output_of(take.name);
-    std::ostringstream quiet; // process() logs the scaling once, when it runs
-    request.calibration = fit_calibration_to_shots(settings.rig, take.photos, quiet).calibration;
-    return request;
+    return plan_for(take, false).request;
 }
 
 TakeReport Booth::held(TakeReport report, TakeFault fault, const QString& key)
@@ -344,10 +335,10 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     }
 
     QString machine;
-    report.error = take_problem(take, settings.rig);
+    const ProcessingPlan plan = plan_for(take, true);
+    report.error = take_problem(take, plan.problem);
     if (report.error.isEmpty()) {
-        const ProcessingRequest request = run_for(take);
-        const ProcessingOutcome outcome = run_processing(runner, request, log, &progress);
+        const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
         // manager and may end on it, as a failure, before the stop request
         // reaches it: the take is abandoned all the same, to be redone on the

@@ -2,7 +2,7 @@
 
 #include "booth/take_folder.h"
 #include "calibration/rig_calibration.h"
-#include "pipeline/processing_run.h"
+#include "pipeline/processing_plan.h"
 
 #include <QDateTime>
 #include <QString>
@@ -60,10 +60,6 @@ struct TakeReport
     bool already_said = false;
 };
 
-// Why ffmpeg cannot run here ("not found on PATH", ...), found by running
-// "ffmpeg -version"; empty when it runs.
-QString ffmpeg_problem(ProcessRunner& runner);
-
 // The booth's output folder of a take holds, once done, this marker (written
 // last) and, when it failed, "erreur.txt".
 inline const QString take_done_marker = QStringLiteral(".termine");
@@ -106,6 +102,8 @@ public:
     ProcessingRequest run_for(const TakeFolder& take) const;
 
 private:
+    // The take's run; `check_photos` also checks its photos.
+    ProcessingPlan plan_for(const TakeFolder& take, bool check_photos) const;
     QString output_of(const QString& take) const;
     QDateTime unchanged_since(const TakeFolder& take, const QDateTime& now);
     TakeReport held(TakeReport report, TakeFault fault, const QString& key);

@@ -15,6 +15,11 @@ void print_text(const QString& text)
     std::cout << text.toUtf8().constData() << std::flush;
 }
 
+void print_unusable_photo(const QString& path, int camera, const QString& reason)
+{
+    print_error(QStringLiteral("'%1' (caméra %2) : %3").arg(path, QString::number(camera + 1), reason));
+}
+
 bool report_unusable_photos(const QStringList& paths, bool decode)
 {
     bool usable = true;
@@ -22,8 +27,7 @@ bool report_unusable_photos(const QStringList& paths, bool decode)
         const QString& path = paths[camera];
         const QString problem = photo_problem(path, decode);
         if (!problem.isEmpty()) {
-            print_error(QStringLiteral("'%1' (caméra %2) : %3")
-                            .arg(path, QString::number(camera + 1), problem));
+            print_unusable_photo(path, camera, problem);
             usable = false;
         }
     }

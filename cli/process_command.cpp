@@ -6,9 +6,10 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
 #include "cli/video_options.h"
+#include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
-#include "output/shot_sizes.h"
 #include "pipeline/photo_check.h"
+#include "pipeline/processing_plan.h"
 #include "support/process_runner.h"
 
 #include <QDir>
@@ -43,21 +44,6 @@ QString help()
                "dossier de sortie ; 2 mauvaise utilisation ; 3 calibrage incomplet.\n");
 }
 
-// Whether ffmpeg can be started, asked before anything is written: without it
-// every frame would be written only to be taken back. Gives why not, or nothing.
-QString ffmpeg_problem(ProcessRunner& runner)
-{
-    const ProcessResult result =
-        runner.run(QStringLiteral("ffmpeg"), {QStringLiteral("-version")}, {}, {});
-    if (result.succeeded())
-        return QString();
-    if (!result.started)
-        return QStringLiteral("ffmpeg could not be started: ") + result.start_error;
-    if (result.crashed)
-        return QStringLiteral("ffmpeg crashed");
-    return QStringLiteral("ffmpeg ended with exit code %1").arg(result.exit_code);
-}
-
 } // namespace
 
 ParseOutcome parse_process_arguments(const QStringList& arguments, ProcessArguments& parsed)
@@ -90,41 +76,39 @@ int run_process_command(const QStringList& arguments)
     const RigFile file = read_rig_for_processing(parsed.calibration);
     if (file.exit_status)
         return *file.exit_status;
-    if (request.shots.size() != file.rig.camera_count()) {
+    const ProcessingPlan plan =
+        plan_processing(file.rig, request.shots, request.folder, request, true, std::cout);
+    const PlanProblem& problem = plan.problem;
+    switch (problem.check) {
+    case PlanCheck::None:
+        break;
+    case PlanCheck::ShotCount:
         print_error(QStringLiteral("%1 photo(s) données pour %2 caméra(s) dans '%3'")
-                        .arg(request.shots.size())
-                        .arg(file.rig.camera_count())
+                        .arg(problem.shot_count)
+                        .arg(problem.camera_count)
                         .arg(parsed.calibration));
         return ExitFailed;
-    }
-    if (!report_unusable_photos(request.shots, false))
+    case PlanCheck::UnusablePhotos:
+        for (const UnusablePhoto& photo : problem.unusable)
+            print_unusable_photo(photo.path, photo.camera, photo.reason);
         return ExitFailed;
-    // Shots of another size than their reference: the same proportions carry
-    // the calibration over, other proportions cannot.
-    const ShotCalibration fitted = fit_calibration_to_shots(file.rig, request.shots, std::cout);
-    if (fitted.mismatch) {
-        print_error(shot_size_problem(*fitted.mismatch));
+    case PlanCheck::ShotSize:
+        print_error(shot_size_problem(problem.mismatch));
         return ExitFailed;
-    }
-    request.calibration = fitted.calibration;
-
-    // The new run replaces an earlier one only once it is complete; a shot among
-    // the earlier run's files would be lost with them.
-    const QString shot =
-        path_among(request.shots, request.folder, earlier_run_files(request.folder));
-    if (!shot.isEmpty()) {
+    case PlanCheck::ShotAmongEarlierRun:
         print_error(QStringLiteral("'%1' : c'est une des photos d'entrée, elle serait remplacée "
                                    "par une image recadrée ; choisissez un autre dossier de sortie")
-                        .arg(shot));
+                        .arg(problem.shot));
         return ExitFailed;
     }
+    request = plan.request;
 
     ChildProcessRunner runner;
-    const QString missing_ffmpeg = ffmpeg_problem(runner);
-    if (!missing_ffmpeg.isEmpty()) {
+    const FfmpegProblem ffmpeg = ffmpeg_problem(runner);
+    if (!ffmpeg.none()) {
         print_error(QStringLiteral("la vidéo ne pourrait pas être créée, rien n'a été écrit. "
                                    "ffmpeg : ") +
-                    missing_ffmpeg);
+                    ffmpeg.line());
         return ExitFailed;
     }
 

@@ -1,9 +1,22 @@
 #include "cli/video_options.h"
 
 #include "cli/usage.h"
+#include "output/run_files.h"
 #include "pipeline/processing_run.h"
+#include "pipeline/run_options.h"
 
 namespace {
+
+// "original, 3840, 1920 ou 1280": the window's video sizes as --video-size takes them.
+QString long_side_choices()
+{
+    QStringList choices;
+    for (const int long_side : video_long_sides)
+        choices << (long_side == original_video_size ? QStringLiteral("original")
+                                                     : QString::number(long_side));
+    const QString last = choices.takeLast();
+    return choices.join(QStringLiteral(", ")) + QStringLiteral(" ou ") + last;
+}
 
 // An integer option within [low, high]; false when it is not one.
 bool read_bounded(const QString& text, int low, int high, int& value)
@@ -29,29 +42,37 @@ void add_video_options(QCommandLineParser& parser)
 
 QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& request)
 {
-    // The window's sliders: 1 to 60 frames per second, compression 0 to 100 %.
-    int fps = 24;
+    int fps = default_fps;
     if (parser.isSet(QStringLiteral("fps")) &&
-        !read_bounded(parser.value(QStringLiteral("fps")), 1, 60, fps))
-        return QStringLiteral("--fps attend un nombre entier d'images par seconde entre 1 et 60");
-    int compression = 50;
+        !read_bounded(parser.value(QStringLiteral("fps")), min_fps, max_fps, fps))
+        return QStringLiteral("--fps attend un nombre entier d'images par seconde entre %1 et %2")
+            .arg(min_fps)
+            .arg(max_fps);
+    int compression = default_compression;
     QString compression_text = parser.value(QStringLiteral("compression"));
     if (compression_text.endsWith(QLatin1Char('%')))
         compression_text.chop(1);
     if (parser.isSet(QStringLiteral("compression")) &&
-        !read_bounded(compression_text.trimmed(), 0, 100, compression))
-        return QStringLiteral("--compression attend un pourcentage entier entre 0 et 100");
-    int long_side = original_video_size;
+        !read_bounded(compression_text.trimmed(), min_compression, max_compression, compression))
+        return QStringLiteral("--compression attend un pourcentage entier entre %1 et %2")
+            .arg(min_compression)
+            .arg(max_compression);
+    int long_side = default_long_side;
     const QString size = parser.value(QStringLiteral("video-size"));
-    if (parser.isSet(QStringLiteral("video-size")) && size != QLatin1String("original")) {
-        // The window's choices: 4K, Full HD and 720p by their long side.
-        if (size != QLatin1String("3840") && size != QLatin1String("1920") &&
-            size != QLatin1String("1280"))
-            return QStringLiteral("--video-size attend original, 3840, 1920 ou 1280");
-        long_side = size.toInt();
+    if (parser.isSet(QStringLiteral("video-size"))) {
+        // The window's choices: "original", or a long side it offers.
+        bool number = false;
+        const int chosen = size.toInt(&number);
+        if (size == QLatin1String("original"))
+            long_side = original_video_size;
+        else if (number && chosen != original_video_size && is_video_long_side(chosen) &&
+                 size == QString::number(chosen))
+            long_side = chosen;
+        else
+            return QStringLiteral("--video-size attend %1").arg(long_side_choices());
     }
     request.fps = fps;
-    request.quality = 100 - compression;
+    request.quality = quality_for_compression(compression);
     request.boomerang = parser.isSet(QStringLiteral("boomerang"));
     request.gif = parser.isSet(QStringLiteral("gif"));
     request.long_side = long_side;
@@ -80,12 +101,21 @@ QString read_run_options(const QCommandLineParser& parser, const QString& output
 QString video_options_help()
 {
     return QStringLiteral(
-        "Options vidéo :\n"
-        "  --fps N                 images par seconde de la vidéo, de 1 à 60 (24)\n"
-        "  --compression P         compression des images en %, de 0 à 100 (50)\n"
-        "  --boomerang             ajoute la vidéo aller-retour (output_video_boomerang.mp4)\n"
-        "  --gif                   ajoute le GIF animé (output_video.gif, et celui du\n"
-        "                          boomerang avec --boomerang)\n"
-        "  --video-size TAILLE     grand côté de la vidéo : original, 3840, 1920 ou 1280\n"
-        "                          (original) ; les images gardent leur taille\n");
+               "Options vidéo :\n"
+               "  --fps N                 images par seconde de la vidéo, de %1 à %2 (%3)\n"
+               "  --compression P         compression des images en %, de %4 à %5 (%6)\n")
+               .arg(min_fps)
+               .arg(max_fps)
+               .arg(default_fps)
+               .arg(min_compression)
+               .arg(max_compression)
+               .arg(default_compression) +
+           QStringLiteral("  --boomerang             ajoute la vidéo aller-retour (%1)\n"
+                          "  --gif                   ajoute le GIF animé (%2, et celui du\n"
+                          "                          boomerang avec --boomerang)\n")
+               .arg(boomerang_file_name, gif_file_name) +
+           QStringLiteral("  --video-size TAILLE     grand côté de la vidéo : %1\n"
+                          "                          (original) ; les images gardent leur "
+                          "taille\n")
+               .arg(long_side_choices());
 }

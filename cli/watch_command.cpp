@@ -6,6 +6,7 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
 #include "cli/video_options.h"
+#include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
 #include "support/process_runner.h"
 
@@ -136,9 +137,9 @@ int run_watch_command(const QStringList& arguments)
         return usage_error(command, QStringLiteral("le dossier d'arrivée ne peut pas être dans "
                                                    "RACINE"));
     ChildProcessRunner runner;
-    const QString ffmpeg = ffmpeg_problem(runner);
-    if (!ffmpeg.isEmpty()) {
-        print_error(QStringLiteral("ffmpeg ne peut pas être lancé (%1)").arg(ffmpeg));
+    const FfmpegProblem ffmpeg = ffmpeg_problem(runner);
+    if (!ffmpeg.none()) {
+        print_error(QStringLiteral("ffmpeg ne peut pas être lancé (%1)").arg(ffmpeg.reason()));
         return ExitFailed;
     }
     const QString root_problem = make_folder(settings.root);

@@ -2,11 +2,13 @@
 
 #include "calibration/alignment.h"
 #include "calibration/calibration_construction.h"
+#include "calibration/manual_alignment.h"
 #include "photo/image_reading.h"
 
 #include <QPointF>
 
 #include <algorithm>
+#include <optional>
 
 std::vector<int> CalibrationOutcome::unaligned() const
 {
@@ -60,23 +62,17 @@ bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::
                           const ReferenceTriple& reference, std::ostream& log)
 {
     CameraCalibration& entry = rig.cameras.at(camera);
-    entry.method = AlignmentMethod::NotAligned;
-    entry.transform = ImageAlignment();
-    entry.stickers = {};
-    if (!reference.selected)
+    const std::optional<CameraCalibration> aligned =
+        align_camera_manually(entry,
+                              {QPointF(points[0].x, points[0].y), QPointF(points[1].x, points[1].y),
+                               QPointF(points[2].x, points[2].y)},
+                              reference, entry.reference_size, log);
+    if (!aligned) {
+        entry.method = AlignmentMethod::NotAligned;
+        entry.transform = ImageAlignment();
+        entry.stickers = {};
         return false;
-
-    Calibration single = Calibration::with_count(1);
-    align_manually(single, 0,
-                   {QPointF(points[0].x, points[0].y), QPointF(points[1].x, points[1].y),
-                    QPointF(points[2].x, points[2].y)},
-                   reference, log);
-    if (!single.aligned[0])
-        return false;
-    entry.method = AlignmentMethod::Manual;
-    entry.transform = single.alignment(0);
-    entry.stickers = points;
-    std::stable_sort(entry.stickers.begin(), entry.stickers.end(),
-                     [](const cv::Point2d& a, const cv::Point2d& b) { return a.y < b.y; });
+    }
+    entry = *aligned;
     return true;
 }

@@ -3,6 +3,7 @@
 #include "calibration/calibration.h"
 #include "output/aligned_images.h"
 #include "output/video_export.h"
+#include "pipeline/run_options.h"
 #include "pipeline/run_step.h"
 #include "support/batch_progress.h"
 
@@ -20,12 +21,13 @@ struct ProcessingRequest
     QStringList shots;
     Calibration calibration;
     QString folder;
-    int quality = 50; // JPEG quality of the frames, 0 to 100
-    int fps = 24;
-    bool boomerang = false;
+    // JPEG quality of the frames, 0 to 100
+    int quality = quality_for_compression(default_compression);
+    int fps = default_fps;
+    bool boomerang = default_boomerang;
     // The long side of the videos in pixels (see video_size); the frames keep theirs.
-    int long_side = original_video_size;
-    bool gif = false;
+    int long_side = default_long_side;
+    bool gif = default_gif;
 };
 
 // How a processing run ended, first failure first.

@@ -1,6 +1,7 @@
 #include "calibration/alignment.h"
 #include "calibration/calibration.h"
 #include "calibration/calibration_construction.h"
+#include "calibration/manual_alignment.h"
 #include "tests/support/sticker_drawing.h"
 
 #include <opencv2/imgproc.hpp>
@@ -11,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <sstream>
 
 using Points = std::vector<cv::Point2d>;
@@ -100,6 +102,8 @@ class CalibrationTest : public QObject
     Q_OBJECT
 
 private slots:
+    void camera_aligned_by_hand_data();
+    void camera_aligned_by_hand();
     void resize_data();
     void resize();
 
@@ -220,6 +224,52 @@ void CalibrationTest::estimate()
                  qPrintable(QString::number(values[k], 'g', 17)));
     compare_entries(calibration.alignment(0), {});
     compare_entries(calibration.alignment(2), {});
+}
+
+void CalibrationTest::camera_aligned_by_hand_data()
+{
+    QTest::addColumn<bool>("in_line");
+    QTest::addColumn<bool>("with_reference");
+    QTest::addColumn<QSize>("size_before");
+    QTest::addColumn<QSize>("size_after");
+    QTest::newRow("aligned, size kept") << true << true << QSize(800, 600) << QSize(800, 600);
+    QTest::newRow("photo unreadable before: size filled")
+        << true << true << QSize() << QSize(1024, 768);
+    QTest::newRow("clicks not in line") << false << true << QSize(800, 600) << QSize();
+    QTest::newRow("no reference to align onto") << true << false << QSize(800, 600) << QSize();
+}
+
+void CalibrationTest::camera_aligned_by_hand()
+{
+    QFETCH(bool, in_line);
+    QFETCH(bool, with_reference);
+    QFETCH(QSize, size_before);
+    QFETCH(QSize, size_after);
+    // An entry aligned before: its values must never pass for the new ones.
+    CameraCalibration before;
+    before.reference_photo = QStringLiteral("cam1.jpg");
+    before.reference_size = size_before;
+    before.method = AlignmentMethod::Automatic;
+    before.transform = {7, 8, 9, 2, true};
+    // Clicked bottom first; the entry keeps them top to bottom.
+    const std::array<QPointF, 3> clicks =
+        in_line ? std::array<QPointF, 3>{QPointF(600.25, 500.5), QPointF(600.25, 100.5),
+                                         QPointF(600.25, 300.5)}
+                : std::array<QPointF, 3>{QPointF(100, 100), QPointF(100, 200), QPointF(150, 300)};
+    std::ostringstream log;
+    const std::optional<CameraCalibration> entry = align_camera_manually(
+        before, clicks, with_reference ? vertical_reference : ReferenceTriple{}, QSize(1024, 768),
+        log);
+    QCOMPARE(entry.has_value(), size_after.isValid());
+    if (!entry)
+        return;
+    QCOMPARE(entry->reference_photo, before.reference_photo);
+    QCOMPARE(entry->reference_size, size_after);
+    QCOMPARE(entry->method, AlignmentMethod::Manual);
+    compare_near(entry->transform, {-100.25, -0.5, 0, 1, true});
+    QCOMPARE(entry->stickers[0], cv::Point2d(600.25, 100.5));
+    QCOMPARE(entry->stickers[1], cv::Point2d(600.25, 300.5));
+    QCOMPARE(entry->stickers[2], cv::Point2d(600.25, 500.5));
 }
 
 void CalibrationTest::failed_estimate_keeps_the_earlier_entry()

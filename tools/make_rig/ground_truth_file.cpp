@@ -2,9 +2,131 @@
 
 #include <QFile>
 
+#include <istream>
 #include <limits>
+#include <ostream>
 #include <set>
 #include <sstream>
+
+namespace {
+
+void write_parallax(std::ostream& out, const RigGroundTruth& truth)
+{
+    const RigOptions& options = truth.options;
+    const ParallaxTruth& scene = truth.parallax;
+    out << "# Parallax scene, metres: x right, y down, z away from the cameras; the sticker\n"
+           "# column is the axis x = z = 0, the middle sticker at the origin. The camera lines\n"
+           "# above hold each camera's alignment on the stickers, exact along the column only.\n"
+           "# truth/shot_NN.png: camera NN's shot without its colour differences, in its own\n"
+           "# photo's pixels (moved, for the moved camera). truth/between_KK_JJ.png: the view at\n"
+           "# K + J / (between + 1) along the arc, mapped by its alignment on the stickers into\n"
+           "# the middle camera's photo: the whole width x height of that photo, uncropped,\n"
+           "# rendered even where the view's own photo would not reach, without colour\n"
+           "# differences and without the move. With several takes, take T (from 1) is in\n"
+           "# shots/take_TT/ and truth/take_TT/. The shots show no stickers.\n";
+    out << "scene parallax\n"
+        << "arc " << options.arc_deg << '\n'
+        << "colour_spread " << options.colour_spread << '\n'
+        << "exposure_spread " << options.exposure_spread << '\n'
+        << "vignetting " << options.vignetting << '\n'
+        << "between " << options.between << '\n'
+        << "takes " << options.takes << '\n'
+        << "# move camera rotation_deg scale shift_x shift_y: p' = scale * R * (p - c) + c + "
+           "shift\n"
+        << "# in the moved camera's shots, p its unmoved pixel; camera -1: none\n"
+        << "move " << options.moved_camera << ' ' << options.move.rotation_deg << ' '
+        << options.move.scale << ' ' << options.move.shift.x << ' ' << options.move.shift.y << '\n'
+        << "wall_z " << scene.wall_z << '\n'
+        << "floor_y " << scene.floor_y << '\n'
+        << "ball_spacing " << scene.sticker_spacing << '\n'
+        << "ball_radius " << scene.sticker_radius << '\n'
+        << "# view camera angle_deg distance height yaw_deg pitch_deg roll_deg focal_px\n";
+    for (size_t k = 0; k < scene.views.size(); ++k) {
+        const ViewPose& v = scene.views[k];
+        out << "view " << k << ' ' << v.angle_deg << ' ' << v.distance << ' ' << v.height << ' '
+            << v.yaw_deg << ' ' << v.pitch_deg << ' ' << v.roll_deg << ' ' << v.focal << '\n';
+    }
+    out << "# colour camera gain_blue gain_green gain_red exposure_ev vignetting (linear light)\n";
+    for (size_t k = 0; k < scene.colours.size(); ++k) {
+        const ColourResponse& c = scene.colours[k];
+        out << "colour " << k << ' ' << c.gain[0] << ' ' << c.gain[1] << ' ' << c.gain[2] << ' '
+            << c.exposure_ev << ' ' << c.vignetting << '\n';
+    }
+    out << "# subject take centre_x centre_y centre_z half_x half_y half_z turn_deg "
+           "coverage_min coverage_max\n";
+    for (size_t t = 0; t < scene.subjects.size(); ++t) {
+        const SceneSubject& s = scene.subjects[t];
+        out << "subject " << t << ' ' << s.centre.x << ' ' << s.centre.y << ' ' << s.centre.z << ' '
+            << s.half_axes.x << ' ' << s.half_axes.y << ' ' << s.half_axes.z << ' ' << s.turn_deg
+            << ' ' << s.coverage[0] << ' ' << s.coverage[1] << '\n';
+    }
+}
+
+// One line of the parallax section into `truth`; false for an unknown key.
+bool read_parallax_line(const std::string& key, std::istream& in, RigGroundTruth& truth)
+{
+    RigOptions& options = truth.options;
+    ParallaxTruth& scene = truth.parallax;
+    if (key == "scene") {
+        std::string name;
+        in >> name;
+        options.parallax = true;
+        return name == "parallax";
+    }
+    if (key == "arc")
+        in >> options.arc_deg;
+    else if (key == "colour_spread")
+        in >> options.colour_spread;
+    else if (key == "exposure_spread")
+        in >> options.exposure_spread;
+    else if (key == "vignetting")
+        in >> options.vignetting;
+    else if (key == "between")
+        in >> options.between;
+    else if (key == "takes")
+        in >> options.takes;
+    else if (key == "move")
+        in >> options.moved_camera >> options.move.rotation_deg >> options.move.scale >>
+            options.move.shift.x >> options.move.shift.y;
+    else if (key == "wall_z")
+        in >> scene.wall_z;
+    else if (key == "floor_y")
+        in >> scene.floor_y;
+    else if (key == "ball_spacing")
+        in >> scene.sticker_spacing;
+    else if (key == "ball_radius")
+        in >> scene.sticker_radius;
+    else
+        return false;
+    return true;
+}
+
+// The numbered lines of the parallax section (view, colour, subject), each in order.
+bool read_parallax_item(const std::string& key, std::istream& in, ParallaxTruth& scene)
+{
+    size_t index = 0;
+    in >> index;
+    if (key == "view") {
+        ViewPose v;
+        in >> v.angle_deg >> v.distance >> v.height >> v.yaw_deg >> v.pitch_deg >> v.roll_deg >>
+            v.focal;
+        scene.views.push_back(v);
+        return index + 1 == scene.views.size();
+    }
+    if (key == "colour") {
+        ColourResponse c;
+        in >> c.gain[0] >> c.gain[1] >> c.gain[2] >> c.exposure_ev >> c.vignetting;
+        scene.colours.push_back(c);
+        return index + 1 == scene.colours.size();
+    }
+    SceneSubject s;
+    in >> s.centre.x >> s.centre.y >> s.centre.z >> s.half_axes.x >> s.half_axes.y >>
+        s.half_axes.z >> s.turn_deg >> s.coverage[0] >> s.coverage[1];
+    scene.subjects.push_back(s);
+    return index + 1 == scene.subjects.size();
+}
+
+} // namespace
 
 std::string ground_truth_text(const RigGroundTruth& truth)
 {
@@ -42,6 +164,8 @@ std::string ground_truth_text(const RigGroundTruth& truth)
             out << ' ' << p.x << ' ' << p.y;
         out << '\n';
     }
+    if (options.parallax)
+        write_parallax(out, truth);
     return out.str();
 }
 
@@ -69,6 +193,8 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
             ok = k == static_cast<int>(truth.poses.size());
             truth.poses.push_back(pose);
             truth.stickers.push_back(stickers);
+        } else if (key == "view" || key == "colour" || key == "subject") {
+            ok = read_parallax_item(key, in, truth.parallax);
         } else {
             if (!seen.insert(key).second)
                 return std::nullopt;
@@ -108,7 +234,7 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
             } else if (key == "marker_radius") {
                 in >> truth.marker_radius;
             } else {
-                ok = false;
+                ok = read_parallax_line(key, in, truth);
             }
         }
         std::string rest;
@@ -120,7 +246,21 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
         "distractor",   "hidden", "quality",        "sticker_offset",  "middle_shift",
         "sticker_tilt", "middle", "sticker_radius", "sticker_spacing", "marker_spacing",
         "marker_radius"};
-    if (seen != required || !rig_options_error(options).empty() ||
+    std::set<std::string> wanted = required;
+    if (options.parallax) {
+        wanted.insert({"scene", "arc", "colour_spread", "exposure_spread", "vignetting", "between",
+                       "takes", "move", "wall_z", "floor_y", "ball_spacing", "ball_radius"});
+        const ParallaxTruth& scene = truth.parallax;
+        if (static_cast<int>(scene.views.size()) != options.cameras ||
+            static_cast<int>(scene.colours.size()) != options.cameras ||
+            static_cast<int>(scene.subjects.size()) != options.takes)
+            return std::nullopt;
+        truth.parallax.sticker_colour = options.color;
+    } else if (!truth.parallax.views.empty() || !truth.parallax.colours.empty() ||
+               !truth.parallax.subjects.empty()) {
+        return std::nullopt;
+    }
+    if (seen != wanted || !rig_options_error(options).empty() ||
         static_cast<int>(truth.poses.size()) != options.cameras ||
         truth.middle_camera != options.cameras / 2)
         return std::nullopt;

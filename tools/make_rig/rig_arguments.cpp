@@ -26,7 +26,10 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
         const bool takes_value =
             argument == "--cameras" || argument == "--size" || argument == "--seed" ||
             argument == "--color" || argument == "--hidden" || argument == "--quality" ||
-            argument == "--offset" || argument == "--middle-shift" || argument == "--tilt";
+            argument == "--offset" || argument == "--middle-shift" || argument == "--tilt" ||
+            argument == "--arc" || argument == "--colour-spread" ||
+            argument == "--exposure-spread" || argument == "--vignetting" ||
+            argument == "--between" || argument == "--takes" || argument == "--move";
         if (takes_value && i + 1 >= arguments.size()) {
             result.error = argument.toStdString() + " needs a value";
             return result;
@@ -61,6 +64,32 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
             options.middle_shift = value.toDouble(&ok);
         } else if (argument == "--tilt") {
             options.sticker_tilt_deg = value.toDouble(&ok);
+        } else if (argument == "--parallax") {
+            options.parallax = true;
+        } else if (argument == "--arc") {
+            options.arc_deg = value.toDouble(&ok);
+        } else if (argument == "--colour-spread") {
+            options.colour_spread = value.toDouble(&ok);
+        } else if (argument == "--exposure-spread") {
+            options.exposure_spread = value.toDouble(&ok);
+        } else if (argument == "--vignetting") {
+            options.vignetting = value.toDouble(&ok);
+        } else if (argument == "--between") {
+            ok = parse_int(value, options.between);
+        } else if (argument == "--takes") {
+            ok = parse_int(value, options.takes);
+        } else if (argument == "--move") {
+            const QString number = "(-?[0-9]+(?:\\.[0-9]*)?)";
+            const QRegularExpressionMatch m =
+                QRegularExpression("^([0-9]+):" + number + "," + number + "," + number + "," +
+                                   number + "$")
+                    .match(value);
+            ok = m.hasMatch() && parse_int(m.captured(1), options.moved_camera);
+            if (ok) {
+                options.move.shift = {m.captured(2).toDouble(), m.captured(3).toDouble()};
+                options.move.rotation_deg = m.captured(4).toDouble();
+                options.move.scale = m.captured(5).toDouble();
+            }
         } else if (argument == "--clutter") {
             options.clutter = true;
         } else if (argument == "--distractor") {
@@ -92,6 +121,8 @@ std::string rig_usage()
     return "usage: make_rig <output folder> [--cameras N] [--size WxH] [--seed S]\n"
            "                [--color yellow|pink] [--clutter] [--distractor] [--hidden K]\n"
            "                [--quality Q] [--offset DX,DY] [--middle-shift F] [--tilt DEG]\n"
+           "                [--parallax [--arc DEG] [--colour-spread F] [--exposure-spread EV]\n"
+           "                [--vignetting F] [--between M] [--takes N] [--move K:DX,DY,DEG,ZOOM]]\n"
            "Renders a synthetic camera rig: references/ref_NN.jpg with three sticker discs,\n"
            "shots/shot_NN.jpg with a grid of white markers, and ground_truth.txt.\n"
            "  --cameras N     number of cameras, 1 to 99 (default 5)\n"
@@ -106,5 +137,23 @@ std::string rig_usage()
            "                  pixels, up to a quarter of the width and height (default 0,0)\n"
            "  --middle-shift F  middle sticker off the outer ones' midpoint by F times half\n"
            "                  their distance, -0.25 to 0.25, positive downwards (default 0)\n"
-           "  --tilt DEG      sticker column turned from vertical, -15 to 15 (default 0)\n";
+           "  --tilt DEG      sticker column turned from vertical, -15 to 15 (default 0)\n"
+           "  --parallax      a 3-D scene instead: cameras on an arc around the sticker\n"
+           "                  column, a wall and floor behind, a subject in the shots, and\n"
+           "                  truth/ beside: shot_NN.png, each shot without its colour\n"
+           "                  differences (no other option above but the first four, --hidden\n"
+           "                  and --quality; these below need it)\n"
+           "  --arc DEG       angle between the outer cameras, 0 to 90 (default 40)\n"
+           "  --colour-spread F  per-camera gains of 1 - F to 1 + F per channel, in linear\n"
+           "                  light, 0 to 0.15 (default 0)\n"
+           "  --exposure-spread EV  per-camera exposure off by up to EV, 0 to 0.4 (default 0)\n"
+           "  --vignetting F  corners darker by up to F, 0 to 0.6 (default 0)\n"
+           "  --between M     M true views between neighbouring cameras, in the middle\n"
+           "                  camera's frame: truth/between_KK_JJ.png, 0 to 20 (default 0)\n"
+           "  --takes N       N takes, each with another subject, in shots/take_TT/ and\n"
+           "                  truth/take_TT/ when N > 1, 1 to 99 (default 1)\n"
+           "  --move K:DX,DY,DEG,ZOOM  camera K moved after the references: its shots are the\n"
+           "                  unmoved ones shifted by DX,DY pixels, turned DEG degrees and\n"
+           "                  zoomed by ZOOM about the middle (at most a tenth of the size,\n"
+           "                  5 degrees, 0.9 to 1.1)\n";
 }

@@ -2,6 +2,52 @@
 
 #include <cmath>
 
+namespace {
+
+std::string flat_error(const RigOptions& options)
+{
+    const RigOptions flat;
+    if (options.arc_deg != flat.arc_deg || options.colour_spread != 0.0 ||
+        options.exposure_spread != 0.0 || options.vignetting != 0.0 || options.between != 0 ||
+        options.takes != 1 || options.moved_camera != -1)
+        return "--arc, --colour-spread, --exposure-spread, --vignetting, --between, --takes and "
+               "--move need --parallax";
+    return {};
+}
+
+std::string parallax_error(const RigOptions& options)
+{
+    if (options.clutter || options.distractor || options.sticker_offset != cv::Point2d() ||
+        options.middle_shift != 0.0 || options.sticker_tilt_deg != 0.0)
+        return "--clutter, --distractor, --offset, --middle-shift and --tilt are not available "
+               "with --parallax";
+    if (!(options.arc_deg >= 0.0 && options.arc_deg <= 90.0))
+        return "the arc must be between 0 and 90 degrees";
+    // Beyond these the sticker colours could leave their presets.
+    if (!(options.colour_spread >= 0.0 && options.colour_spread <= 0.15))
+        return "the colour spread must be between 0 and 0.15";
+    if (!(options.exposure_spread >= 0.0 && options.exposure_spread <= 0.4))
+        return "the exposure spread must be between 0 and 0.4 EV";
+    if (!(options.vignetting >= 0.0 && options.vignetting <= 0.6))
+        return "the vignetting must be between 0 and 0.6";
+    if (options.between < 0 || options.between > max_rig_between)
+        return "the number of views between neighbouring cameras must be between 0 and " +
+               std::to_string(max_rig_between);
+    if (options.takes < 1 || options.takes > max_rig_takes)
+        return "the number of takes must be between 1 and " + std::to_string(max_rig_takes);
+    if (options.moved_camera < -1 || options.moved_camera >= options.cameras)
+        return "the moved camera must be one of the cameras (0 to " +
+               std::to_string(options.cameras - 1) + ")";
+    const CameraPose& move = options.move;
+    if (!(std::abs(move.shift.x) <= 0.1 * options.width) ||
+        !(std::abs(move.shift.y) <= 0.1 * options.height) ||
+        !(std::abs(move.rotation_deg) <= 5.0) || !(std::abs(move.scale - 1.0) <= 0.1))
+        return "a camera may move at most a tenth of the photo size, 5 degrees and 10 % of zoom";
+    return {};
+}
+
+} // namespace
+
 std::string rig_options_error(const RigOptions& options)
 {
     if (options.cameras < 1 || options.cameras > max_rig_cameras)
@@ -30,7 +76,7 @@ std::string rig_options_error(const RigOptions& options)
         return "the middle sticker may move at most a quarter of the spacing off the midpoint";
     if (!(std::abs(options.sticker_tilt_deg) <= 15.0))
         return "the sticker column may tilt at most 15 degrees";
-    return {};
+    return options.parallax ? parallax_error(options) : flat_error(options);
 }
 
 const char* color_name(RigStickerColor color)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/make_rig/camera_pose.h"
+
 #include <opencv2/core/types.hpp>
 
 #include <cstdint>
@@ -40,12 +42,35 @@ struct RigOptions
     // The sticker column's turn from vertical in degrees (at most 15 either
     // way), clockwise on screen for a positive angle.
     double sticker_tilt_deg = 0.0;
+
+    // The 3-D scene instead of the flat one: cameras on an arc around the
+    // sticker column, a wall and a floor behind it, a subject in the shots.
+    // Every option below is for this scene only.
+    bool parallax = false;
+    double arc_deg = 40.0; // angle between the outer cameras, seen from the column
+    // Per-camera colour differences, in linear light: gains per channel of up to
+    // 1 +- colour_spread, exposure offsets of up to +- exposure_spread EV, and a
+    // darkening towards the corners of up to `vignetting` (0.3: 30 % darker).
+    double colour_spread = 0.0;
+    double exposure_spread = 0.0;
+    double vignetting = 0.0;
+    // Views between each pair of neighbouring cameras written as ground truth.
+    int between = 0;
+    // Sets of shots, each with a different subject.
+    int takes = 1;
+    // Camera moved between the references and the shots, or -1 for none: its
+    // shots show the unmoved picture under `move` (a CameraPose taking the
+    // unmoved photo to the moved one).
+    int moved_camera = -1;
+    CameraPose move{};
 };
 
 constexpr int max_rig_cameras = 99;
 constexpr int min_rig_side = 320;
 constexpr int max_rig_side = 6000;
 constexpr long long max_rig_pixels = 6000LL * 4000LL;
+constexpr int max_rig_takes = 99;
+constexpr int max_rig_between = 20;
 
 // Why `options` cannot be rendered, or an empty string when it can.
 std::string rig_options_error(const RigOptions& options);

@@ -167,11 +167,6 @@ void paint_ellipse(cv::Mat& image, const SceneEllipse& e, const cv::Scalar& bgr)
     }
 }
 
-void paint_disc(cv::Mat& image, cv::Point2d centre, double radius, const cv::Scalar& bgr)
-{
-    paint_ellipse(image, {centre, radius, radius, 0.0}, bgr);
-}
-
 // A scene colour: grey, blue or green, red never above blue or green. Neither
 // preset accepts such a colour (yellow needs red 80 above blue, pink 84 above
 // green), nor any blend of them, so interpolation and anti-aliasing stay safe.
@@ -290,6 +285,11 @@ std::vector<cv::Point2d> grid_in_camera(const RigGroundTruth& truth, int camera,
 
 } // namespace
 
+void paint_disc(cv::Mat& image, cv::Point2d centre, double radius, const cv::Scalar& bgr)
+{
+    paint_ellipse(image, {centre, radius, radius, 0.0}, bgr);
+}
+
 RigScene plan_rig_scene(const RigOptions& options)
 {
     RigScene scene;
@@ -297,6 +297,20 @@ RigScene plan_rig_scene(const RigOptions& options)
     const cv::Size size(options.width, options.height);
     truth.options = options;
     truth.middle_camera = options.cameras / 2;
+    if (options.parallax) {
+        truth.parallax = plan_parallax(options);
+        const ParallaxTruth& parallax = truth.parallax;
+        for (const ViewPose& view : parallax.views) {
+            truth.poses.push_back(pose_of(alignment_of(parallax, view, size), size));
+            truth.stickers.push_back(sticker_centres(parallax, view, size));
+        }
+        const ViewPose& middle = parallax.views[truth.middle_camera];
+        truth.sticker_radius = middle.focal * parallax.sticker_radius / middle.distance;
+        truth.sticker_spacing = cv::norm(truth.stickers[truth.middle_camera][2] -
+                                         truth.stickers[truth.middle_camera][0]) /
+                                2.0;
+        return scene;
+    }
     truth.poses = draw_poses(options, truth.middle_camera);
     truth.sticker_radius = 0.025 * min_side(options);
     truth.sticker_spacing = 0.18 * options.height;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/make_rig/camera_pose.h"
+#include "tools/make_rig/parallax_scene.h"
 #include "tools/make_rig/rig_options.h"
 
 #include <opencv2/core.hpp>
@@ -28,6 +29,10 @@ struct RigGroundTruth
     // (at least 18 px even in a camera scaled by 0.93).
     double marker_spacing = 0.0;
     double marker_radius = 0.0;
+    // The 3-D scene, when options.parallax. Then the poses hold each camera's
+    // alignment on the stickers (exact along the column only), the sticker
+    // centres and sizes are as the cameras see them, and there are no markers.
+    ParallaxTruth parallax;
 };
 
 // A disc or a tilted ellipse in the middle camera's frame; angle as in CameraPose.
@@ -68,6 +73,10 @@ cv::Mat render_world(const RigScene& scene, PhotoKind kind);
 // with the stickers (each on a grey label), specks and blob (references) or the
 // markers (shots) painted in.
 cv::Mat render_photo(const RigScene& scene, PhotoKind kind, const cv::Mat& world, int camera);
+
+// Paints a filled disc with its rim blended by coverage; the painted centroid is
+// the true centre.
+void paint_disc(cv::Mat& image, cv::Point2d centre, double radius, const cv::Scalar& bgr);
 
 // The centres of the shot markers that lie wholly inside camera `camera`'s photo,
 // at least one pixel from its border.

@@ -1,0 +1,63 @@
+#include "pipeline/processing_plan.h"
+
+#include "output/output_folder.h"
+#include "photo/photo_problem.h"
+
+EarlierRun earlier_run_in(const QString& folder, const QStringList& shots)
+{
+    EarlierRun earlier;
+    earlier.files = earlier_run_files(folder);
+    if (!earlier.files.isEmpty())
+        earlier.shot = path_among(shots, folder, earlier.files);
+    return earlier;
+}
+
+ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& shots,
+                               const QString& folder, const ProcessingRequest& options,
+                               bool check_photos, std::ostream& log)
+{
+    ProcessingPlan plan;
+    plan.request = options;
+    plan.request.shots = shots;
+    plan.request.folder = folder;
+    PlanProblem& problem = plan.problem;
+
+    if (shots.size() != rig.camera_count()) {
+        problem.check = PlanCheck::ShotCount;
+        problem.shot_count = shots.size();
+        problem.camera_count = rig.camera_count();
+        return plan;
+    }
+    if (check_photos) {
+        for (int camera = 0; camera < shots.size(); ++camera) {
+            const QString reason = photo_problem(shots[camera], false);
+            if (!reason.isEmpty())
+                problem.unusable.push_back({camera, shots[camera], reason});
+        }
+        if (!problem.unusable.empty()) {
+            problem.check = PlanCheck::UnusablePhotos;
+            return plan;
+        }
+    }
+    // Shots of another size than their reference: the same proportions carry
+    // the calibration over, other proportions cannot.
+    const ShotCalibration fitted = fit_calibration_to_shots(rig, shots, log);
+    if (fitted.mismatch) {
+        problem.check = PlanCheck::ShotSize;
+        problem.mismatch = *fitted.mismatch;
+        return plan;
+    }
+    plan.request.calibration = fitted.calibration;
+
+    // The new run replaces an earlier one only once it is complete; a shot among
+    // the earlier run's files would be lost with them.
+    if (!folder.isEmpty()) {
+        const EarlierRun earlier = earlier_run_in(folder, shots);
+        plan.earlier_run = earlier.files;
+        if (!earlier.shot.isEmpty()) {
+            problem.check = PlanCheck::ShotAmongEarlierRun;
+            problem.shot = earlier.shot;
+        }
+    }
+    return plan;
+}
