@@ -41,9 +41,9 @@ enum class Selection
 class Construction
 {
 public:
-    Construction(const QStringList& paths, const ColorThresholds& thresholds,
-                 ReferenceTriple& reference, std::ostream& log, BatchProgress* progress)
-        : paths(paths), thresholds(thresholds), reference(reference), log(log), progress(progress),
+    Construction(const QStringList& paths, const StickerMatch& match, ReferenceTriple& reference,
+                 std::ostream& log, BatchProgress* progress)
+        : paths(paths), match(match), reference(reference), log(log), progress(progress),
           calibration(Calibration::with_count(paths.size())), photos(paths.size()),
           sizes(paths.size()), stickers(paths.size()), middle(paths.size() / 2)
     {
@@ -61,7 +61,7 @@ public:
             const int index = taken == 0 ? middle : (taken <= middle ? taken - 1 : taken);
             std::ostringstream photo_log;
             StickerComponents components =
-                find_sticker_components(paths[index], thresholds, photo_log, scratch);
+                find_sticker_components(paths[index], match, photo_log, scratch);
 
             const std::lock_guard<std::mutex> lock(mutex);
             photos[index] = {true, std::move(components), photo_log.str()};
@@ -83,6 +83,7 @@ public:
         finish_photos();
         RigCalibration rig;
         rig.sticker_color = color;
+        rig.learned_colour = match.learned;
         rig.reference_stickers = reference.points;
         for (int i = 0; i < photo_count(); ++i) {
             CameraCalibration camera;
@@ -154,7 +155,7 @@ private:
     }
 
     const QStringList& paths;
-    const ColorThresholds& thresholds;
+    const StickerMatch match;
     ReferenceTriple& reference;
     std::ostream& log;
     BatchProgress* const progress;
@@ -177,11 +178,11 @@ private:
 
 std::optional<std::array<cv::Point2d, 3>> detect_stickers(Calibration& calibration,
                                                           const QString& path, int image_index,
-                                                          const ColorThresholds& thresholds,
+                                                          const StickerMatch& match,
                                                           const ReferenceTriple& reference,
                                                           std::ostream& log)
 {
-    return detect_stickers(calibration, find_sticker_components(path, thresholds, log), image_index,
+    return detect_stickers(calibration, find_sticker_components(path, match, log), image_index,
                            reference, log);
 }
 
@@ -224,15 +225,15 @@ void run(Construction& construction, const QStringList& reference_paths)
 
 } // namespace
 
-Calibration construct_calibration(const QStringList& reference_paths,
-                                  const ColorThresholds& thresholds, ReferenceTriple& reference,
-                                  std::ostream& log, BatchProgress* progress)
+Calibration construct_calibration(const QStringList& reference_paths, const StickerMatch& match,
+                                  ReferenceTriple& reference, std::ostream& log,
+                                  BatchProgress* progress)
 {
     if (reference_paths.isEmpty()) {
-        select_reference(reference_paths, thresholds, reference, log);
+        select_reference(reference_paths, match, reference, log);
         return Calibration::with_count(0);
     }
-    Construction construction(reference_paths, thresholds, reference, log, progress);
+    Construction construction(reference_paths, match, reference, log, progress);
     run(construction, reference_paths);
     return construction.finish();
 }
@@ -241,15 +242,25 @@ RigCalibration construct_rig_calibration(const QStringList& reference_paths, Sti
                                          ReferenceTriple& reference, std::ostream& log,
                                          BatchProgress* progress)
 {
+    return construct_rig_calibration(reference_paths, color, std::nullopt, reference, log,
+                                     progress);
+}
+
+RigCalibration construct_rig_calibration(const QStringList& reference_paths, StickerColor color,
+                                         const std::optional<LearnedColour>& learned,
+                                         ReferenceTriple& reference, std::ostream& log,
+                                         BatchProgress* progress)
+{
+    const StickerMatch match = learned ? StickerMatch(*learned) : StickerMatch(thresholds_for(color));
     if (reference_paths.isEmpty()) {
-        select_reference(reference_paths, thresholds_for(color), reference, log);
+        select_reference(reference_paths, match, reference, log);
         RigCalibration rig;
         rig.sticker_color = color;
+        rig.learned_colour = learned;
         rig.reference_stickers = reference.points;
         return rig;
     }
-    const ColorThresholds thresholds = thresholds_for(color);
-    Construction construction(reference_paths, thresholds, reference, log, progress);
+    Construction construction(reference_paths, match, reference, log, progress);
     run(construction, reference_paths);
     return construction.finish_rig(color);
 }

@@ -19,7 +19,7 @@
 // Returns the three centres identified, top to bottom, if any.
 std::optional<std::array<cv::Point2d, 3>> detect_stickers(Calibration& calibration,
                                                           const QString& path, int image_index,
-                                                          const ColorThresholds& thresholds,
+                                                          const StickerMatch& match,
                                                           const ReferenceTriple& reference,
                                                           std::ostream& log);
 
@@ -41,12 +41,19 @@ detect_stickers(Calibration& calibration, const StickerComponents& components, i
 // A requested stop lets the photos in hand finish: photos never started stay
 // unaligned and log nothing, so the record is then incomplete.
 Calibration construct_calibration(const QStringList& reference_paths,
-                                  const ColorThresholds& thresholds, ReferenceTriple& reference,
+                                  const StickerMatch& match, ReferenceTriple& reference,
                                   std::ostream& log, BatchProgress* progress = nullptr);
 
 // The same construction, kept as a rig's calibration: each photo's path and size,
 // how it was aligned (automatically, or not at all) and the stickers it was
 // aligned from; the reference configuration is `reference` once it is done.
 RigCalibration construct_rig_calibration(const QStringList& reference_paths, StickerColor color,
+                                         ReferenceTriple& reference, std::ostream& log,
+                                         BatchProgress* progress = nullptr);
+
+// The same with the stickers masked by `learned` when there is one (the preset
+// `color` is then kept only as the rig's named colour); the record keeps it.
+RigCalibration construct_rig_calibration(const QStringList& reference_paths, StickerColor color,
+                                         const std::optional<LearnedColour>& learned,
                                          ReferenceTriple& reference, std::ostream& log,
                                          BatchProgress* progress = nullptr);

@@ -222,6 +222,28 @@ RigCalibration read_rig(Reader& reader, const QJsonObject& root)
         rig.sticker_color = StickerColor::Pink;
     else if (color != color_name(StickerColor::Yellow))
         reader.fail(QStringLiteral("la couleur des stickers « %1 » est inconnue").arg(color));
+    // Optional: files written before colours were learned have none.
+    if (root.contains(QStringLiteral("learned_colour"))) {
+        const QJsonValue value = root.value(QStringLiteral("learned_colour"));
+        const QString what = QStringLiteral("de la couleur apprise");
+        if (!value.isObject()) {
+            reader.fail(QStringLiteral("« learned_colour » %1 n'est pas décrite").arg(where));
+        } else {
+            const QJsonObject object = value.toObject();
+            LearnedColour colour;
+            colour.hue = reader.number(object, QStringLiteral("hue"), what);
+            colour.chroma = reader.number(object, QStringLiteral("chroma"), what);
+            colour.hue_tolerance = reader.number(object, QStringLiteral("hue_tolerance"), what);
+            colour.chroma_tolerance =
+                reader.number(object, QStringLiteral("chroma_tolerance"), what);
+            if (!reader.failed() &&
+                !(colour.hue >= 0.0 && colour.hue < 360.0 && colour.chroma > 0.0 &&
+                  colour.chroma <= 100.0 && colour.hue_tolerance > 0.0 &&
+                  colour.chroma_tolerance > 0.0))
+                reader.fail(QStringLiteral("la couleur apprise est hors des bornes"));
+            rig.learned_colour = colour;
+        }
+    }
     rig.reference_stickers = reader.points(root, QStringLiteral("reference_stickers"), where);
 
     const double count = reader.number(root, QStringLiteral("camera_count"), where);
@@ -265,7 +287,7 @@ QByteArray calibration_json(const RigCalibration& rig)
         }
         cameras.append(entry);
     }
-    const QJsonObject root{
+    QJsonObject root{
         {QStringLiteral("format"), format_name},
         {QStringLiteral("version"), calibration_file_version},
         {QStringLiteral("sticker_color"), color_name(rig.sticker_color)},
@@ -273,6 +295,14 @@ QByteArray calibration_json(const RigCalibration& rig)
         {QStringLiteral("camera_count"), rig.camera_count()},
         {QStringLiteral("cameras"), cameras},
     };
+    if (rig.learned_colour) {
+        const LearnedColour& colour = *rig.learned_colour;
+        root.insert(QStringLiteral("learned_colour"),
+                    QJsonObject{{QStringLiteral("hue"), colour.hue},
+                                {QStringLiteral("chroma"), colour.chroma},
+                                {QStringLiteral("hue_tolerance"), colour.hue_tolerance},
+                                {QStringLiteral("chroma_tolerance"), colour.chroma_tolerance}});
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

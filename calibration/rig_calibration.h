@@ -3,6 +3,7 @@
 #include "calibration/calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
+#include "detection/sticker_colour.h"
 
 #include <opencv2/core/types.hpp>
 
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 // How a camera's transform was established.
@@ -46,6 +48,9 @@ struct RigCalibration
     // The middle camera's sticker centres, onto which every camera is aligned.
     std::array<cv::Point2d, 3> reference_stickers{};
     StickerColor sticker_color = StickerColor::Yellow;
+    // The colour learned from a click or given, when the stickers were masked by
+    // it rather than by the preset; a later calibration starts from it.
+    std::optional<LearnedColour> learned_colour;
 
     int camera_count() const { return static_cast<int>(cameras.size()); }
 

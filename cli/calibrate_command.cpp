@@ -17,14 +17,19 @@ namespace {
 const QString command = QStringLiteral("calibrate");
 
 const QString help = QStringLiteral(
-    "Utilisation : quorvane calibrate [--color yellow|pink] [--points K=x1,y1,x2,y2,x3,y3]... "
+    "Utilisation : quorvane calibrate [--color yellow|pink|#RRGGBB] [--color-at X,Y] "
+    "[--points K=x1,y1,x2,y2,x3,y3]... "
     "--output RIG.qvcal REFERENCE...\n"
     "\n"
     "Calibre le banc à partir d'une photo étalon par caméra, données dans l'ordre des\n"
     "caméras, et écrit le fichier de calibrage.\n"
     "\n"
     "Options :\n"
-    "  --color yellow|pink     couleur des stickers (yellow)\n"
+    "  --color yellow|pink|#RRGGBB\n"
+    "                          couleur des stickers (yellow) ; #RRGGBB en donne une\n"
+    "                          quelconque, reconnue sous toute lumière\n"
+    "  --color-at X,Y          un point d'un sticker de la photo du milieu, en pixels :\n"
+    "                          sa couleur y est apprise, à partir de --color\n"
     "  --points K=x1,y1,x2,y2,x3,y3\n"
     "                          centres des trois stickers de la caméra K (1 pour la\n"
     "                          première), en pixels de sa photo étalon, donnés à la main\n"
@@ -76,6 +81,7 @@ ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateAr
 {
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("color"), QString(), QStringLiteral("COULEUR")});
+    parser.addOption({QStringLiteral("color-at"), QString(), QStringLiteral("X,Y")});
     parser.addOption({QStringLiteral("points"), QString(), QStringLiteral("POINTS")});
     parser.addOption({QStringLiteral("output"), QString(), QStringLiteral("FICHIER")});
     const ParseOutcome outcome = parse_options(parser, arguments, {QStringLiteral("points")});
@@ -91,10 +97,25 @@ ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateAr
         return usage_problem(QStringLiteral("il faut au moins une photo étalon"));
     if (parsed.output.isEmpty())
         return usage_problem(QStringLiteral("--output RIG.qvcal est obligatoire"));
-    if (color == QLatin1String("pink"))
+    if (color == QLatin1String("pink")) {
         request.color = StickerColor::Pink;
-    else if (!color.isEmpty() && color != QLatin1String("yellow"))
-        return usage_problem(QStringLiteral("--color attend yellow ou pink"));
+    } else if (color.startsWith(QLatin1Char('#'))) {
+        const ColourLearning given = colour_from_hex(color);
+        if (!given.colour)
+            return usage_problem(QStringLiteral("--color %1").arg(given.refusal));
+        request.colour = given.colour;
+    } else if (!color.isEmpty() && color != QLatin1String("yellow")) {
+        return usage_problem(QStringLiteral("--color attend yellow ou pink, ou une couleur #RRGGBB"));
+    }
+    if (parser.isSet(QStringLiteral("color-at"))) {
+        const QStringList numbers = parser.value(QStringLiteral("color-at")).split(QLatin1Char(','));
+        bool x_ok = false, y_ok = false;
+        const int x = numbers.size() == 2 ? numbers[0].trimmed().toInt(&x_ok) : 0;
+        const int y = numbers.size() == 2 ? numbers[1].trimmed().toInt(&y_ok) : 0;
+        if (!x_ok || !y_ok)
+            return usage_problem(QStringLiteral("--color-at attend X,Y en pixels entiers"));
+        request.colour_click = cv::Point(x, y);
+    }
 
     const int cameras = request.references.size();
     for (const QString& text : parser.values(QStringLiteral("points"))) {
@@ -132,6 +153,11 @@ int run_calibrate_command(const QStringList& arguments)
     run_with_progress([&] { outcome = run_calibration(request, std::cout, &progress); },
                       [&] { return progress.step(); }, [&] { progress.request_stop(); },
                       stop_signals);
+    if (!outcome.colour_refusal.isEmpty()) {
+        print_error(QStringLiteral("'%1' : --color-at : %2 ; aucun fichier écrit")
+                        .arg(request.references.at(cameras / 2), outcome.colour_refusal));
+        return ExitFailed;
+    }
     if (outcome.stopped) {
         print_error(QStringLiteral("calibrage interrompu : aucun fichier écrit"));
         return ExitFailed;

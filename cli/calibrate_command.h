@@ -20,7 +20,7 @@ struct CalibrateArguments
     QMap<int, std::array<cv::Point2d, 3>> by_hand;
 };
 
-// Reads `calibrate [--color yellow|pink] [--points K=x1,y1,x2,y2,x3,y3]...
+// Reads `calibrate [--color yellow|pink|#RRGGBB] [--color-at X,Y] [--points K=x1,y1,x2,y2,x3,y3]...
 // --output RIG.qvcal REFERENCE...` from `arguments` (the program's) into
 // `parsed`, which is complete when the outcome runs. No side effect.
 ParseOutcome parse_calibrate_arguments(const QStringList& arguments, CalibrateArguments& parsed);

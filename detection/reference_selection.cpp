@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-bool select_reference(const QStringList& reference_paths, const ColorThresholds& thresholds,
+bool select_reference(const QStringList& reference_paths, const StickerMatch& match,
                       ReferenceTriple& reference, std::ostream& log)
 {
     if (reference_paths.isEmpty()) {
@@ -12,7 +12,7 @@ bool select_reference(const QStringList& reference_paths, const ColorThresholds&
         return false;
     }
     const QString& path = reference_paths[reference_paths.size() / 2];
-    return select_reference(find_sticker_components(path, thresholds, log), reference, log);
+    return select_reference(find_sticker_components(path, match, log), reference, log);
 }
 
 bool select_reference(const StickerComponents& middle_components, ReferenceTriple& reference,

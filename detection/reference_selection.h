@@ -22,7 +22,7 @@ struct ReferenceTriple
 // Finds the three stickers of reference_paths[n / 2] and, on success only,
 // writes them into `reference` and logs the "Reference chosen :" block.
 // Returns false for an empty list, an unreadable photo or fewer than three blobs.
-bool select_reference(const QStringList& reference_paths, const ColorThresholds& thresholds,
+bool select_reference(const QStringList& reference_paths, const StickerMatch& match,
                       ReferenceTriple& reference, std::ostream& log);
 
 // The same selection on the components already found in the middle photo (the

@@ -18,14 +18,13 @@ namespace {
 // stays in the cache, and no full-size mask is ever made.
 constexpr int band_rows = 32;
 
-// The box around the pixels of `bgr_image` inside [lower, upper]; empty if none.
-cv::Rect kept_box(const cv::Mat& bgr_image, const cv::Scalar& lower, const cv::Scalar& upper,
-                  cv::Mat& band)
+// The box around the pixels of `bgr_image` the match keeps; empty if none.
+cv::Rect kept_box(const cv::Mat& bgr_image, const StickerMatch& match, cv::Mat& band)
 {
     cv::Rect kept;
     for (int y = 0; y < bgr_image.rows; y += band_rows) {
         const int rows = std::min(band_rows, bgr_image.rows - y);
-        cv::inRange(bgr_image.rowRange(y, y + rows), lower, upper, band);
+        colour_mask(bgr_image.rowRange(y, y + rows), match, band);
         const cv::Rect found = cv::boundingRect(band) + cv::Point(0, y);
         if (!found.empty())
             kept = kept.empty() ? found : (kept | found);
@@ -33,7 +32,7 @@ cv::Rect kept_box(const cv::Mat& bgr_image, const cv::Scalar& lower, const cv::S
     return kept;
 }
 
-StickerComponents find_components(const cv::Mat& bgr_image, const ColorThresholds& thresholds,
+StickerComponents find_components(const cv::Mat& bgr_image, const StickerMatch& match,
                                   cv::Mat& mask)
 {
     StickerComponents result;
@@ -42,16 +41,13 @@ StickerComponents find_components(const cv::Mat& bgr_image, const ColorThreshold
     if (bgr_image.empty() || bgr_image.type() != CV_8UC3)
         return result;
 
-    const cv::Scalar lower(thresholds.lower_blue, thresholds.lower_green, thresholds.lower_red, 0);
-    const cv::Scalar upper(thresholds.upper_blue, thresholds.upper_green, thresholds.upper_red, 0);
-
     // Stickers cover a small part of a photo, so only the box around the kept
     // pixels, grown by the dilation, is masked, dilated and labelled: beyond it
     // the whole-photo mask is empty, before and after dilation, so the blobs are
     // the same. Its origin is made even because OpenCV's labelling scans blocks of
     // two rows and columns; aligned the same way, it numbers the blobs in the same
     // order as on the whole mask.
-    const cv::Rect kept = kept_box(bgr_image, lower, upper, mask);
+    const cv::Rect kept = kept_box(bgr_image, match, mask);
     if (kept.empty())
         return result;
     cv::Rect region =
@@ -62,7 +58,7 @@ StickerComponents find_components(const cv::Mat& bgr_image, const ColorThreshold
     region.height += region.y % 2;
     region.x -= region.x % 2;
     region.y -= region.y % 2;
-    cv::inRange(bgr_image(region), lower, upper, mask);
+    colour_mask(bgr_image(region), match, mask);
     cv::dilate(mask, mask, sticker_kernel, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                cv::morphologyDefaultBorderValue());
 
@@ -96,25 +92,25 @@ StickerComponents find_components(const cv::Mat& bgr_image, const ColorThreshold
 } // namespace
 
 StickerComponents find_sticker_components(const cv::Mat& bgr_image,
-                                          const ColorThresholds& thresholds)
+                                          const StickerMatch& match)
 {
     cv::Mat mask;
-    return find_components(bgr_image, thresholds, mask);
+    return find_components(bgr_image, match, mask);
 }
 
-StickerComponents find_sticker_components(const QString& path, const ColorThresholds& thresholds,
+StickerComponents find_sticker_components(const QString& path, const StickerMatch& match,
                                           std::ostream& log)
 {
     ComponentScratch scratch;
-    return find_sticker_components(path, thresholds, log, scratch);
+    return find_sticker_components(path, match, log, scratch);
 }
 
-StickerComponents find_sticker_components(const QString& path, const ColorThresholds& thresholds,
+StickerComponents find_sticker_components(const QString& path, const StickerMatch& match,
                                           std::ostream& log, ComponentScratch& scratch)
 {
     if (!read_bgr_image(path, scratch.image, scratch.file_bytes)) {
         log << "could not read image '" << path.toStdString() << "'" << std::endl;
         return {};
     }
-    return find_components(scratch.image, thresholds, scratch.mask);
+    return find_components(scratch.image, match, scratch.mask);
 }

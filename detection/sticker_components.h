@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/color_thresholds.h"
+#include "detection/sticker_colour.h"
 
 #include <opencv2/core.hpp>
 
@@ -37,15 +38,15 @@ struct StickerComponents
     std::vector<ComponentRecord> components;
 };
 
-// Thresholds an already decoded 8-bit BGR image, dilates the mask with
+// Masks an already decoded 8-bit BGR image (see colour_mask), dilates the mask with
 // sticker_kernel and labels it with 4-connectivity.
 StickerComponents find_sticker_components(const cv::Mat& bgr_image,
-                                          const ColorThresholds& thresholds);
+                                          const StickerMatch& match);
 
 // Reads the photo at `path` (orientation applied, see read_bgr_image) and finds its
 // components. An unreadable file yields an empty result (no components, size 0 x 0)
 // and one line on `log` naming the file.
-StickerComponents find_sticker_components(const QString& path, const ColorThresholds& thresholds,
+StickerComponents find_sticker_components(const QString& path, const StickerMatch& match,
                                           std::ostream& log);
 
 // Memory one thread reuses from photo to photo: at 24 megapixels a fresh photo
@@ -59,5 +60,5 @@ struct ComponentScratch
 };
 
 // The same as the form above, with its buffers taken from `scratch`.
-StickerComponents find_sticker_components(const QString& path, const ColorThresholds& thresholds,
+StickerComponents find_sticker_components(const QString& path, const StickerMatch& match,
                                           std::ostream& log, ComponentScratch& scratch);

@@ -3,6 +3,7 @@
 #include "calibration/alignment.h"
 #include "calibration/calibration_construction.h"
 #include "calibration/manual_alignment.h"
+#include "photo/image_reading.h"
 
 #include <QPointF>
 
@@ -29,8 +30,29 @@ CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostre
 {
     CalibrationOutcome outcome;
     outcome.reference = request.reference;
-    outcome.rig = construct_rig_calibration(request.references, request.color, outcome.reference,
-                                            log, progress ? &progress->photos : nullptr);
+    std::optional<LearnedColour> colour = request.colour;
+    if (request.colour_click && !request.references.isEmpty()) {
+        const cv::Point click = *request.colour_click;
+        const QString& middle = request.references[request.references.size() / 2];
+        const cv::Mat image = read_bgr_image(middle);
+        const ColourLearning learned =
+            image.empty()
+                ? ColourLearning{std::nullopt,
+                                 QStringLiteral("la photo '%1' est illisible").arg(middle)}
+                : learn_colour(image, click, colour ? *colour : preset_colour(request.color));
+        if (!learned.colour) {
+            log << "no sticker colour at (" << click.x << ", " << click.y << ")" << std::endl;
+            outcome.colour_refusal = learned.refusal;
+            outcome.rig.sticker_color = request.color;
+            return outcome;
+        }
+        colour = learned.colour;
+        log << "Sticker colour learned at (" << click.x << ", " << click.y
+            << "): hue " << colour->hue << ", chroma " << colour->chroma << std::endl;
+    }
+    outcome.rig = construct_rig_calibration(request.references, request.color, colour,
+                                            outcome.reference, log,
+                                            progress ? &progress->photos : nullptr);
     outcome.calibration = outcome.rig.calibration();
     outcome.stopped = progress && progress->stop_requested();
     return outcome;

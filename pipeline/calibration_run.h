@@ -4,6 +4,7 @@
 #include "calibration/rig_calibration.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
+#include "detection/sticker_colour.h"
 #include "pipeline/run_step.h"
 #include "support/batch_progress.h"
 
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <iosfwd>
+#include <optional>
 #include <vector>
 
 // What a calibration run needs: the reference photos in camera order, the sticker
@@ -21,6 +23,12 @@ struct CalibrationRequest
 {
     QStringList references;
     StickerColor color = StickerColor::Yellow;
+    // A colour given (#RRGGBB, or the one a calibration learned): the stickers are
+    // masked by it instead of the preset's bounds.
+    std::optional<LearnedColour> colour;
+    // A click on a sticker of the middle photo, in its pixels: the colour is
+    // learned there, starting from `colour` or else the preset's.
+    std::optional<cv::Point> colour_click;
     ReferenceTriple reference;
 };
 
@@ -35,6 +43,9 @@ struct CalibrationOutcome
     // A stop request cut the run short: the record is incomplete and must not
     // replace the one in use.
     bool stopped = false;
+    // Why no colour could be learned at the click (a French sentence); nothing
+    // is calibrated then.
+    QString colour_refusal;
 
     // The cameras (0-based) whose photo is not aligned, in camera order.
     std::vector<int> unaligned() const;
@@ -57,8 +68,8 @@ private:
     const int photo_count;
 };
 
-// Calibrates the rig from `request` (detection and alignment of every photo, with
-// their diagnostic lines on `log`). Blocks until done; run it on a worker thread
+// Calibrates the rig from `request` (the colour learned at the click first, then
+// detection and alignment of every photo, with their diagnostic lines on `log`). Blocks until done; run it on a worker thread
 // to keep a window responsive.
 CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostream& log,
                                    CalibrationProgress* progress = nullptr);

@@ -113,6 +113,9 @@ void compare_points(const std::array<cv::Point2d, 3>& actual,
 void compare_rigs(const RigCalibration& actual, const RigCalibration& expected)
 {
     QCOMPARE(actual.sticker_color, expected.sticker_color);
+    QCOMPARE(actual.learned_colour.has_value(), expected.learned_colour.has_value());
+    if (expected.learned_colour)
+        QVERIFY(*actual.learned_colour == *expected.learned_colour);
     compare_points(actual.reference_stickers, expected.reference_stickers);
     QCOMPARE(actual.camera_count(), expected.camera_count());
     for (int i = 0; i < expected.camera_count(); ++i) {
@@ -138,6 +141,7 @@ class CalibrationFileTest : public QObject
 
 private slots:
     void round_trip_keeps_every_field();
+    void the_learned_colour_is_kept();
     void calibration_gives_the_output_record();
     void damaged_file_is_refused_data();
     void damaged_file_is_refused();
@@ -160,6 +164,25 @@ void CalibrationFileTest::round_trip_keeps_every_field()
     QCOMPARE(calibration_json(read.calibration), file_content(path));
     // No temporary file is left beside it.
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("rig.qvcal")});
+}
+
+// A file without a learned colour (as earlier versions wrote) opens without
+// one; one with it reopens with the very same colour.
+void CalibrationFileTest::the_learned_colour_is_kept()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("rig.qvcal"));
+    RigCalibration rig = sample_rig();
+    QCOMPARE(write_calibration_file(path, rig), QString());
+    QVERIFY(!file_content(path).contains("learned_colour"));
+    QVERIFY(!read_calibration_file(path).calibration.learned_colour);
+
+    rig.learned_colour = LearnedColour{128.0, 76.0, 14.5, 1.0 / 3.0};
+    QCOMPARE(write_calibration_file(path, rig), QString());
+    const CalibrationRead read = read_calibration_file(path);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    compare_rigs(read.calibration, rig);
+    QCOMPARE(calibration_json(read.calibration), file_content(path));
 }
 
 void CalibrationFileTest::calibration_gives_the_output_record()
@@ -244,6 +267,17 @@ void CalibrationFileTest::damaged_file_is_refused_data()
         << damaged(camera_field("height", -6000)) << "pas une taille en pixels";
     QTest::newRow("unknown alignment")
         << damaged(camera_field("alignment", "magic")) << "l'alignement « magic »";
+    QTest::newRow("learned colour not an object")
+        << damaged(root_field("learned_colour", 52)) << "« learned_colour » du calibrage";
+    QTest::newRow("learned colour without chroma")
+        << damaged(root_field("learned_colour", QJsonObject{{"hue", 52}, {"hue_tolerance", 14},
+                                                            {"chroma_tolerance", 30}}))
+        << "il manque le champ « chroma » de la couleur apprise";
+    QTest::newRow("learned hue out of range")
+        << damaged(root_field("learned_colour", QJsonObject{{"hue", 400}, {"chroma", 80},
+                                                            {"hue_tolerance", 14},
+                                                            {"chroma_tolerance", 30}}))
+        << "la couleur apprise est hors des bornes";
     QTest::newRow("photo name missing")
         << damaged(camera_field("reference_photo", removed)) << "« reference_photo »";
 }

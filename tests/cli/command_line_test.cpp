@@ -3,6 +3,7 @@
 // and one table of bad inputs, each with its exit status, its message and
 // nothing left behind.
 
+#include "calibration/calibration_file.h"
 #include "cli/calibrate_command.h"
 #include "cli/command_line.h"
 #include "cli/process_command.h"
@@ -144,6 +145,7 @@ private slots:
     void paths_are_made_absolute();
     void a_hidden_camera_leaves_the_calibration_incomplete();
     void process_makes_the_frames_of_the_window_path();
+    void calibrate_learns_the_colour_at_a_click();
     void bad_inputs_data();
     void bad_inputs();
     void process_replaces_an_earlier_run();
@@ -236,6 +238,15 @@ void CommandLineTest::help_version_and_usage_errors_data()
     QTest::newRow("unknown colour")
         << QStringList{"calibrate", "--color", "blue", "--output", "x.qvcal", "a.jpg"} << 2 << ""
         << "--color attend yellow ou pink";
+    QTest::newRow("grey colour")
+        << QStringList{"calibrate", "--color", "#808080", "--output", "x.qvcal", "a.jpg"} << 2
+        << "" << "--color « #808080 » : la couleur cliquée n'est pas assez saturée";
+    QTest::newRow("colour of five digits")
+        << QStringList{"calibrate", "--color", "#12345", "--output", "x.qvcal", "a.jpg"} << 2
+        << "" << "« #12345 » n'est pas une couleur #RRGGBB";
+    QTest::newRow("click of one number")
+        << QStringList{"calibrate", "--color-at", "12", "--output", "x.qvcal", "a.jpg"} << 2 << ""
+        << "--color-at attend X,Y en pixels entiers";
     QTest::newRow("points of a camera that does not exist")
         << QStringList{"calibrate", "--points", "3=1,2,3,4,5,6", "--output",
                        "x.qvcal",   "a.jpg",    "b.jpg"}
@@ -424,6 +435,40 @@ void CommandLineTest::a_hidden_camera_leaves_the_calibration_incomplete()
     QVERIFY2(refused.err.contains("ref_01.jpg' : les trois stickers de la photo du milieu"),
              qPrintable(refused.err));
     QVERIFY2(refused.err.contains("--points ne remplace pas"), qPrintable(refused.err));
+    QVERIFY(!QFileInfo::exists(nothing));
+}
+
+// The click on the middle photo's top sticker teaches the colour, logged and
+// kept in the file; a click outside the photo writes nothing.
+void CommandLineTest::calibrate_learns_the_colour_at_a_click()
+{
+    const cv::Point2d sticker = truth.stickers[camera_count / 2][0];
+    const QString click = QStringLiteral("%1,%2").arg(int(sticker.x)).arg(int(sticker.y));
+    const QString learned = work.filePath("learned.qvcal");
+    const QuorvaneRun calibrated = run_quorvane(
+        QStringList{"calibrate", "--color-at", click, "--output", learned} + references);
+    // The hidden camera's grey stickers are no more found than with the preset.
+    QCOMPARE(calibrated.exit_code, 3);
+    QVERIFY2(calibrated.err.contains("caméra(s) non alignée(s) : 2 (ref_01.jpg)"),
+             qPrintable(calibrated.err));
+    const QString line = QStringLiteral("Sticker colour learned at (%1, %2): hue ")
+                             .arg(int(sticker.x))
+                             .arg(int(sticker.y));
+    QVERIFY2(calibrated.out.contains(line), qPrintable(calibrated.out));
+    const CalibrationRead read = read_calibration_file(learned);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    QVERIFY(read.calibration.learned_colour);
+    QVERIFY(read.calibration.learned_colour->hue > 40 && read.calibration.learned_colour->hue < 70);
+
+    const QString nothing = work.filePath("outside.qvcal");
+    const QuorvaneRun refused = run_quorvane(
+        QStringList{"calibrate", "--color", "#E1D228", "--color-at", "100000,5", "--output",
+                    nothing} +
+        references);
+    QCOMPARE(refused.exit_code, 1);
+    QVERIFY2(refused.err.contains("--color-at : le point (100000, 5) est hors de la photo ; "
+                                  "aucun fichier écrit"),
+             qPrintable(refused.err));
     QVERIFY(!QFileInfo::exists(nothing));
 }
 
