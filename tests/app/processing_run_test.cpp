@@ -5,6 +5,7 @@
 #include "output/run_files.h"
 #include "support/atomic_file.h"
 #include "support/process_runner.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
@@ -31,12 +32,6 @@ const int camera_count = 4;
 QStringList frames_in(const QString& folder)
 {
     return QDir(folder).entryList({"output_img_*"}, QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-QByteArray read_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void write_file(const QString& path, const QByteArray& bytes)

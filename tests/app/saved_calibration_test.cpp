@@ -5,6 +5,7 @@
 #include "app/calibration_check_view.h"
 #include "calibration/calibration_file.h"
 #include "output/calibration_check.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/sticker_drawing.h"
 #include "window_driver.h"
@@ -38,12 +39,6 @@ std::vector<cv::Point2d> stickers_of(int camera, double factor = 1.0)
 QStringList frames_in(const QString& folder)
 {
     return QDir(folder).entryList({"output_img_*"}, QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-QByteArray read_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool contains_line(const std::vector<std::string>& lines, const std::string& line)

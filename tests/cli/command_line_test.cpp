@@ -13,6 +13,8 @@
 #include "quorvane_process.h"
 #include "small_rig.h"
 #include "support/process_runner.h"
+#include "tests/support/cmyk_jpeg.h"
+#include "tests/support/file_bytes.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -25,27 +27,13 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <jpeglib.h>
 #include <sstream>
 
 namespace {
 
 const int camera_count = 4;
 const int hidden_camera = 1; // its reference shows no sticker
-
-QByteArray read_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool write_bytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // "K=x1,y1,x2,y2,x3,y3" for camera index `camera` (K counts from 1).
 QString points_argument(int camera, const std::array<cv::Point2d, 3>& stickers)
@@ -54,43 +42,6 @@ QString points_argument(int camera, const std::array<cv::Point2d, 3>& stickers)
     for (const cv::Point2d& point : stickers)
         numbers << QString::number(point.x, 'g', 17) << QString::number(point.y, 'g', 17);
     return QStringLiteral("%1=%2").arg(camera + 1).arg(numbers.join(QLatin1Char(',')));
-}
-
-// `bgr` as a CMYK JPEG, the way prepress software writes one.
-QByteArray cmyk_jpeg(const cv::Mat& bgr)
-{
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = bgr.cols;
-    info.image_height = bgr.rows;
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<unsigned char> row(4 * bgr.cols);
-    while (info.next_scanline < info.image_height) {
-        const cv::Vec3b* pixels = bgr.ptr<cv::Vec3b>(info.next_scanline);
-        for (int x = 0; x < bgr.cols; ++x) {
-            // Inverted CMYK, as Adobe writes it: 255 is no ink.
-            row[4 * x + 0] = pixels[x][2];
-            row[4 * x + 1] = pixels[x][1];
-            row[4 * x + 2] = pixels[x][0];
-            row[4 * x + 3] = 255;
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    const QByteArray bytes(reinterpret_cast<const char*>(buffer), static_cast<int>(size));
-    std::free(buffer);
-    return bytes;
 }
 
 QStringList files_in(const QString& folder)
@@ -581,7 +532,7 @@ void CommandLineTest::bad_inputs()
         cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
         QVERIFY(cv::imwrite(first.toStdString(), grey));
     } else if (change == "cmyk") {
-        QVERIFY(write_bytes(first, cmyk_jpeg(photo)));
+        QVERIFY(write_bytes(first, cmyk_jpeg(photo, 95, false)));
     } else if (change == "png16" || change == "alpha") {
         first = folder + "/shot_0.png";
         cv::Mat converted;

@@ -8,6 +8,7 @@
 #include "output/run_files.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
+#include "tests/support/file_bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,25 +28,13 @@ namespace {
 
 const int camera_count = 4;
 
-QByteArray read_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool write_bytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Every entry of `folder` (hidden ones and folders too), with the content of
 // each file, to tell a folder left exactly as it was.
 QMap<QString, QByteArray> contents(const QString& folder)
 {
     QMap<QString, QByteArray> found;
-    for (const QString& name :
-         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                      QDir::System | QDir::NoDotAndDotDot))
         found[name] = read_bytes(folder + "/" + name);
     return found;
 }
@@ -70,7 +59,8 @@ public:
              write_bytes(bin.filePath("ffmpeg"),
                          "#!/bin/sh\nreal='" + real +
                              "'\n[ \"$1\" = -version ] && exec \"$real\" -version\n"
-                             "for last; do :; done\n" + body) &&
+                             "for last; do :; done\n" +
+                             body) &&
              QFile::setPermissions(bin.filePath("ffmpeg"),
                                    QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     }
@@ -118,13 +108,8 @@ private slots:
         const SmallRig rig = write_small_rig(work.filePath("rig"), camera_count);
         QVERIFY2(rig.error.empty(), rig.error.c_str());
         shots = rig.shots;
-        std::ostringstream log;
-        ReferenceTriple reference;
-        const RigCalibration calibrated =
-            construct_rig_calibration(rig.references, StickerColor::Yellow, reference, log);
-        QVERIFY(calibrated.calibration().all_aligned());
         calibration = work.filePath("rig.qvcal");
-        QCOMPARE(write_calibration_file(calibration, calibrated), QString());
+        QCOMPARE(write_small_rig_calibration(rig, calibration), QString());
     }
 
     // Files of the user's whose names look like a run's, and a link standing
@@ -136,9 +121,13 @@ private slots:
         QCOMPARE(
             run_quorvane(options(output) + QStringList{"--boomerang", "--gif"} + shots).exit_code,
             0);
-        const QStringList user_files{"output_video_final_edit.mov", "output_img_cover.jpg",
-                                     "output_img_07.jpg", "output_video.MP4", "notes.txt",
-                                     "output_video.mp4.backup", "output_img_0.jpg.edited"};
+        const QStringList user_files{"output_video_final_edit.mov",
+                                     "output_img_cover.jpg",
+                                     "output_img_07.jpg",
+                                     "output_video.MP4",
+                                     "notes.txt",
+                                     "output_video.mp4.backup",
+                                     "output_img_0.jpg.edited"};
         for (const QString& name : user_files)
             QVERIFY(write_bytes(output + "/" + name, name.toUtf8()));
         QVERIFY(QDir().mkpath(output + "/output_img_9.jpg"));
@@ -179,7 +168,8 @@ private slots:
         const QMap<QString, QByteArray> before = contents(output);
         qint64 largest_frame = 0;
         for (int k = 0; k < camera_count; ++k)
-            largest_frame = std::max(largest_frame, QFileInfo(output + "/" + frame_file_name(k)).size());
+            largest_frame =
+                std::max(largest_frame, QFileInfo(output + "/" + frame_file_name(k)).size());
         const qint64 video = QFileInfo(output + "/output_video.mp4").size();
         QVERIFY(largest_frame < video);
 
@@ -215,7 +205,7 @@ private slots:
         for (const QString& name : leftovers)
             QVERIFY(write_bytes(output + "/" + name, "cut sh"));
         for (const char* name : {"output_img_0.jpg", "output_img_1.jpg.AbCdEf",
-                                    "output_video.mp4.Qx7Tz2", ".output_video.partial.mp4"})
+                                 "output_video.mp4.Qx7Tz2", ".output_video.partial.mp4"})
             QVERIFY(write_bytes(staging + "/" + QString(name), "cut sh"));
         QVERIFY(write_bytes(output + "/.notes", "hidden, but the user's"));
 
@@ -291,7 +281,8 @@ private slots:
         const QuorvaneRun run =
             run_quorvane(options(output) + QStringList{"--boomerang"} + shots, environment);
         QCOMPARE(run.exit_code, 1);
-        const QString video = full == "temporary" ? "output_video_boomerang.mp4" : "output_video.mp4";
+        const QString video =
+            full == "temporary" ? "output_video_boomerang.mp4" : "output_video.mp4";
         const QString reason = full == "temporary"
                                    ? "[mp4 @ 0x55] Error writing " + temporary + "/"
                                    : "av_interleaved_write_frame(): No space left on device ; ";

@@ -1,5 +1,7 @@
 #include "small_rig.h"
 
+#include "calibration/calibration_construction.h"
+#include "calibration/calibration_file.h"
 #include "tools/make_rig/rig_writer.h"
 
 #include <QDir>
@@ -23,4 +25,15 @@ SmallRig write_small_rig(const QString& folder, int cameras, int hidden_camera)
         rig.shots << QDir(folder).filePath(shot_file_name(k));
     }
     return rig;
+}
+
+QString write_small_rig_calibration(const SmallRig& rig, const QString& path)
+{
+    std::ostringstream log;
+    ReferenceTriple reference;
+    const RigCalibration calibrated =
+        construct_rig_calibration(rig.references, StickerColor::Yellow, reference, log);
+    if (!calibrated.calibration().all_aligned())
+        return QStringLiteral("not every camera was aligned by detection");
+    return write_calibration_file(path, calibrated);
 }

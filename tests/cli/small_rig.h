@@ -20,3 +20,7 @@ struct SmallRig
 // Writes the rig into `folder`; `hidden_camera` (-1 for none) shows its
 // stickers grey, so that it can only be aligned by hand.
 SmallRig write_small_rig(const QString& folder, int cameras, int hidden_camera = -1);
+
+// Calibrates `rig` from its references by detection alone and writes the
+// calibration file to `path`. Empty on success, otherwise what went wrong.
+QString write_small_rig_calibration(const SmallRig& rig, const QString& path);

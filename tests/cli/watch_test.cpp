@@ -7,6 +7,7 @@
 #include "calibration/calibration_file.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
+#include "tests/support/file_bytes.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -24,19 +25,6 @@ namespace {
 
 const int camera_count = 4;
 const int wait_ms = 60000;
-
-QByteArray read_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool write_bytes(const QString& path, const QByteArray& bytes,
-                 QIODevice::OpenMode mode = QIODevice::WriteOnly)
-{
-    QFile file(path);
-    return file.open(mode) && file.write(bytes) == bytes.size();
-}
 
 QStringList files_in(const QString& folder)
 {
@@ -526,24 +514,31 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("a folder of the user's")
-        << "2024" << "folder"
+        << "2024"
+        << "folder"
         << "le dossier contient des fichiers que la borne n'a pas écrits (my_notes.txt), il "
            "n'est pas vidé";
     QTest::newRow("a hidden folder of the user's")
-        << "2025" << "hidden"
+        << "2025"
+        << "hidden"
         << "le dossier contient des fichiers que la borne n'a pas écrits (.thumbnails), il "
            "n'est pas vidé";
     QTest::newRow("a file of the user's named like a frame and six letters")
-        << "2026" << "edited"
+        << "2026"
+        << "edited"
         << "le dossier contient des fichiers que la borne n'a pas écrits "
            "(output_img_0.jpg.edited), il n'est pas vidé";
     QTest::newRow("the user's file in the run's staging folder")
-        << "2027" << "staging"
+        << "2027"
+        << "staging"
         << "le dossier contient des fichiers que la borne n'a pas écrits "
            "(.output_run.partial/holiday.jpg), il n'est pas vidé";
     QTest::newRow("a link out of the root")
-        << "linked" << "link" << "c'est un lien symbolique, la borne n'écrit pas au travers";
-    QTest::newRow("a file") << "plain" << "file"
+        << "linked"
+        << "link"
+        << "c'est un lien symbolique, la borne n'écrit pas au travers";
+    QTest::newRow("a file") << "plain"
+                            << "file"
                             << "un fichier occupe la place du dossier de sortie";
 }
 
@@ -638,8 +633,8 @@ void WatchTest::an_inbox_inside_the_root_is_refused()
     QCOMPARE(run.err, QStringLiteral("quorvane : watch : le dossier d'arrivée ne peut pas être "
                                      "dans RACINE\n"
                                      "quorvane : essayez « quorvane watch --help »\n"));
-    QCOMPARE(files_in(inbox + "/other"), (QStringList{"cam1.jpg", "cam2.jpg", "cam3.jpg",
-                                                      "cam4.jpg"}));
+    QCOMPARE(files_in(inbox + "/other"),
+             (QStringList{"cam1.jpg", "cam2.jpg", "cam3.jpg", "cam4.jpg"}));
     QCOMPARE(files_in(inbox + "/inbox").size(), camera_count);
 }
 
@@ -769,8 +764,8 @@ void WatchTest::once_says_which_takes_it_leaves_waiting()
     for (int k = 0; k < camera_count - 1; ++k)
         QVERIFY(QFile::copy(shots[k], inbox + "/stuck/" + camera_name(k)));
     const QByteArray last = read_bytes(shots[camera_count - 1]);
-    QVERIFY(write_bytes(inbox + "/stuck/" + camera_name(camera_count - 1),
-                        last.left(last.size() / 2)));
+    QVERIFY(
+        write_bytes(inbox + "/stuck/" + camera_name(camera_count - 1), last.left(last.size() / 2)));
     const QuorvaneRun run = run_quorvane(watch_arguments({"--once"}));
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exit_code, 0);
@@ -786,7 +781,8 @@ void WatchTest::a_photo_padded_or_damaged_data()
 
     // Some cameras pad their JPEGs after the end marker: complete, no grace to wait.
     QTest::newRow("JPEG padded after its end") << "cam4.jpg"
-                                               << "padded" << "";
+                                               << "padded"
+                                               << "";
     QTest::newRow("JPEG with 2 KB zeroed")
         << "cam4.jpg"
         << "zeroed"

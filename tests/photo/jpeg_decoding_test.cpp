@@ -4,6 +4,7 @@
 #include "photo/image_file.h"
 #include "photo/image_reading.h"
 #include "photo/jpeg_decoding.h"
+#include "tests/support/cmyk_jpeg.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -15,7 +16,6 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <jpeglib.h>
 #include <sys/resource.h>
 #include <vector>
 
@@ -40,41 +40,6 @@ QByteArray encoded(const cv::Mat& picture, std::vector<int> parameters = {})
     if (!cv::imencode(".jpg", picture, bytes, parameters))
         return {};
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
-}
-
-// Inverted CMYK, as Adobe software writes it (255 = no ink).
-QByteArray cmyk_jpeg(const cv::Mat& bgr)
-{
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = bgr.cols;
-    info.image_height = bgr.rows;
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<unsigned char> row(4 * bgr.cols);
-    while (info.next_scanline < info.image_height) {
-        const cv::Vec3b* pixels = bgr.ptr<cv::Vec3b>(info.next_scanline);
-        for (int x = 0; x < bgr.cols; ++x) {
-            row[4 * x + 0] = pixels[x][2];
-            row[4 * x + 1] = pixels[x][1];
-            row[4 * x + 2] = pixels[x][0];
-            row[4 * x + 3] = static_cast<unsigned char>(200 + x % 56);
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    const QByteArray bytes(reinterpret_cast<const char*>(buffer), static_cast<int>(size));
-    std::free(buffer);
-    return bytes;
 }
 
 // Where the entropy-coded data of the first scan starts.
@@ -183,7 +148,7 @@ void JpegDecodingTest::pixels_are_those_of_opencv_and_qt_data()
     QTest::newRow("progressive") << encoded(picture, {cv::IMWRITE_JPEG_PROGRESSIVE, 1});
     QTest::newRow("restart markers") << encoded(picture, {cv::IMWRITE_JPEG_RST_INTERVAL, 3});
     QTest::newRow("grey") << encoded(grey);
-    QTest::newRow("CMYK") << cmyk_jpeg(picture);
+    QTest::newRow("CMYK") << cmyk_jpeg(picture, 75, true);
 }
 
 void JpegDecodingTest::pixels_are_those_of_opencv_and_qt()
