@@ -1,5 +1,6 @@
 #include "booth/booth.h"
 
+#include "booth/missing_photos.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
 #include "photo/photo_problem.h"
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -53,6 +55,28 @@ QString take_problem(const TakeFolder& take, const PlanProblem& problem)
             .arg(QFileInfo(problem.unusable.front().path).fileName(),
                  problem.unusable.front().reason);
     return problem.check == PlanCheck::ShotSize ? shot_size_problem(problem.mismatch) : QString();
+}
+
+// Why a take with fewer photos than cameras fails once it has waited
+// `waited_ms` unchanged: the count, and the names the missing photos probably
+// have, for the person who looks for them.
+QString incomplete_take_problem(const TakeFolder& take, int cameras, qint64 waited_ms)
+{
+    QStringList names;
+    for (const QString& photo : take.photos)
+        names << QFileInfo(photo).fileName();
+    const QStringList missing = probable_missing_photos(names, cameras);
+    QString problem = QStringLiteral("prise incomplète : %1 photos sur %2 après %3 s sans "
+                                     "changement")
+                          .arg(take.photos.size())
+                          .arg(cameras)
+                          .arg(QLocale(QLocale::French).toString(waited_ms / 1000.0));
+    if (missing.size() == 1)
+        problem += QStringLiteral(" ; photo manquante probable : %1").arg(missing.front());
+    else if (!missing.isEmpty())
+        problem += QStringLiteral(" ; photos manquantes probables : %1")
+                       .arg(missing.join(QStringLiteral(", ")));
+    return problem;
 }
 
 // The temporary name write_file_atomically (QSaveFile) gives the marker or the
@@ -237,13 +261,23 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         if (!linked && QFileInfo(output + QLatin1Char('/') + take_done_marker).isFile())
             continue;
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
+        if (take.photos.isEmpty())
+            continue;
+        const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
+        // A camera that did not fire leaves its take short for good: once it has
+        // long stopped changing, it fails with what is missing.
         if (take.photos.size() < std::max(cameras, 1)) {
-            if (!take.photos.isEmpty())
+            if (unchanged_ms < settings.incomplete_after_ms) {
                 waiting.emplace_back(
                     name, QStringLiteral("%1 of %2 photos").arg(take.photos.size()).arg(cameras));
+                continue;
+            }
+            if (!linked &&
+                failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+                continue;
+            ready.push_back(std::move(take));
             continue;
         }
-        const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
         if (unchanged_ms < settings.settle_ms) {
             ++settling;
             continue;
@@ -335,8 +369,14 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     }
 
     QString machine;
-    const ProcessingPlan plan = plan_for(take, true);
-    report.error = take_problem(take, plan.problem);
+    ProcessingPlan plan;
+    const int cameras = settings.rig.camera_count();
+    if (take.photos.size() < cameras) {
+        report.error = incomplete_take_problem(take, cameras, settings.incomplete_after_ms);
+    } else {
+        plan = plan_for(take, true);
+        report.error = take_problem(take, plan.problem);
+    }
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
