@@ -101,13 +101,8 @@ bool is_booth_file(const QString& name)
 QStringList staged_foreign_entries(const QString& staging)
 {
     QStringList foreign;
-    const QFileInfoList entries = QDir(staging).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        const QString name = entry.fileName();
-        if (entry.isSymLink() || !entry.isFile() || !(is_run_file(name) || is_run_leftover(name)))
-            foreign << staging_folder_name + QLatin1Char('/') + name;
-    }
+    for (const QString& name : staging_entries(staging).foreign)
+        foreign << staging_folder_name + QLatin1Char('/') + name;
     return foreign;
 }
 

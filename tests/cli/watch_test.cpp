@@ -535,6 +535,11 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
         << "staging"
         << "le dossier contient des fichiers que la borne n'a pas écrits "
            "(.output_run.partial/holiday.jpg), il n'est pas vidé";
+    QTest::newRow("a link named like a frame in the run's staging folder")
+        << "2028"
+        << "staged link"
+        << "le dossier contient des fichiers que la borne n'a pas écrits "
+           "(.output_run.partial/output_img_0.jpg), il n'est pas vidé";
     QTest::newRow("a link out of the root")
         << "linked"
         << "link"
@@ -566,6 +571,11 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
     } else if (kind == "staging") {
         QVERIFY(QDir().mkpath(place + "/.output_run.partial"));
         kept = place + "/.output_run.partial/holiday.jpg";
+    } else if (kind == "staged link") {
+        QVERIFY(QDir().mkpath(place + "/.output_run.partial"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        kept = elsewhere + "/keep.jpg";
+        QVERIFY(QFile::link(kept, place + "/.output_run.partial/output_img_0.jpg"));
     } else if (kind == "edited") {
         QVERIFY(QDir().mkpath(place));
         kept = place + "/output_img_0.jpg.edited";
@@ -591,7 +601,9 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
         QCOMPARE(files_in(place), (QStringList{"erreur.txt", "my_notes.txt"}));
 
     // Cleared by its owner, the take is done.
-    QVERIFY(QFile::remove(kind == "link" ? place : kept));
+    QVERIFY(QFile::remove(kind == "link"          ? place
+                          : kind == "staged link" ? place + "/.output_run.partial/output_img_0.jpg"
+                                                  : kept));
     if (kind == "hidden")
         QVERIFY(QDir(place).rmdir(".thumbnails"));
     run = run_quorvane(watch_arguments({"--once"}));
