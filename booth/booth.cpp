@@ -3,7 +3,6 @@
 #include "booth/missing_photos.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
-#include "photo/photo_problem.h"
 #include "pipeline/photo_check.h"
 #include "support/atomic_file.h"
 #include "support/natural_order.h"
@@ -33,24 +32,13 @@ QByteArray error_text(const QString& reason, const TakeFolder& take)
 
 // Why the take cannot be processed before anything is tried, or an empty string.
 // A shot among an earlier run's files cannot be: the shots are in the inbox.
-QString take_problem(const TakeFolder& take, const PlanProblem& problem)
+QString take_problem(const PlanProblem& problem)
 {
     if (problem.check == PlanCheck::ShotCount)
         return QStringLiteral("%1 photos pour %2 caméras")
             .arg(problem.shot_count)
             .arg(problem.camera_count);
-    const bool unusable = problem.check == PlanCheck::UnusablePhotos;
-    const int checked = unusable ? problem.unusable.front().camera : take.photos.size();
-    for (int camera = 0; camera < checked; ++camera) {
-        const QString& photo = take.photos[camera];
-        // The photo check knows a JPEG cut short; a PNG cut short still has a
-        // readable header.
-        if (QFileInfo(photo).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0 &&
-            !photo_complete(photo))
-            return QStringLiteral("'%1' : photo PNG incomplète (coupée avant la fin)")
-                .arg(QFileInfo(photo).fileName());
-    }
-    if (unusable)
+    if (problem.check == PlanCheck::UnusablePhotos)
         return QStringLiteral("'%1' : %2")
             .arg(QFileInfo(problem.unusable.front().path).fileName(),
                  problem.unusable.front().reason);
@@ -370,7 +358,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
         report.error = incomplete_take_problem(take, cameras, settings.incomplete_after_ms);
     } else {
         plan = plan_for(take, true);
-        report.error = take_problem(take, plan.problem);
+        report.error = take_problem(plan.problem);
     }
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
