@@ -45,6 +45,13 @@ QString take_problem(const PlanProblem& problem)
     return problem.check == PlanCheck::ShotSize ? shot_size_problem(problem.mismatch) : QString();
 }
 
+// How long a take that lacks photos waits unchanged before it fails: never less
+// than a complete take waits to settle, for the photo still being copied.
+qint64 incomplete_wait_ms(const BoothSettings& settings)
+{
+    return std::max(settings.incomplete_after_ms, settings.settle_ms);
+}
+
 // Why a take with fewer photos than cameras fails once it has waited
 // `waited_ms` unchanged: the count, and the names the missing photos probably
 // have, for the person who looks for them.
@@ -250,7 +257,7 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         // A camera that did not fire leaves its take short for good: once it has
         // long stopped changing, it fails with what is missing.
         if (take.photos.size() < std::max(cameras, 1)) {
-            if (unchanged_ms < settings.incomplete_after_ms) {
+            if (unchanged_ms < incomplete_wait_ms(settings)) {
                 waiting.emplace_back(
                     name, QStringLiteral("%1 of %2 photos").arg(take.photos.size()).arg(cameras));
                 continue;
@@ -265,8 +272,8 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
             ++settling;
             continue;
         }
-        // Before the photos are read whole: a take that failed with these very
-        // files waits for them to change, not for a look at each of them.
+        // Before the photos are opened: a take that failed with these very files
+        // waits for them to change, not for a look at each of them.
         if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
             continue;
         // A photo cut short for good (a dead transfer, a file that only starts
@@ -355,7 +362,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     ProcessingPlan plan;
     const int cameras = settings.rig.camera_count();
     if (take.photos.size() < cameras) {
-        report.error = incomplete_take_problem(take, cameras, settings.incomplete_after_ms);
+        report.error = incomplete_take_problem(take, cameras, incomplete_wait_ms(settings));
     } else {
         plan = plan_for(take, true);
         report.error = take_problem(plan.problem);

@@ -24,7 +24,7 @@ struct BoothSettings
     QString inbox;
     QString root;
     qint64 settle_ms = 2000;
-    qint64 incomplete_after_ms = 30000;
+    qint64 incomplete_after_ms = 30000; // never less than settle_ms in effect
     RigCalibration rig;
     ProcessingRequest run;
 };

@@ -858,6 +858,14 @@ void WatchTest::a_take_lacking_a_photo_waits_from_its_last_change()
                                           "changement ; photos manquantes probables : "
                                           "cam3.jpg, cam4.jpg"));
     QVERIFY(booth.ready_takes(second.addSecs(3600)).empty());
+
+    // Asked to wait less than a take settles, it still gives the photo being
+    // copied the settle time.
+    QVERIFY(QFile::remove(root + "/short/erreur.txt"));
+    settings.incomplete_after_ms = 0;
+    Booth hasty(settings, runner, log);
+    QVERIFY(hasty.ready_takes(second.addMSecs(settings.settle_ms - 1)).empty());
+    QCOMPARE(hasty.ready_takes(second.addMSecs(settings.settle_ms)).size(), std::size_t(1));
 }
 
 void WatchTest::a_photo_padded_or_damaged_data()
