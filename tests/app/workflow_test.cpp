@@ -106,6 +106,7 @@ private slots:
     void wrong_colour_stays_at_the_colour_click_data();
     void wrong_colour_stays_at_the_colour_click();
     void manual_pass_asks_first();
+    void no_run_while_a_manual_pass_replaces_the_calibration();
 };
 
 void WorkflowTest::every_camera_aligned_automatically()
@@ -461,6 +462,29 @@ void WorkflowTest::manual_pass_asks_first()
 
     action("action_manual_calibration")->trigger();
     QCOMPARE(instruction(), sticker_prompt(1, 0));
+}
+
+void WorkflowTest::no_run_while_a_manual_pass_replaces_the_calibration()
+{
+    open_window(write_references(3));
+    StdoutCapture quiet;
+    click(200, 150);
+    QVERIFY(calibrated());
+
+    // Half-way through, the rig is part old, part new: no run from it.
+    action("action_manual_calibration")->trigger();
+    QVERIFY(!action("action_new_computation")->isEnabled());
+    click_stickers(stickers);
+    QCOMPARE(instruction(), sticker_prompt(1, 1));
+    QVERIFY(!action("action_new_computation")->isEnabled());
+    // Escape gives the calibration back, and the run with it.
+    key(Qt::Key_Escape);
+    QVERIFY(calibrated());
+
+    action("action_manual_calibration")->trigger();
+    for (int camera = 0; camera < 3; ++camera)
+        click_stickers(shifted(3 * camera, -2 * camera));
+    QVERIFY(calibrated());
 }
 
 QTEST_MAIN(WorkflowTest)
