@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <cmath>
 #include <iostream>
 
 namespace {
@@ -17,10 +18,8 @@ QString preset_name(StickerColor color)
 } // namespace
 
 ColourClickCalibration::ColourClickCalibration(QWidget& window, UserDialogs& dialogs,
-                                               RunWithProgress run_with_progress,
-                                               std::function<void(StickerColor)> preset_switched)
-    : window(window), dialogs(dialogs), run_with_progress(std::move(run_with_progress)),
-      preset_switched(std::move(preset_switched))
+                                               RunWithProgress run_with_progress)
+    : window(window), dialogs(dialogs), run_with_progress(std::move(run_with_progress))
 {
 }
 
@@ -54,6 +53,9 @@ std::optional<CalibrationOutcome> ColourClickCalibration::calibrate(const QStrin
     CalibrationRequest request;
     request.references = references;
     request.color = chosen_preset;
+    request.colour = learned_before;
+    if (inside)
+        request.colour_click = cv::Point(pixel.x(), pixel.y());
     CalibrationProgress progress(request.references.size());
     CalibrationOutcome outcome;
     run_with_progress(
@@ -82,40 +84,29 @@ std::optional<CalibrationOutcome> ColourClickCalibration::calibrate(const QStrin
         return std::nullopt;
     }
     if (!outcome.reference.selected) {
-        if (!offer_other_preset(references, inside ? std::optional<QRgb>(color) : std::nullopt))
-            return std::nullopt;
-        choose_preset(chosen_preset == StickerColor::Yellow ? StickerColor::Pink
-                                                            : StickerColor::Yellow);
-        preset_switched(chosen_preset);
-        return calibrate(references, preview, pixel);
+        report_no_sticker_trio(references, outcome.rig.learned_colour);
+        return std::nullopt;
     }
     learned_before = outcome.rig.learned_colour;
     return outcome;
 }
 
-bool ColourClickCalibration::offer_other_preset(const QStringList& references,
-                                                std::optional<QRgb> clicked)
+void ColourClickCalibration::report_no_sticker_trio(const QStringList& references,
+                                                    const std::optional<LearnedColour>& learned)
 {
     const int middle = references.size() / 2;
     QString text = QStringLiteral("Aucun trio de repères de cette couleur dans l'image du milieu "
-                                  "(image #%1 : %2). La couleur choisie est « %3 ».")
-                       .arg(QString::number(middle), QFileInfo(references.at(middle)).fileName(),
-                            preset_name(chosen_preset));
-    const StickerColor other =
-        chosen_preset == StickerColor::Yellow ? StickerColor::Pink : StickerColor::Yellow;
-    if (clicked &&
-        contains(thresholds_for(other), qBlue(*clicked), qGreen(*clicked), qRed(*clicked))) {
-        text += QStringLiteral("\n\nLe pixel cliqué (%1, %2, %3) a la couleur « %4 ». Passer à "
-                               "« %4 » et recalibrer ?")
-                    .arg(qRed(*clicked))
-                    .arg(qGreen(*clicked))
-                    .arg(qBlue(*clicked))
-                    .arg(preset_name(other));
-        return dialogs.question(&window, QStringLiteral("Couleur des repères"), text);
+                                  "(image #%1 : %2). ")
+                       .arg(QString::number(middle), QFileInfo(references.at(middle)).fileName());
+    if (learned) {
+        text += QStringLiteral("La couleur apprise au clic a la teinte %1° et la saturation %2 %.")
+                    .arg(std::lround(learned->hue))
+                    .arg(std::lround(learned->chroma));
+    } else {
+        text += QStringLiteral("La couleur choisie est « %1 ».").arg(preset_name(chosen_preset));
     }
     // The calibration in place is kept; the next click on a sticker tries again.
     dialogs.warning(&window, QStringLiteral("Couleur des repères"),
                     text + QStringLiteral("\n\nChoisissez la couleur des repères puis cliquez sur "
                                           "l'un d'eux."));
-    return false;
 }

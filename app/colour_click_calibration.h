@@ -15,9 +15,11 @@ class ProgressView;
 class QWidget;
 class UserDialogs;
 
-// The colour click's calibration: the rig calibrated with the chosen preset
-// behind a progress window. A cancelled run or a middle photo without its three
-// stickers is told in a box and gives nothing.
+// The colour click's calibration: the sticker colour learned where the
+// photographer clicked (the preset "Jaune" / "Rose", or the colour learned
+// before, as the starting guess), then the rig calibrated with it behind a
+// progress window. A click that cannot be a sticker, a cancelled run or a
+// middle photo without its three stickers is told in a box and gives nothing.
 class ColourClickCalibration
 {
 public:
@@ -25,9 +27,7 @@ public:
         std::function<void(const QString& title, const std::function<void()>& work,
                            const std::function<void(ProgressView&)>& refresh)>;
 
-    // `preset_switched` shows a preset the calibration switched to.
-    ColourClickCalibration(QWidget& window, UserDialogs& dialogs, RunWithProgress run_with_progress,
-                           std::function<void(StickerColor)> preset_switched);
+    ColourClickCalibration(QWidget& window, UserDialogs& dialogs, RunWithProgress run_with_progress);
 
     StickerColor preset() const { return chosen_preset; }
     // A preset chosen: the next click starts from it, not from a colour learned before.
@@ -41,14 +41,12 @@ public:
                                                 const QImage& preview, QPoint pixel);
 
 private:
-    // The middle photo gave no sticker trio of the preset: says so, and offers the
-    // other preset when the clicked pixel has it; true when taken.
-    bool offer_other_preset(const QStringList& references, std::optional<QRgb> clicked);
+    void report_no_sticker_trio(const QStringList& references,
+                                const std::optional<LearnedColour>& learned);
 
     QWidget& window;
     UserDialogs& dialogs;
     const RunWithProgress run_with_progress;
-    const std::function<void(StickerColor)> preset_switched;
     StickerColor chosen_preset = StickerColor::Yellow;
     std::optional<LearnedColour> learned_before;
 };

@@ -40,10 +40,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     };
     session = std::make_unique<ReferenceSession>(*this, dialogs, settings);
     launcher = std::make_unique<ProcessingLauncher>(*this, *ui, dialogs, runner, settings, run);
-    colour = std::make_unique<ColourClickCalibration>(*this, dialogs, run, [this](StickerColor preset) {
-        show_preset(*ui, preset);
-        remember_options();
-    });
+    colour = std::make_unique<ColourClickCalibration>(*this, dialogs, run);
     const std::pair<QAction*, void (MainWindow::*)()> actions[] = {
         {ui->action_new_references, &MainWindow::load_reference_images},
         {ui->action_new_color, &MainWindow::restart_color_selection},
