@@ -5,28 +5,20 @@
 #include "app/colour_click_calibration.h"
 #include "app/main_window_ui.h"
 #include "app/option_form.h"
-#include "app/photo_zoom.h"
+#include "app/photo_display.h"
 #include "app/pixel_picker.h"
 #include "app/processing_launcher.h"
 #include "app/reference_session.h"
 #include "app/user_dialogs.h"
+#include "app/workflow_texts.h"
 #include "photo/image_file.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLayout>
-#include <QPixmap>
-#include <QScreen>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QSlider>
 #include <QStatusBar>
-#include <QStyle>
-#include <QTimer>
 
-#include <cmath>
 #include <iostream>
 
 MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* stored,
@@ -53,17 +45,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
     for (const auto& [action, work] : actions)
         connect(action, &QAction::triggered, this, [this, work = work] { unless_busy(work); });
 
-    zoom = new PhotoZoom(ui->scrollArea, ui->image_label, this);
-    zoom_label = new QLabel(this);
-    zoom_label->setObjectName(QStringLiteral("label_zoom"));
-    ui->statusBar->addPermanentWidget(zoom_label);
-    connect(zoom, &PhotoZoom::zoom_changed, this, [this](double value) {
-        zoom_label->setText(QStringLiteral("Zoom : %1 %").arg(std::lround(value * 100)));
-    });
-    connect(ui->action_zoom_fit, &QAction::triggered, zoom, &PhotoZoom::fit);
-    connect(ui->action_zoom_actual, &QAction::triggered, zoom, &PhotoZoom::actual_size);
-    connect(ui->action_zoom_in, &QAction::triggered, zoom, &PhotoZoom::zoom_in);
-    connect(ui->action_zoom_out, &QAction::triggered, zoom, &PhotoZoom::zoom_out);
+    zoom = add_photo_zoom(*this, *ui);
 
     if (settings.enabled())
         restoreGeometry(settings.geometry());
@@ -192,50 +174,12 @@ void MainWindow::save_calibration()
 
 QImage MainWindow::load_image(const QString& path)
 {
-    const QImage image = read_oriented_image(path);
-    if (image.isNull()) {
-        dialogs.critical(nullptr, QStringLiteral("Erreur de fichier image"),
-                         QStringLiteral("Impossible de lire le fichier '") + path +
-                             QStringLiteral("'"));
-        return QImage();
-    }
-    return image.convertToFormat(QImage::Format_RGB888);
+    return read_photo_for_display(dialogs, path);
 }
 
 void MainWindow::display_image(const QImage& image)
 {
-    // At least a third of the photo, at most 1200 x 900 of it, visible without
-    // scrolling, as long as the whole window still fits on its screen: a
-    // window taller than the screen hides its controls.
-    ui->scrollArea->setMinimumSize(
-        photo_view_minimum(image.size(), room_for_photo(), ui->scrollArea->minimumSizeHint()));
-
-    ui->image_label->set_marks({});
-    ui->image_label->setPixmap(QPixmap::fromImage(image));
-    zoom->photo_changed();
-
-    // The stickers stand near the middle of a photo: once the new picture is laid
-    // out, scroll so that its centre is in view.
-    QTimer::singleShot(0, this, [this] {
-        for (QScrollBar* bar :
-             {ui->scrollArea->horizontalScrollBar(), ui->scrollArea->verticalScrollBar()})
-            bar->setValue((bar->minimum() + bar->maximum()) / 2);
-    });
-}
-
-QSize MainWindow::room_for_photo()
-{
-    // The window's smallest size with the view at its own smallest: the layouts
-    // are brought up to date at once rather than at the next event loop turn.
-    ui->scrollArea->setMinimumSize(0, 0);
-    ui->centralWidget->layout()->activate();
-    layout()->activate();
-    const QSize around = minimumSizeHint() - ui->scrollArea->minimumSizeHint();
-    // The window manager's frame is known once the window is shown; before,
-    // a title bar is the least it will add.
-    const QSize frame = isVisible() ? frameGeometry().size() - geometry().size()
-                                    : QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
-    return screen()->availableGeometry().size() - around - frame;
+    show_photo(*this, *ui, *zoom, image);
 }
 
 void MainWindow::show_workflow(const WorkflowView& view)
@@ -243,21 +187,12 @@ void MainWindow::show_workflow(const WorkflowView& view)
     if (view.rig_changed)
         close_check_view();
     if (view.clicks_failed)
-        dialogs.critical(this, QStringLiteral("Erreur"),
-                         QStringLiteral("La détection a échoué avec ces nouveaux paramètres. "
-                                        "Veuillez réessayer ou choisir de nouveaux étalons."));
+        dialogs.critical(this, QStringLiteral("Erreur"), failed_clicks_text());
     if (!view.queued.isEmpty())
         dialogs.warning(this, QStringLiteral("Attention"),
-                        QStringLiteral("La détection automatique des stickers a échoué pour "
-                                       "certaines images ; veuillez sélectionner les stickers "
-                                       "manuellement.\n\nImages à cliquer (%1 sur %2) :\n")
-                                .arg(view.queued.size())
-                                .arg(workflow.rig().camera_count()) +
-                            view.queued.join('\n'));
+                        queued_cameras_text(view.queued, workflow.rig().camera_count()));
     if (view.manual_steps_started)
-        ui->statusBar->showMessage(
-            QStringLiteral("Retour arrière ou Ctrl+Z : annuler le dernier clic. Échap : abandonner "
-                           "les clics et rétablir le calibrage précédent."));
+        ui->statusBar->showMessage(manual_steps_keys_text());
     if (view.preview)
         display_image(preview_image);
     if (view.pending_photo && workflow.pending_camera() >= 0) {
@@ -273,46 +208,19 @@ void MainWindow::show_workflow(const WorkflowView& view)
 void MainWindow::show_step()
 {
     update_actions();
-    switch (workflow.state()) {
-    case WorkflowState::AwaitColorClick:
-        ui->instruction_label->setText(QStringLiteral("Cliquez sur un pixel d'un des repères"));
-        ui->image_label->armed = true;
-        break;
-    case WorkflowState::AwaitStickers: {
-        const int camera = workflow.pending_camera();
-        ui->instruction_label->setText(
-            QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
-                .arg(QString::number(workflow.sticker() + 1), QString::number(camera),
-                     QFileInfo(workflow.references().value(camera)).fileName()));
-        std::vector<QPoint> marks;
-        for (const QPointF& click : workflow.clicks())
-            marks.push_back(click.toPoint());
-        ui->image_label->set_marks(std::move(marks));
-        ui->image_label->armed = true;
-        break;
-    }
-    case WorkflowState::Idle:
-        ui->image_label->set_marks({});
-        ui->image_label->armed = false;
-        if (workflow.complete())
-            ui->instruction_label->setText(
-                QStringLiteral("Recadreur étalonné ; prêt à charger des images."));
-        else
-            ui->instruction_label->setText(
-                QStringLiteral("Calibrage incomplet : caméra(s) non alignée(s) %1 ; un traitement "
-                               "a besoin de toutes les caméras.")
-                    .arg(workflow.unaligned_cameras().join(QStringLiteral(", "))));
-        break;
-    }
+    ui->instruction_label->setText(workflow_instruction(workflow));
+    // Idle, nothing is marked and a click only goes to the log.
+    std::vector<QPoint> marks;
+    for (const QPointF& click : workflow.clicks())
+        marks.push_back(click.toPoint());
+    ui->image_label->set_marks(std::move(marks));
+    ui->image_label->armed = workflow.state() != WorkflowState::Idle;
 }
 
 void MainWindow::report_incomplete_calibration()
 {
     dialogs.warning(this, QStringLiteral("Calibrage incomplet"),
-                    QStringLiteral("Ces caméras ne sont pas alignées :\n%1\n\nUn traitement a "
-                                   "besoin de toutes les caméras : rechargez leurs étalons ou "
-                                   "ouvrez un calibrage complet.")
-                        .arg(workflow.unaligned_cameras().join('\n')));
+                    incomplete_calibration_text(workflow.unaligned_cameras()));
 }
 
 void MainWindow::show_check_view()
@@ -365,13 +273,7 @@ void MainWindow::take_click()
     WorkflowView view;
     switch (workflow.sticker_click(point, pixel, std::cout, view)) {
     case CalibrationWorkflow::Click::Outside:
-        ui->statusBar->showMessage(
-            QStringLiteral("Clic en (%1, %2) hors de la photo (%3 × %4) : il n'est pas compté.")
-                .arg(pixel.x())
-                .arg(pixel.y())
-                .arg(workflow.photo_size().width())
-                .arg(workflow.photo_size().height()),
-            10000);
+        ui->statusBar->showMessage(click_beside_photo_text(pixel, workflow.photo_size()), 10000);
         ui->image_label->armed = true;
         break;
     case CalibrationWorkflow::Click::Counted:
@@ -399,8 +301,7 @@ void MainWindow::leave_manual_steps()
     if (!view)
         return;
     show_workflow(*view);
-    ui->statusBar->showMessage(
-        QStringLiteral("Clics manuels abandonnés : le calibrage précédent est rétabli."), 10000);
+    ui->statusBar->showMessage(manual_steps_left_text(), 10000);
 }
 
 void MainWindow::on_action_manual_calibration_triggered()

@@ -19,7 +19,6 @@ class ColourClickCalibration;
 class PhotoZoom;
 class ProcessingLauncher;
 class ReferenceSession;
-class QLabel;
 class QSettings;
 struct MainWindowUi;
 class ProcessRunner;
@@ -90,9 +89,6 @@ private:
     void take_click();
     void start_manual_pass();
     void start_processing();
-    // How large the photo's view may be made before the window outgrows the
-    // available part of its screen.
-    QSize room_for_photo();
     // Runs `work` on a worker thread behind a progress window titled `title`
     // (see run_in_background). Until it returns the window is busy: nothing in
     // it can start other work, even once "Annuler" was pressed.
@@ -125,5 +121,4 @@ private:
     std::unique_ptr<ProcessingLauncher> launcher;
     std::unique_ptr<ColourClickCalibration> colour;
     PhotoZoom* zoom = nullptr;
-    QLabel* zoom_label = nullptr;
 };
