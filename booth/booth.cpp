@@ -3,7 +3,6 @@
 #include "output/output_folder.h"
 #include "output/run_files.h"
 #include "photo/photo_problem.h"
-#include "pipeline/photo_check.h"
 #include "support/atomic_file.h"
 #include "support/natural_order.h"
 #include "support/process_runner.h"
@@ -34,9 +33,7 @@ QByteArray error_text(const QString& reason, const TakeFolder& take)
 QString take_problem(const TakeFolder& take, const PlanProblem& problem)
 {
     if (problem.check == PlanCheck::ShotCount)
-        return QStringLiteral("%1 photos pour %2 caméras")
-            .arg(problem.shot_count)
-            .arg(problem.camera_count);
+        return plan_problem_text(problem);
     const bool unusable = problem.check == PlanCheck::UnusablePhotos;
     const int checked = unusable ? problem.unusable.front().camera : take.photos.size();
     for (int camera = 0; camera < checked; ++camera) {
@@ -48,11 +45,7 @@ QString take_problem(const TakeFolder& take, const PlanProblem& problem)
             return QStringLiteral("'%1' : photo PNG incomplète (coupée avant la fin)")
                 .arg(QFileInfo(photo).fileName());
     }
-    if (unusable)
-        return QStringLiteral("'%1' : %2")
-            .arg(QFileInfo(problem.unusable.front().path).fileName(),
-                 problem.unusable.front().reason);
-    return problem.check == PlanCheck::ShotSize ? shot_size_problem(problem.mismatch) : QString();
+    return plan_problem_text(problem);
 }
 
 // The temporary name write_file_atomically (QSaveFile) gives the marker or the
