@@ -484,7 +484,7 @@ void CommandLineTest::bad_inputs_data()
     QTest::newRow("CMYK JPEG") << "cmyk" << 0 << "";
     QTest::newRow("16-bit PNG") << "png16" << 0 << "";
     QTest::newRow("PNG with alpha") << "alpha" << 0 << "";
-    QTest::newRow("one shot missing") << "count" << 1 << "3 photo(s) données pour 4 caméra(s)";
+    QTest::newRow("one shot missing") << "count" << 1 << "3 photos pour 4 caméras dans '";
     QTest::newRow("damaged calibration") << "damaged" << 1 << "rig.qvcal";
     QTest::newRow("missing calibration") << "no calibration" << 1 << "nowhere.qvcal";
     QTest::newRow("output under a file")

@@ -181,6 +181,8 @@ private slots:
 
     void plan_stops_at_the_first_check_that_fails_data();
     void plan_stops_at_the_first_check_that_fails();
+    void plan_problem_wording_data();
+    void plan_problem_wording();
     void video_options_are_refused_outside_their_bounds_data();
     void video_options_are_refused_outside_their_bounds();
     void ffmpeg_check_says_why_ffmpeg_cannot_run_data();
@@ -527,6 +529,30 @@ void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run()
     QCOMPARE(problem.none(), reason.isEmpty());
     QCOMPARE(problem.reason(), reason);
     QCOMPARE(problem.line(), line);
+}
+
+void PipelineTest::plan_problem_wording_data()
+{
+    QTest::addColumn<int>("shots");
+    QTest::addColumn<int>("cameras");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one shot") << 1 << 2 << "1 photo pour 2 caméras";
+    QTest::newRow("one camera") << 3 << 1 << "3 photos pour 1 caméra";
+    QTest::newRow("no shot") << 0 << 4 << "0 photo pour 4 caméras";
+}
+
+// The one wording the window, the command line and the booth frame.
+void PipelineTest::plan_problem_wording()
+{
+    QFETCH(int, shots);
+    QFETCH(int, cameras);
+    QFETCH(QString, text);
+    PlanProblem problem;
+    problem.check = PlanCheck::ShotCount;
+    problem.shot_count = shots;
+    problem.camera_count = cameras;
+    QCOMPARE(plan_problem_text(problem), text);
+    QVERIFY(plan_problem_text(PlanProblem()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(PipelineTest)
