@@ -124,11 +124,11 @@ std::optional<Blob> meant_blob(const std::vector<Blob>& blobs)
     return best;
 }
 
-// The spread a binary outline gives a disc's centroid: its rim pixels fall
-// either side of the threshold by chance.
+// What the digitised rim of a disc of this radius leaves in its centroid
+// however clean the picture, about 0.025 px at a radius of 30 px.
 double rim_uncertainty(double radius)
 {
-    return 0.5 / std::sqrt(CV_PI * std::max(radius, 1.0));
+    return 0.75 / std::max(radius, 1.0);
 }
 
 double median_of(std::vector<unsigned char>& values)
@@ -184,6 +184,14 @@ std::optional<Blob> disc_at(const cv::Mat& grey, cv::Point2d centre, double radi
         mask = grey(window) < cut;
     else
         mask = grey(window) > cut;
+    // Only the disc's own neighbourhood: a patch of the scene as dark (or as
+    // light) touching its rim is not part of it.
+    cv::Mat near = cv::Mat::zeros(mask.size(), CV_8U);
+    cv::circle(near,
+               cv::Point(static_cast<int>(std::lround(centre.x)) - window.x,
+                         static_cast<int>(std::lround(centre.y)) - window.y),
+               static_cast<int>(std::ceil(1.3 * radius + 3)), cv::Scalar(255), cv::FILLED);
+    mask &= near;
     const double area = CV_PI * radius * radius;
     std::vector<Blob> blobs = round_blobs(mask, window, centre, 0.3 * area, 3.0 * area);
     std::optional<Blob> found = meant_blob(blobs);
@@ -205,7 +213,9 @@ std::optional<StickerSnap> contrast_snap(const cv::Mat& grey, const cv::Rect& wi
     if (high - low < 12)
         return std::nullopt;
     std::vector<Blob> blobs;
-    for (const double fraction : {0.2, 0.35, 0.5, 0.65, 0.8}) {
+    // Close to either end too: a cover as dark as the darkest of the scene
+    // stands apart only just above its own grey.
+    for (const double fraction : {0.05, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 0.95}) {
         const double cut = low + fraction * (high - low);
         for (const cv::Mat& mask : {cv::Mat(part < cut), cv::Mat(part > cut)}) {
             const std::vector<Blob> found = round_blobs(mask, window, click, least_area, most_area);
@@ -216,30 +226,43 @@ std::optional<StickerSnap> contrast_snap(const cv::Mat& grey, const cv::Rect& wi
     if (!coarse)
         return std::nullopt;
 
-    // Twice: a coarse blob may be the sticker with its label around it.
+    // Twice: a coarse blob may be the sticker with its label around it. The
+    // second pass only sharpens the first.
     std::optional<Blob> half;
     Level levels;
     for (int pass = 0; pass < 2; ++pass) {
-        levels = disc_levels(grey, coarse->centre, coarse->radius);
-        if (levels.inside < 0 || levels.outside < 0 || std::abs(levels.inside - levels.outside) < 12)
-            return std::nullopt;
-        half = disc_at(grey, coarse->centre, coarse->radius, levels, 0.5);
-        if (!half)
-            return std::nullopt;
-        coarse = half;
+        const Level seen = disc_levels(grey, coarse->centre, coarse->radius);
+        if (seen.inside < 0 || seen.outside < 0 || std::abs(seen.inside - seen.outside) < 12)
+            break;
+        const std::optional<Blob> cut = disc_at(grey, coarse->centre, coarse->radius, seen, 0.5);
+        if (!cut)
+            break;
+        half = cut;
+        levels = seen;
+        coarse = cut;
     }
-    double spread = cv::norm(half->centre - half->ellipse_centre);
+    if (!half)
+        return std::nullopt;
+    // The cuts at a third and two thirds see the rim's noise and any lopsided
+    // shading the half cut sees, and more of them (the rim's blur is symmetric
+    // about the half cut only): on generated rigs they differ from it by
+    // about twice its error. A cut that merges with the scene says only that
+    // the outline is less sure: its share is then twice how far the
+    // outline's ellipse lies from the centroid.
+    double squares = 0.0;
     for (const double fraction : {1.0 / 3.0, 2.0 / 3.0}) {
         const std::optional<Blob> cut = disc_at(grey, half->centre, half->radius, levels, fraction);
-        if (!cut)
-            return std::nullopt;
-        spread = std::max(spread, cv::norm(cut->centre - half->centre));
+        const double d = cut ? cv::norm(cut->centre - half->centre)
+                             : 2 * cv::norm(half->ellipse_centre - half->centre);
+        squares += d * d;
     }
+    const double spread = std::sqrt(squares / 2) / 2;
     StickerSnap snap;
     snap.point = half->centre;
     snap.method = SnapMethod::Contrast;
     snap.radius = half->radius;
-    snap.uncertainty = std::hypot(rim_uncertainty(half->radius), spread);
+    snap.uncertainty = std::hypot(std::hypot(rim_uncertainty(half->radius), spread),
+                                  cv::norm(half->ellipse_centre - half->centre));
     return snap;
 }
 
@@ -258,28 +281,22 @@ QString StickerSnap::status() const
     return QStringLiteral("Aucun sticker rond trouvé près du clic : point gardé tel quel");
 }
 
-StickerSnap snap_to_sticker(const cv::Mat& bgr, cv::Point2d click,
-                            const std::optional<StickerMatch>& colour, double expected_radius)
-{
-    StickerSnap kept;
-    kept.point = click;
-    kept.uncertainty = unsnapped_click_uncertainty;
-    if (bgr.empty() || bgr.type() != CV_8UC3 || !std::isfinite(click.x) || !std::isfinite(click.y))
-        return kept;
+namespace {
 
-    const bool sized = expected_radius > 0.0 && std::isfinite(expected_radius);
-    const double reach = sized ? std::max(4.0 * expected_radius, 12.0)
-                               : std::max(24.0, 0.08 * std::min(bgr.cols, bgr.rows));
+// One search within `reach` pixels of the click, by colour (`colour` given)
+// or by contrast.
+std::optional<StickerSnap> snap_within(const cv::Mat& bgr, cv::Point2d click,
+                                       const std::optional<StickerMatch>& colour, double reach,
+                                       double least_area, double most_area)
+{
     const cv::Rect whole(0, 0, bgr.cols, bgr.rows);
     const cv::Rect search = cv::Rect(static_cast<int>(std::floor(click.x - reach)),
                                      static_cast<int>(std::floor(click.y - reach)),
                                      static_cast<int>(2 * reach) + 1,
                                      static_cast<int>(2 * reach) + 1) &
                             whole;
-    if (search.width < 5 || search.height < 5 ||
-        !search.contains(cv::Point(static_cast<int>(std::lround(click.x)),
-                                   static_cast<int>(std::lround(click.y)))))
-        return kept;
+    if (search.width < 5 || search.height < 5)
+        return std::nullopt;
     // Only this much of the photo is looked at: the search and, around it,
     // room for the refinement of a disc at its edge.
     const int margin = static_cast<int>(reach);
@@ -290,33 +307,79 @@ StickerSnap snap_to_sticker(const cv::Mat& bgr, cv::Point2d click,
     const cv::Point2d local_click = click - origin;
     const cv::Rect window(search.x - region.x, search.y - region.y, search.width, search.height);
     const cv::Mat part = bgr(region);
-
-    const double least_area = sized ? 0.25 * CV_PI * expected_radius * expected_radius : 12.0;
-    const double most_area =
-        sized ? 4.0 * CV_PI * expected_radius * expected_radius : 0.5 * window.area();
+    most_area = std::min(most_area, 0.5 * window.area());
 
     if (colour) {
         cv::Mat mask;
         colour_mask(part(window), *colour, mask);
         const std::optional<Blob> blob =
             meant_blob(round_blobs(mask, window, local_click, least_area, most_area));
-        if (blob) {
-            StickerSnap snap;
-            snap.point = blob->centre + origin;
-            snap.method = SnapMethod::Colour;
-            snap.radius = blob->radius;
-            snap.uncertainty = std::hypot(rim_uncertainty(blob->radius),
-                                          cv::norm(blob->centre - blob->ellipse_centre));
-            return snap;
+        if (!blob)
+            return std::nullopt;
+        StickerSnap snap;
+        snap.point = blob->centre + origin;
+        snap.method = SnapMethod::Colour;
+        snap.radius = blob->radius;
+        // A rim cut by colour shifts with the colours behind it, and one cut
+        // by grey with their brightness: where the two centres part, or the
+        // centroid and the outline's ellipse do, the cut is lopsided.
+        double lopsided = cv::norm(blob->centre - blob->ellipse_centre);
+        cv::Mat grey;
+        cv::cvtColor(part, grey, cv::COLOR_BGR2GRAY);
+        const Level levels = disc_levels(grey, blob->centre, blob->radius);
+        if (std::abs(levels.inside - levels.outside) >= 12) {
+            if (const auto cut = disc_at(grey, blob->centre, blob->radius, levels, 0.5))
+                lopsided = std::max(lopsided, cv::norm(cut->centre - blob->centre));
         }
+        snap.uncertainty = std::hypot(rim_uncertainty(blob->radius), lopsided);
+        return snap;
     }
-
     cv::Mat grey;
     cv::cvtColor(part, grey, cv::COLOR_BGR2GRAY);
     std::optional<StickerSnap> snap =
         contrast_snap(grey, window, local_click, least_area, most_area);
-    if (!snap)
+    if (snap)
+        snap->point += origin;
+    return snap;
+}
+
+} // namespace
+
+StickerSnap snap_to_sticker(const cv::Mat& bgr, cv::Point2d click,
+                            const std::optional<StickerMatch>& colour, double expected_radius)
+{
+    StickerSnap kept;
+    kept.point = click;
+    kept.uncertainty = unsnapped_click_uncertainty;
+    if (bgr.empty() || bgr.type() != CV_8UC3 || !std::isfinite(click.x) || !std::isfinite(click.y) ||
+        click.x < -0.5 || click.y < -0.5 || click.x > bgr.cols - 0.5 || click.y > bgr.rows - 0.5)
         return kept;
-    snap->point += origin;
-    return *snap;
+
+    // Of a size known, a few diameters. Else from a small search outwards: a
+    // disc the search cuts is no disc to it, so a sticker larger than thought
+    // is found in a wider one, up to a quarter of the photo.
+    std::vector<double> reaches;
+    double least_area = 12.0;
+    double most_area = 1e300;
+    if (expected_radius > 0.0 && std::isfinite(expected_radius)) {
+        reaches = {std::max(4.0 * expected_radius, 12.0)};
+        least_area = 0.25 * CV_PI * expected_radius * expected_radius;
+        most_area = 4.0 * CV_PI * expected_radius * expected_radius;
+    } else {
+        const double shorter = std::min(bgr.cols, bgr.rows);
+        for (double reach = std::max(24.0, 0.08 * shorter); reach <= std::max(24.0, 0.25 * shorter);
+             reach *= 2)
+            reaches.push_back(reach);
+    }
+    if (colour) {
+        for (const double reach : reaches) {
+            if (const auto snap = snap_within(bgr, click, colour, reach, least_area, most_area))
+                return *snap;
+        }
+    }
+    for (const double reach : reaches) {
+        if (const auto snap = snap_within(bgr, click, std::nullopt, reach, least_area, most_area))
+            return *snap;
+    }
+    return kept;
 }
