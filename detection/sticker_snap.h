@@ -39,7 +39,8 @@ constexpr double unsnapped_click_uncertainty = 3.0;
 // Looks around `click` in `bgr` (8-bit, 3 channels) for a sticker's disc and
 // returns its sub-pixel centre. The search reaches a few sticker diameters:
 // 4 * `expected_radius` when the sticker's size is known from the other
-// cameras (pixels of this photo), else 8 % of the photo's shorter side. The
+// cameras (pixels of this photo), else 8 % of the photo's shorter side,
+// widened up to a quarter of it while a disc it cuts could be larger. The
 // sticker's colour is tried first when `colour` is given; then any round blob
 // that stands out from its surroundings. Among several round blobs the one
 // holding the click wins, else the one whose edge is nearest: never a

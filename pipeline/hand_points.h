@@ -21,17 +21,14 @@ struct HandAlignment
     std::array<StickerSnap, 3> snaps{};
     bool photo_read = false;
     bool aligned = false;
-    // How far the camera's frame corners may lie from where they belong
-    // (frame pixels, see CameraCheck); negative when not aligned.
-    double corner_uncertainty = -1.0;
 };
 
 // Snaps `points` (pixels of the camera's reference photo at `photo`, any
 // order) onto their stickers and aligns `camera` of `rig` onto `reference`
 // from them, as align_camera_by_hand does; an unreadable photo leaves the
 // points as given. Logs one line per point moved on `log`. The corner
-// uncertainty is left for hand_alignment_corner_uncertainty: it depends on
-// the frame, which every camera's alignment shapes.
+// uncertainty is left for log_corner_uncertainty: it depends on the frame,
+// which every camera's alignment shapes.
 HandAlignment align_camera_from_points(RigCalibration& rig, int camera, const QString& photo,
                                        const std::array<cv::Point2d, 3>& points,
                                        const ReferenceTriple& reference, std::ostream& log);
