@@ -131,6 +131,20 @@ long peak_kib(int who)
     return usage.ru_maxrss;
 }
 
+// Processor time spent so far by this process and its waited-for children:
+// unlike the elapsed time, hardly swayed by others sharing the machine.
+double cpu_seconds()
+{
+    double total = 0.0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
 void on_all_cores(int count, const std::function<void(int)>& work)
 {
     const int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -252,7 +266,8 @@ bool jpeg_floor(const QStringList& shots, QSize frame, const QString& out)
 }
 
 // One x264 encode of the frames at the video's size, fed raw from memory.
-bool encode_floor(const QStringList& shots, QSize frame, const QString& out, double& seconds)
+bool encode_floor(const QStringList& shots, QSize frame, const QString& out, double& seconds,
+                  double& cpu)
 {
     VideoFrames kept;
     kept.long_side = bench_long_side;
@@ -273,6 +288,7 @@ bool encode_floor(const QStringList& shots, QSize frame, const QString& out, dou
     ChildProcessRunner runner;
     QElapsedTimer timer;
     timer.start();
+    const double cpu_before = cpu_seconds();
     const ProcessResult result = runner.run_fed(
         command.program, command.arguments,
         [&] {
@@ -283,6 +299,7 @@ bool encode_floor(const QStringList& shots, QSize frame, const QString& out, dou
         },
         {}, {});
     seconds = timer.nsecsElapsed() / 1e9;
+    cpu = cpu_seconds() - cpu_before;
     return result.succeeded();
 }
 
@@ -315,7 +332,8 @@ bool take(const QStringList& shots, const Calibration& calibration, const QStrin
     return outcome.failure() == ProcessingFailure::None;
 }
 
-// One measurement, printed as "result <seconds> <peak KiB> <ffmpeg peak KiB>".
+// One measurement, printed as
+// "result <seconds> <peak KiB> <ffmpeg peak KiB> <processor seconds>".
 int run_phase(const Options& options)
 {
     const QStringList shots = paths(options, shot_file_name);
@@ -327,12 +345,14 @@ int run_phase(const Options& options)
     const QSize frame = frame_size(shots, *calibration);
     bool ok = false;
     double seconds = 0.0;
+    double cpu = 0.0;
     QElapsedTimer timer;
     timer.start();
+    const double cpu_before = cpu_seconds();
     if (options.phase == "jpeg-floor")
         ok = jpeg_floor(shots, frame, out.path());
     else if (options.phase == "encode-floor")
-        ok = encode_floor(shots, frame, out.path(), seconds);
+        ok = encode_floor(shots, frame, out.path(), seconds, cpu);
     else if (options.phase == "all")
         ok = take(shots, *calibration, out.path(), bench_long_side, true, true, options.today);
     else if (options.phase == "mp4")
@@ -340,12 +360,14 @@ int run_phase(const Options& options)
     else if (options.phase == "original")
         ok = take(shots, *calibration, out.path(), original_video_size, true, false,
                   options.today);
-    if (options.phase != "encode-floor")
+    if (options.phase != "encode-floor") {
         seconds = timer.nsecsElapsed() / 1e9;
+        cpu = cpu_seconds() - cpu_before;
+    }
     if (!ok)
         return 1;
     std::cout << "result " << std::setprecision(9) << seconds << ' ' << peak_kib(RUSAGE_SELF)
-              << ' ' << peak_kib(RUSAGE_CHILDREN) << std::endl;
+              << ' ' << peak_kib(RUSAGE_CHILDREN) << ' ' << cpu << std::endl;
     return 0;
 }
 
@@ -354,6 +376,7 @@ struct Measured
     double seconds = 0.0;
     long peak_kib = 0;
     long ffmpeg_kib = 0;
+    double cpu = 0.0;
 };
 
 std::optional<Measured> run_child(const Options& options, const QString& phase)
@@ -374,9 +397,10 @@ std::optional<Measured> run_child(const Options& options, const QString& phase)
         const QStringList fields = line.split(' ');
         if (fields.value(0) == "result") {
             const Measured measured{fields.value(1).toDouble(), fields.value(2).toLong(),
-                                    fields.value(3).toLong()};
+                                    fields.value(3).toLong(), fields.value(4).toDouble()};
             std::cout << phase.toStdString() << ": " << std::fixed << std::setprecision(2)
-                      << measured.seconds << " s, peak " << megabytes(measured.peak_kib)
+                      << measured.seconds << " s (processor " << measured.cpu << " s), peak "
+                      << megabytes(measured.peak_kib)
                       << " MB, ffmpeg " << megabytes(measured.ffmpeg_kib) << " MB" << std::endl;
             return measured;
         }
@@ -399,7 +423,11 @@ int run_benchmark(const Options& options)
             return 1;
     }
     const double floor = results[0]->seconds + results[1]->seconds;
+    const double cpu_floor = results[0]->cpu + results[1]->cpu;
     const Measured& all = *results[2];
+    std::cout << std::fixed << std::setprecision(2) << "processor time: all "
+              << all.cpu / cpu_floor << "x its floor, MP4 only " << results[3]->cpu / cpu_floor
+              << "x" << std::endl;
     std::cout << std::fixed << std::setprecision(2) << "take " << options.frames << " x "
               << options.size.width() << "x" << options.size.height() << " at " << bench_long_side
               << " px with boomerang and GIFs: " << all.seconds << " s = " << all.seconds / floor
