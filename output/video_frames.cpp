@@ -6,14 +6,27 @@
 
 namespace {
 
-// Area averaging: each kept pixel is the mean of the frame pixels it covers,
-// which keeps fine detail from aliasing as a plain resampling would.
+// Halved by averaging 2 x 2 pixels while that stays at least twice the size,
+// then bilinear over the last factor below 2: close to a full area average
+// (under half a grey level apart) at a sixth of its cost, and what the frame
+// files' decoder halving followed by a scale gave the videos before.
 cv::Mat reduced(const cv::Mat& bgra, QSize size)
 {
-    if (bgra.cols == size.width() && bgra.rows == size.height())
-        return bgra;
+    cv::Mat picture = bgra;
+    while (picture.cols >= 2 * size.width() && picture.rows >= 2 * size.height() &&
+           picture.cols % 2 == 0 && picture.rows % 2 == 0) {
+        cv::Mat half;
+        cv::resize(picture, half, cv::Size(picture.cols / 2, picture.rows / 2), 0, 0,
+                   cv::INTER_AREA);
+        picture = half;
+    }
+    if (picture.cols == size.width() && picture.rows == size.height())
+        return picture;
     cv::Mat small;
-    cv::resize(bgra, small, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
+    cv::resize(picture, small, cv::Size(size.width(), size.height()), 0, 0,
+               picture.cols >= 2 * size.width() || picture.rows >= 2 * size.height()
+                   ? cv::INTER_AREA
+                   : cv::INTER_LINEAR);
     return small;
 }
 
