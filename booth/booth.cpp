@@ -1,8 +1,8 @@
 #include "booth/booth.h"
 
+#include "booth/missing_photos.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
-#include "photo/photo_problem.h"
 #include "pipeline/photo_check.h"
 #include "support/atomic_file.h"
 #include "support/natural_order.h"
@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -31,28 +32,46 @@ QByteArray error_text(const QString& reason, const TakeFolder& take)
 
 // Why the take cannot be processed before anything is tried, or an empty string.
 // A shot among an earlier run's files cannot be: the shots are in the inbox.
-QString take_problem(const TakeFolder& take, const PlanProblem& problem)
+QString take_problem(const PlanProblem& problem)
 {
     if (problem.check == PlanCheck::ShotCount)
         return QStringLiteral("%1 photos pour %2 caméras")
             .arg(problem.shot_count)
             .arg(problem.camera_count);
-    const bool unusable = problem.check == PlanCheck::UnusablePhotos;
-    const int checked = unusable ? problem.unusable.front().camera : take.photos.size();
-    for (int camera = 0; camera < checked; ++camera) {
-        const QString& photo = take.photos[camera];
-        // The photo check knows a JPEG cut short; a PNG cut short still has a
-        // readable header.
-        if (QFileInfo(photo).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0 &&
-            !photo_complete(photo))
-            return QStringLiteral("'%1' : photo PNG incomplète (coupée avant la fin)")
-                .arg(QFileInfo(photo).fileName());
-    }
-    if (unusable)
+    if (problem.check == PlanCheck::UnusablePhotos)
         return QStringLiteral("'%1' : %2")
             .arg(QFileInfo(problem.unusable.front().path).fileName(),
                  problem.unusable.front().reason);
     return problem.check == PlanCheck::ShotSize ? shot_size_problem(problem.mismatch) : QString();
+}
+
+// How long a take that lacks photos waits unchanged before it fails: never less
+// than a complete take waits to settle, for the photo still being copied.
+qint64 incomplete_wait_ms(const BoothSettings& settings)
+{
+    return std::max(settings.incomplete_after_ms, settings.settle_ms);
+}
+
+// Why a take with fewer photos than cameras fails once it has waited
+// `waited_ms` unchanged: the count, and the names the missing photos probably
+// have, for the person who looks for them.
+QString incomplete_take_problem(const TakeFolder& take, int cameras, qint64 waited_ms)
+{
+    QStringList names;
+    for (const QString& photo : take.photos)
+        names << QFileInfo(photo).fileName();
+    const QStringList missing = probable_missing_photos(names, cameras);
+    QString problem = QStringLiteral("prise incomplète : %1 photos sur %2 après %3 s sans "
+                                     "changement")
+                          .arg(take.photos.size())
+                          .arg(cameras)
+                          .arg(QLocale(QLocale::French).toString(waited_ms / 1000.0));
+    if (missing.size() == 1)
+        problem += QStringLiteral(" ; photo manquante probable : %1").arg(missing.front());
+    else if (!missing.isEmpty())
+        problem += QStringLiteral(" ; photos manquantes probables : %1")
+                       .arg(missing.join(QStringLiteral(", ")));
+    return problem;
 }
 
 // The temporary name write_file_atomically (QSaveFile) gives the marker or the
@@ -77,13 +96,8 @@ bool is_booth_file(const QString& name)
 QStringList staged_foreign_entries(const QString& staging)
 {
     QStringList foreign;
-    const QFileInfoList entries = QDir(staging).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        const QString name = entry.fileName();
-        if (entry.isSymLink() || !entry.isFile() || !(is_run_file(name) || is_run_leftover(name)))
-            foreign << staging_folder_name + QLatin1Char('/') + name;
-    }
+    for (const QString& name : staging_entries(staging).foreign)
+        foreign << staging_folder_name + QLatin1Char('/') + name;
     return foreign;
 }
 
@@ -237,19 +251,29 @@ std::vector<TakeFolder> Booth::ready_takes(const QDateTime& now)
         if (!linked && QFileInfo(output + QLatin1Char('/') + take_done_marker).isFile())
             continue;
         TakeFolder take = read_take_folder(settings.inbox + QLatin1Char('/') + name);
+        if (take.photos.isEmpty())
+            continue;
+        const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
+        // A camera that did not fire leaves its take short for good: once it has
+        // long stopped changing, it fails with what is missing.
         if (take.photos.size() < std::max(cameras, 1)) {
-            if (!take.photos.isEmpty())
+            if (unchanged_ms < incomplete_wait_ms(settings)) {
                 waiting.emplace_back(
                     name, QStringLiteral("%1 of %2 photos").arg(take.photos.size()).arg(cameras));
+                continue;
+            }
+            if (!linked &&
+                failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
+                continue;
+            ready.push_back(std::move(take));
             continue;
         }
-        const qint64 unchanged_ms = unchanged_since(take, now).msecsTo(now);
         if (unchanged_ms < settings.settle_ms) {
             ++settling;
             continue;
         }
-        // Before the photos are read whole: a take that failed with these very
-        // files waits for them to change, not for a look at each of them.
+        // Before the photos are opened: a take that failed with these very files
+        // waits for them to change, not for a look at each of them.
         if (!linked && failed_with_these_files(output + QLatin1Char('/') + take_error_file, take))
             continue;
         // A photo cut short for good (a dead transfer, a file that only starts
@@ -335,8 +359,14 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     }
 
     QString machine;
-    const ProcessingPlan plan = plan_for(take, true);
-    report.error = take_problem(take, plan.problem);
+    ProcessingPlan plan;
+    const int cameras = settings.rig.camera_count();
+    if (take.photos.size() < cameras) {
+        report.error = incomplete_take_problem(take, cameras, incomplete_wait_ms(settings));
+    } else {
+        plan = plan_for(take, true);
+        report.error = take_problem(plan.problem);
+    }
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service

@@ -15,14 +15,16 @@
 class ProcessRunner;
 
 // What the booth is set to: where takes arrive, where their output goes, how
-// long a take must stay unchanged before it counts as complete, the rig's
-// calibration, and the video options of every run (in `run`, whose shots, folder
-// and calibration each take sets).
+// long a take must stay unchanged before it counts as complete, how long one
+// that lacks photos waits unchanged before it fails (a camera that did not
+// fire), the rig's calibration, and the video options of every run (in `run`,
+// whose shots, folder and calibration each take sets).
 struct BoothSettings
 {
     QString inbox;
     QString root;
     qint64 settle_ms = 2000;
+    qint64 incomplete_after_ms = 30000; // never less than settle_ms in effect
     RigCalibration rig;
     ProcessingRequest run;
 };
@@ -74,9 +76,10 @@ public:
     Booth(BoothSettings settings, ProcessRunner& runner, std::ostream& log);
 
     // The takes to process at `now`, oldest first: not done, at least one photo
-    // per camera, none changed for the settle time, every one complete (or one
-    // still cut short after cut_short_grace_ms, to be failed), and not already
-    // failed with these very files; none for machine_retry_ms after a fault of
+    // per camera (or fewer, unchanged for incomplete_after_ms, to be failed),
+    // none changed for the settle time, every one complete (or one still cut
+    // short after cut_short_grace_ms, to be failed), and not already failed with
+    // these very files; none for machine_retry_ms after a fault of
     // the machine. A take counts as unchanged from its photos' latest change
     // time, but never from later than the look at which the booth first saw
     // them as they are (a camera clock ahead dates them in the future) nor from

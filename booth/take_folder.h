@@ -21,6 +21,6 @@ struct TakeFolder
 // Reads the take folder at `path` (its photos only; hidden files are ignored).
 TakeFolder read_take_folder(const QString& path);
 
-// True when every photo ends the way a complete file does: a JPEG with its
-// end-of-image marker, a PNG with its IEND chunk. Reads only the files' ends.
+// True when every photo is whole (see photo_complete): a JPEG that reaches its
+// end-of-image marker, a PNG its IEND chunk. Reads only a few kilobytes of each.
 bool photos_complete(const TakeFolder& take);

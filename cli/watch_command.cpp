@@ -28,12 +28,16 @@ QString help()
 {
     return QStringLiteral(
                "Utilisation : quorvane watch --calibration RIG.qvcal --output RACINE "
-               "[--settle SECONDES] [--once] [OPTIONS VIDÉO] ARRIVÉE\n"
+               "[--settle SECONDES] [--incomplete-after SECONDES] [--once] [OPTIONS VIDÉO] "
+               "ARRIVÉE\n"
                "\n"
                "Mode borne : chaque sous-dossier d'ARRIVÉE est une prise, une photo par caméra\n"
                "(JPEG ou PNG, dans l'ordre naturel des noms : cam2 avant cam10). Dès qu'une prise\n"
                "est complète et n'a plus changé depuis --settle secondes, ses images et ses\n"
                "vidéos sont écrites dans RACINE/<prise>/, puis le fichier .termine en dernier.\n"
+               "Une prise à laquelle il manque des photos (une caméra qui ne s'est pas\n"
+               "déclenchée) échoue après --incomplete-after secondes sans changement, avec le\n"
+               "compte et le nom probable de la photo manquante.\n"
                "Une prise en échec reçoit RACINE/<prise>/erreur.txt et n'est retentée que si\n"
                "ses photos changent ; en panne de la machine (ffmpeg, disque plein), elle est\n"
                "retentée plus tard. Seul ce que la borne a écrit est effacé : un dossier de\n"
@@ -44,6 +48,8 @@ QString help()
                "  --calibration RIG.qvcal fichier de calibrage (quorvane calibrate)\n"
                "  --output RACINE         dossier des prises traitées\n"
                "  --settle SECONDES       temps sans changement avant de traiter une prise (2)\n"
+               "  --incomplete-after SECONDES\n"
+               "                          attente d'une prise incomplète avant son échec (30)\n"
                "  --once                  traite ce qui est prêt, puis s'arrête\n"
                "  -h, --help              affiche cette aide\n") +
            video_options_help() +
@@ -86,6 +92,7 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
     add_run_options(parser, root_name);
     parser.addOption({QStringLiteral("settle"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("once"), QString()});
+    parser.addOption({QStringLiteral("incomplete-after"), QString(), QStringLiteral("SECONDES")});
     const ParseOutcome outcome = parse_options(parser, arguments);
     if (!outcome.runs())
         return outcome;
@@ -106,6 +113,14 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
             return usage_problem(
                 QStringLiteral("--settle attend un nombre de secondes de 0 à 3600"));
         settings.settle_ms = std::llround(seconds * 1000);
+    }
+    if (parser.isSet(QStringLiteral("incomplete-after"))) {
+        bool ok = false;
+        const double seconds = parser.value(QStringLiteral("incomplete-after")).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 3600)
+            return usage_problem(
+                QStringLiteral("--incomplete-after attend un nombre de secondes de 0 à 3600"));
+        settings.incomplete_after_ms = std::llround(seconds * 1000);
     }
     parsed.once = parser.isSet(QStringLiteral("once"));
     return outcome;

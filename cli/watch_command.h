@@ -10,15 +10,17 @@
 struct WatchArguments
 {
     QString calibration; // the calibration file to read
-    // The inbox, the output root, the settle time (0 to an hour) and the video
-    // options within the window's bounds; the rig comes from the file.
+    // The inbox, the output root, the settle time and the wait of a take that
+    // lacks photos (each 0 to an hour) and the video options within the window's
+    // bounds; the rig comes from the file.
     BoothSettings settings;
     bool once = false;
 };
 
-// Reads `watch --calibration RIG.qvcal --output ROOT [--settle SECONDS] [--once]
-// [VIDEO OPTIONS] INBOX` from `arguments` (the program's) into `parsed`, which
-// is complete when the outcome runs. No side effect.
+// Reads `watch --calibration RIG.qvcal --output ROOT [--settle SECONDS]
+// [--incomplete-after SECONDS] [--once] [VIDEO OPTIONS] INBOX` from `arguments`
+// (the program's) into `parsed`, which is complete when the outcome runs. No
+// side effect.
 ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments& parsed);
 
 // `quorvane watch ...`: booth mode, until SIGINT or SIGTERM (or, with --once,

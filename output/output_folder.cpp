@@ -40,6 +40,13 @@ bool exists(const QString& path)
     return lstat(native(path).constData(), &status) == 0;
 }
 
+// The entry itself is a plain file, never what a link points to.
+bool is_plain_file(const QString& path)
+{
+    struct stat status;
+    return lstat(native(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 // Every entry of `folder`, hidden ones and broken links included.
 QStringList entries(const QString& folder)
 {
@@ -119,6 +126,22 @@ QString make_folder(const QString& folder, QStringList* created)
     return QString::fromLocal8Bit(error.message().c_str());
 }
 
+StagingEntries staging_entries(const QString& staging)
+{
+    StagingEntries parted;
+    if (!is_folder(staging))
+        return parted;
+    for (const QString& name : entries(staging)) {
+        // A run writes only plain files there: a link of that name is not its own.
+        if ((is_run_file(name) || is_run_leftover(name)) &&
+            is_plain_file(staging + QLatin1Char('/') + name))
+            parted.own << name;
+        else
+            parted.foreign << name;
+    }
+    return parted;
+}
+
 QString clear_staging(const QString& staging)
 {
     if (!exists(staging))
@@ -127,15 +150,7 @@ QString clear_staging(const QString& staging)
         return QStringLiteral("'%1' : ce nom est réservé aux fichiers en cours de traitement ; "
                               "déplacez ce fichier")
             .arg(staging);
-    QStringList foreign;
-    QStringList ours;
-    for (const QString& name : entries(staging)) {
-        if ((is_run_file(name) || is_run_leftover(name)) &&
-            !is_folder(staging + QLatin1Char('/') + name))
-            ours << name;
-        else
-            foreign << name;
-    }
+    const auto [ours, foreign] = staging_entries(staging);
     const QStringList kept = remove_files(staging, ours);
     if (!kept.isEmpty())
         return QStringLiteral("'%1' : impossible de supprimer ce fichier d'un traitement "

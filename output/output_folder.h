@@ -31,8 +31,19 @@ QString make_folder(const QString& folder, QStringList* created = nullptr);
 // (a staging folder holding other files is left as it is).
 QString clear_run_leftovers(const QString& folder);
 
-// Removes the staging folder `staging` with the run files and leftovers in it,
-// by their exact names, then the folder itself (never recursively). Returns an
+// The entries of the staging folder `staging`, parted into a run's own (plain
+// files themselves, never a link, a folder or a device, named like a run's file
+// or leftover: is_run_file, is_run_leftover) and everything else, which is the
+// user's. Names, sorted; both empty when `staging` is no folder.
+struct StagingEntries
+{
+    QStringList own;
+    QStringList foreign;
+};
+StagingEntries staging_entries(const QString& staging);
+
+// Removes the staging folder `staging` with the run's own files in it (see
+// staging_entries), by their exact names, then the folder itself (never recursively). Returns an
 // empty string, or a French sentence naming what stays.
 QString clear_staging(const QString& staging);
 

@@ -273,6 +273,11 @@ void CommandLineTest::help_version_and_usage_errors_data()
         << QStringList{"watch", "--calibration", cal, "--output", "out", "--settle", "-1", "a"} << 2
         << ""
         << "--settle attend";
+    QTest::newRow("an incomplete take's wait that is no number")
+        << QStringList{"watch", "--calibration",      cal,    "--output",
+                       "out",   "--incomplete-after", "soon", "a"}
+        << 2 << ""
+        << "--incomplete-after attend un nombre de secondes de 0 à 3600";
 }
 
 void CommandLineTest::help_version_and_usage_errors()

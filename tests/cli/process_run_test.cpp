@@ -215,24 +215,41 @@ private slots:
         QCOMPARE(names_in(output), QStringList{".notes"} + plain_run);
     }
 
+    void a_staging_folder_with_other_files_stops_the_run_data()
+    {
+        QTest::addColumn<QString>("other"); // the entry that is not the run's
+        QTest::addColumn<bool>("link");     // a link to a file of the user's
+        QTest::newRow("a file of the user's") << "holiday.jpg" << false;
+        // The run writes only plain files there, as the booth counts them.
+        QTest::newRow("a link named like a frame") << "output_img_1.jpg" << true;
+    }
+
     // A staging folder holding something else is not emptied: the run stops
     // before writing and says what is in the way.
     void a_staging_folder_with_other_files_stops_the_run()
     {
+        QFETCH(QString, other);
+        QFETCH(bool, link);
         QTemporaryDir folder;
         const QString output = folder.filePath("sortie");
         const QString staging = output + "/" + staging_folder_name;
         QVERIFY(QDir().mkpath(staging));
         QVERIFY(write_bytes(staging + "/output_img_0.jpg", "cut sh"));
-        QVERIFY(write_bytes(staging + "/holiday.jpg", "the user's"));
+        const QString users = link ? folder.filePath("holiday.jpg") : staging + "/" + other;
+        QVERIFY(write_bytes(users, "the user's"));
+        if (link)
+            QVERIFY(QFile::link(users, staging + "/" + other));
 
         const QuorvaneRun run = run_quorvane(options(output) + shots);
         QCOMPARE(run.exit_code, 1);
         QCOMPARE(run.err, "quorvane : '" + staging +
                               "' : ce dossier de traitement en cours contient d'autres fichiers "
-                              "(holiday.jpg) ; déplacez-les\n");
+                              "(" +
+                              other + ") ; déplacez-les\n");
         QCOMPARE(names_in(output), QStringList{staging_folder_name});
-        QCOMPARE(names_in(staging), QStringList{"holiday.jpg"});
+        QCOMPARE(names_in(staging), QStringList{other});
+        QVERIFY(QFileInfo(staging + "/" + other).isSymLink() == link);
+        QCOMPARE(read_bytes(users), QByteArray("the user's"));
     }
 
     // Started from a parent that ignores SIGCHLD, a good encode is still one.

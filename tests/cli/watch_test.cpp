@@ -171,6 +171,8 @@ private slots:
     void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data();
     void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take();
     void once_says_which_takes_it_leaves_waiting();
+    void a_take_lacking_a_photo_fails_then_is_done_when_it_comes();
+    void a_take_lacking_a_photo_waits_from_its_last_change();
     void a_photo_padded_or_damaged_data();
     void a_photo_padded_or_damaged();
 };
@@ -533,6 +535,11 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone_data()
         << "staging"
         << "le dossier contient des fichiers que la borne n'a pas écrits "
            "(.output_run.partial/holiday.jpg), il n'est pas vidé";
+    QTest::newRow("a link named like a frame in the run's staging folder")
+        << "2028"
+        << "staged link"
+        << "le dossier contient des fichiers que la borne n'a pas écrits "
+           "(.output_run.partial/output_img_0.jpg), il n'est pas vidé";
     QTest::newRow("a link out of the root")
         << "linked"
         << "link"
@@ -564,6 +571,11 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
     } else if (kind == "staging") {
         QVERIFY(QDir().mkpath(place + "/.output_run.partial"));
         kept = place + "/.output_run.partial/holiday.jpg";
+    } else if (kind == "staged link") {
+        QVERIFY(QDir().mkpath(place + "/.output_run.partial"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        kept = elsewhere + "/keep.jpg";
+        QVERIFY(QFile::link(kept, place + "/.output_run.partial/output_img_0.jpg"));
     } else if (kind == "edited") {
         QVERIFY(QDir().mkpath(place));
         kept = place + "/output_img_0.jpg.edited";
@@ -589,7 +601,9 @@ void WatchTest::what_stands_in_a_take_place_is_left_alone()
         QCOMPARE(files_in(place), (QStringList{"erreur.txt", "my_notes.txt"}));
 
     // Cleared by its owner, the take is done.
-    QVERIFY(QFile::remove(kind == "link" ? place : kept));
+    QVERIFY(QFile::remove(kind == "link"          ? place
+                          : kind == "staged link" ? place + "/.output_run.partial/output_img_0.jpg"
+                                                  : kept));
     if (kind == "hidden")
         QVERIFY(QDir(place).rmdir(".thumbnails"));
     run = run_quorvane(watch_arguments({"--once"}));
@@ -771,6 +785,87 @@ void WatchTest::once_says_which_takes_it_leaves_waiting()
     QCOMPARE(run.exit_code, 0);
     QCOMPARE(run.out, QStringLiteral("Take waiting: few (2 of 4 photos)\n"
                                      "Take waiting: stuck (a photo still incomplete)\n"));
+}
+
+// A camera that did not fire: the watcher does not wait without a word, the
+// take fails once it has stopped changing, naming what is missing, and is done
+// as soon as the photo comes after all.
+void WatchTest::a_take_lacking_a_photo_fails_then_is_done_when_it_comes()
+{
+    const QString take = inbox + "/short";
+    QVERIFY(QDir().mkpath(take));
+    const auto name_of = [](int k) {
+        return QStringLiteral("cam_%1.jpg").arg(k + 1, 2, 10, QLatin1Char('0'));
+    };
+    for (int k = 0; k < camera_count; ++k) {
+        if (k != 2)
+            QVERIFY(QFile::copy(shots[k], take + "/" + name_of(k)));
+    }
+    QProcess watcher;
+    start_quorvane(watcher, watch_arguments({"--incomplete-after", "0.2"}));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/short/erreur.txt"), wait_ms);
+    const QString reason = "prise incomplète : 3 photos sur 4 après 0,2 s sans changement ; "
+                           "photo manquante probable : cam_03.jpg";
+    const QByteArray error = read_bytes(root + "/short/erreur.txt");
+    QVERIFY2(error.startsWith((reason + "\n\nPhotos :\ncam_01.jpg ").toUtf8()), error.constData());
+    QCOMPARE(files_in(root + "/short"), QStringList{take_error_file});
+
+    QVERIFY(QFile::copy(shots[2], take + "/" + name_of(2)));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/short/.termine"), wait_ms);
+    watcher.terminate();
+    QVERIFY(watcher.waitForFinished(wait_ms));
+    QCOMPARE(watcher.exitCode(), 0);
+    // Said once, however many looks saw it failed.
+    QCOMPARE(QString::fromUtf8(watcher.readAllStandardError()),
+             "quorvane : prise « short » : " + reason + "\n");
+    QCOMPARE(files_in(root + "/short"), done_take);
+    verify_frames("short");
+}
+
+// The wait of a take that lacks a photo runs from its last change, at the
+// booth's own clock: a photo that arrives in the meantime starts it again.
+void WatchTest::a_take_lacking_a_photo_waits_from_its_last_change()
+{
+    QVERIFY(QDir().mkpath(inbox + "/short"));
+    QVERIFY(QFile::copy(shots[0], inbox + "/short/" + camera_name(0)));
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-3600);
+    QVERIFY(set_changed(inbox + "/short/" + camera_name(0), start));
+
+    BoothSettings settings = booth_settings(1000);
+    settings.incomplete_after_ms = 30000;
+    QCOMPARE(settings.rig.camera_count(), camera_count);
+    SignalledRunner runner;
+    std::ostringstream log;
+    Booth booth(settings, runner, log);
+    QVERIFY(booth.ready_takes(start.addMSecs(settings.incomplete_after_ms - 1)).empty());
+    QCOMPARE(booth.waiting_takes().size(), std::size_t(1));
+    QCOMPARE(booth.waiting_takes().front().second, QStringLiteral("1 of 4 photos"));
+
+    const QDateTime second = start.addSecs(40);
+    QVERIFY(QFile::copy(shots[1], inbox + "/short/" + camera_name(1)));
+    QVERIFY(set_changed(inbox + "/short/" + camera_name(1), second));
+    QVERIFY(booth.ready_takes(second.addMSecs(settings.incomplete_after_ms - 1)).empty());
+    const std::vector<TakeFolder> ready =
+        booth.ready_takes(second.addMSecs(settings.incomplete_after_ms));
+    QCOMPARE(ready.size(), std::size_t(1));
+
+    // Failed as a take, not held as the machine's or the place's fault.
+    ProcessingProgress progress(booth.run_for(ready.front()));
+    const TakeReport report = booth.process(ready.front(), progress);
+    QVERIFY(!report.done);
+    QCOMPARE(report.fault, TakeFault::Take);
+    QCOMPARE(report.error, QStringLiteral("prise incomplète : 2 photos sur 4 après 30 s sans "
+                                          "changement ; photos manquantes probables : "
+                                          "cam3.jpg, cam4.jpg"));
+    QVERIFY(booth.ready_takes(second.addSecs(3600)).empty());
+
+    // Asked to wait less than a take settles, it still gives the photo being
+    // copied the settle time.
+    QVERIFY(QFile::remove(root + "/short/erreur.txt"));
+    settings.incomplete_after_ms = 0;
+    Booth hasty(settings, runner, log);
+    QVERIFY(hasty.ready_takes(second.addMSecs(settings.settle_ms - 1)).empty());
+    QCOMPARE(hasty.ready_takes(second.addMSecs(settings.settle_ms)).size(), std::size_t(1));
 }
 
 void WatchTest::a_photo_padded_or_damaged_data()

@@ -4,6 +4,7 @@
 #include "photo/image_file.h"
 #include "photo/image_reading.h"
 #include "photo/jpeg_decoding.h"
+#include "photo/photo_problem.h"
 #include "tests/support/cmyk_jpeg.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -251,6 +252,15 @@ void JpegDecodingTest::stream_end_is_found_by_structure_data()
                QByteArray::fromHex("ffd8ffd9ffd9ffd9") + jpeg.mid(2)
         << true;
     QTest::newRow("not a JPEG") << QByteArray("\x89PNG\r\n\x1a\n") + end << false;
+    // A phone's video or a maker's trailer after the end marker.
+    QTest::newRow("data after its end") << jpeg + QByteArray("\0\0\0\x18"
+                                                             "ftypmp42 video")
+                                        << true;
+    QTest::newRow("padded with more zeros than the end read")
+        << jpeg + QByteArray(200 * 1024, '\0') << true;
+    QTest::newRow("cut right after a thumbnail's end marker")
+        << jpeg.left(2) + QByteArray::fromHex("ffe1000a") + QByteArray::fromHex("ffd8ffd9ffd9ffd9")
+        << false;
 }
 
 void JpegDecodingTest::stream_end_is_found_by_structure()
@@ -260,6 +270,11 @@ void JpegDecodingTest::stream_end_is_found_by_structure()
 
     QCOMPARE(jpeg_stream_complete(bytes), complete);
     QCOMPARE(is_cut_short_jpeg(bytes), !complete && looks_like_jpeg(bytes));
+    // The file's walk, which reads only what it needs, gives the same verdict.
+    QTemporaryDir folder;
+    const QString path = folder.filePath("shot.jpg");
+    QVERIFY(write_file(path, bytes));
+    QCOMPARE(photo_complete(path), complete);
 }
 
 // A header promising 40000 × 30000 pixels where memory has no room for them:
