@@ -143,8 +143,14 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         return outcome;
     }
 
-    outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
-                                          request.quality, progress ? &progress->frames : nullptr);
+    // The videos are fed from the frames kept as they are written: no video
+    // step decodes a frame file again.
+    VideoFrames kept;
+    kept.long_side = request.long_side;
+    kept.gif = request.gif;
+    outcome.frames =
+        write_aligned_images(request.shots, request.calibration, staging, request.quality,
+                             progress ? &progress->frames : nullptr, &kept);
     AlignedImages& frames = outcome.frames;
     frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
     const bool frames_complete =
@@ -155,6 +161,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
             progress->encoding = true;
         VideoRequest video = video_request_for(request, outcome.frames);
         video.folder = staging;
+        video.kept = &kept;
         outcome.video = export_videos(runner, video, log, progress ? &progress->video : nullptr);
         if (outcome.video.full_folder == staging)
             outcome.video.full_folder = request.folder;

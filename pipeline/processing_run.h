@@ -90,7 +90,9 @@ private:
 // boomerang and the GIFs, into the staging folder inside its folder (where a
 // killed run's leftovers are cleared first). Only once every file is complete
 // do they replace the earlier run's files in the folder; a failed or stopped run
-// takes back all it wrote. The ffmpeg commands and their diagnostic lines go to
+// takes back all it wrote. The videos are encoded from the frames reduced in
+// memory as they were written (at the frames' own size the video reads the frame
+// files). The ffmpeg commands and their diagnostic lines go to
 // `log`. Blocks until done; run it on a worker thread to keep a window responsive.
 ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
                                  std::ostream& log, ProcessingProgress* progress = nullptr);
