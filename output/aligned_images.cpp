@@ -64,6 +64,7 @@ struct Job
     QRect frame_rect;                        // in the reference camera's pixels
     const QString& folder;
     int quality;
+    const std::vector<ColourTable>& colour_tables; // empty: colours kept
 };
 
 // Encodes `frame` in memory, then writes it under a temporary name that becomes
@@ -102,6 +103,8 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     }
     render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
                       job.frame_rect.topLeft(), buffers.frame);
+    if (index < static_cast<int>(job.colour_tables.size()))
+        apply_colour_table(job.colour_tables[index], buffers.frame);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
     return reason.isEmpty() ? Outcome::Written : Outcome::Unwritable;
 }
@@ -109,7 +112,8 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
 } // namespace
 
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
-                                   const QString& folder, int quality, BatchProgress* progress)
+                                   const QString& folder, int quality, BatchProgress* progress,
+                                   const std::vector<ColourTable>& colour_tables)
 {
     AlignedImages result;
     const int count = std::max(calibration.image_count, 0);
@@ -152,7 +156,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
 
     // Each worker takes the next index; indices are taken in order and every
     // image taken is finished, so the frames written always start at 0.
-    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality};
+    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, colour_tables};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "output/colour_matching.h"
 #include "support/batch_progress.h"
 
 #include <QSize>
@@ -48,6 +49,8 @@ struct AlignedImages
 // 0). Only "output_img_*" files of this run's indices are touched. `progress` (may be null) counts
 // each frame written and is asked before each image is started whether to stop; the images in hand
 // are finished first. Blocks until done; call it from a worker thread to keep a window responsive.
+// With `colour_tables` (one per camera), frame k goes through table k before it is encoded.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality,
-                                   BatchProgress* progress = nullptr);
+                                   BatchProgress* progress = nullptr,
+                                   const std::vector<ColourTable>& colour_tables = {});
