@@ -98,13 +98,13 @@ float median_of(std::vector<float> values)
     return *middle;
 }
 
-PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, int from, int to)
+// `forward` takes a's pixels to b's, `backward` b's to a's.
+PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, const cv::Mat& forward,
+                  const cv::Mat& backward, int from, int to)
 {
     PairRatio ratio;
     ratio.from = from;
     ratio.to = to;
-    const cv::Mat forward = dense_flow(a.grey, b.grey);
-    const cv::Mat backward = dense_flow(b.grey, a.grey);
     const cv::Mat consistent = consistent_flow_mask(forward, backward, flow_tolerance);
     const cv::Mat b_linear = follow_flow(b.linear, forward);
     const cv::Mat b_usable = follow_flow(b.usable, forward);
@@ -248,6 +248,19 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
         for (int k = range.start; k < range.end; ++k)
             prepared[k] = prepare(frames[k]);
     });
+    // The flow both ways between neighbours; a next-neighbour's follows two of
+    // them, which costs no flow of its own.
+    std::vector<cv::Mat> forward(count - 1);
+    std::vector<cv::Mat> backward(count - 1);
+    cv::parallel_for_(cv::Range(0, 2 * (count - 1)), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const int k = i / 2;
+            if (i % 2 == 0)
+                forward[k] = dense_flow(prepared[k].grey, prepared[k + 1].grey);
+            else
+                backward[k] = dense_flow(prepared[k + 1].grey, prepared[k].grey);
+        }
+    });
     // Neighbours and next-neighbours: the next-neighbours carry the chain across
     // a camera that has nothing to compare.
     std::vector<PairRatio> pairs;
@@ -256,9 +269,15 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
             pairs.push_back({k, k + step, {}, 0});
     }
     cv::parallel_for_(cv::Range(0, static_cast<int>(pairs.size())), [&](const cv::Range& range) {
-        for (int p = range.start; p < range.end; ++p)
-            pairs[p] = compare(prepared[pairs[p].from], prepared[pairs[p].to], pairs[p].from,
-                               pairs[p].to);
+        for (int p = range.start; p < range.end; ++p) {
+            const int k = pairs[p].from;
+            const int j = pairs[p].to;
+            const bool next = j - k == 2;
+            pairs[p] = compare(prepared[k], prepared[j],
+                               next ? compose_flows(forward[k], forward[k + 1]) : forward[k],
+                               next ? compose_flows(backward[k + 1], backward[k]) : backward[k],
+                               k, j);
+        }
     });
 
     // Unknowns: the log gain of every linked camera but the middle one, which

@@ -52,7 +52,7 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
 // (a JPEG at 1/2, 1/4 or 1/8 by the decoder's own scaling). Empty when a shot
 // cannot be read or the frames would be empty; the frame pass reports why.
 std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
-                                            const Calibration& calibration, int long_side = 480);
+                                            const Calibration& calibration, int long_side = 192);
 
 // Reduced frames of `shots`, their gains against the middle camera (count / 2),
 // and one line per camera on `log` ("Camera 4: colour gains 1.08 0.97 0.91":

@@ -41,7 +41,10 @@ cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to)
     if (from.cols < 16 || from.rows < 16)
         return cv::Mat::zeros(from.size(), CV_32FC2);
     const cv::Ptr<cv::DISOpticalFlow> dis =
-        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM);
+        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
+    // Down to whole pixels: the pictures are small already, and a flow left at
+    // a coarser scale is too blocky to come back to where it started.
+    dis->setFinestScale(0);
     dis->calc(normalised(from), normalised(to), flow);
     return flow;
 }
@@ -67,6 +70,15 @@ cv::Mat consistent_flow_mask(const cv::Mat& forward, const cv::Mat& backward, fl
         }
     }
     return mask;
+}
+
+cv::Mat compose_flows(const cv::Mat& first, const cv::Mat& then)
+{
+    CV_Assert(first.type() == CV_32FC2 && then.type() == CV_32FC2 && first.size() == then.size());
+    cv::Mat then_at_target;
+    cv::remap(then, then_at_target, flow_map(first), cv::Mat(), cv::INTER_LINEAR,
+              cv::BORDER_CONSTANT, cv::Scalar(1e6f, 1e6f));
+    return first + then_at_target;
 }
 
 cv::Mat follow_flow(const cv::Mat& picture, const cv::Mat& flow)

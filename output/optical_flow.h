@@ -16,6 +16,11 @@ cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to);
 // elsewhere: occlusions and mismatches fail it. CV_8U of the flows' size.
 cv::Mat consistent_flow_mask(const cv::Mat& forward, const cv::Mat& backward, float tolerance);
 
+// The flow of following `first`, then `then` from where it led: from the first
+// picture to the third through the second, without a flow of their own. Where
+// `first` leaves the picture the result is huge, so no check passes there.
+cv::Mat compose_flows(const cv::Mat& first, const cv::Mat& then);
+
 // `picture` sampled bilinearly at x + flow(x) for every pixel x: `to` brought
 // onto `from`'s pixels. Same type as `picture`, the flow's size.
 cv::Mat follow_flow(const cv::Mat& picture, const cv::Mat& flow);
