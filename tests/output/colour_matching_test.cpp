@@ -4,6 +4,8 @@
 #include "output/colour_matching.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
+#include "photo/image_file.h"
+#include "shots.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -232,16 +234,29 @@ private slots:
         QCOMPARE(qAlpha(pixel), 255);
     }
 
+    void reduced_frames_show_what_the_frames_show_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::newRow("upright") << 1;
+        QTest::newRow("stored turned, EXIF orientation 6") << 6;
+        QTest::newRow("stored upside down, EXIF orientation 3") << 3;
+    }
+
     // The reduced frame is the frame written at full size, reduced: same place,
     // same turn, same colours.
     void reduced_frames_show_what_the_frames_show()
     {
+        QFETCH(int, orientation);
         QTemporaryDir folder;
         cv::Mat shot;
         cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1280, 960), 0, 0,
                    cv::INTER_CUBIC);
         const QString path = folder.filePath("shot.jpg");
-        QVERIFY(cv::imwrite(path.toStdString(), shot, {cv::IMWRITE_JPEG_QUALITY, 95}));
+        const QImage stored(shot.data, shot.cols, shot.rows, static_cast<int>(shot.step),
+                            QImage::Format_BGR888);
+        QVERIFY(write_jpeg_with_orientation(path, stored, 95, orientation));
+        const QImage upright = read_oriented_image(path);
+        QVERIFY(!upright.isNull());
 
         // Camera 0 turned, scaled and moved onto camera 1, the middle one.
         Calibration calibration = Calibration::with_count(2);
@@ -253,9 +268,8 @@ private slots:
         const std::vector<cv::Mat> reduced = reduced_aligned_frames({path, path}, calibration, 160);
         QCOMPARE(reduced.size(), std::size_t(2));
 
-        const QRect rect = common_frame_rect({QSize(1280, 960), QSize(1280, 960)},
+        const QRect rect = common_frame_rect({upright.size(), upright.size()},
                                              {calibration.alignment(0), calibration.alignment(1)}, 1);
-        const QImage upright(path);
         for (int k = 0; k < 2; ++k) {
             const QImage full = render_frame(upright.convertToFormat(QImage::Format_RGB32),
                                              calibration.alignment(k), rect);
