@@ -66,6 +66,7 @@ struct Job
     const QString& folder;
     int quality;
     VideoFrames* keep; // may be null
+    const std::vector<ColourTable>& colour_tables; // empty: colours kept
 };
 
 // Encodes `frame` in memory, then writes it under a temporary name that becomes
@@ -105,6 +106,8 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     // The one place a frame is made: warped here, then written, then reduced for the videos.
     render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
                       job.frame_rect.topLeft(), buffers.frame);
+    if (index < static_cast<int>(job.colour_tables.size()))
+        apply_colour_table(job.colour_tables[index], buffers.frame);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
     if (!reason.isEmpty())
         return Outcome::Unwritable;
@@ -122,7 +125,7 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
 
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality, BatchProgress* progress,
-                                   VideoFrames* keep)
+                                   VideoFrames* keep, const std::vector<ColourTable>& colour_tables)
 {
     AlignedImages result;
     const int count = std::max(calibration.image_count, 0);
@@ -167,7 +170,8 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     // image taken is finished, so the frames written always start at 0.
     if (keep)
         prepare_video_frames(*keep, frame_rect.size(), count);
-    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, keep};
+    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, keep,
+                  colour_tables};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};

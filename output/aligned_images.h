@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "output/colour_matching.h"
 #include "support/batch_progress.h"
 
 #include <QSize>
@@ -52,6 +53,9 @@ struct AlignedImages
 // are finished first. Blocks until done; call it from a worker thread to keep a window responsive.
 // With `keep` (may be null), each frame written is also kept reduced for the videos
 // (see video_frames.h); what it holds is only whole when every frame was written.
+// With `colour_tables` (one per camera), frame k goes through table k before it is
+// encoded and kept.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality,
-                                   BatchProgress* progress = nullptr, VideoFrames* keep = nullptr);
+                                   BatchProgress* progress = nullptr, VideoFrames* keep = nullptr,
+                                   const std::vector<ColourTable>& colour_tables = {});

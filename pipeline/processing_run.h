@@ -28,6 +28,8 @@ struct ProcessingRequest
     // The long side of the videos in pixels (see video_size); the frames keep theirs.
     int long_side = default_long_side;
     bool gif = default_gif;
+    // Each frame's colour and exposure matched to the middle camera's.
+    bool colour_match = default_colour_match;
 };
 
 // How a processing run ended, first failure first.

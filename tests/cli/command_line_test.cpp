@@ -257,6 +257,11 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "out",     "--video-size",  "720", "a.jpg"}
         << 2 << ""
         << "--video-size attend original, 3840, 1920 ou 1280";
+    QTest::newRow("colour matching neither on nor off")
+        << QStringList{"process", "--calibration", cal,   "--output",
+                       "out",     "--colour-match", "oui", "a.jpg"}
+        << 2 << ""
+        << "--colour-match attend on ou off";
     QTest::newRow("two inboxes") << QStringList{"watch",    "--calibration", cal,
                                                 "--output", "out",           "a",
                                                 "b"}
