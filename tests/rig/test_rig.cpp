@@ -594,7 +594,7 @@ void TestRig::arguments_data()
     QTest::newRow("cameras not a number") << QStringList{"out", "--cameras", "five"} << "'five'";
     QTest::newRow("size without x") << QStringList{"out", "--size", "1600"} << "'1600'";
     QTest::newRow("size too large") << QStringList{"out", "--size", "6000x6000"} << "at most";
-    QTest::newRow("unknown colour") << QStringList{"out", "--color", "green"} << "'green'";
+    QTest::newRow("unknown colour") << QStringList{"out", "--color", "purple"} << "'purple'";
     QTest::newRow("hidden past the end") << QStringList{"out", "--hidden", "5"} << "0 to 4";
     QTest::newRow("quality 0") << QStringList{"out", "--quality", "0"} << "between 1 and 100";
     QTest::newRow("offset past a quarter")
