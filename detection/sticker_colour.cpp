@@ -70,6 +70,36 @@ LearnedColour typical_colour(std::vector<Sample> samples)
     return colour;
 }
 
+// How far `value` of the samples lies from the centre, at the 95th percentile.
+template <typename Distance>
+double spread(const std::vector<Sample>& samples, Distance distance)
+{
+    std::vector<double> d;
+    d.reserve(samples.size());
+    for (const Sample& s : samples)
+        d.push_back(distance(s));
+    const auto at = d.begin() + static_cast<std::ptrdiff_t>(d.size() * 95 / 100);
+    std::nth_element(d.begin(), at, d.end());
+    return *at;
+}
+
+// Tolerances as narrow as the sticker's own pixels allow, plus room for the
+// differences between cameras (a stop of exposure changes the chroma by a few
+// percent where a channel clips or nears black), never wider than the
+// defaults: a looser band lets the background's pale or dark versions of the
+// hue in, and the rules then take their pieces for stickers.
+void fit_tolerances(LearnedColour& colour, const std::vector<Sample>& members)
+{
+    const LearnedColour defaults;
+    const double hue_spread =
+        spread(members, [&](const Sample& s) { return hue_distance(s.hue, colour.hue); });
+    const double chroma_spread =
+        spread(members, [&](const Sample& s) { return std::abs(s.chroma - colour.chroma); });
+    colour.hue_tolerance = std::round(std::clamp(hue_spread + 6.0, 8.0, defaults.hue_tolerance));
+    colour.chroma_tolerance =
+        std::round(std::clamp(chroma_spread + 10.0, 12.0, defaults.chroma_tolerance));
+}
+
 const QString too_grey = QStringLiteral(
     "la couleur cliquée n'est pas assez saturée pour être celle d'un sticker (gris, blanc ou "
     "noir)");
@@ -208,20 +238,28 @@ ColourLearning learn_colour(const cv::Mat& bgr, const cv::Point& click,
     if (region == 0)
         return {std::nullopt, too_grey};
 
+    // The sticker's inside, away from the rim where it blends with its
+    // surroundings: its pixels say how much the colour itself varies.
+    const cv::Mat region_mask = labels == region;
+    cv::Mat inside;
+    cv::erode(region_mask, inside, cv::Mat(), cv::Point(-1, -1), 2);
+    if (cv::countNonZero(inside) < 16)
+        inside = region_mask;
     std::vector<Sample> members;
     for (int y = 0; y < labels.rows; ++y) {
-        const int* row = labels.ptr<int>(y);
+        const unsigned char* row = inside.ptr<unsigned char>(y);
         const cv::Vec3b* pixels = bgr.ptr<cv::Vec3b>(y + window.y) + window.x;
         for (int x = 0; x < labels.cols; ++x) {
-            if (row[x] != region)
+            if (!row[x])
                 continue;
             Sample s{};
             hue_and_chroma(pixels[x][0], pixels[x][1], pixels[x][2], s.hue, s.chroma);
             members.push_back(s);
         }
     }
-    const LearnedColour learned = typical_colour(members);
+    LearnedColour learned = typical_colour(members);
     if (learned.chroma < least_sticker_chroma)
         return {std::nullopt, too_grey};
+    fit_tolerances(learned, members);
     return {learned, {}};
 }

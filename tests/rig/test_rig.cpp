@@ -512,7 +512,7 @@ void TestRig::malformed_ground_truth_is_refused_data()
     row("camera line missing", "camera 2 ", "# camera 2 ");
     row("camera out of order", "camera 1 ", "camera 2 ");
     row("number cut short", "\nquality 92\n", "\nquality\n");
-    row("unknown colour", "color yellow", "color green");
+    row("unknown colour", "color yellow", "color purple");
     row("unknown key", "clutter 0", "clutter 0\nblur 3");
     row("invalid size", "size 640 480", "size 640 0");
     row("parallax setting in a flat rig", "clutter 0", "clutter 0\narc 40");
