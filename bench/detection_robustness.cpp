@@ -154,11 +154,14 @@ bool is_preset(RigStickerColor color)
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
-    std::vector<RigStickerColor> colours = {RigStickerColor::Yellow, RigStickerColor::Pink,
-                                            RigStickerColor::Green, RigStickerColor::Blue,
-                                            RigStickerColor::Orange};
-    std::vector<double> lights = {3000, 4000, 5500, 7000};
-    std::vector<double> exposures = {-2, -1, 0, 1};
+    const std::vector<RigStickerColor> all_colours = {
+        RigStickerColor::Yellow, RigStickerColor::Pink, RigStickerColor::Green,
+        RigStickerColor::Blue, RigStickerColor::Orange};
+    const std::vector<double> all_lights = {3000, 4000, 5500, 7000};
+    const std::vector<double> all_exposures = {-2, -1, 0, 1};
+    std::vector<RigStickerColor> colours = all_colours;
+    std::vector<double> lights = all_lights;
+    std::vector<double> exposures = all_exposures;
     int cameras = 5;
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     for (int i = 0; i < arguments.size(); i += 2) {
@@ -190,13 +193,24 @@ int main(int argc, char* argv[])
     std::map<std::string, Tally> by_colour, by_light, by_exposure, preset_by_colour;
     std::vector<double> distances;
     int unmeasured = 0;
-    std::uint64_t seed = 0;
+    // A rig's seed is its place in the whole set, so a narrowed run renders the
+    // same rigs.
+    const auto seed_of = [&](RigStickerColor colour, double light, double ev) {
+        const auto place = [](const auto& list, const auto& value) {
+            const auto at = std::find(list.begin(), list.end(), value);
+            return at == list.end() ? list.size() : static_cast<size_t>(at - list.begin());
+        };
+        return static_cast<std::uint64_t>(
+            1 + (place(all_colours, colour) * (all_lights.size() + 1) + place(all_lights, light)) *
+                    (all_exposures.size() + 1) +
+            place(all_exposures, ev));
+    };
     for (const RigStickerColor colour : colours) {
         for (const double light : lights) {
             for (const double ev : exposures) {
                 RigOptions rig;
                 rig.cameras = cameras;
-                rig.seed = ++seed;
+                rig.seed = seed_of(colour, light, ev);
                 rig.color = colour;
                 rig.exposure_ev = ev;
                 rig.light_kelvin = light;

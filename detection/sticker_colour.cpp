@@ -95,9 +95,9 @@ void fit_tolerances(LearnedColour& colour, const std::vector<Sample>& members)
         spread(members, [&](const Sample& s) { return hue_distance(s.hue, colour.hue); });
     const double chroma_spread =
         spread(members, [&](const Sample& s) { return std::abs(s.chroma - colour.chroma); });
-    colour.hue_tolerance = std::round(std::clamp(hue_spread + 6.0, 8.0, defaults.hue_tolerance));
+    colour.hue_tolerance = std::round(std::clamp(hue_spread + 7.0, 10.0, defaults.hue_tolerance));
     colour.chroma_tolerance =
-        std::round(std::clamp(chroma_spread + 10.0, 12.0, defaults.chroma_tolerance));
+        std::round(std::clamp(chroma_spread + 12.0, 14.0, defaults.chroma_tolerance));
 }
 
 const QString too_grey = QStringLiteral(
@@ -148,11 +148,45 @@ void colour_mask(const cv::Mat& bgr, const StickerMatch& match, cv::Mat& mask)
     }
     mask.create(bgr.size(), CV_8UC1);
     const LearnedColour& colour = *match.learned;
+    // Pixels near the colour's middle: every sticker has plenty, even where a
+    // brighter camera clips a channel, whereas the noise of a neighbouring hue
+    // only reaches the band's edge.
+    LearnedColour middle = colour;
+    middle.hue_tolerance *= 0.7;
+    middle.chroma_tolerance *= 0.7;
+    cv::Mat core(bgr.size(), CV_8UC1);
     for (int y = 0; y < bgr.rows; ++y) {
         const cv::Vec3b* in = bgr.ptr<cv::Vec3b>(y);
         unsigned char* out = mask.ptr<unsigned char>(y);
+        unsigned char* centre = core.ptr<unsigned char>(y);
+        for (int x = 0; x < bgr.cols; ++x) {
+            const bool in_band = matches(colour, in[x][0], in[x][1], in[x][2]);
+            out[x] = in_band ? 255 : 0;
+            centre[x] = in_band && matches(middle, in[x][0], in[x][1], in[x][2]) ? 255 : 0;
+        }
+    }
+    // Where two other colours meet, the blend of their edge can pass for the
+    // sticker's: thin lines, which the detection's dilation would swell into
+    // sticker-sized blobs. A sticker is a solid disc and keeps its shape.
+    static const cv::Mat thin = cv::getStructuringElement(cv::MORPH_RECT, {5, 5});
+    cv::morphologyEx(mask, mask, cv::MORPH_OPEN, thin);
+    // Only the patches of the band that hold some of its middle are kept.
+    cv::Mat labels;
+    const int count = cv::connectedComponents(mask, labels, 8, CV_32S);
+    std::vector<unsigned char> keep(static_cast<size_t>(count), 0);
+    for (int y = 0; y < bgr.rows; ++y) {
+        const int* label = labels.ptr<int>(y);
+        const unsigned char* centre = core.ptr<unsigned char>(y);
+        for (int x = 0; x < bgr.cols; ++x) {
+            if (centre[x] && label[x] > 0)
+                keep[static_cast<size_t>(label[x])] = 255;
+        }
+    }
+    for (int y = 0; y < bgr.rows; ++y) {
+        const int* label = labels.ptr<int>(y);
+        unsigned char* out = mask.ptr<unsigned char>(y);
         for (int x = 0; x < bgr.cols; ++x)
-            out[x] = matches(colour, in[x][0], in[x][1], in[x][2]) ? 255 : 0;
+            out[x] = keep[static_cast<size_t>(label[x])];
     }
 }
 
