@@ -216,16 +216,23 @@ void hue_and_chroma_of(const cv::Scalar& bgr, double& hue, double& chroma)
 
 // A colour a photographer's scene holds beside the stickers: oranges and skin
 // tones, reds, purples, cyans, browns and any other hue, but never one a person
-// would take for the sticker's (hue within 20 degrees and chroma within 25).
-cv::Scalar colourful_colour(cv::RNG& rng, const cv::Scalar& sticker)
+// would take for the sticker's (hue within 20 degrees and chroma within 25) in
+// any camera's photo: the light and a clipped channel bring colours together.
+cv::Scalar colourful_colour(cv::RNG& rng, const RigOptions& options)
 {
     static const cv::Scalar named[] = {
         {30, 120, 235},  {40, 140, 250},  {120, 160, 215}, {95, 130, 190}, {150, 185, 230},
         {70, 100, 160},  {40, 40, 200},   {160, 60, 130},  {200, 190, 60}, {40, 80, 140},
         {180, 80, 200},  {60, 200, 230},  {45, 210, 225},  {110, 45, 230}, {60, 170, 40},
         {200, 110, 30}};
-    double sticker_hue = 0.0, sticker_chroma = 0.0;
-    hue_and_chroma_of(sticker, sticker_hue, sticker_chroma);
+    ColourResponse light;
+    light.gain = light_gains(options.light_kelvin);
+    std::vector<ColourResponse> cameras;
+    for (const double ev : {-1.0, 0.0, 1.0}) {
+        light.exposure_ev = options.exposure_ev + ev * options.exposure_spread;
+        cameras.push_back(light);
+    }
+    const cv::Scalar sticker = sticker_bgr(options.color);
     for (;;) {
         cv::Scalar c;
         if (rng.uniform(0, 2) == 0) {
@@ -239,10 +246,15 @@ cv::Scalar colourful_colour(cv::RNG& rng, const cv::Scalar& sticker)
             const cv::Vec3b p = bgr.at<cv::Vec3b>(0, 0);
             c = cv::Scalar(p[0], p[1], p[2]);
         }
-        double hue = 0.0, chroma = 0.0;
-        hue_and_chroma_of(c, hue, chroma);
-        const double gap = std::min(std::abs(hue - sticker_hue), 360.0 - std::abs(hue - sticker_hue));
-        if (gap >= 20.0 || std::abs(chroma - sticker_chroma) >= 25.0)
+        const bool alike = std::any_of(cameras.begin(), cameras.end(), [&](const ColourResponse& r) {
+            double hue = 0.0, chroma = 0.0, sticker_hue = 0.0, sticker_chroma = 0.0;
+            hue_and_chroma_of(lit_colour(c, r), hue, chroma);
+            hue_and_chroma_of(lit_colour(sticker, r), sticker_hue, sticker_chroma);
+            const double gap =
+                std::min(std::abs(hue - sticker_hue), 360.0 - std::abs(hue - sticker_hue));
+            return gap < 20.0 && std::abs(chroma - sticker_chroma) < 25.0;
+        });
+        if (!alike)
             return c;
     }
 }
@@ -435,9 +447,8 @@ cv::Mat render_world(const RigScene& scene, PhotoKind kind)
         draw_shape(canvas, rng, unit, scene_colour(rng, look.darkest, look.brightest, look.tint));
     if (kind == PhotoKind::Reference && scene.truth.options.colourful) {
         cv::RNG colours = stream_rng(scene.truth.options.seed, Stream::Colourful);
-        const cv::Scalar sticker = sticker_bgr(scene.truth.options.color);
         for (int i = 0; i < 60; ++i)
-            draw_shape(canvas, colours, unit, colourful_colour(colours, sticker));
+            draw_shape(canvas, colours, unit, colourful_colour(colours, scene.truth.options));
     }
 
     // Sensor-like grain, the same on all channels so that hues keep their order.

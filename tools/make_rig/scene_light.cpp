@@ -56,6 +56,19 @@ std::vector<ColourResponse> reference_light(const RigOptions& options)
     return responses;
 }
 
+cv::Scalar lit_colour(const cv::Scalar& bgr, const ColourResponse& response)
+{
+    cv::Scalar out;
+    for (int ch = 0; ch < 3; ++ch) {
+        const double v = bgr[ch] / 255.0;
+        double linear = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        linear = std::clamp(linear * response.gain[ch] * std::pow(2.0, response.exposure_ev), 0.0, 1.0);
+        out[ch] = 255.0 * (linear <= 0.0031308 ? 12.92 * linear
+                                               : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055);
+    }
+    return out;
+}
+
 cv::Mat take_reference(const cv::Mat& painted, const ColourResponse& response,
                        const RigOptions& options, int camera)
 {

@@ -18,6 +18,10 @@ std::array<double, 3> light_gains(double kelvin);
 // +- options.exposure_spread. No vignetting.
 std::vector<ColourResponse> reference_light(const RigOptions& options);
 
+// `bgr` (8-bit levels) as a camera with `response` records it, before noise
+// and compression, with the exact sRGB curve.
+cv::Scalar lit_colour(const cv::Scalar& bgr, const ColourResponse& response);
+
 // The reference photo as camera `camera` takes it: `response` applied in linear
 // light, then Gaussian noise of `options.noise` levels on every channel, drawn
 // from the seed and the camera.
