@@ -14,6 +14,7 @@
 #include "quorvane_process.h"
 #include "small_rig.h"
 #include "support/process_runner.h"
+#include "tools/make_rig/rig_writer.h"
 #include "tests/support/cmyk_jpeg.h"
 #include "tests/support/file_bytes.h"
 
@@ -99,6 +100,7 @@ private slots:
     void process_makes_the_frames_of_the_window_path();
     void calibrate_learns_the_colour_at_a_click();
     void points_snap_to_the_stickers();
+    void green_stickers_under_exposed_calibrate_from_one_click();
     void bad_inputs_data();
     void bad_inputs();
     void process_replaces_an_earlier_run();
@@ -433,6 +435,53 @@ void CommandLineTest::calibrate_learns_the_colour_at_a_click()
                                   "aucun fichier écrit"),
              qPrintable(refused.err));
     QVERIFY(!QFileInfo::exists(nothing));
+}
+
+// Green fits no preset, and a stop and a half under the generator's exposure
+// the background's olive and sage shapes come close to it: one click on the
+// middle sticker must still align every camera on its own stickers.
+void CommandLineTest::green_stickers_under_exposed_calibrate_from_one_click()
+{
+    RigOptions options;
+    options.width = 640;
+    options.height = 480;
+    options.seed = 1;
+    options.color = RigStickerColor::Green;
+    options.exposure_ev = -1.5;
+    options.noise = 3.0;
+    options.exposure_spread = 0.5;
+    options.colourful = true;
+    const QString folder = work.filePath("green");
+    std::ostringstream quiet;
+    const RigWriteResult written = write_rig(options, folder, quiet);
+    QVERIFY2(written.ok(), written.error.c_str());
+    QStringList references;
+    for (int k = 0; k < options.cameras; ++k)
+        references << QDir(folder).filePath(reference_file_name(k));
+    const RigGroundTruth& truth = written.truth;
+    const cv::Point2d middle = truth.stickers[truth.middle_camera][1];
+    const QString click = QStringLiteral("%1,%2").arg(qRound(middle.x)).arg(qRound(middle.y));
+    const QString path = work.filePath("green.qvcal");
+    const QuorvaneRun run =
+        run_quorvane(QStringList{"calibrate", "--color-at", click, "--output", path} + references);
+    QCOMPARE(run.exit_code, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("Sticker colour learned at (%1, %2): hue ")
+                                  .arg(qRound(middle.x))
+                                  .arg(qRound(middle.y))),
+             qPrintable(run.out));
+    const CalibrationRead read = read_calibration_file(path);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    for (int k = 0; k < options.cameras; ++k) {
+        const CameraCalibration& camera = read.calibration.cameras[k];
+        QCOMPARE(camera.method, AlignmentMethod::Automatic);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(cv::norm(camera.stickers[i] - truth.stickers[k][i]) < 1.0,
+                     qPrintable(QStringLiteral("camera %1, sticker %2 at %3,%4")
+                                    .arg(k)
+                                    .arg(i)
+                                    .arg(camera.stickers[i].x)
+                                    .arg(camera.stickers[i].y)));
+    }
 }
 
 void CommandLineTest::process_makes_the_frames_of_the_window_path()
