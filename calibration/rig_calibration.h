@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "calibration/drift_check.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 #include "detection/sticker_colour.h"
@@ -37,6 +38,9 @@ struct CameraCalibration
     // The three sticker centres the transform was computed from, top to bottom,
     // in the reference photo's pixels (found or clicked). Zeros when not aligned.
     std::array<cv::Point2d, 3> stickers{};
+    // What later shots are compared with to tell whether the camera moved;
+    // empty for a calibration made before it was kept, or a bare reference.
+    DriftReference drift;
 };
 
 // A rig's calibration as it is saved and reopened: everything a processing run

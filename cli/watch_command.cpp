@@ -1,6 +1,7 @@
 #include "cli/watch_command.h"
 
 #include "cli/console.h"
+#include "cli/drift_option.h"
 #include "cli/exit_status.h"
 #include "cli/rig_file.h"
 #include "cli/stop_signals.h"
@@ -46,7 +47,7 @@ QString help()
                "  --settle SECONDES       temps sans changement avant de traiter une prise (2)\n"
                "  --once                  traite ce qui est prêt, puis s'arrête\n"
                "  -h, --help              affiche cette aide\n") +
-           video_options_help() +
+           drift_option_help(DriftMode::Correct) + video_options_help() +
            QStringLiteral("\n"
                           "Statut de sortie : 0 arrêté proprement ; 1 calibrage illisible, "
                           "dossier inutilisable, ffmpeg absent\n"
@@ -86,6 +87,7 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
     add_run_options(parser, root_name);
     parser.addOption({QStringLiteral("settle"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("once"), QString()});
+    add_drift_option(parser);
     const ParseOutcome outcome = parse_options(parser, arguments);
     if (!outcome.runs())
         return outcome;
@@ -108,6 +110,9 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
         settings.settle_ms = std::llround(seconds * 1000);
     }
     parsed.once = parser.isSet(QStringLiteral("once"));
+    const QString drift_error = read_drift_option(parser, settings.on_drift);
+    if (!drift_error.isEmpty())
+        return usage_problem(drift_error);
     return outcome;
 }
 
@@ -166,6 +171,8 @@ int run_watch_command(const QStringList& arguments)
             run_with_progress([&] { report = booth.process(take, progress); },
                               [&] { return progress.step(); }, [&] { progress.request_stop(); },
                               stop_signals);
+            for (const QString& line : report.drift_lines)
+                print_error(QStringLiteral("prise « %1 » : %2").arg(take.name, line));
             if (report.done) {
                 std::cout << "Take done: " << take.name.toStdString() << " ("
                           << clock.elapsed() / 1000.0 << " s)" << std::endl;
