@@ -312,7 +312,8 @@ QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeRe
         if (found.state == DriftState::CannotCompare) {
             // Said once; a correction in force goes on.
             if (!cannot_compare_said[camera])
-                report.drift_lines << cannot_compare_text(camera);
+                log << "Take " << take.name.toStdString() << ": "
+                    << cannot_compare_text(camera).toStdString() << std::endl;
             cannot_compare_said[camera] = true;
         } else if (found.state != DriftState::NotChecked) {
             cannot_compare_said[camera] = false;

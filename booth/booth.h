@@ -62,9 +62,9 @@ struct TakeReport
     TakeFault fault = TakeFault::Take;
     // The same place or machine fault was reported before: no new line for it.
     bool already_said = false;
-    // Cameras found moved (or no longer to be compared) at this take, one line
-    // each for the person watching; a correction goes on being used without a
-    // new line until the camera moves again.
+    // Cameras found moved at this take, one line each for the person watching;
+    // a correction goes on being used without a new line until the camera
+    // moves again. A camera that cannot be compared is said once on the log.
     QStringList drift_lines;
 };
 

@@ -6,9 +6,10 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/imgcodecs.hpp>
 
-#include <QFileInfo>
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
 #include <QtEndian>
 
 #include <algorithm>
@@ -108,31 +109,25 @@ DriftPicture read_drift_picture(const QString& path, QSize photo_size)
         return {};
     if (looks_like_jpeg(bytes) && is_cut_short_jpeg(bytes))
         return {};
-    int flags = cv::IMREAD_GRAYSCALE;
-    switch (drift_reduction(photo_size)) {
-    case 2:
-        flags = cv::IMREAD_REDUCED_GRAYSCALE_2;
-        break;
-    case 4:
-        flags = cv::IMREAD_REDUCED_GRAYSCALE_4;
-        break;
-    case 8:
-        flags = cv::IMREAD_REDUCED_GRAYSCALE_8;
-        break;
-    }
-    // The frames are rendered from the photo as Qt turns it: a JPEG's EXIF
-    // orientation, never a PNG's.
-    if (!looks_like_jpeg(bytes))
-        flags |= cv::IMREAD_IGNORE_ORIENTATION;
+    // Qt's reader, as for the frames: a JPEG's EXIF orientation and never a
+    // PNG's, libjpeg's reduced decoding, and its complaints about damaged data
+    // kept off standard error (the run reports the photo itself).
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (stored.isEmpty())
+        return {};
+    const int reduction = drift_reduction(photo_size);
+    reader.setScaledSize(QSize((stored.width() + reduction - 1) / reduction,
+                               (stored.height() + reduction - 1) / reduction));
+    const QImage image = reader.read().convertToFormat(QImage::Format_Grayscale8);
+    if (image.isNull())
+        return {};
     DriftPicture picture;
-    try {
-        const cv::Mat data(1, bytes.size(), CV_8U, bytes.data());
-        picture.grey = cv::imdecode(data, flags);
-    } catch (const cv::Exception&) {
-        return {};
-    }
-    if (picture.grey.empty())
-        return {};
+    picture.grey.create(image.height(), image.width(), CV_8U);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(picture.grey.ptr(y), image.constScanLine(y), image.width());
     picture.to_photo = static_cast<double>(photo_size.width()) / picture.grey.cols;
     return picture;
 }

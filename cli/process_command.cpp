@@ -54,8 +54,9 @@ bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, Processin
     const std::vector<CameraDrift> drift = check_drift(rig, request.shots);
     const std::vector<int> moved = moved_cameras(drift);
     for (int camera = 0; camera < static_cast<int>(drift.size()); ++camera) {
+        // Not a fault of the run: a note among the diagnostic lines.
         if (drift[camera].state == DriftState::CannotCompare)
-            print_error(cannot_compare_text(camera));
+            std::cout << cannot_compare_text(camera).toStdString() << std::endl;
         else if (drift[camera].state == DriftState::Moved)
             print_error(drift_text(camera, drift[camera]) +
                         (mode == DriftMode::Correct ? QStringLiteral(" ; corrigée") : QString()));
