@@ -65,13 +65,14 @@ bool is_booth_leftover(const QString& name)
     static const QRegularExpression saved(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
     const QRegularExpressionMatch match = saved.match(name);
     return match.hasMatch() &&
-           (match.captured(1) == take_done_marker || match.captured(1) == take_error_file);
+           (match.captured(1) == take_done_marker || match.captured(1) == take_error_file ||
+            match.captured(1) == take_drift_file);
 }
 
 bool is_booth_file(const QString& name)
 {
     return is_run_file(name) || is_partial_video(name) || name == take_done_marker ||
-           name == take_error_file || is_booth_leftover(name);
+           name == take_error_file || name == take_drift_file || is_booth_leftover(name);
 }
 
 // What the staging folder `staging` holds besides a run's files, named from the
@@ -120,7 +121,8 @@ void remove_booth_files(const QString& folder, const std::function<bool(const QS
 
 bool is_run_output(const QString& name)
 {
-    return is_run_file(name) || is_partial_video(name) || is_booth_leftover(name);
+    return is_run_file(name) || is_partial_video(name) || name == take_drift_file ||
+           is_booth_leftover(name);
 }
 
 // The system's words in `text` when they tell of the machine rather than of the
@@ -302,6 +304,64 @@ TakeReport Booth::held(TakeReport report, TakeFault fault, const QString& key)
     return report;
 }
 
+QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeReport& report,
+                           QStringList& notes)
+{
+    const RigCalibration& rig = settings.rig;
+    const DriftMode mode = settings.on_drift;
+    const std::vector<CameraDrift> drift = check_drift(rig, take.photos);
+    drift_in_force.resize(rig.camera_count());
+    cannot_compare_said.resize(rig.camera_count(), false);
+    RigCalibration corrected = rig;
+    QStringList moved;
+    for (int camera = 0; camera < rig.camera_count(); ++camera) {
+        const CameraDrift& found = drift[camera];
+        std::optional<CameraDrift>& in_force = drift_in_force[camera];
+        if (found.state == DriftState::CannotCompare) {
+            // Said once; a correction in force goes on.
+            if (!cannot_compare_said[camera])
+                log << "Take " << take.name.toStdString() << ": "
+                    << cannot_compare_text(camera).toStdString() << std::endl;
+            cannot_compare_said[camera] = true;
+        } else if (found.state != DriftState::NotChecked) {
+            cannot_compare_said[camera] = false;
+            if (found.state == DriftState::Moved)
+                moved << drift_text(camera, found);
+            if (mode == DriftMode::Warn && found.state == DriftState::Moved)
+                report.drift_lines << drift_text(camera, found);
+            // The correction changes only once the camera moved again.
+            const Similarity current = in_force ? in_force->motion : Similarity();
+            if (mode == DriftMode::Correct &&
+                drift_between(rig, camera, found.motion, current) >= drift_threshold_px) {
+                if (found.state == DriftState::Moved) {
+                    in_force = found;
+                    report.drift_lines << drift_text(camera, found) + QStringLiteral(" ; corrigée");
+                } else {
+                    in_force.reset();
+                    report.drift_lines << QStringLiteral("Caméra %1 : revenue à sa place du "
+                                                         "calibrage, plus corrigée")
+                                              .arg(camera + 1);
+                }
+            }
+        }
+        if (mode == DriftMode::Correct && in_force) {
+            compose_drift(corrected, camera, in_force->motion);
+            notes << drift_text(camera, *in_force) + QStringLiteral(" ; corrigée");
+        }
+    }
+    if (mode == DriftMode::Warn)
+        notes = moved;
+    if (mode == DriftMode::Fail && !moved.isEmpty())
+        return QStringLiteral("%1 ; prise refusée (--on-drift fail) : recalibrez le banc")
+            .arg(moved.join(QStringLiteral(" ; ")));
+    if (mode == DriftMode::Correct && !notes.isEmpty()) {
+        std::ostringstream quiet;
+        plan.request.calibration =
+            fit_calibration_to_shots(corrected, take.photos, quiet).calibration;
+    }
+    return {};
+}
+
 TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
 {
     TakeReport report;
@@ -333,7 +393,8 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     // The reason of an earlier failure goes, and what a killed attempt left
     // half-written; its frames and videos are the run's to replace.
     remove_booth_files(folder, [](const QString& name) {
-        return name == take_error_file || is_partial_video(name) || is_booth_leftover(name);
+        return name == take_error_file || name == take_drift_file || is_partial_video(name) ||
+               is_booth_leftover(name);
     });
     const QString folder_problem = make_folder(folder);
     if (!folder_problem.isEmpty()) {
@@ -344,12 +405,15 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
 
     QString machine;
     ProcessingPlan plan;
+    QStringList drift_notes;
     const int cameras = settings.rig.camera_count();
     if (take.photos.size() < cameras) {
         report.error = incomplete_take_problem(take, cameras, incomplete_wait_ms(settings));
     } else {
         plan = plan_for(take, true);
         report.error = plan_problem_text(plan.problem);
+        if (report.error.isEmpty())
+            report.error = follow_drift(take, plan, report, drift_notes);
     }
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
@@ -368,13 +432,20 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
             return report;
         }
         if (outcome.failure() == ProcessingFailure::None) {
+            QString reason;
+            QString written = QDir(folder).filePath(take_drift_file);
+            if (!drift_notes.isEmpty())
+                reason = write_file_atomically(
+                    written, (drift_notes.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
             // The marker goes last and whole: without it the take is not done.
-            const QString marker = QDir(folder).filePath(take_done_marker);
-            const QString reason = write_file_atomically(marker, take.fingerprint.toUtf8());
+            if (reason.isEmpty()) {
+                written = QDir(folder).filePath(take_done_marker);
+                reason = write_file_atomically(written, take.fingerprint.toUtf8());
+            }
             report.done = reason.isEmpty();
             if (!report.done) {
                 report.error = QStringLiteral("'%1' : impossible d'écrire le fichier (%2)")
-                                   .arg(marker, reason);
+                                   .arg(written, reason);
                 machine = machine_reason(reason);
             }
         } else {

@@ -2,6 +2,7 @@
 
 #include "booth/take_folder.h"
 #include "calibration/rig_calibration.h"
+#include "pipeline/camera_drift.h"
 #include "pipeline/processing_plan.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,8 @@ struct BoothSettings
     qint64 incomplete_after_ms = 30000; // never less than settle_ms in effect
     RigCalibration rig;
     ProcessingRequest run;
+    // What to do about a camera that moved since the calibration.
+    DriftMode on_drift = DriftMode::Correct;
 };
 
 // How long a take with all its photos waits, unchanged, for one of them that
@@ -60,12 +64,19 @@ struct TakeReport
     TakeFault fault = TakeFault::Take;
     // The same place or machine fault was reported before: no new line for it.
     bool already_said = false;
+    // Cameras found moved at this take, one line each for the person watching;
+    // a correction goes on being used without a new line until the camera
+    // moves again. A camera that cannot be compared is said once on the log.
+    QStringList drift_lines;
 };
 
 // The booth's output folder of a take holds, once done, this marker (written
 // last) and, when it failed, "erreur.txt".
 inline const QString take_done_marker = QStringLiteral(".termine");
 inline const QString take_error_file = QStringLiteral("erreur.txt");
+// A take made while a camera stood elsewhere than at its calibration gets one
+// line per such camera in this file, beside its frames.
+inline const QString take_drift_file = QStringLiteral("derive.txt");
 
 // Booth mode over one inbox: INBOX/<take>/ photos in, ROOT/<take>/ frames and
 // videos out, each take done exactly once. A plain object: the caller decides
@@ -108,6 +119,11 @@ private:
     // The take's run; `check_photos` also checks its photos.
     ProcessingPlan plan_for(const TakeFolder& take, bool check_photos) const;
     QString output_of(const QString& take) const;
+    // Compares the take's shots with the calibration and, as settings.on_drift
+    // says, corrects `plan`'s calibration or returns why the take is refused.
+    // `notes` gets the take's derive.txt lines.
+    QString follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeReport& report,
+                         QStringList& notes);
     QDateTime unchanged_since(const TakeFolder& take, const QDateTime& now);
     TakeReport held(TakeReport report, TakeFault fault, const QString& key);
 
@@ -132,4 +148,8 @@ private:
     QString machine_said;
     bool machine_fault_pending = false;
     QDateTime machine_retry_at;
+    // Per camera, the motion corrected at every take since it was found, and
+    // whether its shots were last said not to be comparable.
+    std::vector<std::optional<CameraDrift>> drift_in_force;
+    std::vector<bool> cannot_compare_said;
 };

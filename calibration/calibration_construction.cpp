@@ -1,7 +1,10 @@
 #include "calibration/calibration_construction.h"
 
 #include "calibration/alignment.h"
+#include "calibration/drift_check.h"
 #include "detection/sticker_triple.h"
+
+#include <opencv2/core/utility.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -262,5 +265,19 @@ RigCalibration construct_rig_calibration(const QStringList& reference_paths, Sti
     }
     Construction construction(reference_paths, match, reference, log, progress);
     run(construction, reference_paths);
-    return construction.finish_rig(color);
+    RigCalibration rig = construction.finish_rig(color);
+    if (!(progress && progress->stop_requested()))
+        add_drift_references(rig);
+    return rig;
+}
+
+void add_drift_references(RigCalibration& rig)
+{
+    cv::parallel_for_(cv::Range(0, rig.camera_count()), [&rig](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            CameraCalibration& camera = rig.cameras[i];
+            camera.drift = make_drift_reference(
+                read_drift_picture(camera.reference_photo, camera.reference_size));
+        }
+    });
 }

@@ -57,3 +57,8 @@ RigCalibration construct_rig_calibration(const QStringList& reference_paths, Sti
                                          const std::optional<LearnedColour>& learned,
                                          ReferenceTriple& reference, std::ostream& log,
                                          BatchProgress* progress = nullptr);
+
+// Keeps in each camera of `rig` what its reference photo shows for the check of
+// later shots (see drift_check); a photo that cannot be read or has too little
+// texture keeps none, and its camera goes unchecked.
+void add_drift_references(RigCalibration& rig);

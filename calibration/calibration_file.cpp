@@ -150,6 +150,48 @@ private:
     QString error;
 };
 
+// The base64 text of at most `largest` bytes, checked for its length before it
+// is decoded.
+QByteArray base64_field(Reader& reader, const QJsonObject& object, const QString& key,
+                        const QString& where, int largest)
+{
+    const QString text = reader.text(object, key, where);
+    if (reader.failed())
+        return {};
+    if (text.size() > (largest + 2) / 3 * 4) {
+        reader.fail(QStringLiteral("« %1 » %2 est trop long").arg(key, where));
+        return {};
+    }
+    const auto decoded =
+        QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) {
+        reader.fail(QStringLiteral("« %1 » %2 n'est pas en base64").arg(key, where));
+        return {};
+    }
+    return *decoded;
+}
+
+DriftReference read_drift_reference(Reader& reader, const QJsonValue& value, const QString& where)
+{
+    if (!value.isObject()) {
+        reader.fail(QStringLiteral("« drift_reference » %1 n'est pas décrit").arg(where));
+        return {};
+    }
+    const QJsonObject object = value.toObject();
+    const QByteArray points = base64_field(reader, object, QStringLiteral("points"), where,
+                                           drift_reference_features * 8);
+    const QByteArray descriptors = base64_field(reader, object, QStringLiteral("descriptors"),
+                                                where, drift_reference_features * 32);
+    if (reader.failed())
+        return {};
+    const std::optional<DriftReference> reference = drift_reference_from_bytes(points, descriptors);
+    if (!reference) {
+        reader.fail(QStringLiteral("les repères de vérification %1 sont incohérents").arg(where));
+        return {};
+    }
+    return *reference;
+}
+
 std::optional<AlignmentMethod> method_from(const QString& name)
 {
     for (AlignmentMethod method :
@@ -206,6 +248,10 @@ CameraCalibration read_camera(Reader& reader, const QJsonObject& object, int ind
             camera.sticker_uncertainty[i] = value;
         }
     }
+    // Optional: files written before the check have none, and simply go unchecked.
+    if (!reader.failed() && object.contains(QStringLiteral("drift_reference")))
+        camera.drift = read_drift_reference(reader, object.value(QStringLiteral("drift_reference")),
+                                            where);
     return camera;
 }
 
@@ -301,6 +347,14 @@ QByteArray calibration_json(const RigCalibration& rig)
             if (uncertainty[0] > 0.0 || uncertainty[1] > 0.0 || uncertainty[2] > 0.0)
                 entry.insert(QStringLiteral("sticker_uncertainty"),
                              QJsonArray{uncertainty[0], uncertainty[1], uncertainty[2]});
+            if (!camera.drift.empty())
+                entry.insert(
+                    QStringLiteral("drift_reference"),
+                    QJsonObject{{QStringLiteral("points"),
+                                 QString::fromLatin1(drift_points_bytes(camera.drift).toBase64())},
+                                {QStringLiteral("descriptors"),
+                                 QString::fromLatin1(
+                                     drift_descriptor_bytes(camera.drift).toBase64())}});
         }
         cameras.append(entry);
     }

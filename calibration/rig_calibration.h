@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "calibration/drift_check.h"
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 #include "detection/sticker_colour.h"
@@ -41,6 +42,9 @@ struct CameraCalibration
     // a camera aligned by hand (a click kept as placed counts as a few pixels,
     // one moved onto its sticker as a fraction of one). Zeros when unknown.
     std::array<double, 3> sticker_uncertainty{};
+    // What later shots are compared with to tell whether the camera moved;
+    // empty for a calibration made before it was kept, or a bare reference.
+    DriftReference drift;
 };
 
 // A rig's calibration as it is saved and reopened: everything a processing run

@@ -1,6 +1,7 @@
 #include "cli/process_command.h"
 
 #include "cli/console.h"
+#include "cli/drift_option.h"
 #include "cli/exit_status.h"
 #include "cli/rig_file.h"
 #include "cli/stop_signals.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -35,12 +37,42 @@ QString help()
                "  --calibration RIG.qvcal fichier de calibrage (quorvane calibrate)\n"
                "  --output DOSSIER        dossier de sortie\n"
                "  -h, --help              affiche cette aide\n") +
-           video_options_help() +
+           drift_option_help(DriftMode::Warn) + video_options_help() +
            QStringLiteral(
                "\n"
                "Statut de sortie : 0 terminé ; 1 échec (photo illisible ou incomplète, nombre\n"
                "ou taille des photos, ffmpeg, dossier de sortie) : rien n'est laissé dans le\n"
                "dossier de sortie ; 2 mauvaise utilisation ; 3 calibrage incomplet.\n");
+}
+
+// Says which cameras moved since the calibration, one line each, and which
+// could not be compared; corrects the run's calibration when asked. False when
+// the run is refused for it.
+bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, ProcessingRequest& request)
+{
+    const std::vector<CameraDrift> drift = check_drift(rig, request.shots);
+    const std::vector<int> moved = moved_cameras(drift);
+    for (int camera = 0; camera < static_cast<int>(drift.size()); ++camera) {
+        // Not a fault of the run: a note among the diagnostic lines.
+        if (drift[camera].state == DriftState::CannotCompare)
+            std::cout << cannot_compare_text(camera).toStdString() << std::endl;
+        else if (drift[camera].state == DriftState::Moved)
+            print_error(drift_text(camera, drift[camera]) +
+                        (mode == DriftMode::Correct ? QStringLiteral(" ; corrigée") : QString()));
+    }
+    if (moved.empty() || mode == DriftMode::Warn)
+        return true;
+    if (mode == DriftMode::Fail) {
+        print_error(QStringLiteral("%1 caméra(s) ont bougé depuis le calibrage, rien n'a été "
+                                   "écrit (--on-drift fail) ; recalibrez le banc ou choisissez "
+                                   "--on-drift correct")
+                        .arg(moved.size()));
+        return false;
+    }
+    std::ostringstream quiet; // the scaling was said when the run was planned
+    request.calibration =
+        fit_calibration_to_shots(corrected_for_drift(rig, drift), request.shots, quiet).calibration;
+    return true;
 }
 
 } // namespace
@@ -50,6 +82,7 @@ ParseOutcome parse_process_arguments(const QStringList& arguments, ProcessArgume
     QCommandLineParser parser;
     const QString folder_name = QStringLiteral("DOSSIER");
     add_run_options(parser, folder_name);
+    add_drift_option(parser);
     const ParseOutcome outcome = parse_options(parser, arguments);
     if (!outcome.runs())
         return outcome;
@@ -58,6 +91,9 @@ ParseOutcome parse_process_arguments(const QStringList& arguments, ProcessArgume
         read_run_options(parser, folder_name, parsed.calibration, request.folder, request);
     if (!error.isEmpty())
         return usage_problem(error);
+    const QString drift_error = read_drift_option(parser, parsed.on_drift);
+    if (!drift_error.isEmpty())
+        return usage_problem(drift_error);
     request.shots = path_arguments(parser.positionalArguments());
     if (request.shots.isEmpty())
         return usage_problem(QStringLiteral("il faut une photo par caméra"));
@@ -94,6 +130,8 @@ int run_process_command(const QStringList& arguments)
         return ExitFailed;
     }
     request = plan.request;
+    if (!check_cameras_in_place(file.rig, parsed.on_drift, request))
+        return ExitFailed;
 
     ChildProcessRunner runner;
     const FfmpegProblem ffmpeg = ffmpeg_problem(runner);

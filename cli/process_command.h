@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/usage.h"
+#include "pipeline/camera_drift.h"
 #include "pipeline/processing_run.h"
 
 #include <QString>
@@ -13,6 +14,8 @@ struct ProcessArguments
     // Shots in camera order (at least one), the output folder and the video
     // options within the window's bounds; the calibration comes from the file.
     ProcessingRequest request;
+    // What to do about a camera that moved since the calibration.
+    DriftMode on_drift = DriftMode::Warn;
 };
 
 // Reads `process --calibration RIG.qvcal --output DIR [VIDEO OPTIONS] SHOT...`

@@ -1,6 +1,7 @@
 #include "cli/watch_command.h"
 
 #include "cli/console.h"
+#include "cli/drift_option.h"
 #include "cli/exit_status.h"
 #include "cli/rig_file.h"
 #include "cli/stop_signals.h"
@@ -52,7 +53,7 @@ QString help()
                "                          attente d'une prise incomplète avant son échec (30)\n"
                "  --once                  traite ce qui est prêt, puis s'arrête\n"
                "  -h, --help              affiche cette aide\n") +
-           video_options_help() +
+           drift_option_help(DriftMode::Correct) + video_options_help() +
            QStringLiteral("\n"
                           "Statut de sortie : 0 arrêté proprement ; 1 calibrage illisible, "
                           "dossier inutilisable, ffmpeg absent\n"
@@ -93,6 +94,7 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
     parser.addOption({QStringLiteral("settle"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("once"), QString()});
     parser.addOption({QStringLiteral("incomplete-after"), QString(), QStringLiteral("SECONDES")});
+    add_drift_option(parser);
     const ParseOutcome outcome = parse_options(parser, arguments);
     if (!outcome.runs())
         return outcome;
@@ -123,6 +125,9 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
         settings.incomplete_after_ms = std::llround(seconds * 1000);
     }
     parsed.once = parser.isSet(QStringLiteral("once"));
+    const QString drift_error = read_drift_option(parser, settings.on_drift);
+    if (!drift_error.isEmpty())
+        return usage_problem(drift_error);
     return outcome;
 }
 
@@ -181,6 +186,8 @@ int run_watch_command(const QStringList& arguments)
             run_with_progress([&] { report = booth.process(take, progress); },
                               [&] { return progress.step(); }, [&] { progress.request_stop(); },
                               stop_signals);
+            for (const QString& line : report.drift_lines)
+                print_error(QStringLiteral("prise « %1 » : %2").arg(take.name, line));
             if (report.done) {
                 std::cout << "Take done: " << take.name.toStdString() << " ("
                           << clock.elapsed() / 1000.0 << " s)" << std::endl;

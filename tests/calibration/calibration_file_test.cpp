@@ -144,6 +144,7 @@ class CalibrationFileTest : public QObject
 private slots:
     void round_trip_keeps_every_field();
     void the_learned_colour_is_kept();
+    void the_check_data_is_kept();
     void calibration_gives_the_output_record();
     void damaged_file_is_refused_data();
     void damaged_file_is_refused();
@@ -184,6 +185,33 @@ void CalibrationFileTest::the_learned_colour_is_kept()
     const CalibrationRead read = read_calibration_file(path);
     QVERIFY2(read.ok(), qPrintable(read.error));
     compare_rigs(read.calibration, rig);
+    QCOMPARE(calibration_json(read.calibration), file_content(path));
+}
+
+// What the check of a moved camera keeps of a reference reads back exactly; a
+// file without it (as earlier versions wrote) opens with no check.
+void CalibrationFileTest::the_check_data_is_kept()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("rig.qvcal"));
+    RigCalibration rig = sample_rig();
+    QCOMPARE(write_calibration_file(path, rig), QString());
+    QVERIFY(!file_content(path).contains("drift_reference"));
+    for (const CameraCalibration& camera : read_calibration_file(path).calibration.cameras)
+        QVERIFY(camera.drift.empty());
+
+    DriftReference& drift = rig.cameras[1].drift;
+    drift.points = {{0.25f, 3999.5f}, {-1.0f / 3.0f, 12.0f}, {5999.0f, 0.0f}};
+    drift.descriptors.create(3, 32, CV_8U);
+    cv::randu(drift.descriptors, 0, 256);
+    QCOMPARE(write_calibration_file(path, rig), QString());
+    const CalibrationRead read = read_calibration_file(path);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    compare_rigs(read.calibration, rig);
+    const DriftReference& back = read.calibration.cameras[1].drift;
+    QCOMPARE(back.points, drift.points);
+    QCOMPARE(cv::norm(back.descriptors, drift.descriptors, cv::NORM_L1), 0.0);
+    QVERIFY(read.calibration.cameras[0].drift.empty());
     QCOMPARE(calibration_json(read.calibration), file_content(path));
 }
 
@@ -289,6 +317,32 @@ void CalibrationFileTest::damaged_file_is_refused_data()
     QTest::newRow("sticker uncertainty as text")
         << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, "1", 0.5}))
         << "« sticker_uncertainty » de la caméra 1 n'est pas un nombre";
+    const auto check_data = [](const QString& points, const QString& descriptors) {
+        return QJsonObject{{QStringLiteral("points"), points},
+                           {QStringLiteral("descriptors"), descriptors}};
+    };
+    const QString one_point = QString::fromLatin1(QByteArray(8, '\0').toBase64());
+    const QString one_descriptor = QString::fromLatin1(QByteArray(32, 'a').toBase64());
+    QTest::newRow("check data not a record")
+        << damaged(camera_field("drift_reference", 3)) << "« drift_reference » de la caméra 1";
+    QTest::newRow("check points not base64")
+        << damaged(camera_field("drift_reference", check_data("@@@@", one_descriptor)))
+        << "pas en base64";
+    QTest::newRow("check points far too many")
+        << damaged(camera_field(
+               "drift_reference",
+               check_data(QString::fromLatin1(QByteArray(8 * 100000, '\0').toBase64()),
+                          one_descriptor)))
+        << "« points » de la caméra 1 est trop long";
+    QTest::newRow("check descriptors for another count")
+        << damaged(camera_field("drift_reference", check_data(one_point, QString::fromLatin1(
+                                                                         QByteArray(64, 'a')
+                                                                             .toBase64()))))
+        << "incohérents";
+    QTest::newRow("check descriptors missing")
+        << damaged(camera_field("drift_reference",
+                                QJsonObject{{QStringLiteral("points"), one_point}}))
+        << "il manque le champ « descriptors »";
     QTest::newRow("photo name missing")
         << damaged(camera_field("reference_photo", removed)) << "« reference_photo »";
 }

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "calibration/similarity_fit.h"
+
+#include <opencv2/core.hpp>
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// Whether a camera still looks where it looked when it was calibrated: its shot
+// is compared with what its reference photo showed, on the features of reduced
+// copies, so that the reference photos need not be kept.
+
+// What is kept of one reference photo: a few hundred features spread over the
+// picture, positions in the upright photo's pixels.
+struct DriftReference
+{
+    std::vector<cv::Point2f> points;
+    cv::Mat descriptors; // one 32-byte ORB row per point, CV_8U
+
+    bool empty() const { return points.empty(); }
+};
+
+// The most features a reference keeps, and the fewest that still make one.
+constexpr int drift_reference_features = 400;
+constexpr int drift_reference_min_features = 30;
+
+// A photo read in grey at a reduced size for the comparison, and how many of
+// the upright photo's pixels of `photo_size` one of its pixels spans.
+struct DriftPicture
+{
+    cv::Mat grey;
+    double to_photo = 1.0;
+};
+
+// Reads `path` upright in grey, reduced by 1, 2, 4 or 8 so that its long side
+// stays near a thousand pixels (the decoder skips the rest). `photo_size` is
+// the size its pixels are measured in (its reference's): a shot of another
+// size with the same proportions is measured in its reference's pixels. Empty
+// when the file cannot be read.
+DriftPicture read_drift_picture(const QString& path, QSize photo_size);
+
+// The reduction read_drift_picture uses for a photo of `size`.
+int drift_reduction(QSize size);
+
+// The features of a reference picture; empty when it has too little texture.
+DriftReference make_drift_reference(const DriftPicture& picture);
+
+// The camera's motion since its reference: the similarity that takes a shot's
+// pixels to where the same thing was in the reference photo (both in the
+// reference photo's pixels), or nothing when the shot has too little in common
+// with the reference to tell (a bare wall, a lens cap, another place).
+struct DriftMeasure
+{
+    std::optional<Similarity> motion;
+    int matches = 0; // features the motion agrees with
+};
+DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& shot);
+
+// The reference as it is kept in a calibration file: the positions and the
+// descriptors, each as little-endian bytes (base64 in the file).
+QByteArray drift_points_bytes(const DriftReference& reference);
+QByteArray drift_descriptor_bytes(const DriftReference& reference);
+// Back from those bytes; nothing when they do not describe the same number of
+// features (at most drift_reference_features), or a position is not finite.
+std::optional<DriftReference> drift_reference_from_bytes(const QByteArray& points,
+                                                         const QByteArray& descriptors);

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "calibration/rig_calibration.h"
+#include "calibration/similarity_fit.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Cameras that moved since the rig was calibrated: each shot is compared with
+// what its camera's reference photo showed (see drift_check), and the motion
+// found is said in frame pixels and, where chosen, composed into the camera's
+// transform for the run. The window, `process` and the booth share these.
+
+// What a run does about a camera that moved: say it, correct it, or refuse.
+enum class DriftMode
+{
+    Warn,
+    Correct,
+    Fail,
+};
+
+// A camera counts as moved from this displacement, in frame pixels, at the
+// frame's centre or one of its corners.
+constexpr double drift_threshold_px = 1.0;
+
+enum class DriftState
+{
+    NotChecked,    // nothing to compare with: the calibration keeps no data for it
+    CannotCompare, // its shot has too little in common with its reference photo
+    Still,
+    Moved,
+};
+
+// One camera's motion since its calibration.
+struct CameraDrift
+{
+    DriftState state = DriftState::NotChecked;
+    // Shot pixels -> where that point was in the reference photo (reference
+    // photo pixels); the identity unless Still or Moved.
+    Similarity motion;
+    // The largest displacement the motion makes at the frame's centre and
+    // corners, in frame pixels, and its turn in degrees (clockwise on screen).
+    double shift_px = 0.0;
+    double rotation_deg = 0.0;
+};
+
+// Compares each shot (one per camera, in camera order) with its camera's
+// reference; a camera not aligned, or without reference data, is NotChecked.
+// Reads the shots at a reduced size, on every core.
+std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots);
+
+// The largest distance between where motions `a` and `b` put camera `camera`'s
+// pixels, at the frame's centre and corners, in frame pixels.
+double drift_between(const RigCalibration& rig, int camera, const Similarity& a,
+                     const Similarity& b);
+
+// `rig` with each Moved camera's motion composed into its transform, so that
+// its shots land where its reference photo did.
+RigCalibration corrected_for_drift(const RigCalibration& rig, const std::vector<CameraDrift>& drift);
+
+// `motion` composed into camera `camera`'s transform of `rig`.
+void compose_drift(RigCalibration& rig, int camera, const Similarity& motion);
+
+// "Caméra 7 : décalée de 3,4 px, tournée de 0,3° depuis le calibrage"
+// (`camera` counted from 0, said from 1).
+QString drift_text(int camera, const CameraDrift& drift);
+
+// "Caméra 7 : sa photo ne peut pas être comparée à celle du calibrage (trop
+// peu de détails en commun), elle n'est pas vérifiée"
+QString cannot_compare_text(int camera);
+
+// The cameras in `drift` that are Moved.
+std::vector<int> moved_cameras(const std::vector<CameraDrift>& drift);

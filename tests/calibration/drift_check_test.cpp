@@ -1,0 +1,202 @@
+#include "calibration/drift_check.h"
+
+#include "tests/support/room_texture.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+const cv::Size photo_size(1200, 900);
+
+QString write_photo(const QTemporaryDir& dir, const QString& name, const cv::Mat& picture)
+{
+    const QString path = dir.filePath(name);
+    cv::imwrite(path.toStdString(), picture, {cv::IMWRITE_JPEG_QUALITY, 92});
+    return path;
+}
+
+DriftReference reference_of(const QTemporaryDir& dir, const cv::Mat& picture)
+{
+    const QString path = write_photo(dir, QStringLiteral("reference.jpg"), picture);
+    return make_drift_reference(
+        read_drift_picture(path, QSize(photo_size.width, photo_size.height)));
+}
+
+std::optional<Similarity> motion_of(const QTemporaryDir& dir, const DriftReference& reference,
+                                    const cv::Mat& shot, QSize measured_in)
+{
+    const QString path = write_photo(dir, QStringLiteral("shot.jpg"), shot);
+    return measure_drift(reference, read_drift_picture(path, measured_in)).motion;
+}
+
+// The largest distance between where `found` and `expected` put the photo's
+// centre and corners.
+double worst_error(const Similarity& found, const cv::Matx23d& expected)
+{
+    double worst = 0.0;
+    const double w = photo_size.width - 1.0, h = photo_size.height - 1.0;
+    for (const cv::Point2d p : {cv::Point2d(w / 2, h / 2), cv::Point2d(0, 0), cv::Point2d(w, 0),
+                                cv::Point2d(w, h), cv::Point2d(0, h)}) {
+        const cv::Point2d q(expected(0, 0) * p.x + expected(0, 1) * p.y + expected(0, 2),
+                            expected(1, 0) * p.x + expected(1, 1) * p.y + expected(1, 2));
+        const cv::Point2d d = apply(found, p) - q;
+        worst = std::max(worst, std::hypot(d.x, d.y));
+    }
+    return worst;
+}
+
+} // namespace
+
+class DriftCheckTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void recovers_known_motions_data()
+    {
+        QTest::addColumn<double>("dx");
+        QTest::addColumn<double>("dy");
+        QTest::addColumn<double>("rotation");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<double>("covered");
+        QTest::newRow("a pixel and a half across") << 1.5 << 0.0 << 0.0 << 1.0 << 0.3;
+        QTest::newRow("shifted both ways") << -12.0 << 7.5 << 0.0 << 1.0 << 0.4;
+        QTest::newRow("turned") << 0.0 << 0.0 << 0.8 << 1.0 << 0.3;
+        QTest::newRow("turned back") << 0.0 << 0.0 << -0.3 << 1.0 << 0.5;
+        QTest::newRow("zoomed in") << 0.0 << 0.0 << 0.0 << 1.01 << 0.2;
+        QTest::newRow("everything") << 19.0 << -4.0 << 1.0 << 0.992 << 0.5;
+    }
+
+    // A subject covering up to half the shot leaves the room to measure on.
+    void recovers_known_motions()
+    {
+        QFETCH(double, dx);
+        QFETCH(double, dy);
+        QFETCH(double, rotation);
+        QFETCH(double, zoom);
+        QFETCH(double, covered);
+        QTemporaryDir dir;
+        const cv::Mat room = room_picture(photo_size, 3);
+        const DriftReference reference = reference_of(dir, room);
+        QVERIFY(!reference.empty());
+
+        cv::Mat shot = moved_picture(room, {dx, dy}, rotation, zoom);
+        paint_subject(shot, covered, 11);
+        const auto motion =
+            motion_of(dir, reference, shot, QSize(photo_size.width, photo_size.height));
+        QVERIFY(motion);
+        cv::Matx23d undo;
+        cv::invertAffineTransform(move_matrix(photo_size, {dx, dy}, rotation, zoom), undo);
+        QVERIFY2(worst_error(*motion, undo) < 0.3,
+                 qPrintable(QString::number(worst_error(*motion, undo))));
+    }
+
+    // A smaller JPEG of the same camera is measured in its reference's pixels.
+    void measures_a_smaller_shot_in_reference_pixels()
+    {
+        QTemporaryDir dir;
+        const cv::Mat room = room_picture(photo_size, 5);
+        const DriftReference reference = reference_of(dir, room);
+        cv::Mat shot = moved_picture(room, {6.0, -2.0}, 0.0, 1.0);
+        paint_subject(shot, 0.3, 2);
+        cv::resize(shot, shot, photo_size / 2 * 3 / 2, 0, 0, cv::INTER_AREA);
+        const auto motion =
+            motion_of(dir, reference, shot, QSize(photo_size.width, photo_size.height));
+        QVERIFY(motion);
+        QVERIFY(std::abs(motion->translation.x + 6.0) < 0.6);
+        QVERIFY(std::abs(motion->translation.y - 2.0) < 0.6);
+    }
+
+    // A very different subject over half of an unmoved camera's shot is no motion.
+    void unmoved_camera_stays_put_data()
+    {
+        QTest::addColumn<double>("covered");
+        QTest::addColumn<unsigned>("subject");
+        QTest::newRow("nothing in front") << 0.0 << 1u;
+        QTest::newRow("a third") << 0.33 << 2u;
+        QTest::newRow("half") << 0.5 << 3u;
+    }
+
+    void unmoved_camera_stays_put()
+    {
+        QFETCH(double, covered);
+        QFETCH(unsigned, subject);
+        QTemporaryDir dir;
+        const cv::Mat room = room_picture(photo_size, 8);
+        const DriftReference reference = reference_of(dir, room);
+        cv::Mat shot = room.clone();
+        paint_subject(shot, covered, subject);
+        const auto motion =
+            motion_of(dir, reference, shot, QSize(photo_size.width, photo_size.height));
+        QVERIFY(motion);
+        QVERIFY2(worst_error(*motion, cv::Matx23d(1, 0, 0, 0, 1, 0)) < 0.3,
+                 qPrintable(QString::number(worst_error(*motion, cv::Matx23d(1, 0, 0, 0, 1, 0)))));
+    }
+
+    // A lens cap, a bare wall or another place: nothing to tell a motion from.
+    void shot_with_nothing_in_common_cannot_be_compared_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("lens cap") << 0;
+        QTest::newRow("bare wall") << 1;
+        QTest::newRow("another room") << 2;
+    }
+
+    void shot_with_nothing_in_common_cannot_be_compared()
+    {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        const DriftReference reference = reference_of(dir, room_picture(photo_size, 4));
+        cv::Mat shot(photo_size, CV_8UC3, cv::Scalar(8, 8, 8));
+        if (kind == 1) {
+            shot.setTo(cv::Scalar(180, 190, 200));
+            cv::Mat grain(photo_size, CV_8UC3);
+            cv::randn(grain, 0, 2);
+            shot += grain;
+        } else if (kind == 2) {
+            shot = room_picture(photo_size, 99);
+        }
+        QVERIFY(!motion_of(dir, reference, shot, QSize(photo_size.width, photo_size.height)));
+    }
+
+    void reference_without_texture_is_empty()
+    {
+        QTemporaryDir dir;
+        QVERIFY(reference_of(dir, cv::Mat(photo_size, CV_8UC3, cv::Scalar(128, 128, 128))).empty());
+        QVERIFY(read_drift_picture(dir.filePath(QStringLiteral("missing.jpg")), QSize(10, 10))
+                    .grey.empty());
+    }
+
+    // What the calibration file keeps reads back as it was; bytes that do not
+    // describe one reference are refused.
+    void reference_bytes_round_trip()
+    {
+        QTemporaryDir dir;
+        const DriftReference reference = reference_of(dir, room_picture(photo_size, 6));
+        const QByteArray points = drift_points_bytes(reference);
+        const QByteArray descriptors = drift_descriptor_bytes(reference);
+        const auto back = drift_reference_from_bytes(points, descriptors);
+        QVERIFY(back);
+        QCOMPARE(back->points, reference.points);
+        QCOMPARE(cv::norm(back->descriptors, reference.descriptors, cv::NORM_L1), 0.0);
+
+        QVERIFY(!drift_reference_from_bytes(points.left(points.size() - 8), descriptors));
+        QVERIFY(!drift_reference_from_bytes(points + "1234", descriptors));
+        QVERIFY(!drift_reference_from_bytes({}, {}));
+        QByteArray not_finite = points;
+        const float nan = std::nanf("");
+        std::memcpy(not_finite.data(), &nan, 4);
+        QVERIFY(!drift_reference_from_bytes(not_finite, descriptors));
+        const QByteArray too_many(8 * (drift_reference_features + 1), '\0');
+        QVERIFY(!drift_reference_from_bytes(too_many, QByteArray(32 * (drift_reference_features + 1), '\0')));
+    }
+};
+
+QTEST_APPLESS_MAIN(DriftCheckTest)
+#include "drift_check_test.moc"

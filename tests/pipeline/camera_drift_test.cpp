@@ -1,0 +1,135 @@
+#include "pipeline/camera_drift.h"
+
+#include "calibration/alignment.h"
+#include "calibration/calibration_construction.h"
+#include "tests/support/room_texture.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+const cv::Size photo_size(1200, 900);
+
+QString write_photo(const QTemporaryDir& dir, const QString& name, const cv::Mat& picture)
+{
+    const QString path = dir.filePath(name);
+    cv::imwrite(path.toStdString(), picture, {cv::IMWRITE_JPEG_QUALITY, 92});
+    return path;
+}
+
+// Three cameras looking at rooms of their own, aligned with a slight turn and
+// zoom each, their references kept for the check.
+RigCalibration three_cameras(const QTemporaryDir& dir, std::vector<cv::Mat>& rooms)
+{
+    RigCalibration rig;
+    for (int camera = 0; camera < 3; ++camera) {
+        rooms.push_back(room_picture(photo_size, 20 + camera));
+        CameraCalibration entry;
+        entry.reference_photo =
+            write_photo(dir, QStringLiteral("ref_%1.jpg").arg(camera), rooms.back());
+        entry.reference_size = QSize(photo_size.width, photo_size.height);
+        entry.method = AlignmentMethod::Automatic;
+        entry.transform = {12.0 * (camera - 1), -5.0 * camera, 0.7 * (camera - 1),
+                           1.0 + 0.02 * (camera - 1), true};
+        rig.cameras.push_back(entry);
+    }
+    add_drift_references(rig);
+    return rig;
+}
+
+} // namespace
+
+class CameraDriftTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Camera 1 was bumped, camera 2 was capped, camera 0 stands still behind
+    // a different subject: only camera 1 is corrected, and its shot's pixels
+    // land where its reference's did.
+    void moved_camera_is_found_and_corrected()
+    {
+        QTemporaryDir dir;
+        std::vector<cv::Mat> rooms;
+        const RigCalibration rig = three_cameras(dir, rooms);
+        for (const CameraCalibration& camera : rig.cameras)
+            QVERIFY(!camera.drift.empty());
+
+        const cv::Point2d shift(4.0, -2.5);
+        const double turn = 0.4, zoom = 1.004;
+        cv::Mat still = rooms[0].clone();
+        paint_subject(still, 0.45, 1);
+        cv::Mat bumped = moved_picture(rooms[1], shift, turn, zoom);
+        paint_subject(bumped, 0.3, 2);
+        const cv::Mat capped(photo_size, CV_8UC3, cv::Scalar(5, 5, 5));
+        const QStringList shots = {write_photo(dir, QStringLiteral("s0.jpg"), still),
+                                   write_photo(dir, QStringLiteral("s1.jpg"), bumped),
+                                   write_photo(dir, QStringLiteral("s2.jpg"), capped)};
+
+        const std::vector<CameraDrift> drift = check_drift(rig, shots);
+        QCOMPARE(drift.size(), std::size_t(3));
+        QCOMPARE(drift[0].state, DriftState::Still);
+        QVERIFY(drift[0].shift_px < 0.3);
+        QCOMPARE(drift[1].state, DriftState::Moved);
+        QCOMPARE(drift[2].state, DriftState::CannotCompare);
+        QVERIFY(std::abs(drift[1].rotation_deg + turn) < 0.05);
+        QVERIFY(drift[1].shift_px > std::hypot(shift.x, shift.y));
+        QCOMPARE(moved_cameras(drift), std::vector<int>{1});
+
+        const RigCalibration corrected = corrected_for_drift(rig, drift);
+        QCOMPARE(corrected.cameras[0].transform.translation_x,
+                 rig.cameras[0].transform.translation_x);
+        QCOMPARE(corrected.cameras[2].transform.scale, rig.cameras[2].transform.scale);
+        const Similarity before = alignment_similarity(rig.cameras[1].transform);
+        const Similarity after = alignment_similarity(corrected.cameras[1].transform);
+        const cv::Matx23d move = move_matrix(photo_size, shift, turn, zoom);
+        for (const cv::Point2d p : {cv::Point2d(0, 0), cv::Point2d(1199, 0), cv::Point2d(600, 450),
+                                    cv::Point2d(1199, 899), cv::Point2d(0, 899)}) {
+            const cv::Point2d moved(move(0, 0) * p.x + move(0, 1) * p.y + move(0, 2),
+                                    move(1, 0) * p.x + move(1, 1) * p.y + move(1, 2));
+            const cv::Point2d d = apply(after, moved) - apply(before, p);
+            QVERIFY2(std::hypot(d.x, d.y) < 0.3, qPrintable(QString::number(std::hypot(d.x, d.y))));
+        }
+    }
+
+    // A calibration made before the check was kept: nothing is compared.
+    void camera_without_reference_is_not_checked()
+    {
+        QTemporaryDir dir;
+        std::vector<cv::Mat> rooms;
+        RigCalibration rig = three_cameras(dir, rooms);
+        rig.cameras[1].drift = {};
+        rig.cameras[2].method = AlignmentMethod::NotAligned;
+        const QStringList shots = {rig.cameras[0].reference_photo, rig.cameras[1].reference_photo,
+                                   rig.cameras[2].reference_photo};
+        const std::vector<CameraDrift> drift = check_drift(rig, shots);
+        QCOMPARE(drift[0].state, DriftState::Still);
+        QCOMPARE(drift[1].state, DriftState::NotChecked);
+        QCOMPARE(drift[2].state, DriftState::NotChecked);
+        // A shot missing since it was planned cannot be compared, and is not moved.
+        QCOMPARE(check_drift(rig, {dir.filePath(QStringLiteral("gone.jpg")), shots[1], shots[2]})
+                     .front()
+                     .state,
+                 DriftState::CannotCompare);
+    }
+
+    // The window, process and the booth say it in these words.
+    void texts_use_french_numbers()
+    {
+        CameraDrift drift;
+        drift.state = DriftState::Moved;
+        drift.shift_px = 3.44;
+        drift.rotation_deg = -0.29;
+        QCOMPARE(drift_text(6, drift),
+                 QStringLiteral("Caméra 7 : décalée de 3,4 px, tournée de 0,3° depuis le calibrage"));
+    }
+};
+
+QTEST_APPLESS_MAIN(CameraDriftTest)
+#include "camera_drift_test.moc"
