@@ -44,18 +44,24 @@ struct Options
     int flow_side = 0;
     QString method = "default";
     QString folder;
+    std::vector<double> arcs{40.0, 60.0};
+    int pair = -1; // only this pair (from 0), for a quick look
+    QString dump;  // where the frames of one pair are written for a look
     bool minterpolate = true;
 };
 
 const char* const usage =
     "usage: in_between [--size WxH] [--between M] [--video-side PX] [--method NAME|all]\n"
-    "                  [--flow-side PX] [--folder DIR] [--no-minterpolate]\n"
+    "                  [--flow-side PX] [--folder DIR] [--dump DIR] [--no-minterpolate]\n"
+    "                  [--arc DEG] [--pair K]\n"
     "  --size        shot size of the generated rigs (default 1600x1200)\n"
     "  --between     frames made between neighbours, 1 to 3 (default 1)\n"
     "  --video-side  long side of the video (default 1920)\n"
     "  --method      dis-ultrafast, dis-fast, dis-medium, farneback, or all to compare\n"
     "  --flow-side   long side the flow is measured at (default: the frames')\n"
-    "  --folder      where the rigs are generated once (default: beside this program)\n";
+    "  --folder      where the rigs are generated once (default: beside this program)\n"
+    "  --arc, --pair one rig (40 or 60 degrees), one pair of it (from 0)\n"
+    "  --dump        writes the frames of the middle pair there: made, true, minterpolate\n";
 
 std::optional<Options> parse_options(QStringList arguments)
 {
@@ -84,6 +90,13 @@ std::optional<Options> parse_options(QStringList arguments)
             options.flow_side = value.toInt(&ok);
         } else if (name == "--method") {
             options.method = value;
+        } else if (name == "--arc") {
+            options.arcs = {value.toDouble(&ok)};
+        } else if (name == "--pair") {
+            options.pair = value.toInt(&ok);
+            ok = ok && options.pair >= 0 && options.pair < 11;
+        } else if (name == "--dump") {
+            options.dump = value;
         } else if (name == "--folder") {
             options.folder = value;
         } else {
@@ -331,18 +344,43 @@ struct Scores
 {
     std::vector<double> psnr;
     double seconds = 0.0;
+    double flow_seconds = 0.0;
     int frames = 0;
 };
 
-Scores score_method(const RigFrames& rig, int between, int views, const InBetweenOptions& method)
+Scores score_method(const RigFrames& rig, int between, int views, const InBetweenOptions& method,
+                    const QString& dump, int only_pair)
 {
     Scores scores;
     for (size_t k = 0; k + 1 < rig.frames.size(); ++k) {
+        if (only_pair >= 0 && static_cast<int>(k) != only_pair)
+            continue;
         QElapsedTimer timer;
         timer.start();
-        const std::vector<cv::Mat> made =
-            in_between_frames(rig.frames[k], rig.frames[k + 1], between, method);
+        const PairFlow flow = measure_pair_flow(rig.frames[k], rig.frames[k + 1], method);
+        scores.flow_seconds += timer.nsecsElapsed() / 1e9;
+        std::vector<cv::Mat> made;
+        for (int j = 1; j <= between; ++j)
+            made.push_back(frame_between(rig.frames[k], rig.frames[k + 1], flow,
+                                         static_cast<double>(j) / (between + 1)));
         scores.seconds += timer.nsecsElapsed() / 1e9;
+        if (!dump.isEmpty() &&
+            k == (only_pair >= 0 ? size_t(only_pair) : rig.frames.size() / 2 - 1)) {
+            QDir().mkpath(dump);
+            for (int j = 1; j <= between; ++j) {
+                const cv::Mat& truth = rig.views[k][j * (views + 1) / (between + 1) - 1];
+                cv::imwrite(QDir(dump).filePath(QString("made_%1.png").arg(j)).toStdString(),
+                            made[j - 1]);
+                cv::imwrite(QDir(dump).filePath(QString("true_%1.png").arg(j)).toStdString(),
+                            truth);
+                cv::Mat error;
+                cv::absdiff(made[j - 1], truth, error);
+                cv::imwrite(QDir(dump).filePath(QString("error_%1.png").arg(j)).toStdString(),
+                            error * 4);
+            }
+            cv::imwrite(QDir(dump).filePath("first.png").toStdString(), rig.frames[k]);
+            cv::imwrite(QDir(dump).filePath("second.png").toStdString(), rig.frames[k + 1]);
+        }
         scores.frames += between;
         for (int j = 1; j <= between; ++j)
             scores.psnr.push_back(
@@ -401,7 +439,7 @@ int main(int argc, char** argv)
     int pairs = 0, minterpolated_frames = 0;
     int frame_side = 0;
     std::vector<RigFrames> kept;
-    for (const double arc : {40.0, 60.0}) {
+    for (const double arc : options.arcs) {
         const std::optional<Rig> rig = ensure_rig(options, arc);
         if (!rig)
             return 1;
@@ -427,6 +465,14 @@ int main(int argc, char** argv)
             if (!mi)
                 return 1;
             minterpolate_seconds.push_back(mi->seconds);
+            if (!options.dump.isEmpty() && arc == 40.0) {
+                QDir().mkpath(options.dump);
+                for (int j = 1; j <= between; ++j)
+                    cv::imwrite(QDir(options.dump)
+                                    .filePath(QString("minterpolate_%1.png").arg(j))
+                                    .toStdString(),
+                                mi->frames[frames->frames.size() / 2 - 1][j - 1]);
+            }
             minterpolated_frames += static_cast<int>(frames->views.size()) * between;
             for (size_t k = 0; k < frames->views.size(); ++k)
                 for (int j = 1; j <= between; ++j)
@@ -440,11 +486,14 @@ int main(int argc, char** argv)
             InBetweenOptions method;
             method.method = chosen[m].method;
             method.flow_long_side = options.flow_side;
-            ours[m].push_back(score_method(*frames, between, rig->views, method));
+            ours[m].push_back(score_method(*frames, between, rig->views, method,
+                                           arc == 40.0 ? options.dump : QString(), options.pair));
             const Scores& s = ours[m].back();
-            std::printf("arc %.0f: %s %.2f dB (lowest %.2f), %.3f s per frame\n", arc,
-                        chosen[m].name, median(s.psnr),
-                        *std::min_element(s.psnr.begin(), s.psnr.end()), s.seconds / s.frames);
+            std::printf("arc %.0f: %s %.2f dB (lowest %.2f), %.3f s per frame, of which the "
+                        "flow %.3f s\n",
+                        arc, chosen[m].name, median(s.psnr),
+                        *std::min_element(s.psnr.begin(), s.psnr.end()), s.seconds / s.frames,
+                        s.flow_seconds / s.frames);
             std::fflush(stdout);
         }
         kept.push_back(*frames);
