@@ -1,31 +1,24 @@
 #pragma once
 
+#include "app/calibration_workflow.h"
 #include "app/window_settings.h"
 #include "app/workflow_state.h"
-#include "calibration/calibration.h"
-#include "calibration/rig_calibration.h"
-#include "detection/color_thresholds.h"
-#include "detection/reference_selection.h"
 
 #include <QImage>
 #include <QMainWindow>
 #include <QPointF>
 #include <QPointer>
-#include <QSet>
 #include <QSize>
-#include <QStringList>
 
-#include <array>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <vector>
+#include <utility>
 
 class CalibrationCheckView;
+class ColourClickCalibration;
 class PhotoZoom;
 class ProcessingLauncher;
 class ReferenceSession;
-class QLabel;
 class QSettings;
 struct MainWindowUi;
 class ProcessRunner;
@@ -33,7 +26,9 @@ class ProgressView;
 class UserDialogs;
 
 // The one window: reference loading, the calibration workflow (a colour click,
-// then three clicks per photo that detection could not align) and processing runs.
+// then three clicks per photo that detection could not align) and processing
+// runs. Each concern has its own class; the window wires them to its form and
+// shows what they return.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -47,6 +42,7 @@ public:
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    WorkflowState workflow_state() const { return workflow.state(); }
     // Opens "Sélectionner étalons", shows the middle photo and asks for the colour click.
     void load_reference_images();
     // Reads a photo for display (orientation applied, RGB888); null and an error box when
@@ -54,10 +50,6 @@ public:
     QImage load_image(const QString& path);
     // Shows `image` unscaled in the picture label.
     void display_image(const QImage& image);
-    // Writes the instruction for the current step and arms the label for one click.
-    void update_instruction();
-    // Shows the next photo awaiting manual clicks, or declares the rig calibrated.
-    void advance_calibration();
     // Back to the colour step: the middle photo, the colour prompt, the next click recalibrates.
     void restart_color_selection();
     // "Ouvrir un calibrage ...": a saved calibration replaces the current one,
@@ -77,8 +69,8 @@ public slots:
     void on_action_manual_calibration_triggered();
     void on_button_yellow_clicked(bool);
     void on_button_pink_clicked(bool);
-    void on_slider_fps_valueChanged(int value);
-    void on_slider_compression_valueChanged(int value);
+    void on_slider_fps_valueChanged(int);
+    void on_slider_compression_valueChanged(int);
     void on_checkBox_boomerang_toggled(bool);
     void on_comboBox_video_size_currentIndexChanged(int);
     void on_checkBox_gif_toggled(bool);
@@ -89,62 +81,35 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // How large the photo's view may be made before the window outgrows the
-    // available part of its screen.
-    QSize room_for_photo();
+    // Every action's enabled state, from the window's mode: busy, the workflow's
+    // step, a rig in hand or not, complete or not.
+    void update_actions();
+    // Runs `work` unless a run is under way.
+    void unless_busy(void (MainWindow::*work)());
+    void take_click();
+    void start_manual_pass();
+    void start_processing();
     // Runs `work` on a worker thread behind a progress window titled `title`
     // (see run_in_background). Until it returns the window is busy: nothing in
     // it can start other work, even once "Annuler" was pressed.
     void run_with_progress(const QString& title, const std::function<void()>& work,
                            const std::function<void(ProgressView&)>& refresh);
-
-    // What Escape goes back to from the manual steps.
-    struct BeforeManualSteps
-    {
-        RigCalibration rig;
-        ReferenceTriple reference;
-        WorkflowState state = WorkflowState::Idle;
-    };
-
-    void calibrate_from_color_click(int x, int y);
-    // Calibrates the rig with the chosen colour; `clicked` is the colour click's
-    // pixel when it fell on the photo.
-    void calibrate_rig(std::optional<QRgb> clicked);
-    // The middle photo gave no sticker trio of the chosen colour: says so, offers
-    // the other colour when the clicked pixel has it, else stays at the colour click.
-    void report_no_sticker_trio(std::optional<QRgb> clicked);
-    // Queues for clicks every camera not aligned whose photo can be shown, with
-    // the "Attention" warning, then goes on to the first or ends the calibration.
-    void ask_for_unaligned_cameras(BeforeManualSteps before);
-    void record_sticker_click(QPointF point, QPoint pixel);
-    void enter_manual_steps(BeforeManualSteps before);
-    // Ends the manual steps: calibrated when every camera is aligned, else says
-    // which cameras a run still needs.
-    void declare_calibrated();
-    // The cameras not aligned, as "#k : photo".
-    QStringList unaligned_cameras() const;
-    void report_incomplete_calibration();
+    // Shows what the workflow returned, then the step it is at.
+    void show_workflow(const WorkflowView& view);
+    void show_step();
+    void show_check_view();
     // The check view shows a copy of the rig: it goes whenever the rig or its photos change.
     void close_check_view();
-    void show_click_marks();
-    void update_fps_label();
+    void report_incomplete_calibration();
     void remember_options();
     void restore_options();
 
     MainWindowUi* ui;
-    WorkflowState workflow_state = WorkflowState::Idle;
     bool busy = false; // a calibration or processing run is under way
-    std::vector<int> pending_images;
-    std::array<QPointF, 3> clicked_points;
-    QStringList reference_paths;
-    // Cameras whose reference photo could not be read when chosen: never clicked by hand.
-    QSet<int> unreadable_references;
-    // The size of the photo shown for the current manual step.
-    QSize shown_photo_size;
-    QImage preview_image;
-    // The calibration in hand, as it is saved; a run takes its alignments (rig.calibration()).
-    RigCalibration rig;
-    std::optional<BeforeManualSteps> before_manual_steps;
+    // The picture's last click: the photo point and the pixel under it.
+    std::pair<QPointF, QPoint> last_click;
+    CalibrationWorkflow workflow;
+    QImage preview_image; // the middle reference photo
     QPointer<CalibrationCheckView> check_view;
     // Option changes are kept once the remembered values are in place.
     bool options_restored = false;
@@ -154,10 +119,6 @@ private:
     WindowSettings settings;
     std::unique_ptr<ReferenceSession> session;
     std::unique_ptr<ProcessingLauncher> launcher;
+    std::unique_ptr<ColourClickCalibration> colour;
     PhotoZoom* zoom = nullptr;
-    QLabel* zoom_label = nullptr;
-    // The sticker configuration of the middle photo at the last successful selection.
-    ReferenceTriple reference;
-    StickerColor sticker_color = StickerColor::Yellow;
-    ColorThresholds active_thresholds = thresholds_for(StickerColor::Yellow);
 };

@@ -44,46 +44,28 @@ QString video_kind(VideoStep step)
 
 const QString input_error_title = QStringLiteral("Erreur de fichiers d'entrée");
 
+// What the window says of a run that cannot start (photos are checked as the
+// run reads them): the plan's wording, then that nothing was written.
+QString refused_run_text(const PlanProblem& problem)
+{
+    return plan_problem_text(problem) + QStringLiteral(". Aucune image n'a été écrite.");
+}
+
 QString shot_count_text(int shots, int cameras)
 {
-    return QStringLiteral("Le nombre d'images d'entrée doit être égal au nombre d'images "
-                          "étalons (%1 images d'entrée, %2 images étalons).")
-        .arg(shots)
-        .arg(cameras);
+    PlanProblem problem;
+    problem.check = PlanCheck::ShotCount;
+    problem.shot_count = shots;
+    problem.camera_count = cameras;
+    return refused_run_text(problem);
 }
 
 QString shot_among_frames_text(const QString& shot)
 {
-    return QStringLiteral("Le fichier '") + shot +
-           QStringLiteral("' est une des images d'entrée et serait remplacé par une image "
-                          "recadrée. Choisissez un autre dossier de sortie.");
-}
-
-// What the window says of a run that cannot start (photos are checked as the
-// run reads them).
-QString plan_problem_text(const PlanProblem& problem)
-{
-    switch (problem.check) {
-    case PlanCheck::ShotCount:
-        return shot_count_text(problem.shot_count, problem.camera_count);
-    case PlanCheck::ShotSize: {
-        const ShotSizeMismatch& mismatch = problem.mismatch;
-        return QStringLiteral("La photo de la caméra %1 ('%2') mesure %3 × %4 pixels, son étalon "
-                              "%5 × %6 : les proportions diffèrent, le calibrage ne s'y applique "
-                              "pas. Aucune image n'a été écrite.")
-            .arg(QString::number(mismatch.camera), mismatch.shot,
-                 QString::number(mismatch.shot_size.width()),
-                 QString::number(mismatch.shot_size.height()),
-                 QString::number(mismatch.reference_size.width()),
-                 QString::number(mismatch.reference_size.height()));
-    }
-    case PlanCheck::ShotAmongEarlierRun:
-        return shot_among_frames_text(problem.shot);
-    case PlanCheck::UnusablePhotos:
-    case PlanCheck::None:
-        break;
-    }
-    return QString();
+    PlanProblem problem;
+    problem.check = PlanCheck::ShotAmongEarlierRun;
+    problem.shot = shot;
+    return refused_run_text(problem);
 }
 
 } // namespace
@@ -125,7 +107,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     const PlanProblem counted =
         plan_processing(rig, inputs, QString(), {}, false, unlogged).problem;
     if (counted.check == PlanCheck::ShotCount) {
-        dialogs.critical(&window, input_error_title, plan_problem_text(counted));
+        dialogs.critical(&window, input_error_title, refused_run_text(counted));
         return;
     }
     inputs = in_camera_order(&window, dialogs, inputs);
@@ -145,7 +127,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.gif = ui.checkBox_gif->isChecked();
     const ProcessingPlan plan = plan_processing(rig, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
-        dialogs.critical(&window, input_error_title, plan_problem_text(plan.problem));
+        dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
         return;
     }
     const ProcessingRequest& request = plan.request;

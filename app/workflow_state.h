@@ -1,12 +1,10 @@
 #pragma once
 
-// The step of the calibration workflow. The values matter: in the three sticker
-// steps the sticker number shown to the user is the value minus 1.
-enum class WorkflowState : int
+// The step of the calibration workflow. In AwaitStickers the workflow also
+// knows which of the three stickers is clicked next.
+enum class WorkflowState
 {
-    Idle = 0,            // no click expected (start, or calibrated)
-    AwaitColorClick = 1, // the next click picks the sticker colour and calibrates
-    AwaitSticker1 = 2,   // the next clicks are the three stickers of the front pending image
-    AwaitSticker2 = 3,
-    AwaitSticker3 = 4,
+    Idle,            // no click expected (start, or calibrated)
+    AwaitColorClick, // the next click picks the sticker colour and calibrates
+    AwaitStickers,   // the next clicks are the three stickers of the front pending photo
 };

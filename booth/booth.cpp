@@ -3,7 +3,6 @@
 #include "booth/missing_photos.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
-#include "pipeline/photo_check.h"
 #include "support/atomic_file.h"
 #include "support/natural_order.h"
 #include "support/process_runner.h"
@@ -28,21 +27,6 @@ const QString photos_heading = QStringLiteral("\n\nPhotos :\n");
 QByteArray error_text(const QString& reason, const TakeFolder& take)
 {
     return (reason + photos_heading + take.fingerprint).toUtf8();
-}
-
-// Why the take cannot be processed before anything is tried, or an empty string.
-// A shot among an earlier run's files cannot be: the shots are in the inbox.
-QString take_problem(const PlanProblem& problem)
-{
-    if (problem.check == PlanCheck::ShotCount)
-        return QStringLiteral("%1 photos pour %2 caméras")
-            .arg(problem.shot_count)
-            .arg(problem.camera_count);
-    if (problem.check == PlanCheck::UnusablePhotos)
-        return QStringLiteral("'%1' : %2")
-            .arg(QFileInfo(problem.unusable.front().path).fileName(),
-                 problem.unusable.front().reason);
-    return problem.check == PlanCheck::ShotSize ? shot_size_problem(problem.mismatch) : QString();
 }
 
 // How long a take that lacks photos waits unchanged before it fails: never less
@@ -365,7 +349,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
         report.error = incomplete_take_problem(take, cameras, incomplete_wait_ms(settings));
     } else {
         plan = plan_for(take, true);
-        report.error = take_problem(plan.problem);
+        report.error = plan_problem_text(plan.problem);
     }
     if (report.error.isEmpty()) {
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);

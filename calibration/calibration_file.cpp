@@ -193,6 +193,19 @@ CameraCalibration read_camera(Reader& reader, const QJsonObject& object, int ind
     if (!reader.failed() && !(transform.scale > 0.0))
         reader.fail(QStringLiteral("l'échelle %1 est négative ou nulle").arg(where));
     camera.stickers = reader.points(object, QStringLiteral("stickers"), where);
+    // Optional: only cameras aligned by hand have it, and older files never.
+    if (object.contains(QStringLiteral("sticker_uncertainty"))) {
+        const QJsonArray values = object.value(QStringLiteral("sticker_uncertainty")).toArray();
+        const QString what = QStringLiteral("« sticker_uncertainty » %1").arg(where);
+        if (values.size() != 3)
+            reader.fail(QStringLiteral("%1 doit compter trois nombres").arg(what));
+        for (int i = 0; i < values.size() && i < 3 && !reader.failed(); ++i) {
+            const double value = reader.number(values[i], what);
+            if (!reader.failed() && !(value >= 0.0 && std::isfinite(value)))
+                reader.fail(QStringLiteral("%1 ne peut être négative").arg(what));
+            camera.sticker_uncertainty[i] = value;
+        }
+    }
     return camera;
 }
 
@@ -284,6 +297,10 @@ QByteArray calibration_json(const RigCalibration& rig)
             entry.insert(QStringLiteral("rotation_deg"), camera.transform.rotation_deg);
             entry.insert(QStringLiteral("scale"), camera.transform.scale);
             entry.insert(QStringLiteral("stickers"), points_json(camera.stickers));
+            const auto& uncertainty = camera.sticker_uncertainty;
+            if (uncertainty[0] > 0.0 || uncertainty[1] > 0.0 || uncertainty[2] > 0.0)
+                entry.insert(QStringLiteral("sticker_uncertainty"),
+                             QJsonArray{uncertainty[0], uncertainty[1], uncertainty[2]});
         }
         cameras.append(entry);
     }

@@ -37,6 +37,10 @@ struct CameraCalibration
     // The three sticker centres the transform was computed from, top to bottom,
     // in the reference photo's pixels (found or clicked). Zeros when not aligned.
     std::array<cv::Point2d, 3> stickers{};
+    // How far each of those centres may lie from the true one, in pixels, for
+    // a camera aligned by hand (a click kept as placed counts as a few pixels,
+    // one moved onto its sticker as a fraction of one). Zeros when unknown.
+    std::array<double, 3> sticker_uncertainty{};
 };
 
 // A rig's calibration as it is saved and reopened: everything a processing run

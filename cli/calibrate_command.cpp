@@ -1,16 +1,19 @@
 #include "cli/calibrate_command.h"
 
+#include "calibration/alignment_uncertainty.h"
 #include "calibration/calibration_file.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
+#include "pipeline/hand_points.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
 
 #include <cmath>
 #include <iostream>
+#include <vector>
 
 namespace {
 
@@ -33,7 +36,9 @@ const QString help = QStringLiteral(
     "  --points K=x1,y1,x2,y2,x3,y3\n"
     "                          centres des trois stickers de la caméra K (1 pour la\n"
     "                          première), en pixels de sa photo étalon, donnés à la main\n"
-    "                          pour une caméra que la détection n'aligne pas ; répétable\n"
+    "                          pour une caméra que la détection n'aligne pas ; chaque\n"
+    "                          point va au centre du sticker rond sur ou près duquel il\n"
+    "                          est ; répétable\n"
     "  --output RIG.qvcal      fichier de calibrage à écrire\n"
     "  -h, --help              affiche cette aide\n"
     "\n"
@@ -178,11 +183,35 @@ int run_calibrate_command(const QStringList& arguments)
     }
 
     RigCalibration& rig = outcome.rig;
+    std::vector<int> by_hand;
     for (auto entry = parsed.by_hand.cbegin(); entry != parsed.by_hand.cend(); ++entry) {
-        if (!align_camera_by_hand(rig, entry.key(), entry.value(), outcome.reference, std::cout)) {
-            print_error(QStringLiteral("caméra %1 : les trois points donnés ne sont pas alignés")
-                            .arg(camera_name(rig, entry.key())));
+        const int camera = entry.key();
+        const HandAlignment aligned = align_camera_from_points(
+            rig, camera, request.references.at(camera), entry.value(), outcome.reference, std::cout);
+        for (int i = 0; i < 3; ++i) {
+            if (!aligned.snaps[i].snapped())
+                print_error(QStringLiteral("caméra %1 : point %2 (%3, %4) : aucun sticker rond "
+                                           "trouvé près du point : point gardé tel quel")
+                                .arg(camera_name(rig, camera))
+                                .arg(i + 1)
+                                .arg(entry.value()[i].x)
+                                .arg(entry.value()[i].y));
         }
+        if (aligned.aligned)
+            by_hand.push_back(camera);
+        else
+            print_error(QStringLiteral("caméra %1 : les trois points donnés ne sont pas alignés")
+                            .arg(camera_name(rig, camera)));
+    }
+    // Once every camera is aligned: the frame they share sets the corners.
+    for (const int camera : by_hand) {
+        const double uncertain = log_corner_uncertainty(rig, camera, std::cout);
+        if (uncertain > corner_uncertainty_limit)
+            print_error(QStringLiteral("caméra %1 : les coins de ses images peuvent s'écarter de "
+                                       "%2 px de leur place ; donnez des points plus précis ou "
+                                       "recalibrez-la dans la fenêtre")
+                            .arg(camera_name(rig, camera))
+                            .arg(uncertain, 0, 'f', 1));
     }
 
     const QString error = write_calibration_file(parsed.output, rig);

@@ -8,7 +8,6 @@
 #include "cli/video_options.h"
 #include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
-#include "pipeline/photo_check.h"
 #include "pipeline/processing_plan.h"
 #include "support/process_runner.h"
 
@@ -83,22 +82,15 @@ int run_process_command(const QStringList& arguments)
     case PlanCheck::None:
         break;
     case PlanCheck::ShotCount:
-        print_error(QStringLiteral("%1 photo(s) données pour %2 caméra(s) dans '%3'")
-                        .arg(problem.shot_count)
-                        .arg(problem.camera_count)
-                        .arg(parsed.calibration));
+        print_error(QStringLiteral("%1 dans '%2'").arg(plan_problem_text(problem), parsed.calibration));
         return ExitFailed;
     case PlanCheck::UnusablePhotos:
         for (const UnusablePhoto& photo : problem.unusable)
             print_unusable_photo(photo.path, photo.camera, photo.reason);
         return ExitFailed;
     case PlanCheck::ShotSize:
-        print_error(shot_size_problem(problem.mismatch));
-        return ExitFailed;
     case PlanCheck::ShotAmongEarlierRun:
-        print_error(QStringLiteral("'%1' : c'est une des photos d'entrée, elle serait remplacée "
-                                   "par une image recadrée ; choisissez un autre dossier de sortie")
-                        .arg(problem.shot));
+        print_error(plan_problem_text(problem));
         return ExitFailed;
     }
     request = plan.request;

@@ -38,6 +38,7 @@ void add_video_options(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("boomerang"), QString()});
     parser.addOption({QStringLiteral("gif"), QString()});
     parser.addOption({QStringLiteral("video-size"), QString(), QStringLiteral("TAILLE")});
+    parser.addOption({QStringLiteral("colour-match"), QString(), QStringLiteral("on|off")});
 }
 
 QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& request)
@@ -71,6 +72,14 @@ QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& 
         else
             return QStringLiteral("--video-size attend %1").arg(long_side_choices());
     }
+    bool colour_match = default_colour_match;
+    if (parser.isSet(QStringLiteral("colour-match"))) {
+        const QString value = parser.value(QStringLiteral("colour-match"));
+        if (value != QLatin1String("on") && value != QLatin1String("off"))
+            return QStringLiteral("--colour-match attend on ou off");
+        colour_match = value == QLatin1String("on");
+    }
+    request.colour_match = colour_match;
     request.fps = fps;
     request.quality = quality_for_compression(compression);
     request.boomerang = parser.isSet(QStringLiteral("boomerang"));
@@ -117,5 +126,8 @@ QString video_options_help()
            QStringLiteral("  --video-size TAILLE     grand côté de la vidéo : %1\n"
                           "                          (original) ; les images gardent leur "
                           "taille\n")
-               .arg(long_side_choices());
+               .arg(long_side_choices()) +
+           QStringLiteral("  --colour-match on|off   harmonise la couleur et l'exposition de chaque\n"
+                          "                          caméra sur celles de la caméra du milieu (%1)\n")
+               .arg(default_colour_match ? QStringLiteral("on") : QStringLiteral("off"));
 }

@@ -70,6 +70,36 @@ LearnedColour typical_colour(std::vector<Sample> samples)
     return colour;
 }
 
+// How far `value` of the samples lies from the centre, at the 95th percentile.
+template <typename Distance>
+double spread(const std::vector<Sample>& samples, Distance distance)
+{
+    std::vector<double> d;
+    d.reserve(samples.size());
+    for (const Sample& s : samples)
+        d.push_back(distance(s));
+    const auto at = d.begin() + static_cast<std::ptrdiff_t>(d.size() * 95 / 100);
+    std::nth_element(d.begin(), at, d.end());
+    return *at;
+}
+
+// Tolerances as narrow as the sticker's own pixels allow, plus room for the
+// differences between cameras (a stop of exposure changes the chroma by a few
+// percent where a channel clips or nears black), never wider than the
+// defaults: a looser band lets the background's pale or dark versions of the
+// hue in, and the rules then take their pieces for stickers.
+void fit_tolerances(LearnedColour& colour, const std::vector<Sample>& members)
+{
+    const LearnedColour defaults;
+    const double hue_spread =
+        spread(members, [&](const Sample& s) { return hue_distance(s.hue, colour.hue); });
+    const double chroma_spread =
+        spread(members, [&](const Sample& s) { return std::abs(s.chroma - colour.chroma); });
+    colour.hue_tolerance = std::round(std::clamp(hue_spread + 7.0, 10.0, defaults.hue_tolerance));
+    colour.chroma_tolerance =
+        std::round(std::clamp(chroma_spread + 12.0, 14.0, defaults.chroma_tolerance));
+}
+
 const QString too_grey = QStringLiteral(
     "la couleur cliquée n'est pas assez saturée pour être celle d'un sticker (gris, blanc ou "
     "noir)");
@@ -118,11 +148,45 @@ void colour_mask(const cv::Mat& bgr, const StickerMatch& match, cv::Mat& mask)
     }
     mask.create(bgr.size(), CV_8UC1);
     const LearnedColour& colour = *match.learned;
+    // Pixels near the colour's middle: every sticker has plenty, even where a
+    // brighter camera clips a channel, whereas the noise of a neighbouring hue
+    // only reaches the band's edge.
+    LearnedColour middle = colour;
+    middle.hue_tolerance *= 0.7;
+    middle.chroma_tolerance *= 0.7;
+    cv::Mat core(bgr.size(), CV_8UC1);
     for (int y = 0; y < bgr.rows; ++y) {
         const cv::Vec3b* in = bgr.ptr<cv::Vec3b>(y);
         unsigned char* out = mask.ptr<unsigned char>(y);
+        unsigned char* centre = core.ptr<unsigned char>(y);
+        for (int x = 0; x < bgr.cols; ++x) {
+            const bool in_band = matches(colour, in[x][0], in[x][1], in[x][2]);
+            out[x] = in_band ? 255 : 0;
+            centre[x] = in_band && matches(middle, in[x][0], in[x][1], in[x][2]) ? 255 : 0;
+        }
+    }
+    // Where two other colours meet, the blend of their edge can pass for the
+    // sticker's: thin lines, which the detection's dilation would swell into
+    // sticker-sized blobs. A sticker is a solid disc and keeps its shape.
+    static const cv::Mat thin = cv::getStructuringElement(cv::MORPH_RECT, {5, 5});
+    cv::morphologyEx(mask, mask, cv::MORPH_OPEN, thin);
+    // Only the patches of the band that hold some of its middle are kept.
+    cv::Mat labels;
+    const int count = cv::connectedComponents(mask, labels, 8, CV_32S);
+    std::vector<unsigned char> keep(static_cast<size_t>(count), 0);
+    for (int y = 0; y < bgr.rows; ++y) {
+        const int* label = labels.ptr<int>(y);
+        const unsigned char* centre = core.ptr<unsigned char>(y);
+        for (int x = 0; x < bgr.cols; ++x) {
+            if (centre[x] && label[x] > 0)
+                keep[static_cast<size_t>(label[x])] = 255;
+        }
+    }
+    for (int y = 0; y < bgr.rows; ++y) {
+        const int* label = labels.ptr<int>(y);
+        unsigned char* out = mask.ptr<unsigned char>(y);
         for (int x = 0; x < bgr.cols; ++x)
-            out[x] = matches(colour, in[x][0], in[x][1], in[x][2]) ? 255 : 0;
+            out[x] = keep[static_cast<size_t>(label[x])];
     }
 }
 
@@ -208,20 +272,28 @@ ColourLearning learn_colour(const cv::Mat& bgr, const cv::Point& click,
     if (region == 0)
         return {std::nullopt, too_grey};
 
+    // The sticker's inside, away from the rim where it blends with its
+    // surroundings: its pixels say how much the colour itself varies.
+    const cv::Mat region_mask = labels == region;
+    cv::Mat inside;
+    cv::erode(region_mask, inside, cv::Mat(), cv::Point(-1, -1), 2);
+    if (cv::countNonZero(inside) < 16)
+        inside = region_mask;
     std::vector<Sample> members;
     for (int y = 0; y < labels.rows; ++y) {
-        const int* row = labels.ptr<int>(y);
+        const unsigned char* row = inside.ptr<unsigned char>(y);
         const cv::Vec3b* pixels = bgr.ptr<cv::Vec3b>(y + window.y) + window.x;
         for (int x = 0; x < labels.cols; ++x) {
-            if (row[x] != region)
+            if (!row[x])
                 continue;
             Sample s{};
             hue_and_chroma(pixels[x][0], pixels[x][1], pixels[x][2], s.hue, s.chroma);
             members.push_back(s);
         }
     }
-    const LearnedColour learned = typical_colour(members);
+    LearnedColour learned = typical_colour(members);
     if (learned.chroma < least_sticker_chroma)
         return {std::nullopt, too_grey};
+    fit_tolerances(learned, members);
     return {learned, {}};
 }

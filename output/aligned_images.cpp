@@ -3,6 +3,7 @@
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/run_files.h"
+#include "output/video_frames.h"
 #include "photo/image_file.h"
 #include "support/atomic_file.h"
 
@@ -64,6 +65,8 @@ struct Job
     QRect frame_rect;                        // in the reference camera's pixels
     const QString& folder;
     int quality;
+    VideoFrames* keep; // may be null
+    const std::vector<ColourTable>& colour_tables; // empty: colours kept
 };
 
 // Encodes `frame` in memory, then writes it under a temporary name that becomes
@@ -100,16 +103,29 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
         reason = QStringLiteral("out of memory");
         return Outcome::Unwritable;
     }
+    // The one place a frame is made: warped here, then written, then reduced for the videos.
     render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
                       job.frame_rect.topLeft(), buffers.frame);
+    if (index < static_cast<int>(job.colour_tables.size()))
+        apply_colour_table(job.colour_tables[index], buffers.frame);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
-    return reason.isEmpty() ? Outcome::Written : Outcome::Unwritable;
+    if (!reason.isEmpty())
+        return Outcome::Unwritable;
+    if (job.keep) {
+        const QImage& frame = buffers.frame;
+        keep_video_frame(*job.keep, index,
+                         cv::Mat(frame.height(), frame.width(), CV_8UC4,
+                                 const_cast<uchar*>(frame.constBits()),
+                                 static_cast<std::size_t>(frame.bytesPerLine())));
+    }
+    return Outcome::Written;
 }
 
 } // namespace
 
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
-                                   const QString& folder, int quality, BatchProgress* progress)
+                                   const QString& folder, int quality, BatchProgress* progress,
+                                   VideoFrames* keep, const std::vector<ColourTable>& colour_tables)
 {
     AlignedImages result;
     const int count = std::max(calibration.image_count, 0);
@@ -152,7 +168,10 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
 
     // Each worker takes the next index; indices are taken in order and every
     // image taken is finished, so the frames written always start at 0.
-    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality};
+    if (keep)
+        prepare_video_frames(*keep, frame_rect.size(), count);
+    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, keep,
+                  colour_tables};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "output/colour_matching.h"
 #include "support/batch_progress.h"
 
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+struct VideoFrames;
 
 // What a batch of aligned frames came to.
 struct AlignedImages
@@ -48,6 +51,11 @@ struct AlignedImages
 // 0). Only "output_img_*" files of this run's indices are touched. `progress` (may be null) counts
 // each frame written and is asked before each image is started whether to stop; the images in hand
 // are finished first. Blocks until done; call it from a worker thread to keep a window responsive.
+// With `keep` (may be null), each frame written is also kept reduced for the videos
+// (see video_frames.h); what it holds is only whole when every frame was written.
+// With `colour_tables` (one per camera), frame k goes through table k before it is
+// encoded and kept.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality,
-                                   BatchProgress* progress = nullptr);
+                                   BatchProgress* progress = nullptr, VideoFrames* keep = nullptr,
+                                   const std::vector<ColourTable>& colour_tables = {});

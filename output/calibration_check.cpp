@@ -1,6 +1,7 @@
 #include "output/calibration_check.h"
 
 #include "calibration/alignment.h"
+#include "calibration/alignment_uncertainty.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 
@@ -56,7 +57,18 @@ CameraCheck check_camera(const RigCalibration& rig, int camera, const QRect& fra
         check.fit_error =
             std::max(check.fit_error, QLineF(check.stickers[i], check.reference[i]).length());
     }
+    const std::array<double, 3>& uncertainty = checked.sticker_uncertainty;
+    if ((uncertainty[0] > 0.0 || uncertainty[1] > 0.0 || uncertainty[2] > 0.0) && !frame.isEmpty())
+        check.corner_uncertainty = frame_corner_uncertainty(
+            checked.stickers, uncertainty, rig.reference_stickers, frame_corners(frame));
     return check;
+}
+
+std::array<cv::Point2d, 4> frame_corners(const QRect& frame)
+{
+    const double left = frame.left(), top = frame.top();
+    const double right = frame.right(), bottom = frame.bottom();
+    return {{{left, top}, {right, top}, {right, bottom}, {left, bottom}}};
 }
 
 QImage aligned_photo(const QImage& photo, const CameraCalibration& camera, const QRect& frame)

@@ -53,6 +53,15 @@ QStringList h264_output(int frame_count, const QString& output)
 const QStringList jpeg_colours{
     "-color_range", "tv", "-colorspace", "bt470bg", "-chroma_sample_location", "center"};
 
+// Pictures of the output size read raw from standard input.
+QStringList raw_input(int fps, QSize size, const QString& layout)
+{
+    return {"-f",          "rawvideo",      "-pixel_format", layout, "-video_size",
+            size_text(size), "-framerate", QString::number(fps), "-i",   "-"};
+}
+
+const QString gif_filters = QStringLiteral("showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse");
+
 // Reads the decimal number that starts at `at` in `line` after any blanks, or -1.
 int number_at(const QString& line, int at)
 {
@@ -157,6 +166,15 @@ FfmpegCommand scaled_copies_mp4_command(const EncodeSettings& settings, const QS
     return command_of(arguments + jpeg_colours + h264_output(frame_count, output));
 }
 
+FfmpegCommand raw_mp4_command(const EncodeSettings& settings, int frame_count,
+                              const QString& output)
+{
+    QStringList arguments = raw_input(settings.fps, settings.output_size, "yuv420p");
+    arguments << "-vf"
+              << "setsar=1" << jpeg_colours;
+    return command_of(arguments << h264_output(frame_count, output));
+}
+
 FfmpegCommand join_command(const QString& list, const QString& output)
 {
     return command_of(
@@ -178,11 +196,22 @@ QByteArray concat_list(const QStringList& files, int frame_count, int fps)
 FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
                           const QString& output)
 {
-    QString filters = "showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse";
+    QString filters = gif_filters;
     if (settings.output_size != settings.frame_size)
         filters = scale_filter(settings.output_size) + "," + filters;
     QStringList arguments = frame_input(std::min(settings.fps, gif_max_fps), settings, pattern);
     arguments << "-vf" << filters << "-loop"
+              << "0"
+              << "-frames:v" << QString::number(frame_count) << "-y" << output;
+    return command_of(arguments);
+}
+
+FfmpegCommand raw_gif_command(const EncodeSettings& settings, int frame_count,
+                              const QString& output)
+{
+    QStringList arguments =
+        raw_input(std::min(settings.fps, gif_max_fps), settings.output_size, "bgr24");
+    arguments << "-vf" << gif_filters << "-loop"
               << "0"
               << "-frames:v" << QString::number(frame_count) << "-y" << output;
     return command_of(arguments);

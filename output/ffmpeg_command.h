@@ -59,6 +59,17 @@ FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern
 FfmpegCommand scaled_copies_mp4_command(const EncodeSettings& settings, const QString& pattern,
                                         int frame_count, const QString& output);
 
+// Encodes `frame_count` raw yuv420p pictures of the output size, written one
+// after the other to the program's standard input, with the video's settings
+// and the colour description of the videos encoded from the frame files into
+// the H.264 MP4 `output`. For 24 fps at 400 x 290:
+//   ffmpeg -f rawvideo -pixel_format yuv420p -video_size 400x290 -framerate 24 -i -
+//          -vf setsar=1 -color_range tv -colorspace bt470bg -chroma_sample_location center
+//          -vcodec libx264 -crf 25 -pix_fmt yuv420p -movflags +faststart -frames:v 12
+//          -y /data/run1/output_video.mp4
+FfmpegCommand raw_mp4_command(const EncodeSettings& settings, int frame_count,
+                              const QString& output);
+
 // Joins the MP4 files that the ffconcat `list` names, stream copied, into `output`:
 //   ffmpeg -f concat -i LIST -c copy -movflags +faststart -y OUTPUT
 FfmpegCommand join_command(const QString& list, const QString& output);
@@ -82,6 +93,14 @@ QByteArray concat_list(const QStringList& files, int frame_count, int fps);
 constexpr int gif_max_fps = 50;
 FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
                           const QString& output);
+
+// gif_command for `frame_count` raw bgr24 pictures of the output size written to
+// standard input, at the GIF's frame rate. For 24 fps at 800 x 580:
+//   ffmpeg -f rawvideo -pixel_format bgr24 -video_size 800x580 -framerate 24 -i -
+//          -vf 'showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse'
+//          -loop 0 -frames:v 12 -y /data/run1/output_video.gif
+FfmpegCommand raw_gif_command(const EncodeSettings& settings, int frame_count,
+                              const QString& output);
 
 // The number of frames an ffmpeg progress line ("frame=  123 fps=...") reports
 // encoded, or -1.

@@ -98,9 +98,14 @@ public:
         const QString finished = folder + "/" + step.file_name;
         const QString output = partial_path(finished);
         Ending ending = Ending::Failed;
+        const KeptFrames* video_frames = kept(kept_video());
+        const KeptFrames* gif_frames = kept(kept_gif());
         switch (step.step) {
         case VideoStep::Video:
-            if (keeps_scaled_copies(video)) {
+            if (video_frames) {
+                ending = run_logged(raw_mp4_command(video, count, output), encoded_frames, {},
+                                    fed(*video_frames, forwards(count)));
+            } else if (keeps_scaled_copies(video)) {
                 ending = work_folder()
                              ? run_logged(mp4_command(video, frame_pattern(folder), count, output,
                                                       work_pattern("scaled_", "yuv")),
@@ -112,13 +117,20 @@ public:
             }
             break;
         case VideoStep::Gif:
-            ending =
-                run_logged(gif_command(gif, frame_pattern(folder), count, output), filtered_frames);
+            ending = gif_frames ? run_logged(raw_gif_command(gif, count, output), filtered_frames,
+                                             {}, fed(*gif_frames, forwards(count)))
+                                : run_logged(gif_command(gif, frame_pattern(folder), count, output),
+                                             filtered_frames);
             break;
         case VideoStep::Boomerang:
-            ending = boomerang(video, output);
+            ending = boomerang(video, output, video_frames);
             break;
         case VideoStep::GifBoomerang:
+            if (gif_frames) {
+                ending = run_logged(raw_gif_command(gif, 2 * count, output), filtered_frames, {},
+                                    fed(*gif_frames, there_and_back(count)));
+                break;
+            }
             ending = linked_frames("there_and_back_", true)
                          ? run_logged(gif_command(gif, work_pattern("there_and_back_", "jpg"),
                                                   2 * count, output),
@@ -154,23 +166,90 @@ private:
     // the frames' own size a copy would only add a write.
     bool keeps_scaled_copies(const EncodeSettings& video) const
     {
-        return request.boomerang && video.output_size != video.frame_size;
+        return request.boomerang && video.output_size != video.frame_size &&
+               !kept(kept_video());
+    }
+
+    const KeptFrames* kept_video() const { return request.kept ? &request.kept->video : nullptr; }
+    const KeptFrames* kept_gif() const
+    {
+        return request.kept ? &request.kept->gif_frames : nullptr;
+    }
+
+    // `frames` when it holds every picture of this export whole, or null: a
+    // step with a picture missing reads the frame files instead of encoding
+    // a video shorter than its frames.
+    const KeptFrames* kept(const KeptFrames* frames) const
+    {
+        if (!frames || !frames->kept() ||
+            frames->pictures.size() < std::size_t(request.frame_count))
+            return nullptr;
+        const std::size_t bytes = raw_frame_bytes(frames->size, frames->layout);
+        for (int k = 0; k < request.frame_count; ++k) {
+            const cv::Mat& picture = frames->pictures[k];
+            if (!picture.isContinuous() || picture.total() * picture.elemSize() != bytes)
+                return nullptr;
+        }
+        return frames;
+    }
+
+    static std::vector<int> forwards(int count)
+    {
+        std::vector<int> order(count);
+        for (int k = 0; k < count; ++k)
+            order[k] = k;
+        return order;
+    }
+
+    static std::vector<int> backwards(int count)
+    {
+        std::vector<int> order = forwards(count);
+        std::reverse(order.begin(), order.end());
+        return order;
+    }
+
+    static std::vector<int> there_and_back(int count)
+    {
+        std::vector<int> order = forwards(count);
+        const std::vector<int> back = backwards(count);
+        order.insert(order.end(), back.begin(), back.end());
+        return order;
+    }
+
+    // The kept pictures of `order`, one after the other, as standard input.
+    static InputSource fed(const KeptFrames& frames, std::vector<int> order)
+    {
+        const std::size_t bytes = raw_frame_bytes(frames.size, frames.layout);
+        return [&frames, order = std::move(order), bytes, next = std::size_t(0)]() mutable {
+            if (next >= order.size())
+                return InputPiece{};
+            const cv::Mat& picture = frames.pictures[order[next++]];
+            return InputPiece{reinterpret_cast<const char*>(picture.data), bytes};
+        };
     }
 
     // The frames backwards, then the video's stream followed by theirs, copied.
-    Ending boomerang(const EncodeSettings& video, const QString& output)
+    Ending boomerang(const EncodeSettings& video, const QString& output,
+                     const KeptFrames* video_frames)
     {
         const int count = request.frame_count;
-        const bool scaled = keeps_scaled_copies(video);
-        if (!(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)) ||
-            !make_link(folder + "/" + video_file_name, "forward.mp4"))
+        const bool scaled = !video_frames && keeps_scaled_copies(video);
+        if (!video_frames &&
+            !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)))
+            return Ending::Failed;
+        if (!make_link(folder + "/" + video_file_name, "forward.mp4"))
             return Ending::Failed;
         const QString backward_file = work_file("backward.mp4");
-        const Ending backward = run_logged(
-            scaled ? scaled_copies_mp4_command(video, work_pattern("backward_", "yuv"), count,
-                                               backward_file)
-                   : mp4_command(video, work_pattern("backward_", "jpg"), count, backward_file),
-            encoded_frames);
+        const Ending backward =
+            video_frames
+                ? run_logged(raw_mp4_command(video, count, backward_file), encoded_frames, {},
+                             fed(*video_frames, backwards(count)))
+                : run_logged(scaled ? scaled_copies_mp4_command(
+                                          video, work_pattern("backward_", "yuv"), count,
+                                          backward_file)
+                                    : mp4_command(video, work_pattern("backward_", "jpg"), count,
+                                                  backward_file),
+                             encoded_frames);
         if (backward != Ending::Succeeded)
             return backward;
         const QString list = work_file("boomerang.txt");
@@ -248,9 +327,10 @@ private:
 
     // Runs one command after logging it, counting the frames it reports (when
     // `counter` is given) into `progress`, up to the step's frames. Besides its
-    // output file, the command may write into `also_writes`.
+    // output file, the command may write into `also_writes`. With `input`, the
+    // command reads it on its standard input.
     Ending run_logged(const FfmpegCommand& command, FrameCounter counter,
-                      const QString& also_writes = {})
+                      const QString& also_writes = {}, const InputSource& input = {})
     {
         if (stop_requested(progress))
             return Ending::Stopped;
@@ -268,8 +348,10 @@ private:
             if (reason.isEmpty() && reported < 0 && carries_reason(line))
                 reason = line;
         };
-        const ProcessResult result = runner.run(command.program, command.arguments, on_line,
-                                                [this] { return stop_requested(progress); });
+        const auto stop = [this] { return stop_requested(progress); };
+        const ProcessResult result =
+            input ? runner.run_fed(command.program, command.arguments, input, on_line, stop)
+                  : runner.run(command.program, command.arguments, on_line, stop);
         if (result.stopped)
             return Ending::Stopped;
         if (result.succeeded() && output_error.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "output/video_frames.h"
 #include "output/video_size.h"
 #include "support/batch_progress.h"
 #include "support/process_runner.h"
@@ -23,6 +24,10 @@ struct VideoRequest
     // The long side of the videos in pixels (see video_size); the frames keep theirs.
     int long_side = original_video_size;
     bool gif = false;
+    // The frames kept reduced in memory while they were written (may be null):
+    // the steps whose pictures it holds, whole, are fed from it and decode no
+    // frame file.
+    const VideoFrames* kept = nullptr;
 };
 
 // The steps of an export, in the order they run.
@@ -71,11 +76,13 @@ struct VideoExport
 
 // Runs the steps of `request` one after the other; a step starts only after the
 // previous one succeeded. Each command is written to `log` ("Running: ...")
-// before it runs. No step holds more than a few frames in memory, and the
-// boomerang reuses the video's stream as its first half: it encodes the frames
-// once more, in reverse order through links in a temporary folder, with the
-// video's settings (a scaled video keeps its scaled frames there as raw files
-// for this), and joins both halves without re-encoding. Blocks until
+// before it runs. A step whose pictures `request.kept` holds writes them raw to
+// ffmpeg in the order it plays them; the others read the frame files, holding no
+// more than a few frames in memory. The boomerang reuses the video's stream as
+// its first half: it encodes the frames once more, in reverse order (from
+// memory, or through links in a temporary folder; a scaled video keeps its
+// scaled frames there as raw files for this), with the video's settings, and
+// joins both halves without re-encoding. Blocks until
 // done; call it from a worker thread to keep a window responsive.
 // `progress` (may be null) counts the frames of each step in turn (see
 // video_progress_step); a finished step counts all its frames. Its stop request

@@ -59,18 +59,20 @@ CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostre
 }
 
 bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::Point2d, 3>& points,
-                          const ReferenceTriple& reference, std::ostream& log)
+                          const ReferenceTriple& reference, std::ostream& log,
+                          const std::array<double, 3>& uncertainty)
 {
     CameraCalibration& entry = rig.cameras.at(camera);
     const std::optional<CameraCalibration> aligned =
         align_camera_manually(entry,
                               {QPointF(points[0].x, points[0].y), QPointF(points[1].x, points[1].y),
                                QPointF(points[2].x, points[2].y)},
-                              reference, entry.reference_size, log);
+                              reference, entry.reference_size, log, uncertainty);
     if (!aligned) {
         entry.method = AlignmentMethod::NotAligned;
         entry.transform = ImageAlignment();
         entry.stickers = {};
+        entry.sticker_uncertainty = {};
         return false;
     }
     entry = *aligned;

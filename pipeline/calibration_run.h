@@ -5,6 +5,7 @@
 #include "detection/color_thresholds.h"
 #include "detection/reference_selection.h"
 #include "detection/sticker_colour.h"
+#include "detection/sticker_snap.h"
 #include "pipeline/run_step.h"
 #include "support/batch_progress.h"
 
@@ -77,6 +78,10 @@ CalibrationOutcome run_calibration(const CalibrationRequest& request, std::ostre
 // Aligns `camera` of `rig` from its three sticker centres given by hand (in any
 // order, in its reference photo's pixels) onto `reference`, with the diagnostic
 // lines on `log`. On success the entry becomes a manual one and true is returned;
-// points that are not in line leave the camera not aligned.
+// points that are not in line leave the camera not aligned. `uncertainty`
+// says how far each point may lie from its sticker's centre (pixels).
 bool align_camera_by_hand(RigCalibration& rig, int camera, const std::array<cv::Point2d, 3>& points,
-                          const ReferenceTriple& reference, std::ostream& log);
+                          const ReferenceTriple& reference, std::ostream& log,
+                          const std::array<double, 3>& uncertainty = {
+                              unsnapped_click_uncertainty, unsnapped_click_uncertainty,
+                              unsnapped_click_uncertainty});

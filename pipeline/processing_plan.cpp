@@ -2,6 +2,9 @@
 
 #include "output/output_folder.h"
 #include "photo/photo_problem.h"
+#include "pipeline/photo_check.h"
+
+#include <QFileInfo>
 
 EarlierRun earlier_run_in(const QString& folder, const QStringList& shots)
 {
@@ -60,4 +63,31 @@ ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& sho
         }
     }
     return plan;
+}
+
+QString plan_problem_text(const PlanProblem& problem)
+{
+    switch (problem.check) {
+    case PlanCheck::None:
+        break;
+    case PlanCheck::ShotCount:
+        return QStringLiteral("%1 photo%2 pour %3 caméra%4")
+            .arg(problem.shot_count)
+            .arg(problem.shot_count > 1 ? QStringLiteral("s") : QString())
+            .arg(problem.camera_count)
+            .arg(problem.camera_count > 1 ? QStringLiteral("s") : QString());
+    case PlanCheck::UnusablePhotos:
+        if (problem.unusable.empty())
+            break;
+        return QStringLiteral("'%1' : %2")
+            .arg(QFileInfo(problem.unusable.front().path).fileName(),
+                 problem.unusable.front().reason);
+    case PlanCheck::ShotSize:
+        return shot_size_problem(problem.mismatch);
+    case PlanCheck::ShotAmongEarlierRun:
+        return QStringLiteral("'%1' : c'est une des photos d'entrée, elle serait remplacée par une "
+                              "image recadrée ; choisissez un autre dossier de sortie")
+            .arg(problem.shot);
+    }
+    return QString();
 }

@@ -71,3 +71,9 @@ struct ProcessingPlan
 ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& shots,
                                const QString& folder, const ProcessingRequest& options,
                                bool check_photos, std::ostream& log);
+
+// The one French wording of a problem of the plan, which the window, the
+// command line and the booth each put in their own frame: "3 photos pour
+// 4 caméras", the shot and both sizes, the shot among the earlier run's files.
+// The unusable photos are listed by each face; for them this words the first.
+QString plan_problem_text(const PlanProblem& problem);

@@ -143,8 +143,18 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         return outcome;
     }
 
+    // Estimated from reduced copies before the first frame, applied as each frame is written.
+    const std::vector<ColourTable> colour_tables =
+        request.colour_match ? match_shot_colours(request.shots, request.calibration, log)
+                             : std::vector<ColourTable>();
+    // The videos are fed from the frames kept as they are written: no video
+    // step decodes a frame file again.
+    VideoFrames kept;
+    kept.long_side = request.long_side;
+    kept.gif = request.gif;
     outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
-                                          request.quality, progress ? &progress->frames : nullptr);
+                                          request.quality, progress ? &progress->frames : nullptr,
+                                          &kept, colour_tables);
     AlignedImages& frames = outcome.frames;
     frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
     const bool frames_complete =
@@ -155,6 +165,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
             progress->encoding = true;
         VideoRequest video = video_request_for(request, outcome.frames);
         video.folder = staging;
+        video.kept = &kept;
         outcome.video = export_videos(runner, video, log, progress ? &progress->video : nullptr);
         if (outcome.video.full_folder == staging)
             outcome.video.full_folder = request.folder;

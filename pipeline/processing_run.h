@@ -28,6 +28,8 @@ struct ProcessingRequest
     // The long side of the videos in pixels (see video_size); the frames keep theirs.
     int long_side = default_long_side;
     bool gif = default_gif;
+    // Each frame's colour and exposure matched to the middle camera's.
+    bool colour_match = default_colour_match;
 };
 
 // How a processing run ended, first failure first.
@@ -90,7 +92,9 @@ private:
 // boomerang and the GIFs, into the staging folder inside its folder (where a
 // killed run's leftovers are cleared first). Only once every file is complete
 // do they replace the earlier run's files in the folder; a failed or stopped run
-// takes back all it wrote. The ffmpeg commands and their diagnostic lines go to
+// takes back all it wrote. The videos are encoded from the frames reduced in
+// memory as they were written (at the frames' own size the video reads the frame
+// files). The ffmpeg commands and their diagnostic lines go to
 // `log`. Blocks until done; run it on a worker thread to keep a window responsive.
 ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest& request,
                                  std::ostream& log, ProcessingProgress* progress = nullptr);

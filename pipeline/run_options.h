@@ -30,5 +30,8 @@ constexpr int default_long_side = original_video_size;
 constexpr bool default_boomerang = false;
 constexpr bool default_gif = false;
 
+// Each camera's colours matched to the middle camera's ("Harmoniser les couleurs").
+constexpr bool default_colour_match = true;
+
 // Whether `long_side` is one of video_long_sides.
 bool is_video_long_side(int long_side);

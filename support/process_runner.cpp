@@ -8,9 +8,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -50,8 +52,8 @@ bool make_pipe(Descriptor& read_end, Descriptor& write_end)
 
 // Runs in the child between fork and exec, so only async-signal-safe calls:
 // everything it needs was prepared by the parent. Never returns.
-[[noreturn]] void exec_child(const char* path, char* const argv[], pid_t parent, int null_device,
-                             int error_output, int exec_failure)
+[[noreturn]] void exec_child(const char* path, char* const argv[], pid_t parent, int input,
+                             int null_device, int error_output, int exec_failure)
 {
     // The program dies with this one. Killed before the line below took
     // effect, the parent is already gone and the child has been handed to
@@ -66,7 +68,7 @@ bool make_pipe(Descriptor& read_end, Descriptor& write_end)
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGCHLD, SIG_DFL);
-    if (dup2(null_device, STDIN_FILENO) < 0 || dup2(null_device, STDOUT_FILENO) < 0 ||
+    if (dup2(input, STDIN_FILENO) < 0 || dup2(null_device, STDOUT_FILENO) < 0 ||
         dup2(error_output, STDERR_FILENO) < 0)
         _exit(127);
     // Files this program opened without close-on-exec stay out of the child.
@@ -165,11 +167,88 @@ Read read_available(int fd, ErrorLines& lines)
     return count == 0 || (errno != EINTR && errno != EAGAIN) ? Read::End : Read::Nothing;
 }
 
-} // namespace
+// SIGPIPE held back on this thread while it writes to a child: a child that
+// dies mid-feed makes the write fail with EPIPE instead of ending this program
+// (the signal a failed pipe write raises goes to the writing thread). One raised
+// meanwhile is taken back before the mask is restored.
+class PipeSignalHeld
+{
+public:
+    PipeSignalHeld()
+    {
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+        sigset_t pending;
+        sigpending(&pending);
+        already_pending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    PipeSignalHeld(const PipeSignalHeld&) = delete;
+    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+    ~PipeSignalHeld()
+    {
+        if (raised && !already_pending) {
+            const timespec none{};
+            while (sigtimedwait(&pipe_signal, nullptr, &none) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
 
-ProcessResult ChildProcessRunner::run(const QString& program, const QStringList& arguments,
-                                      const std::function<void(const QString&)>& on_error_line,
-                                      const std::function<bool()>& stop_requested)
+    bool raised = false;
+
+private:
+    sigset_t pipe_signal;
+    sigset_t previous;
+    bool already_pending = false;
+};
+
+// Writes what an input source gives into the child's standard input, as much
+// at a time as the pipe takes without blocking.
+class InputFeed
+{
+public:
+    InputFeed(const InputSource& source, Descriptor& pipe, PipeSignalHeld& held)
+        : source(source), pipe(pipe), held(held)
+    {
+    }
+
+    bool open() const { return pipe.get() >= 0; }
+
+    // One write; the input is closed after the last piece, or once the child
+    // no longer reads it.
+    void write_some()
+    {
+        if (offset == piece.size) {
+            piece = source();
+            offset = 0;
+            if (piece.size == 0 || !piece.data) {
+                pipe.reset();
+                return;
+            }
+        }
+        const std::size_t chunk = std::min<std::size_t>(piece.size - offset, 1 << 20);
+        const ssize_t written = write(pipe.get(), piece.data + offset, chunk);
+        if (written > 0) {
+            offset += static_cast<std::size_t>(written);
+        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
+            held.raised = held.raised || errno == EPIPE;
+            pipe.reset();
+        }
+    }
+
+private:
+    const InputSource& source;
+    Descriptor& pipe;
+    PipeSignalHeld& held;
+    InputPiece piece;
+    std::size_t offset = 0;
+};
+
+ProcessResult run_child(const QString& program, const QStringList& arguments,
+                        const InputSource* input,
+                        const std::function<void(const QString&)>& on_error_line,
+                        const std::function<bool()>& stop_requested)
 {
     ProcessResult result;
     const QString path = program_path(program);
@@ -188,9 +267,10 @@ ProcessResult ChildProcessRunner::run(const QString& program, const QStringList&
         argv.push_back(bytes.data());
     argv.push_back(nullptr);
     Descriptor null_device(open("/dev/null", O_RDWR | O_CLOEXEC));
-    Descriptor error_read, error_write, failure_read, failure_write;
+    Descriptor error_read, error_write, failure_read, failure_write, input_read, input_write;
     if (null_device.get() < 0 || !make_pipe(error_read, error_write) ||
-        !make_pipe(failure_read, failure_write)) {
+        !make_pipe(failure_read, failure_write) ||
+        (input && !make_pipe(input_read, input_write))) {
         result.start_error = QString::fromLocal8Bit(std::strerror(errno));
         return result;
     }
@@ -201,10 +281,12 @@ ProcessResult ChildProcessRunner::run(const QString& program, const QStringList&
         return result;
     }
     if (child == 0)
-        exec_child(path_bytes.constData(), argv.data(), parent, null_device.get(),
+        exec_child(path_bytes.constData(), argv.data(), parent,
+                   input ? input_read.get() : null_device.get(), null_device.get(),
                    error_write.get(), failure_write.get());
     error_write.reset();
     failure_write.reset();
+    input_read.reset();
 
     // The failure pipe closes on a successful exec, or carries why it failed.
     int failure = 0;
@@ -221,6 +303,14 @@ ProcessResult ChildProcessRunner::run(const QString& program, const QStringList&
     ErrorLines lines(on_error_line);
     fcntl(error_read.get(), F_SETFL, fcntl(error_read.get(), F_GETFL) | O_NONBLOCK);
     bool output_open = true;
+    PipeSignalHeld held;
+    const InputSource no_input;
+    InputFeed feed(input ? *input : no_input, input_write, held);
+    if (input) {
+        fcntl(input_write.get(), F_SETFL, fcntl(input_write.get(), F_GETFL) | O_NONBLOCK);
+        // A larger pipe takes a video frame in fewer writes; the default still works.
+        fcntl(input_write.get(), F_SETPIPE_SZ, 1 << 20);
+    }
     // Short waits, so that a stop request is seen promptly.
     const int poll_ms = 50;
     for (;;) {
@@ -235,10 +325,17 @@ ProcessResult ChildProcessRunner::run(const QString& program, const QStringList&
             record_end(ended == child, status, result);
             break;
         }
-        pollfd output{output_open ? error_read.get() : -1, POLLIN, 0};
-        if (poll(&output, 1, poll_ms) > 0 && output_open)
-            output_open = read_available(error_read.get(), lines) != Read::End;
+        pollfd watched[2] = {{output_open ? error_read.get() : -1, POLLIN, 0},
+                             {feed.open() ? input_write.get() : -1, POLLOUT, 0}};
+        if (poll(watched, 2, poll_ms) > 0) {
+            if (output_open && watched[0].revents != 0)
+                output_open = read_available(error_read.get(), lines) != Read::End;
+            if (feed.open() && watched[1].revents != 0)
+                feed.write_some();
+        }
     }
+    // The child is gone or going: no more input.
+    input_write.reset();
     if (result.stopped)
         reap(child, result);
     // What the program wrote before it ended.
@@ -246,6 +343,31 @@ ProcessResult ChildProcessRunner::run(const QString& program, const QStringList&
     }
     result.error_tail = lines.finish();
     return result;
+}
+
+} // namespace
+
+ProcessResult ProcessRunner::run_fed(const QString& program, const QStringList& arguments,
+                                     const InputSource& /*input*/,
+                                     const std::function<void(const QString&)>& on_error_line,
+                                     const std::function<bool()>& stop_requested)
+{
+    return run(program, arguments, on_error_line, stop_requested);
+}
+
+ProcessResult ChildProcessRunner::run(const QString& program, const QStringList& arguments,
+                                      const std::function<void(const QString&)>& on_error_line,
+                                      const std::function<bool()>& stop_requested)
+{
+    return run_child(program, arguments, nullptr, on_error_line, stop_requested);
+}
+
+ProcessResult ChildProcessRunner::run_fed(const QString& program, const QStringList& arguments,
+                                          const InputSource& input,
+                                          const std::function<void(const QString&)>& on_error_line,
+                                          const std::function<bool()>& stop_requested)
+{
+    return run_child(program, arguments, &input, on_error_line, stop_requested);
 }
 
 void restore_child_signal()

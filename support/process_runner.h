@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <functional>
 
 // How a child process ended.
@@ -17,6 +18,15 @@ struct ProcessResult
 
     bool succeeded() const { return started && !crashed && !stopped && exit_code == 0; }
 };
+
+// The next bytes for a child's standard input: valid until the source is asked
+// again; an empty piece ends the input.
+struct InputPiece
+{
+    const char* data = nullptr;
+    std::size_t size = 0;
+};
+using InputSource = std::function<InputPiece()>;
 
 // Starts programs without a command interpreter, so no argument is ever
 // interpreted by a shell. Tests substitute a recording runner.
@@ -33,10 +43,21 @@ public:
     virtual ProcessResult run(const QString& program, const QStringList& arguments,
                               const std::function<void(const QString&)>& on_error_line,
                               const std::function<bool()>& stop_requested) = 0;
+
+    // As run, with what `input` gives written to the program's standard input,
+    // which is closed after the last piece. A program that ends, or closes its
+    // input, before taking everything ends the feeding; how it ended is the
+    // result. `input` is asked on the calling thread, between the other calls.
+    // This default, for runners that only record commands, runs the program
+    // without feeding it.
+    virtual ProcessResult run_fed(const QString& program, const QStringList& arguments,
+                                  const InputSource& input,
+                                  const std::function<void(const QString&)>& on_error_line,
+                                  const std::function<bool()>& stop_requested);
 };
 
-// The real runner; the program is looked up on PATH. Standard input is closed
-// and standard output discarded; error output is split into lines at '\n' or
+// The real runner; the program is looked up on PATH. Standard input is empty
+// (or fed, by run_fed) and standard output discarded; error output is split into lines at '\n' or
 // '\r' (progress lines end in '\r'). Blocks until the program ends. Any thread
 // may call it, without an event loop.
 //
@@ -52,6 +73,13 @@ public:
     ProcessResult run(const QString& program, const QStringList& arguments,
                       const std::function<void(const QString&)>& on_error_line,
                       const std::function<bool()>& stop_requested) override;
+    // Writes in pieces as the pipe takes them, so that error output, the stop
+    // request and the child's end are seen while it is fed. A child that dies
+    // mid-feed never costs this program a SIGPIPE, whatever its disposition.
+    ProcessResult run_fed(const QString& program, const QStringList& arguments,
+                          const InputSource& input,
+                          const std::function<void(const QString&)>& on_error_line,
+                          const std::function<bool()>& stop_requested) override;
 };
 
 // Sets SIGCHLD back to its default. Inherited as ignored (from a shell script,

@@ -653,10 +653,10 @@ void MainWindowTest::option_values_survive_a_restart()
     QCOMPARE(child<QComboBox>(*window, "comboBox_video_size")->currentText(), QString("1920 px"));
     QVERIFY(child<QCheckBox>(*window, "checkBox_gif")->isChecked());
 
-    // The remembered colour is the one the colour click uses: yellow photos give
-    // no pink sticker trio.
+    // The remembered colour is the one a colour click beside the photo uses:
+    // yellow photos give no pink sticker trio.
     StdoutCapture quiet;
-    emit child<PixelPicker>(*window, "image_label")->clicked(QPointF(4, 3), QPoint(4, 3));
+    emit child<PixelPicker>(*window, "image_label")->clicked(QPointF(5000, 3), QPoint(5000, 3));
     QCOMPARE(dialogs.requests.last().caption, QString("Couleur des repères"));
     QVERIFY(dialogs.requests.last().text.contains("« Rose »"));
 

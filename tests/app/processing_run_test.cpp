@@ -145,8 +145,7 @@ void ProcessingRunTest::input_count_must_match_the_references()
     driver.process(shots.mid(0, 3), output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
     QCOMPARE(driver.dialogs.requests.last().text,
-             QString("Le nombre d'images d'entrée doit être égal au nombre d'images étalons "
-                     "(3 images d'entrée, 4 images étalons)."));
+             QString("3 photos pour 4 caméras. Aucune image n'a été écrite."));
     QCOMPARE(driver.dialogs.requests.last().parent, driver.window.get());
     // The folder was never asked for, and nothing was written.
     QCOMPARE(driver.dialogs.requests.size(), 2);

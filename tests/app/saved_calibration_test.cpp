@@ -330,7 +330,8 @@ void SavedCalibrationTest::shots_of_other_proportions_are_refused()
     driver->process(shots, output.path());
     QCOMPARE(driver->dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
     const QString text = driver->dialogs.requests.last().text;
-    QVERIFY2(text.contains("caméra 2") && text.contains("300 × 300") && text.contains("400 × 300"),
+    // The command line's wording, which counts cameras from 1.
+    QVERIFY2(text.contains("caméra 3") && text.contains("300 × 300") && text.contains("400 × 300"),
              qPrintable(text));
     QVERIFY(frames_in(output.path()).isEmpty());
     QVERIFY(driver->recording_runner.calls.isEmpty());

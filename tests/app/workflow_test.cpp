@@ -106,6 +106,7 @@ private slots:
     void wrong_colour_stays_at_the_colour_click_data();
     void wrong_colour_stays_at_the_colour_click();
     void manual_pass_asks_first();
+    void no_run_while_a_manual_pass_replaces_the_calibration();
 };
 
 void WorkflowTest::every_camera_aligned_automatically()
@@ -394,28 +395,29 @@ void WorkflowTest::escape_restores_what_was_there_before_the_manual_steps()
 void WorkflowTest::wrong_colour_stays_at_the_colour_click_data()
 {
     QTest::addColumn<QPoint>("pixel");
-    QTest::addColumn<bool>("switch_colour");
-    QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("pink sticker clicked, Oui: switch to pink")
-        << QPoint(200, 150) << true << QStringList{"question: Couleur des repères"};
-    QTest::newRow("pink sticker clicked, Non: stay")
-        << QPoint(200, 150) << false << QStringList{"question: Couleur des repères"};
-    QTest::newRow("background clicked: no offer")
-        << QPoint(20, 20) << false << QStringList{"warning: Couleur des repères"};
-    QTest::newRow("beside the photo: no offer")
-        << QPoint(500, 20) << false << QStringList{"warning: Couleur des repères"};
+    QTest::addColumn<bool>("learned");
+    // The click on a sticker gives its colour, whatever the preset checked.
+    QTest::newRow("pink sticker clicked: its colour learned") << QPoint(200, 150) << true;
+    // Beside the photo nothing is learned: the preset masks, and finds nothing.
+    QTest::newRow("beside the photo: the preset") << QPoint(500, 20) << false;
 }
 
 void WorkflowTest::wrong_colour_stays_at_the_colour_click()
 {
     QFETCH(QPoint, pixel);
-    QFETCH(bool, switch_colour);
-    QFETCH(QStringList, boxes);
+    QFETCH(bool, learned);
     // Pink stickers, "Jaune" checked; five cameras so that the middle is image #2.
     open_window(write_references(5, StickerColor::Pink));
-    driver->dialogs.question_answers.enqueue(switch_colour);
     StdoutCapture quiet;
     click(pixel.x(), pixel.y());
+    auto* pink = driver->widget<QRadioButton>("button_pink");
+    if (learned) {
+        QVERIFY(driver->dialogs.boxes().isEmpty());
+        QVERIFY(calibrated());
+        QVERIFY(!pink->isChecked());
+        return;
+    }
+    const QStringList boxes{"warning: Couleur des repères"};
     QCOMPARE(driver->dialogs.boxes(), boxes);
     const QString text = driver->dialogs.requests.at(2).text; // after the references, the progress
     QVERIFY2(
@@ -423,23 +425,14 @@ void WorkflowTest::wrong_colour_stays_at_the_colour_click()
                                 "(image #2 : %1). La couleur choisie est « Jaune ».")
                             .arg(QFileInfo(driver->references.at(2)).fileName())),
         qPrintable(text));
-    QCOMPARE(text.contains("Passer à « Rose »"), boxes.first().startsWith("question"));
-
-    auto* pink = driver->widget<QRadioButton>("button_pink");
-    if (switch_colour) {
-        QVERIFY(pink->isChecked());
-        QVERIFY(calibrated());
-        return;
-    }
     // No manual steps for every camera: the colour click is asked for again.
     QCOMPARE(instruction(), QString("Cliquez sur un pixel d'un des repères"));
     QVERIFY(picture()->armed);
     QVERIFY(action("action_new_color")->isEnabled());
     QVERIFY(!action("action_new_computation")->isEnabled());
-    QVERIFY(!pink->isChecked());
 
     pink->click();
-    click(200, 150);
+    click(pixel.x(), pixel.y());
     QVERIFY(calibrated());
     QCOMPARE(driver->dialogs.boxes(), boxes);
 }
@@ -461,6 +454,29 @@ void WorkflowTest::manual_pass_asks_first()
 
     action("action_manual_calibration")->trigger();
     QCOMPARE(instruction(), sticker_prompt(1, 0));
+}
+
+void WorkflowTest::no_run_while_a_manual_pass_replaces_the_calibration()
+{
+    open_window(write_references(3));
+    StdoutCapture quiet;
+    click(200, 150);
+    QVERIFY(calibrated());
+
+    // Half-way through, the rig is part old, part new: no run from it.
+    action("action_manual_calibration")->trigger();
+    QVERIFY(!action("action_new_computation")->isEnabled());
+    click_stickers(stickers);
+    QCOMPARE(instruction(), sticker_prompt(1, 1));
+    QVERIFY(!action("action_new_computation")->isEnabled());
+    // Escape gives the calibration back, and the run with it.
+    key(Qt::Key_Escape);
+    QVERIFY(calibrated());
+
+    action("action_manual_calibration")->trigger();
+    for (int camera = 0; camera < 3; ++camera)
+        click_stickers(shifted(3 * camera, -2 * camera));
+    QVERIFY(calibrated());
 }
 
 QTEST_MAIN(WorkflowTest)

@@ -39,6 +39,7 @@ RigCalibration sample_rig()
     manual.reference_size = {4000, 6000};
     manual.method = AlignmentMethod::Manual;
     manual.transform = {-3.0, 4.0, 358.00000040907463, 2.5e-3, true};
+    manual.sticker_uncertainty = {0.1, 1.0 / 3.0, 3.0};
 
     CameraCalibration unreadable;
     unreadable.reference_photo = QStringLiteral("cam2.jpg");
@@ -130,6 +131,7 @@ void compare_rigs(const RigCalibration& actual, const RigCalibration& expected)
         QCOMPARE(a.transform.scale, e.transform.scale);
         QCOMPARE(a.transform.aligned, e.transform.aligned);
         compare_points(a.stickers, e.stickers);
+        QCOMPARE(a.sticker_uncertainty, e.sticker_uncertainty);
     }
 }
 
@@ -278,6 +280,15 @@ void CalibrationFileTest::damaged_file_is_refused_data()
                                                             {"hue_tolerance", 14},
                                                             {"chroma_tolerance", 30}}))
         << "la couleur apprise est hors des bornes";
+    QTest::newRow("two sticker uncertainties")
+        << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, 0.5}))
+        << "« sticker_uncertainty » de la caméra 1 doit compter trois nombres";
+    QTest::newRow("negative sticker uncertainty")
+        << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, -0.5, 0.5}))
+        << "« sticker_uncertainty » de la caméra 1 ne peut être négative";
+    QTest::newRow("sticker uncertainty as text")
+        << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, "1", 0.5}))
+        << "« sticker_uncertainty » de la caméra 1 n'est pas un nombre";
     QTest::newRow("photo name missing")
         << damaged(camera_field("reference_photo", removed)) << "« reference_photo »";
 }

@@ -259,7 +259,7 @@ void CalibrationTest::camera_aligned_by_hand()
     std::ostringstream log;
     const std::optional<CameraCalibration> entry = align_camera_manually(
         before, clicks, with_reference ? vertical_reference : ReferenceTriple{}, QSize(1024, 768),
-        log);
+        log, {0.5, 0.25, 3.0});
     QCOMPARE(entry.has_value(), size_after.isValid());
     if (!entry)
         return;
@@ -270,6 +270,8 @@ void CalibrationTest::camera_aligned_by_hand()
     QCOMPARE(entry->stickers[0], cv::Point2d(600.25, 100.5));
     QCOMPARE(entry->stickers[1], cv::Point2d(600.25, 300.5));
     QCOMPARE(entry->stickers[2], cv::Point2d(600.25, 500.5));
+    // Each centre keeps its own click's uncertainty through the reordering.
+    QCOMPARE(entry->sticker_uncertainty, (std::array<double, 3>{0.25, 3.0, 0.5}));
 }
 
 void CalibrationTest::failed_estimate_keeps_the_earlier_entry()

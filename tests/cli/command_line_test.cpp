@@ -9,10 +9,12 @@
 #include "cli/process_command.h"
 #include "cli/watch_command.h"
 #include "pipeline/calibration_run.h"
+#include "pipeline/hand_points.h"
 #include "pipeline/processing_run.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
 #include "support/process_runner.h"
+#include "tools/make_rig/rig_writer.h"
 #include "tests/support/cmyk_jpeg.h"
 #include "tests/support/file_bytes.h"
 
@@ -97,6 +99,8 @@ private slots:
     void a_hidden_camera_leaves_the_calibration_incomplete();
     void process_makes_the_frames_of_the_window_path();
     void calibrate_learns_the_colour_at_a_click();
+    void points_snap_to_the_stickers();
+    void green_stickers_under_exposed_calibrate_from_one_click();
     void bad_inputs_data();
     void bad_inputs();
     void process_replaces_an_earlier_run();
@@ -255,6 +259,11 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "out",     "--video-size",  "720", "a.jpg"}
         << 2 << ""
         << "--video-size attend original, 3840, 1920 ou 1280";
+    QTest::newRow("colour matching neither on nor off")
+        << QStringList{"process", "--calibration", cal,   "--output",
+                       "out",     "--colour-match", "oui", "a.jpg"}
+        << 2 << ""
+        << "--colour-match attend on ou off";
     QTest::newRow("two inboxes") << QStringList{"watch",    "--calibration", cal,
                                                 "--output", "out",           "a",
                                                 "b"}
@@ -428,6 +437,53 @@ void CommandLineTest::calibrate_learns_the_colour_at_a_click()
     QVERIFY(!QFileInfo::exists(nothing));
 }
 
+// Green fits no preset, and a stop and a half under the generator's exposure
+// the background's olive and sage shapes come close to it: one click on the
+// middle sticker must still align every camera on its own stickers.
+void CommandLineTest::green_stickers_under_exposed_calibrate_from_one_click()
+{
+    RigOptions options;
+    options.width = 640;
+    options.height = 480;
+    options.seed = 1;
+    options.color = RigStickerColor::Green;
+    options.exposure_ev = -1.5;
+    options.noise = 3.0;
+    options.exposure_spread = 0.5;
+    options.colourful = true;
+    const QString folder = work.filePath("green");
+    std::ostringstream quiet;
+    const RigWriteResult written = write_rig(options, folder, quiet);
+    QVERIFY2(written.ok(), written.error.c_str());
+    QStringList references;
+    for (int k = 0; k < options.cameras; ++k)
+        references << QDir(folder).filePath(reference_file_name(k));
+    const RigGroundTruth& truth = written.truth;
+    const cv::Point2d middle = truth.stickers[truth.middle_camera][1];
+    const QString click = QStringLiteral("%1,%2").arg(qRound(middle.x)).arg(qRound(middle.y));
+    const QString path = work.filePath("green.qvcal");
+    const QuorvaneRun run =
+        run_quorvane(QStringList{"calibrate", "--color-at", click, "--output", path} + references);
+    QCOMPARE(run.exit_code, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("Sticker colour learned at (%1, %2): hue ")
+                                  .arg(qRound(middle.x))
+                                  .arg(qRound(middle.y))),
+             qPrintable(run.out));
+    const CalibrationRead read = read_calibration_file(path);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    for (int k = 0; k < options.cameras; ++k) {
+        const CameraCalibration& camera = read.calibration.cameras[k];
+        QCOMPARE(camera.method, AlignmentMethod::Automatic);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(cv::norm(camera.stickers[i] - truth.stickers[k][i]) < 1.0,
+                     qPrintable(QStringLiteral("camera %1, sticker %2 at %3,%4")
+                                    .arg(k)
+                                    .arg(i)
+                                    .arg(camera.stickers[i].x)
+                                    .arg(camera.stickers[i].y)));
+    }
+}
+
 void CommandLineTest::process_makes_the_frames_of_the_window_path()
 {
     const QString output = work.filePath("cli");
@@ -448,8 +504,9 @@ void CommandLineTest::process_makes_the_frames_of_the_window_path()
     CalibrationRequest calibration_request;
     calibration_request.references = references;
     CalibrationOutcome calibrated = run_calibration(calibration_request, log);
-    QVERIFY(align_camera_by_hand(calibrated.rig, hidden_camera, truth.stickers[hidden_camera],
-                                 calibrated.reference, log));
+    QVERIFY(align_camera_from_points(calibrated.rig, hidden_camera, references[hidden_camera],
+                                     truth.stickers[hidden_camera], calibrated.reference, log)
+                .aligned);
     ProcessingRequest request;
     request.shots = shots;
     request.calibration = calibrated.rig.calibration();
@@ -465,6 +522,63 @@ void CommandLineTest::process_makes_the_frames_of_the_window_path()
         QVERIFY(!written.isNull());
         QVERIFY2(written == QImage(request.folder + frame), qPrintable(frame));
     }
+}
+
+// Points a few pixels off the grey-capped stickers land on their centres; the
+// corner error is said; points with nothing round near them are named, kept,
+// and the larger error they leave is flagged.
+void CommandLineTest::points_snap_to_the_stickers()
+{
+    const std::array<cv::Point2d, 3>& centres = truth.stickers[hidden_camera];
+    const std::array<cv::Point2d, 3> clicked{centres[0] + cv::Point2d(3, -1),
+                                             centres[1] + cv::Point2d(-2, -2.5),
+                                             centres[2] + cv::Point2d(0.5, 3)};
+    const QString snapped = work.filePath("snapped.qvcal");
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"calibrate", "--points", points_argument(hidden_camera, clicked), "--output",
+                    snapped} +
+        references);
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QString());
+    QVERIFY2(run.out.contains(QStringLiteral("Camera 2: point 1 moved from (%1, %2) to the sticker at")
+                                  .arg(clicked[0].x, 0, 'f', 1)
+                                  .arg(clicked[0].y, 0, 'f', 1)),
+             qPrintable(run.out));
+    QVERIFY2(run.out.contains("Camera 2 (ref_01.jpg): frame corners uncertain by 0."),
+             qPrintable(run.out));
+    const CalibrationRead read = read_calibration_file(snapped);
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    const CameraCalibration& camera = read.calibration.cameras[hidden_camera];
+    QCOMPARE(camera.method, AlignmentMethod::Manual);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY2(cv::norm(camera.stickers[i] - centres[i]) < 0.2, qPrintable(QString::number(i)));
+        QVERIFY(camera.sticker_uncertainty[i] > 0.0 && camera.sticker_uncertainty[i] < 0.5);
+    }
+
+    // A column well clear of the stickers, over the plain scene.
+    const cv::Point2d aside(-90, 0);
+    const QString kept = work.filePath("kept.qvcal");
+    const QuorvaneRun unsnapped = run_quorvane(
+        QStringList{"calibrate", "--points",
+                    points_argument(hidden_camera, {centres[0] + aside, centres[1] + aside,
+                                                    centres[2] + aside}),
+                    "--output", kept} +
+        references);
+    QCOMPARE(unsnapped.exit_code, 0);
+    const QString first = QStringLiteral("quorvane : caméra 2 (ref_01.jpg) : point 1 (%1, %2) : "
+                                         "aucun sticker rond trouvé près du point : point gardé "
+                                         "tel quel\n")
+                              .arg(centres[0].x + aside.x)
+                              .arg(centres[0].y + aside.y);
+    QVERIFY2(unsnapped.err.startsWith(first), qPrintable(unsnapped.err));
+    QCOMPARE(unsnapped.err.count(QStringLiteral("point gardé tel quel")), 3);
+    QVERIFY2(unsnapped.err.contains("caméra 2 (ref_01.jpg) : les coins de ses images peuvent "
+                                    "s'écarter de "),
+             qPrintable(unsnapped.err));
+    QVERIFY(!unsnapped.out.contains("moved from"));
+    const CalibrationRead unmoved = read_calibration_file(kept);
+    QVERIFY2(unmoved.ok(), qPrintable(unmoved.error));
+    QCOMPARE(unmoved.calibration.cameras[hidden_camera].stickers[0], centres[0] + aside);
 }
 
 void CommandLineTest::bad_inputs_data()
@@ -484,7 +598,7 @@ void CommandLineTest::bad_inputs_data()
     QTest::newRow("CMYK JPEG") << "cmyk" << 0 << "";
     QTest::newRow("16-bit PNG") << "png16" << 0 << "";
     QTest::newRow("PNG with alpha") << "alpha" << 0 << "";
-    QTest::newRow("one shot missing") << "count" << 1 << "3 photo(s) données pour 4 caméra(s)";
+    QTest::newRow("one shot missing") << "count" << 1 << "3 photos pour 4 caméras dans '";
     QTest::newRow("damaged calibration") << "damaged" << 1 << "rig.qvcal";
     QTest::newRow("missing calibration") << "no calibration" << 1 << "nowhere.qvcal";
     QTest::newRow("output under a file")

@@ -128,6 +128,8 @@ private slots:
     void finds_each_colour_under_each_light_data();
     void finds_each_colour_under_each_light();
     void yellow_among_orange_and_skin_is_found_by_the_rules();
+    void paler_shapes_of_the_sticker_hue_are_not_stickers_data();
+    void paler_shapes_of_the_sticker_hue_are_not_stickers();
     void a_hex_colour_is_a_learned_colour_data();
     void a_hex_colour_is_a_learned_colour();
 };
@@ -255,6 +257,45 @@ void StickerColourTest::yellow_among_orange_and_skin_is_found_by_the_rules()
         const ColourLearning learned = learn_colour(photo, cv::Point(160, 50), preset_colour(StickerColor::Yellow));
         QVERIFY2(learned.colour, qPrintable(learned.refusal));
         QVERIFY(at_stickers(found_stickers(photo, *learned.colour), 0.5));
+    }
+}
+
+void StickerColourTest::paler_shapes_of_the_sticker_hue_are_not_stickers_data()
+{
+    QTest::addColumn<cv::Scalar>("sticker");
+    QTest::addColumn<cv::Scalar>("paler");
+    QTest::addColumn<double>("ev");
+    // Each paler colour has the sticker's hue and about 25 points less chroma:
+    // sage beside green, greyish blue beside blue, dusty pink beside pink.
+    const cv::Scalar sage(95, 170, 82), greyish_blue(200, 140, 80), dusty_pink(145, 95, 225);
+    for (double ev : {0.0, -1.0}) {
+        const QString at = QStringLiteral(", %1 EV").arg(ev);
+        QTest::newRow(qPrintable("green beside sage" + at)) << green << sage << ev;
+        QTest::newRow(qPrintable("blue beside greyish blue" + at)) << blue << greyish_blue << ev;
+        QTest::newRow(qPrintable("pink beside dusty pink" + at)) << pink << dusty_pink << ev;
+    }
+}
+
+// Shapes larger than the stickers in a paler version of their hue: taken into
+// the mask, the three largest blobs are theirs and the rules pick them.
+void StickerColourTest::paler_shapes_of_the_sticker_hue_are_not_stickers()
+{
+    QFETCH(cv::Scalar, sticker);
+    QFETCH(cv::Scalar, paler);
+    QFETCH(double, ev);
+    const cv::Mat scene = draw_picture(sticker, {paler, paler, paler, paler});
+    const ColourLearning learned =
+        learn_colour(photograph(scene, ev, 1.0, 1.0, 3.0), cv::Point(160, 120));
+    QVERIFY2(learned.colour, qPrintable(learned.refusal));
+    for (double difference : {-0.5, 0.5}) {
+        const cv::Mat photo = photograph(scene, ev + difference, 1.0, 1.0, 3.0);
+        QVERIFY2(at_stickers(found_stickers(photo, *learned.colour), 0.5),
+                 qPrintable(QStringLiteral("%1 EV: hue %2 +- %3, chroma %4 +- %5")
+                                .arg(ev + difference)
+                                .arg(learned.colour->hue)
+                                .arg(learned.colour->hue_tolerance)
+                                .arg(learned.colour->chroma)
+                                .arg(learned.colour->chroma_tolerance)));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "output/ffmpeg_command.h"
 #include "output/frame_geometry.h"
 #include "output/video_export.h"
+#include "output/video_frames.h"
 #include "output/video_size.h"
 #include "photo/image_file.h"
 #include "support/atomic_file.h"
@@ -24,6 +25,8 @@ using Alignments = std::vector<ImageAlignment>;
 Q_DECLARE_METATYPE(Alignments)
 Q_DECLARE_METATYPE(ProcessResult)
 Q_DECLARE_METATYPE(VideoRequest)
+using FedPictures = QVector<QList<int>>;
+Q_DECLARE_METATYPE(FedPictures)
 
 namespace {
 
@@ -81,6 +84,47 @@ public:
         if (result.succeeded())
             write_file(arguments.back());
         return result;
+    }
+};
+
+// Takes in everything a command is fed, as ffmpeg would, and tells which kept
+// picture each raw picture of it was (kept picture k is filled with the byte k + 1).
+class FeedRecorder : public ProcessRunner
+{
+public:
+    QVector<QStringList> calls;
+    QVector<QList<int>> fed; // per call, the pictures in the order received (none: not fed)
+
+    ProcessResult run(const QString&, const QStringList& arguments,
+                      const std::function<void(const QString&)>&,
+                      const std::function<bool()>&) override
+    {
+        calls << arguments;
+        fed << QList<int>{};
+        write_file(arguments.back());
+        return exited(0);
+    }
+
+    ProcessResult run_fed(const QString&, const QStringList& arguments, const InputSource& input,
+                          const std::function<void(const QString&)>&,
+                          const std::function<bool()>&) override
+    {
+        calls << arguments;
+        QByteArray bytes;
+        for (InputPiece piece = input(); piece.size > 0; piece = input())
+            bytes.append(piece.data, int(piece.size));
+        const QStringList sides = arguments[arguments.indexOf("-video_size") + 1].split('x');
+        const bool yuv = arguments[arguments.indexOf("-pixel_format") + 1] == "yuv420p";
+        const int picture = sides[0].toInt() * sides[1].toInt() * (yuv ? 3 : 6) / 2;
+        QList<int> pictures;
+        for (int at = 0; at < bytes.size(); at += picture) {
+            const QByteArray one = bytes.mid(at, picture);
+            const bool uniform = one.size() == picture && one.count(one[0]) == picture;
+            pictures << (uniform ? int(static_cast<unsigned char>(one[0])) - 1 : -1);
+        }
+        fed << pictures;
+        write_file(arguments.back());
+        return exited(0);
     }
 };
 
@@ -365,6 +409,45 @@ private slots:
                  QStringList({"-r", "50", "-f", "image2", "-s", "64x48", "-i", frames, "-vf",
                               palette, "-loop", "0", "-frames:v", "5", "-y", "/d/g.gif"}));
 
+        // Raw pictures of the output size from standard input: nothing to decode or scale.
+        const EncodeSettings raw{24, QSize(5216, 3202), QSize(400, 290)};
+        QCOMPARE(raw_mp4_command(raw, 12, "/data/run1/output_video.mp4").arguments,
+                 QStringList({"-f",
+                              "rawvideo",
+                              "-pixel_format",
+                              "yuv420p",
+                              "-video_size",
+                              "400x290",
+                              "-framerate",
+                              "24",
+                              "-i",
+                              "-",
+                              "-vf",
+                              "setsar=1",
+                              "-color_range",
+                              "tv",
+                              "-colorspace",
+                              "bt470bg",
+                              "-chroma_sample_location",
+                              "center",
+                              "-vcodec",
+                              "libx264",
+                              "-crf",
+                              "25",
+                              "-pix_fmt",
+                              "yuv420p",
+                              "-movflags",
+                              "+faststart",
+                              "-frames:v",
+                              "12",
+                              "-y",
+                              "/data/run1/output_video.mp4"}));
+        const EncodeSettings raw_gif{60, QSize(5216, 3202), QSize(800, 580)};
+        QCOMPARE(raw_gif_command(raw_gif, 24, "/d/output_video_boomerang.gif").arguments,
+                 QStringList({"-f", "rawvideo", "-pixel_format", "bgr24", "-video_size", "800x580",
+                              "-framerate", "50", "-i", "-", "-vf", palette, "-loop", "0",
+                              "-frames:v", "24", "-y", "/d/output_video_boomerang.gif"}));
+
         QCOMPARE(frame_pattern("/d/100%"), QString("/d/100%%/output_img_%d.jpg"));
         QCOMPARE(concat_list({"forward.mp4", "backward.mp4"}, 10, 12),
                  QByteArray("ffconcat version 1.0\nfile forward.mp4\nduration 0.833333\n"
@@ -550,6 +633,78 @@ private slots:
             // The work folder goes with the export.
             QVERIFY(!QFileInfo::exists(work));
         }
+    }
+
+    // Each step takes the kept pictures it plays, in its order, with the raw
+    // commands; a step whose pictures are not all kept reads the frame files.
+    void export_from_memory_data()
+    {
+        QTest::addColumn<QSize>("frames");
+        QTest::addColumn<int>("missing"); // a kept video picture left out, or -1
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QVector<QList<int>>>("fed");
+        const QList<int> forwards{0, 1, 2};
+        const QList<int> backwards{2, 1, 0};
+        QTest::newRow("scaled video, boomerang and GIFs")
+            << QSize(900, 652) << -1
+            << QStringList{"raw mp4", "raw mp4", "join", "raw gif", "raw gif"}
+            << QVector<QList<int>>{forwards, backwards, {}, forwards, forwards + backwards};
+        QTest::newRow("video at the frames' size: only the GIFs kept")
+            << QSize(400, 290) << -1
+            << QStringList{"mp4 from files", "mp4 from files", "join", "raw gif", "raw gif"}
+            << QVector<QList<int>>{{}, {}, {}, forwards, forwards + backwards};
+        QTest::newRow("a video picture missing: the videos read the files")
+            << QSize(900, 652) << 1
+            << QStringList{"mp4 from files", "mp4 from files", "join", "raw gif", "raw gif"}
+            << QVector<QList<int>>{{}, {}, {}, forwards, forwards + backwards};
+    }
+
+    void export_from_memory()
+    {
+        QFETCH(QSize, frames);
+        QFETCH(int, missing);
+        QFETCH(QStringList, commands);
+        QFETCH(QVector<QList<int>>, fed);
+        const int count = 3;
+        VideoFrames kept;
+        kept.long_side = 400;
+        kept.gif = true;
+        prepare_video_frames(kept, frames, count);
+        for (KeptFrames* pictures : {&kept.video, &kept.gif_frames}) {
+            for (int k = 0; pictures->kept() && k < count; ++k) {
+                const int bytes = int(raw_frame_bytes(pictures->size, pictures->layout));
+                pictures->pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
+            }
+        }
+        if (missing >= 0)
+            kept.video.pictures[missing] = cv::Mat();
+        QTemporaryDir dir;
+        VideoRequest request{dir.path(), frames, count, 10, true, 400, true};
+        request.kept = &kept;
+        FeedRecorder runner;
+        std::ostringstream log;
+        const VideoExport result = ::export_videos(runner, request, log);
+        QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        QCOMPARE(runner.fed, fed);
+        QCOMPARE(split_lines(log.str()).size(), std::size_t(runner.calls.size()));
+        const EncodeSettings video{10, frames, QSize(400, 290)};
+        const EncodeSettings gif{10, frames, QSize(400, 290)};
+        QStringList described;
+        for (const QStringList& call : runner.calls) {
+            const QString output = call.back();
+            const int frame_count = call.value(call.indexOf("-frames:v") + 1).toInt();
+            if (call == raw_mp4_command(video, count, output).arguments)
+                described << "raw mp4";
+            else if (call.contains("-pattern_type") || call.contains("image2"))
+                described << "mp4 from files";
+            else if (call == join_command(call[call.indexOf("-i") + 1], output).arguments)
+                described << "join";
+            else if (call == raw_gif_command(gif, frame_count, output).arguments)
+                described << "raw gif";
+            else
+                described << call.join(' ');
+        }
+        QCOMPARE(described, commands);
     }
 
     // The count runs through the steps in order, as ffmpeg reports them; a stop
@@ -754,6 +909,82 @@ private slots:
         QCOMPARE(result.error_tail, lines.mid(lines.size() - 5).join('\n')); // the last five
         QCOMPARE(result.start_error.isEmpty(), result.started);
     }
+    // Fed through a pipe far smaller than the input, with SIGPIPE at its
+    // default: a child that takes everything sees every byte; one that ends or
+    // closes its input half-way ends the feeding and its end is the result,
+    // and this program lives on with no SIGPIPE left pending. (The child that
+    // closed its input says so, then waits to be stopped: the write after its
+    // word meets the closed pipe.)
+    void fed_runner_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("pieces"); // fed before the end of the input, -1: never ends
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("every byte arrives")
+            << "wc -c >&2" << 4 << false << 0 << QStringList{"8000000"};
+        QTest::newRow("ends while fed")
+            << "head -c 1000 >/dev/null; echo 'Error while decoding' >&2; exit 4" << -1 << false
+            << 4 << QStringList{"Error while decoding"};
+        QTest::newRow("closes its input and goes on")
+            << "head -c 1000 >/dev/null; exec 0<&-; echo closed >&2; exec tail -f /dev/null" << -1
+            << true << -1 << QStringList{"closed"};
+    }
+
+    void fed_runner()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, pieces);
+        QFETCH(bool, stopped);
+        QFETCH(QStringList, lines);
+        const QByteArray piece(2000000, 'x');
+        int asked = 0;
+        const InputSource input = [&] {
+            return pieces < 0 || ++asked <= pieces
+                       ? InputPiece{piece.constData(), std::size_t(piece.size())}
+                       : InputPiece{};
+        };
+        QStringList received;
+        const auto previous_sigpipe = std::signal(SIGPIPE, SIG_DFL);
+        ChildProcessRunner runner;
+        const ProcessResult result = runner.run_fed(
+            "sh", {"-c", script}, input, [&](const QString& line) { received << line; },
+            [&] { return received.contains("closed"); });
+        std::signal(SIGPIPE, previous_sigpipe);
+        sigset_t pending;
+        sigpending(&pending);
+        QVERIFY(!sigismember(&pending, SIGPIPE));
+        QVERIFY(result.started);
+        QCOMPARE(result.stopped, stopped);
+        if (!stopped) {
+            QVERIFY(!result.crashed);
+            QTEST(result.exit_code, "exit_code");
+        }
+        QCOMPARE(received, lines);
+    }
+
+    // A child that never reads: the pipe fills, and the stop request still
+    // ends it promptly.
+    void fed_runner_stops_a_child_that_does_not_read()
+    {
+        const QByteArray piece(1000000, 'x');
+        int asked = 0;
+        int stop_asked = 0;
+        ChildProcessRunner runner;
+        const ProcessResult result = runner.run_fed(
+            "sh", {"-c", "exec tail -f /dev/null"},
+            [&] {
+                ++asked;
+                return InputPiece{piece.constData(), std::size_t(piece.size())};
+            },
+            {}, [&] { return ++stop_asked > 20; });
+        QVERIFY(result.stopped);
+        QVERIFY(!result.succeeded());
+        // Nothing past what the pipe holds was asked for.
+        QVERIFY2(asked < 10, qPrintable(QString::number(asked)));
+    }
+
     void natural_order_data()
     {
         QTest::addColumn<QStringList>("chosen");

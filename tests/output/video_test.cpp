@@ -3,8 +3,10 @@
 // its pictures came from.
 
 #include "output/video_export.h"
+#include "output/video_frames.h"
 #include "support/process_runner.h"
 #include "tests/output/shots.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/stdout_capture.h"
 
 #include <QDir>
@@ -17,7 +19,12 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
 #include <sstream>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -25,9 +32,20 @@ namespace {
 const QStringList all_outputs{"output_video.gif", "output_video.mp4", "output_video_boomerang.gif",
                               "output_video_boomerang.mp4"};
 
+// Keeps `frame` for the videos as the frames step does once it is written.
+void keep(VideoFrames* kept, int index, const QImage& frame)
+{
+    if (kept)
+        keep_video_frame(*kept, index,
+                         cv::Mat(frame.height(), frame.width(), CV_8UC4,
+                                 const_cast<uchar*>(frame.constBits()),
+                                 static_cast<std::size_t>(frame.bytesPerLine())));
+}
+
 // Writes the frames "output_img_<k>.jpg" of `size`: black, with a white vertical
-// band in the k-th of `bands` columns.
-bool write_index_frames(const QString& folder, int count, QSize size, int bands)
+// band in the k-th of `bands` columns; with `kept`, also keeps them for the videos.
+bool write_index_frames(const QString& folder, int count, QSize size, int bands,
+                        VideoFrames* kept = nullptr)
 {
     for (int k = 0; k < count; ++k) {
         QImage frame(size, QImage::Format_RGB32);
@@ -36,6 +54,7 @@ bool write_index_frames(const QString& folder, int count, QSize size, int bands)
                                   Qt::white);
         if (!frame.save(QDir(folder).filePath(QString("output_img_%1.jpg").arg(k)), "JPEG", 90))
             return false;
+        keep(kept, k, frame);
     }
     return true;
 }
@@ -60,6 +79,68 @@ QSize probed_size(const QString& path)
 {
     const QMap<QString, QString> stream = probe(path);
     return QSize(stream["width"].toInt(), stream["height"].toInt());
+}
+
+// Frames like photographs (soft gradients, shapes and texture, differing from
+// one frame to the next), written and kept as write_index_frames does.
+bool write_photo_frames(const QString& folder, int count, QSize size, VideoFrames& kept)
+{
+    for (int k = 0; k < count; ++k) {
+        QImage frame(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = qRgb((x + 7 * k) * 255 / size.width(), y * 255 / size.height(),
+                               128 + int(60 * std::sin((x + y + 20 * k) / 23.0)));
+        }
+        QPainter painter(&frame);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(230, 40 + 30 * k, 60));
+        painter.drawEllipse(QPointF(size.width() * (0.2 + 0.12 * k), size.height() / 2.0),
+                            size.height() / 5.0, size.height() / 5.0);
+        painter.end();
+        if (!frame.save(QDir(folder).filePath(QString("output_img_%1.jpg").arg(k)), "JPEG", 95))
+            return false;
+        keep(&kept, k, frame);
+    }
+    return true;
+}
+
+// Every picture of `path` decoded as 8-bit grey values.
+QList<QByteArray> decoded_pictures(const QString& path)
+{
+    const QSize size = probed_size(path);
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+    ffmpeg.waitForFinished(-1);
+    const QByteArray pixels = ffmpeg.readAllStandardOutput();
+    const int frame_bytes = size.width() * size.height();
+    QList<QByteArray> pictures;
+    for (int at = 0; frame_bytes > 0 && at + frame_bytes <= pixels.size(); at += frame_bytes)
+        pictures << pixels.mid(at, frame_bytes);
+    return pictures;
+}
+
+// The mean difference in grey levels between two pictures of `width` pixels a
+// line, seen in blocks of 8 x 8 pixels: a GIF's dithering scatters its error
+// over neighbouring pixels, differently for pictures that differ at all.
+double mean_difference(const QByteArray& a, const QByteArray& b, int width)
+{
+    const int height = width > 0 ? a.size() / width : 0;
+    const auto block = [&](const QByteArray& picture, int bx, int by) {
+        int sum = 0;
+        for (int y = by; y < by + 8; ++y)
+            for (int x = bx; x < bx + 8; ++x)
+                sum += static_cast<unsigned char>(picture[y * width + x]);
+        return sum / 64.0;
+    };
+    double sum = 0.0;
+    int blocks = 0;
+    for (int by = 0; by + 8 <= height; by += 8) {
+        for (int bx = 0; bx + 8 <= width; bx += 8, ++blocks)
+            sum += std::abs(block(a, bx, by) - block(b, bx, by));
+    }
+    return blocks > 0 ? sum / blocks : 0.0;
 }
 
 // Decodes every picture of `path` and tells the band each one shows; anything
@@ -175,12 +256,16 @@ private slots:
         QTest::addColumn<int>("fps");
         QTest::addColumn<QSize>("video");
         QTest::addColumn<QSize>("gif");
-        QTest::newRow("original size")
-            << QSize(64, 48) << 0 << 10 << QSize(64, 48) << QSize(64, 48);
-        QTest::newRow("1280 px, a wide odd ratio")
-            << QSize(2000, 302) << 1280 << 24 << QSize(1280, 194) << QSize(800, 120);
-        QTest::newRow("frames smaller than the choice")
-            << QSize(100, 160) << 1920 << 7 << QSize(100, 160) << QSize(100, 160);
+        QTest::addColumn<bool>("from_memory");
+        for (const bool memory : {false, true}) {
+            const QString source = memory ? ", from memory" : ", from the files";
+            QTest::newRow(qPrintable("original size" + source))
+                << QSize(64, 48) << 0 << 10 << QSize(64, 48) << QSize(64, 48) << memory;
+            QTest::newRow(qPrintable("1280 px, a wide odd ratio" + source))
+                << QSize(2000, 302) << 1280 << 24 << QSize(1280, 194) << QSize(800, 120) << memory;
+            QTest::newRow(qPrintable("frames smaller than the choice" + source))
+                << QSize(100, 160) << 1920 << 7 << QSize(100, 160) << QSize(100, 160) << memory;
+        }
     }
 
     void every_file_plays_the_frames_in_order()
@@ -190,12 +275,19 @@ private slots:
         QFETCH(int, fps);
         QFETCH(QSize, video);
         QFETCH(QSize, gif);
+        QFETCH(bool, from_memory);
         const int count = 5;
         QTemporaryDir dir;
-        QVERIFY(write_index_frames(dir.path(), count, frames, count));
+        VideoFrames kept;
+        kept.long_side = long_side;
+        kept.gif = true;
+        prepare_video_frames(kept, frames, count);
+        QVERIFY(write_index_frames(dir.path(), count, frames, count, &kept));
         std::ostringstream log;
         BatchProgress progress;
-        const VideoRequest request{dir.path(), frames, count, fps, true, long_side, true};
+        VideoRequest request{dir.path(), frames, count, fps, true, long_side, true};
+        if (from_memory)
+            request.kept = &kept;
         const VideoExport result = export_folder(request, log, &progress);
         QVERIFY2(result.succeeded, qPrintable(result.error_line));
         QCOMPARE(result.written, QStringList({"output_video.mp4", "output_video_boomerang.mp4",
@@ -234,6 +326,61 @@ private slots:
                          qPrintable(boxes.join(' ')));
             } else {
                 QVERIFY(loops_forever(path));
+            }
+        }
+    }
+
+    // The pictures fed from memory are those the frame files gave, frame for
+    // frame, within what the encoders lose; only the way they were reduced differs.
+    void memory_gives_the_pictures_of_the_files()
+    {
+        const int count = 5;
+        const QSize frames(960, 600);
+        QTemporaryDir from_files;
+        QTemporaryDir from_memory;
+        VideoFrames kept;
+        kept.long_side = 480;
+        kept.gif = true;
+        prepare_video_frames(kept, frames, count);
+        VideoFrames unused = kept;
+        QVERIFY(write_photo_frames(from_files.path(), count, frames, unused));
+        QVERIFY(write_photo_frames(from_memory.path(), count, frames, kept));
+        std::ostringstream log;
+        VideoRequest request{from_files.path(), frames, count, 12, true, 480, true};
+        BatchProgress files_progress;
+        QVERIFY(export_folder(request, log, &files_progress).succeeded);
+        request.folder = from_memory.path();
+        request.kept = &kept;
+        BatchProgress memory_progress;
+        const VideoExport result = export_folder(request, log, &memory_progress);
+        QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        QCOMPARE(memory_progress.done(), files_progress.done());
+        QCOMPARE(folder_entries(from_memory.path()), frame_names(count) + all_outputs);
+        for (const QString& name : all_outputs) {
+            const QList<QByteArray> expected = decoded_pictures(from_files.filePath(name));
+            const QList<QByteArray> pictures = decoded_pictures(from_memory.filePath(name));
+            const QList<int> order = name.contains("boomerang") ? there_and_back(count)
+                                                                : there_and_back(count).mid(0, count);
+            QCOMPARE(pictures.size(), order.size());
+            QCOMPARE(pictures.size(), expected.size());
+            QCOMPARE(probed_size(from_memory.filePath(name)),
+                     probed_size(from_files.filePath(name)));
+            const int width = probed_size(from_files.filePath(name)).width();
+            for (int k = 0; k < pictures.size(); ++k) {
+                const double difference = mean_difference(pictures[k], expected[k], width);
+                QVERIFY2(difference < 2.5, qPrintable(QString("%1 picture %2: %3 grey levels")
+                                                          .arg(name)
+                                                          .arg(k)
+                                                          .arg(difference)));
+                // Next to another frame's picture, a picture differs clearly.
+                if (k > 0 && order[k] != order[k - 1])
+                    QVERIFY2(mean_difference(pictures[k], expected[k - 1], width) > 2 * difference,
+                             qPrintable(QString("%1 picture %2: %3 against %4")
+                                            .arg(name)
+                                            .arg(k)
+                                            .arg(mean_difference(pictures[k], expected[k - 1],
+                                                                 width))
+                                            .arg(difference)));
             }
         }
     }
@@ -277,6 +424,58 @@ private slots:
                  there_and_back(3));
     }
 
+    // An ffmpeg that dies part-way through its input, or a disk that fills up
+    // during an encode fed from memory: the step fails with ffmpeg's reason,
+    // nothing stands under its name nor under its partial name, and no later
+    // step runs.
+    void a_failed_fed_encode_leaves_no_file_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // a fake ffmpeg, or the real one
+        QTest::addColumn<qint64>("file_size_limit");
+        QTest::addColumn<QString>("error_line");
+        QTest::newRow("ffmpeg dies while fed")
+            << QByteArray("for last; do :; done\necho partial > \"$last\"\n"
+                          "head -c 1000 >/dev/null\n"
+                          "echo 'Error while decoding stream #0:0: Invalid data' >&2\nexit 1\n")
+            << qint64(0) << "Error while decoding stream #0:0: Invalid data";
+        QTest::newRow("a full disk during the encode")
+            << QByteArray() << qint64(2000) << QString::fromLocal8Bit(std::strerror(EFBIG));
+    }
+
+    void a_failed_fed_encode_leaves_no_file()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(qint64, file_size_limit);
+        QFETCH(QString, error_line);
+        std::unique_ptr<FakeFfmpeg> fake;
+        if (!script.isEmpty()) {
+            fake = std::make_unique<FakeFfmpeg>(script);
+            QVERIFY(fake->ok);
+        }
+        QTemporaryDir out;
+        VideoFrames kept;
+        kept.long_side = 480;
+        kept.gif = true;
+        const QSize frames(960, 600);
+        prepare_video_frames(kept, frames, 5);
+        QVERIFY(write_photo_frames(out.path(), 5, frames, kept));
+        const QStringList before = folder_entries(out.path());
+        std::ostringstream log;
+        VideoRequest request{out.path(), frames, 5, 10, true, 480, true};
+        request.kept = &kept;
+        rlimit unlimited{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        if (file_size_limit > 0)
+            QVERIFY(limit_file_size(file_size_limit));
+        const VideoExport result = export_folder(request, log);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        QVERIFY(!result.succeeded && !result.stopped);
+        QVERIFY2(result.error_line.contains(error_line), qPrintable(result.error_line));
+        QCOMPARE(result.unfinished, QString("output_video.mp4"));
+        QCOMPARE(split_lines(log.str()).size(), std::size_t(1));
+        QCOMPARE(folder_entries(out.path()), before);
+    }
+
     // The boomerang's last command fails half-way: its file goes, the GIF never
     // starts, and the error says what ffmpeg said.
     void a_failed_step_leaves_no_partial_file()
@@ -299,23 +498,38 @@ private slots:
 
     // An encode that would never end on its own, run from a thread of its own
     // as the window runs it: the stop kills it promptly, its video is removed
-    // and nothing more starts.
+    // and nothing more starts. Fed from memory, it stops reading after a few
+    // bytes, so the stop comes with the pipe full.
+    void stop_kills_ffmpeg_and_removes_its_video_data()
+    {
+        QTest::addColumn<bool>("from_memory");
+        QTest::newRow("from the files") << false;
+        QTest::newRow("in the middle of feeding") << true;
+    }
+
     void stop_kills_ffmpeg_and_removes_its_video()
     {
+        QFETCH(bool, from_memory);
         const FakeFfmpeg ffmpeg("for last; do :; done\necho partial > \"$last\"\n"
+                                "head -c 100 >/dev/null\n"
                                 "printf 'frame=    2 fps=0.0\\r' >&2\nexec tail -f /dev/null\n");
         QVERIFY(ffmpeg.ok);
         QTemporaryDir out;
-        QVERIFY(write_index_frames(out.path(), 3, QSize(64, 48), 3));
+        VideoFrames kept;
+        kept.long_side = 1920;
+        kept.gif = true;
+        const QSize frames(2400, 1600);
+        prepare_video_frames(kept, frames, 3);
+        QVERIFY(write_index_frames(out.path(), 3, frames, 3, &kept));
         std::ostringstream log;
         StoppingProgress progress(2);
         VideoExport result;
         QElapsedTimer timer;
         timer.start();
-        std::thread worker([&] {
-            result =
-                export_folder({out.path(), QSize(64, 48), 3, 10, true, 0, true}, log, &progress);
-        });
+        VideoRequest request{out.path(), frames, 3, 10, true, 1920, true};
+        if (from_memory)
+            request.kept = &kept;
+        std::thread worker([&] { result = export_folder(request, log, &progress); });
         worker.join();
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(result.stopped);

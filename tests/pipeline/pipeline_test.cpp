@@ -21,6 +21,8 @@
 
 Q_DECLARE_METATYPE(ProcessingFailure)
 Q_DECLARE_METATYPE(PlanCheck)
+using FedBytes = QList<long long>;
+Q_DECLARE_METATYPE(FedBytes)
 
 namespace {
 
@@ -54,6 +56,34 @@ public:
 
 private:
     ProcessingProgress& progress;
+};
+
+// Records how many bytes each command was fed (-1: not fed).
+class FeedCounter : public ProcessRunner
+{
+public:
+    QList<long long> fed;
+
+    ProcessResult run(const QString&, const QStringList& arguments,
+                      const std::function<void(const QString&)>&,
+                      const std::function<bool()>&) override
+    {
+        fed << -1;
+        RecordingRunner::leave_output(arguments);
+        return RecordingRunner::succeeded();
+    }
+
+    ProcessResult run_fed(const QString&, const QStringList& arguments, const InputSource& input,
+                          const std::function<void(const QString&)>&,
+                          const std::function<bool()>&) override
+    {
+        long long bytes = 0;
+        for (InputPiece piece = input(); piece.size > 0; piece = input())
+            bytes += static_cast<long long>(piece.size);
+        fed << bytes;
+        RecordingRunner::leave_output(arguments);
+        return RecordingRunner::succeeded();
+    }
 };
 
 ProcessingRequest request_for(const QString& folder, int shots, int cameras)
@@ -174,6 +204,8 @@ class PipelineTest : public QObject
 
 private slots:
     void steps_read_frames_then_videos_then_gifs();
+    void videos_are_fed_the_frames_kept_in_memory_data();
+    void videos_are_fed_the_frames_kept_in_memory();
     void each_ending_reports_its_failure_data();
     void each_ending_reports_its_failure();
     void written_files_name_each_video_with_its_duration_data();
@@ -181,6 +213,8 @@ private slots:
 
     void plan_stops_at_the_first_check_that_fails_data();
     void plan_stops_at_the_first_check_that_fails();
+    void plan_problem_wording_data();
+    void plan_problem_wording();
     void video_options_are_refused_outside_their_bounds_data();
     void video_options_are_refused_outside_their_bounds();
     void ffmpeg_check_says_why_ffmpeg_cannot_run_data();
@@ -222,6 +256,36 @@ void PipelineTest::steps_read_frames_then_videos_then_gifs()
                                "GIF animé : 5 / 6",
                                "GIF animé : 6 / 6"};
     QCOMPARE(runner.steps, expected);
+}
+
+// A run at a reduced size feeds every encode the frames it kept (3 pictures of
+// 32 x 24, or 6 for the GIF boomerang); at the frames' own size the video reads
+// the frame files and only the GIFs are fed.
+void PipelineTest::videos_are_fed_the_frames_kept_in_memory_data()
+{
+    QTest::addColumn<int>("long_side");
+    QTest::addColumn<FedBytes>("fed");
+    const long long yuv = 32 * 24 * 3 / 2;
+    const long long gif = 32 * 24 * 3;
+    const long long full_gif = 64 * 48 * 3;
+    QTest::newRow("reduced") << 32 << FedBytes{3 * yuv, 3 * yuv, -1, 3 * gif, 6 * gif};
+    QTest::newRow("frames' own size")
+        << 0 << FedBytes{-1, -1, -1, 3 * full_gif, 6 * full_gif};
+}
+
+void PipelineTest::videos_are_fed_the_frames_kept_in_memory()
+{
+    QFETCH(int, long_side);
+    QTemporaryDir folder;
+    ProcessingRequest request = request_for(folder.path(), 3, 3);
+    request.boomerang = true;
+    request.gif = true;
+    request.long_side = long_side;
+    FeedCounter runner;
+    std::ostringstream log;
+    const ProcessingOutcome outcome = run_processing(runner, request, log);
+    QCOMPARE(outcome.failure(), ProcessingFailure::None);
+    QTEST(runner.fed, "fed");
 }
 
 void PipelineTest::each_ending_reports_its_failure_data()
@@ -527,6 +591,30 @@ void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run()
     QCOMPARE(problem.none(), reason.isEmpty());
     QCOMPARE(problem.reason(), reason);
     QCOMPARE(problem.line(), line);
+}
+
+void PipelineTest::plan_problem_wording_data()
+{
+    QTest::addColumn<int>("shots");
+    QTest::addColumn<int>("cameras");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one shot") << 1 << 2 << "1 photo pour 2 caméras";
+    QTest::newRow("one camera") << 3 << 1 << "3 photos pour 1 caméra";
+    QTest::newRow("no shot") << 0 << 4 << "0 photo pour 4 caméras";
+}
+
+// The one wording the window, the command line and the booth frame.
+void PipelineTest::plan_problem_wording()
+{
+    QFETCH(int, shots);
+    QFETCH(int, cameras);
+    QFETCH(QString, text);
+    PlanProblem problem;
+    problem.check = PlanCheck::ShotCount;
+    problem.shot_count = shots;
+    problem.camera_count = cameras;
+    QCOMPARE(plan_problem_text(problem), text);
+    QVERIFY(plan_problem_text(PlanProblem()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(PipelineTest)

@@ -206,6 +206,7 @@ private slots:
     void colour_differences_follow_the_ground_truth();
     void takes_show_subjects_of_their_own();
     void rewriting_a_parallax_rig_removes_only_its_files();
+    void flat_references_are_lit_exposed_and_noisy_as_asked();
 };
 
 void TestRig::same_seed_gives_identical_files_data()
@@ -512,7 +513,7 @@ void TestRig::malformed_ground_truth_is_refused_data()
     row("camera line missing", "camera 2 ", "# camera 2 ");
     row("camera out of order", "camera 1 ", "camera 2 ");
     row("number cut short", "\nquality 92\n", "\nquality\n");
-    row("unknown colour", "color yellow", "color green");
+    row("unknown colour", "color yellow", "color purple");
     row("unknown key", "clutter 0", "clutter 0\nblur 3");
     row("invalid size", "size 640 480", "size 640 0");
     row("parallax setting in a flat rig", "clutter 0", "clutter 0\narc 40");
@@ -594,7 +595,7 @@ void TestRig::arguments_data()
     QTest::newRow("cameras not a number") << QStringList{"out", "--cameras", "five"} << "'five'";
     QTest::newRow("size without x") << QStringList{"out", "--size", "1600"} << "'1600'";
     QTest::newRow("size too large") << QStringList{"out", "--size", "6000x6000"} << "at most";
-    QTest::newRow("unknown colour") << QStringList{"out", "--color", "green"} << "'green'";
+    QTest::newRow("unknown colour") << QStringList{"out", "--color", "purple"} << "'purple'";
     QTest::newRow("hidden past the end") << QStringList{"out", "--hidden", "5"} << "0 to 4";
     QTest::newRow("quality 0") << QStringList{"out", "--quality", "0"} << "between 1 and 100";
     QTest::newRow("offset past a quarter")
@@ -1006,6 +1007,105 @@ void TestRig::rewriting_a_parallax_rig_removes_only_its_files()
              QStringList({"notes.txt", "shot_00.png.bak"}));
     QCOMPARE(QDir(folder.filePath("shots")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({"shot_00.jpg", "shot_01.jpg", "shot_02.jpg"}));
+}
+
+namespace {
+
+double srgb_to_linear(double v)
+{
+    v /= 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double linear_to_srgb(double v)
+{
+    v = std::clamp(v, 0.0, 1.0);
+    return 255.0 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055);
+}
+
+} // namespace
+
+// Under a tungsten light a stop under, each camera's middle sticker has the
+// paint's colour times the light's gains and its own exposure, with the noise
+// asked for; the colourful background holds reds and oranges the plain one never
+// has; the truth file keeps every camera's light.
+void TestRig::flat_references_are_lit_exposed_and_noisy_as_asked()
+{
+    RigOptions options = small_rig(4);
+    options.color = RigStickerColor::Green;
+    options.exposure_ev = -1.0;
+    options.light_kelvin = 3000.0;
+    options.noise = 4.0;
+    options.exposure_spread = 0.5;
+    options.colourful = true;
+    QTemporaryDir dir;
+    const RigWriteResult written = write_quietly(options, dir.filePath("lit"));
+    QVERIFY2(written.ok(), written.error.c_str());
+    const RigGroundTruth& truth = written.truth;
+    QCOMPARE(static_cast<int>(truth.reference_light.size()), options.cameras);
+
+    std::vector<double> exposures;
+    for (int k = 0; k < options.cameras; ++k) {
+        const ColourResponse& light = truth.reference_light[k];
+        exposures.push_back(light.exposure_ev);
+        QVERIFY(std::abs(light.exposure_ev - options.exposure_ev) <= options.exposure_spread);
+        // Warm light: red up, blue down, green the reference.
+        QVERIFY(light.gain[2] > 1.5 && light.gain[0] < 0.6 && light.gain[1] == 1.0);
+
+        const cv::Mat photo = cv::imread(dir.filePath("lit/" + reference_file_name(k)).toStdString());
+        cv::Mat inside(photo.size(), CV_8U, cv::Scalar(0));
+        cv::circle(inside, cv::Point(truth.stickers[k][1]), int(truth.sticker_radius * 0.6),
+                   cv::Scalar(255), cv::FILLED);
+        cv::Scalar mean, deviation;
+        cv::meanStdDev(photo, mean, deviation, inside);
+        const cv::Scalar paint = sticker_bgr(options.color);
+        for (int ch = 0; ch < 3; ++ch) {
+            const double expected = linear_to_srgb(srgb_to_linear(paint[ch]) * light.gain[ch] *
+                                                   std::pow(2.0, light.exposure_ev));
+            QVERIFY2(std::abs(mean[ch] - expected) < 3.0,
+                     qPrintable(QStringLiteral("camera %1 channel %2: %3 for %4")
+                                    .arg(k)
+                                    .arg(ch)
+                                    .arg(mean[ch])
+                                    .arg(expected)));
+            QVERIFY2(deviation[ch] > 2.0 && deviation[ch] < 6.0,
+                     qPrintable(QString::number(deviation[ch])));
+        }
+    }
+    QVERIFY(*std::max_element(exposures.begin(), exposures.end()) -
+                *std::min_element(exposures.begin(), exposures.end()) >
+            0.2);
+
+    // Reds, oranges and skin tones: red well above both other channels.
+    const auto reddish_share = [](const cv::Mat& photo) {
+        std::vector<cv::Mat> ch;
+        cv::split(photo, ch);
+        cv::Mat red16, blue16, green16;
+        ch[2].convertTo(red16, CV_16S);
+        ch[0].convertTo(blue16, CV_16S);
+        ch[1].convertTo(green16, CV_16S);
+        const cv::Mat reddish = (red16 > blue16 + 40) & (red16 > green16 + 40);
+        return cv::countNonZero(reddish) / double(photo.total());
+    };
+    RigOptions plain = small_rig(4);
+    plain.color = RigStickerColor::Green;
+    const RigWriteResult plain_written = write_quietly(plain, dir.filePath("plain"));
+    QVERIFY2(plain_written.ok(), plain_written.error.c_str());
+    const QString middle = reference_file_name(truth.middle_camera);
+    QVERIFY(reddish_share(cv::imread(dir.filePath("plain/" + middle).toStdString())) < 0.001);
+    QVERIFY(reddish_share(cv::imread(dir.filePath("lit/" + middle).toStdString())) > 0.05);
+
+    // The light survives the truth file, and a camera's light missing is refused.
+    const std::string text = ground_truth_text(truth);
+    const std::optional<RigGroundTruth> parsed = parse_ground_truth(text);
+    QVERIFY(parsed);
+    QCOMPARE(parsed->options.light_kelvin, 3000.0);
+    QVERIFY(parsed->options.colourful);
+    QCOMPARE(parsed->reference_light[3].exposure_ev, truth.reference_light[3].exposure_ev);
+    const size_t last = text.find("light_camera 3 ");
+    QVERIFY(last != std::string::npos);
+    QVERIFY(!parse_ground_truth(text.substr(0, last)).has_value());
+    QVERIFY(ground_truth_text(plain_written.truth).find("light") == std::string::npos);
 }
 
 QTEST_GUILESS_MAIN(TestRig)

@@ -62,6 +62,42 @@ void write_parallax(std::ostream& out, const RigGroundTruth& truth)
     }
 }
 
+// How the flat references are lit, when not as painted.
+void write_light(std::ostream& out, const RigGroundTruth& truth)
+{
+    const RigOptions& options = truth.options;
+    out << "# References lit and taken: exposure in EV, light in kelvin, noise in levels,\n"
+           "# colourful background; per camera the gains in linear light and the exposure.\n"
+        << "exposure " << options.exposure_ev << '\n'
+        << "light " << options.light_kelvin << '\n'
+        << "noise " << options.noise << '\n'
+        << "exposure_spread " << options.exposure_spread << '\n'
+        << "colourful " << options.colourful << '\n'
+        << "# light camera gain_blue gain_green gain_red exposure_ev\n";
+    for (size_t k = 0; k < truth.reference_light.size(); ++k) {
+        const ColourResponse& c = truth.reference_light[k];
+        out << "light_camera " << k << ' ' << c.gain[0] << ' ' << c.gain[1] << ' ' << c.gain[2]
+            << ' ' << c.exposure_ev << '\n';
+    }
+}
+
+// One line of the flat references' light into `truth`; false for an unknown key.
+bool read_light_line(const std::string& key, std::istream& in, RigGroundTruth& truth)
+{
+    RigOptions& options = truth.options;
+    if (key == "exposure")
+        in >> options.exposure_ev;
+    else if (key == "light")
+        in >> options.light_kelvin;
+    else if (key == "noise")
+        in >> options.noise;
+    else if (key == "colourful")
+        in >> options.colourful;
+    else
+        return false;
+    return true;
+}
+
 // One line of the parallax section into `truth`; false for an unknown key.
 bool read_parallax_line(const std::string& key, std::istream& in, RigGroundTruth& truth)
 {
@@ -166,6 +202,8 @@ std::string ground_truth_text(const RigGroundTruth& truth)
     }
     if (options.parallax)
         write_parallax(out, truth);
+    else if (!truth.reference_light.empty())
+        write_light(out, truth);
     return out.str();
 }
 
@@ -195,6 +233,12 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
             truth.stickers.push_back(stickers);
         } else if (key == "view" || key == "colour" || key == "subject") {
             ok = read_parallax_item(key, in, truth.parallax);
+        } else if (key == "light_camera") {
+            size_t index = 0;
+            ColourResponse c;
+            in >> index >> c.gain[0] >> c.gain[1] >> c.gain[2] >> c.exposure_ev;
+            truth.reference_light.push_back(c);
+            ok = index + 1 == truth.reference_light.size();
         } else {
             if (!seen.insert(key).second)
                 return std::nullopt;
@@ -207,8 +251,9 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
             } else if (key == "color") {
                 std::string name;
                 in >> name;
-                ok = name == "yellow" || name == "pink";
-                options.color = name == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
+                const std::optional<RigStickerColor> color = color_from_name(name);
+                ok = color.has_value();
+                options.color = color.value_or(RigStickerColor::Yellow);
             } else if (key == "clutter") {
                 in >> options.clutter;
             } else if (key == "distractor") {
@@ -234,7 +279,7 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
             } else if (key == "marker_radius") {
                 in >> truth.marker_radius;
             } else {
-                ok = read_parallax_line(key, in, truth);
+                ok = read_light_line(key, in, truth) || read_parallax_line(key, in, truth);
             }
         }
         std::string rest;
@@ -259,7 +304,14 @@ std::optional<RigGroundTruth> parse_ground_truth(const std::string& text)
     } else if (!truth.parallax.views.empty() || !truth.parallax.colours.empty() ||
                !truth.parallax.subjects.empty()) {
         return std::nullopt;
+    } else if (seen.count("light")) {
+        wanted.insert({"exposure", "light", "noise", "exposure_spread", "colourful"});
+        if (static_cast<int>(truth.reference_light.size()) != options.cameras ||
+            !flat_light_changed(options))
+            return std::nullopt;
     }
+    if (!options.parallax && seen.count("light") == 0 && !truth.reference_light.empty())
+        return std::nullopt;
     if (seen != wanted || !rig_options_error(options).empty() ||
         static_cast<int>(truth.poses.size()) != options.cameras ||
         truth.middle_camera != options.cameras / 2)

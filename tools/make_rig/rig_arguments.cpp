@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <optional>
+
 namespace {
 
 bool parse_int(const QString& text, int& value)
@@ -29,7 +31,8 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
             argument == "--offset" || argument == "--middle-shift" || argument == "--tilt" ||
             argument == "--arc" || argument == "--colour-spread" ||
             argument == "--exposure-spread" || argument == "--vignetting" ||
-            argument == "--between" || argument == "--takes" || argument == "--move";
+            argument == "--between" || argument == "--takes" || argument == "--move" ||
+            argument == "--exposure" || argument == "--light" || argument == "--noise";
         if (takes_value && i + 1 >= arguments.size()) {
             result.error = argument.toStdString() + " needs a value";
             return result;
@@ -46,8 +49,9 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
         } else if (argument == "--seed") {
             options.seed = value.toULongLong(&ok);
         } else if (argument == "--color") {
-            ok = value == "yellow" || value == "pink";
-            options.color = value == "pink" ? RigStickerColor::Pink : RigStickerColor::Yellow;
+            const std::optional<RigStickerColor> color = color_from_name(value.toStdString());
+            ok = color.has_value();
+            options.color = color.value_or(RigStickerColor::Yellow);
         } else if (argument == "--hidden") {
             ok = parse_int(value, options.hidden_camera) && options.hidden_camera >= 0;
         } else if (argument == "--quality") {
@@ -90,6 +94,14 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
                 options.move.rotation_deg = m.captured(4).toDouble();
                 options.move.scale = m.captured(5).toDouble();
             }
+        } else if (argument == "--exposure") {
+            options.exposure_ev = value.toDouble(&ok);
+        } else if (argument == "--light") {
+            options.light_kelvin = value.toDouble(&ok);
+        } else if (argument == "--noise") {
+            options.noise = value.toDouble(&ok);
+        } else if (argument == "--colourful") {
+            options.colourful = true;
         } else if (argument == "--clutter") {
             options.clutter = true;
         } else if (argument == "--distractor") {
@@ -119,8 +131,10 @@ RigArguments parse_rig_arguments(const QStringList& arguments)
 std::string rig_usage()
 {
     return "usage: make_rig <output folder> [--cameras N] [--size WxH] [--seed S]\n"
-           "                [--color yellow|pink] [--clutter] [--distractor] [--hidden K]\n"
-           "                [--quality Q] [--offset DX,DY] [--middle-shift F] [--tilt DEG]\n"
+           "                [--color yellow|pink|green|blue|orange] [--clutter] [--distractor]\n"
+           "                [--hidden K] [--quality Q] [--offset DX,DY] [--middle-shift F]\n"
+           "                [--tilt DEG] [--exposure EV] [--light KELVIN] [--noise SIGMA]\n"
+           "                [--exposure-spread EV] [--colourful]\n"
            "                [--parallax [--arc DEG] [--colour-spread F] [--exposure-spread EV]\n"
            "                [--vignetting F] [--between M] [--takes N] [--move K:DX,DY,DEG,ZOOM]]\n"
            "Renders a synthetic camera rig: references/ref_NN.jpg with three sticker discs,\n"
@@ -128,7 +142,8 @@ std::string rig_usage()
            "  --cameras N     number of cameras, 1 to 99 (default 5)\n"
            "  --size WxH      photo size in pixels, up to 6000x4000 (default 1600x1200)\n"
            "  --seed S        random seed; the same seed gives the same files (default 1)\n"
-           "  --color C       sticker colour, yellow or pink (default yellow)\n"
+           "  --color C       sticker colour: yellow, pink, green, blue or orange; only\n"
+           "                  yellow and pink fit a preset (default yellow)\n"
            "  --clutter       add small specks of the sticker colour\n"
            "  --distractor    add one large blob of the sticker colour\n"
            "  --hidden K      camera K's reference shows no sticker colour\n"
@@ -138,15 +153,27 @@ std::string rig_usage()
            "  --middle-shift F  middle sticker off the outer ones' midpoint by F times half\n"
            "                  their distance, -0.25 to 0.25, positive downwards (default 0)\n"
            "  --tilt DEG      sticker column turned from vertical, -15 to 15 (default 0)\n"
+           "  --exposure EV   references exposed EV stops off, -2 to 1 (default 0); this\n"
+           "                  and the four below change the references only: the shots'\n"
+           "                  markers measure the alignment\n"
+           "  --light KELVIN  references lit at this colour temperature, the cameras\n"
+           "                  balanced for daylight: 3000 tungsten, 7000 shade, 2500 to\n"
+           "                  10000 (default 5500, neutral)\n"
+           "  --noise SIGMA   sensor noise in the references, 8-bit levels per channel,\n"
+           "                  0 to 12 (default 0)\n"
+           "  --exposure-spread EV  each camera's exposure off by up to EV, 0 to 0.5 here,\n"
+           "                  0 to 0.4 with --parallax (default 0)\n"
+           "  --colourful     shapes of other colours (orange, skin tones, reds, purples,\n"
+           "                  cyans) in the references' background, never the sticker's\n"
            "  --parallax      a 3-D scene instead: cameras on an arc around the sticker\n"
            "                  column, a wall and floor behind, a subject in the shots, and\n"
            "                  truth/ beside: shot_NN.png, each shot without its colour\n"
-           "                  differences (no other option above but the first four, --hidden\n"
-           "                  and --quality; these below need it)\n"
+           "                  differences (no other option above but the first four, --hidden,\n"
+           "                  --quality and --exposure-spread; these below need it)\n"
            "  --arc DEG       angle between the outer cameras, 0 to 90 (default 40)\n"
            "  --colour-spread F  per-camera gains of 1 - F to 1 + F per channel, in linear\n"
            "                  light, 0 to 0.15 (default 0)\n"
-           "  --exposure-spread EV  per-camera exposure off by up to EV, 0 to 0.4 (default 0)\n"
+
            "  --vignetting F  corners darker by up to F, 0 to 0.6 (default 0)\n"
            "  --between M     M true views between neighbouring cameras, in the middle\n"
            "                  camera's frame: truth/between_KK_JJ.png, 0 to 20 (default 0)\n"

@@ -8,10 +8,18 @@ std::string flat_error(const RigOptions& options)
 {
     const RigOptions flat;
     if (options.arc_deg != flat.arc_deg || options.colour_spread != 0.0 ||
-        options.exposure_spread != 0.0 || options.vignetting != 0.0 || options.between != 0 ||
-        options.takes != 1 || options.moved_camera != -1)
-        return "--arc, --colour-spread, --exposure-spread, --vignetting, --between, --takes and "
-               "--move need --parallax";
+        options.vignetting != 0.0 || options.between != 0 || options.takes != 1 ||
+        options.moved_camera != -1)
+        return "--arc, --colour-spread, --vignetting, --between, --takes and --move need "
+               "--parallax";
+    if (!(options.exposure_ev >= -2.0 && options.exposure_ev <= 1.0))
+        return "the exposure must be between -2 and +1 EV";
+    if (!(options.light_kelvin >= 2500.0 && options.light_kelvin <= 10000.0))
+        return "the light must be between 2500 and 10000 K";
+    if (!(options.noise >= 0.0 && options.noise <= 12.0))
+        return "the noise must be between 0 and 12 levels";
+    if (!(options.exposure_spread >= 0.0 && options.exposure_spread <= 0.5))
+        return "the exposure spread must be between 0 and 0.5 EV";
     return {};
 }
 
@@ -21,6 +29,10 @@ std::string parallax_error(const RigOptions& options)
         options.middle_shift != 0.0 || options.sticker_tilt_deg != 0.0)
         return "--clutter, --distractor, --offset, --middle-shift and --tilt are not available "
                "with --parallax";
+    const RigOptions flat;
+    if (options.exposure_ev != 0.0 || options.light_kelvin != flat.light_kelvin ||
+        options.noise != 0.0 || options.colourful)
+        return "--exposure, --light, --noise and --colourful are not available with --parallax";
     if (!(options.arc_deg >= 0.0 && options.arc_deg <= 90.0))
         return "the arc must be between 0 and 90 degrees";
     // Beyond these the sticker colours could leave their presets.
@@ -81,12 +93,55 @@ std::string rig_options_error(const RigOptions& options)
 
 const char* color_name(RigStickerColor color)
 {
-    return color == RigStickerColor::Yellow ? "yellow" : "pink";
+    switch (color) {
+    case RigStickerColor::Pink:
+        return "pink";
+    case RigStickerColor::Green:
+        return "green";
+    case RigStickerColor::Blue:
+        return "blue";
+    case RigStickerColor::Orange:
+        return "orange";
+    case RigStickerColor::Yellow:
+        break;
+    }
+    return "yellow";
+}
+
+std::optional<RigStickerColor> color_from_name(const std::string& name)
+{
+    for (const RigStickerColor color : {RigStickerColor::Yellow, RigStickerColor::Pink,
+                                        RigStickerColor::Green, RigStickerColor::Blue,
+                                        RigStickerColor::Orange}) {
+        if (name == color_name(color))
+            return color;
+    }
+    return std::nullopt;
+}
+
+bool flat_light_changed(const RigOptions& options)
+{
+    const RigOptions flat;
+    return !options.parallax &&
+           (options.exposure_ev != 0.0 || options.light_kelvin != flat.light_kelvin ||
+            options.noise != 0.0 || options.exposure_spread != 0.0 || options.colourful);
 }
 
 cv::Scalar sticker_bgr(RigStickerColor color)
 {
-    // Both sit near the middle of their presets on every channel, so compression
-    // noise and the blending at the disc edge keep the interior inside.
-    return color == RigStickerColor::Yellow ? cv::Scalar(45, 210, 225) : cv::Scalar(110, 45, 230);
+    // Yellow and pink sit near the middle of their presets on every channel, so
+    // compression noise and the blending at the disc edge keep the interior inside.
+    switch (color) {
+    case RigStickerColor::Pink:
+        return cv::Scalar(110, 45, 230);
+    case RigStickerColor::Green:
+        return cv::Scalar(60, 170, 40);
+    case RigStickerColor::Blue:
+        return cv::Scalar(200, 110, 30);
+    case RigStickerColor::Orange:
+        return cv::Scalar(30, 120, 235);
+    case RigStickerColor::Yellow:
+        break;
+    }
+    return cv::Scalar(45, 210, 225);
 }

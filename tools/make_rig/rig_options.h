@@ -5,14 +5,19 @@
 #include <opencv2/core/types.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-// The sticker colour a synthetic rig is painted with; each lies well inside the
-// matching detection preset even after JPEG compression.
+// The sticker colour a synthetic rig is painted with. Yellow and pink lie well
+// inside the matching detection preset even after JPEG compression; the others
+// fit no preset and need a colour learned from a click.
 enum class RigStickerColor
 {
     Yellow,
-    Pink
+    Pink,
+    Green,
+    Blue,
+    Orange
 };
 
 // What to render: camera count, photo size in pixels, random seed and the
@@ -42,10 +47,22 @@ struct RigOptions
     // The sticker column's turn from vertical in degrees (at most 15 either
     // way), clockwise on screen for a positive angle.
     double sticker_tilt_deg = 0.0;
+    // How the flat scene's references are lit and taken (the shots keep their
+    // markers as they are, to measure the alignment with): the exposure in EV
+    // (-2 to +1), the light's colour temperature in kelvin against a camera
+    // balanced for daylight (2500 to 10000, 5500 neutral), sensor noise as a
+    // standard deviation in 8-bit levels per channel (0 to 12), and per-camera
+    // exposure offsets of up to +- exposure_spread EV (below, up to 0.5 here).
+    double exposure_ev = 0.0;
+    double light_kelvin = 5500.0;
+    double noise = 0.0;
+    // Shapes of many other colours in the references' background: orange, skin
+    // tones, reds, purples, cyans, never the sticker's own colour.
+    bool colourful = false;
 
     // The 3-D scene instead of the flat one: cameras on an arc around the
     // sticker column, a wall and a floor behind it, a subject in the shots.
-    // Every option below is for this scene only.
+    // Every option below is for this scene only, but exposure_spread.
     bool parallax = false;
     double arc_deg = 40.0; // angle between the outer cameras, seen from the column
     // Per-camera colour differences, in linear light: gains per channel of up to
@@ -75,8 +92,14 @@ constexpr int max_rig_between = 20;
 // Why `options` cannot be rendered, or an empty string when it can.
 std::string rig_options_error(const RigOptions& options);
 
-// "yellow" or "pink".
+// "yellow", "pink", "green", "blue" or "orange".
 const char* color_name(RigStickerColor color);
+
+// The colour of that name, or nothing.
+std::optional<RigStickerColor> color_from_name(const std::string& name);
+
+// True when the flat references are lit or taken otherwise than as painted.
+bool flat_light_changed(const RigOptions& options);
 
 // The sticker paint, BGR.
 cv::Scalar sticker_bgr(RigStickerColor color);

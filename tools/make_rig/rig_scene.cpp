@@ -1,9 +1,12 @@
 #include "tools/make_rig/rig_scene.h"
 
+#include "tools/make_rig/scene_light.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -15,7 +18,8 @@ enum class Stream : std::uint64_t
     Poses = 1,
     Clutter,
     ReferenceWorld,
-    ShotWorld
+    ShotWorld,
+    Colourful
 };
 
 cv::RNG stream_rng(std::uint64_t seed, Stream stream)
@@ -192,6 +196,69 @@ cv::Scalar scene_colour(cv::RNG& rng, int darkest, int brightest, int tint)
     return cv::Scalar(std::min(blue, 255), std::min(green, 255), level);
 }
 
+void hue_and_chroma_of(const cv::Scalar& bgr, double& hue, double& chroma)
+{
+    const double high = std::max({bgr[0], bgr[1], bgr[2]});
+    const double low = std::min({bgr[0], bgr[1], bgr[2]});
+    const double range = high - low;
+    chroma = high > 0.0 ? 100.0 * range / high : 0.0;
+    if (range == 0.0)
+        hue = 0.0;
+    else if (high == bgr[2])
+        hue = 60.0 * ((bgr[1] - bgr[0]) / range);
+    else if (high == bgr[1])
+        hue = 60.0 * ((bgr[0] - bgr[2]) / range + 2.0);
+    else
+        hue = 60.0 * ((bgr[2] - bgr[1]) / range + 4.0);
+    if (hue < 0.0)
+        hue += 360.0;
+}
+
+// A colour a photographer's scene holds beside the stickers: oranges and skin
+// tones, reds, purples, cyans, browns and any other hue, but never one a person
+// would take for the sticker's (hue within 20 degrees and chroma within 25) in
+// any camera's photo: the light and a clipped channel bring colours together.
+cv::Scalar colourful_colour(cv::RNG& rng, const RigOptions& options)
+{
+    static const cv::Scalar named[] = {
+        {30, 120, 235},  {40, 140, 250},  {120, 160, 215}, {95, 130, 190}, {150, 185, 230},
+        {70, 100, 160},  {40, 40, 200},   {160, 60, 130},  {200, 190, 60}, {40, 80, 140},
+        {180, 80, 200},  {60, 200, 230},  {45, 210, 225},  {110, 45, 230}, {60, 170, 40},
+        {200, 110, 30}};
+    ColourResponse light;
+    light.gain = light_gains(options.light_kelvin);
+    std::vector<ColourResponse> cameras;
+    for (const double ev : {-1.0, 0.0, 1.0}) {
+        light.exposure_ev = options.exposure_ev + ev * options.exposure_spread;
+        cameras.push_back(light);
+    }
+    const cv::Scalar sticker = sticker_bgr(options.color);
+    for (;;) {
+        cv::Scalar c;
+        if (rng.uniform(0, 2) == 0) {
+            c = named[rng.uniform(0, static_cast<int>(std::size(named)))];
+        } else {
+            const cv::Mat hsv(1, 1, CV_8UC3,
+                              cv::Scalar(rng.uniform(0, 180), rng.uniform(60, 240),
+                                         rng.uniform(90, 240)));
+            cv::Mat bgr;
+            cv::cvtColor(hsv, bgr, cv::COLOR_HSV2BGR);
+            const cv::Vec3b p = bgr.at<cv::Vec3b>(0, 0);
+            c = cv::Scalar(p[0], p[1], p[2]);
+        }
+        const bool alike = std::any_of(cameras.begin(), cameras.end(), [&](const ColourResponse& r) {
+            double hue = 0.0, chroma = 0.0, sticker_hue = 0.0, sticker_chroma = 0.0;
+            hue_and_chroma_of(lit_colour(c, r), hue, chroma);
+            hue_and_chroma_of(lit_colour(sticker, r), sticker_hue, sticker_chroma);
+            const double gap =
+                std::min(std::abs(hue - sticker_hue), 360.0 - std::abs(hue - sticker_hue));
+            return gap < 20.0 && std::abs(chroma - sticker_chroma) < 25.0;
+        });
+        if (!alike)
+            return c;
+    }
+}
+
 struct WorldLook
 {
     Stream stream;
@@ -352,6 +419,8 @@ RigScene plan_rig_scene(const RigOptions& options)
     if (options.clutter)
         scene.specks = place_specks(options, middle, scene.distractor, rng);
     scene.world = world_rect(truth.poses, size);
+    if (flat_light_changed(options))
+        truth.reference_light = reference_light(options);
     return scene;
 }
 
@@ -376,6 +445,11 @@ cv::Mat render_world(const RigScene& scene, PhotoKind kind)
 
     for (int i = 0; i < look.shapes; ++i)
         draw_shape(canvas, rng, unit, scene_colour(rng, look.darkest, look.brightest, look.tint));
+    if (kind == PhotoKind::Reference && scene.truth.options.colourful) {
+        cv::RNG colours = stream_rng(scene.truth.options.seed, Stream::Colourful);
+        for (int i = 0; i < 60; ++i)
+            draw_shape(canvas, colours, unit, colourful_colour(colours, scene.truth.options));
+    }
 
     // Sensor-like grain, the same on all channels so that hues keep their order.
     cv::Mat noise(1, size.width, CV_32F);
@@ -427,6 +501,8 @@ cv::Mat render_photo(const RigScene& scene, PhotoKind kind, const cv::Mat& world
                    cv::Scalar(160, 160, 160));
         paint_disc(photo, centre, truth.sticker_radius * pose.scale, paint);
     }
+    if (!truth.reference_light.empty())
+        return take_reference(photo, truth.reference_light[camera], truth.options, camera);
     return photo;
 }
 

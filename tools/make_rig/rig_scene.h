@@ -33,6 +33,9 @@ struct RigGroundTruth
     // alignment on the stickers (exact along the column only), the sticker
     // centres and sizes are as the cameras see them, and there are no markers.
     ParallaxTruth parallax;
+    // The flat references' light and exposure per camera (see scene_light.h),
+    // when flat_light_changed(options); empty otherwise.
+    std::vector<ColourResponse> reference_light;
 };
 
 // A disc or a tilted ellipse in the middle camera's frame; angle as in CameraPose.
@@ -65,13 +68,14 @@ enum class PhotoKind
 RigScene plan_rig_scene(const RigOptions& options);
 
 // The background every camera sees (without stickers, specks or markers), covering
-// `scene.world`. References show a light scene in greys, blues and greens; shots a
-// dark one.
+// `scene.world`. References show a light scene in greys, blues and greens (with
+// options.colourful, shapes of many other colours on top); shots a dark one.
 cv::Mat render_world(const RigScene& scene, PhotoKind kind);
 
 // Camera `camera`'s 8-bit BGR photo of `world` (from render_world of the same kind)
 // with the stickers (each on a grey label), specks and blob (references) or the
-// markers (shots) painted in.
+// markers (shots) painted in; a reference is then lit and taken as
+// truth.reference_light says.
 cv::Mat render_photo(const RigScene& scene, PhotoKind kind, const cv::Mat& world, int camera);
 
 // Paints a filled disc with its rim blended by coverage; the painted centroid is

@@ -1,0 +1,60 @@
+#include "app/option_form.h"
+
+#include "app/main_window_ui.h"
+#include "app/processing_launcher.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSlider>
+
+WindowOptions options_in_form(const MainWindowUi& ui, StickerColor preset)
+{
+    WindowOptions options;
+    options.compression = ui.slider_compression->value();
+    options.fps = ui.slider_fps->value();
+    options.boomerang = ui.checkBox_boomerang->isChecked();
+    options.video_long_side = ui.comboBox_video_size->currentData();
+    options.gif = ui.checkBox_gif->isChecked();
+    options.sticker_color = preset;
+    return options;
+}
+
+void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept)
+{
+    // The size is kept by its value, so that an unknown one keeps the default.
+    const int video_size = ui.comboBox_video_size->findData(kept.video_long_side);
+    ui.slider_compression->setValue(kept.compression);
+    ui.slider_fps->setValue(kept.fps);
+    ui.checkBox_boomerang->setChecked(kept.boomerang);
+    if (video_size >= 0)
+        ui.comboBox_video_size->setCurrentIndex(video_size);
+    ui.checkBox_gif->setChecked(kept.gif);
+    show_preset(ui, kept.sticker_color);
+}
+
+void show_frame_rate(MainWindowUi& ui, int frames)
+{
+    const int fps = ui.slider_fps->value();
+    QString text = QString::number(fps) + QStringLiteral(" FPS");
+    if (frames > 0) {
+        text += QStringLiteral(" — %1 pour %2 image%3")
+                    .arg(seconds_text(static_cast<double>(frames) / fps))
+                    .arg(frames)
+                    .arg(frames > 1 ? QStringLiteral("s") : QString());
+    }
+    ui.label_fps->setText(text);
+}
+
+void show_compression(MainWindowUi& ui)
+{
+    ui.label_compression->setText(QStringLiteral("Compression : ") +
+                                  QString::number(ui.slider_compression->value()) +
+                                  QStringLiteral("%"));
+}
+
+void show_preset(MainWindowUi& ui, StickerColor preset)
+{
+    (preset == StickerColor::Pink ? ui.button_pink : ui.button_yellow)->setChecked(true);
+}

@@ -1,0 +1,371 @@
+// How well the frames of a parallax rig whose cameras differ in colour and
+// exposure hold the true colours: per frame, the CIE76 colour difference between
+// its mean colour and the mean colour of the same frame rendered from the shot
+// without colour differences (truth/), and the spread of the mean lightness
+// against the truth over the frames (flicker). Measured with the colours left as
+// they are, with OpenCV's stitching ChannelsCompensator on the same reduced frames,
+// with the program's matching, and on the truth itself saved as JPEG shots (the
+// floor of the measure: frames with no colour difference at all). Last, what the
+// colour step adds to the time of the frames (best of --repeats runs).
+
+#include "calibration/calibration_construction.h"
+#include "detection/color_thresholds.h"
+#include "output/aligned_images.h"
+#include "output/colour_matching.h"
+#include "output/run_files.h"
+#include "tools/make_rig/rig_writer.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/stitching/detail/exposure_compensate.hpp>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <numeric>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+constexpr int frame_quality = 50;
+constexpr const char* rig_stamp_name = "bench_rig.txt";
+
+struct Options
+{
+    int cameras = 12;
+    int width = 1600;
+    int height = 1200;
+    double colour_spread = 0.12;
+    double exposure_spread = 0.4;
+    double vignetting = 0.0;
+    int repeats = 2;
+    QString folder;
+};
+
+const char* const usage =
+    "usage: colour_consistency [--cameras N] [--size WxH] [--colour-spread F]\n"
+    "                          [--exposure-spread EV] [--vignetting F] [--folder DIR] [--repeats N]\n"
+    "  defaults: 12 cameras of 1600x1200, 0.12, 0.4 EV, no vignetting, 2 repeats;\n"
+    "  the rig is generated once into --folder (default: beside this program)\n";
+
+std::optional<Options> parse_options(const QStringList& arguments)
+{
+    Options options;
+    for (int i = 0; i + 1 < arguments.size(); i += 2) {
+        const QString& name = arguments[i];
+        const QString& value = arguments[i + 1];
+        bool ok = true;
+        if (name == "--cameras") {
+            options.cameras = value.toInt(&ok);
+            ok = ok && options.cameras > 0;
+        } else if (name == "--size") {
+            const QStringList parts = value.split('x');
+            bool h = false;
+            options.width = parts.value(0).toInt(&ok);
+            options.height = parts.value(1).toInt(&h);
+            ok = ok && h && parts.size() == 2;
+        } else if (name == "--colour-spread") {
+            options.colour_spread = value.toDouble(&ok);
+        } else if (name == "--exposure-spread") {
+            options.exposure_spread = value.toDouble(&ok);
+        } else if (name == "--vignetting") {
+            options.vignetting = value.toDouble(&ok);
+        } else if (name == "--repeats") {
+            options.repeats = value.toInt(&ok);
+            ok = ok && options.repeats > 0;
+        } else if (name == "--folder") {
+            options.folder = value;
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return std::nullopt;
+    }
+    if (arguments.size() % 2)
+        return std::nullopt;
+    if (options.folder.isEmpty()) {
+        options.folder =
+            QDir(QStringLiteral(QUORVANE_BENCH_CACHE))
+                .filePath(QString("parallax_%1_%2x%3_%4_%5_%6")
+                              .arg(options.cameras)
+                              .arg(options.width)
+                              .arg(options.height)
+                              .arg(options.colour_spread)
+                              .arg(options.exposure_spread)
+                              .arg(options.vignetting));
+    }
+    return options;
+}
+
+bool ensure_rig(const Options& options)
+{
+    const QDir dir(options.folder);
+    const QString stamp_path = dir.filePath(rig_stamp_name);
+    const QByteArray stamp = QString("%1 %2x%3 %4 %5 %6 seed 1\n")
+                                 .arg(options.cameras)
+                                 .arg(options.width)
+                                 .arg(options.height)
+                                 .arg(options.colour_spread)
+                                 .arg(options.exposure_spread)
+                                 .arg(options.vignetting)
+                                 .toUtf8();
+    QFile existing(stamp_path);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == stamp) {
+        std::cout << "rig: " << options.folder.toStdString() << " (cached)" << std::endl;
+        return true;
+    }
+    existing.close();
+    QFile::remove(stamp_path);
+    RigOptions rig;
+    rig.cameras = options.cameras;
+    rig.width = options.width;
+    rig.height = options.height;
+    rig.parallax = true;
+    rig.colour_spread = options.colour_spread;
+    rig.exposure_spread = options.exposure_spread;
+    rig.vignetting = options.vignetting;
+    std::cout << "rig: generating " << options.folder.toStdString() << " ..." << std::endl;
+    std::ostream discard(nullptr);
+    const RigWriteResult result = write_rig(rig, options.folder, discard);
+    if (!result.ok()) {
+        std::cerr << "colour_consistency: " << result.error << std::endl;
+        return false;
+    }
+    QFile file(stamp_path);
+    return file.open(QIODevice::WriteOnly) && file.write(stamp) == stamp.size() && file.flush();
+}
+
+double srgb_to_linear(double v)
+{
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+// CIELAB (D65) of a linear-light BGR colour.
+cv::Vec3d lab_of(const cv::Vec3d& bgr)
+{
+    const double r = bgr[2], g = bgr[1], b = bgr[0];
+    const double x = (0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const double z = (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883;
+    const auto f = [](double t) {
+        return t > 216.0 / 24389.0 ? std::cbrt(t) : (24389.0 / 27.0 * t + 16.0) / 116.0;
+    };
+    return {116.0 * f(y) - 16.0, 500.0 * (f(x) - f(y)), 200.0 * (f(y) - f(z))};
+}
+
+// The mean linear-light colour of an 8-bit sRGB BGR picture, each channel
+// first multiplied by `srgb_gains` (clipped), as the compensator applies them.
+cv::Vec3d mean_linear(const cv::Mat& bgr, const cv::Vec3d& srgb_gains = {1, 1, 1})
+{
+    std::array<std::array<double, 256>, 3> table{};
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 256; ++v)
+            table[c][v] = srgb_to_linear(std::min(255.0, std::round(v * srgb_gains[c])) / 255.0);
+    cv::Vec3d sum(0, 0, 0);
+    for (int y = 0; y < bgr.rows; ++y) {
+        const cv::Vec3b* row = bgr.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < bgr.cols; ++x)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += table[c][row[x][c]];
+    }
+    return sum / static_cast<double>(bgr.total());
+}
+
+struct Score
+{
+    double median = 0.0;
+    double max = 0.0;
+    double flicker = 0.0;
+};
+
+Score score(const std::vector<cv::Vec3d>& means, const std::vector<cv::Vec3d>& truth)
+{
+    std::vector<double> errors;
+    std::vector<double> lightness;
+    for (std::size_t k = 0; k < means.size(); ++k) {
+        const cv::Vec3d a = lab_of(means[k]);
+        const cv::Vec3d b = lab_of(truth[k]);
+        errors.push_back(cv::norm(a - b));
+        lightness.push_back(a[0] - b[0]);
+    }
+    Score s;
+    std::vector<double> sorted = errors;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t n = sorted.size();
+    s.median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    s.max = sorted.back();
+    const double mean = std::accumulate(lightness.begin(), lightness.end(), 0.0) / n;
+    double spread = 0.0;
+    for (double l : lightness)
+        spread += (l - mean) * (l - mean);
+    s.flicker = std::sqrt(spread / n);
+    return s;
+}
+
+std::string text(const Score& s)
+{
+    std::ostringstream out;
+    out << std::fixed << std::setprecision(2) << "dE median " << s.median << " max " << s.max
+        << "; flicker " << s.flicker;
+    return out.str();
+}
+
+std::vector<cv::Mat> read_frames(const QString& folder, int count)
+{
+    std::vector<cv::Mat> frames;
+    for (int k = 0; k < count; ++k)
+        frames.push_back(cv::imread(QDir(folder).filePath(frame_file_name(k)).toStdString()));
+    return frames;
+}
+
+std::vector<cv::Vec3d> means_of(const std::vector<cv::Mat>& frames)
+{
+    std::vector<cv::Vec3d> means;
+    for (const cv::Mat& frame : frames)
+        means.push_back(mean_linear(frame));
+    return means;
+}
+
+double best_time(int repeats, const std::function<void()>& run)
+{
+    double best = -1.0;
+    for (int r = 0; r < repeats; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        run();
+        const double elapsed = timer.nsecsElapsed() / 1e9;
+        best = best < 0 ? elapsed : std::min(best, elapsed);
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    const std::optional<Options> parsed = parse_options(application.arguments().mid(1));
+    if (!parsed) {
+        std::cerr << usage;
+        return 2;
+    }
+    const Options& options = *parsed;
+    if (!ensure_rig(options))
+        return 1;
+    const QDir rig(options.folder);
+    QStringList references, shots, truth_shots;
+    for (int k = 0; k < options.cameras; ++k) {
+        references << rig.filePath(reference_file_name(k));
+        shots << rig.filePath(parallax_shot_file_name(k, 0, 1));
+        truth_shots << rig.filePath(truth_shot_file_name(k, 0, 1));
+    }
+    ReferenceTriple reference;
+    std::ostream discard(nullptr);
+    const Calibration calibration = construct_calibration(
+        references, thresholds_for(StickerColor::Yellow), reference, discard);
+    if (!calibration.all_aligned()) {
+        std::cerr << "colour_consistency: the rig did not calibrate" << std::endl;
+        return 1;
+    }
+    QTemporaryDir work;
+    const auto folder = [&](const QString& name) {
+        QDir(work.path()).mkpath(name);
+        return QDir(work.path()).filePath(name);
+    };
+    const int count = options.cameras;
+
+    // The truth, and the truth as JPEG shots like the rig's (the floor).
+    write_aligned_images(truth_shots, calibration, folder("truth"), frame_quality);
+    const std::vector<cv::Vec3d> truth = means_of(read_frames(folder("truth"), count));
+    QStringList truth_jpegs;
+    for (int k = 0; k < count; ++k) {
+        truth_jpegs << QDir(folder("truth_jpeg")).filePath(QString("shot_%1.jpg").arg(k));
+        cv::imwrite(truth_jpegs.back().toStdString(), cv::imread(truth_shots[k].toStdString()),
+                    {cv::IMWRITE_JPEG_QUALITY, RigOptions().jpeg_quality});
+    }
+    const std::vector<ColourTable> floor_tables =
+        match_shot_colours(truth_jpegs, calibration, discard);
+    write_aligned_images(truth_jpegs, calibration, folder("floor"), frame_quality, nullptr, nullptr,
+                         floor_tables);
+    const Score floor = score(means_of(read_frames(folder("floor"), count)), truth);
+
+    const double off_seconds = best_time(options.repeats, [&] {
+        write_aligned_images(shots, calibration, folder("off"), frame_quality);
+    });
+    const std::vector<cv::Mat> off_frames = read_frames(folder("off"), count);
+    const Score off = score(means_of(off_frames), truth);
+
+    double estimate_seconds = 0.0;
+    const double on_seconds = best_time(options.repeats, [&] {
+        QElapsedTimer timer;
+        timer.start();
+        std::ostringstream log;
+        const std::vector<ColourTable> tables = match_shot_colours(shots, calibration, log);
+        estimate_seconds = timer.nsecsElapsed() / 1e9;
+        write_aligned_images(shots, calibration, folder("on"), frame_quality, nullptr, nullptr, tables);
+        std::cout << log.str();
+    });
+    const Score on = score(means_of(read_frames(folder("on"), count)), truth);
+
+    // The two halves of the estimate: the reduced frames, then the gains.
+    std::vector<cv::Mat> reduced;
+    const double reduce_seconds = best_time(options.repeats, [&] {
+        reduced = reduced_aligned_frames(shots, calibration);
+    });
+    const double solve_seconds = best_time(options.repeats, [&] {
+        estimate_colour_gains(reduced, count / 2);
+    });
+    std::cout << std::fixed << std::setprecision(3) << "estimate: reduced frames "
+              << reduce_seconds << " s, gains " << solve_seconds << " s" << std::endl;
+
+    // The stitching module's per-channel gains, on the same reduced frames, all
+    // pixels compared, then only those within its similarity threshold.
+    const auto compensated_score = [&](double similarity) {
+        cv::detail::ChannelsCompensator compensator;
+        if (similarity < 1.0)
+            compensator.setSimilarityThreshold(similarity);
+        std::vector<cv::Point> corners(count, cv::Point(0, 0));
+        std::vector<cv::UMat> images(count);
+        std::vector<std::pair<cv::UMat, uchar>> masks(count);
+        for (int k = 0; k < count; ++k) {
+            reduced[k].copyTo(images[k]);
+            masks[k] = {cv::UMat(reduced[k].size(), CV_8U, cv::Scalar(255)), 255};
+        }
+        compensator.feed(corners, images, masks);
+        const std::vector<cv::Scalar> found = compensator.gains();
+        std::vector<cv::Vec3d> compensated;
+        for (int k = 0; k < count; ++k) {
+            cv::Vec3d gains;
+            for (int c = 0; c < 3; ++c)
+                gains[c] = found[k][c] / found[count / 2][c];
+            compensated.push_back(mean_linear(off_frames[k], gains));
+        }
+        return score(compensated, truth);
+    };
+    const Score stitching = compensated_score(1.0);
+    const Score stitching_similar = compensated_score(0.1);
+
+    const double cost = 100.0 * (on_seconds - off_seconds) / off_seconds;
+    std::cout << std::fixed << std::setprecision(2);
+    std::cout << "frames " << off_seconds << " s without colour matching, " << on_seconds
+              << " s with it (estimate " << estimate_seconds << " s)" << std::endl;
+    std::cout << "colours as shot:        " << text(off) << std::endl;
+    std::cout << "ChannelsCompensator:    " << text(stitching) << std::endl;
+    std::cout << "  similarity 0.1:       " << text(stitching_similar) << std::endl;
+    std::cout << "colour matching:        " << text(on) << std::endl;
+    std::cout << "floor (no difference):  " << text(floor) << std::endl;
+    std::cout << count << " cameras: colour error " << text(on) << "; cost " << std::setprecision(1)
+              << cost << " % of frames; floor " << std::setprecision(2) << "dE median "
+              << floor.median << " max " << floor.max << std::endl;
+    return 0;
+}

@@ -1,0 +1,395 @@
+#include "output/colour_matching.h"
+
+#include "output/frame_geometry.h"
+#include "output/frame_render.h"
+#include "output/optical_flow.h"
+#include "photo/image_file.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <numeric>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+// Values at or above this (8-bit sRGB) may be clipped, below the other one are
+// mostly noise: neither says what the camera's gain is.
+constexpr int clipped_level = 250;
+constexpr int black_level = 12;
+// The share of each side left out at the frame border, where the warp repeats
+// edge pixels and lenses are least alike.
+constexpr double border_share = 0.04;
+// Flow that comes back further than this (pixels of the reduced frames) is an
+// occlusion or a mismatch.
+constexpr float flow_tolerance = 0.75f;
+// A pixel whose log colour ratio strays further than this from the pair's
+// median sees something else in the other camera (parallax, a moving subject).
+constexpr float ratio_tolerance = 0.08f;
+// A pair with fewer pixels left than this says nothing reliable.
+constexpr int min_pair_pixels = 64;
+// Gains beyond these mean the estimate went wrong, not the camera.
+constexpr double min_gain = 0.25;
+constexpr double max_gain = 4.0;
+
+double srgb_to_linear(double v)
+{
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double linear_to_srgb(double v)
+{
+    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+}
+
+// What one frame brings to the comparison: its linear colours, lightly blurred
+// against JPEG noise, where they can be trusted, and its grey for the flow.
+struct PreparedFrame
+{
+    cv::Mat linear; // CV_32FC3
+    cv::Mat usable; // CV_8U, 255 where a pixel may be compared
+    cv::Mat grey;   // CV_8U
+};
+
+PreparedFrame prepare(const cv::Mat& frame)
+{
+    PreparedFrame prepared;
+    cv::cvtColor(frame, prepared.grey, cv::COLOR_BGR2GRAY);
+    cv::Mat table(1, 256, CV_32F);
+    for (int v = 0; v < 256; ++v)
+        table.at<float>(v) = static_cast<float>(srgb_to_linear(v / 255.0));
+    cv::Mat linear;
+    cv::LUT(frame, table, linear);
+    cv::GaussianBlur(linear, prepared.linear, cv::Size(3, 3), 0);
+
+    cv::Mat low;
+    cv::Mat high;
+    cv::inRange(frame, cv::Scalar::all(black_level), cv::Scalar::all(clipped_level - 1), low);
+    prepared.usable = low;
+    // A clipped or black neighbour leaks into the blurred value.
+    cv::erode(prepared.usable, prepared.usable, cv::Mat());
+    const int mx = static_cast<int>(std::ceil(frame.cols * border_share));
+    const int my = static_cast<int>(std::ceil(frame.rows * border_share));
+    prepared.usable.colRange(0, std::min(mx, frame.cols)).setTo(0);
+    prepared.usable.colRange(std::max(frame.cols - mx, 0), frame.cols).setTo(0);
+    prepared.usable.rowRange(0, std::min(my, frame.rows)).setTo(0);
+    prepared.usable.rowRange(std::max(frame.rows - my, 0), frame.rows).setTo(0);
+    return prepared;
+}
+
+// How frame `to`'s colours relate to frame `from`'s: log(to / from) per channel.
+struct PairRatio
+{
+    int from = 0;
+    int to = 0;
+    std::array<double, 3> log_ratio{0.0, 0.0, 0.0};
+    int pixels = 0;
+};
+
+float median_of(std::vector<float> values)
+{
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// `forward` takes a's pixels to b's, `backward` b's to a's.
+PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, const cv::Mat& forward,
+                  const cv::Mat& backward, int from, int to)
+{
+    PairRatio ratio;
+    ratio.from = from;
+    ratio.to = to;
+    const cv::Mat consistent = consistent_flow_mask(forward, backward, flow_tolerance);
+    const cv::Mat b_linear = follow_flow(b.linear, forward);
+    const cv::Mat b_usable = follow_flow(b.usable, forward);
+
+    std::vector<cv::Vec3f> from_colours;
+    std::vector<cv::Vec3f> to_colours;
+    std::array<std::vector<float>, 3> logs;
+    for (int y = 0; y < a.linear.rows; ++y) {
+        const cv::Vec3f* ca = a.linear.ptr<cv::Vec3f>(y);
+        const cv::Vec3f* cb = b_linear.ptr<cv::Vec3f>(y);
+        const uchar* ua = a.usable.ptr<uchar>(y);
+        const uchar* ub = b_usable.ptr<uchar>(y);
+        const uchar* ok = consistent.ptr<uchar>(y);
+        for (int x = 0; x < a.linear.cols; ++x) {
+            if (!ua[x] || ub[x] != 255 || !ok[x])
+                continue;
+            from_colours.push_back(ca[x]);
+            to_colours.push_back(cb[x]);
+            for (int c = 0; c < 3; ++c)
+                logs[c].push_back(std::log(cb[x][c] / ca[x][c]));
+        }
+    }
+    if (static_cast<int>(from_colours.size()) < min_pair_pixels)
+        return ratio;
+
+    std::array<float, 3> median{};
+    for (int c = 0; c < 3; ++c)
+        median[c] = median_of(logs[c]);
+    // Sums rather than a mean of ratios: bright pixels, the least noisy, weigh most.
+    cv::Vec3d from_sum(0, 0, 0);
+    cv::Vec3d to_sum(0, 0, 0);
+    for (std::size_t i = 0; i < from_colours.size(); ++i) {
+        bool agrees = true;
+        for (int c = 0; c < 3; ++c)
+            agrees = agrees && std::abs(logs[c][i] - median[c]) <= ratio_tolerance;
+        if (!agrees)
+            continue;
+        from_sum += cv::Vec3d(from_colours[i]);
+        to_sum += cv::Vec3d(to_colours[i]);
+        ++ratio.pixels;
+    }
+    if (ratio.pixels < min_pair_pixels) {
+        ratio.pixels = 0;
+        return ratio;
+    }
+    for (int c = 0; c < 3; ++c)
+        ratio.log_ratio[c] = std::log(to_sum[c] / from_sum[c]);
+    return ratio;
+}
+
+// The cameras linked to `middle` through pairs that found something.
+std::vector<bool> linked_to(int middle, int count, const std::vector<PairRatio>& pairs)
+{
+    std::vector<bool> linked(count, false);
+    linked[middle] = true;
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const PairRatio& pair : pairs) {
+            if (pair.pixels > 0 && linked[pair.from] != linked[pair.to]) {
+                linked[pair.from] = linked[pair.to] = true;
+                grew = true;
+            }
+        }
+    }
+    return linked;
+}
+
+// Multiplies an alignment's output by 1 / `reduction`, origin moved to `origin`:
+// reference pixels -> pixels of the reduced frame (pixel centres kept).
+ImageAlignment onto_reduced_frame(ImageAlignment alignment, QPoint origin, double reduction)
+{
+    alignment.scale /= reduction;
+    alignment.translation_x = (alignment.translation_x - origin.x() + 0.5) / reduction - 0.5;
+    alignment.translation_y = (alignment.translation_y - origin.y() + 0.5) / reduction - 0.5;
+    return alignment;
+}
+
+// The shot decoded at 1/2, 1/4 or 1/8 (or whole), the largest step that keeps
+// its long side at `long_side` or more.
+QImage read_reduced(const QString& path, int long_side, QImageIOHandler::Transformations& turn)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QSize stored = reader.size();
+    if (!stored.isValid())
+        return QImage();
+    int step = 8;
+    while (step > 1 && std::max(stored.width(), stored.height()) / step < long_side)
+        step /= 2;
+    if (step > 1)
+        reader.setScaledSize(stored / step);
+    turn = reader.transformation();
+    return reader.read();
+}
+
+} // namespace
+
+ColourTable colour_table(const ColourGains& gains)
+{
+    ColourTable table;
+    table.identity = gains.identity();
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < 256; ++v) {
+            if (gains.bgr[c] == 1.0) {
+                table.bgr[c][v] = static_cast<uchar>(v);
+                continue;
+            }
+            const double linear = std::min(1.0, srgb_to_linear(v / 255.0) * gains.bgr[c]);
+            table.bgr[c][v] = cv::saturate_cast<uchar>(std::lround(linear_to_srgb(linear) * 255.0));
+        }
+    }
+    return table;
+}
+
+void apply_colour_table(const ColourTable& table, QImage& frame)
+{
+    if (table.identity)
+        return;
+    Q_ASSERT(frame.format() == QImage::Format_RGB32 ||
+             frame.format() == QImage::Format_ARGB32_Premultiplied);
+    const int width = frame.width();
+    for (int y = 0; y < frame.height(); ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = line[x];
+            line[x] = qRgba(table.bgr[2][qRed(p)], table.bgr[1][qGreen(p)],
+                            table.bgr[0][qBlue(p)], qAlpha(p));
+        }
+    }
+}
+
+std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frames, int middle)
+{
+    const int count = static_cast<int>(frames.size());
+    std::vector<ColourGains> gains(count);
+    if (count < 2 || middle < 0 || middle >= count)
+        return gains;
+
+    std::vector<PreparedFrame> prepared(count);
+    cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k)
+            prepared[k] = prepare(frames[k]);
+    });
+    // The flow both ways between neighbours; a next-neighbour's follows two of
+    // them, which costs no flow of its own.
+    std::vector<cv::Mat> forward(count - 1);
+    std::vector<cv::Mat> backward(count - 1);
+    cv::parallel_for_(cv::Range(0, 2 * (count - 1)), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const int k = i / 2;
+            if (i % 2 == 0)
+                forward[k] = dense_flow(prepared[k].grey, prepared[k + 1].grey);
+            else
+                backward[k] = dense_flow(prepared[k + 1].grey, prepared[k].grey);
+        }
+    });
+    // Neighbours and next-neighbours: the next-neighbours carry the chain across
+    // a camera that has nothing to compare.
+    std::vector<PairRatio> pairs;
+    for (int k = 0; k < count; ++k) {
+        for (int step = 1; step <= 2 && k + step < count; ++step)
+            pairs.push_back({k, k + step, {}, 0});
+    }
+    cv::parallel_for_(cv::Range(0, static_cast<int>(pairs.size())), [&](const cv::Range& range) {
+        for (int p = range.start; p < range.end; ++p) {
+            const int k = pairs[p].from;
+            const int j = pairs[p].to;
+            const bool next = j - k == 2;
+            pairs[p] = compare(prepared[k], prepared[j],
+                               next ? compose_flows(forward[k], forward[k + 1]) : forward[k],
+                               next ? compose_flows(backward[k + 1], backward[k]) : backward[k],
+                               k, j);
+        }
+    });
+
+    // Unknowns: the log gain of every linked camera but the middle one, which
+    // stays at 0. A pair (k, j) says log gain k - log gain j = log(j / k).
+    const std::vector<bool> linked = linked_to(middle, count, pairs);
+    std::vector<int> unknown(count, -1);
+    int unknowns = 0;
+    for (int k = 0; k < count; ++k) {
+        if (linked[k] && k != middle)
+            unknown[k] = unknowns++;
+    }
+    if (unknowns == 0)
+        return gains;
+    std::vector<const PairRatio*> used;
+    for (const PairRatio& pair : pairs) {
+        if (pair.pixels > 0 && linked[pair.from])
+            used.push_back(&pair);
+    }
+    cv::Mat system = cv::Mat::zeros(static_cast<int>(used.size()), unknowns, CV_64F);
+    cv::Mat sides = cv::Mat::zeros(static_cast<int>(used.size()), 3, CV_64F);
+    for (int row = 0; row < static_cast<int>(used.size()); ++row) {
+        const PairRatio& pair = *used[row];
+        // Next-neighbours see the scene from further apart: they count half.
+        const double weight =
+            std::sqrt(pair.pixels * (pair.to - pair.from == 1 ? 1.0 : 0.5));
+        if (unknown[pair.from] >= 0)
+            system.at<double>(row, unknown[pair.from]) = weight;
+        if (unknown[pair.to] >= 0)
+            system.at<double>(row, unknown[pair.to]) = -weight;
+        for (int c = 0; c < 3; ++c)
+            sides.at<double>(row, c) = weight * pair.log_ratio[c];
+    }
+    cv::Mat solution;
+    if (!cv::solve(system, sides, solution, cv::DECOMP_SVD))
+        return gains;
+    for (int k = 0; k < count; ++k) {
+        if (unknown[k] < 0)
+            continue;
+        for (int c = 0; c < 3; ++c)
+            gains[k].bgr[c] =
+                std::clamp(std::exp(solution.at<double>(unknown[k], c)), min_gain, max_gain);
+    }
+    return gains;
+}
+
+std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
+                                            const Calibration& calibration, int long_side)
+{
+    const int count = std::max(calibration.image_count, 0);
+    if (shots.size() < count || count == 0)
+        return {};
+    std::vector<QSize> upright_sizes;
+    std::vector<ImageAlignment> alignments;
+    for (int k = 0; k < count; ++k) {
+        upright_sizes.push_back(read_oriented_size(shots[k]));
+        if (!upright_sizes.back().isValid())
+            return {};
+        alignments.push_back(calibration.alignment(k));
+    }
+    const QRect rect = common_frame_rect(upright_sizes, alignments, count / 2);
+    if (rect.isEmpty())
+        return {};
+    const double reduction =
+        std::max(1.0, static_cast<double>(std::max(rect.width(), rect.height())) / long_side);
+    const QSize reduced_size(std::max(1, static_cast<int>(rect.width() / reduction)),
+                             std::max(1, static_cast<int>(rect.height() / reduction)));
+
+    std::vector<cv::Mat> frames(count);
+    cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k) {
+            QImageIOHandler::Transformations turn;
+            const QImage stored = read_reduced(shots[k], long_side, turn);
+            if (stored.isNull())
+                continue;
+            const QSize upright = (turn & QImageIOHandler::TransformationRotate90)
+                                      ? stored.size().transposed()
+                                      : stored.size();
+            const double factor = static_cast<double>(upright.width()) / upright_sizes[k].width();
+            const ImageAlignment alignment = onto_reduced_frame(
+                alignment_for_resized_input(alignments[k], factor), rect.topLeft(), reduction);
+            QImage frame(reduced_size, QImage::Format_RGB32);
+            render_frame_into(renderable(stored), turn, alignment, QPoint(0, 0), frame);
+            const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, frame.bits(),
+                               static_cast<size_t>(frame.bytesPerLine()));
+            cv::cvtColor(bgra, frames[k], cv::COLOR_BGRA2BGR);
+        }
+    });
+    for (const cv::Mat& frame : frames) {
+        if (frame.empty())
+            return {};
+    }
+    return frames;
+}
+
+std::vector<ColourTable> match_shot_colours(const QStringList& shots,
+                                            const Calibration& calibration, std::ostream& log)
+{
+    const int count = std::max(calibration.image_count, 0);
+    const std::vector<cv::Mat> frames = reduced_aligned_frames(shots, calibration);
+    std::vector<ColourGains> gains(count);
+    if (!frames.empty())
+        gains = estimate_colour_gains(frames, count / 2);
+    std::vector<ColourTable> tables;
+    for (int k = 0; k < count; ++k) {
+        tables.push_back(colour_table(gains[k]));
+        if (!frames.empty()) {
+            // A line of its own, so the log's stream keeps its number format.
+            std::ostringstream line;
+            line << "Camera " << k << ": colour gains " << std::fixed << std::setprecision(2)
+                 << gains[k].bgr[2] << ' ' << gains[k].bgr[1] << ' ' << gains[k].bgr[0];
+            log << line.str() << std::endl;
+        }
+    }
+    return tables;
+}

@@ -1,0 +1,78 @@
+#include "output/video_frames.h"
+
+#include "output/video_size.h"
+
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// Halved by averaging 2 x 2 pixels while that stays at least twice the size,
+// then bilinear over the last factor below 2: close to a full area average
+// (under half a grey level apart) at a sixth of its cost, and what the frame
+// files' decoder halving followed by a scale gave the videos before.
+cv::Mat reduced(const cv::Mat& bgra, QSize size)
+{
+    cv::Mat picture = bgra;
+    while (picture.cols >= 2 * size.width() && picture.rows >= 2 * size.height() &&
+           picture.cols % 2 == 0 && picture.rows % 2 == 0) {
+        cv::Mat half;
+        cv::resize(picture, half, cv::Size(picture.cols / 2, picture.rows / 2), 0, 0,
+                   cv::INTER_AREA);
+        picture = half;
+    }
+    if (picture.cols == size.width() && picture.rows == size.height())
+        return picture;
+    cv::Mat small;
+    cv::resize(picture, small, cv::Size(size.width(), size.height()), 0, 0,
+               picture.cols >= 2 * size.width() || picture.rows >= 2 * size.height()
+                   ? cv::INTER_AREA
+                   : cv::INTER_LINEAR);
+    return small;
+}
+
+// OpenCV's I420 conversion is BT.601 at limited range with each chroma sample
+// at the centre of its 2 x 2 pixels: the colour description the videos carry.
+cv::Mat in_layout(const cv::Mat& bgra, RawLayout layout)
+{
+    cv::Mat picture;
+    cv::cvtColor(bgra, picture,
+                 layout == RawLayout::Yuv420p ? cv::COLOR_BGRA2YUV_I420 : cv::COLOR_BGRA2BGR);
+    return picture;
+}
+
+} // namespace
+
+void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count)
+{
+    const QSize video = video_size(frame_size, frames.long_side);
+    frames.video = KeptFrames{};
+    frames.gif_frames = KeptFrames{};
+    if (video != frame_size)
+        frames.video = KeptFrames{video, RawLayout::Yuv420p, std::vector<cv::Mat>(count)};
+    if (frames.gif) {
+        frames.gif_frames = KeptFrames{gif_size(frame_size, frames.long_side), RawLayout::Bgr24,
+                                       std::vector<cv::Mat>(count)};
+    }
+}
+
+std::size_t raw_frame_bytes(QSize size, RawLayout layout)
+{
+    const std::size_t pixels = std::size_t(size.width()) * std::size_t(size.height());
+    return layout == RawLayout::Yuv420p ? pixels * 3 / 2 : pixels * 3;
+}
+
+void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& bgra_frame)
+{
+    cv::Mat video_bgra;
+    if (frames.video.kept()) {
+        video_bgra = reduced(bgra_frame, frames.video.size);
+        frames.video.pictures.at(index) = in_layout(video_bgra, frames.video.layout);
+    }
+    if (frames.gif_frames.kept()) {
+        // The GIF is never larger than the video: reducing the video's picture
+        // costs a fraction of reducing the whole frame again.
+        const cv::Mat& source = video_bgra.empty() ? bgra_frame : video_bgra;
+        frames.gif_frames.pictures.at(index) =
+            in_layout(reduced(source, frames.gif_frames.size), frames.gif_frames.layout);
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QSize>
+
+#include <opencv2/core/mat.hpp>
+
+#include <vector>
+
+// The frames of a run reduced to the size of its videos and kept in memory while
+// the full frames are written, so that no encoder decodes a frame file again.
+
+// How a kept picture lays out its bytes, as ffmpeg's rawvideo reader names it.
+enum class RawLayout
+{
+    Yuv420p, // planar Y, then U and V at half size: what the H.264 encoder takes
+    Bgr24,   // what the GIF's palette is computed from, without chroma loss
+};
+
+// Pictures of one size and layout, by frame index; empty when not kept.
+struct KeptFrames
+{
+    QSize size;
+    RawLayout layout = RawLayout::Yuv420p;
+    std::vector<cv::Mat> pictures; // each continuous, raw_frame_bytes long
+
+    bool kept() const { return !size.isEmpty(); }
+};
+
+// What a run keeps for its videos.
+struct VideoFrames
+{
+    // The long side of the videos and whether GIFs are made, as the request asks.
+    int long_side = 0;
+    bool gif = false;
+    // Set by prepare_video_frames once the frames' size is known.
+    KeptFrames video; // kept only when the video is smaller than the frames
+    KeptFrames gif_frames;
+};
+
+// Sizes the kept frames for `count` frames of `frame_size`: the video's pictures
+// when the video is scaled (at the frames' own size a copy of every frame would
+// cost more memory than the videos save by not decoding them), the GIF's when
+// one is asked for.
+void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count);
+
+// Bytes of one picture of `size` in `layout`.
+std::size_t raw_frame_bytes(QSize size, RawLayout layout);
+
+// Keeps frame `index`, a warped frame as 4-channel BGRA pixels, reduced to each
+// kept size. Safe to call from several threads for different indices.
+void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& bgra_frame);

@@ -1,0 +1,305 @@
+// Colour matching: gains recovered from frames of known gains, the tables that
+// apply them, and the reduced frames the estimate is made on.
+
+#include "output/colour_matching.h"
+#include "output/frame_geometry.h"
+#include "output/frame_render.h"
+#include "photo/image_file.h"
+#include "shots.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr int frame_width = 320;
+constexpr int frame_height = 240;
+
+double to_linear(double v)
+{
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double to_srgb(double v)
+{
+    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+}
+
+// A wall of coloured patches and fine grain in linear light, wider than a frame
+// so that each camera can see it from another place.
+cv::Mat make_wall(int width, int height, double brightest)
+{
+    cv::RNG rng(7);
+    cv::Mat wall(height, width, CV_32FC3, cv::Scalar(0.2, 0.25, 0.3));
+    for (int i = 0; i < 220; ++i) {
+        const cv::Point corner(rng.uniform(0, width), rng.uniform(0, height));
+        const cv::Size size(rng.uniform(8, 60), rng.uniform(8, 60));
+        const cv::Scalar colour(rng.uniform(0.04, brightest), rng.uniform(0.04, brightest),
+                                rng.uniform(0.04, brightest));
+        cv::rectangle(wall, cv::Rect(corner, size), colour, cv::FILLED);
+    }
+    cv::Mat grain(wall.size(), CV_32FC3);
+    rng.fill(grain, cv::RNG::NORMAL, 0.0, 0.02);
+    cv::GaussianBlur(grain, grain, cv::Size(0, 0), 1.5);
+    wall += grain;
+    return cv::max(wall, 0.01);
+}
+
+struct TakeShape
+{
+    int parallax = 0;    // pixels the wall moves from one camera to the next
+    bool subject = false; // a subject in front that hides another part of the wall in each
+};
+
+// The frames of `gains.size()` cameras: camera k sees the wall moved by its
+// parallax and, in front, the subject moved three times as far; its colours are
+// the wall's times its gains (blue, green, red), clipped as a sensor clips them.
+std::vector<cv::Mat> make_frames(const std::vector<cv::Vec3d>& gains, const TakeShape& shape,
+                                 double brightest = 0.7)
+{
+    const int count = static_cast<int>(gains.size());
+    const int margin = 4 * std::abs(shape.parallax) * count + 8;
+    const cv::Mat wall = make_wall(frame_width + 2 * margin, frame_height, brightest);
+    std::vector<cv::Mat> frames;
+    for (int k = 0; k < count; ++k) {
+        const int shift = (k - count / 2) * shape.parallax;
+        cv::Mat linear = wall(cv::Rect(margin + shift, 0, frame_width, frame_height)).clone();
+        if (shape.subject) {
+            const cv::Point centre(frame_width / 2 - 3 * shift, frame_height / 2);
+            cv::circle(linear, centre, 50, cv::Scalar(0.05, 0.3, 0.6), cv::FILLED);
+            cv::circle(linear, centre, 20, cv::Scalar(0.5, 0.1, 0.2), cv::FILLED);
+        }
+        cv::Mat frame(linear.size(), CV_8UC3);
+        for (int y = 0; y < frame.rows; ++y) {
+            for (int x = 0; x < frame.cols; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    const double v = std::min(1.0, linear.at<cv::Vec3f>(y, x)[c] * gains[k][c]);
+                    frame.at<cv::Vec3b>(y, x)[c] = cv::saturate_cast<uchar>(to_srgb(v) * 255.0);
+                }
+            }
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+QImage solid_frame(QRgb colour)
+{
+    QImage frame(4, 2, QImage::Format_RGB32);
+    frame.fill(colour);
+    return frame;
+}
+
+} // namespace
+
+class ColourMatchingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void known_gains_are_recovered_data()
+    {
+        QTest::addColumn<int>("parallax");
+        QTest::addColumn<bool>("subject");
+        QTest::addColumn<double>("brightest");
+        QTest::newRow("no parallax") << 0 << false << 0.7;
+        QTest::newRow("parallax") << 3 << false << 0.7;
+        QTest::newRow("subject over another part of the wall") << 3 << true << 0.7;
+        // Patches up to 0.95 times gains up to 1.3: the brightest clip in some cameras.
+        QTest::newRow("clipped highlights") << 2 << true << 0.95;
+    }
+
+    // Camera k's gains times its estimate give the middle camera's gains.
+    void known_gains_are_recovered()
+    {
+        QFETCH(int, parallax);
+        QFETCH(bool, subject);
+        QFETCH(double, brightest);
+        const std::vector<cv::Vec3d> gains{{1.10, 0.92, 1.05}, {0.88, 1.0, 1.12}, {1.0, 1.0, 1.0},
+                                           {1.2, 1.3, 1.15},   {0.95, 0.85, 0.9}, {0.8, 0.9, 1.1}};
+        const std::vector<ColourGains> found =
+            estimate_colour_gains(make_frames(gains, {parallax, subject}, brightest), 3);
+        QCOMPARE(found.size(), gains.size());
+        QVERIFY(found[3].identity());
+        for (std::size_t k = 0; k < gains.size(); ++k) {
+            for (int c = 0; c < 3; ++c) {
+                const double matched = found[k].bgr[c] * gains[k][c] / gains[3][c];
+                if (std::abs(matched - 1.0) > 0.015)
+                    QFAIL(qPrintable(QString("camera %1 channel %2: %3 of the middle's")
+                                         .arg(k)
+                                         .arg(c)
+                                         .arg(matched)));
+            }
+        }
+    }
+
+    void small_rigs_data()
+    {
+        QTest::addColumn<int>("cameras");
+        QTest::newRow("one camera") << 1;
+        QTest::newRow("two cameras") << 2;
+    }
+
+    // The middle camera of two is the second; the first is matched to it.
+    void small_rigs()
+    {
+        QFETCH(int, cameras);
+        const std::vector<cv::Vec3d> all{{0.9, 1.0, 1.1}, {1.0, 1.0, 1.0}};
+        const std::vector<cv::Vec3d> gains(all.end() - cameras, all.end());
+        const std::vector<ColourGains> found =
+            estimate_colour_gains(make_frames(gains, {2, false}), cameras / 2);
+        QCOMPARE(static_cast<int>(found.size()), cameras);
+        QVERIFY(found[cameras / 2].identity());
+        if (cameras == 2) {
+            QVERIFY(std::abs(found[0].bgr[0] * 0.9 - 1.0) < 0.015);
+            QVERIFY(std::abs(found[0].bgr[2] * 1.1 - 1.0) < 0.015);
+        }
+    }
+
+    void a_blank_frame_keeps_its_colours_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::newRow("all black") << 0;
+        QTest::newRow("all white") << 255;
+    }
+
+    // A frame with nothing to compare keeps gains 1, and its neighbours are
+    // still matched across it through their next-neighbours.
+    void a_blank_frame_keeps_its_colours()
+    {
+        QFETCH(int, level);
+        const std::vector<cv::Vec3d> gains{{0.9, 1.1, 1.0}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1},
+                                           {1.1, 0.9, 1.2}};
+        std::vector<cv::Mat> frames = make_frames(gains, {2, false});
+        frames[1].setTo(cv::Scalar::all(level));
+        frames[3].setTo(cv::Scalar::all(level));
+        const std::vector<ColourGains> found = estimate_colour_gains(frames, 2);
+        QVERIFY(found[1].identity());
+        QVERIFY(found[3].identity());
+        for (int c = 0; c < 3; ++c) {
+            QVERIFY(std::abs(found[0].bgr[c] * gains[0][c] - 1.0) < 0.015);
+            QVERIFY(std::abs(found[4].bgr[c] * gains[4][c] - 1.0) < 0.015);
+        }
+        const QImage blank = solid_frame(qRgb(level, level, level));
+        QImage frame = blank;
+        apply_colour_table(colour_table(found[1]), frame);
+        QCOMPARE(frame, blank);
+    }
+
+    // The gains act in linear light: half the light is not half the sRGB value.
+    void tables_apply_gains_in_linear_light_data()
+    {
+        QTest::addColumn<double>("gain");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("identity") << 1.0 << 128 << 128;
+        QTest::newRow("half the light") << 0.5 << 128 << 92;
+        QTest::newRow("twice the light") << 2.0 << 128 << 176;
+        QTest::newRow("white stays white") << 1.3 << 255 << 255;
+        QTest::newRow("black stays black") << 0.7 << 0 << 0;
+    }
+
+    void tables_apply_gains_in_linear_light()
+    {
+        QFETCH(double, gain);
+        QFETCH(int, value);
+        QFETCH(int, expected);
+        ColourGains gains;
+        gains.bgr = {gain, gain, gain};
+        const ColourTable table = colour_table(gains);
+        for (int c = 0; c < 3; ++c)
+            QCOMPARE(static_cast<int>(table.bgr[c][value]), expected);
+        for (int v = 0; v < 256; ++v) {
+            const double linear = std::min(1.0, to_linear(v / 255.0) * gain);
+            QVERIFY(std::abs(table.bgr[0][v] - to_srgb(linear) * 255.0) <= 0.5 + 1e-9);
+        }
+    }
+
+    // Each channel through its own table, the alpha byte kept.
+    void each_channel_gets_its_own_gain()
+    {
+        ColourGains gains;
+        gains.bgr = {1.0, 0.5, 2.0};
+        QImage frame = solid_frame(qRgb(100, 128, 200));
+        apply_colour_table(colour_table(gains), frame);
+        const QRgb pixel = frame.pixel(1, 1);
+        QCOMPARE(qRed(pixel), 138);
+        QCOMPARE(qGreen(pixel), 92);
+        QCOMPARE(qBlue(pixel), 200);
+        QCOMPARE(qAlpha(pixel), 255);
+    }
+
+    void reduced_frames_show_what_the_frames_show_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::newRow("upright") << 1;
+        QTest::newRow("stored turned, EXIF orientation 6") << 6;
+        QTest::newRow("stored upside down, EXIF orientation 3") << 3;
+    }
+
+    // The reduced frame is the frame written at full size, reduced: same place,
+    // same turn, same colours.
+    void reduced_frames_show_what_the_frames_show()
+    {
+        QFETCH(int, orientation);
+        QTemporaryDir folder;
+        cv::Mat shot;
+        cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1280, 960), 0, 0,
+                   cv::INTER_CUBIC);
+        const QString path = folder.filePath("shot.jpg");
+        const QImage stored(shot.data, shot.cols, shot.rows, static_cast<int>(shot.step),
+                            QImage::Format_BGR888);
+        QVERIFY(write_jpeg_with_orientation(path, stored, 95, orientation));
+        const QImage upright = read_oriented_image(path);
+        QVERIFY(!upright.isNull());
+
+        // Camera 0 turned, scaled and moved onto camera 1, the middle one.
+        Calibration calibration = Calibration::with_count(2);
+        calibration.translation_x = {60.0, 0.0};
+        calibration.translation_y = {-30.0, 0.0};
+        calibration.rotation_deg = {4.0, 0.0};
+        calibration.scale = {0.9, 1.0};
+        calibration.aligned = {true, true};
+        const std::vector<cv::Mat> reduced = reduced_aligned_frames({path, path}, calibration, 160);
+        QCOMPARE(reduced.size(), std::size_t(2));
+
+        const QRect rect = common_frame_rect({upright.size(), upright.size()},
+                                             {calibration.alignment(0), calibration.alignment(1)}, 1);
+        for (int k = 0; k < 2; ++k) {
+            const QImage full = render_frame(upright.convertToFormat(QImage::Format_RGB32),
+                                             calibration.alignment(k), rect);
+            const cv::Mat bgra(full.height(), full.width(), CV_8UC4,
+                               const_cast<uchar*>(full.constBits()),
+                               static_cast<size_t>(full.bytesPerLine()));
+            cv::Mat expected;
+            cv::cvtColor(bgra, expected, cv::COLOR_BGRA2BGR);
+            cv::resize(expected, expected, reduced[k].size(), 0, 0, cv::INTER_AREA);
+            const double difference = cv::norm(expected, reduced[k], cv::NORM_L1) /
+                                      static_cast<double>(expected.total() * 3);
+            if (difference > 4.0)
+                QFAIL(qPrintable(QString("camera %1: %2 apart").arg(k).arg(difference)));
+        }
+    }
+
+    // A shot that cannot be read gives no reduced frames (the frame pass says why).
+    void an_unreadable_shot_gives_no_reduced_frames()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("shot.jpg");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a photo") > 0);
+        file.close();
+        Calibration calibration = Calibration::with_count(1);
+        calibration.scale = {1.0};
+        calibration.aligned = {true};
+        QVERIFY(reduced_aligned_frames({path}, calibration).empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ColourMatchingTest)
+#include "colour_matching_test.moc"
