@@ -447,7 +447,7 @@ int main(int argc, char** argv)
         if (!frames)
             return 1;
         frame_side = std::max(frames->frames.front().cols, frames->frames.front().rows);
-        pairs += static_cast<int>(frames->views.size());
+        pairs += options.pair >= 0 ? 1 : static_cast<int>(frames->views.size());
         std::printf("arc %.0f: frames %dx%d, middle frame against its truth %.1f dB\n", arc,
                     frames->frames.front().cols, frames->frames.front().rows, frames->middle_psnr);
         crossfade.emplace_back();

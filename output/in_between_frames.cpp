@@ -75,11 +75,18 @@ cv::Mat sample_along(const cv::Mat& image, const cv::Mat& flow, float factor)
 }
 
 // Per pixel of the frame `flow` starts from: 1 where the other frame sees it
-// (its flow comes back), unseen_weight where it does not, 0 where it leaves
-// the picture.
-cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow)
+// (its flow comes back, to the same colours), unseen_weight where it does not,
+// 0 where it leaves the picture.
+cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow, const cv::Mat& frame,
+                   const cv::Mat& other_frame)
 {
     const cv::Mat back = sample_along(other_flow, flow, 1.0f);
+    // Flow smeared across an outline can come back and still be wrong: the
+    // colours it leads to must match too.
+    cv::Mat difference;
+    cv::absdiff(frame, sample_along(other_frame, flow, 1.0f), difference);
+    cv::cvtColor(difference, difference, cv::COLOR_BGR2GRAY);
+    cv::blur(difference, difference, cv::Size(3, 3));
     cv::Mat weight(flow.size(), CV_32F);
     for (int y = 0; y < flow.rows; ++y) {
         const cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
@@ -92,8 +99,10 @@ cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow)
                 continue;
             }
             const float ex = f[x][0] + b[x][0], ey = f[x][1] + b[x][1];
-            w[x] =
-                ex * ex + ey * ey <= consistent_within * consistent_within ? 1.0f : unseen_weight;
+            w[x] = ex * ex + ey * ey <= consistent_within * consistent_within &&
+                           difference.at<uchar>(y, x) <= same_colours_within
+                       ? 1.0f
+                       : unseen_weight;
         }
     }
     return weight;
@@ -273,8 +282,8 @@ cv::Mat frame_between(const cv::Mat& first, const cv::Mat& second, const PairFlo
                       double position)
 {
     const float t = static_cast<float>(position);
-    cv::Mat visible_first = visibility(flow.forward, flow.backward);
-    cv::Mat visible_second = visibility(flow.backward, flow.forward);
+    cv::Mat visible_first = visibility(flow.forward, flow.backward, first, second);
+    cv::Mat visible_second = visibility(flow.backward, flow.forward, second, first);
 
     // One depth scale for both frames: a surface's motion from first to second.
     const float sign = far_sign(flow.forward);
