@@ -1,0 +1,244 @@
+// Frames made between two neighbouring frames: where a moved picture lands, and
+// which frame a region seen by one frame only comes from.
+
+#include "output/in_between_frames.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QtTest>
+
+namespace {
+
+const cv::Size frame_size(320, 240);
+
+// A smooth random texture, larger than the frames so that moved copies have
+// no border; `tint` multiplies its channels.
+cv::Mat texture(int seed, cv::Scalar tint)
+{
+    // Detail at several scales, as in a photo, so that large motion is seen
+    // at the flow's coarse levels too.
+    const cv::Size size(frame_size.width + 120, frame_size.height + 120);
+    cv::Mat sum = cv::Mat::zeros(size, CV_32FC3);
+    cv::RNG rng(seed);
+    for (const double sigma : {1.5, 4.0, 10.0}) {
+        cv::Mat noise(size, CV_32FC3);
+        rng.fill(noise, cv::RNG::UNIFORM, -1.0, 1.0);
+        cv::GaussianBlur(noise, noise, cv::Size(0, 0), sigma);
+        cv::Scalar mean, deviation;
+        cv::meanStdDev(noise, mean, deviation);
+        sum += noise / deviation[0];
+    }
+    cv::Mat spread = sum * 25.0 + cv::Scalar::all(127.5);
+    cv::multiply(spread, tint, spread);
+    cv::Mat out;
+    spread.convertTo(out, CV_8UC3);
+    return out;
+}
+
+// The frame of `source` moved by (dx, dy): frame pixel p shows source pixel
+// p - (dx, dy) + the margin.
+cv::Mat moved(const cv::Mat& source, double dx, double dy)
+{
+    const cv::Matx23d shift(1, 0, dx - 60, 0, 1, dy - 60);
+    cv::Mat out;
+    cv::warpAffine(source, out, shift, frame_size, cv::INTER_CUBIC, cv::BORDER_REFLECT);
+    return out;
+}
+
+// A background moved by `background_dx` and, in front of it, a square of
+// `square_side` pixels (its own texture, red) moved by `square_dx`, its left
+// edge at `square_left` before moving.
+struct Layered
+{
+    double background_dx, square_dx;
+    int square_left = 120, square_top = 80, square_side = 80;
+
+    cv::Rect2d square_at(double t) const
+    {
+        return {square_left + square_dx * t, static_cast<double>(square_top),
+                static_cast<double>(square_side), static_cast<double>(square_side)};
+    }
+
+    cv::Mat render(double t, const cv::Mat& back, const cv::Mat& front) const
+    {
+        cv::Mat frame = moved(back, background_dx * t, 0);
+        const cv::Mat square = moved(front, square_dx * t, 0);
+        const cv::Rect2d r = square_at(t);
+        // Whole-pixel square edges keep the truth exact.
+        const cv::Rect mask(cvRound(r.x), square_top, square_side, square_side);
+        square(mask).copyTo(frame(mask));
+        return frame;
+    }
+};
+
+double mean_abs_difference(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask)
+{
+    cv::Mat difference;
+    cv::absdiff(a, b, difference);
+    const cv::Scalar m = cv::mean(difference, mask);
+    return (m[0] + m[1] + m[2]) / 3.0;
+}
+
+} // namespace
+
+class InBetweenTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void moved_picture_lands_where_it_belongs_data();
+    void moved_picture_lands_where_it_belongs();
+    void region_seen_by_one_frame_comes_from_it_data();
+    void region_seen_by_one_frame_comes_from_it();
+    void counts_and_positions();
+};
+
+void InBetweenTest::moved_picture_lands_where_it_belongs_data()
+{
+    QTest::addColumn<double>("dx");
+    QTest::addColumn<double>("dy");
+    QTest::addColumn<double>("position");
+    QTest::addColumn<int>("method");
+    QTest::newRow("half way right") << 6.4 << 0.0 << 0.5 << int(FlowMethod::DisMedium);
+    QTest::newRow("half way left and down") << -11.3 << 2.7 << 0.5 << int(FlowMethod::DisMedium);
+    QTest::newRow("a quarter of a large move")
+        << 31.0 << -1.5 << 0.25 << int(FlowMethod::DisMedium);
+    QTest::newRow("three quarters") << 9.0 << 0.0 << 0.75 << int(FlowMethod::DisMedium);
+    QTest::newRow("fastest preset") << 7.7 << 1.1 << 0.5 << int(FlowMethod::DisUltrafast);
+    QTest::newRow("farneback") << 5.2 << -0.6 << 0.5 << int(FlowMethod::Farneback);
+}
+
+// The frame between two copies of a picture moved by a known amount is the
+// picture moved by that share of it, to a tenth of a pixel.
+void InBetweenTest::moved_picture_lands_where_it_belongs()
+{
+    QFETCH(double, dx);
+    QFETCH(double, dy);
+    QFETCH(double, position);
+    QFETCH(int, method);
+    const cv::Mat source = texture(7, cv::Scalar(1, 1, 1));
+    InBetweenOptions options;
+    options.method = static_cast<FlowMethod>(method);
+    const cv::Mat first = moved(source, 0, 0), second = moved(source, dx, dy);
+    const cv::Mat made =
+        frame_between(first, second, measure_pair_flow(first, second, options), position);
+    QCOMPARE(made.size(), first.size());
+    QCOMPARE(made.type(), CV_8UC3);
+
+    // Away from the borders, where one frame lacks what the other shows.
+    const cv::Rect inner(40, 40, frame_size.width - 80, frame_size.height - 80);
+    const cv::Mat truth = moved(source, dx * position, dy * position);
+    cv::Mat made_grey, truth_grey;
+    cv::cvtColor(made(inner), made_grey, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(truth(inner), truth_grey, cv::COLOR_BGR2GRAY);
+    made_grey.convertTo(made_grey, CV_64F);
+    truth_grey.convertTo(truth_grey, CV_64F);
+    const cv::Point2d offset = cv::phaseCorrelate(truth_grey, made_grey);
+    QVERIFY2(std::abs(offset.x) < 0.1 && std::abs(offset.y) < 0.1,
+             qPrintable(QString("off by %1, %2 px").arg(offset.x).arg(offset.y)));
+    QVERIFY2(cv::PSNR(made(inner), truth(inner)) > 30.0,
+             qPrintable(QString("%1 dB").arg(cv::PSNR(made(inner), truth(inner)))));
+}
+
+void InBetweenTest::region_seen_by_one_frame_comes_from_it_data()
+{
+    QTest::addColumn<double>("background_dx");
+    QTest::addColumn<double>("square_dx");
+    QTest::addColumn<double>("position");
+    // After alignment on the sticker column the wall moves, the subject near
+    // the column little or the other way.
+    QTest::newRow("subject against the wall") << 14.0 << -8.0 << 0.5;
+    QTest::newRow("subject still") << 20.0 << 0.0 << 0.5;
+    QTest::newRow("wall moving left") << -16.0 << 6.0 << 0.5;
+    QTest::newRow("near the first frame") << 14.0 << -10.0 << 0.25;
+    QTest::newRow("near the second frame") << 14.0 << -10.0 << 0.75;
+}
+
+// Of the wall the square uncovers or covers between the frames, what one frame
+// alone sees comes from that frame, not a blend with the square's red.
+void InBetweenTest::region_seen_by_one_frame_comes_from_it()
+{
+    QFETCH(double, background_dx);
+    QFETCH(double, square_dx);
+    QFETCH(double, position);
+    const cv::Mat back = texture(3, cv::Scalar(0.6, 0.6, 0.6));
+    const cv::Mat front = texture(5, cv::Scalar(0.2, 0.3, 1.0));
+    const Layered scene{background_dx, square_dx};
+    const cv::Mat first = scene.render(0, back, front), second = scene.render(1, back, front);
+    const cv::Mat truth = scene.render(position, back, front);
+    const cv::Mat made = in_between_frames(first, second, 1, {}).front();
+    const cv::Mat at_position =
+        position == 0.5 ? made
+                        : frame_between(first, second, measure_pair_flow(first, second), position);
+
+    // Wall pixels of the in-between view and whether each frame sees them.
+    cv::Mat first_only(frame_size, CV_8U, cv::Scalar(0)), second_only = first_only.clone();
+    const cv::Rect2d square_now = scene.square_at(position), square_first = scene.square_at(0),
+                     square_second = scene.square_at(1);
+    for (int y = scene.square_top; y < scene.square_top + scene.square_side; ++y)
+        for (int x = 0; x < frame_size.width; ++x) {
+            if (x >= square_now.x - 2 && x < square_now.br().x + 2)
+                continue;
+            // Where this wall point is in each frame.
+            const double in_first = x - background_dx * position;
+            const double in_second = x + background_dx * (1 - position);
+            // Two pixels off the square's edges either way: its outline is blurred.
+            auto outside = [](double at, const cv::Rect2d& r) {
+                return at < r.x - 2 || at >= r.br().x + 2;
+            };
+            auto inside = [](double at, const cv::Rect2d& r) {
+                return at >= r.x + 2 && at < r.br().x - 2;
+            };
+            const bool seen_first = outside(in_first, square_first);
+            const bool seen_second = outside(in_second, square_second);
+            const bool hidden_first = inside(in_first, square_first);
+            const bool hidden_second = inside(in_second, square_second);
+            if (seen_first && hidden_second)
+                first_only.at<uchar>(y, x) = 255;
+            if (seen_second && hidden_first)
+                second_only.at<uchar>(y, x) = 255;
+        }
+    cv::erode(first_only, first_only, cv::Mat::ones(5, 1, CV_8U));
+    cv::erode(second_only, second_only, cv::Mat::ones(5, 1, CV_8U));
+
+    // A crossfade there is off by about half the difference between wall and
+    // square; what comes from the one frame that sees the wall is much closer.
+    // Bands of fewer than six columns (near the frame that sees most of them)
+    // are all outline and are not judged.
+    cv::Mat crossfade;
+    cv::addWeighted(first, 1 - position, second, position, 0, crossfade);
+    int judged = 0;
+    for (const auto& [name, region] : {std::pair{"first", first_only}, {"second", second_only}}) {
+        if (cv::countNonZero(region) < 6 * (scene.square_side - 4))
+            continue;
+        ++judged;
+        const double blended = mean_abs_difference(crossfade, truth, region);
+        const double made_error = mean_abs_difference(at_position, truth, region);
+        QVERIFY(blended > 12.0);
+        QVERIFY2(made_error < 0.6 * blended,
+                 qPrintable(QString("seen by the %1 only: %2, crossfade %3")
+                                .arg(name)
+                                .arg(made_error)
+                                .arg(blended)));
+    }
+    QVERIFY(judged > 0);
+}
+
+// One frame per position asked, each at its share of the way; none for 0.
+void InBetweenTest::counts_and_positions()
+{
+    const cv::Mat source = texture(11, cv::Scalar(1, 1, 1));
+    const cv::Mat first = moved(source, 0, 0), second = moved(source, 12, 0);
+    QVERIFY(in_between_frames(first, second, 0).empty());
+    const std::vector<cv::Mat> three = in_between_frames(first, second, 3);
+    QCOMPARE(three.size(), size_t(3));
+    const cv::Rect inner(40, 40, frame_size.width - 80, frame_size.height - 80);
+    for (int j = 1; j <= 3; ++j) {
+        const cv::Mat truth = moved(source, 12.0 * j / 4, 0);
+        QVERIFY2(cv::PSNR(three[j - 1](inner), truth(inner)) > 30.0,
+                 qPrintable(QString::number(j)));
+    }
+}
+
+QTEST_GUILESS_MAIN(InBetweenTest)
+#include "in_between_test.moc"
