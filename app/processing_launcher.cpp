@@ -103,11 +103,13 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     if (inputs.isEmpty())
         return;
     settings.remember_folder("shots", inputs.front());
+    // The shots' count and sizes are checked before the folder is asked for,
+    // so that a wrong choice is not found after a second dialog.
     std::ostringstream unlogged; // the scaling is logged once the folder is chosen
-    const PlanProblem counted =
+    const PlanProblem checked =
         plan_processing(rig, inputs, QString(), {}, false, unlogged).problem;
-    if (counted.check == PlanCheck::ShotCount) {
-        dialogs.critical(&window, input_error_title, refused_run_text(counted));
+    if (checked.check == PlanCheck::ShotCount || checked.check == PlanCheck::ShotSize) {
+        dialogs.critical(&window, input_error_title, refused_run_text(checked));
         return;
     }
     inputs = in_camera_order(&window, dialogs, inputs);
@@ -125,6 +127,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.boomerang = ui.checkBox_boomerang->checkState() != Qt::Unchecked;
     options.long_side = ui.comboBox_video_size->currentData().toInt();
     options.gif = ui.checkBox_gif->isChecked();
+    options.colour_match = ui.checkBox_colour_match->isChecked();
     const ProcessingPlan plan = plan_processing(rig, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));

@@ -73,6 +73,9 @@ private slots:
 
     void cancelling_a_dialog_writes_nothing();
     void input_count_must_match_the_references();
+    void shot_sizes_are_checked_before_the_folder();
+    void colour_matching_follows_the_box_data();
+    void colour_matching_follows_the_box();
     void frames_then_video_then_boomerang();
     void boomerang_only_when_ticked();
     void compression_sets_the_frame_quality();
@@ -150,6 +153,40 @@ void ProcessingRunTest::input_count_must_match_the_references()
     // The folder was never asked for, and nothing was written.
     QCOMPARE(driver.dialogs.requests.size(), 2);
     QVERIFY(frames_in(output->path()).isEmpty());
+}
+
+void ProcessingRunTest::shot_sizes_are_checked_before_the_folder()
+{
+    QStringList inputs = shots;
+    inputs[2] = write_photo(output->path(), "square.jpg", draw_background(cv::Size(300, 300), 7));
+    driver.process(inputs, output->path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    QVERIFY2(driver.dialogs.requests.last().text.contains("square.jpg"),
+             qPrintable(driver.dialogs.requests.last().text));
+    QVERIFY(driver.dialogs.requests.last().text.endsWith("Aucune image n'a été écrite."));
+    for (const ScriptedDialogs::Request& request : driver.dialogs.requests)
+        QVERIFY(request.kind != "directory");
+    QVERIFY(frames_in(output->path()).isEmpty());
+}
+
+void ProcessingRunTest::colour_matching_follows_the_box_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("ticked") << true;
+    QTest::newRow("unticked") << false;
+}
+
+// The run's request matches colours exactly when the box is ticked: the
+// matching says each camera's gains in the log.
+void ProcessingRunTest::colour_matching_follows_the_box()
+{
+    QFETCH(bool, ticked);
+    driver.widget<QCheckBox>("checkBox_colour_match")->setChecked(ticked);
+    StdoutCapture capture;
+    driver.process(shots, output->path());
+    driver.widget<QCheckBox>("checkBox_colour_match")->setChecked(true);
+    QCOMPARE(frames_in(output->path()).size(), camera_count);
+    QCOMPARE(QString::fromStdString(capture.text()).contains("Camera 1: colour gains"), ticked);
 }
 
 void ProcessingRunTest::frames_then_video_then_boomerang()
