@@ -5,6 +5,7 @@
 #include "app/user_dialogs.h"
 #include "app/window_settings.h"
 #include "output/run_files.h"
+#include "pipeline/camera_drift.h"
 #include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
 #include "support/natural_order.h"
@@ -113,6 +114,9 @@ void ProcessingLauncher::run(const RigCalibration& rig)
         return;
     }
     inputs = in_camera_order(&window, dialogs, inputs);
+    RigCalibration for_run;
+    if (!checked_for_drift(rig, inputs, for_run))
+        return;
     QStringList earlier_run;
     const QString folder = choose_output_folder(inputs, earlier_run);
     if (folder.isEmpty())
@@ -128,7 +132,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.long_side = ui.comboBox_video_size->currentData().toInt();
     options.gif = ui.checkBox_gif->isChecked();
     options.colour_match = ui.checkBox_colour_match->isChecked();
-    const ProcessingPlan plan = plan_processing(rig, inputs, folder, options, false, std::cout);
+    const ProcessingPlan plan = plan_processing(for_run, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
         return;
@@ -147,6 +151,42 @@ void ProcessingLauncher::run(const RigCalibration& rig)
                 progress.request_stop();
         });
     report_processing_run(request, outcome);
+}
+
+bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStringList& shots,
+                                           RigCalibration& for_run)
+{
+    for_run = rig;
+    // It reads every shot: off the window's thread, behind a progress window.
+    std::vector<CameraDrift> drift;
+    run_with_progress(
+        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots); },
+        [](ProgressView& shown) {
+            shown.set_progress(QStringLiteral("Vérification des caméras"), 0, 0);
+        });
+    for (std::size_t camera = 0; camera < drift.size(); ++camera) {
+        if (drift[camera].state == DriftState::CannotCompare)
+            std::cout << cannot_compare_text(int(camera)).toStdString() << '\n';
+    }
+    const std::vector<int> moved = moved_cameras(drift);
+    if (moved.empty())
+        return true;
+    QStringList lines;
+    for (const int camera : moved) {
+        lines << drift_text(camera, drift[std::size_t(camera)]);
+        std::cout << lines.back().toStdString() << '\n';
+    }
+    const int chosen = dialogs.choice(
+        &window, QStringLiteral("Caméras déplacées"),
+        lines.join('\n') +
+            QStringLiteral("\n\nCorriger : le déplacement est compensé pour ce traitement, "
+                           "le calibrage enregistré ne change pas.\nIgnorer : traiter "
+                           "comme calibré."),
+        {QStringLiteral("Corriger"), QStringLiteral("Ignorer"), QStringLiteral("Annuler")});
+    if (chosen == 0)
+        for_run = corrected_for_drift(rig, drift);
+    // Closing the box cancels, as "Annuler" does: nothing is written.
+    return chosen == 0 || chosen == 1;
 }
 
 QString ProcessingLauncher::choose_output_folder(const QStringList& inputs, QStringList& to_replace)

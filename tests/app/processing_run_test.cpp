@@ -134,8 +134,10 @@ void ProcessingRunTest::cancelling_a_dialog_writes_nothing()
     QCOMPARE(driver.dialogs.requests.at(0).text, QString("Images (*.jpg *.png)"));
 
     driver.process(shots, QString());
-    QCOMPARE(driver.dialogs.requests.size(), 3);
-    const ScriptedDialogs::Request& folder = driver.dialogs.requests.at(2);
+    // The shots, the check of the cameras against the calibration, the folder.
+    QCOMPARE(driver.dialogs.requests.size(), 4);
+    QCOMPARE(driver.dialogs.requests.at(2).caption, QString("Vérification des caméras"));
+    const ScriptedDialogs::Request& folder = driver.dialogs.requests.at(3);
     QCOMPARE(folder.caption, QString("Sélectionnez un dossier de sortie"));
     QCOMPARE(folder.options, QFileDialog::Options(QFileDialog::ShowDirsOnly));
 
@@ -309,7 +311,8 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     StdoutCapture quiet;
     driver.process(shots, output->path());
     const QStringList labels = driver.dialogs.progress_labels;
-    QCOMPARE(labels.first(), QString("Écriture des images : 0 / 4"));
+    QCOMPARE(labels.first(), QString("Vérification des caméras"));
+    QCOMPARE(labels.at(1), QString("Écriture des images : 0 / 4"));
     // A finished encode counts all its frames, whatever ffmpeg reported.
     QCOMPARE(labels.last(), QString("Encodage de la vidéo : 4 / 4"));
 
@@ -422,7 +425,7 @@ void ProcessingRunTest::nothing_else_starts_inside_a_run()
     for (const ScriptedDialogs::Request& request : driver.dialogs.requests)
         kinds << request.kind;
     const QStringList before_the_run =
-        calibration ? QStringList{} : QStringList{"open", "directory"};
+        calibration ? QStringList{} : QStringList{"open", "progress", "directory"};
     QCOMPARE(kinds, before_the_run + QStringList({"progress", "information"}));
     QCOMPARE(driver.dialogs.boxes().last(), calibration
                                                 ? QString("information: Calibrage annulé")
@@ -571,7 +574,8 @@ void ProcessingRunTest::folder_with_an_earlier_run()
     driver.process(shots, QString()); // the folders come from the answers above
 
     QCOMPARE(driver.dialogs.boxes().first(), QString("question: Dossier de sortie non vide"));
-    const QString question = driver.dialogs.requests.at(2).text; // after the shots and folder
+    // After the shots, the cameras' check and the folder.
+    const QString question = driver.dialogs.requests.at(3).text;
     QVERIFY2(question.contains("9 fichier(s)") &&
                  question.contains(QDir::toNativeSeparators(folder)),
              qPrintable(question));
