@@ -373,6 +373,11 @@ void MainWindow::on_checkBox_gif_toggled(bool)
     remember_options();
 }
 
+void MainWindow::on_checkBox_colour_match_toggled(bool)
+{
+    remember_options();
+}
+
 void MainWindow::remember_options()
 {
     if (options_restored)

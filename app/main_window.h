@@ -74,6 +74,7 @@ public slots:
     void on_checkBox_boomerang_toggled(bool);
     void on_comboBox_video_size_currentIndexChanged(int);
     void on_checkBox_gif_toggled(bool);
+    void on_checkBox_colour_match_toggled(bool);
     void on_action_quit_triggered();
     void on_action_about_triggered();
 

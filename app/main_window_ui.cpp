@@ -160,8 +160,14 @@ void MainWindowUi::setupUi(QMainWindow* window)
         comboBox_video_size->addItem(QString(), long_side);
     label_video_size->setBuddy(comboBox_video_size);
     verticalLayout->addWidget(comboBox_video_size);
+    // The colour box shares the GIF's row, so that the window still fits a small screen.
+    auto* last_row = new QHBoxLayout();
+    verticalLayout->addLayout(last_row);
     checkBox_gif = named(new QCheckBox(groupBox_video_options), "checkBox_gif");
-    verticalLayout->addWidget(checkBox_gif);
+    last_row->addWidget(checkBox_gif);
+    checkBox_colour_match = named(new QCheckBox(groupBox_video_options), "checkBox_colour_match");
+    checkBox_colour_match->setChecked(default_colour_match);
+    last_row->addWidget(checkBox_colour_match);
     gridLayout->addWidget(groupBox_video_options, 2, 0, 1, 1);
 
     window->setCentralWidget(centralWidget);
@@ -238,6 +244,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     comboBox_video_size->setItemText(2, tr("1920 px"));
     comboBox_video_size->setItemText(3, tr("1280 px"));
     checkBox_gif->setText(tr("GIF animé"));
+    checkBox_colour_match->setText(tr("Harmoniser les couleurs"));
     menuFichier->setTitle(tr("Fichier"));
     menuAide->setTitle(tr("Aide"));
 }

@@ -59,6 +59,7 @@ struct MainWindowUi
     QLabel* label_video_size = nullptr;
     QComboBox* comboBox_video_size = nullptr;
     QCheckBox* checkBox_gif = nullptr;
+    QCheckBox* checkBox_colour_match = nullptr;
     QGroupBox* groupBox_sticker_color = nullptr;
     QHBoxLayout* horizontalLayout_2 = nullptr;
     QRadioButton* button_yellow = nullptr;

@@ -17,6 +17,7 @@ WindowOptions options_in_form(const MainWindowUi& ui, StickerColor preset)
     options.boomerang = ui.checkBox_boomerang->isChecked();
     options.video_long_side = ui.comboBox_video_size->currentData();
     options.gif = ui.checkBox_gif->isChecked();
+    options.colour_match = ui.checkBox_colour_match->isChecked();
     options.sticker_color = preset;
     return options;
 }
@@ -31,6 +32,7 @@ void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept)
     if (video_size >= 0)
         ui.comboBox_video_size->setCurrentIndex(video_size);
     ui.checkBox_gif->setChecked(kept.gif);
+    ui.checkBox_colour_match->setChecked(kept.colour_match);
     show_preset(ui, kept.sticker_color);
 }
 

@@ -5,6 +5,7 @@
 #include "app/user_dialogs.h"
 #include "app/window_settings.h"
 #include "output/run_files.h"
+#include "pipeline/camera_drift.h"
 #include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
 #include "support/natural_order.h"
@@ -103,14 +104,19 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     if (inputs.isEmpty())
         return;
     settings.remember_folder("shots", inputs.front());
+    // The shots' count and sizes are checked before the folder is asked for,
+    // so that a wrong choice is not found after a second dialog.
     std::ostringstream unlogged; // the scaling is logged once the folder is chosen
-    const PlanProblem counted =
+    const PlanProblem checked =
         plan_processing(rig, inputs, QString(), {}, false, unlogged).problem;
-    if (counted.check == PlanCheck::ShotCount) {
-        dialogs.critical(&window, input_error_title, refused_run_text(counted));
+    if (checked.check == PlanCheck::ShotCount || checked.check == PlanCheck::ShotSize) {
+        dialogs.critical(&window, input_error_title, refused_run_text(checked));
         return;
     }
     inputs = in_camera_order(&window, dialogs, inputs);
+    RigCalibration for_run;
+    if (!checked_for_drift(rig, inputs, for_run))
+        return;
     QStringList earlier_run;
     const QString folder = choose_output_folder(inputs, earlier_run);
     if (folder.isEmpty())
@@ -125,7 +131,8 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.boomerang = ui.checkBox_boomerang->checkState() != Qt::Unchecked;
     options.long_side = ui.comboBox_video_size->currentData().toInt();
     options.gif = ui.checkBox_gif->isChecked();
-    const ProcessingPlan plan = plan_processing(rig, inputs, folder, options, false, std::cout);
+    options.colour_match = ui.checkBox_colour_match->isChecked();
+    const ProcessingPlan plan = plan_processing(for_run, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
         return;
@@ -144,6 +151,42 @@ void ProcessingLauncher::run(const RigCalibration& rig)
                 progress.request_stop();
         });
     report_processing_run(request, outcome);
+}
+
+bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStringList& shots,
+                                           RigCalibration& for_run)
+{
+    for_run = rig;
+    // It reads every shot: off the window's thread, behind a progress window.
+    std::vector<CameraDrift> drift;
+    run_with_progress(
+        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots); },
+        [](ProgressView& shown) {
+            shown.set_progress(QStringLiteral("Vérification des caméras"), 0, 0);
+        });
+    for (std::size_t camera = 0; camera < drift.size(); ++camera) {
+        if (drift[camera].state == DriftState::CannotCompare)
+            std::cout << cannot_compare_text(int(camera)).toStdString() << '\n';
+    }
+    const std::vector<int> moved = moved_cameras(drift);
+    if (moved.empty())
+        return true;
+    QStringList lines;
+    for (const int camera : moved) {
+        lines << drift_text(camera, drift[std::size_t(camera)]);
+        std::cout << lines.back().toStdString() << '\n';
+    }
+    const int chosen = dialogs.choice(
+        &window, QStringLiteral("Caméras déplacées"),
+        lines.join('\n') +
+            QStringLiteral("\n\nCorriger : le déplacement est compensé pour ce traitement, "
+                           "le calibrage enregistré ne change pas.\nIgnorer : traiter "
+                           "comme calibré."),
+        {QStringLiteral("Corriger"), QStringLiteral("Ignorer"), QStringLiteral("Annuler")});
+    if (chosen == 0)
+        for_run = corrected_for_drift(rig, drift);
+    // Closing the box cancels, as "Annuler" does: nothing is written.
+    return chosen == 0 || chosen == 1;
 }
 
 QString ProcessingLauncher::choose_output_folder(const QStringList& inputs, QStringList& to_replace)

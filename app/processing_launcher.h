@@ -42,6 +42,10 @@ public:
     void run(const RigCalibration& rig);
 
 private:
+    // `rig` as this run uses it: the shots checked against the calibration and,
+    // where cameras moved, the user's choice. False when the user cancels.
+    bool checked_for_drift(const RigCalibration& rig, const QStringList& shots,
+                           RigCalibration& for_run);
     // The output folder, empty to stop. The files of an earlier run in it, which
     // the user agreed to replace, go to `to_replace`.
     QString choose_output_folder(const QStringList& inputs, QStringList& to_replace);

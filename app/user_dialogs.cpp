@@ -135,6 +135,19 @@ bool QtUserDialogs::information_with_button(QWidget* parent, const QString& titl
     return box.clickedButton() == extra;
 }
 
+int QtUserDialogs::choice(QWidget* parent, const QString& title, const QString& text,
+                          const QStringList& buttons)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> shown;
+    for (const QString& button : buttons)
+        shown << box.addButton(button, QMessageBox::ActionRole);
+    if (!shown.isEmpty())
+        box.setDefaultButton(static_cast<QPushButton*>(shown.front()));
+    box.exec();
+    return shown.indexOf(box.clickedButton());
+}
+
 std::unique_ptr<ProgressView> QtUserDialogs::show_progress(QWidget* parent, const QString& title)
 {
     return std::make_unique<QtProgressView>(parent, title);

@@ -43,6 +43,11 @@ public:
     virtual bool information_with_button(QWidget* parent, const QString& title, const QString& text,
                                          const QString& button) = 0;
 
+    // A modal box offering `buttons` (the first is the default); the index of
+    // the one pressed, or -1 when the box was closed.
+    virtual int choice(QWidget* parent, const QString& title, const QString& text,
+                       const QStringList& buttons) = 0;
+
     // A modal progress window with an "Annuler" button, open until destroyed.
     virtual std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) = 0;
 };
@@ -63,5 +68,7 @@ public:
     void critical(QWidget* parent, const QString& title, const QString& text) override;
     bool information_with_button(QWidget* parent, const QString& title, const QString& text,
                                  const QString& button) override;
+    int choice(QWidget* parent, const QString& title, const QString& text,
+               const QStringList& buttons) override;
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override;
 };

@@ -17,6 +17,7 @@ const QString boomerang_key = QStringLiteral("options/boomerang");
 const QString sticker_color_key = QStringLiteral("options/sticker_color");
 const QString video_long_side_key = QStringLiteral("options/video_long_side");
 const QString gif_key = QStringLiteral("options/gif");
+const QString colour_match_key = QStringLiteral("options/colour_match");
 
 } // namespace
 
@@ -66,6 +67,7 @@ WindowOptions WindowSettings::options(const WindowOptions& defaults) const
     kept.boomerang = settings->value(boomerang_key, default_boomerang).toBool();
     kept.video_long_side = settings->value(video_long_side_key);
     kept.gif = settings->value(gif_key, default_gif).toBool();
+    kept.colour_match = settings->value(colour_match_key, default_colour_match).toBool();
     kept.sticker_color = settings->value(sticker_color_key).toString() == QStringLiteral("pink")
                              ? StickerColor::Pink
                              : StickerColor::Yellow;
@@ -81,6 +83,7 @@ void WindowSettings::set_options(const WindowOptions& options)
     settings->setValue(boomerang_key, options.boomerang);
     settings->setValue(video_long_side_key, options.video_long_side);
     settings->setValue(gif_key, options.gif);
+    settings->setValue(colour_match_key, options.colour_match);
     settings->setValue(sticker_color_key, options.sticker_color == StickerColor::Pink
                                               ? QStringLiteral("pink")
                                               : QStringLiteral("yellow"));

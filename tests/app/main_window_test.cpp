@@ -146,6 +146,8 @@ void MainWindowTest::form_texts_data()
                                 << "Taille de la vidéo";
     QTest::newRow("GIF") << "checkBox_gif"
                          << "GIF animé";
+    QTest::newRow("colour match") << "checkBox_colour_match"
+                                  << "Harmoniser les couleurs";
     QTest::newRow("yellow") << "button_yellow"
                             << "Jaune";
     QTest::newRow("pink") << "button_pink"
@@ -191,6 +193,7 @@ void MainWindowTest::form_controls()
     QVERIFY(!child<QRadioButton>(*window, "button_pink")->isChecked());
     QVERIFY(!child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
     QVERIFY(!child<QCheckBox>(*window, "checkBox_gif")->isChecked());
+    QVERIFY(child<QCheckBox>(*window, "checkBox_colour_match")->isChecked());
     auto* video_size = child<QComboBox>(*window, "comboBox_video_size");
     QStringList sizes;
     for (int i = 0; i < video_size->count(); ++i)
@@ -642,6 +645,7 @@ void MainWindowTest::option_values_survive_a_restart()
         child<QRadioButton>(*window, "button_pink")->click();
         child<QComboBox>(*window, "comboBox_video_size")->setCurrentIndex(2);
         child<QCheckBox>(*window, "checkBox_gif")->setChecked(true);
+        child<QCheckBox>(*window, "checkBox_colour_match")->setChecked(false);
     }
     auto window = make_window(paths, {}, &settings);
     QCOMPARE(child<QSlider>(*window, "slider_compression")->value(), 12);
@@ -652,6 +656,7 @@ void MainWindowTest::option_values_survive_a_restart()
     QVERIFY(child<QRadioButton>(*window, "button_pink")->isChecked());
     QCOMPARE(child<QComboBox>(*window, "comboBox_video_size")->currentText(), QString("1920 px"));
     QVERIFY(child<QCheckBox>(*window, "checkBox_gif")->isChecked());
+    QVERIFY(!child<QCheckBox>(*window, "checkBox_colour_match")->isChecked());
 
     // The remembered colour is the one a colour click beside the photo uses:
     // yellow photos give no pink sticker trio.

@@ -73,6 +73,9 @@ private slots:
 
     void cancelling_a_dialog_writes_nothing();
     void input_count_must_match_the_references();
+    void shot_sizes_are_checked_before_the_folder();
+    void colour_matching_follows_the_box_data();
+    void colour_matching_follows_the_box();
     void frames_then_video_then_boomerang();
     void boomerang_only_when_ticked();
     void compression_sets_the_frame_quality();
@@ -131,8 +134,10 @@ void ProcessingRunTest::cancelling_a_dialog_writes_nothing()
     QCOMPARE(driver.dialogs.requests.at(0).text, QString("Images (*.jpg *.png)"));
 
     driver.process(shots, QString());
-    QCOMPARE(driver.dialogs.requests.size(), 3);
-    const ScriptedDialogs::Request& folder = driver.dialogs.requests.at(2);
+    // The shots, the check of the cameras against the calibration, the folder.
+    QCOMPARE(driver.dialogs.requests.size(), 4);
+    QCOMPARE(driver.dialogs.requests.at(2).caption, QString("Vérification des caméras"));
+    const ScriptedDialogs::Request& folder = driver.dialogs.requests.at(3);
     QCOMPARE(folder.caption, QString("Sélectionnez un dossier de sortie"));
     QCOMPARE(folder.options, QFileDialog::Options(QFileDialog::ShowDirsOnly));
 
@@ -150,6 +155,40 @@ void ProcessingRunTest::input_count_must_match_the_references()
     // The folder was never asked for, and nothing was written.
     QCOMPARE(driver.dialogs.requests.size(), 2);
     QVERIFY(frames_in(output->path()).isEmpty());
+}
+
+void ProcessingRunTest::shot_sizes_are_checked_before_the_folder()
+{
+    QStringList inputs = shots;
+    inputs[2] = write_photo(output->path(), "square.jpg", draw_background(cv::Size(300, 300), 7));
+    driver.process(inputs, output->path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    QVERIFY2(driver.dialogs.requests.last().text.contains("square.jpg"),
+             qPrintable(driver.dialogs.requests.last().text));
+    QVERIFY(driver.dialogs.requests.last().text.endsWith("Aucune image n'a été écrite."));
+    for (const ScriptedDialogs::Request& request : driver.dialogs.requests)
+        QVERIFY(request.kind != "directory");
+    QVERIFY(frames_in(output->path()).isEmpty());
+}
+
+void ProcessingRunTest::colour_matching_follows_the_box_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("ticked") << true;
+    QTest::newRow("unticked") << false;
+}
+
+// The run's request matches colours exactly when the box is ticked: the
+// matching says each camera's gains in the log.
+void ProcessingRunTest::colour_matching_follows_the_box()
+{
+    QFETCH(bool, ticked);
+    driver.widget<QCheckBox>("checkBox_colour_match")->setChecked(ticked);
+    StdoutCapture capture;
+    driver.process(shots, output->path());
+    driver.widget<QCheckBox>("checkBox_colour_match")->setChecked(true);
+    QCOMPARE(frames_in(output->path()).size(), camera_count);
+    QCOMPARE(QString::fromStdString(capture.text()).contains("Camera 1: colour gains"), ticked);
 }
 
 void ProcessingRunTest::frames_then_video_then_boomerang()
@@ -272,7 +311,8 @@ void ProcessingRunTest::progress_is_shown_and_cancel_makes_no_video()
     StdoutCapture quiet;
     driver.process(shots, output->path());
     const QStringList labels = driver.dialogs.progress_labels;
-    QCOMPARE(labels.first(), QString("Écriture des images : 0 / 4"));
+    QCOMPARE(labels.first(), QString("Vérification des caméras"));
+    QCOMPARE(labels.at(1), QString("Écriture des images : 0 / 4"));
     // A finished encode counts all its frames, whatever ffmpeg reported.
     QCOMPARE(labels.last(), QString("Encodage de la vidéo : 4 / 4"));
 
@@ -385,7 +425,7 @@ void ProcessingRunTest::nothing_else_starts_inside_a_run()
     for (const ScriptedDialogs::Request& request : driver.dialogs.requests)
         kinds << request.kind;
     const QStringList before_the_run =
-        calibration ? QStringList{} : QStringList{"open", "directory"};
+        calibration ? QStringList{} : QStringList{"open", "progress", "directory"};
     QCOMPARE(kinds, before_the_run + QStringList({"progress", "information"}));
     QCOMPARE(driver.dialogs.boxes().last(), calibration
                                                 ? QString("information: Calibrage annulé")
@@ -534,7 +574,8 @@ void ProcessingRunTest::folder_with_an_earlier_run()
     driver.process(shots, QString()); // the folders come from the answers above
 
     QCOMPARE(driver.dialogs.boxes().first(), QString("question: Dossier de sortie non vide"));
-    const QString question = driver.dialogs.requests.at(2).text; // after the shots and folder
+    // After the shots, the cameras' check and the folder.
+    const QString question = driver.dialogs.requests.at(3).text;
     QVERIFY2(question.contains("9 fichier(s)") &&
                  question.contains(QDir::toNativeSeparators(folder)),
              qPrintable(question));

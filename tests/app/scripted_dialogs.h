@@ -31,6 +31,8 @@ public:
     // Whether the extra button of each information_with_button box is pressed, in
     // order; beyond them, OK.
     QQueue<bool> button_answers;
+    // The button pressed in each choice box, in order; beyond them, the box is closed.
+    QQueue<int> choice_answers;
     QList<Request> requests;
     // Every label a progress window showed, in order, without repeats.
     QStringList progress_labels;
@@ -89,6 +91,13 @@ public:
         return !button_answers.isEmpty() && button_answers.dequeue();
     }
 
+    int choice(QWidget* parent, const QString& title, const QString& text,
+               const QStringList& buttons) override
+    {
+        record("choice", parent, title, text).button = buttons.join('|');
+        return choice_answers.isEmpty() ? -1 : choice_answers.dequeue();
+    }
+
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override
     {
         record("progress", parent, title, QString());
@@ -101,7 +110,8 @@ public:
         QStringList result;
         for (const Request& request : requests) {
             if (request.kind == "question" || request.kind == "information" ||
-                request.kind == "warning" || request.kind == "critical")
+                request.kind == "warning" || request.kind == "critical" ||
+                request.kind == "choice")
                 result << request.kind + ": " + request.caption;
         }
         return result;
