@@ -6,6 +6,7 @@
 #include "cli/exit_status.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
+#include "output/calibration_check.h"
 #include "pipeline/hand_points.h"
 
 #include <QCommandLineParser>
@@ -202,6 +203,18 @@ int run_calibrate_command(const QStringList& arguments)
         else
             print_error(QStringLiteral("caméra %1 : les trois points donnés ne sont pas alignés")
                             .arg(camera_name(rig, camera)));
+    }
+    // Points far from the stickers can turn a camera so far that the cameras
+    // share no frame at all: every later run would fail on such a file.
+    if (!by_hand.empty() && check_frame_rect(rig).isEmpty()) {
+        QStringList names;
+        for (const int camera : by_hand)
+            names << camera_name(rig, camera);
+        print_error(QStringLiteral("les photos alignées n'ont plus aucune partie commune avec les "
+                                   "points donnés pour la caméra %1 ; vérifiez ces points, aucun "
+                                   "fichier écrit")
+                        .arg(names.join(QStringLiteral(", "))));
+        return ExitFailed;
     }
     // Once every camera is aligned: the frame they share sets the corners.
     for (const int camera : by_hand) {

@@ -100,6 +100,7 @@ private slots:
     void process_makes_the_frames_of_the_window_path();
     void calibrate_learns_the_colour_at_a_click();
     void points_snap_to_the_stickers();
+    void points_leaving_no_common_frame_write_nothing();
     void green_stickers_under_exposed_calibrate_from_one_click();
     void bad_inputs_data();
     void bad_inputs();
@@ -527,6 +528,24 @@ void CommandLineTest::process_makes_the_frames_of_the_window_path()
 // Points a few pixels off the grey-capped stickers land on their centres; the
 // corner error is said; points with nothing round near them are named, kept,
 // and the larger error they leave is flagged.
+void CommandLineTest::points_leaving_no_common_frame_write_nothing()
+{
+    // Three points a few pixels apart off a corner: the camera is blown up so
+    // far that no part of its photo meets the others'.
+    const QString output = work.filePath("no_frame.qvcal");
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"calibrate", "--points",
+                    points_argument(hidden_camera, {{{-5, -5}, {-6, -6}, {-7, -7}}}), "--output",
+                    output} +
+        references);
+    QCOMPARE(run.exit_code, 1);
+    QVERIFY2(run.err.endsWith("quorvane : les photos alignées n'ont plus aucune partie commune avec "
+                              "les points donnés pour la caméra 2 (ref_01.jpg) ; vérifiez ces "
+                              "points, aucun fichier écrit\n"),
+             qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(output));
+}
+
 void CommandLineTest::points_snap_to_the_stickers()
 {
     const std::array<cv::Point2d, 3>& centres = truth.stickers[hidden_camera];
