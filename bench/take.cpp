@@ -10,6 +10,7 @@
 // Each measurement runs in a child process of its own, so the peak resident
 // memory it reports is its own; ffmpeg's peak is the largest of its children.
 
+#include "bench/cached_calibration.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "output/ffmpeg_command.h"
@@ -36,7 +37,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <iomanip>
 #include <iostream>
@@ -160,35 +160,6 @@ void on_all_cores(int count, const std::function<void(int)>& work)
         thread.join();
 }
 
-bool save_calibration(const Calibration& calibration, const QString& path)
-{
-    std::ofstream file(path.toLocal8Bit().toStdString());
-    file << std::setprecision(17) << calibration.image_count << '\n';
-    for (int i = 0; i < calibration.image_count; ++i) {
-        file << calibration.translation_x[i] << ' ' << calibration.translation_y[i] << ' '
-             << calibration.rotation_deg[i] << ' ' << calibration.scale[i] << ' '
-             << calibration.aligned[i] << '\n';
-    }
-    return bool(file.flush());
-}
-
-std::optional<Calibration> load_calibration(const QString& path)
-{
-    std::ifstream file(path.toLocal8Bit().toStdString());
-    int count = 0;
-    if (!(file >> count) || count < 0)
-        return std::nullopt;
-    Calibration calibration = Calibration::with_count(count);
-    for (int i = 0; i < count; ++i) {
-        bool aligned = false;
-        if (!(file >> calibration.translation_x[i] >> calibration.translation_y[i] >>
-              calibration.rotation_deg[i] >> calibration.scale[i] >> aligned))
-            return std::nullopt;
-        calibration.aligned[i] = aligned;
-    }
-    return calibration;
-}
-
 // The rig and its calibration, made unless the folder already holds them.
 bool ensure_rig(const Options& options)
 {
@@ -216,7 +187,7 @@ bool ensure_rig(const Options& options)
             return false;
         }
     }
-    if (load_calibration(dir.filePath(calibration_file_name)))
+    if (load_cached_calibration(dir.filePath(calibration_file_name)))
         return true;
     std::cout << "rig: calibrating ..." << std::endl;
     ReferenceTriple reference;
@@ -225,7 +196,7 @@ bool ensure_rig(const Options& options)
         construct_calibration(paths(options, reference_file_name),
                               thresholds_for(StickerColor::Yellow), reference, discard);
     if (!calibration.all_aligned() ||
-        !save_calibration(calibration, dir.filePath(calibration_file_name))) {
+        !save_cached_calibration(calibration, dir.filePath(calibration_file_name))) {
         std::cerr << "take: the rig did not calibrate" << std::endl;
         return false;
     }
@@ -338,7 +309,7 @@ int run_phase(const Options& options)
 {
     const QStringList shots = paths(options, shot_file_name);
     const std::optional<Calibration> calibration =
-        load_calibration(QDir(options.folder).filePath(calibration_file_name));
+        load_cached_calibration(QDir(options.folder).filePath(calibration_file_name));
     QTemporaryDir out;
     if (!calibration || !out.isValid())
         return 1;

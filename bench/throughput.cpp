@@ -6,6 +6,7 @@
 // reports is its own and not the largest of everything run before it. Times are
 // the best of --repeats runs on warm files.
 
+#include "bench/cached_calibration.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "photo/image_reading.h"
@@ -24,7 +25,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <iomanip>
 #include <iostream>
@@ -189,35 +189,6 @@ double best_time(int repeats, const std::function<bool()>& run)
     return best;
 }
 
-bool save_calibration(const Calibration& calibration, const QString& path)
-{
-    std::ofstream file(path.toLocal8Bit().toStdString());
-    file << std::setprecision(17) << calibration.image_count << '\n';
-    for (int i = 0; i < calibration.image_count; ++i) {
-        file << calibration.translation_x[i] << ' ' << calibration.translation_y[i] << ' '
-             << calibration.rotation_deg[i] << ' ' << calibration.scale[i] << ' '
-             << calibration.aligned[i] << '\n';
-    }
-    return bool(file.flush());
-}
-
-std::optional<Calibration> load_calibration(const QString& path)
-{
-    std::ifstream file(path.toLocal8Bit().toStdString());
-    int count = 0;
-    if (!(file >> count) || count < 0)
-        return std::nullopt;
-    Calibration calibration = Calibration::with_count(count);
-    for (int i = 0; i < count; ++i) {
-        bool aligned = false;
-        if (!(file >> calibration.translation_x[i] >> calibration.translation_y[i] >>
-              calibration.rotation_deg[i] >> calibration.scale[i] >> aligned))
-            return std::nullopt;
-        calibration.aligned[i] = aligned;
-    }
-    return calibration;
-}
-
 // Each phase prints details, then "result <best seconds> <peak KiB> [extra]".
 int run_phase(const Options& options)
 {
@@ -248,10 +219,10 @@ int run_phase(const Options& options)
         const long aligned =
             std::count(calibration.aligned.begin(), calibration.aligned.end(), true);
         std::cout << "aligned " << aligned << " of " << calibration.image_count << std::endl;
-        if (!calibration.all_aligned() || !save_calibration(calibration, calibration_path))
+        if (!calibration.all_aligned() || !save_cached_calibration(calibration, calibration_path))
             best = -1.0;
     } else if (options.phase == "frames") {
-        const std::optional<Calibration> calibration = load_calibration(calibration_path);
+        const std::optional<Calibration> calibration = load_cached_calibration(calibration_path);
         if (!calibration) {
             std::cout << "no calibration in " << calibration_path.toStdString() << std::endl;
             return 1;
