@@ -240,7 +240,7 @@ void ProcessingLauncher::report_processing_run(const ProcessingRequest& request,
             QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
                            "fichier abîmé, incomplet ou qui n'est pas une photo "
                            "JPEG ou PNG. Aucune image n'a été écrite.")
-                .arg(QString::number(frames.unreadable_camera), frames.unreadable_input));
+                .arg(QString::number(frames.unreadable_camera + 1), frames.unreadable_input));
         break;
     case ProcessingFailure::OutputFolder:
         dialogs.critical(&window, QStringLiteral("Dossier de sortie"),

@@ -386,7 +386,7 @@ std::vector<ColourTable> match_shot_colours(const QStringList& shots,
         if (!frames.empty()) {
             // A line of its own, so the log's stream keeps its number format.
             std::ostringstream line;
-            line << "Camera " << k << ": colour gains " << std::fixed << std::setprecision(2)
+            line << "Camera " << k + 1 << ": colour gains " << std::fixed << std::setprecision(2)
                  << gains[k].bgr[2] << ' ' << gains[k].bgr[1] << ' ' << gains[k].bgr[0];
             log << line.str() << std::endl;
         }

@@ -451,7 +451,7 @@ void MainWindowTest::unreadable_photo_is_reported()
     const ScriptedDialogs::Request& named = dialogs.requests[1];
     QCOMPARE(named.kind, QString("question"));
     QCOMPARE(named.caption, QString("Étalons illisibles"));
-    QVERIFY2(named.text.contains("caméra 0 : " + missing), qPrintable(named.text));
+    QVERIFY2(named.text.contains("caméra 1 : " + missing), qPrintable(named.text));
     const ScriptedDialogs::Request& box = dialogs.requests.last();
     QCOMPARE(box.kind, QString("critical"));
     QCOMPARE(box.caption, QString("Erreur de fichier image"));

@@ -285,7 +285,7 @@ void ProcessingRunTest::unreadable_input_writes_nothing()
     driver.process(inputs, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
     QCOMPARE(driver.dialogs.requests.last().text,
-             "La photo de la caméra 2 ('" + inputs[2] +
+             "La photo de la caméra 3 ('" + inputs[2] +
                  "') ne peut pas être lue : fichier abîmé, incomplet ou qui n'est pas une photo "
                  "JPEG ou PNG. Aucune image n'a été écrite.");
     QVERIFY(frames_in(output->path()).isEmpty());
@@ -448,14 +448,18 @@ void ProcessingRunTest::cancelled_reload_keeps_the_calibration()
 {
     const bool armed = driver.picture()->armed;
     const QPixmap picture = driver.picture()->pixmap(Qt::ReturnByValue);
+    // The calibration is not saved: the question first, then the dialog.
+    driver.dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
     driver.dialogs.file_answers.enqueue({});
     driver.action("action_new_references")->trigger();
-    QCOMPARE(driver.dialogs.requests.size(), 1);
-    QCOMPARE(driver.dialogs.requests.at(0).caption, QString("Sélectionner étalons"));
+    QCOMPARE(driver.dialogs.requests.size(), 2);
+    QCOMPARE(driver.dialogs.requests.at(0).kind, QString("unsaved"));
+    QCOMPARE(driver.dialogs.requests.at(1).caption, QString("Sélectionner étalons"));
     QVERIFY(driver.calibrated());
     QCOMPARE(driver.picture()->armed, armed);
     QCOMPARE(driver.picture()->pixmap(Qt::ReturnByValue).cacheKey(), picture.cacheKey());
 
+    driver.dialogs.requests.clear();
     StdoutCapture quiet;
     driver.process(shots, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
@@ -522,7 +526,7 @@ void ProcessingRunTest::shots_out_of_name_order()
     const QStringList used = sort ? shots : chosen;
     for (int camera = 0; camera < camera_count; ++camera)
         QVERIFY(QString::fromStdString(capture.text())
-                    .contains(QString("Camera %1 : %2\n").arg(camera).arg(used[camera])));
+                    .contains(QString("Camera %1 : %2\n").arg(camera + 1).arg(used[camera])));
 
     // Shots in name order raise no question.
     driver.dialogs = ScriptedDialogs();

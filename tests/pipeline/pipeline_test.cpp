@@ -499,7 +499,7 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails()
     QCOMPARE(fitted.join(' '), scales);
     QCOMPARE(QString::fromStdString(log.str()),
              scales == "1 2 1"
-                 ? QString("Camera 1: shot 32x24, reference 64x48, alignment scaled by 0.5\n")
+                 ? QString("Camera 2: shot 32x24, reference 64x48, alignment scaled by 0.5\n")
                  : QString());
 }
 
