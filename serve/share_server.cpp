@@ -39,8 +39,9 @@ struct Catalogue
     QHash<QString, int> index; // name to position in takes
 };
 
-// A new take shows within this time; in between, requests share one reading.
-constexpr auto catalogue_lifetime = std::chrono::milliseconds(1000);
+// ROOT is read again this long after the last reading ended: a new take shows
+// within about this time, and no request ever waits for the disk to list ROOT.
+constexpr auto catalogue_interval = std::chrono::milliseconds(1000);
 
 // A connection known to the deadline watch: its socket, and since when it has
 // been waiting for a request's headers (none while a request is being answered).
@@ -106,7 +107,7 @@ struct ShareServer::State
 
     std::mutex catalogue_mutex;
     std::shared_ptr<const Catalogue> catalogue;
-    Clock::time_point catalogue_read;
+    std::thread catalogue_reader;
 
     std::mutex watch_mutex;
     std::condition_variable watch_wake;
@@ -120,16 +121,31 @@ struct ShareServer::State
     std::shared_ptr<const Catalogue> current_catalogue()
     {
         std::lock_guard<std::mutex> lock(catalogue_mutex);
-        const Clock::time_point now = Clock::now();
-        if (!catalogue || now - catalogue_read > catalogue_lifetime) {
-            auto fresh = std::make_shared<Catalogue>();
-            fresh->takes = read_finished_takes(root_fd, settings.rules);
-            for (int i = 0; i < int(fresh->takes.size()); ++i)
-                fresh->index.insert(fresh->takes[i].name, i);
-            catalogue = std::move(fresh);
-            catalogue_read = now;
-        }
         return catalogue;
+    }
+
+    void read_catalogue()
+    {
+        auto fresh = std::make_shared<Catalogue>();
+        fresh->takes = read_finished_takes(root_fd, settings.rules);
+        for (int i = 0; i < int(fresh->takes.size()); ++i)
+            fresh->index.insert(fresh->takes[i].name, i);
+        std::lock_guard<std::mutex> lock(catalogue_mutex);
+        catalogue = std::move(fresh);
+    }
+
+    // Reads ROOT again and again until the server stops.
+    void keep_catalogue()
+    {
+        std::unique_lock<std::mutex> lock(watch_mutex);
+        while (!stopping) {
+            watch_wake.wait_for(lock, catalogue_interval);
+            if (stopping)
+                break;
+            lock.unlock();
+            read_catalogue();
+            lock.lock();
+        }
     }
 
     void write_log(const QByteArray& line)
@@ -293,21 +309,40 @@ struct ShareServer::State
                       response, qint64(length));
     }
 
-    MHD_Result on_request(MHD_Connection* connection, const char* url, const char* method)
+    // Called once when a request's headers are in (`first`), then again once
+    // its body is: answering at the second call keeps the connection alive for
+    // the next request, as a phone loading a gallery wants.
+    MHD_Result on_request(MHD_Connection* connection, const char* url, const char* method,
+                          bool first, size_t* upload_size)
     {
-        {
-            std::lock_guard<std::mutex> lock(watch_mutex);
-            const auto found = watched.find(connection);
-            if (found != watched.end())
-                found->second.waiting_since.reset();
-        }
         const QByteArray verb(method);
-        if (verb != "GET" && verb != "HEAD") {
+        const bool readable = verb == "GET" || verb == "HEAD";
+        if (first) {
+            {
+                std::lock_guard<std::mutex> lock(watch_mutex);
+                const auto found = watched.find(connection);
+                if (found != watched.end())
+                    found->second.waiting_since.reset();
+            }
+            // No browser sends a body with GET: refused at once rather than read.
+            const char* length =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+            const bool body =
+                (length && QByteArray(length).trimmed() != "0") ||
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Transfer-Encoding");
+            if (readable && body)
+                return answer_text(connection, method, url, MHD_HTTP_BAD_REQUEST, "Bad request");
+            if (readable)
+                return MHD_YES;
+        }
+        if (!readable) {
+            // Answered before any body is read; the connection is then closed.
             MHD_Response* response =
                 MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
             MHD_add_response_header(response, "Allow", "GET, HEAD");
             return answer(connection, method, url, MHD_HTTP_METHOD_NOT_ALLOWED, response, 0);
         }
+        *upload_size = 0;
         const std::optional<QStringList> segments = request_path_segments(QByteArray(url));
         if (!segments)
             return answer_text(connection, method, url, MHD_HTTP_BAD_REQUEST, "Bad request");
@@ -372,9 +407,15 @@ struct ShareServer::State
 namespace {
 
 MHD_Result request_callback(void* cls, MHD_Connection* connection, const char* url,
-                            const char* method, const char*, const char*, size_t*, void**)
+                            const char* method, const char*, const char*, size_t* upload_size,
+                            void** request_context)
 {
-    return static_cast<ShareServer::State*>(cls)->on_request(connection, url, method);
+    // Any non-null value marks the request as seen.
+    static char seen;
+    const bool first = *request_context == nullptr;
+    *request_context = &seen;
+    return static_cast<ShareServer::State*>(cls)->on_request(connection, url, method, first,
+                                                             upload_size);
 }
 
 void connection_callback(void* cls, MHD_Connection* connection, void**,
@@ -425,6 +466,8 @@ QString ShareServer::start()
     s.root_fd = open(s.settings.root.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (s.root_fd < 0)
         return QString::fromLocal8Bit(std::strerror(errno));
+    // Read before the first request can come.
+    s.read_catalogue();
 
     const ListenAddress& listen = s.settings.listen;
     sockaddr_in address4{};
@@ -473,6 +516,7 @@ QString ShareServer::start()
     s.port = info ? info->port : listen.port;
     s.stopping = false;
     s.deadline_watch = std::thread([&s] { s.watch_deadlines(); });
+    s.catalogue_reader = std::thread([&s] { s.keep_catalogue(); });
     return {};
 }
 
@@ -491,6 +535,7 @@ void ShareServer::stop()
         }
         s.watch_wake.notify_all();
         s.deadline_watch.join();
+        s.catalogue_reader.join();
     }
     if (s.daemon) {
         MHD_stop_daemon(s.daemon);

@@ -113,8 +113,9 @@ std::vector<ServedTake> read_finished_takes(int root_fd, const TakeFileRules& ru
             continue;
         struct stat status{};
         if (regular_file_at(take_fd, marker, &status)) {
+            // In UTC: comparing local times costs a time zone look-up each.
             const QDateTime finished = QDateTime::fromMSecsSinceEpoch(
-                qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000);
+                qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000, Qt::UTC);
             takes.push_back(read_take(take_fd, *name, finished, rules));
         }
         close(take_fd);

@@ -142,6 +142,7 @@ private slots:
     void cleanup();
     void pages_and_files_data();
     void pages_and_files();
+    void one_connection_serves_several_requests();
     void bad_requests_data();
     void bad_requests();
     void a_huge_header_is_refused();
@@ -256,6 +257,25 @@ void ServeTest::pages_and_files()
             QVERIFY2(!answer.body.contains(hidden), answer.body.constData());
 }
 
+// A phone loading the gallery asks for page after page on one connection.
+void ServeTest::one_connection_serves_several_requests()
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                 "HEAD /take/Prise%201 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                 "GET /takes.json HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray data;
+    while (socket.waitForReadyRead(10000) || socket.bytesAvailable() > 0)
+        data += socket.readAll();
+    QCOMPARE(data.count("HTTP/1.1 200 OK\r\n"), 3);
+    // The HEAD's answer has no body: the third answer follows its headers.
+    const int third = data.lastIndexOf("HTTP/1.1 200 OK\r\n");
+    QVERIFY(data.indexOf("{\"takes\":[", third) > third);
+    QVERIFY(data.endsWith("}]}"));
+}
+
 // Each row: a raw request that must get a 4xx answer (0: or be closed without
 // one) and nothing from outside the finished takes.
 void ServeTest::bad_requests_data()
@@ -288,6 +308,8 @@ void ServeTest::bad_requests_data()
                                          "Content-Length: 0\r\n")
                          << 405;
     QTest::newRow("DELETE") << http_request("DELETE", "/take/Prise%201") << 405;
+    QTest::newRow("GET with a body") << http_request("GET", "/", "Content-Length: 4\r\n") + "abcd"
+                                     << 400;
     QTest::newRow("not HTTP") << QByteArray("HELLO\r\n\r\n") << 0;
 }
 
@@ -483,8 +505,9 @@ void ServeTest::watch_serves_the_takes_it_makes()
         QVERIFY(QFile::copy(rig.shots[k], inbox + QStringLiteral("/Arrivée/cam%1.jpg").arg(k)));
     QTRY_VERIFY_WITH_TIMEOUT((out += watcher.readAllStandardOutput()).contains("Take done: Arrivée"),
                              120000);
-    const HttpAnswer gallery = http_exchange(booth_port, http_request("GET", "/takes.json"));
-    QVERIFY2(gallery.body.contains("\"name\":\"Arrivée\""), gallery.body.constData());
+    // ROOT is read again each second.
+    QTRY_VERIFY(http_exchange(booth_port, http_request("GET", "/takes.json"))
+                    .body.contains("\"name\":\"Arrivée\""));
     const HttpAnswer video = http_exchange(
         booth_port, http_request("GET", "/take/Arriv%C3%A9e/output_video.mp4"));
     QCOMPARE(video.status, 200);
