@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -160,6 +161,15 @@ void MainWindowUi::setupUi(QMainWindow* window)
         comboBox_video_size->addItem(QString(), long_side);
     label_video_size->setBuddy(comboBox_video_size);
     verticalLayout->addWidget(comboBox_video_size);
+    auto* between_row = new QHBoxLayout();
+    verticalLayout->addLayout(between_row);
+    label_between = named(new QLabel(groupBox_video_options), "label_between");
+    between_row->addWidget(label_between);
+    spinBox_between = named(new QSpinBox(groupBox_video_options), "spinBox_between");
+    spinBox_between->setRange(min_between, max_between);
+    spinBox_between->setValue(default_between);
+    label_between->setBuddy(spinBox_between);
+    between_row->addWidget(spinBox_between);
     // The colour box shares the GIF's row, so that the window still fits a small screen.
     auto* last_row = new QHBoxLayout();
     verticalLayout->addLayout(last_row);
@@ -243,6 +253,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     comboBox_video_size->setItemText(1, tr("3840 px"));
     comboBox_video_size->setItemText(2, tr("1920 px"));
     comboBox_video_size->setItemText(3, tr("1280 px"));
+    label_between->setText(tr("Images intermédiaires"));
     checkBox_gif->setText(tr("GIF animé"));
     checkBox_colour_match->setText(tr("Harmoniser les couleurs"));
     menuFichier->setTitle(tr("Fichier"));
