@@ -151,8 +151,18 @@ void MainWindowUi::setupUi(QMainWindow* window)
     verticalLayout->addWidget(slider_fps);
     label_fps = make_centred_label(groupBox_video_options, "label_fps");
     verticalLayout->addWidget(label_fps);
+    // The in-between frames share the boomerang's row: the window must fit a small screen.
+    auto* boomerang_row = new QHBoxLayout();
+    verticalLayout->addLayout(boomerang_row);
     checkBox_boomerang = named(new QCheckBox(groupBox_video_options), "checkBox_boomerang");
-    verticalLayout->addWidget(checkBox_boomerang);
+    boomerang_row->addWidget(checkBox_boomerang);
+    label_between = named(new QLabel(groupBox_video_options), "label_between");
+    boomerang_row->addWidget(label_between);
+    spinBox_between = named(new QSpinBox(groupBox_video_options), "spinBox_between");
+    spinBox_between->setRange(min_between, max_between);
+    spinBox_between->setValue(default_between);
+    label_between->setBuddy(spinBox_between);
+    boomerang_row->addWidget(spinBox_between);
     label_video_size = named(new QLabel(groupBox_video_options), "label_video_size");
     verticalLayout->addWidget(label_video_size);
     // Each choice carries the long side in pixels that video_size() takes.
@@ -161,15 +171,6 @@ void MainWindowUi::setupUi(QMainWindow* window)
         comboBox_video_size->addItem(QString(), long_side);
     label_video_size->setBuddy(comboBox_video_size);
     verticalLayout->addWidget(comboBox_video_size);
-    auto* between_row = new QHBoxLayout();
-    verticalLayout->addLayout(between_row);
-    label_between = named(new QLabel(groupBox_video_options), "label_between");
-    between_row->addWidget(label_between);
-    spinBox_between = named(new QSpinBox(groupBox_video_options), "spinBox_between");
-    spinBox_between->setRange(min_between, max_between);
-    spinBox_between->setValue(default_between);
-    label_between->setBuddy(spinBox_between);
-    between_row->addWidget(spinBox_between);
     // The colour box shares the GIF's row, so that the window still fits a small screen.
     auto* last_row = new QHBoxLayout();
     verticalLayout->addLayout(last_row);
