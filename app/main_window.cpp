@@ -445,6 +445,12 @@ void MainWindow::on_checkBox_colour_match_toggled(bool)
     remember_options();
 }
 
+void MainWindow::on_spinBox_between_valueChanged(int)
+{
+    show_frame_rate(*ui, workflow.references().size());
+    remember_options();
+}
+
 void MainWindow::remember_options()
 {
     if (options_restored)

@@ -75,6 +75,7 @@ public slots:
     void on_comboBox_video_size_currentIndexChanged(int);
     void on_checkBox_gif_toggled(bool);
     void on_checkBox_colour_match_toggled(bool);
+    void on_spinBox_between_valueChanged(int);
     void on_action_quit_triggered();
     void on_action_about_triggered();
 

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QSlider>
+#include <QSpinBox>
 #include <QUrl>
 
 #include <iostream>
@@ -31,6 +32,8 @@ const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
 QString video_kind(VideoStep step)
 {
     switch (step) {
+    case VideoStep::InBetween:
+        return QStringLiteral("Images intermédiaires");
     case VideoStep::Video:
         return QStringLiteral("Vidéo");
     case VideoStep::Boomerang:
@@ -98,6 +101,15 @@ ProcessingLauncher::ProcessingLauncher(QWidget& window, const MainWindowUi& ui,
 
 void ProcessingLauncher::run(const RigCalibration& rig)
 {
+    // Said before any dialog, so that no choice is made for a run that cannot be.
+    const QString refused = between_refusal(ui.comboBox_video_size->currentData().toInt(),
+                                            ui.spinBox_between->value());
+    if (!refused.isEmpty()) {
+        dialogs.critical(&window, QStringLiteral("Images intermédiaires"),
+                         refused.left(1).toUpper() + refused.mid(1) +
+                             QStringLiteral(" : choisissez 3840, 1920 ou 1280 px."));
+        return;
+    }
     QStringList inputs =
         dialogs.get_open_file_names(&window, QStringLiteral("Sélectionnez des images à recadrer"),
                                     settings.last_folder("shots"), image_filter);
@@ -132,6 +144,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.long_side = ui.comboBox_video_size->currentData().toInt();
     options.gif = ui.checkBox_gif->isChecked();
     options.colour_match = ui.checkBox_colour_match->isChecked();
+    options.between = ui.spinBox_between->value();
     const ProcessingPlan plan = plan_processing(for_run, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
@@ -294,8 +307,10 @@ void ProcessingLauncher::report_finished_run(const WrittenFiles& written, const 
                  .arg(size.height())
                  .arg(frame_file_name(0), frame_file_name(written.frame_count - 1));
     for (const WrittenVideo& video : written.videos)
-        lines << QStringLiteral("%1 %2 : %3")
-                     .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));
+        lines << QStringLiteral("%1 %2 : %3 images, %4")
+                     .arg(video_kind(video.step), video.file_name)
+                     .arg(video.pictures)
+                     .arg(seconds_text(video.seconds));
     const QString shown_folder = QDir::toNativeSeparators(folder);
 
     QString summary = QStringLiteral("Dernier traitement : %1 images %2 × %3")

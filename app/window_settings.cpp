@@ -18,6 +18,7 @@ const QString sticker_color_key = QStringLiteral("options/sticker_color");
 const QString video_long_side_key = QStringLiteral("options/video_long_side");
 const QString gif_key = QStringLiteral("options/gif");
 const QString colour_match_key = QStringLiteral("options/colour_match");
+const QString between_key = QStringLiteral("options/between");
 
 } // namespace
 
@@ -68,6 +69,7 @@ WindowOptions WindowSettings::options(const WindowOptions& defaults) const
     kept.video_long_side = settings->value(video_long_side_key);
     kept.gif = settings->value(gif_key, default_gif).toBool();
     kept.colour_match = settings->value(colour_match_key, default_colour_match).toBool();
+    kept.between = settings->value(between_key, default_between).toInt();
     kept.sticker_color = settings->value(sticker_color_key).toString() == QStringLiteral("pink")
                              ? StickerColor::Pink
                              : StickerColor::Yellow;
@@ -84,6 +86,7 @@ void WindowSettings::set_options(const WindowOptions& options)
     settings->setValue(video_long_side_key, options.video_long_side);
     settings->setValue(gif_key, options.gif);
     settings->setValue(colour_match_key, options.colour_match);
+    settings->setValue(between_key, options.between);
     settings->setValue(sticker_color_key, options.sticker_color == StickerColor::Pink
                                               ? QStringLiteral("pink")
                                               : QStringLiteral("yellow"));

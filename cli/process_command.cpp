@@ -9,11 +9,14 @@
 #include "cli/video_options.h"
 #include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
+#include "output/run_files.h"
 #include "pipeline/processing_plan.h"
+#include "pipeline/written_files.h"
 #include "support/process_runner.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 
 #include <iostream>
 #include <sstream>
@@ -21,6 +24,28 @@
 namespace {
 
 const QString command = QStringLiteral("process");
+
+// The files a finished run wrote, with the pictures each video plays and how
+// long, as the window's closing box lists them.
+void print_written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome)
+{
+    const WrittenFiles written = written_files(request, outcome);
+    std::cout << QStringLiteral("%1 images de %2 × %3 pixels (%4 à %5)")
+                     .arg(written.frame_count)
+                     .arg(written.frame_size.width())
+                     .arg(written.frame_size.height())
+                     .arg(frame_file_name(0), frame_file_name(written.frame_count - 1))
+                     .toStdString()
+              << '\n';
+    for (const WrittenVideo& video : written.videos)
+        std::cout << QStringLiteral("%1 : %2 images, %3 s")
+                         .arg(video.file_name)
+                         .arg(video.pictures)
+                         .arg(QLocale(QLocale::French).toString(video.seconds, 'f', 2))
+                         .toStdString()
+                  << '\n';
+    std::cout << std::flush;
+}
 
 QString help()
 {
@@ -156,8 +181,10 @@ int run_process_command(const QStringList& arguments)
     run_with_progress([&] { outcome = run_processing(runner, request, std::cout, &progress); },
                       [&] { return progress.step(); }, [&] { progress.request_stop(); },
                       stop_signals);
-    if (outcome.failure() == ProcessingFailure::None)
+    if (outcome.failure() == ProcessingFailure::None) {
+        print_written_files(request, outcome);
         return ExitDone;
+    }
 
     // The run took back what it wrote; the folders made for it go too.
     print_error(failure_message(outcome));

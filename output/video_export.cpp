@@ -1,6 +1,7 @@
 #include "output/video_export.h"
 
 #include "output/ffmpeg_command.h"
+#include "output/in_between_pictures.h"
 #include "output/run_files.h"
 #include "support/atomic_file.h"
 
@@ -87,11 +88,13 @@ public:
         step_frames = step.frames;
         step_counted = 0;
         began = false;
+        if (step.step == VideoStep::InBetween)
+            return make_in_betweens();
         const EncodeSettings video{request.fps, request.frame_size,
                                    video_size(request.frame_size, request.long_side)};
         const EncodeSettings gif{request.fps, request.frame_size,
                                  gif_size(request.frame_size, request.long_side)};
-        const int count = request.frame_count;
+        const int count = played_picture_count(request.frame_count, request.between);
         // ffmpeg writes under a hidden name beside the file, renamed once it is
         // finished: a kill or a full disk never leaves a video cut short under
         // the name a player or the next step would take.
@@ -101,10 +104,12 @@ public:
         const KeptFrames* video_frames = kept(kept_video());
         const KeptFrames* gif_frames = kept(kept_gif());
         switch (step.step) {
+        case VideoStep::InBetween: // made above
+            break;
         case VideoStep::Video:
             if (video_frames) {
                 ending = run_logged(raw_mp4_command(video, count, output), encoded_frames, {},
-                                    fed(*video_frames, forwards(count)));
+                                    fed(*video_frames, in_betweens.video, forwards()));
             } else if (keeps_scaled_copies(video)) {
                 ending = work_folder()
                              ? run_logged(mp4_command(video, frame_pattern(folder), count, output,
@@ -118,7 +123,7 @@ public:
             break;
         case VideoStep::Gif:
             ending = gif_frames ? run_logged(raw_gif_command(gif, count, output), filtered_frames,
-                                             {}, fed(*gif_frames, forwards(count)))
+                                             {}, fed(*gif_frames, in_betweens.gif, forwards()))
                                 : run_logged(gif_command(gif, frame_pattern(folder), count, output),
                                              filtered_frames);
             break;
@@ -128,7 +133,9 @@ public:
         case VideoStep::GifBoomerang:
             if (gif_frames) {
                 ending = run_logged(raw_gif_command(gif, 2 * count, output), filtered_frames, {},
-                                    fed(*gif_frames, there_and_back(count)));
+                                    fed(*gif_frames, in_betweens.gif,
+                                        there_and_back_pictures(request.frame_count,
+                                                                request.between)));
                 break;
             }
             ending = linked_frames("there_and_back_", true)
@@ -193,46 +200,52 @@ private:
         return frames;
     }
 
-    static std::vector<int> forwards(int count)
+    PictureOrder forwards() const
     {
-        std::vector<int> order(count);
-        for (int k = 0; k < count; ++k)
-            order[k] = k;
-        return order;
+        return forward_pictures(request.frame_count, request.between);
     }
 
-    static std::vector<int> backwards(int count)
-    {
-        std::vector<int> order = forwards(count);
-        std::reverse(order.begin(), order.end());
-        return order;
-    }
-
-    static std::vector<int> there_and_back(int count)
-    {
-        std::vector<int> order = forwards(count);
-        const std::vector<int> back = backwards(count);
-        order.insert(order.end(), back.begin(), back.end());
-        return order;
-    }
-
-    // The kept pictures of `order`, one after the other, as standard input.
-    static InputSource fed(const KeptFrames& frames, std::vector<int> order)
+    // The pictures of `order`, one after the other, as standard input: the
+    // frames from `frames`, the in-between frames from `made` (of the same size
+    // and layout).
+    InputSource fed(const KeptFrames& frames, const KeptFrames& made, PictureOrder order) const
     {
         const std::size_t bytes = raw_frame_bytes(frames.size, frames.layout);
-        return [&frames, order = std::move(order), bytes, next = std::size_t(0)]() mutable {
+        return [&frames, &made, between = request.between, order = std::move(order), bytes,
+                next = std::size_t(0)]() mutable {
             if (next >= order.size())
                 return InputPiece{};
-            const cv::Mat& picture = frames.pictures[order[next++]];
+            const cv::Mat& picture = played_picture(frames, made, between, order[next++]);
             return InputPiece{reinterpret_cast<const char*>(picture.data), bytes};
         };
+    }
+
+    // Makes the in-between frames the videos share, counting each one.
+    Ending make_in_betweens()
+    {
+        if (stop_requested(progress))
+            return Ending::Stopped;
+        const VideoFrames none;
+        switch (make_in_between_pictures(request.kept ? *request.kept : none,
+                                         request.frame_count, request.between, in_betweens,
+                                         progress)) {
+        case InBetweenEnding::Made:
+            return Ending::Succeeded;
+        case InBetweenEnding::Stopped:
+            return Ending::Stopped;
+        case InBetweenEnding::NoFrames:
+            break;
+        }
+        error_line = QStringLiteral("the in-between frames need the video's pictures kept in "
+                                    "memory");
+        return Ending::Failed;
     }
 
     // The frames backwards, then the video's stream followed by theirs, copied.
     Ending boomerang(const EncodeSettings& video, const QString& output,
                      const KeptFrames* video_frames)
     {
-        const int count = request.frame_count;
+        const int count = played_picture_count(request.frame_count, request.between);
         const bool scaled = !video_frames && keeps_scaled_copies(video);
         if (!video_frames &&
             !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)))
@@ -243,7 +256,8 @@ private:
         const Ending backward =
             video_frames
                 ? run_logged(raw_mp4_command(video, count, backward_file), encoded_frames, {},
-                             fed(*video_frames, backwards(count)))
+                             fed(*video_frames, in_betweens.video,
+                                 backward_pictures(request.frame_count, request.between)))
                 : run_logged(scaled ? scaled_copies_mp4_command(
                                           video, work_pattern("backward_", "yuv"), count,
                                           backward_file)
@@ -414,14 +428,20 @@ private:
     int step_counted = 0;
     // Whether the step got as far as starting a command.
     bool began = false;
+    // Made by the first step when asked for, fed to every video and GIF.
+    InBetweenPictures in_betweens;
 };
 
 } // namespace
 
 std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
 {
-    const int count = std::max(request.frame_count, 0);
-    std::vector<PlannedVideoStep> steps{{VideoStep::Video, video_file_name, count}};
+    const int frames = std::max(request.frame_count, 0);
+    const int count = played_picture_count(frames, request.between);
+    std::vector<PlannedVideoStep> steps;
+    if (request.between > 0 && frames >= 2)
+        steps.push_back({VideoStep::InBetween, QString(), count - frames});
+    steps.push_back({VideoStep::Video, video_file_name, count});
     if (request.boomerang)
         steps.push_back({VideoStep::Boomerang, boomerang_file_name, count});
     if (request.gif)
@@ -444,12 +464,13 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
         const Ending ending = run.run(step);
         if (ending != Ending::Succeeded) {
             result.stopped = ending == Ending::Stopped;
-            result.unfinished = step.file_name;
+            result.unfinished = step.file_name; // none for the in-between frames
             result.error_line = run.error_line;
             result.full_folder = run.full_folder;
             return result;
         }
-        result.written << step.file_name;
+        if (!step.file_name.isEmpty())
+            result.written << step.file_name;
     }
     result.succeeded = true;
     return result;

@@ -32,19 +32,26 @@ struct VideoFrames
     // The long side of the videos and whether GIFs are made, as the request asks.
     int long_side = 0;
     bool gif = false;
+    // In-between frames per pair of neighbouring frames: they are made from the
+    // video's pictures, which are then kept even at the frames' own size.
+    int between = 0;
     // Set by prepare_video_frames once the frames' size is known.
     KeptFrames video; // kept only when the video is smaller than the frames
     KeptFrames gif_frames;
 };
 
 // Sizes the kept frames for `count` frames of `frame_size`: the video's pictures
-// when the video is scaled (at the frames' own size a copy of every frame would
-// cost more memory than the videos save by not decoding them), the GIF's when
-// one is asked for.
+// when the video is scaled or in-between frames are asked for (otherwise, at the
+// frames' own size a copy of every frame would cost more memory than the videos
+// save by not decoding them), the GIF's when one is asked for.
 void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count);
 
 // Bytes of one picture of `size` in `layout`.
 std::size_t raw_frame_bytes(QSize size, RawLayout layout);
+
+// Keeps `picture` (8-bit BGR or BGRA, no smaller than `frames`) as picture
+// `index` of `frames`, reduced to their size and layout.
+void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture);
 
 // Keeps frame `index`, a warped frame as 4-channel BGRA pixels, reduced to each
 // kept size. Safe to call from several threads for different indices.

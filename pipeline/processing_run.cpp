@@ -16,6 +16,7 @@ VideoRequest video_request_for(const ProcessingRequest& request, const AlignedIm
     video.boomerang = request.boomerang;
     video.long_side = request.long_side;
     video.gif = request.gif;
+    video.between = request.between;
     video.frame_size = frames.common_size;
     video.frame_count = frames.frame_count;
     return video;
@@ -24,6 +25,8 @@ VideoRequest video_request_for(const ProcessingRequest& request, const AlignedIm
 QString video_step_label(VideoStep step)
 {
     switch (step) {
+    case VideoStep::InBetween:
+        return QStringLiteral("Images intermédiaires");
     case VideoStep::Video:
         return QStringLiteral("Encodage de la vidéo");
     case VideoStep::Boomerang:
@@ -152,6 +155,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     VideoFrames kept;
     kept.long_side = request.long_side;
     kept.gif = request.gif;
+    kept.between = request.between;
     outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
                                           request.quality, progress ? &progress->frames : nullptr,
                                           &kept, colour_tables);

@@ -30,6 +30,9 @@ struct ProcessingRequest
     bool gif = default_gif;
     // Each frame's colour and exposure matched to the middle camera's.
     bool colour_match = default_colour_match;
+    // Frames made between each pair of neighbouring cameras for the videos and
+    // GIFs ("Images intermédiaires"); the frame files stay the cameras' own.
+    int between = default_between;
 };
 
 // How a processing run ended, first failure first.

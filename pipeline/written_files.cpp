@@ -12,13 +12,13 @@ WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOut
     video.fps = request.fps;
     video.boomerang = request.boomerang;
     video.gif = request.gif;
-    const double seconds = static_cast<double>(written.frame_count) / request.fps;
+    video.between = request.between;
     for (const PlannedVideoStep& step : video_steps(video)) {
-        if (!outcome.video.written.contains(step.file_name))
+        if (step.file_name.isEmpty() || !outcome.video.written.contains(step.file_name))
             continue;
-        const bool boomerang =
-            step.step == VideoStep::Boomerang || step.step == VideoStep::GifBoomerang;
-        written.videos.push_back({step.step, step.file_name, boomerang ? 2 * seconds : seconds});
+        const int pictures = step.step == VideoStep::Boomerang ? 2 * step.frames : step.frames;
+        written.videos.push_back(
+            {step.step, step.file_name, pictures, static_cast<double>(pictures) / request.fps});
     }
     return written;
 }

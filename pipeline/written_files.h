@@ -13,6 +13,7 @@ struct WrittenVideo
 {
     VideoStep step = VideoStep::Video;
     QString file_name; // in the run's folder
+    int pictures = 0;  // the frames it plays, in-between frames included
     double seconds = 0;
 };
 
@@ -25,6 +26,6 @@ struct WrittenFiles
     std::vector<WrittenVideo> videos; // in the order they were written
 };
 
-// The files `outcome` of `request` wrote: every frame plays once at the
-// request's rate, twice in a boomerang.
+// The files `outcome` of `request` wrote: every frame, and the in-between
+// frames asked for, play once at the request's rate, twice in a boomerang.
 WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome);

@@ -25,6 +25,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -146,6 +147,8 @@ void MainWindowTest::form_texts_data()
                                 << "Taille de la vidéo";
     QTest::newRow("GIF") << "checkBox_gif"
                          << "GIF animé";
+    QTest::newRow("in-between frames") << "label_between"
+                                       << "Images intermédiaires";
     QTest::newRow("colour match") << "checkBox_colour_match"
                                   << "Harmoniser les couleurs";
     QTest::newRow("yellow") << "button_yellow"
@@ -194,6 +197,10 @@ void MainWindowTest::form_controls()
     QVERIFY(!child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
     QVERIFY(!child<QCheckBox>(*window, "checkBox_gif")->isChecked());
     QVERIFY(child<QCheckBox>(*window, "checkBox_colour_match")->isChecked());
+    auto* between = child<QSpinBox>(*window, "spinBox_between");
+    QCOMPARE(between->minimum(), 0);
+    QCOMPARE(between->maximum(), 3);
+    QCOMPARE(between->value(), 0);
     auto* video_size = child<QComboBox>(*window, "comboBox_video_size");
     QStringList sizes;
     for (int i = 0; i < video_size->count(); ++i)
@@ -646,12 +653,16 @@ void MainWindowTest::option_values_survive_a_restart()
         child<QComboBox>(*window, "comboBox_video_size")->setCurrentIndex(2);
         child<QCheckBox>(*window, "checkBox_gif")->setChecked(true);
         child<QCheckBox>(*window, "checkBox_colour_match")->setChecked(false);
+        child<QSpinBox>(*window, "spinBox_between")->setValue(2);
     }
     auto window = make_window(paths, {}, &settings);
     QCOMPARE(child<QSlider>(*window, "slider_compression")->value(), 12);
     QCOMPARE(child<QLabel>(*window, "label_compression")->text(), QString("Compression : 12%"));
     QCOMPARE(child<QSlider>(*window, "slider_fps")->value(), 10);
-    QCOMPARE(child<QLabel>(*window, "label_fps")->text(), QString("10 FPS — 0,50 s pour 5 images"));
+    // The in-between frames count in the video's length.
+    QCOMPARE(child<QSpinBox>(*window, "spinBox_between")->value(), 2);
+    QCOMPARE(child<QLabel>(*window, "label_fps")->text(),
+             QString("10 FPS — 1,30 s pour 13 images dont 8 intermédiaires"));
     QVERIFY(child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
     QVERIFY(child<QRadioButton>(*window, "button_pink")->isChecked());
     QCOMPARE(child<QComboBox>(*window, "comboBox_video_size")->currentText(), QString("1920 px"));
