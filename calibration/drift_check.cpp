@@ -1,15 +1,11 @@
 #include "calibration/drift_check.h"
 
-#include "photo/image_reading.h"
-#include "photo/jpeg_decoding.h"
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <QBuffer>
 #include <QImage>
-#include <QImageReader>
 #include <QtEndian>
 
 #include <algorithm>
@@ -104,24 +100,18 @@ int drift_reduction(QSize size)
 
 DriftPicture read_drift_picture(const QString& path, QSize photo_size)
 {
-    QByteArray bytes;
-    if (photo_size.isEmpty() || !read_file_bytes(path, bytes) || bytes.isEmpty())
+    if (photo_size.isEmpty())
         return {};
-    if (looks_like_jpeg(bytes) && is_cut_short_jpeg(bytes))
+    return drift_picture(read_reduced_photo(path, drift_reduction(photo_size)), photo_size);
+}
+
+DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
+{
+    if (photo.empty() || photo_size.isEmpty())
         return {};
-    // Qt's reader, as for the frames: a JPEG's EXIF orientation and never a
-    // PNG's, libjpeg's reduced decoding, and its complaints about damaged data
-    // kept off standard error (the run reports the photo itself).
-    QBuffer buffer(&bytes);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();
-    if (stored.isEmpty())
-        return {};
-    const int reduction = drift_reduction(photo_size);
-    reader.setScaledSize(QSize((stored.width() + reduction - 1) / reduction,
-                               (stored.height() + reduction - 1) / reduction));
-    const QImage image = reader.read().convertToFormat(QImage::Format_Grayscale8);
+    // Upright, as the reference's features were found.
+    const QImage image =
+        upright_image(photo.stored, photo.turn).convertToFormat(QImage::Format_Grayscale8);
     if (image.isNull())
         return {};
     DriftPicture picture;
