@@ -210,9 +210,11 @@ ReducedPhoto reduced_shot(const QString& path, int camera, int step, const Reduc
                    image.format());
     cv::Mat target(smaller.height(), smaller.width(), CV_8UC4, smaller.bits(),
                    static_cast<size_t>(smaller.bytesPerLine()));
-    cv::resize(cv::Mat(image.height(), image.width(), CV_8UC4, image.bits(),
-                       static_cast<size_t>(image.bytesPerLine())),
-               target, target.size(), 0, 0, cv::INTER_AREA);
+    // Read in place: the pixels stay shared with the check's copy.
+    const cv::Mat source(image.height(), image.width(), CV_8UC4,
+                         const_cast<uchar*>(image.constBits()),
+                         static_cast<size_t>(image.bytesPerLine()));
+    cv::resize(source, target, target.size(), 0, 0, cv::INTER_AREA);
     image = smaller;
     photo.reduction = step;
     return photo;
