@@ -193,31 +193,14 @@ int reduction_for(QSize size, int long_side)
 }
 
 // Camera `camera`'s shot reduced by `step`: the copy the drift check decoded
-// when there is one, brought down to that size, else a decode of its own.
+// when it has that reduction, else a decode of its own. A finer copy brought
+// down would give other gains, and frames that differ with the path taken.
 ReducedPhoto reduced_shot(const QString& path, int camera, int step, const ReducedShots* shared)
 {
     const ReducedPhoto* copy = shared ? shared->find(camera, path, step) : nullptr;
-    if (!copy)
-        return read_reduced_photo(path, step);
-    ReducedPhoto photo = *copy;
-    if (photo.reduction == step)
-        return photo;
-    // Averaged over whole blocks, as the decoder's own scaling averages.
-    const int factor = step / photo.reduction;
-    QImage& image = photo.stored;
-    QImage smaller(QSize((image.width() + factor - 1) / factor,
-                         (image.height() + factor - 1) / factor),
-                   image.format());
-    cv::Mat target(smaller.height(), smaller.width(), CV_8UC4, smaller.bits(),
-                   static_cast<size_t>(smaller.bytesPerLine()));
-    // Read in place: the pixels stay shared with the check's copy.
-    const cv::Mat source(image.height(), image.width(), CV_8UC4,
-                         const_cast<uchar*>(image.constBits()),
-                         static_cast<size_t>(image.bytesPerLine()));
-    cv::resize(source, target, target.size(), 0, 0, cv::INTER_AREA);
-    image = smaller;
-    photo.reduction = step;
-    return photo;
+    if (copy && copy->reduction == step)
+        return *copy;
+    return read_reduced_photo(path, step);
 }
 
 } // namespace
