@@ -22,6 +22,7 @@
 #include <QUrl>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -127,7 +128,8 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     }
     inputs = in_camera_order(&window, dialogs, inputs);
     RigCalibration for_run;
-    if (!checked_for_drift(rig, inputs, for_run))
+    const auto reduced = std::make_shared<ReducedShots>();
+    if (!checked_for_drift(rig, inputs, for_run, *reduced))
         return;
     QStringList earlier_run;
     const QString folder = choose_output_folder(inputs, earlier_run);
@@ -150,7 +152,9 @@ void ProcessingLauncher::run(const RigCalibration& rig)
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
         return;
     }
-    const ProcessingRequest& request = plan.request;
+    ProcessingRequest request = plan.request;
+    if (request.colour_match)
+        request.reduced_shots = reduced; // decoded by the check, not again
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
@@ -167,13 +171,13 @@ void ProcessingLauncher::run(const RigCalibration& rig)
 }
 
 bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStringList& shots,
-                                           RigCalibration& for_run)
+                                           RigCalibration& for_run, ReducedShots& reduced)
 {
     for_run = rig;
     // It reads every shot: off the window's thread, behind a progress window.
     std::vector<CameraDrift> drift;
     run_with_progress(
-        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots); },
+        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots, &reduced); },
         [](ProgressView& shown) {
             shown.set_progress(QStringLiteral("Vérification des caméras"), 0, 0);
         });

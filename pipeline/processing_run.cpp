@@ -148,7 +148,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
 
     // Estimated from reduced copies before the first frame, applied as each frame is written.
     const std::vector<ColourTable> colour_tables =
-        request.colour_match ? match_shot_colours(request.shots, request.calibration, log)
+        request.colour_match ? match_shot_colours(request.shots, request.calibration, log,
+                                                  request.reduced_shots.get())
                              : std::vector<ColourTable>();
     // The videos are fed from the frames kept as they are written: no video
     // step decodes a frame file again.

@@ -3,6 +3,7 @@
 #include "calibration/calibration.h"
 #include "output/aligned_images.h"
 #include "output/video_export.h"
+#include "photo/reduced_photo.h"
 #include "pipeline/run_options.h"
 #include "pipeline/run_step.h"
 #include "support/batch_progress.h"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <iosfwd>
+#include <memory>
 
 class ProcessRunner;
 
@@ -33,6 +35,9 @@ struct ProcessingRequest
     // Frames made between each pair of neighbouring cameras for the videos and
     // GIFs ("Images intermédiaires"); the frame files stay the cameras' own.
     int between = default_between;
+    // The shots as the drift check decoded them reduced, for the colour
+    // estimate; null (or a shot missing) and it decodes its own.
+    std::shared_ptr<const ReducedShots> reduced_shots;
 };
 
 // How a processing run ended, first failure first.
