@@ -1,7 +1,8 @@
 #include "output/in_between_frames.h"
 
+#include "output/optical_flow.h"
+
 #include <opencv2/imgproc.hpp>
-#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -22,21 +23,6 @@ constexpr int same_colours_within = 10;
 // Weight of a pixel the other frame does not see: used where nothing seen by
 // both lands.
 constexpr float unseen_weight = 0.05f;
-
-cv::Mat flow_between(const cv::Mat& from, const cv::Mat& to, FlowMethod method)
-{
-    cv::Mat flow;
-    if (method == FlowMethod::Farneback) {
-        // Enough levels for motion of tens of pixels at 1920 px.
-        cv::calcOpticalFlowFarneback(from, to, flow, 0.5, 6, 21, 3, 7, 1.5, 0);
-        return flow;
-    }
-    const int preset = method == FlowMethod::DisUltrafast ? cv::DISOpticalFlow::PRESET_ULTRAFAST
-                       : method == FlowMethod::DisFast    ? cv::DISOpticalFlow::PRESET_FAST
-                                                          : cv::DISOpticalFlow::PRESET_MEDIUM;
-    cv::DISOpticalFlow::create(preset)->calc(from, to, flow);
-    return flow;
-}
 
 cv::Mat grey_for_flow(const cv::Mat& frame, double scale)
 {
@@ -266,12 +252,12 @@ PairFlow measure_pair_flow(const cv::Mat& first, const cv::Mat& second,
     const cv::Mat b = grey_for_flow(second, scale);
     PairFlow flow;
     if (options.parallel_flows) {
-        std::thread other([&] { flow.backward = flow_between(b, a, options.method); });
-        flow.forward = flow_between(a, b, options.method);
+        std::thread other([&] { flow.backward = dense_flow(b, a, options.method); });
+        flow.forward = dense_flow(a, b, options.method);
         other.join();
     } else {
-        flow.forward = flow_between(a, b, options.method);
-        flow.backward = flow_between(b, a, options.method);
+        flow.forward = dense_flow(a, b, options.method);
+        flow.backward = dense_flow(b, a, options.method);
     }
     flow.forward = full_size_flow(flow.forward, first.size());
     flow.backward = full_size_flow(flow.backward, first.size());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/optical_flow.h"
+
 #include <opencv2/core.hpp>
 
 #include <vector>
@@ -8,15 +10,6 @@
 // cameras moves smoothly: dense optical flow both ways, each frame carried
 // forward along its flow to the in-between position, and the two blended with
 // weights that favour the frame in which a pixel is visible.
-
-// How the flow between the two frames is measured.
-enum class FlowMethod
-{
-    DisUltrafast, // cv::DISOpticalFlow presets
-    DisFast,
-    DisMedium,
-    Farneback,
-};
 
 struct InBetweenOptions
 {
