@@ -26,14 +26,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <sys/resource.h>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -482,18 +481,18 @@ int main(int argc, char** argv)
         // minterpolate takes many seconds per frame: its scores are kept beside
         // the rig, per video size and count, and its frames are made again only
         // for a dump.
-        const QString kept_scores =
-            QDir(rig->folder)
-                .filePath(QString("minterpolate_%1x%2_between%3.txt")
-                              .arg(frames->frames.front().cols)
-                              .arg(frames->frames.front().rows)
-                              .arg(between));
+        const QString kept_scores = QDir(rig->folder)
+                                        .filePath(QString("minterpolate_%1x%2_between%3.txt")
+                                                      .arg(frames->frames.front().cols)
+                                                      .arg(frames->frames.front().rows)
+                                                      .arg(between));
         std::vector<double> cached_scores;
         double cached_seconds = 0.0;
         if (options.minterpolate && options.dump.isEmpty()) {
             QFile file(kept_scores);
             if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-                const QStringList values = QString::fromUtf8(file.readAll()).split(' ', Qt::SkipEmptyParts);
+                const QStringList values =
+                    QString::fromUtf8(file.readAll()).split(' ', Qt::SkipEmptyParts);
                 for (int i = 1; i < values.size(); ++i)
                     cached_scores.push_back(values[i].toDouble());
                 cached_seconds = values.value(0).toDouble();
@@ -584,7 +583,8 @@ int main(int argc, char** argv)
         const double at_video = seconds_at(kept.front(), options.video_side, between, method);
         std::printf("%s: %zu rigs, %d pairs, %d between: %.1f dB (crossfade %.1f, minterpolate "
                     "%.1f); worst rig %+.1f dB, all rigs %+.1f dB; lowest %.1f dB; %.2f s per "
-                    "frame at %d px (%.2f s at %d px), minterpolate %.2f s per frame\n",
+                    "frame at %d px (%.2f s at %d px), minterpolate %.2f s per frame (processor "
+                    "time)\n",
                     chosen[m].name, per_rig.size(), pairs, between, median(everything),
                     median(all(crossfade)), median(all(interpolated)), worst,
                     median(everything) - median(all(interpolated)),
