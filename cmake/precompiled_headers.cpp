@@ -1,0 +1,1 @@
+// Compiled only to produce the precompiled header the other targets reuse.
