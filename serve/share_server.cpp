@@ -1,6 +1,7 @@
 #include "serve/share_server.h"
 
 #include "serve/byte_range.h"
+#include "serve/guest_address.h"
 #include "serve/qr_svg.h"
 #include "serve/request_path.h"
 #include "serve/share_pages.h"
@@ -206,8 +207,18 @@ struct ShareServer::State
         static const QRegularExpression plain_host(QStringLiteral(
             "^([A-Za-z0-9.-]{1,253}|\\[[0-9A-Fa-f:.]{2,45}\\])(:[0-9]{1,5})?$"));
         const char* host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
-        if (host && plain_host.match(QString::fromLatin1(host)).hasMatch())
-            return QString::fromLatin1(host);
+        const QRegularExpressionMatch asked =
+            host ? plain_host.match(QString::fromLatin1(host)) : QRegularExpressionMatch();
+        if (asked.hasMatch()) {
+            // A loopback Host (the booth's own screen) would send phones to themselves.
+            const QString name =
+                guest_host(asked.captured(1), settings.listen, machine_addresses());
+            if (name == asked.captured(1))
+                return QString::fromLatin1(host);
+            const QString bracketed =
+                name.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(name) : name;
+            return bracketed + asked.captured(2);
+        }
         const MHD_ConnectionInfo* info =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         sockaddr_storage local{};
@@ -224,7 +235,10 @@ struct ShareServer::State
         QString address = QString::fromLatin1(text);
         if (address.startsWith(QLatin1String("::ffff:")))
             address = address.mid(7);
-        return url_authority(address.isEmpty() ? settings.listen.host : address, port);
+        return url_authority(
+            guest_host(address.isEmpty() ? settings.listen.host : address, settings.listen,
+                       machine_addresses()),
+            port);
     }
 
     MHD_Result answer(MHD_Connection* connection, const char* method, const char* url,

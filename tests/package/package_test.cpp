@@ -189,6 +189,13 @@ void PackageTest::booth_unit_runs_watch_with_its_settings()
              QStringLiteral("/usr/bin/quorvane watch $QUORVANE_ARGS"));
     QCOMPARE(unit.value(QStringLiteral("Service/Restart")).toString(),
              QStringLiteral("on-failure"));
+    // Bad usage and an incomplete calibration would fail again on every restart.
+    QCOMPARE(unit.value(QStringLiteral("Service/RestartPreventExitStatus")).toString(),
+             QStringLiteral("2 3"));
+    // The QR codes' address is read from the interfaces, over netlink.
+    QVERIFY(unit.value(QStringLiteral("Service/RestrictAddressFamilies"))
+                .toString()
+                .contains(QStringLiteral("AF_NETLINK")));
     const QString user = unit.value(QStringLiteral("Service/User")).toString();
     QCOMPARE(user, QStringLiteral("quorvane"));
     QFile sysusers(QDir(root_).filePath(QStringLiteral("usr/lib/sysusers.d/quorvane.conf")));
@@ -206,6 +213,13 @@ void PackageTest::booth_unit_runs_watch_with_its_settings()
                        QDir(root_).filePath(
                            QStringLiteral("usr/lib/systemd/system/quorvane-booth@.service"))});
         QVERIFY2(!verify.err.contains(QStringLiteral("Unknown")), qPrintable(describe(verify)));
+        // A service facing guests' phones keeps little it could misuse (exposure 4.0 at most).
+        const ToolRun security = run_tool(
+            verifier, {QStringLiteral("security"), QStringLiteral("--offline=yes"),
+                       QStringLiteral("--threshold=40"),
+                       QDir(root_).filePath(
+                           QStringLiteral("usr/lib/systemd/system/quorvane-booth@.service"))});
+        QVERIFY2(security.exit_code == 0, qPrintable(describe(security)));
     }
 }
 

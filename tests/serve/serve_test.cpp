@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -154,6 +155,7 @@ private slots:
     void a_used_port_is_said();
     void watch_serves_the_takes_it_makes();
     void chromium_shows_the_gallery_and_reads_the_code();
+    void a_code_asked_through_localhost_names_the_booths_address();
 };
 
 void ServeTest::initTestCase()
@@ -564,6 +566,56 @@ void ServeTest::chromium_shows_the_gallery_and_reads_the_code()
         chromium(), chromium_arguments({"--virtual-time-budget=10000", "--dump-dom",
                                         QUrl::fromLocalFile(player).toString()}));
     QVERIFY2(played.contains("<p id=\"played\">"), played.constData());
+}
+
+// The booth's own screen opens the gallery as localhost: the code it shows must
+// still name an address a guest's phone reaches.
+void ServeTest::a_code_asked_through_localhost_names_the_booths_address()
+{
+    if (chromium().isEmpty())
+        QSKIP("chromium is not installed (scripts/test installs it)");
+    const QString zbarimg = QStandardPaths::findExecutable(QStringLiteral("zbarimg"));
+    QVERIFY2(!zbarimg.isEmpty(), "zbarimg is missing (zbar-tools)");
+    QStringList reachable;
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol)
+            reachable << address.toString();
+    if (reachable.isEmpty())
+        QSKIP("this machine has no address but loopback");
+
+    QProcess everywhere;
+    start_quorvane(everywhere, {"serve", root, "--listen", "0.0.0.0:0"});
+    QByteArray out;
+    const QRegularExpression serving(QStringLiteral("on http://0\\.0\\.0\\.0:(\\d+)/\n"));
+    QRegularExpressionMatch match;
+    while (!(match = serving.match(QString::fromUtf8(out))).hasMatch() &&
+           everywhere.state() != QProcess::NotRunning) {
+        everywhere.waitForReadyRead(200);
+        out += everywhere.readAllStandardOutput();
+    }
+    QVERIFY2(match.hasMatch(), out.constData());
+    const quint16 listening = quint16(match.captured(1).toUInt());
+
+    const HttpAnswer svg = http_exchange(
+        listening, "GET /take/Prise%201/qr.svg HTTP/1.1\r\nHost: localhost:" +
+                       QByteArray::number(listening) + "\r\nConnection: close\r\n\r\n");
+    QCOMPARE(svg.status, 200);
+    const QString drawn = work.filePath("localhost_qr.svg");
+    QVERIFY(write_bytes(drawn, svg.body));
+    const QString shot = work.filePath("localhost_qr.png");
+    QFile::remove(shot);
+    QVERIFY(!tool_output(chromium(), chromium_arguments({"--window-size=500,500",
+                                                         "--screenshot=" + shot,
+                                                         QUrl::fromLocalFile(drawn).toString()}))
+                 .isNull());
+    const QString read = QString::fromUtf8(tool_output(zbarimg, {"--raw", "-q", shot})).trimmed();
+    const QRegularExpressionMatch named =
+        QRegularExpression(QStringLiteral("^http://([0-9.]+):(\\d+)/take/Prise%201$")).match(read);
+    QVERIFY2(named.hasMatch(), qPrintable(read));
+    QVERIFY2(reachable.contains(named.captured(1)), qPrintable(read));
+    QCOMPARE(named.captured(2).toUInt(), uint(listening));
+    everywhere.terminate();
+    QVERIFY(everywhere.waitForFinished(30000));
 }
 
 QTEST_GUILESS_MAIN(ServeTest)

@@ -2,6 +2,7 @@
 // which bytes a Range header asks for, which listen addresses are accepted.
 
 #include "serve/byte_range.h"
+#include "serve/guest_address.h"
 #include "serve/listen_address.h"
 #include "serve/request_path.h"
 
@@ -21,6 +22,8 @@ private slots:
     void byte_range_asked();
     void listen_address_data();
     void listen_address();
+    void guest_host_named_data();
+    void guest_host_named();
 };
 
 void ShareRulesTest::request_path_data()
@@ -159,6 +162,36 @@ void ShareRulesTest::listen_address()
         if (!host.isEmpty())
             QCOMPARE(url_authority(address->host, address->port), text);
     }
+}
+
+void ShareRulesTest::guest_host_named_data()
+{
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QStringList>("machine");
+    QTest::addColumn<QString>("named");
+    const QStringList lan{"192.168.4.1", "fd00::2"};
+    QTest::newRow("a phone's address kept") << "192.168.4.1" << "" << lan << "192.168.4.1";
+    QTest::newRow("a name kept") << "booth.local" << "" << lan << "booth.local";
+    QTest::newRow("localhost, every interface") << "localhost" << "" << lan << "192.168.4.1";
+    QTest::newRow("LOCALHOST.") << "LOCALHOST." << "" << lan << "192.168.4.1";
+    QTest::newRow("127.0.1.1") << "127.0.1.1" << "" << lan << "192.168.4.1";
+    QTest::newRow("[::1]") << "[::1]" << "" << lan << "192.168.4.1";
+    QTest::newRow("mapped loopback") << "::ffff:127.0.0.1" << "0.0.0.0" << lan << "192.168.4.1";
+    QTest::newRow("one address listened on") << "localhost" << "10.0.0.5" << lan << "10.0.0.5";
+    QTest::newRow("loopback only") << "localhost" << "127.0.0.1" << lan << "localhost";
+    QTest::newRow("no other address") << "127.0.0.1" << "" << QStringList() << "127.0.0.1";
+}
+
+void ShareRulesTest::guest_host_named()
+{
+    QFETCH(QString, asked);
+    QFETCH(QString, listen);
+    QFETCH(QStringList, machine);
+    QFETCH(QString, named);
+    ListenAddress address;
+    address.host = listen;
+    QCOMPARE(guest_host(asked, address, machine), named);
 }
 
 QTEST_GUILESS_MAIN(ShareRulesTest)
