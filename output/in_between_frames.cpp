@@ -36,28 +36,17 @@ cv::Mat reduced(const cv::Mat& frame, cv::Size size)
     return out;
 }
 
-// A flow of full-size pixels at the work size, in its pixels.
-cv::Mat reduced_flow(const cv::Mat& flow, cv::Size size)
+// `flow` brought to `size`, its vectors scaled with it: INTER_AREA to reduce
+// a flow, INTER_LINEAR to enlarge one.
+cv::Mat resized_flow(const cv::Mat& flow, cv::Size size, int interpolation)
 {
     if (flow.size() == size)
         return flow;
     cv::Mat out;
-    cv::resize(flow, out, size, 0, 0, cv::INTER_AREA);
+    cv::resize(flow, out, size, 0, 0, interpolation);
     cv::multiply(out, cv::Scalar(double(size.width) / flow.cols, double(size.height) / flow.rows),
                  out);
     return out;
-}
-
-cv::Mat full_size_flow(const cv::Mat& flow, cv::Size size)
-{
-    if (flow.size() == size)
-        return flow;
-    cv::Mat scaled;
-    cv::resize(flow, scaled, size, 0, 0, cv::INTER_LINEAR);
-    const double sx = static_cast<double>(size.width) / flow.cols;
-    const double sy = static_cast<double>(size.height) / flow.rows;
-    cv::multiply(scaled, cv::Scalar(sx, sy), scaled);
-    return scaled;
 }
 
 // `image` sampled at p + flow(p), clamped at the borders.
@@ -342,21 +331,25 @@ float far_sign(const cv::Mat& forward)
     return xs[xs.size() / 2] < 0.0f ? -1.0f : 1.0f;
 }
 
-} // namespace
-
-PairFlow measure_pair_flow(const cv::Mat& first, const cv::Mat& second,
-                           const InBetweenOptions& options)
+// The size of `frame` reduced to `long_side` (0 or larger: its own).
+cv::Size reduced_size(cv::Size frame, int long_side)
 {
-    CV_Assert(first.type() == CV_8UC3 && second.type() == CV_8UC3 && first.size() == second.size());
-    const int long_side = std::max(first.cols, first.rows);
-    const double scale = options.flow_long_side > 0 && options.flow_long_side < long_side
-                             ? static_cast<double>(options.flow_long_side) / long_side
-                             : 1.0;
-    const cv::Size size(std::max(1, cvRound(first.cols * scale)),
-                        std::max(1, cvRound(first.rows * scale)));
+    const int own = std::max(frame.width, frame.height);
+    const double scale = long_side > 0 && long_side < own ? double(long_side) / own : 1.0;
+    return {std::max(1, cvRound(frame.width * scale)), std::max(1, cvRound(frame.height * scale))};
+}
+
+// Both flows of a pair, measured on the frames reduced to the flow's size and
+// brought to `size`. `first_small` and `second_small` are the frames already
+// reduced to `size`, reused when the flow is measured at that size.
+PairFlow flows_at(const cv::Mat& first, const cv::Mat& second, const cv::Mat& first_small,
+                  const cv::Mat& second_small, const InBetweenOptions& options, cv::Size size)
+{
+    const cv::Size measured = reduced_size(first.size(), options.flow_long_side);
+    const bool reuse = measured == size;
     cv::Mat a, b;
-    cv::cvtColor(reduced(first, size), a, cv::COLOR_BGR2GRAY);
-    cv::cvtColor(reduced(second, size), b, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(reuse ? first_small : reduced(first, measured), a, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(reuse ? second_small : reduced(second, measured), b, cv::COLOR_BGR2GRAY);
     PairFlow flow;
     if (options.parallel_flows) {
         std::thread other([&] { flow.backward = dense_flow(b, a, options.method); });
@@ -366,9 +359,61 @@ PairFlow measure_pair_flow(const cv::Mat& first, const cv::Mat& second,
         flow.forward = dense_flow(a, b, options.method);
         flow.backward = dense_flow(b, a, options.method);
     }
-    flow.forward = full_size_flow(flow.forward, first.size());
-    flow.backward = full_size_flow(flow.backward, first.size());
+    const int interpolation = size.width < measured.width ? cv::INTER_AREA : cv::INTER_LINEAR;
+    flow.forward = resized_flow(flow.forward, size, interpolation);
+    flow.backward = resized_flow(flow.backward, size, interpolation);
     return flow;
+}
+
+// What each frame of a pair sees of the other, at the work size: the same for
+// every in-between view of the pair, so it is worked out once.
+struct PairSight
+{
+    cv::Mat forward, backward;             // mended flows
+    cv::Mat visible_first, visible_second; // visibility weights
+    cv::Mat depth_first, depth_second;     // larger is farther
+};
+
+PairSight pair_sight(const cv::Mat& a, const cv::Mat& b, const PairFlow& work_flow)
+{
+    PairSight sight;
+    sight.visible_first = visibility(work_flow.forward, work_flow.backward, a, b);
+    sight.visible_second = visibility(work_flow.backward, work_flow.forward, b, a);
+    // One depth scale for both frames: a surface's motion from first to second.
+    const float sign = far_sign(work_flow.forward);
+    sight.forward = mend_unseen(work_flow.forward, a, b, sight.visible_first, sign);
+    sight.backward = mend_unseen(work_flow.backward, b, a, sight.visible_second, -sign);
+    cv::extractChannel(sight.forward, sight.depth_first, 0);
+    sight.depth_first *= sign;
+    cv::extractChannel(sight.backward, sight.depth_second, 0);
+    sight.depth_second *= -sign;
+    return sight;
+}
+
+// The view at `t` from the full-size frames and their pair's sight (work size).
+cv::Mat view_at(const cv::Mat& first, const cv::Mat& second, const PairSight& sight, float t)
+{
+    const ViewFlow view =
+        splat_view(sight.forward, sight.backward, sight.visible_first, sight.visible_second,
+                   sight.depth_first, sight.depth_second, t);
+    const cv::Mat to_first = resized_flow(view.to_first, first.size(), cv::INTER_LINEAR);
+    const cv::Mat to_second = resized_flow(view.to_second, first.size(), cv::INTER_LINEAR);
+    cv::Mat share;
+    cv::resize(view.share, share, first.size(), 0, 0, cv::INTER_LINEAR);
+    const cv::Mat from_first = follow_flow(first, to_first);
+    const cv::Mat from_second = follow_flow(second, to_second);
+    cv::Mat result;
+    cv::blendLinear(from_first, from_second, 1.0 - share, share, result);
+    return result;
+}
+
+} // namespace
+
+PairFlow measure_pair_flow(const cv::Mat& first, const cv::Mat& second,
+                           const InBetweenOptions& options)
+{
+    CV_Assert(first.type() == CV_8UC3 && second.type() == CV_8UC3 && first.size() == second.size());
+    return flows_at(first, second, first, second, options, first.size());
 }
 
 cv::Mat frame_between(const cv::Mat& first, const cv::Mat& second, const PairFlow& flow,
@@ -376,58 +421,29 @@ cv::Mat frame_between(const cv::Mat& first, const cv::Mat& second, const PairFlo
 {
     CV_Assert(first.type() == CV_8UC3 && second.type() == CV_8UC3 && first.size() == second.size() &&
               flow.forward.size() == first.size() && flow.backward.size() == first.size());
-    const float t = static_cast<float>(position);
     // Which frame sees what is worked out on reduced frames: the flow is smooth
     // and the cost grows with area; only the reading of the frames is at full size.
-    const int long_side = std::max(first.cols, first.rows);
-    const double scale = long_side > work_long_side ? double(work_long_side) / long_side : 1.0;
-    const cv::Size work(std::max(1, cvRound(first.cols * scale)),
-                        std::max(1, cvRound(first.rows * scale)));
-    const cv::Mat a = reduced(first, work), b = reduced(second, work);
-    const cv::Mat forward_work = reduced_flow(flow.forward, work);
-    const cv::Mat backward_work = reduced_flow(flow.backward, work);
-
-    cv::Mat visible_first = visibility(forward_work, backward_work, a, b);
-    cv::Mat visible_second = visibility(backward_work, forward_work, b, a);
-    // One depth scale for both frames: a surface's motion from first to second.
-    const float sign = far_sign(forward_work);
-    const cv::Mat forward = mend_unseen(forward_work, a, b, visible_first, sign);
-    const cv::Mat backward = mend_unseen(backward_work, b, a, visible_second, -sign);
-    std::vector<cv::Mat> parts;
-    cv::split(forward, parts);
-    const cv::Mat depth_first = parts[0] * sign;
-    cv::split(backward, parts);
-    const cv::Mat depth_second = parts[0] * -sign;
-    const ViewFlow view = splat_view(forward, backward, visible_first, visible_second, depth_first,
-                                     depth_second, t);
-
-    const cv::Mat to_first = full_size_flow(view.to_first, first.size());
-    const cv::Mat to_second = full_size_flow(view.to_second, first.size());
-    cv::Mat share;
-    cv::resize(view.share, share, first.size(), 0, 0, cv::INTER_LINEAR);
-    const cv::Mat from_first = follow_flow(first, to_first);
-    const cv::Mat from_second = follow_flow(second, to_second);
-    cv::Mat result(first.size(), CV_8UC3);
-    for (int y = 0; y < result.rows; ++y) {
-        const cv::Vec3b* pa = from_first.ptr<cv::Vec3b>(y);
-        const cv::Vec3b* pb = from_second.ptr<cv::Vec3b>(y);
-        const float* k = share.ptr<float>(y);
-        cv::Vec3b* out = result.ptr<cv::Vec3b>(y);
-        for (int x = 0; x < result.cols; ++x)
-            for (int c = 0; c < 3; ++c)
-                out[x][c] = cv::saturate_cast<uchar>(pa[x][c] + k[x] * (pb[x][c] - pa[x][c]));
-    }
-    return result;
+    const cv::Size work = reduced_size(first.size(), work_long_side);
+    const PairFlow work_flow{resized_flow(flow.forward, work, cv::INTER_AREA),
+                             resized_flow(flow.backward, work, cv::INTER_AREA)};
+    return view_at(first, second,
+                   pair_sight(reduced(first, work), reduced(second, work), work_flow),
+                   static_cast<float>(position));
 }
 
 std::vector<cv::Mat> in_between_frames(const cv::Mat& first, const cv::Mat& second, int count,
                                        const InBetweenOptions& options)
 {
+    CV_Assert(first.type() == CV_8UC3 && second.type() == CV_8UC3 && first.size() == second.size());
     std::vector<cv::Mat> frames;
     if (count < 1)
         return frames;
-    const PairFlow flow = measure_pair_flow(first, second, options);
+    // The flow goes straight to the work size, and what each frame sees is
+    // shared by all the views of the pair.
+    const cv::Size work = reduced_size(first.size(), work_long_side);
+    const cv::Mat a = reduced(first, work), b = reduced(second, work);
+    const PairSight sight = pair_sight(a, b, flows_at(first, second, a, b, options, work));
     for (int j = 1; j <= count; ++j)
-        frames.push_back(frame_between(first, second, flow, static_cast<double>(j) / (count + 1)));
+        frames.push_back(view_at(first, second, sight, static_cast<float>(j) / (count + 1)));
     return frames;
 }
