@@ -1,5 +1,7 @@
 #include "app/main_window_ui.h"
 
+#include "app/delivery_form.h"
+
 #include "app/pixel_picker.h"
 #include "pipeline/run_options.h"
 
@@ -169,6 +171,7 @@ void MainWindowUi::setupUi(QMainWindow* window)
     checkBox_colour_match->setChecked(default_colour_match);
     last_row->addWidget(checkBox_colour_match);
     gridLayout->addWidget(groupBox_video_options, 2, 0, 1, 1);
+    build_delivery_widgets(*this);
 
     window->setCentralWidget(centralWidget);
 
@@ -245,6 +248,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     comboBox_video_size->setItemText(3, tr("1280 px"));
     checkBox_gif->setText(tr("GIF animé"));
     checkBox_colour_match->setText(tr("Harmoniser les couleurs"));
+    retranslate_delivery_widgets(*this);
     menuFichier->setTitle(tr("Fichier"));
     menuAide->setTitle(tr("Aide"));
 }

@@ -10,6 +10,7 @@
 #include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
 #include "pipeline/processing_plan.h"
+#include "pipeline/written_files.h"
 #include "support/process_runner.h"
 
 #include <QDir>
@@ -124,6 +125,7 @@ int run_process_command(const QStringList& arguments)
         for (const UnusablePhoto& photo : problem.unusable)
             print_unusable_photo(photo.path, photo.camera, photo.reason);
         return ExitFailed;
+    case PlanCheck::Overlay:
     case PlanCheck::ShotSize:
     case PlanCheck::ShotAmongEarlierRun:
         print_error(plan_problem_text(problem));
@@ -156,8 +158,14 @@ int run_process_command(const QStringList& arguments)
     run_with_progress([&] { outcome = run_processing(runner, request, std::cout, &progress); },
                       [&] { return progress.step(); }, [&] { progress.request_stop(); },
                       stop_signals);
-    if (outcome.failure() == ProcessingFailure::None)
+    if (outcome.failure() == ProcessingFailure::None) {
+        // How long each video really plays, repeats and holds included.
+        for (const WrittenVideo& video : written_files(request, outcome).videos)
+            std::cout << "Video written: " << video.file_name.toStdString() << " ("
+                      << QString::number(video.seconds, 'f', 2).toStdString() << " s)"
+                      << std::endl;
         return ExitDone;
+    }
 
     // The run took back what it wrote; the folders made for it go too.
     print_error(failure_message(outcome));

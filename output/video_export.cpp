@@ -1,12 +1,14 @@
 #include "output/video_export.h"
 
 #include "output/ffmpeg_command.h"
+#include "output/clip_length.h"
 #include "output/run_files.h"
 #include "support/atomic_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
@@ -80,6 +82,9 @@ public:
         : runner(runner), request(request), log(log), progress(progress),
           folder(QFileInfo(request.folder).absoluteFilePath())
     {
+        // The plan checked the file; its size places it on each picture.
+        if (request.overlay.wanted())
+            overlay_size = QImageReader(request.overlay.file).size();
     }
 
     Ending run(const PlannedVideoStep& step)
@@ -87,55 +92,73 @@ public:
         step_frames = step.frames;
         step_counted = 0;
         began = false;
-        const EncodeSettings video{request.fps, request.frame_size,
-                                   video_size(request.frame_size, request.long_side)};
-        const EncodeSettings gif{request.fps, request.frame_size,
-                                 gif_size(request.frame_size, request.long_side)};
+        const EncodeSettings video = settings(video_size(shown(), request.long_side));
+        const EncodeSettings gif = settings(gif_size(shown(), request.long_side));
         const int count = request.frame_count;
+        const int hold = hold_frames(request.length, request.fps);
+        const std::vector<int> forward = forward_order(count, hold);
         // ffmpeg writes under a hidden name beside the file, renamed once it is
         // finished: a kill or a full disk never leaves a video cut short under
         // the name a player or the next step would take.
         const QString finished = folder + "/" + step.file_name;
         const QString output = partial_path(finished);
         Ending ending = Ending::Failed;
-        const KeptFrames* video_frames = kept(kept_video());
-        const KeptFrames* gif_frames = kept(kept_gif());
+        const KeptFrames* video_frames = kept(kept_video(), video.output_size);
+        const KeptFrames* gif_frames = kept(kept_gif(), gif.output_size);
         switch (step.step) {
-        case VideoStep::Video:
+        case VideoStep::Video: {
+            // Played more than once, the pass is encoded once in the work folder
+            // and its stream joined to itself.
+            const bool repeated = play().video_repeats > 1;
+            const int frames = int(forward.size());
+            if (repeated && !work_folder())
+                break;
+            const QString encoded = repeated ? work_file("forward.mp4") : output;
             if (video_frames) {
-                ending = run_logged(raw_mp4_command(video, count, output), encoded_frames, {},
-                                    fed(*video_frames, forwards(count)));
+                ending = run_logged(raw_mp4_command(video, frames, encoded), encoded_frames, {},
+                                    fed(*video_frames, forward));
+            } else if (!frames_in_order("forward_", forward)) {
+                ending = Ending::Failed;
             } else if (keeps_scaled_copies(video)) {
                 ending = work_folder()
-                             ? run_logged(mp4_command(video, frame_pattern(folder), count, output,
-                                                      work_pattern("scaled_", "yuv")),
+                             ? run_logged(mp4_command(video, forward_pattern(hold), frames,
+                                                      encoded, work_pattern("scaled_", "yuv")),
                                           encoded_frames, work->path())
                              : Ending::Failed;
             } else {
-                ending = run_logged(mp4_command(video, frame_pattern(folder), count, output),
+                ending = run_logged(mp4_command(video, forward_pattern(hold), frames, encoded),
                                     encoded_frames);
             }
+            if (ending == Ending::Succeeded && repeated)
+                ending = joined({"forward.mp4"}, {frames}, play().video_repeats, output);
             break;
+        }
         case VideoStep::Gif:
-            ending = gif_frames ? run_logged(raw_gif_command(gif, count, output), filtered_frames,
-                                             {}, fed(*gif_frames, forwards(count)))
-                                : run_logged(gif_command(gif, frame_pattern(folder), count, output),
-                                             filtered_frames);
-            break;
-        case VideoStep::Boomerang:
-            ending = boomerang(video, output, video_frames);
-            break;
-        case VideoStep::GifBoomerang:
+        case VideoStep::GifBoomerang: {
+            const std::vector<int> order =
+                gif_order(count, hold, step.step == VideoStep::GifBoomerang);
+            const QString prefix = step.step == VideoStep::Gif ? QStringLiteral("gif_")
+                                                               : QStringLiteral("there_and_back_");
             if (gif_frames) {
-                ending = run_logged(raw_gif_command(gif, 2 * count, output), filtered_frames, {},
-                                    fed(*gif_frames, there_and_back(count)));
+                ending = run_logged(raw_gif_command(gif, int(order.size()), output),
+                                    filtered_frames, {}, fed(*gif_frames, order));
                 break;
             }
-            ending = linked_frames("there_and_back_", true)
-                         ? run_logged(gif_command(gif, work_pattern("there_and_back_", "jpg"),
-                                                  2 * count, output),
+            const bool in_order = int(order.size()) == count;
+            ending = in_order || linked_frames(prefix, order)
+                         ? run_logged(gif_command(gif,
+                                                  in_order ? frame_pattern(folder)
+                                                           : work_pattern(prefix, "jpg"),
+                                                  int(order.size()), output),
                                       filtered_frames)
                          : Ending::Failed;
+            break;
+        }
+        case VideoStep::Boomerang:
+            ending = boomerang(video, output, video_frames, forward);
+            break;
+        case VideoStep::Still:
+            ending = still(output);
             break;
         }
         if (ending == Ending::Succeeded) {
@@ -167,7 +190,7 @@ private:
     bool keeps_scaled_copies(const EncodeSettings& video) const
     {
         return request.boomerang && video.output_size != video.frame_size &&
-               !kept(kept_video());
+               !kept(kept_video(), video.output_size);
     }
 
     const KeptFrames* kept_video() const { return request.kept ? &request.kept->video : nullptr; }
@@ -176,12 +199,12 @@ private:
         return request.kept ? &request.kept->gif_frames : nullptr;
     }
 
-    // `frames` when it holds every picture of this export whole, or null: a
-    // step with a picture missing reads the frame files instead of encoding
-    // a video shorter than its frames.
-    const KeptFrames* kept(const KeptFrames* frames) const
+    // `frames` when it holds every picture of this export whole at `size`, or
+    // null: a step with a picture missing reads the frame files instead of
+    // encoding a video shorter than its frames.
+    const KeptFrames* kept(const KeptFrames* frames, QSize size) const
     {
-        if (!frames || !frames->kept() ||
+        if (!frames || !frames->kept() || frames->size != size ||
             frames->pictures.size() < std::size_t(request.frame_count))
             return nullptr;
         const std::size_t bytes = raw_frame_bytes(frames->size, frames->layout);
@@ -193,27 +216,67 @@ private:
         return frames;
     }
 
-    static std::vector<int> forwards(int count)
+    // The part of the frames the pictures show.
+    QSize shown() const
     {
-        std::vector<int> order(count);
-        for (int k = 0; k < count; ++k)
-            order[k] = k;
-        return order;
+        return request.clip.isEmpty() ? request.frame_size : request.clip.size();
     }
 
-    static std::vector<int> backwards(int count)
+    ClipPlay play() const { return clip_play(request.frame_count, request.fps, request.length); }
+
+    // The encode settings of pictures of `output_size`, the overlay placed on them.
+    EncodeSettings settings(QSize output_size) const
     {
-        std::vector<int> order = forwards(count);
-        std::reverse(order.begin(), order.end());
-        return order;
+        EncodeSettings settings{request.fps, request.frame_size, output_size};
+        settings.clip = request.clip;
+        if (request.overlay.wanted() && !overlay_size.isEmpty()) {
+            settings.overlay_file = QFileInfo(request.overlay.file).absoluteFilePath();
+            settings.overlay_rect = overlay_rect(request.overlay, overlay_size, output_size);
+        }
+        return settings;
     }
 
-    static std::vector<int> there_and_back(int count)
+    // The frame files in `order`: the files themselves when it is every frame
+    // once, else links in the work folder.
+    bool frames_in_order(const QString& prefix, const std::vector<int>& order)
     {
-        std::vector<int> order = forwards(count);
-        const std::vector<int> back = backwards(count);
-        order.insert(order.end(), back.begin(), back.end());
-        return order;
+        return int(order.size()) == request.frame_count || linked_frames(prefix, order);
+    }
+
+    QString forward_pattern(int hold) const
+    {
+        return hold > 0 ? work_pattern("forward_", "jpg") : frame_pattern(folder);
+    }
+
+    // `files` (in the work folder, of `frames` frames each) played `repeats`
+    // times over, stream copied into `output`.
+    Ending joined(const QStringList& files, const std::vector<int>& frames, int repeats,
+                  const QString& output)
+    {
+        QStringList names;
+        std::vector<int> counts;
+        for (int k = 0; k < repeats; ++k) {
+            names += files;
+            counts.insert(counts.end(), frames.begin(), frames.end());
+        }
+        const QString list = work_file("joined.txt");
+        QFile file(list);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !file.write(concat_list(names, counts, request.fps)) || !file.flush()) {
+            error_line = "cannot write " + list + ": " + file.errorString();
+            return Ending::Failed;
+        }
+        file.close();
+        return run_logged(join_command(list, output), nullptr);
+    }
+
+    // The middle camera's frame, cut and overlaid as the videos are, at full size.
+    Ending still(const QString& output)
+    {
+        const int frame = request.still_frame >= 0 && request.still_frame < request.frame_count
+                              ? request.still_frame
+                              : request.frame_count / 2;
+        return run_logged(still_command(settings(shown()), frame_path(frame), output), nullptr);
     }
 
     // The kept pictures of `order`, one after the other, as standard input.
@@ -228,55 +291,44 @@ private:
         };
     }
 
-    // The frames backwards, then the video's stream followed by theirs, copied.
+    // The frames backwards, then the forward pass's stream followed by theirs,
+    // as many times as the length asks, copied.
     Ending boomerang(const EncodeSettings& video, const QString& output,
-                     const KeptFrames* video_frames)
+                     const KeptFrames* video_frames, const std::vector<int>& forward)
     {
         const int count = request.frame_count;
+        const std::vector<int> backward = backward_order(count);
         const bool scaled = !video_frames && keeps_scaled_copies(video);
         if (!video_frames &&
-            !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)))
+            !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", backward)))
             return Ending::Failed;
-        if (!make_link(folder + "/" + video_file_name, "forward.mp4"))
+        // The video is the forward pass itself unless it plays it more than once.
+        if (play().video_repeats == 1 &&
+            !make_link(folder + "/" + video_file_name, "forward.mp4"))
             return Ending::Failed;
         const QString backward_file = work_file("backward.mp4");
-        const Ending backward =
+        const Ending ending =
             video_frames
                 ? run_logged(raw_mp4_command(video, count, backward_file), encoded_frames, {},
-                             fed(*video_frames, backwards(count)))
+                             fed(*video_frames, backward))
                 : run_logged(scaled ? scaled_copies_mp4_command(
                                           video, work_pattern("backward_", "yuv"), count,
                                           backward_file)
                                     : mp4_command(video, work_pattern("backward_", "jpg"), count,
                                                   backward_file),
                              encoded_frames);
-        if (backward != Ending::Succeeded)
-            return backward;
-        const QString list = work_file("boomerang.txt");
-        QFile file(list);
-        if (!file.open(QIODevice::WriteOnly) ||
-            !file.write(concat_list({"forward.mp4", "backward.mp4"}, count, request.fps)) ||
-            !file.flush()) {
-            error_line = "cannot write " + list + ": " + file.errorString();
-            return Ending::Failed;
-        }
-        file.close();
-        return run_logged(join_command(list, output), nullptr);
+        if (ending != Ending::Succeeded)
+            return ending;
+        return joined({"forward.mp4", "backward.mp4"}, {int(forward.size()), count},
+                      play().boomerang_repeats, output);
     }
 
-    // Links "<prefix>0.jpg", ... in the work folder to the frames backwards, or
-    // to the frames forwards and then backwards (`there_and_back`), so that ffmpeg
-    // reads them from disk in that order.
-    bool linked_frames(const QString& prefix, bool there_and_back)
+    // Links "<prefix>0.jpg", ... in the work folder to the frames of `order`,
+    // so that ffmpeg reads them from disk in that order.
+    bool linked_frames(const QString& prefix, const std::vector<int>& order)
     {
-        const int count = request.frame_count;
-        int link = 0;
-        for (int frame = there_and_back ? 0 : count; frame < count; ++frame) {
-            if (!make_link(frame_path(frame), prefix + QString::number(link++) + ".jpg"))
-                return false;
-        }
-        for (int frame = count - 1; frame >= 0; --frame) {
-            if (!make_link(frame_path(frame), prefix + QString::number(link++) + ".jpg"))
+        for (std::size_t link = 0; link < order.size(); ++link) {
+            if (!make_link(frame_path(order[link]), prefix + QString::number(link) + ".jpg"))
                 return false;
         }
         return true;
@@ -286,8 +338,11 @@ private:
     bool linked_scaled_copies_backwards()
     {
         const int count = request.frame_count;
+        // The copies follow the forward pass: the hold's copies come first.
+        const int hold = hold_frames(request.length, request.fps);
         for (int link = 0; link < count; ++link) {
-            const QString copy = work_file("scaled_" + QString::number(count - 1 - link) + ".yuv");
+            const QString copy =
+                work_file("scaled_" + QString::number(hold + count - 1 - link) + ".yuv");
             if (!make_link(copy, "backward_" + QString::number(link) + ".yuv"))
                 return false;
         }
@@ -407,6 +462,7 @@ private:
     std::ostream& log;
     BatchProgress* progress;
     const QString folder;
+    QSize overlay_size;
     // Links, lists and scaled copies of the boomerangs, made when first needed and
     // removed with the export, however it ends.
     std::unique_ptr<QTemporaryDir> work;
@@ -421,13 +477,20 @@ private:
 std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
 {
     const int count = std::max(request.frame_count, 0);
-    std::vector<PlannedVideoStep> steps{{VideoStep::Video, video_file_name, count}};
+    const ClipPlay play = clip_play(count, request.fps, request.length);
+    const int forward = play.forward_frames;
+    std::vector<PlannedVideoStep> steps{{VideoStep::Video, video_file_name, forward,
+                                         play.video_frames()}};
     if (request.boomerang)
-        steps.push_back({VideoStep::Boomerang, boomerang_file_name, count});
+        steps.push_back(
+            {VideoStep::Boomerang, boomerang_file_name, count, play.boomerang_frames()});
     if (request.gif)
-        steps.push_back({VideoStep::Gif, gif_file_name, count});
+        steps.push_back({VideoStep::Gif, gif_file_name, forward, forward});
     if (request.gif && request.boomerang)
-        steps.push_back({VideoStep::GifBoomerang, boomerang_gif_file_name, 2 * count});
+        steps.push_back({VideoStep::GifBoomerang, boomerang_gif_file_name, forward + count,
+                         forward + count});
+    if (request.still)
+        steps.push_back({VideoStep::Still, still_file_name, 1, 0});
     return steps;
 }
 

@@ -1,5 +1,9 @@
 #include "pipeline/written_files.h"
 
+#include "output/ffmpeg_command.h"
+
+#include <algorithm>
+
 WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome)
 {
     WrittenFiles written;
@@ -12,13 +16,19 @@ WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOut
     video.fps = request.fps;
     video.boomerang = request.boomerang;
     video.gif = request.gif;
-    const double seconds = static_cast<double>(written.frame_count) / request.fps;
+    video.length = request.length;
+    video.still = request.still;
     for (const PlannedVideoStep& step : video_steps(video)) {
         if (!outcome.video.written.contains(step.file_name))
             continue;
-        const bool boomerang =
-            step.step == VideoStep::Boomerang || step.step == VideoStep::GifBoomerang;
-        written.videos.push_back({step.step, step.file_name, boomerang ? 2 * seconds : seconds});
+        if (step.step == VideoStep::Still) {
+            written.still = step.file_name;
+            continue;
+        }
+        // A GIF plays at its own rate.
+        const bool gif = step.step == VideoStep::Gif || step.step == VideoStep::GifBoomerang;
+        const int fps = gif ? std::min(request.fps, gif_max_fps) : request.fps;
+        written.videos.push_back({step.step, step.file_name, double(step.played) / fps});
     }
     return written;
 }

@@ -265,6 +265,19 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "out",     "--colour-match", "oui", "a.jpg"}
         << 2 << ""
         << "--colour-match attend on ou off";
+    QTest::newRow("unknown shape")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--aspect", "3:2", "a.jpg"}
+        << 2 << ""
+        << "--aspect attend original|16:9|1:1|4:5|9:16";
+    QTest::newRow("an overlay's place without an overlay")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--overlay-position",
+                       "center", "a.jpg"}
+        << 2 << ""
+        << "--overlay-position demande --overlay FICHIER.png";
+    QTest::newRow("a hold longer than ten seconds")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--hold", "11", "a.jpg"}
+        << 2 << ""
+        << "--hold attend une durée en secondes entre 0 et 10";
     QTest::newRow("two inboxes") << QStringList{"watch",    "--calibration", cal,
                                                 "--output", "out",           "a",
                                                 "b"}
@@ -626,6 +639,10 @@ void CommandLineTest::bad_inputs_data()
                QString::fromLocal8Bit(std::strerror(ENOTDIR)) + ")";
     QTest::newRow("quotes, $(…), ; and accents") << "odd names" << 0 << "";
     QTest::newRow("ffmpeg missing from PATH") << "no ffmpeg" << 1 << "ffmpeg";
+    QTest::newRow("overlay not a PNG")
+        << "overlay text" << 1 << "logo.png' : habillage impossible (ce n'est pas une image PNG)";
+    QTest::newRow("overlay missing")
+        << "overlay missing" << 1 << "logo.png' : habillage impossible (fichier introuvable)";
 }
 
 void CommandLineTest::bad_inputs()
@@ -692,10 +709,16 @@ void CommandLineTest::bad_inputs()
     } else if (change == "no ffmpeg") {
         environment.insert("PATH", folder + "/empty-path");
     }
+    QStringList options;
+    if (change.startsWith("overlay")) {
+        options << "--overlay" << folder + "/logo.png";
+        if (change == "overlay text")
+            QVERIFY(write_bytes(folder + "/logo.png", "a logo, in words\n"));
+    }
 
-    const QuorvaneRun run =
-        run_quorvane(QStringList{"process", "--calibration", rig_file, "--output", output} + inputs,
-                     environment);
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"process", "--calibration", rig_file, "--output", output} + options + inputs,
+        environment);
     QCOMPARE(run.crashed, false);
     QCOMPARE(run.exit_code, exit_code);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
