@@ -53,61 +53,60 @@ void select_data(QComboBox* box, const QString& data)
 
 void build_delivery_widgets(MainWindowUi& ui)
 {
-    QWidget* options = ui.groupBox_video_options;
-    auto* shape_row = new QHBoxLayout();
-    ui.label_aspect = named(new QLabel(options), "label_aspect");
-    shape_row->addWidget(ui.label_aspect);
-    ui.comboBox_aspect = named(new QComboBox(options), "comboBox_aspect");
-    for (const ClipAspect aspect : all_aspects())
-        ui.comboBox_aspect->addItem(aspect_name(aspect), aspect_name(aspect));
-    ui.label_aspect->setBuddy(ui.comboBox_aspect);
-    shape_row->addWidget(ui.comboBox_aspect);
-    ui.verticalLayout->addLayout(shape_row);
-
-    auto* length_row = new QHBoxLayout();
-    ui.label_duration = named(new QLabel(options), "label_duration");
-    length_row->addWidget(ui.label_duration);
-    ui.spinBox_min_duration = seconds_box(options, "spinBox_min_duration", max_clip_seconds);
-    ui.label_duration->setBuddy(ui.spinBox_min_duration);
-    length_row->addWidget(ui.spinBox_min_duration);
-    ui.label_hold = named(new QLabel(options), "label_hold");
-    length_row->addWidget(ui.label_hold);
-    ui.spinBox_hold = seconds_box(options, "spinBox_hold", max_hold_seconds);
-    ui.label_hold->setBuddy(ui.spinBox_hold);
-    length_row->addWidget(ui.spinBox_hold);
-    ui.verticalLayout->addLayout(length_row);
-    ui.checkBox_still = named(new QCheckBox(options), "checkBox_still");
-    ui.verticalLayout->addWidget(ui.checkBox_still);
-
+    // Beside the sticker colour and the video options, as tall as both.
+    auto* column = new QVBoxLayout();
     ui.groupBox_overlay = named(new QGroupBox(ui.centralWidget), "groupBox_overlay");
     auto* box = new QGridLayout(ui.groupBox_overlay);
     ui.lineEdit_overlay = named(new QLineEdit(ui.groupBox_overlay), "lineEdit_overlay");
     ui.lineEdit_overlay->setReadOnly(true);
     box->addWidget(ui.lineEdit_overlay, 0, 0, 1, 2);
     ui.button_overlay = named(new QPushButton(ui.groupBox_overlay), "button_overlay");
-    box->addWidget(ui.button_overlay, 0, 2);
+    box->addWidget(ui.button_overlay, 1, 0);
     ui.button_overlay_clear =
         named(new QPushButton(ui.groupBox_overlay), "button_overlay_clear");
-    box->addWidget(ui.button_overlay_clear, 0, 3);
+    box->addWidget(ui.button_overlay_clear, 1, 1);
     ui.comboBox_overlay_position =
         named(new QComboBox(ui.groupBox_overlay), "comboBox_overlay_position");
     for (const OverlayPosition position : positions)
         ui.comboBox_overlay_position->addItem(QString(), overlay_position_name(position));
-    select_data(ui.comboBox_overlay_position,
-                overlay_position_name(VideoOverlay().position));
-    box->addWidget(ui.comboBox_overlay_position, 1, 0);
+    select_data(ui.comboBox_overlay_position, overlay_position_name(VideoOverlay().position));
+    box->addWidget(ui.comboBox_overlay_position, 2, 0, 1, 2);
     ui.spinBox_overlay_size = named(new QSpinBox(ui.groupBox_overlay), "spinBox_overlay_size");
     ui.spinBox_overlay_size->setRange(min_overlay_percent, max_overlay_percent);
     ui.spinBox_overlay_size->setValue(default_overlay_percent);
     ui.spinBox_overlay_size->setSuffix(QStringLiteral(" %"));
-    box->addWidget(ui.spinBox_overlay_size, 1, 1);
+    box->addWidget(ui.spinBox_overlay_size, 3, 0);
     ui.spinBox_overlay_margin =
         named(new QSpinBox(ui.groupBox_overlay), "spinBox_overlay_margin");
     ui.spinBox_overlay_margin->setRange(0, max_overlay_margin_percent);
     ui.spinBox_overlay_margin->setValue(default_overlay_margin_percent);
     ui.spinBox_overlay_margin->setSuffix(QStringLiteral(" %"));
-    box->addWidget(ui.spinBox_overlay_margin, 1, 2, 1, 2);
-    ui.gridLayout->addWidget(ui.groupBox_overlay, 3, 0, 1, 1);
+    box->addWidget(ui.spinBox_overlay_margin, 3, 1);
+    column->addWidget(ui.groupBox_overlay);
+
+    ui.groupBox_clip = named(new QGroupBox(ui.centralWidget), "groupBox_clip");
+    auto* clip = new QGridLayout(ui.groupBox_clip);
+    ui.label_aspect = named(new QLabel(ui.groupBox_clip), "label_aspect");
+    clip->addWidget(ui.label_aspect, 0, 0);
+    ui.comboBox_aspect = named(new QComboBox(ui.groupBox_clip), "comboBox_aspect");
+    for (const ClipAspect aspect : all_aspects())
+        ui.comboBox_aspect->addItem(aspect_name(aspect), aspect_name(aspect));
+    ui.label_aspect->setBuddy(ui.comboBox_aspect);
+    clip->addWidget(ui.comboBox_aspect, 0, 1);
+    ui.label_duration = named(new QLabel(ui.groupBox_clip), "label_duration");
+    clip->addWidget(ui.label_duration, 1, 0);
+    ui.spinBox_min_duration = seconds_box(ui.groupBox_clip, "spinBox_min_duration", max_clip_seconds);
+    ui.label_duration->setBuddy(ui.spinBox_min_duration);
+    clip->addWidget(ui.spinBox_min_duration, 1, 1);
+    ui.label_hold = named(new QLabel(ui.groupBox_clip), "label_hold");
+    clip->addWidget(ui.label_hold, 2, 0);
+    ui.spinBox_hold = seconds_box(ui.groupBox_clip, "spinBox_hold", max_hold_seconds);
+    ui.label_hold->setBuddy(ui.spinBox_hold);
+    clip->addWidget(ui.spinBox_hold, 2, 1);
+    ui.checkBox_still = named(new QCheckBox(ui.groupBox_clip), "checkBox_still");
+    clip->addWidget(ui.checkBox_still, 3, 0, 1, 2);
+    column->addWidget(ui.groupBox_clip);
+    ui.gridLayout->addLayout(column, 1, 1, 2, 1);
 }
 
 void retranslate_delivery_widgets(MainWindowUi& ui)
@@ -123,6 +122,7 @@ void retranslate_delivery_widgets(MainWindowUi& ui)
     ui.spinBox_hold->setSuffix(tr(" s"));
     ui.checkBox_still->setText(tr("Image fixe (%1)").arg(still_file_name));
     ui.groupBox_overlay->setTitle(tr("Habillage"));
+    ui.groupBox_clip->setTitle(tr("Format et durée"));
     ui.lineEdit_overlay->setPlaceholderText(tr("Aucune image PNG"));
     ui.button_overlay->setText(tr("Choisir ..."));
     ui.button_overlay_clear->setText(tr("Retirer"));

@@ -12,10 +12,11 @@ class WindowSettings;
 class QWidget;
 
 // What the window offers for the videos handed to guests: the "Habillage" box
-// (a PNG laid over the videos, its place, size and margin), and beside the
-// video options the "Format", the "Durée" and the still.
+// (a PNG laid over the videos, its place, size and margin), and the "Format",
+// the "Durée" and the still.
 
-// Builds the widgets into `ui` (the "Habillage" box under the video options).
+// Builds the widgets into `ui`: the "Habillage" box and the "Format et durée"
+// box, one above the other beside the sticker colour and the video options.
 void build_delivery_widgets(MainWindowUi& ui);
 void retranslate_delivery_widgets(MainWindowUi& ui);
 

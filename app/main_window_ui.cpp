@@ -127,7 +127,7 @@ void MainWindowUi::setupUi(QMainWindow* window)
     instruction_policy.setHeightForWidth(instruction_label->sizePolicy().hasHeightForWidth());
     instruction_label->setSizePolicy(instruction_policy);
     main_layout->addWidget(instruction_label);
-    gridLayout->addLayout(main_layout, 0, 0, 1, 1);
+    gridLayout->addLayout(main_layout, 0, 0, 1, 2);
 
     groupBox_sticker_color = named(new QGroupBox(centralWidget), "groupBox_sticker_color");
     horizontalLayout_2 =

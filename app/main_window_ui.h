@@ -73,6 +73,7 @@ struct MainWindowUi
     QDoubleSpinBox* spinBox_hold = nullptr;
     QCheckBox* checkBox_still = nullptr;
     QGroupBox* groupBox_overlay = nullptr;
+    QGroupBox* groupBox_clip = nullptr;
     QLineEdit* lineEdit_overlay = nullptr;
     QPushButton* button_overlay = nullptr;
     QPushButton* button_overlay_clear = nullptr;

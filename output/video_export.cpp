@@ -130,7 +130,7 @@ public:
                                     encoded_frames);
             }
             if (ending == Ending::Succeeded && repeated)
-                ending = joined({"forward.mp4"}, {frames}, play().video_repeats, output);
+                ending = joined({"forward.mp4"}, {frames}, play().video_repeats, "video.txt", output);
             break;
         }
         case VideoStep::Gif:
@@ -249,9 +249,9 @@ private:
     }
 
     // `files` (in the work folder, of `frames` frames each) played `repeats`
-    // times over, stream copied into `output`.
+    // times over, stream copied into `output`, listed in the work folder's `list_name`.
     Ending joined(const QStringList& files, const std::vector<int>& frames, int repeats,
-                  const QString& output)
+                  const QString& list_name, const QString& output)
     {
         QStringList names;
         std::vector<int> counts;
@@ -259,7 +259,7 @@ private:
             names += files;
             counts.insert(counts.end(), frames.begin(), frames.end());
         }
-        const QString list = work_file("joined.txt");
+        const QString list = work_file(list_name);
         QFile file(list);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             !file.write(concat_list(names, counts, request.fps)) || !file.flush()) {
@@ -320,7 +320,7 @@ private:
         if (ending != Ending::Succeeded)
             return ending;
         return joined({"forward.mp4", "backward.mp4"}, {int(forward.size()), count},
-                      play().boomerang_repeats, output);
+                      play().boomerang_repeats, "boomerang.txt", output);
     }
 
     // Links "<prefix>0.jpg", ... in the work folder to the frames of `order`,

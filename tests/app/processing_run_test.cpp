@@ -132,6 +132,11 @@ void ProcessingRunTest::init()
     driver.widget<QCheckBox>("checkBox_gif")->setChecked(false);
     driver.widget<QSlider>("slider_compression")->setValue(50);
     driver.widget<QSlider>("slider_fps")->setValue(24);
+    driver.widget<QLineEdit>("lineEdit_overlay")->clear();
+    driver.widget<QComboBox>("comboBox_aspect")->setCurrentIndex(0);
+    driver.widget<QDoubleSpinBox>("spinBox_min_duration")->setValue(0);
+    driver.widget<QDoubleSpinBox>("spinBox_hold")->setValue(0);
+    driver.widget<QCheckBox>("checkBox_still")->setChecked(false);
 }
 
 void ProcessingRunTest::cancelling_a_dialog_writes_nothing()
