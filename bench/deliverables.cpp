@@ -99,8 +99,9 @@ QString write_logo(const QString& folder)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(QColor(255, 255, 255, 220));
     painter.drawRoundedRect(QRectF(10, 10, 580, 220), 40, 40);
+    // No text: fonts need a GUI application; a ring stands for the lettering.
     painter.setPen(QPen(QColor(200, 20, 60), 12));
-    painter.drawText(QRectF(10, 10, 580, 220), Qt::AlignCenter, "EVENT 2026");
+    painter.drawEllipse(QRectF(60, 40, 480, 160));
     painter.end();
     const QString path = QDir(folder).filePath("logo.png");
     logo.save(path);

@@ -186,10 +186,11 @@ public:
 private:
     // A scaled video keeps its scaled frames for the boomerang that follows:
     // decoding and scaling the full-size frames costs more than the encode. At
-    // the frames' own size a copy would only add a write.
+    // the frames' own size a copy would only add a write, and a cut alone makes
+    // no copies (mp4_command keeps them only with a scaling).
     bool keeps_scaled_copies(const EncodeSettings& video) const
     {
-        return request.boomerang && video.output_size != video.frame_size &&
+        return request.boomerang && video.output_size != shown() &&
                !kept(kept_video(), video.output_size);
     }
 

@@ -363,6 +363,7 @@ private slots:
         request.frame_size = frames;
         request.frame_count = count;
         request.gif = true;
+        request.boomerang = true;
         request.still = true;
         request.clip = kept.clip;
         if (from_memory)
