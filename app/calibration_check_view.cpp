@@ -2,10 +2,15 @@
 
 #include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
+#include "calibration/alignment_uncertainty.h"
 #include "calibration/manual_alignment.h"
 #include "output/calibration_check.h"
 #include "photo/image_file.h"
+#include "pipeline/hand_points.h"
 
+#include <opencv2/imgproc.hpp>
+
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -106,49 +111,85 @@ void CalibrationCheckView::recalibrate_camera()
     if (photo.isNull()) {
         label_camera->setText(QStringLiteral("Caméra %1 : la photo de référence '%2' est "
                                              "introuvable ou illisible.")
-                                  .arg(current)
+                                  .arg(current + 1)
                                   .arg(path));
         return;
     }
     recalibrating = current;
     recalibrated_photo_size = photo.size();
+    const QImage rgb = photo.convertToFormat(QImage::Format_RGB888);
+    cv::cvtColor(cv::Mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar*>(rgb.constBits()),
+                         static_cast<size_t>(rgb.bytesPerLine())),
+                 recalibrated_photo, cv::COLOR_RGB2BGR);
     clicks.clear();
+    click_uncertainty.clear();
+    last_snap_status.clear();
+    picture->set_marks({});
     picture->setPixmap(QPixmap::fromImage(photo));
     zoom->photo_changed();
+    ask_for_sticker();
+}
+
+void CalibrationCheckView::ask_for_sticker()
+{
     picture->armed = true;
-    label_camera->setText(
-        QStringLiteral("Cliquez sur le centre approximatif du sticker #1 (image #%1)")
-            .arg(current));
+    const QString prompt =
+        QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
+            .arg(clicks.size() + 1)
+            .arg(recalibrating + 1)
+            .arg(QFileInfo(rig.cameras[recalibrating].reference_photo).fileName());
+    label_camera->setText(last_snap_status.isEmpty() ? prompt
+                                                     : last_snap_status + QStringLiteral(". ") +
+                                                           prompt);
+    // The neighbours' stickers, some seven radii apart, say where and how large.
+    if (const auto expected = expected_stickers(rig, recalibrating)) {
+        const std::array<cv::Point2d, 3>& at = *expected;
+        const double radius = (cv::norm(at[0] - at[1]) + cv::norm(at[1] - at[2])) / 14.0;
+        const cv::Point2d& next = at[clicks.size()];
+        zoom->centre_on(QPointF(next.x, next.y),
+                        std::max(zoom->zoom(), sticker_zoom(radius, zoom->view_size())));
+    }
 }
 
 void CalibrationCheckView::sticker_clicked(QPointF point)
 {
     if (recalibrating < 0)
         return;
-    clicks.push_back(point);
+    const StickerSnap snap =
+        snap_hand_point(rig, recalibrated_photo, cv::Point2d(point.x(), point.y()));
+    log_snapped_point(recalibrating, static_cast<int>(clicks.size()),
+                      cv::Point2d(point.x(), point.y()), snap, std::cout);
+    clicks.push_back(QPointF(snap.point.x, snap.point.y));
+    click_uncertainty.push_back(snap.uncertainty);
+    last_snap_status = snap.status();
+    std::vector<QPoint> marks;
+    for (const QPointF& click : clicks)
+        marks.push_back(click.toPoint());
+    picture->set_marks(std::move(marks));
     if (clicks.size() < 3) {
-        picture->armed = true;
-        label_camera->setText(
-            QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2)")
-                .arg(clicks.size() + 1)
-                .arg(recalibrating));
+        ask_for_sticker();
         return;
     }
     const int camera = recalibrating;
     recalibrating = -1;
-    const std::optional<CameraCalibration> entry =
-        align_camera_manually(rig.cameras[camera], {clicks[0], clicks[1], clicks[2]},
-                              rig.reference(), recalibrated_photo_size, std::cout);
+    recalibrated_photo.release();
+    picture->set_marks({});
+    const std::optional<CameraCalibration> entry = align_camera_manually(
+        rig.cameras[camera], {clicks[0], clicks[1], clicks[2]}, rig.reference(),
+        recalibrated_photo_size, std::cout,
+        {click_uncertainty[0], click_uncertainty[1], click_uncertainty[2]});
     if (entry) {
         rig.cameras[camera] = *entry;
         aligned_photos.clear();
+        frame = check_frame_rect(rig);
+        log_corner_uncertainty(rig, camera, std::cout);
         emit camera_recalibrated(camera, *entry);
     }
     show_camera(camera);
     if (!entry)
         label_camera->setText(QStringLiteral("Caméra %1 : ces trois clics ne sont pas alignés ; "
                                              "la caméra garde son calibrage.")
-                                  .arg(camera));
+                                  .arg(camera + 1));
 }
 
 void CalibrationCheckView::show_camera(int camera)
@@ -237,19 +278,28 @@ void CalibrationCheckView::redraw()
     picture->setPixmap(QPixmap::fromImage(shown));
     zoom->photo_changed();
 
-    QString text = QStringLiteral("Caméra %1 / %2 : %3")
-                       .arg(current)
-                       .arg(rig.camera_count() - 1)
-                       .arg(method_text(entry.method));
+    QString text = QStringLiteral("Caméra %1 / %2 (%3) : %4")
+                       .arg(current + 1)
+                       .arg(rig.camera_count())
+                       .arg(QFileInfo(entry.reference_photo).fileName(), method_text(entry.method));
+    // Three stickers fit a similarity almost exactly whatever their error: the
+    // sticker residual says little; the corners' uncertainty says what the
+    // frames will show.
+    const bool flagged = check.corner_uncertainty > corner_uncertainty_limit;
     if (entry.method != AlignmentMethod::NotAligned) {
-        text += QStringLiteral(" ; rotation %1°, échelle %2, décalage (%3, %4) px ; écart des "
-                               "stickers %5 px")
+        text += QStringLiteral(" ; rotation %1°, échelle %2, décalage (%3, %4) px")
                     .arg(entry.transform.rotation_deg, 0, 'f', 2)
                     .arg(entry.transform.scale, 0, 'f', 4)
                     .arg(entry.transform.translation_x, 0, 'f', 1)
-                    .arg(entry.transform.translation_y, 0, 'f', 1)
-                    .arg(check.fit_error, 0, 'f', 2);
+                    .arg(entry.transform.translation_y, 0, 'f', 1);
+        if (check.corner_uncertainty >= 0.0)
+            text += QStringLiteral(" ; coins de l'image incertains de %1 px")
+                        .arg(check.corner_uncertainty, 0, 'f', 2);
+        if (flagged)
+            text += QStringLiteral(" : à recalibrer");
+        text += QStringLiteral(" ; écart des stickers %1 px").arg(check.fit_error, 0, 'f', 2);
     }
+    label_camera->setStyleSheet(flagged ? QStringLiteral("color: #c62828;") : QString());
     if (aligned(current).isNull() && entry.method != AlignmentMethod::NotAligned)
         text += QStringLiteral(" (photo de référence introuvable)");
     label_camera->setText(text);

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "calibration/rig_calibration.h"
+#include "detection/sticker_snap.h"
+
+#include <opencv2/core/mat.hpp>
 
 #include <QDialog>
 #include <QImage>
@@ -46,6 +49,9 @@ private:
     const QImage& aligned(int camera);
     void redraw();
     void sticker_clicked(QPointF point);
+    // The prompt for the next sticker of the camera being recalibrated, the
+    // view zoomed onto where its neighbours say it is.
+    void ask_for_sticker();
 
     RigCalibration rig;
     QRect frame; // of the reference frame, as the output cuts it
@@ -55,6 +61,10 @@ private:
     int recalibrating = -1;
     QSize recalibrated_photo_size;
     std::vector<QPointF> clicks;
+    std::vector<double> click_uncertainty;
+    // The photo being recalibrated, for the clicks to snap on.
+    cv::Mat recalibrated_photo;
+    QString last_snap_status;
 
     PixelPicker* picture = nullptr;
     PhotoZoom* zoom = nullptr;

@@ -3,7 +3,11 @@
 #include "app/workflow_state.h"
 #include "calibration/rig_calibration.h"
 #include "detection/reference_selection.h"
+#include "detection/sticker_snap.h"
 
+#include <opencv2/core/mat.hpp>
+
+#include <QImage>
 #include <QPoint>
 #include <QPointF>
 #include <QSet>
@@ -69,13 +73,40 @@ public:
     WorkflowView colour_calibrated(RigCalibration rig, const ReferenceTriple& reference);
     // A saved calibration replaces the rig; its photos are its references.
     // Cameras it leaves unaligned are queued, Escape going back to the file as read.
-    WorkflowView open(RigCalibration rig, const QSet<int>& unreadable);
+    WorkflowView open(RigCalibration rig, const QSet<int>& unreadable,
+                      const QString& path = QString());
     // "Tout calibrer manuellement": every readable camera is clicked again, those
     // kept going on as they were until clicked.
     WorkflowView manual_pass();
     // The size of the pending camera's photo as shown; clicks outside it do not count.
-    void photo_shown(QSize size) { shown_photo_size = size; }
+    void photo_shown(QSize size);
+    // The pending camera's photo as shown: clicks on it snap to its stickers.
+    void photo_shown(const QImage& photo);
     QSize photo_size() const { return shown_photo_size; }
+    // Where the last counted click went (the click itself when nothing round was
+    // near it, or when no photo was given to snap on).
+    const StickerSnap& last_snap() const { return snap; }
+
+    // Where sticker sticker() of the pending photo should be and how large a
+    // sticker is there (radius, photo pixels): the view is brought there.
+    struct ExpectedSticker
+    {
+        QPointF centre;
+        double radius = 0.0;
+    };
+    std::optional<ExpectedSticker> expected_sticker() const;
+
+    // The rig in hand differs from the calibration last opened or saved.
+    bool modified() const { return changed; }
+    // The calibration file the rig in hand was opened from or saved to; empty
+    // for one made from reference photos and not saved yet.
+    const QString& file() const { return file_path; }
+    // The rig in hand was just saved to `path`.
+    void saved(const QString& path)
+    {
+        changed = false;
+        file_path = path;
+    }
 
     enum class Click
     {
@@ -104,6 +135,8 @@ private:
         RigCalibration rig;
         ReferenceTriple reference;
         WorkflowState state = WorkflowState::Idle;
+        bool changed = false;
+        QString file;
     };
 
     QString camera_name(int camera) const;
@@ -117,6 +150,17 @@ private:
     WorkflowState current = WorkflowState::Idle;
     int clicked = 0;
     std::array<QPointF, 3> clicked_points;
+    // How far each click may lie from its sticker's centre (pixels).
+    std::array<double, 3> clicked_uncertainty{};
+    StickerSnap snap;
+    // The pending photo in OpenCV's order, to snap clicks on; empty when none.
+    cv::Mat shown_photo;
+    // Where the pending camera's stickers should be, from its neighbours.
+    std::optional<std::array<cv::Point2d, 3>> expected;
+    double expected_radius = 0.0;
+    // The rig in hand differs from its file (or has none), and that file.
+    bool changed = false;
+    QString file_path;
     std::vector<int> pending;
     QStringList reference_paths;
     // Cameras whose reference photo could not be read: never clicked by hand.

@@ -97,7 +97,7 @@ void ColourClickCalibration::report_no_sticker_trio(const QStringList& reference
     const int middle = references.size() / 2;
     QString text = QStringLiteral("Aucun trio de repères de cette couleur dans l'image du milieu "
                                   "(image #%1 : %2). ")
-                       .arg(QString::number(middle), QFileInfo(references.at(middle)).fileName());
+                       .arg(QString::number(middle + 1), QFileInfo(references.at(middle)).fileName());
     if (learned) {
         text += QStringLiteral("La couleur apprise au clic a la teinte %1° et la saturation %2 %.")
                     .arg(std::lround(learned->hue))

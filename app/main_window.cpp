@@ -10,6 +10,7 @@
 #include "app/pixel_picker.h"
 #include "app/processing_launcher.h"
 #include "app/reference_session.h"
+#include "app/photo_zoom.h"
 #include "app/user_dialogs.h"
 #include "app/workflow_texts.h"
 #include "photo/image_file.h"
@@ -19,7 +20,9 @@
 #include <QFileInfo>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTimer>
 
+#include <algorithm>
 #include <iostream>
 
 MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* stored,
@@ -68,6 +71,11 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (!busy && !may_drop_changes(QStringLiteral("Les modifications seront perdues si vous "
+                                                  "quittez sans les enregistrer."))) {
+        event->ignore();
+        return;
+    }
     settings.set_geometry(saveGeometry());
     QMainWindow::closeEvent(event);
 }
@@ -90,6 +98,38 @@ void MainWindow::update_actions()
                                            workflow.state() == WorkflowState::Idle);
     ui->action_undo_click->setEnabled(idle && clicking && workflow.sticker() > 0);
     ui->action_leave_manual_steps->setEnabled(idle && workflow.in_manual_steps());
+    update_title();
+}
+
+void MainWindow::update_title()
+{
+    if (workflow.rig().camera_count() == 0) {
+        setWindowFilePath(QString());
+        setWindowTitle(QStringLiteral("Quorvane 3000"));
+        return;
+    }
+    const QString path = workflow.file();
+    setWindowFilePath(path);
+    setWindowTitle(QStringLiteral("%1[*] — Quorvane 3000")
+                       .arg(path.isEmpty() ? QStringLiteral("Calibrage non enregistré")
+                                           : QFileInfo(path).fileName()));
+    setWindowModified(workflow.modified());
+}
+
+bool MainWindow::may_drop_changes(const QString& text)
+{
+    if (!workflow.modified())
+        return true;
+    switch (dialogs.ask_unsaved_changes(this, text)) {
+    case UserDialogs::UnsavedAnswer::Save:
+        // A save cancelled or failed loses nothing: the window stays as it is.
+        return save_calibration_file();
+    case UserDialogs::UnsavedAnswer::Discard:
+        return true;
+    case UserDialogs::UnsavedAnswer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void MainWindow::unless_busy(void (MainWindow::*work)())
@@ -113,6 +153,9 @@ void MainWindow::run_with_progress(const QString& title, const std::function<voi
 
 void MainWindow::load_reference_images()
 {
+    if (!may_drop_changes(QStringLiteral("Les modifications seront perdues si vous chargez de "
+                                         "nouveaux étalons sans les enregistrer.")))
+        return;
     // A cancelled dialog keeps the references and calibration in use.
     ChosenReferences chosen = session->choose_references();
     if (chosen.paths.isEmpty())
@@ -132,6 +175,9 @@ void MainWindow::restart_color_selection()
 
 void MainWindow::open_calibration()
 {
+    if (!may_drop_changes(QStringLiteral("Les modifications seront perdues si vous ouvrez un "
+                                         "autre calibrage sans les enregistrer.")))
+        return;
     const QString path = session->choose_calibration_file();
     if (!path.isEmpty())
         open_calibration_file(path);
@@ -157,7 +203,7 @@ bool MainWindow::open_calibration_file(const QString& path)
                         : QImage();
     // Cameras the file leaves unaligned are clicked by hand, as after a colour
     // click; Escape then comes back to the file as it was read.
-    const WorkflowView view = workflow.open(std::move(*read), unreadable);
+    const WorkflowView view = workflow.open(std::move(*read), unreadable, path);
     show_frame_rate(*ui, workflow.references().size());
     if (preview_image.isNull()) {
         ui->image_label->clear();
@@ -169,9 +215,15 @@ bool MainWindow::open_calibration_file(const QString& path)
     return true;
 }
 
-void MainWindow::save_calibration()
+bool MainWindow::save_calibration_file()
 {
-    session->save_calibration(workflow.rig());
+    const QString path = session->save_calibration(workflow.rig());
+    if (path.isEmpty())
+        return false;
+    workflow.saved(path);
+    update_title();
+    ui->statusBar->showMessage(QStringLiteral("Calibrage enregistré dans '%1'.").arg(path), 10000);
+    return true;
 }
 
 QImage MainWindow::load_image(const QString& path)
@@ -199,7 +251,7 @@ void MainWindow::show_workflow(const WorkflowView& view)
         display_image(preview_image);
     if (view.pending_photo && workflow.pending_camera() >= 0) {
         const QImage image = load_image(workflow.references().at(workflow.pending_camera()));
-        workflow.photo_shown(image.size());
+        workflow.photo_shown(image);
         display_image(image);
     }
     show_step();
@@ -217,6 +269,19 @@ void MainWindow::show_step()
         marks.push_back(click.toPoint());
     ui->image_label->set_marks(std::move(marks));
     ui->image_label->armed = workflow.state() != WorkflowState::Idle;
+    // After the photo's own scroll to its centre, which waits for its layout.
+    if (workflow.state() == WorkflowState::AwaitStickers)
+        QTimer::singleShot(0, this, &MainWindow::bring_sticker_into_view);
+}
+
+void MainWindow::bring_sticker_into_view()
+{
+    const std::optional<CalibrationWorkflow::ExpectedSticker> expected =
+        workflow.expected_sticker();
+    // Closer in, never: a zoom chosen above it is the user's.
+    if (expected)
+        zoom->centre_on(expected->centre,
+                        std::max(zoom->zoom(), sticker_zoom(expected->radius, zoom->view_size())));
 }
 
 void MainWindow::report_incomplete_calibration()
@@ -280,9 +345,11 @@ void MainWindow::take_click()
         break;
     case CalibrationWorkflow::Click::Counted:
         show_step();
+        ui->statusBar->showMessage(workflow.last_snap().status(), 10000);
         break;
     case CalibrationWorkflow::Click::Done:
         show_workflow(view);
+        ui->statusBar->showMessage(workflow.last_snap().status(), 10000);
         break;
     case CalibrationWorkflow::Click::Ignored:
         break;
@@ -377,6 +444,12 @@ void MainWindow::on_checkBox_gif_toggled(bool)
 
 void MainWindow::on_checkBox_colour_match_toggled(bool)
 {
+    remember_options();
+}
+
+void MainWindow::on_spinBox_between_valueChanged(int)
+{
+    show_frame_rate(*ui, workflow.references().size());
     remember_options();
 }
 

@@ -57,7 +57,7 @@ public:
     void open_calibration();
     bool open_calibration_file(const QString& path);
     // "Enregistrer le calibrage ...".
-    void save_calibration();
+    void save_calibration() { save_calibration_file(); }
     // Takes back the last sticker click on the photo in hand.
     void undo_last_click();
     // Leaves the manual steps, restoring the calibration and step from before them.
@@ -75,6 +75,7 @@ public slots:
     void on_comboBox_video_size_currentIndexChanged(int);
     void on_checkBox_gif_toggled(bool);
     void on_checkBox_colour_match_toggled(bool);
+    void on_spinBox_between_valueChanged(int);
     void on_action_quit_triggered();
     void on_action_about_triggered();
 
@@ -99,6 +100,16 @@ private:
     void show_workflow(const WorkflowView& view);
     void show_step();
     void show_check_view();
+    // Before unsaved changes would be lost (`text` says how): true when the
+    // user saved them or chose to drop them, false to stay as is.
+    bool may_drop_changes(const QString& text);
+    // Asks for a file and saves the rig there: true once written (confirmed in
+    // the status bar).
+    bool save_calibration_file();
+    // The title names the calibration file and marks unsaved changes.
+    void update_title();
+    // Zooms and scrolls to where the next sticker to click should be.
+    void bring_sticker_into_view();
     // The check view shows a copy of the rig: it goes whenever the rig or its photos change.
     void close_check_view();
     void report_incomplete_calibration();

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -152,8 +153,18 @@ void MainWindowUi::setupUi(QMainWindow* window)
     verticalLayout->addWidget(slider_fps);
     label_fps = make_centred_label(groupBox_video_options, "label_fps");
     verticalLayout->addWidget(label_fps);
+    // The in-between frames share the boomerang's row: the window must fit a small screen.
+    auto* boomerang_row = new QHBoxLayout();
+    verticalLayout->addLayout(boomerang_row);
     checkBox_boomerang = named(new QCheckBox(groupBox_video_options), "checkBox_boomerang");
-    verticalLayout->addWidget(checkBox_boomerang);
+    boomerang_row->addWidget(checkBox_boomerang);
+    label_between = named(new QLabel(groupBox_video_options), "label_between");
+    boomerang_row->addWidget(label_between);
+    spinBox_between = named(new QSpinBox(groupBox_video_options), "spinBox_between");
+    spinBox_between->setRange(min_between, max_between);
+    spinBox_between->setValue(default_between);
+    label_between->setBuddy(spinBox_between);
+    boomerang_row->addWidget(spinBox_between);
     label_video_size = named(new QLabel(groupBox_video_options), "label_video_size");
     verticalLayout->addWidget(label_video_size);
     // Each choice carries the long side in pixels that video_size() takes.
@@ -246,6 +257,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     comboBox_video_size->setItemText(1, tr("3840 px"));
     comboBox_video_size->setItemText(2, tr("1920 px"));
     comboBox_video_size->setItemText(3, tr("1280 px"));
+    label_between->setText(tr("Images intermédiaires"));
     checkBox_gif->setText(tr("GIF animé"));
     checkBox_colour_match->setText(tr("Harmoniser les couleurs"));
     retranslate_delivery_widgets(*this);

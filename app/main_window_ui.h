@@ -18,6 +18,7 @@ class QMenuBar;
 class QRadioButton;
 class QScrollArea;
 class QSlider;
+class QSpinBox;
 class QStatusBar;
 class QToolBar;
 class QVBoxLayout;
@@ -62,6 +63,8 @@ struct MainWindowUi
     QCheckBox* checkBox_boomerang = nullptr;
     QLabel* label_video_size = nullptr;
     QComboBox* comboBox_video_size = nullptr;
+    QLabel* label_between = nullptr;
+    QSpinBox* spinBox_between = nullptr;
     QCheckBox* checkBox_gif = nullptr;
     QCheckBox* checkBox_colour_match = nullptr;
     // The videos handed to guests (see delivery_form.h).

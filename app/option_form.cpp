@@ -3,12 +3,14 @@
 #include "app/delivery_form.h"
 #include "app/main_window_ui.h"
 #include "app/processing_launcher.h"
+#include "output/video_sequence.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 
 WindowOptions options_in_form(const MainWindowUi& ui, StickerColor preset)
 {
@@ -19,6 +21,7 @@ WindowOptions options_in_form(const MainWindowUi& ui, StickerColor preset)
     options.video_long_side = ui.comboBox_video_size->currentData();
     options.gif = ui.checkBox_gif->isChecked();
     options.colour_match = ui.checkBox_colour_match->isChecked();
+    options.between = ui.spinBox_between->value();
     options.sticker_color = preset;
     delivery_options_in_form(ui, options);
     return options;
@@ -35,6 +38,7 @@ void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept)
         ui.comboBox_video_size->setCurrentIndex(video_size);
     ui.checkBox_gif->setChecked(kept.gif);
     ui.checkBox_colour_match->setChecked(kept.colour_match);
+    ui.spinBox_between->setValue(kept.between);
     show_preset(ui, kept.sticker_color);
     show_delivery_options(ui, kept);
 }
@@ -42,12 +46,15 @@ void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept)
 void show_frame_rate(MainWindowUi& ui, int frames)
 {
     const int fps = ui.slider_fps->value();
+    const int played = played_picture_count(frames, ui.spinBox_between->value());
     QString text = QString::number(fps) + QStringLiteral(" FPS");
     if (frames > 0) {
         text += QStringLiteral(" — %1 pour %2 image%3")
-                    .arg(seconds_text(static_cast<double>(frames) / fps))
-                    .arg(frames)
-                    .arg(frames > 1 ? QStringLiteral("s") : QString());
+                    .arg(seconds_text(static_cast<double>(played) / fps))
+                    .arg(played)
+                    .arg(played > 1 ? QStringLiteral("s") : QString());
+        if (played > frames)
+            text += QStringLiteral(" dont %1 intermédiaires").arg(played - frames);
     }
     ui.label_fps->setText(text);
 }

@@ -35,6 +35,13 @@ double stepped_zoom(double current, int steps, double fit)
     return std::clamp(zoom, fit, largest_zoom);
 }
 
+double sticker_zoom(double radius, QSize viewport)
+{
+    if (radius <= 0.0 || viewport.isEmpty())
+        return 1.0;
+    return std::min(viewport.width(), viewport.height()) / (5.0 * 2.0 * radius);
+}
+
 PhotoZoom::PhotoZoom(QScrollArea* area, PixelPicker* picker, QObject* parent)
     : QObject(parent), area(area), picker(picker), viewport(area->viewport())
 {
@@ -95,8 +102,31 @@ void PhotoZoom::set_zoom(double new_zoom, QPointF anchor)
     };
     // The photo point under the anchor, before.
     const QPointF contents_anchor = anchor + QPointF(horizontal->value(), vertical->value());
-    const QPointF photo = (contents_anchor - picker_origin()) / zoom();
+    place(new_zoom, (contents_anchor - picker_origin()) / zoom(), anchor);
+}
 
+void PhotoZoom::centre_on(QPointF point, double new_zoom)
+{
+    fitting = false;
+    // A new status or instruction may still change the view's size: the
+    // middle is the one it will have.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    place(std::clamp(new_zoom, current_fit(), largest_zoom), point,
+          QPointF(area->viewport()->rect().center()));
+}
+
+QSize PhotoZoom::view_size() const
+{
+    return area->viewport()->size();
+}
+
+void PhotoZoom::place(double new_zoom, QPointF photo, QPointF anchor)
+{
+    QScrollBar* horizontal = area->horizontalScrollBar();
+    QScrollBar* vertical = area->verticalScrollBar();
+    const auto picker_origin = [this] {
+        return QPointF(picker->mapTo(area->widget(), QPoint(0, 0)) + picker->picture_origin());
+    };
     picker->set_display_scale(static_cast<float>(new_zoom));
     // Lay the new size out now, so the scroll bars know their new ranges.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);

@@ -24,6 +24,11 @@ QSize photo_view_minimum(QSize photo, QSize room, QSize floor);
 // `fit` and largest_zoom.
 double stepped_zoom(double current, int steps, double fit);
 
+// The zoom at which a sticker of `radius` photo pixels spans a fifth of the
+// shorter side of `viewport`: large enough to click its centre within a pixel
+// or two, with room around it for a guess that is a little off.
+double sticker_zoom(double radius, QSize viewport);
+
 // Zooms the photo a PixelPicker shows inside its scroll area: fitted to the
 // window at first and after fit(); a zoom chosen is kept for the next photo.
 // Ctrl+wheel zooms about the cursor; the others about the middle of the view.
@@ -45,6 +50,11 @@ public:
     // `steps` steps about viewport point `anchor`.
     void step(int steps, QPointF anchor);
     void step(int steps);
+    // Shows photo point `point` in the middle of the view at `zoom` (kept
+    // between the fit and largest_zoom); the zoom stays for the next photo.
+    void centre_on(QPointF point, double zoom);
+    // The view's size, for sticker_zoom.
+    QSize view_size() const;
 
 signals:
     void zoom_changed(double zoom);
@@ -56,6 +66,8 @@ private:
     double current_fit() const;
     // Sets the zoom keeping the photo point under viewport point `anchor` in place.
     void set_zoom(double zoom, QPointF anchor);
+    // Sets the zoom and puts photo point `photo` under viewport point `anchor`.
+    void place(double zoom, QPointF photo, QPointF anchor);
 
     QScrollArea* const area;
     PixelPicker* const picker;

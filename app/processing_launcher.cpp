@@ -20,9 +20,11 @@
 #include <QLabel>
 #include <QLocale>
 #include <QSlider>
+#include <QSpinBox>
 #include <QUrl>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -33,6 +35,8 @@ const QString image_filter = QStringLiteral("Images (*.jpg *.png)");
 QString video_kind(VideoStep step)
 {
     switch (step) {
+    case VideoStep::InBetween:
+        return QStringLiteral("Images intermédiaires");
     case VideoStep::Video:
         return QStringLiteral("Vidéo");
     case VideoStep::Boomerang:
@@ -102,6 +106,15 @@ ProcessingLauncher::ProcessingLauncher(QWidget& window, const MainWindowUi& ui,
 
 void ProcessingLauncher::run(const RigCalibration& rig)
 {
+    // Said before any dialog, so that no choice is made for a run that cannot be.
+    const QString refused = between_refusal(ui.comboBox_video_size->currentData().toInt(),
+                                            ui.spinBox_between->value());
+    if (!refused.isEmpty()) {
+        dialogs.critical(&window, QStringLiteral("Images intermédiaires"),
+                         refused.left(1).toUpper() + refused.mid(1) +
+                             QStringLiteral(" : choisissez 3840, 1920 ou 1280 px."));
+        return;
+    }
     QStringList inputs =
         dialogs.get_open_file_names(&window, QStringLiteral("Sélectionnez des images à recadrer"),
                                     settings.last_folder("shots"), image_filter);
@@ -122,7 +135,8 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     }
     inputs = in_camera_order(&window, dialogs, inputs);
     RigCalibration for_run;
-    if (!checked_for_drift(rig, inputs, for_run))
+    const auto reduced = std::make_shared<ReducedShots>();
+    if (!checked_for_drift(rig, inputs, for_run, *reduced))
         return;
     QStringList earlier_run;
     const QString folder = choose_output_folder(inputs, earlier_run);
@@ -139,13 +153,16 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.long_side = ui.comboBox_video_size->currentData().toInt();
     options.gif = ui.checkBox_gif->isChecked();
     options.colour_match = ui.checkBox_colour_match->isChecked();
+    options.between = ui.spinBox_between->value();
     read_delivery_form(ui, options);
     const ProcessingPlan plan = plan_processing(for_run, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
         return;
     }
-    const ProcessingRequest& request = plan.request;
+    ProcessingRequest request = plan.request;
+    if (request.colour_match)
+        request.reduced_shots = reduced; // decoded by the check, not again
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
@@ -162,13 +179,13 @@ void ProcessingLauncher::run(const RigCalibration& rig)
 }
 
 bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStringList& shots,
-                                           RigCalibration& for_run)
+                                           RigCalibration& for_run, ReducedShots& reduced)
 {
     for_run = rig;
     // It reads every shot: off the window's thread, behind a progress window.
     std::vector<CameraDrift> drift;
     run_with_progress(
-        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots); },
+        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots, &reduced); },
         [](ProgressView& shown) {
             shown.set_progress(QStringLiteral("Vérification des caméras"), 0, 0);
         });
@@ -248,7 +265,7 @@ void ProcessingLauncher::report_processing_run(const ProcessingRequest& request,
             QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
                            "fichier abîmé, incomplet ou qui n'est pas une photo "
                            "JPEG ou PNG. Aucune image n'a été écrite.")
-                .arg(QString::number(frames.unreadable_camera), frames.unreadable_input));
+                .arg(QString::number(frames.unreadable_camera + 1), frames.unreadable_input));
         break;
     case ProcessingFailure::OutputFolder:
         dialogs.critical(&window, QStringLiteral("Dossier de sortie"),
@@ -302,8 +319,10 @@ void ProcessingLauncher::report_finished_run(const WrittenFiles& written, const 
                  .arg(size.height())
                  .arg(frame_file_name(0), frame_file_name(written.frame_count - 1));
     for (const WrittenVideo& video : written.videos)
-        lines << QStringLiteral("%1 %2 : %3")
-                     .arg(video_kind(video.step), video.file_name, seconds_text(video.seconds));
+        lines << QStringLiteral("%1 %2 : %3 images, %4")
+                     .arg(video_kind(video.step), video.file_name)
+                     .arg(video.pictures)
+                     .arg(seconds_text(video.seconds));
     if (!written.still.isEmpty())
         lines << QStringLiteral("%1 %2").arg(video_kind(VideoStep::Still), written.still);
     const QString shown_folder = QDir::toNativeSeparators(folder);

@@ -43,7 +43,7 @@ QStringList ReferenceSession::choose_readable(QSet<int>& unreadable_cameras)
         for (int i = 0; i < chosen.size(); ++i) {
             // Decoded whole: a damaged stream has a readable header.
             if (!is_readable_photo(chosen[i]) || read_oriented_image(chosen[i]).isNull()) {
-                unreadable << QStringLiteral("caméra %1 : %2").arg(QString::number(i), chosen[i]);
+                unreadable << QStringLiteral("caméra %1 : %2").arg(QString::number(i + 1), chosen[i]);
                 unreadable_cameras.insert(i);
             }
         }
@@ -60,22 +60,23 @@ QStringList ReferenceSession::choose_readable(QSet<int>& unreadable_cameras)
     }
 }
 
-void ReferenceSession::save_calibration(const RigCalibration& rig)
+QString ReferenceSession::save_calibration(const RigCalibration& rig)
 {
     QString path =
         dialogs.get_save_file_name(&window, QStringLiteral("Enregistrer le calibrage"),
                                    settings.last_folder("calibration"), calibration_file_filter);
     if (path.isEmpty())
-        return;
+        return path;
     if (QFileInfo(path).suffix().isEmpty())
         path += calibration_file_suffix;
     settings.remember_folder("calibration", path);
     const QString error = write_calibration_file(path, rig);
     if (!error.isEmpty()) {
         dialogs.critical(&window, QStringLiteral("Erreur de calibrage"), error);
-        return;
+        return QString();
     }
     settings.remember_calibration(path);
+    return path;
 }
 
 QString ReferenceSession::choose_calibration_file()

@@ -36,8 +36,9 @@ public:
     // A saved calibration; nothing, after an error box, when it cannot be read.
     // The file read is remembered as the one used last.
     std::optional<RigCalibration> read_calibration(const QString& path);
-    // "Enregistrer le calibrage ...".
-    void save_calibration(const RigCalibration& rig);
+    // "Enregistrer le calibrage ...": the file written, empty when the dialog
+    // was cancelled or the file could not be written (after an error box).
+    QString save_calibration(const RigCalibration& rig);
     // The calibration used last, when it is still there and the user wants it again.
     QString previous_calibration();
 

@@ -152,3 +152,23 @@ std::unique_ptr<ProgressView> QtUserDialogs::show_progress(QWidget* parent, cons
 {
     return std::make_unique<QtProgressView>(parent, title);
 }
+
+UserDialogs::UnsavedAnswer QtUserDialogs::ask_unsaved_changes(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Modifications non enregistrées"),
+                    QStringLiteral("Enregistrer les modifications du calibrage ?"),
+                    QMessageBox::NoButton, parent);
+    box.setInformativeText(text);
+    QAbstractButton* save = box.addButton(QStringLiteral("Enregistrer"), QMessageBox::AcceptRole);
+    QAbstractButton* discard =
+        box.addButton(QStringLiteral("Ne pas enregistrer"), QMessageBox::DestructiveRole);
+    QAbstractButton* cancel = box.addButton(QStringLiteral("Annuler"), QMessageBox::RejectRole);
+    box.setDefaultButton(static_cast<QPushButton*>(save));
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save)
+        return UnsavedAnswer::Save;
+    if (box.clickedButton() == discard)
+        return UnsavedAnswer::Discard;
+    return UnsavedAnswer::Cancel;
+}

@@ -50,6 +50,16 @@ public:
 
     // A modal progress window with an "Annuler" button, open until destroyed.
     virtual std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) = 0;
+
+    enum class UnsavedAnswer
+    {
+        Save,    // "Enregistrer"
+        Discard, // "Ne pas enregistrer"
+        Cancel,  // "Annuler", or the box closed: nothing happens
+    };
+    // "Enregistrer les modifications du calibrage ?" before unsaved changes
+    // would be lost; `text` says what the user is about to do.
+    virtual UnsavedAnswer ask_unsaved_changes(QWidget* parent, const QString& text) = 0;
 };
 
 // The real dialogs: QFileDialog's static functions and QMessageBox.
@@ -71,4 +81,5 @@ public:
     int choice(QWidget* parent, const QString& title, const QString& text,
                const QStringList& buttons) override;
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override;
+    UnsavedAnswer ask_unsaved_changes(QWidget* parent, const QString& text) override;
 };

@@ -26,6 +26,7 @@ const QString aspect_key = QStringLiteral("options/aspect");
 const QString min_duration_key = QStringLiteral("options/min_duration");
 const QString hold_key = QStringLiteral("options/hold");
 const QString still_key = QStringLiteral("options/still");
+const QString between_key = QStringLiteral("options/between");
 
 } // namespace
 
@@ -76,6 +77,7 @@ WindowOptions WindowSettings::options(const WindowOptions& defaults) const
     kept.video_long_side = settings->value(video_long_side_key);
     kept.gif = settings->value(gif_key, default_gif).toBool();
     kept.colour_match = settings->value(colour_match_key, default_colour_match).toBool();
+    kept.between = settings->value(between_key, default_between).toInt();
     kept.sticker_color = settings->value(sticker_color_key).toString() == QStringLiteral("pink")
                              ? StickerColor::Pink
                              : StickerColor::Yellow;
@@ -101,6 +103,7 @@ void WindowSettings::set_options(const WindowOptions& options)
     settings->setValue(video_long_side_key, options.video_long_side);
     settings->setValue(gif_key, options.gif);
     settings->setValue(colour_match_key, options.colour_match);
+    settings->setValue(between_key, options.between);
     settings->setValue(sticker_color_key, options.sticker_color == StickerColor::Pink
                                               ? QStringLiteral("pink")
                                               : QStringLiteral("yellow"));

@@ -17,6 +17,8 @@ struct WindowOptions
     // The video's long side, as the size list's data; an unknown one keeps the default.
     QVariant video_long_side;
     bool gif = false;
+    // Frames made between neighbouring cameras for the videos.
+    int between = 0;
     // Each camera's colours matched to the middle camera's, as `process` does by default.
     bool colour_match = true;
     StickerColor sticker_color = StickerColor::Yellow;

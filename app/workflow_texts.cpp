@@ -12,7 +12,7 @@ QString workflow_instruction(const CalibrationWorkflow& workflow)
     case WorkflowState::AwaitStickers: {
         const int camera = workflow.pending_camera();
         return QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
-            .arg(QString::number(workflow.sticker() + 1), QString::number(camera),
+            .arg(QString::number(workflow.sticker() + 1), QString::number(camera + 1),
                  QFileInfo(workflow.references().value(camera)).fileName());
     }
     case WorkflowState::Idle:

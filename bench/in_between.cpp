@@ -21,7 +21,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QProcess>
@@ -32,6 +31,8 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <sys/resource.h>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -41,7 +42,7 @@ struct Options
     QSize size{1600, 1200};
     int between = 1;
     int video_side = 1920;
-    int flow_side = 0;
+    int flow_side = InBetweenOptions{}.flow_long_side;
     QString method = "default";
     QString folder;
     std::vector<double> arcs{40.0, 60.0};
@@ -58,7 +59,8 @@ const char* const usage =
     "  --between     frames made between neighbours, 1 to 3 (default 1)\n"
     "  --video-side  long side of the video (default 1920)\n"
     "  --method      dis-ultrafast, dis-fast, dis-medium, farneback, or all to compare\n"
-    "  --flow-side   long side the flow is measured at (default: the frames')\n"
+    "  --flow-side   long side the flow is measured at, 0 for the frames' own\n"
+    "                (default: the method's, 960)\n"
     "  --folder      where the rigs are generated once (default: beside this program)\n"
     "  --arc, --pair one rig (40 or 60 degrees), one pair of it (from 0)\n"
     "  --dump        writes the frames of the middle pair there: made, true, minterpolate\n";
@@ -247,6 +249,25 @@ std::optional<RigFrames> make_frames(const Rig& rig, const Options& options)
     return result;
 }
 
+// Processor seconds used by this process, all threads together: the machine is
+// shared, so the time on the clock says little; on two idle cores a frame
+// whose work is split over both threads takes less than this.
+double processor_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+// Processor seconds used by the children waited for so far (ffmpeg).
+double children_seconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
 // ffmpeg's motion-compensated interpolation of the frames to between + 1 times
 // their rate; the frames it made between, per pair, and its time.
 struct Minterpolated
@@ -266,8 +287,7 @@ std::optional<Minterpolated> minterpolate(const std::vector<cv::Mat>& frames, in
         QString("format=yuv444p,minterpolate=fps=%1:mi_mode=mci:mc_mode=aobmc:me_mode=bidir:"
                 "search_param=96,format=bgr24")
             .arg(between + 1);
-    QElapsedTimer timer;
-    timer.start();
+    const double start = children_seconds();
     ffmpeg.start("ffmpeg", {"-hide_banner",
                             "-loglevel",
                             "error",
@@ -305,7 +325,7 @@ std::optional<Minterpolated> minterpolate(const std::vector<cv::Mat>& frames, in
     ffmpeg.closeWriteChannel();
     ffmpeg.waitForFinished(-1);
     Minterpolated result;
-    result.seconds = timer.elapsed() / 1000.0;
+    result.seconds = children_seconds() - start;
     if (ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
         std::cerr << "in_between: ffmpeg failed" << std::endl;
         return std::nullopt;
@@ -355,15 +375,14 @@ Scores score_method(const RigFrames& rig, int between, int views, const InBetwee
     for (size_t k = 0; k + 1 < rig.frames.size(); ++k) {
         if (only_pair >= 0 && static_cast<int>(k) != only_pair)
             continue;
-        QElapsedTimer timer;
-        timer.start();
+        const double start = processor_seconds();
         const PairFlow flow = measure_pair_flow(rig.frames[k], rig.frames[k + 1], method);
-        scores.flow_seconds += timer.nsecsElapsed() / 1e9;
+        scores.flow_seconds += processor_seconds() - start;
         std::vector<cv::Mat> made;
         for (int j = 1; j <= between; ++j)
             made.push_back(frame_between(rig.frames[k], rig.frames[k + 1], flow,
                                          static_cast<double>(j) / (between + 1)));
-        scores.seconds += timer.nsecsElapsed() / 1e9;
+        scores.seconds += processor_seconds() - start;
         if (!dump.isEmpty() &&
             k == (only_pair >= 0 ? size_t(only_pair) : rig.frames.size() / 2 - 1)) {
             QDir().mkpath(dump);
@@ -399,10 +418,9 @@ double seconds_at(const RigFrames& rig, int side, int between, const InBetweenOp
     cv::resize(rig.frames[6], b, cv::Size(), factor, factor, cv::INTER_LINEAR);
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
-        QElapsedTimer timer;
-        timer.start();
+        const double start = processor_seconds();
         in_between_frames(a, b, between, method);
-        best = std::min(best, timer.nsecsElapsed() / 1e9 / between);
+        best = std::min(best, (processor_seconds() - start) / between);
     }
     return best;
 }
@@ -460,7 +478,33 @@ int main(int argc, char** argv)
                     cv::PSNR(blend, frames->views[k][j * (rig->views + 1) / (between + 1) - 1]));
             }
         interpolated.emplace_back();
-        if (options.minterpolate) {
+        // minterpolate takes many seconds per frame: its scores are kept beside
+        // the rig, per video size and count, and its frames are made again only
+        // for a dump.
+        const QString kept_scores = QDir(rig->folder)
+                                        .filePath(QString("minterpolate_%1x%2_between%3.txt")
+                                                      .arg(frames->frames.front().cols)
+                                                      .arg(frames->frames.front().rows)
+                                                      .arg(between));
+        std::vector<double> cached_scores;
+        double cached_seconds = 0.0;
+        if (options.minterpolate && options.dump.isEmpty()) {
+            QFile file(kept_scores);
+            if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+                const QStringList values =
+                    QString::fromUtf8(file.readAll()).split(' ', Qt::SkipEmptyParts);
+                for (int i = 1; i < values.size(); ++i)
+                    cached_scores.push_back(values[i].toDouble());
+                cached_seconds = values.value(0).toDouble();
+                if (cached_scores.size() != frames->views.size() * between)
+                    cached_scores.clear();
+            }
+        }
+        if (options.minterpolate && !cached_scores.empty()) {
+            minterpolate_seconds.push_back(cached_seconds);
+            minterpolated_frames += static_cast<int>(cached_scores.size());
+            interpolated.back() = cached_scores;
+        } else if (options.minterpolate) {
             const std::optional<Minterpolated> mi = minterpolate(frames->frames, between);
             if (!mi)
                 return 1;
@@ -479,6 +523,13 @@ int main(int argc, char** argv)
                     interpolated.back().push_back(
                         cv::PSNR(mi->frames[k][j - 1],
                                  frames->views[k][j * (rig->views + 1) / (between + 1) - 1]));
+            QFile file(kept_scores);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+                QString line = QString::number(mi->seconds, 'g', 10);
+                for (const double v : interpolated.back())
+                    line += ' ' + QString::number(v, 'g', 10);
+                file.write(line.toUtf8());
+            }
         }
         std::printf("arc %.0f: crossfade %.2f dB, minterpolate %.2f dB\n", arc,
                     median(crossfade.back()), median(interpolated.back()));
@@ -532,7 +583,8 @@ int main(int argc, char** argv)
         const double at_video = seconds_at(kept.front(), options.video_side, between, method);
         std::printf("%s: %zu rigs, %d pairs, %d between: %.1f dB (crossfade %.1f, minterpolate "
                     "%.1f); worst rig %+.1f dB, all rigs %+.1f dB; lowest %.1f dB; %.2f s per "
-                    "frame at %d px (%.2f s at %d px), minterpolate %.2f s per frame\n",
+                    "frame at %d px (%.2f s at %d px), minterpolate %.2f s per frame (processor "
+                    "time)\n",
                     chosen[m].name, per_rig.size(), pairs, between, median(everything),
                     median(all(crossfade)), median(all(interpolated)), worst,
                     median(everything) - median(all(interpolated)),

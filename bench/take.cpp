@@ -3,7 +3,9 @@
 // JPEG on every core, plus one x264 encode of the frames at 1920 px from raw
 // pictures in memory. Also the MP4 alone, and the frames' own size with the
 // boomerang. `--today` measures the run as it was made before the videos were
-// fed from memory: every video step reading the frame files back.
+// fed from memory: every video step reading the frame files back. `--between M`
+// adds M in-between frames per pair of cameras to the videos at 1920 px (the
+// floor stays that of the cameras' frames).
 //
 // The rig is generated once into a folder reused across runs (shared with
 // `throughput` by default), its calibration computed once and kept beside it.
@@ -60,15 +62,17 @@ struct Options
     QSize size{6000, 4000};
     QString folder;
     bool today = false;
+    int between = 0;
     QString phase; // only given to the child processes
 };
 
 const char* const usage =
-    "usage: take [--frames N] [--size WxH] [--folder DIR] [--today]\n"
+    "usage: take [--frames N] [--size WxH] [--folder DIR] [--today] [--between M]\n"
     "  --frames  cameras of the rig, one frame each (default 24)\n"
     "  --size    photo size in pixels (default 6000x4000)\n"
     "  --folder  where the rig is generated once and reused (default: beside this program)\n"
-    "  --today   the videos read the frame files back, as before they were fed from memory\n";
+    "  --today   the videos read the frame files back, as before they were fed from memory\n"
+    "  --between in-between frames per pair of cameras in the videos at 1920 px (default 0)\n";
 
 std::optional<Options> parse_options(const QStringList& arguments)
 {
@@ -91,6 +95,9 @@ std::optional<Options> parse_options(const QStringList& arguments)
             bool height_ok = false;
             options.size = QSize(sides.value(0).toInt(&ok), sides.value(1).toInt(&height_ok));
             ok = ok && height_ok && sides.size() == 2 && !options.size.isEmpty();
+        } else if (name == "--between") {
+            options.between = value.toInt(&ok);
+            ok = ok && options.between >= min_between && options.between <= max_between;
         } else if (name == "--folder") {
             options.folder = value;
         } else if (name == "--phase") {
@@ -277,7 +284,7 @@ bool encode_floor(const QStringList& shots, QSize frame, const QString& out, dou
 // A take of `shots` into `out` as process makes it, or as it was made before
 // the videos were fed from memory.
 bool take(const QStringList& shots, const Calibration& calibration, const QString& out,
-          int long_side, bool boomerang, bool gif, bool today)
+          int long_side, bool boomerang, bool gif, bool today, int between = 0)
 {
     ChildProcessRunner runner;
     std::ostream discard(nullptr);
@@ -297,6 +304,7 @@ bool take(const QStringList& shots, const Calibration& calibration, const QStrin
     request.long_side = long_side;
     request.boomerang = boomerang;
     request.gif = gif;
+    request.between = between;
     const ProcessingOutcome outcome = run_processing(runner, request, discard);
     if (outcome.failure() != ProcessingFailure::None)
         std::cerr << failure_message(outcome).toStdString() << std::endl;
@@ -325,9 +333,11 @@ int run_phase(const Options& options)
     else if (options.phase == "encode-floor")
         ok = encode_floor(shots, frame, out.path(), seconds, cpu);
     else if (options.phase == "all")
-        ok = take(shots, *calibration, out.path(), bench_long_side, true, true, options.today);
+        ok = take(shots, *calibration, out.path(), bench_long_side, true, true, options.today,
+                  options.between);
     else if (options.phase == "mp4")
-        ok = take(shots, *calibration, out.path(), bench_long_side, false, false, options.today);
+        ok = take(shots, *calibration, out.path(), bench_long_side, false, false, options.today,
+                  options.between);
     else if (options.phase == "original")
         ok = take(shots, *calibration, out.path(), original_video_size, true, false,
                   options.today);
@@ -356,6 +366,7 @@ std::optional<Measured> run_child(const Options& options, const QString& phase)
                           QString::number(options.frames)};
     if (options.today)
         arguments << "--today";
+    arguments << "--between" << QString::number(options.between);
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), arguments);
@@ -385,7 +396,10 @@ int run_benchmark(const Options& options)
         return 1;
     std::cout << options.frames << " shots of " << options.size.width() << "x"
               << options.size.height() << ", " << std::max(1u, std::thread::hardware_concurrency())
-              << " cores" << (options.today ? ", videos from the frame files" : "") << std::endl;
+              << " cores" << (options.today ? ", videos from the frame files" : "");
+    if (options.between > 0)
+        std::cout << ", " << options.between << " in-between frame(s) per pair at 1920 px";
+    std::cout << std::endl;
     std::optional<Measured> results[5];
     const char* const phases[] = {"jpeg-floor", "encode-floor", "all", "mp4", "original"};
     for (int i = 0; i < 5; ++i) {

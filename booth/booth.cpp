@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -309,7 +310,13 @@ QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeRe
 {
     const RigCalibration& rig = settings.rig;
     const DriftMode mode = settings.on_drift;
-    const std::vector<CameraDrift> drift = check_drift(rig, take.photos);
+    // The copies the check decodes serve the colour estimate too.
+    const bool keep = plan.request.colour_match;
+    const auto reduced = std::make_shared<ReducedShots>();
+    const std::vector<CameraDrift> drift =
+        check_drift(rig, take.photos, keep ? reduced.get() : nullptr);
+    if (keep)
+        plan.request.reduced_shots = reduced;
     drift_in_force.resize(rig.camera_count());
     cannot_compare_said.resize(rig.camera_count(), false);
     RigCalibration corrected = rig;

@@ -204,7 +204,7 @@ std::optional<AlignmentMethod> method_from(const QString& name)
 
 CameraCalibration read_camera(Reader& reader, const QJsonObject& object, int index)
 {
-    const QString where = QStringLiteral("de la caméra %1").arg(index);
+    const QString where = QStringLiteral("de la caméra %1").arg(index + 1);
     CameraCalibration camera;
     camera.reference_photo = reader.text(object, QStringLiteral("reference_photo"), where);
     const QString method = reader.text(object, QStringLiteral("alignment"), where);
@@ -317,7 +317,7 @@ RigCalibration read_rig(Reader& reader, const QJsonObject& root)
     }
     for (int i = 0; i < cameras.size() && !reader.failed(); ++i) {
         if (!cameras[i].isObject()) {
-            reader.fail(QStringLiteral("la caméra %1 n'est pas décrite").arg(i));
+            reader.fail(QStringLiteral("la caméra %1 n'est pas décrite").arg(i + 1));
             break;
         }
         rig.cameras.push_back(read_camera(reader, cameras[i].toObject(), i));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/similarity_fit.h"
+#include "photo/reduced_photo.h"
 
 #include <opencv2/core.hpp>
 
@@ -46,6 +47,10 @@ DriftPicture read_drift_picture(const QString& path, QSize photo_size);
 
 // The reduction read_drift_picture uses for a photo of `size`.
 int drift_reduction(QSize size);
+
+// The same from a copy decoded already, reduced by drift_reduction(photo_size)
+// (a shot shared with the colour estimate). Empty when `photo` is.
+DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size);
 
 // The features of a reference picture; empty when it has too little texture.
 DriftReference make_drift_reference(const DriftPicture& picture);

@@ -4,6 +4,7 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/process_command.h"
+#include "cli/serve_command.h"
 #include "cli/usage.h"
 #include "cli/watch_command.h"
 
@@ -22,7 +23,8 @@ const QString overview = QStringLiteral(
     "  quorvane process --calibration RIG.qvcal --output DOSSIER [--on-drift MODE] "
     "[OPTIONS VIDÉO] PHOTO...\n"
     "  quorvane watch --calibration RIG.qvcal --output RACINE [--settle SECONDES] [--once] "
-    "[--on-drift MODE] [OPTIONS VIDÉO] ARRIVÉE\n"
+    "[--on-drift MODE] [--serve ADRESSE:PORT] [OPTIONS VIDÉO] ARRIVÉE\n"
+    "  quorvane serve RACINE [--listen ADRESSE:PORT] [--title TEXTE] [--frames]\n"
     "  quorvane --help | --version\n"
     "  quorvane COMMANDE --help\n"
     "\n"
@@ -30,6 +32,7 @@ const QString overview = QStringLiteral(
     "  calibrate   calibre le banc de caméras à partir des photos étalons\n"
     "  process     aligne et recadre une série de photos, puis en fait une vidéo\n"
     "  watch       mode borne : traite chaque prise déposée dans le dossier d'arrivée\n"
+    "  serve       page de partage : les invités récupèrent leur vidéo par un code QR\n"
     "\n"
     "Statut de sortie : 0 terminé, 1 échec du traitement, 2 mauvaise utilisation,\n"
     "3 calibrage incomplet.\n");
@@ -74,6 +77,8 @@ CommandName parse_command_name(const QStringList& arguments)
         return CommandName::Process;
     if (first == QLatin1String("watch"))
         return CommandName::Watch;
+    if (first == QLatin1String("serve"))
+        return CommandName::Serve;
     return CommandName::Unknown;
 }
 
@@ -104,11 +109,13 @@ int run_command_line(int argc, char* argv[])
         return run_process_command(arguments);
     case CommandName::Watch:
         return run_watch_command(arguments);
+    case CommandName::Serve:
+        return run_serve_command(arguments);
     case CommandName::Unknown:
         break;
     }
     print_error(
-        QStringLiteral("commande inconnue « %1 » (calibrate, process ou watch)").arg(first));
+        QStringLiteral("commande inconnue « %1 » (calibrate, process, watch ou serve)").arg(first));
     print_error(QStringLiteral("essayez « quorvane --help »"));
     return ExitBadUsage;
 }

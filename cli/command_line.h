@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-// The command-line face: `quorvane calibrate | process | watch ...`, --help and
+// The command-line face: `quorvane calibrate | process | watch | serve ...`, --help and
 // --version. Without a command the program opens its window instead.
 
 // True when the arguments ask for a command, or for the program's help or
@@ -17,6 +17,7 @@ enum class CommandName
     Calibrate,
     Process,
     Watch,
+    Serve,
     Unknown, // a usage error naming the word
 };
 CommandName parse_command_name(const QStringList& arguments);

@@ -9,19 +9,46 @@
 #include "cli/video_options.h"
 #include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
+#include "output/run_files.h"
 #include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
 #include "support/process_runner.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace {
 
 const QString command = QStringLiteral("process");
+
+// The files a finished run wrote, with the pictures each video plays and how
+// long (repeats and holds included), as the window's closing box lists them.
+void print_written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome)
+{
+    const WrittenFiles written = written_files(request, outcome);
+    std::cout << QStringLiteral("%1 images de %2 × %3 pixels (%4 à %5)")
+                     .arg(written.frame_count)
+                     .arg(written.frame_size.width())
+                     .arg(written.frame_size.height())
+                     .arg(frame_file_name(0), frame_file_name(written.frame_count - 1))
+                     .toStdString()
+              << '\n';
+    for (const WrittenVideo& video : written.videos)
+        std::cout << QStringLiteral("%1 : %2 images, %3 s")
+                         .arg(video.file_name)
+                         .arg(video.pictures)
+                         .arg(QLocale(QLocale::French).toString(video.seconds, 'f', 2))
+                         .toStdString()
+                  << '\n';
+    if (!written.still.isEmpty())
+        std::cout << QStringLiteral("%1 : image fixe").arg(written.still).toStdString() << '\n';
+    std::cout << std::flush;
+}
 
 QString help()
 {
@@ -51,7 +78,12 @@ QString help()
 // the run is refused for it.
 bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, ProcessingRequest& request)
 {
-    const std::vector<CameraDrift> drift = check_drift(rig, request.shots);
+    // The copies the check decodes serve the colour estimate too.
+    const auto reduced = std::make_shared<ReducedShots>();
+    const std::vector<CameraDrift> drift =
+        check_drift(rig, request.shots, request.colour_match ? reduced.get() : nullptr);
+    if (request.colour_match)
+        request.reduced_shots = reduced;
     const std::vector<int> moved = moved_cameras(drift);
     for (int camera = 0; camera < static_cast<int>(drift.size()); ++camera) {
         // Not a fault of the run: a note among the diagnostic lines.
@@ -159,11 +191,7 @@ int run_process_command(const QStringList& arguments)
                       [&] { return progress.step(); }, [&] { progress.request_stop(); },
                       stop_signals);
     if (outcome.failure() == ProcessingFailure::None) {
-        // How long each video really plays, repeats and holds included.
-        for (const WrittenVideo& video : written_files(request, outcome).videos)
-            std::cout << "Video written: " << video.file_name.toStdString() << " ("
-                      << QString::number(video.seconds, 'f', 2).toStdString() << " s)"
-                      << std::endl;
+        print_written_files(request, outcome);
         return ExitDone;
     }
 

@@ -138,6 +138,7 @@ void add_video_options(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("min-duration"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("hold"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("still"), QString()});
+    parser.addOption({QStringLiteral("between"), QString(), QStringLiteral("N")});
 }
 
 QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& request)
@@ -178,6 +179,21 @@ QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& 
             return QStringLiteral("--colour-match attend on ou off");
         colour_match = value == QLatin1String("on");
     }
+    int between = default_between;
+    if (parser.isSet(QStringLiteral("between"))) {
+        if (!read_bounded(parser.value(QStringLiteral("between")), min_between, max_between,
+                          between))
+            return QStringLiteral("--between attend un nombre entier d'images intermédiaires "
+                                  "entre %1 et %2")
+                .arg(min_between)
+                .arg(max_between);
+        const QString refused = between_refusal(long_side, between);
+        if (!refused.isEmpty())
+            return QStringLiteral("--between %1 demande --video-size %2 : %3")
+                .arg(between)
+                .arg(long_side_choices().section(QStringLiteral(", "), 1), refused);
+    }
+    request.between = between;
     request.colour_match = colour_match;
     request.fps = fps;
     request.quality = quality_for_compression(compression);
@@ -229,6 +245,12 @@ QString video_options_help()
            QStringLiteral("  --colour-match on|off   harmonise la couleur et l'exposition de chaque\n"
                           "                          caméra sur celles de la caméra du milieu (%1)\n")
                .arg(default_colour_match ? QStringLiteral("on") : QStringLiteral("off")) +
+           QStringLiteral("  --between N             images intermédiaires faites entre deux caméras\n"
+                          "                          voisines pour les vidéos et les GIF, de %1\n"
+                          "                          à %2 (%3) ; demande une --video-size réduite\n")
+               .arg(min_between)
+               .arg(max_between)
+               .arg(default_between) +
            QStringLiteral(
                "  --overlay FICHIER       image PNG (logo, cadre) posée sur chaque image des\n"
                "                          vidéos, des GIF et de l'image fixe\n"

@@ -7,11 +7,11 @@ struct ProcessingRequest;
 
 // The video options shared by `process` and `watch`, with the window's defaults:
 // 24 frames per second, compression 50 %, no boomerang, no GIF, original size,
-// colours matched.
+// colours matched, no in-between frames.
 void add_video_options(QCommandLineParser& parser);
 
-// Fills the request's quality, frame rate, boomerang, GIF, video size and colour
-// matching from the parsed options.
+// Fills the request's quality, frame rate, boomerang, GIF, video size, colour
+// matching and in-between frames from the parsed options.
 // Returns an empty string, or why the options are wrong (a usage error).
 QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& request);
 

@@ -4,6 +4,7 @@
 #include "cli/drift_option.h"
 #include "cli/exit_status.h"
 #include "cli/rig_file.h"
+#include "cli/serve_command.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_progress.h"
 #include "cli/video_options.h"
@@ -29,7 +30,8 @@ QString help()
 {
     return QStringLiteral(
                "Utilisation : quorvane watch --calibration RIG.qvcal --output RACINE "
-               "[--settle SECONDES] [--incomplete-after SECONDES] [--once] [OPTIONS VIDÉO] "
+               "[--settle SECONDES] [--incomplete-after SECONDES] [--once] [--serve ADRESSE:PORT] "
+               "[OPTIONS VIDÉO] "
                "ARRIVÉE\n"
                "\n"
                "Mode borne : chaque sous-dossier d'ARRIVÉE est une prise, une photo par caméra\n"
@@ -52,6 +54,8 @@ QString help()
                "  --incomplete-after SECONDES\n"
                "                          attente d'une prise incomplète avant son échec (30)\n"
                "  --once                  traite ce qui est prêt, puis s'arrête\n"
+               "  --serve ADRESSE:PORT    sert aussi la page de partage des prises de RACINE\n"
+               "                          (comme quorvane serve), dans le même processus\n"
                "  -h, --help              affiche cette aide\n") +
            drift_option_help(DriftMode::Correct) + video_options_help() +
            QStringLiteral("\n"
@@ -94,6 +98,7 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
     parser.addOption({QStringLiteral("settle"), QString(), QStringLiteral("SECONDES")});
     parser.addOption({QStringLiteral("once"), QString()});
     parser.addOption({QStringLiteral("incomplete-after"), QString(), QStringLiteral("SECONDES")});
+    parser.addOption({QStringLiteral("serve"), QString(), QStringLiteral("ADRESSE:PORT")});
     add_drift_option(parser);
     const ParseOutcome outcome = parse_options(parser, arguments);
     if (!outcome.runs())
@@ -125,6 +130,14 @@ ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments&
         settings.incomplete_after_ms = std::llround(seconds * 1000);
     }
     parsed.once = parser.isSet(QStringLiteral("once"));
+    if (parser.isSet(QStringLiteral("serve"))) {
+        ListenAddress address;
+        const QString serve_error = read_listen_value(
+            QStringLiteral("serve"), parser.value(QStringLiteral("serve")), address);
+        if (!serve_error.isEmpty())
+            return usage_problem(serve_error);
+        parsed.serve = address;
+    }
     const QString drift_error = read_drift_option(parser, settings.on_drift);
     if (!drift_error.isEmpty())
         return usage_problem(drift_error);
@@ -170,6 +183,15 @@ int run_watch_command(const QStringList& arguments)
     }
 
     StopSignals stop_signals;
+    // The sharing page runs on threads of its own and stops with the booth.
+    std::optional<ShareServer> server;
+    if (parsed.serve) {
+        const ShareSettings sharing{settings.root, *parsed.serve, default_share_title(),
+                                    booth_take_file_rules(false)};
+        server.emplace(sharing, stdout);
+        if (!start_sharing(*server, sharing))
+            return ExitFailed;
+    }
     Booth booth(settings, runner, std::cout);
     // With --once, a take held back by its folder in RACINE or by the machine
     // makes the exit status say that not everything was done.

@@ -2,9 +2,12 @@
 
 #include "booth/booth.h"
 #include "cli/usage.h"
+#include "serve/listen_address.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // What `quorvane watch` is asked to do.
 struct WatchArguments
@@ -15,10 +18,12 @@ struct WatchArguments
     // bounds; the rig comes from the file.
     BoothSettings settings;
     bool once = false;
+    // With --serve, where the sharing page of the root's takes listens.
+    std::optional<ListenAddress> serve;
 };
 
 // Reads `watch --calibration RIG.qvcal --output ROOT [--settle SECONDS]
-// [--incomplete-after SECONDS] [--once] [VIDEO OPTIONS] INBOX` from `arguments`
+// [--incomplete-after SECONDS] [--once] [--serve ADDRESS:PORT] [VIDEO OPTIONS] INBOX` from `arguments`
 // (the program's) into `parsed`, which is complete when the outcome runs. No
 // side effect.
 ParseOutcome parse_watch_arguments(const QStringList& arguments, WatchArguments& parsed);

@@ -6,6 +6,7 @@
 #include "cli/calibrate_command.h"
 #include "cli/command_line.h"
 #include "cli/process_command.h"
+#include "cli/serve_command.h"
 #include "cli/watch_command.h"
 #include "output/video_size.h"
 
@@ -96,6 +97,19 @@ void watch(const QStringList& arguments)
     check(settings.settle_ms >= 0 && settings.settle_ms <= 3600 * 1000, "settle out of range",
           arguments);
     check_video_options(settings.run, arguments);
+    if (parsed.serve)
+        check(parsed.serve->port >= 0 && parsed.serve->port <= 65535, "port out of range",
+              arguments);
+}
+
+void serve(const QStringList& arguments)
+{
+    ServeArguments parsed;
+    if (!runs(parse_serve_arguments, arguments, parsed))
+        return;
+    check(!parsed.settings.root.isEmpty() || arguments.contains(QString()), "no root", arguments);
+    check(parsed.settings.listen.port >= 0 && parsed.settings.listen.port <= 65535,
+          "port out of range", arguments);
 }
 
 } // namespace
@@ -111,5 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     calibrate(QStringList{QStringLiteral("quorvane"), QStringLiteral("calibrate")} + words);
     process(QStringList{QStringLiteral("quorvane"), QStringLiteral("process")} + words);
     watch(QStringList{QStringLiteral("quorvane"), QStringLiteral("watch")} + words);
+    serve(QStringList{QStringLiteral("quorvane"), QStringLiteral("serve")} + words);
     return 0;
 }

@@ -24,43 +24,34 @@ int repeats_for(int period, int fps, const ClipLength& length)
 
 } // namespace
 
-ClipPlay clip_play(int frame_count, int fps, const ClipLength& length)
+ClipPlay clip_play(int pictures, int fps, const ClipLength& length)
 {
     ClipPlay play;
-    if (frame_count <= 0)
+    if (pictures <= 0)
         return play;
-    play.forward_frames = frame_count + 2 * hold_frames(length, fps);
-    play.backward_frames = frame_count;
+    play.forward_frames = pictures + 2 * hold_frames(length, fps);
+    play.backward_frames = pictures;
     play.video_repeats = repeats_for(play.forward_frames, fps, length);
     play.boomerang_repeats = repeats_for(play.forward_frames + play.backward_frames, fps, length);
     return play;
 }
 
-std::vector<int> forward_order(int frame_count, int hold)
+PictureOrder forward_order(int frame_count, int between, int hold)
 {
-    std::vector<int> order;
-    if (frame_count <= 0)
-        return order;
-    order.assign(std::max(hold, 0), 0);
-    for (int k = 0; k < frame_count; ++k)
-        order.push_back(k);
-    order.insert(order.end(), std::max(hold, 0), frame_count - 1);
+    const PictureOrder once = forward_pictures(frame_count, between);
+    if (once.empty())
+        return once;
+    PictureOrder order(std::size_t(std::max(hold, 0)), once.front());
+    order.insert(order.end(), once.begin(), once.end());
+    order.insert(order.end(), std::size_t(std::max(hold, 0)), once.back());
     return order;
 }
 
-std::vector<int> backward_order(int frame_count)
+PictureOrder gif_order(int frame_count, int between, int hold, bool boomerang)
 {
-    std::vector<int> order;
-    for (int k = frame_count - 1; k >= 0; --k)
-        order.push_back(k);
-    return order;
-}
-
-std::vector<int> gif_order(int frame_count, int hold, bool boomerang)
-{
-    std::vector<int> order = forward_order(frame_count, hold);
+    PictureOrder order = forward_order(frame_count, between, hold);
     if (boomerang) {
-        const std::vector<int> back = backward_order(frame_count);
+        const PictureOrder back = backward_pictures(frame_count, between);
         order.insert(order.end(), back.begin(), back.end());
     }
     return order;

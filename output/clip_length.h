@@ -1,6 +1,6 @@
 #pragma once
 
-#include <vector>
+#include "output/video_sequence.h"
 
 // How long a clip plays: a minimum length reached by playing it again, and a
 // pause on its first and last frames. A bullet-time take of a dozen cameras
@@ -18,10 +18,11 @@ constexpr double max_hold_seconds = 10;
 // The frames a hold lasts at `fps`, rounded to the nearest frame.
 int hold_frames(const ClipLength& length, int fps);
 
-// How the videos of `frame_count` frames play at `fps`. The forward pass (the
-// video's stream, and the first half of the boomerang) is the frames with the
-// hold before and after; the backward pass (the boomerang's second half) the
-// frames last first, no hold: the forward pass's hold on the first frame
+// How the videos of `pictures` pictures played once (the frames with their
+// in-between frames, see played_picture_count) play at `fps`. The forward pass
+// (the video's stream, and the first half of the boomerang) is the pictures with
+// the hold before and after; the backward pass (the boomerang's second half) the
+// pictures last first, no hold: the forward pass's hold on the first frame
 // follows it. Each video is its pass(es) played `repeats` times, the fewest
 // that reach the minimum, at least once. Only the passes are encoded: the
 // repeats join the same streams again without encoding.
@@ -38,12 +39,11 @@ struct ClipPlay
         return boomerang_repeats * (forward_frames + backward_frames);
     }
 };
-ClipPlay clip_play(int frame_count, int fps, const ClipLength& length);
+ClipPlay clip_play(int pictures, int fps, const ClipLength& length);
 
-// The frame indices of the forward pass, in play order: the first frame hold
-// times more, then every frame, then the last hold times more.
-std::vector<int> forward_order(int frame_count, int hold);
-// The backward pass: the frames last first.
-std::vector<int> backward_order(int frame_count);
+// The forward pass in play order: the first frame `hold` times more, then every
+// picture of forward_pictures, then the last frame `hold` times more. The
+// backward pass is backward_pictures.
+PictureOrder forward_order(int frame_count, int between, int hold);
 // A GIF loops on its own: one pass, forwards, then with the boomerang backwards.
-std::vector<int> gif_order(int frame_count, int hold, bool boomerang);
+PictureOrder gif_order(int frame_count, int between, int hold, bool boomerang);

@@ -4,10 +4,10 @@
 #include "output/frame_render.h"
 #include "output/optical_flow.h"
 #include "photo/image_file.h"
+#include "photo/reduced_photo.h"
 
 #include <opencv2/imgproc.hpp>
 
-#include <QImageReader>
 
 #include <algorithm>
 #include <cmath>
@@ -182,22 +182,25 @@ ImageAlignment onto_reduced_frame(ImageAlignment alignment, QPoint origin, doubl
     return alignment;
 }
 
-// The shot decoded at 1/2, 1/4 or 1/8 (or whole), the largest step that keeps
-// its long side at `long_side` or more.
-QImage read_reduced(const QString& path, int long_side, QImageIOHandler::Transformations& turn)
+// The reduction, 1/2, 1/4 or 1/8 (or whole), the largest step that keeps a
+// photo of `size` at `long_side` pixels or more on its long side.
+int reduction_for(QSize size, int long_side)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    const QSize stored = reader.size();
-    if (!stored.isValid())
-        return QImage();
     int step = 8;
-    while (step > 1 && std::max(stored.width(), stored.height()) / step < long_side)
+    while (step > 1 && std::max(size.width(), size.height()) / step < long_side)
         step /= 2;
-    if (step > 1)
-        reader.setScaledSize(stored / step);
-    turn = reader.transformation();
-    return reader.read();
+    return step;
+}
+
+// Camera `camera`'s shot reduced by `step`: the copy the drift check decoded
+// when it has that reduction, else a decode of its own. A finer copy brought
+// down would give other gains, and frames that differ with the path taken.
+ReducedPhoto reduced_shot(const QString& path, int camera, int step, const ReducedShots* shared)
+{
+    const ReducedPhoto* copy = shared ? shared->find(camera, path, step) : nullptr;
+    if (copy && copy->reduction == step)
+        return *copy;
+    return read_reduced_photo(path, step);
 }
 
 } // namespace
@@ -324,7 +327,8 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
 }
 
 std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
-                                            const Calibration& calibration, int long_side)
+                                            const Calibration& calibration, int long_side,
+                                            const ReducedShots* shared)
 {
     const int count = std::max(calibration.image_count, 0);
     if (shots.size() < count || count == 0)
@@ -348,10 +352,12 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     std::vector<cv::Mat> frames(count);
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int k = range.start; k < range.end; ++k) {
-            QImageIOHandler::Transformations turn;
-            const QImage stored = read_reduced(shots[k], long_side, turn);
-            if (stored.isNull())
+            const ReducedPhoto shot =
+                reduced_shot(shots[k], k, reduction_for(upright_sizes[k], long_side), shared);
+            if (shot.empty())
                 continue;
+            const QImage& stored = shot.stored;
+            const QImageIOHandler::Transformations turn = shot.turn;
             const QSize upright = (turn & QImageIOHandler::TransformationRotate90)
                                       ? stored.size().transposed()
                                       : stored.size();
@@ -373,10 +379,12 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
 }
 
 std::vector<ColourTable> match_shot_colours(const QStringList& shots,
-                                            const Calibration& calibration, std::ostream& log)
+                                            const Calibration& calibration, std::ostream& log,
+                                            const ReducedShots* shared)
 {
     const int count = std::max(calibration.image_count, 0);
-    const std::vector<cv::Mat> frames = reduced_aligned_frames(shots, calibration);
+    const std::vector<cv::Mat> frames =
+        reduced_aligned_frames(shots, calibration, reduced_frame_long_side, shared);
     std::vector<ColourGains> gains(count);
     if (!frames.empty())
         gains = estimate_colour_gains(frames, count / 2);
@@ -386,7 +394,7 @@ std::vector<ColourTable> match_shot_colours(const QStringList& shots,
         if (!frames.empty()) {
             // A line of its own, so the log's stream keeps its number format.
             std::ostringstream line;
-            line << "Camera " << k << ": colour gains " << std::fixed << std::setprecision(2)
+            line << "Camera " << k + 1 << ": colour gains " << std::fixed << std::setprecision(2)
                  << gains[k].bgr[2] << ' ' << gains[k].bgr[1] << ' ' << gains[k].bgr[0];
             log << line.str() << std::endl;
         }

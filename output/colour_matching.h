@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "photo/reduced_photo.h"
 
 #include <opencv2/core.hpp>
 
@@ -49,10 +50,14 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
 
 // The frames write_aligned_images would write, reduced to about `long_side`
 // pixels on their long side, as 8-bit BGR, each shot decoded at a reduced size
-// (a JPEG at 1/2, 1/4 or 1/8 by the decoder's own scaling). Empty when a shot
-// cannot be read or the frames would be empty; the frame pass reports why.
+// (a JPEG at 1/2, 1/4 or 1/8 by the decoder's own scaling), or taken from
+// `shared` where the drift check decoded it already. Empty when a shot cannot
+// be read or the frames would be empty; the frame pass reports why.
+constexpr int reduced_frame_long_side = 192;
 std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
-                                            const Calibration& calibration, int long_side = 192);
+                                            const Calibration& calibration,
+                                            int long_side = reduced_frame_long_side,
+                                            const ReducedShots* shared = nullptr);
 
 // Reduced frames of `shots`, their gains against the middle camera (count / 2),
 // and one line per camera on `log` ("Camera 4: colour gains 1.08 0.97 0.91":
@@ -60,4 +65,5 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
 // green, blue). One table per camera; every one the identity when the shots
 // cannot be read.
 std::vector<ColourTable> match_shot_colours(const QStringList& shots,
-                                            const Calibration& calibration, std::ostream& log);
+                                            const Calibration& calibration, std::ostream& log,
+                                            const ReducedShots* shared = nullptr);

@@ -1,7 +1,8 @@
 #include "output/in_between_frames.h"
 
+#include "output/optical_flow.h"
+
 #include <opencv2/imgproc.hpp>
-#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -22,29 +23,29 @@ constexpr int same_colours_within = 10;
 // Weight of a pixel the other frame does not see: used where nothing seen by
 // both lands.
 constexpr float unseen_weight = 0.05f;
+// Long side (pixels) at which the in-between view is worked out.
+constexpr int work_long_side = 960;
 
-cv::Mat flow_between(const cv::Mat& from, const cv::Mat& to, FlowMethod method)
+// `frame` at the work size.
+cv::Mat reduced(const cv::Mat& frame, cv::Size size)
 {
-    cv::Mat flow;
-    if (method == FlowMethod::Farneback) {
-        // Enough levels for motion of tens of pixels at 1920 px.
-        cv::calcOpticalFlowFarneback(from, to, flow, 0.5, 6, 21, 3, 7, 1.5, 0);
-        return flow;
-    }
-    const int preset = method == FlowMethod::DisUltrafast ? cv::DISOpticalFlow::PRESET_ULTRAFAST
-                       : method == FlowMethod::DisFast    ? cv::DISOpticalFlow::PRESET_FAST
-                                                          : cv::DISOpticalFlow::PRESET_MEDIUM;
-    cv::DISOpticalFlow::create(preset)->calc(from, to, flow);
-    return flow;
+    if (frame.size() == size)
+        return frame;
+    cv::Mat out;
+    cv::resize(frame, out, size, 0, 0, cv::INTER_AREA);
+    return out;
 }
 
-cv::Mat grey_for_flow(const cv::Mat& frame, double scale)
+// A flow of full-size pixels at the work size, in its pixels.
+cv::Mat reduced_flow(const cv::Mat& flow, cv::Size size)
 {
-    cv::Mat grey;
-    cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
-    if (scale < 1.0)
-        cv::resize(grey, grey, cv::Size(), scale, scale, cv::INTER_AREA);
-    return grey;
+    if (flow.size() == size)
+        return flow;
+    cv::Mat out;
+    cv::resize(flow, out, size, 0, 0, cv::INTER_AREA);
+    cv::multiply(out, cv::Scalar(double(size.width) / flow.cols, double(size.height) / flow.rows),
+                 out);
+    return out;
 }
 
 cv::Mat full_size_flow(const cv::Mat& flow, cv::Size size)
@@ -75,8 +76,9 @@ cv::Mat sample_along(const cv::Mat& image, const cv::Mat& flow, float factor)
 }
 
 // Per pixel of the frame `flow` starts from: 1 where the other frame sees it
-// (its flow comes back, to the same colours), unseen_weight where it does not,
-// 0 where it leaves the picture.
+// (its flow comes back, to the same colours), unseen_weight where it does not
+// or where it leaves the picture: what only this frame shows near its border
+// still comes from it, not from the neighbouring pixels' guess.
 cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow, const cv::Mat& frame,
                    const cv::Mat& other_frame)
 {
@@ -95,7 +97,7 @@ cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow, const cv::Mat
         for (int x = 0; x < flow.cols; ++x) {
             const float tx = x + f[x][0], ty = y + f[x][1];
             if (tx < -0.5f || ty < -0.5f || tx > flow.cols - 0.5f || ty > flow.rows - 0.5f) {
-                w[x] = 0.0f;
+                w[x] = unseen_weight;
                 continue;
             }
             const float ex = f[x][0] + b[x][0], ey = f[x][1] + b[x][1];
@@ -175,64 +177,152 @@ cv::Mat mend_unseen(const cv::Mat& flow, const cv::Mat& frame, const cv::Mat& ot
     return mended;
 }
 
-// One frame carried along `flow` times `factor` to the in-between position:
-// each pixel spread over the four it lands between. Where several surfaces
-// land on one spot only the nearest counts; `depth` orders them (smaller is
-// nearer).
-struct Splat
+// The in-between view as flows: per spot of it, where to read each frame and
+// how much of the view comes from the second frame. Work-size pixels.
+struct ViewFlow
 {
-    cv::Mat colour;  // CV_32FC3, weighted sums
-    cv::Mat weight;  // CV_32F
-    cv::Mat nearest; // CV_32F, depth of the nearest seen pixel landed, +inf if none
+    cv::Mat to_first;  // CV_32FC2: the spot shows first(p + to_first(p))
+    cv::Mat to_second; // CV_32FC2
+    cv::Mat share;     // CV_32F: the second frame's share of the colour
 };
 
-Splat splat(const cv::Mat& frame, const cv::Mat& flow, float factor, const cv::Mat& visible,
-            const cv::Mat& depth)
+// Both frames' pixels carried along their flow to the in-between position `t`,
+// each spread over the four spots it lands between. Where several surfaces
+// land on one spot only the nearest counts (`depth`, smaller is nearer), and a
+// pixel adds to a frame's reading only as far as that frame sees it, so what
+// the subject uncovers is read from the one frame that shows it. Spots nothing
+// lands on take the farther of their nearest neighbours along the row: they
+// open behind what moves in front.
+ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::Mat& visible_first,
+                    const cv::Mat& visible_second, const cv::Mat& depth_first,
+                    const cv::Mat& depth_second, float t)
 {
-    const int w = frame.cols, h = frame.rows;
-    Splat out;
-    out.colour = cv::Mat::zeros(frame.size(), CV_32FC3);
-    out.weight = cv::Mat::zeros(frame.size(), CV_32F);
-    out.nearest = cv::Mat(frame.size(), CV_32F, cv::Scalar(std::numeric_limits<float>::infinity()));
+    const int w = forward.cols, h = forward.rows;
+    cv::Mat nearest(forward.size(), CV_32F, cv::Scalar(std::numeric_limits<float>::infinity()));
+    // Per spot: sums of weight x flow to each frame, the weights seen by each
+    // frame and all the weight landed.
+    cv::Mat sums(forward.size(), CV_32FC(7), cv::Scalar::all(0));
 
+    // Each source: its flow, the factor to the in-between position, its
+    // visibility in the other frame, its depth, and whether it is the first.
+    struct Source
+    {
+        const cv::Mat& flow;
+        float factor;
+        const cv::Mat& visible;
+        const cv::Mat& depth;
+        bool first;
+    };
+    const Source sources[2] = {{forward, t, visible_first, depth_first, true},
+                               {backward, 1.0f - t, visible_second, depth_second, false}};
     auto for_each_landing = [&](auto&& visit) {
-        for (int y = 0; y < h; ++y) {
-            const cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
-            const float* v = visible.ptr<float>(y);
-            const float* z = depth.ptr<float>(y);
-            const cv::Vec3b* c = frame.ptr<cv::Vec3b>(y);
-            for (int x = 0; x < w; ++x) {
-                if (v[x] <= 0.0f)
-                    continue;
-                const float tx = x + factor * f[x][0], ty = y + factor * f[x][1];
-                const float fx = std::floor(tx), fy = std::floor(ty);
-                const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
-                const float ax = tx - fx, ay = ty - fy;
-                const float corner[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay,
-                                         ax * ay};
-                for (int k = 0; k < 4; ++k) {
-                    const int qx = x0 + (k & 1), qy = y0 + (k >> 1);
-                    if (qx < 0 || qy < 0 || qx >= w || qy >= h || corner[k] <= 0.0f)
+        for (const Source& source : sources)
+            for (int y = 0; y < h; ++y) {
+                const cv::Vec2f* f = source.flow.ptr<cv::Vec2f>(y);
+                const float* v = source.visible.ptr<float>(y);
+                const float* z = source.depth.ptr<float>(y);
+                for (int x = 0; x < w; ++x) {
+                    if (v[x] <= 0.0f)
                         continue;
-                    visit(qx, qy, corner[k] * v[x], z[x], c[x]);
+                    const float tx = x + source.factor * f[x][0],
+                                ty = y + source.factor * f[x][1];
+                    const float fx = std::floor(tx), fy = std::floor(ty);
+                    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
+                    if (x0 < -1 || y0 < -1 || x0 >= w || y0 >= h)
+                        continue;
+                    const float ax = tx - fx, ay = ty - fy;
+                    const float corner[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay,
+                                             ax * ay};
+                    for (int k = 0; k < 4; ++k) {
+                        const int qx = x0 + (k & 1), qy = y0 + (k >> 1);
+                        if (qx < 0 || qy < 0 || qx >= w || qy >= h || corner[k] <= 0.0f)
+                            continue;
+                        visit(qx, qy, corner[k], source, f[x], v[x], z[x]);
+                    }
                 }
             }
-        }
     };
-    // The nearest surface seen by both frames at each spot.
-    for_each_landing([&](int qx, int qy, float weight, float z, const cv::Vec3b&) {
+    for_each_landing([&](int qx, int qy, float weight, const Source&, const cv::Vec2f&, float,
+                         float z) {
         if (weight >= 0.25f * 0.25f) {
-            float& n = out.nearest.at<float>(qy, qx);
+            float& n = nearest.at<float>(qy, qx);
             n = std::min(n, z);
         }
     });
-    for_each_landing([&](int qx, int qy, float weight, float z, const cv::Vec3b& c) {
-        if (z > out.nearest.at<float>(qy, qx) + same_surface_within)
+    using Sums = cv::Vec<float, 7>;
+    for_each_landing([&](int qx, int qy, float weight, const Source& source, const cv::Vec2f& f,
+                         float seen, float z) {
+        if (z > nearest.at<float>(qy, qx) + same_surface_within)
             return;
-        out.colour.at<cv::Vec3f>(qy, qx) += cv::Vec3f(c[0], c[1], c[2]) * weight;
-        out.weight.at<float>(qy, qx) += weight;
+        Sums& sum = sums.at<Sums>(qy, qx);
+        // The pixel's own frame sees it; the other one as far as `seen` says.
+        const float in_first = weight * (source.first ? 1.0f : seen);
+        const float in_second = weight * (source.first ? seen : 1.0f);
+        const cv::Vec2f to_first = source.first ? -t * f : t * f;
+        const cv::Vec2f to_second = source.first ? (1.0f - t) * f : -(1.0f - t) * f;
+        sum[0] += in_first * to_first[0];
+        sum[1] += in_first * to_first[1];
+        sum[2] += in_second * to_second[0];
+        sum[3] += in_second * to_second[1];
+        sum[4] += in_first;
+        sum[5] += in_second;
+        sum[6] += weight;
     });
-    return out;
+
+    ViewFlow view;
+    view.to_first.create(forward.size(), CV_32FC2);
+    view.to_second.create(forward.size(), CV_32FC2);
+    view.share.create(forward.size(), CV_32F);
+    cv::Mat landed(forward.size(), CV_8U);
+    for (int y = 0; y < h; ++y) {
+        const Sums* sum = sums.ptr<Sums>(y);
+        cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
+        cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
+        float* share = view.share.ptr<float>(y);
+        uchar* l = landed.ptr<uchar>(y);
+        for (int x = 0; x < w; ++x) {
+            const Sums& s = sum[x];
+            l[x] = s[6] > 0.0f;
+            if (!l[x])
+                continue;
+            // A frame that sees no part of the spot lends it the other's reading.
+            const cv::Vec2f fa(s[0] / std::max(s[4], 1e-6f), s[1] / std::max(s[4], 1e-6f));
+            const cv::Vec2f fb(s[2] / std::max(s[5], 1e-6f), s[3] / std::max(s[5], 1e-6f));
+            a[x] = s[4] > 0.0f ? fa : -(t / (1.0f - t)) * fb;
+            b[x] = s[5] > 0.0f ? fb : -((1.0f - t) / t) * fa;
+            const float ka = (1.0f - t) * s[4], kb = t * s[5];
+            share[x] = kb / std::max(ka + kb, 1e-6f);
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        const uchar* l = landed.ptr<uchar>(y);
+        const float* n = nearest.ptr<float>(y);
+        cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
+        cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
+        float* share = view.share.ptr<float>(y);
+        int left = -1;
+        for (int x = 0; x < w; ++x) {
+            if (l[x]) {
+                left = x;
+                continue;
+            }
+            int right = x + 1;
+            while (right < w && !l[right])
+                ++right;
+            int from = left;
+            if (right < w && (left < 0 || n[right] > n[left]))
+                from = right;
+            if (from < 0) {
+                a[x] = b[x] = cv::Vec2f(0, 0);
+                share[x] = t;
+                continue;
+            }
+            a[x] = a[from];
+            b[x] = b[from];
+            share[x] = share[from];
+        }
+    }
+    return view;
 }
 
 // The sign that makes a pixel's horizontal motion grow with its distance
@@ -262,16 +352,19 @@ PairFlow measure_pair_flow(const cv::Mat& first, const cv::Mat& second,
     const double scale = options.flow_long_side > 0 && options.flow_long_side < long_side
                              ? static_cast<double>(options.flow_long_side) / long_side
                              : 1.0;
-    const cv::Mat a = grey_for_flow(first, scale);
-    const cv::Mat b = grey_for_flow(second, scale);
+    const cv::Size size(std::max(1, cvRound(first.cols * scale)),
+                        std::max(1, cvRound(first.rows * scale)));
+    cv::Mat a, b;
+    cv::cvtColor(reduced(first, size), a, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(reduced(second, size), b, cv::COLOR_BGR2GRAY);
     PairFlow flow;
     if (options.parallel_flows) {
-        std::thread other([&] { flow.backward = flow_between(b, a, options.method); });
-        flow.forward = flow_between(a, b, options.method);
+        std::thread other([&] { flow.backward = dense_flow(b, a, options.method); });
+        flow.forward = dense_flow(a, b, options.method);
         other.join();
     } else {
-        flow.forward = flow_between(a, b, options.method);
-        flow.backward = flow_between(b, a, options.method);
+        flow.forward = dense_flow(a, b, options.method);
+        flow.backward = dense_flow(b, a, options.method);
     }
     flow.forward = full_size_flow(flow.forward, first.size());
     flow.backward = full_size_flow(flow.backward, first.size());
@@ -281,59 +374,48 @@ PairFlow measure_pair_flow(const cv::Mat& first, const cv::Mat& second,
 cv::Mat frame_between(const cv::Mat& first, const cv::Mat& second, const PairFlow& flow,
                       double position)
 {
+    CV_Assert(first.type() == CV_8UC3 && second.type() == CV_8UC3 && first.size() == second.size() &&
+              flow.forward.size() == first.size() && flow.backward.size() == first.size());
     const float t = static_cast<float>(position);
-    cv::Mat visible_first = visibility(flow.forward, flow.backward, first, second);
-    cv::Mat visible_second = visibility(flow.backward, flow.forward, second, first);
+    // Which frame sees what is worked out on reduced frames: the flow is smooth
+    // and the cost grows with area; only the reading of the frames is at full size.
+    const int long_side = std::max(first.cols, first.rows);
+    const double scale = long_side > work_long_side ? double(work_long_side) / long_side : 1.0;
+    const cv::Size work(std::max(1, cvRound(first.cols * scale)),
+                        std::max(1, cvRound(first.rows * scale)));
+    const cv::Mat a = reduced(first, work), b = reduced(second, work);
+    const cv::Mat forward_work = reduced_flow(flow.forward, work);
+    const cv::Mat backward_work = reduced_flow(flow.backward, work);
 
+    cv::Mat visible_first = visibility(forward_work, backward_work, a, b);
+    cv::Mat visible_second = visibility(backward_work, forward_work, b, a);
     // One depth scale for both frames: a surface's motion from first to second.
-    const float sign = far_sign(flow.forward);
-    const cv::Mat forward = mend_unseen(flow.forward, first, second, visible_first, sign);
-    const cv::Mat backward = mend_unseen(flow.backward, second, first, visible_second, -sign);
+    const float sign = far_sign(forward_work);
+    const cv::Mat forward = mend_unseen(forward_work, a, b, visible_first, sign);
+    const cv::Mat backward = mend_unseen(backward_work, b, a, visible_second, -sign);
     std::vector<cv::Mat> parts;
     cv::split(forward, parts);
     const cv::Mat depth_first = parts[0] * sign;
     cv::split(backward, parts);
     const cv::Mat depth_second = parts[0] * -sign;
+    const ViewFlow view = splat_view(forward, backward, visible_first, visible_second, depth_first,
+                                     depth_second, t);
 
-    Splat from_first, from_second;
-    std::thread other(
-        [&] { from_second = splat(second, backward, 1.0f - t, visible_second, depth_second); });
-    from_first = splat(first, forward, t, visible_first, depth_first);
-    other.join();
-
-    // Where no pixel lands, each frame is read back along its flow at the spot.
-    const cv::Mat fallback_first = sample_along(first, flow.forward, -t);
-    const cv::Mat fallback_second = sample_along(second, flow.backward, -(1.0f - t));
-
+    const cv::Mat to_first = full_size_flow(view.to_first, first.size());
+    const cv::Mat to_second = full_size_flow(view.to_second, first.size());
+    cv::Mat share;
+    cv::resize(view.share, share, first.size(), 0, 0, cv::INTER_LINEAR);
+    const cv::Mat from_first = follow_flow(first, to_first);
+    const cv::Mat from_second = follow_flow(second, to_second);
     cv::Mat result(first.size(), CV_8UC3);
-    constexpr float fallback_weight = 1e-3f;
     for (int y = 0; y < result.rows; ++y) {
-        const cv::Vec3f* ca = from_first.colour.ptr<cv::Vec3f>(y);
-        const cv::Vec3f* cb = from_second.colour.ptr<cv::Vec3f>(y);
-        const float* wa = from_first.weight.ptr<float>(y);
-        const float* wb = from_second.weight.ptr<float>(y);
-        const float* za = from_first.nearest.ptr<float>(y);
-        const float* zb = from_second.nearest.ptr<float>(y);
-        const cv::Vec3b* fa = fallback_first.ptr<cv::Vec3b>(y);
-        const cv::Vec3b* fb = fallback_second.ptr<cv::Vec3b>(y);
+        const cv::Vec3b* pa = from_first.ptr<cv::Vec3b>(y);
+        const cv::Vec3b* pb = from_second.ptr<cv::Vec3b>(y);
+        const float* k = share.ptr<float>(y);
         cv::Vec3b* out = result.ptr<cv::Vec3b>(y);
-        for (int x = 0; x < result.cols; ++x) {
-            // Each frame's share: nearer in time counts more, and a frame whose
-            // nearest surface here lies behind the other's does not count.
-            float ka = (1.0f - t) / std::max(wa[x], 1.0f);
-            float kb = t / std::max(wb[x], 1.0f);
-            if (za[x] > zb[x] + same_surface_within)
-                ka = 0.0f;
-            else if (zb[x] > za[x] + same_surface_within)
-                kb = 0.0f;
-            const float fallback_a = fallback_weight * (1.0f - t), fallback_b = fallback_weight * t;
-            const float total = ka * wa[x] + kb * wb[x] + fallback_a + fallback_b;
-            for (int c = 0; c < 3; ++c) {
-                const float sum =
-                    ka * ca[x][c] + kb * cb[x][c] + fallback_a * fa[x][c] + fallback_b * fb[x][c];
-                out[x][c] = cv::saturate_cast<uchar>(sum / total);
-            }
-        }
+        for (int x = 0; x < result.cols; ++x)
+            for (int c = 0; c < 3; ++c)
+                out[x][c] = cv::saturate_cast<uchar>(pa[x][c] + k[x] * (pb[x][c] - pa[x][c]));
     }
     return result;
 }

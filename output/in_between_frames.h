@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/optical_flow.h"
+
 #include <opencv2/core.hpp>
 
 #include <vector>
@@ -9,21 +11,14 @@
 // forward along its flow to the in-between position, and the two blended with
 // weights that favour the frame in which a pixel is visible.
 
-// How the flow between the two frames is measured.
-enum class FlowMethod
-{
-    DisUltrafast, // cv::DISOpticalFlow presets
-    DisFast,
-    DisMedium,
-    Farneback,
-};
-
 struct InBetweenOptions
 {
     FlowMethod method = FlowMethod::DisMedium;
     // The flow is measured on the frames reduced to this long side (pixels, 0:
     // their own size) and scaled back: it is smooth, and its cost grows with area.
-    int flow_long_side = 0;
+    // At 960 px it is as good as at 1488 px (within 0.1 dB) at less than half
+    // the cost.
+    int flow_long_side = 960;
     // Measure the two flows of a pair on two threads.
     bool parallel_flows = true;
 };

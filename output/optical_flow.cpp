@@ -33,19 +33,28 @@ cv::Mat flow_map(const cv::Mat& flow)
 
 } // namespace
 
-cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to)
+cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to, FlowMethod method)
 {
     CV_Assert(from.type() == CV_8UC1 && to.type() == CV_8UC1 && from.size() == to.size());
     cv::Mat flow;
     // Too small a picture for the coarsest pyramid level: no motion found.
     if (from.cols < 16 || from.rows < 16)
         return cv::Mat::zeros(from.size(), CV_32FC2);
-    const cv::Ptr<cv::DISOpticalFlow> dis =
-        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
-    // Down to half pixels: the pictures are small already, and a flow left at
-    // the preset's coarser scale is too blocky to come back to where it started.
-    dis->setFinestScale(1);
-    dis->calc(normalised(from), normalised(to), flow);
+    const cv::Mat a = normalised(from), b = normalised(to);
+    if (method == FlowMethod::Farneback) {
+        // Enough levels for motion of tens of pixels at 1920 px.
+        cv::calcOpticalFlowFarneback(a, b, flow, 0.5, 6, 21, 3, 7, 1.5, 0);
+        return flow;
+    }
+    const int preset = method == FlowMethod::DisUltrafast ? cv::DISOpticalFlow::PRESET_ULTRAFAST
+                       : method == FlowMethod::DisFast    ? cv::DISOpticalFlow::PRESET_FAST
+                                                          : cv::DISOpticalFlow::PRESET_MEDIUM;
+    const cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(preset);
+    // Down to half pixels: a flow left at the fastest preset's coarser scale
+    // is too blocky to come back to where it started.
+    if (method == FlowMethod::DisUltrafast)
+        dis->setFinestScale(1);
+    dis->calc(a, b, flow);
     return flow;
 }
 

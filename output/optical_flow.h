@@ -5,11 +5,22 @@
 // Dense motion between two pictures of one scene (neighbouring cameras of the
 // rig, or two frames), found by OpenCV's DIS optical flow.
 
+// How the flow is found: cv::DISOpticalFlow's presets (the fastest one down to
+// half pixels rather than its usual quarter size), or Farneback's method.
+enum class FlowMethod
+{
+    DisUltrafast,
+    DisFast,
+    DisMedium,
+    Farneback,
+};
+
 // Per pixel of `from`, where it moved to in `to`: `from`(x) shows what `to`(x +
 // flow(x)) shows. Both 8-bit single-channel pictures of one size; the result is
 // CV_32FC2 of that size, in pixels. Each picture is brought to a common mean and
 // contrast first, so a camera's exposure does not read as motion.
-cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to);
+cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to,
+                   FlowMethod method = FlowMethod::DisUltrafast);
 
 // 255 where following `forward` and then `backward` (the flow found the other
 // way) comes back within `tolerance` pixels and lands inside the picture, 0

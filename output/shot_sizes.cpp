@@ -36,7 +36,7 @@ ShotCalibration fit_calibration_to_shots(const RigCalibration& rig, const QStrin
         result.calibration.translation_y[i] = resized.translation_y;
         result.calibration.rotation_deg[i] = resized.rotation_deg;
         result.calibration.scale[i] = resized.scale;
-        log << "Camera " << i << ": shot " << shot.width() << "x" << shot.height() << ", reference "
+        log << "Camera " << i + 1 << ": shot " << shot.width() << "x" << shot.height() << ", reference "
             << reference.width() << "x" << reference.height() << ", alignment scaled by " << k
             << std::endl;
     }

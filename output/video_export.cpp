@@ -2,6 +2,7 @@
 
 #include "output/ffmpeg_command.h"
 #include "output/clip_length.h"
+#include "output/in_between_pictures.h"
 #include "output/run_files.h"
 #include "support/atomic_file.h"
 
@@ -26,6 +27,9 @@ enum class Ending
     Failed,
     Stopped,
 };
+
+const QString in_betweens_need_kept =
+    QStringLiteral("the in-between frames need the video's pictures kept in memory");
 
 bool stop_requested(const BatchProgress* progress)
 {
@@ -92,11 +96,12 @@ public:
         step_frames = step.frames;
         step_counted = 0;
         began = false;
+        if (step.step == VideoStep::InBetween)
+            return make_in_betweens();
         const EncodeSettings video = settings(video_size(shown(), request.long_side));
         const EncodeSettings gif = settings(gif_size(shown(), request.long_side));
-        const int count = request.frame_count;
         const int hold = hold_frames(request.length, request.fps);
-        const std::vector<int> forward = forward_order(count, hold);
+        const PictureOrder forward = forward_order(request.frame_count, request.between, hold);
         // ffmpeg writes under a hidden name beside the file, renamed once it is
         // finished: a kill or a full disk never leaves a video cut short under
         // the name a player or the next step would take.
@@ -106,6 +111,8 @@ public:
         const KeptFrames* video_frames = kept(kept_video(), video.output_size);
         const KeptFrames* gif_frames = kept(kept_gif(), gif.output_size);
         switch (step.step) {
+        case VideoStep::InBetween: // made above
+            break;
         case VideoStep::Video: {
             // Played more than once, the pass is encoded once in the work folder
             // and its stream joined to itself.
@@ -116,8 +123,8 @@ public:
             const QString encoded = repeated ? work_file("forward.mp4") : output;
             if (video_frames) {
                 ending = run_logged(raw_mp4_command(video, frames, encoded), encoded_frames, {},
-                                    fed(*video_frames, forward));
-            } else if (!frames_in_order("forward_", forward)) {
+                                    fed(*video_frames, in_betweens.video, forward));
+            } else if (!from_files() || !frames_in_order("forward_", forward)) {
                 ending = Ending::Failed;
             } else if (keeps_scaled_copies(video)) {
                 ending = work_folder()
@@ -135,17 +142,17 @@ public:
         }
         case VideoStep::Gif:
         case VideoStep::GifBoomerang: {
-            const std::vector<int> order =
-                gif_order(count, hold, step.step == VideoStep::GifBoomerang);
+            const PictureOrder order = gif_order(request.frame_count, request.between, hold,
+                                                 step.step == VideoStep::GifBoomerang);
             const QString prefix = step.step == VideoStep::Gif ? QStringLiteral("gif_")
                                                                : QStringLiteral("there_and_back_");
             if (gif_frames) {
                 ending = run_logged(raw_gif_command(gif, int(order.size()), output),
-                                    filtered_frames, {}, fed(*gif_frames, order));
+                                    filtered_frames, {}, fed(*gif_frames, in_betweens.gif, order));
                 break;
             }
-            const bool in_order = int(order.size()) == count;
-            ending = in_order || linked_frames(prefix, order)
+            const bool in_order = int(order.size()) == request.frame_count;
+            ending = from_files() && (in_order || linked_frames(prefix, order))
                          ? run_logged(gif_command(gif,
                                                   in_order ? frame_pattern(folder)
                                                            : work_pattern(prefix, "jpg"),
@@ -223,7 +230,11 @@ private:
         return request.clip.isEmpty() ? request.frame_size : request.clip.size();
     }
 
-    ClipPlay play() const { return clip_play(request.frame_count, request.fps, request.length); }
+    ClipPlay play() const
+    {
+        return clip_play(played_picture_count(request.frame_count, request.between), request.fps,
+                         request.length);
+    }
 
     // The encode settings of pictures of `output_size`, the overlay placed on them.
     EncodeSettings settings(QSize output_size) const
@@ -239,7 +250,7 @@ private:
 
     // The frame files in `order`: the files themselves when it is every frame
     // once, else links in the work folder.
-    bool frames_in_order(const QString& prefix, const std::vector<int>& order)
+    bool frames_in_order(const QString& prefix, const PictureOrder& order)
     {
         return int(order.size()) == request.frame_count || linked_frames(prefix, order);
     }
@@ -280,28 +291,62 @@ private:
         return run_logged(still_command(settings(shown()), frame_path(frame), output), nullptr);
     }
 
-    // The kept pictures of `order`, one after the other, as standard input.
-    static InputSource fed(const KeptFrames& frames, std::vector<int> order)
+    // The pictures of `order`, one after the other, as standard input: the
+    // frames from `frames`, the in-between frames from `made` (of the same size
+    // and layout).
+    InputSource fed(const KeptFrames& frames, const KeptFrames& made, PictureOrder order) const
     {
         const std::size_t bytes = raw_frame_bytes(frames.size, frames.layout);
-        return [&frames, order = std::move(order), bytes, next = std::size_t(0)]() mutable {
+        return [&frames, &made, between = request.between, order = std::move(order), bytes,
+                next = std::size_t(0)]() mutable {
             if (next >= order.size())
                 return InputPiece{};
-            const cv::Mat& picture = frames.pictures[order[next++]];
+            const cv::Mat& picture = played_picture(frames, made, between, order[next++]);
             return InputPiece{reinterpret_cast<const char*>(picture.data), bytes};
         };
+    }
+
+    // Makes the in-between frames the videos share, counting each one.
+    Ending make_in_betweens()
+    {
+        if (stop_requested(progress))
+            return Ending::Stopped;
+        const VideoFrames none;
+        switch (make_in_between_pictures(request.kept ? *request.kept : none,
+                                         request.frame_count, request.between, in_betweens,
+                                         progress)) {
+        case InBetweenEnding::Made:
+            return Ending::Succeeded;
+        case InBetweenEnding::Stopped:
+            return Ending::Stopped;
+        case InBetweenEnding::NoFrames:
+            break;
+        }
+        error_line = in_betweens_need_kept;
+        return Ending::Failed;
+    }
+
+    // The frame files hold no in-between frames: a step reading them plays the
+    // cameras' frames only.
+    bool from_files()
+    {
+        if (request.between <= 0 || request.frame_count < 2)
+            return true;
+        error_line = in_betweens_need_kept;
+        return false;
     }
 
     // The frames backwards, then the forward pass's stream followed by theirs,
     // as many times as the length asks, copied.
     Ending boomerang(const EncodeSettings& video, const QString& output,
-                     const KeptFrames* video_frames, const std::vector<int>& forward)
+                     const KeptFrames* video_frames, const PictureOrder& forward)
     {
-        const int count = request.frame_count;
-        const std::vector<int> backward = backward_order(count);
+        const int count = played_picture_count(request.frame_count, request.between);
+        const PictureOrder backward = backward_pictures(request.frame_count, request.between);
         const bool scaled = !video_frames && keeps_scaled_copies(video);
         if (!video_frames &&
-            !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", backward)))
+            (!from_files() ||
+             !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", backward))))
             return Ending::Failed;
         // The video is the forward pass itself unless it plays it more than once.
         if (play().video_repeats == 1 &&
@@ -311,7 +356,7 @@ private:
         const Ending ending =
             video_frames
                 ? run_logged(raw_mp4_command(video, count, backward_file), encoded_frames, {},
-                             fed(*video_frames, backward))
+                             fed(*video_frames, in_betweens.video, backward))
                 : run_logged(scaled ? scaled_copies_mp4_command(
                                           video, work_pattern("backward_", "yuv"), count,
                                           backward_file)
@@ -324,12 +369,13 @@ private:
                       play().boomerang_repeats, "boomerang.txt", output);
     }
 
-    // Links "<prefix>0.jpg", ... in the work folder to the frames of `order`,
-    // so that ffmpeg reads them from disk in that order.
-    bool linked_frames(const QString& prefix, const std::vector<int>& order)
+    // Links "<prefix>0.jpg", ... in the work folder to the frames of `order`
+    // (cameras' frames only, see from_files), so that ffmpeg reads them from
+    // disk in that order.
+    bool linked_frames(const QString& prefix, const PictureOrder& order)
     {
         for (std::size_t link = 0; link < order.size(); ++link) {
-            if (!make_link(frame_path(order[link]), prefix + QString::number(link) + ".jpg"))
+            if (!make_link(frame_path(order[link].frame), prefix + QString::number(link) + ".jpg"))
                 return false;
         }
         return true;
@@ -471,17 +517,22 @@ private:
     int step_counted = 0;
     // Whether the step got as far as starting a command.
     bool began = false;
+    // Made by the first step when asked for, fed to every video and GIF.
+    InBetweenPictures in_betweens;
 };
 
 } // namespace
 
 std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
 {
-    const int count = std::max(request.frame_count, 0);
+    const int frames = std::max(request.frame_count, 0);
+    const int count = played_picture_count(frames, request.between);
     const ClipPlay play = clip_play(count, request.fps, request.length);
     const int forward = play.forward_frames;
-    std::vector<PlannedVideoStep> steps{{VideoStep::Video, video_file_name, forward,
-                                         play.video_frames()}};
+    std::vector<PlannedVideoStep> steps;
+    if (request.between > 0 && frames >= 2)
+        steps.push_back({VideoStep::InBetween, QString(), count - frames, 0});
+    steps.push_back({VideoStep::Video, video_file_name, forward, play.video_frames()});
     if (request.boomerang)
         steps.push_back(
             {VideoStep::Boomerang, boomerang_file_name, count, play.boomerang_frames()});
@@ -508,12 +559,13 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
         const Ending ending = run.run(step);
         if (ending != Ending::Succeeded) {
             result.stopped = ending == Ending::Stopped;
-            result.unfinished = step.file_name;
+            result.unfinished = step.file_name; // none for the in-between frames
             result.error_line = run.error_line;
             result.full_folder = run.full_folder;
             return result;
         }
-        result.written << step.file_name;
+        if (!step.file_name.isEmpty())
+            result.written << step.file_name;
     }
     result.succeeded = true;
     return result;

@@ -43,11 +43,17 @@ struct VideoRequest
     // the steps whose pictures it holds, whole, are fed from it and decode no
     // frame file.
     const VideoFrames* kept = nullptr;
+    // Frames made between each pair of neighbouring frames, 0 to 3: every video
+    // and GIF plays frame_count + (frame_count - 1) * between pictures (see
+    // video_sequence). They are made from `kept`, which must hold the video's
+    // pictures; the frame files stay the cameras' own.
+    int between = 0;
 };
 
 // The steps of an export, in the order they run.
 enum class VideoStep
 {
+    InBetween,    // the in-between frames, made in memory for all that follow
     Video,        // "output_video.mp4"
     Boomerang,    // "output_video_boomerang.mp4": forwards, then backwards
     Gif,          // "output_video.gif"
@@ -55,8 +61,9 @@ enum class VideoStep
     Still,        // "output_still.jpg"
 };
 
-// One step a request asks for: the file it writes into the folder, the frames
-// its progress counts (those it encodes) and the frames the file plays.
+// One step a request asks for: the file it writes into the folder (none for the
+// in-between frames), the pictures its progress counts (those it makes or
+// encodes) and the pictures the file plays.
 struct PlannedVideoStep
 {
     VideoStep step = VideoStep::Video;
@@ -65,8 +72,9 @@ struct PlannedVideoStep
     int played = 0;
 };
 
-// The steps `request` runs: always the video, the boomerang when asked, then the
-// GIF and, with the boomerang, its GIF, and the still when asked.
+// The steps `request` runs: the in-between frames when asked (and there is a
+// pair of frames), always the video, the boomerang when asked, then the GIF
+// and, with the boomerang, its GIF, and the still when asked.
 std::vector<PlannedVideoStep> video_steps(const VideoRequest& request);
 
 struct VideoExport

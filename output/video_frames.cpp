@@ -35,6 +35,13 @@ cv::Mat reduced(const cv::Mat& bgra, QSize size)
 cv::Mat in_layout(const cv::Mat& bgra, RawLayout layout)
 {
     cv::Mat picture;
+    if (bgra.channels() == 3) {
+        if (layout == RawLayout::Yuv420p)
+            cv::cvtColor(bgra, picture, cv::COLOR_BGR2YUV_I420);
+        else
+            picture = bgra.isContinuous() ? bgra : bgra.clone();
+        return picture;
+    }
     cv::cvtColor(bgra, picture,
                  layout == RawLayout::Yuv420p ? cv::COLOR_BGRA2YUV_I420 : cv::COLOR_BGRA2BGR);
     return picture;
@@ -49,7 +56,7 @@ void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count)
     const QSize video = video_size(shown, frames.long_side);
     frames.video = KeptFrames{};
     frames.gif_frames = KeptFrames{};
-    if (video != frame_size)
+    if (video != frame_size || frames.between > 0)
         frames.video = KeptFrames{video, RawLayout::Yuv420p, std::vector<cv::Mat>(count)};
     if (frames.gif) {
         frames.gif_frames = KeptFrames{gif_size(shown, frames.long_side), RawLayout::Bgr24,
@@ -61,6 +68,11 @@ std::size_t raw_frame_bytes(QSize size, RawLayout layout)
 {
     const std::size_t pixels = std::size_t(size.width()) * std::size_t(size.height());
     return layout == RawLayout::Yuv420p ? pixels * 3 / 2 : pixels * 3;
+}
+
+void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture)
+{
+    frames.pictures.at(index) = in_layout(reduced(picture, frames.size), frames.layout);
 }
 
 void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame)

@@ -43,6 +43,9 @@ struct VideoFrames
     double column_x = std::numeric_limits<double>::quiet_NaN();
     // Where the frames' top left corner lies in the reference camera's pixels.
     QPoint frame_origin;
+    // In-between frames per pair of neighbouring frames: they are made from the
+    // video's pictures, which are then kept even at the frames' own size.
+    int between = 0;
     // Set by prepare_video_frames once the frames' size is known: the part of
     // a frame the videos show (clip_rect), in frame pixels.
     QRect clip;
@@ -51,13 +54,18 @@ struct VideoFrames
 };
 
 // Sizes the kept frames for `count` frames of `frame_size`, cut to the shape:
-// the video's pictures when the video is cut or scaled (at the frames' own size a copy of every frame would
-// cost more memory than the videos save by not decoding them), the GIF's when
-// one is asked for.
+// the video's pictures when the video is cut or scaled or in-between frames are
+// asked for (otherwise, at the frames' own size a copy of every frame would cost
+// more memory than the videos save by not decoding them), the GIF's when one is
+// asked for.
 void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count);
 
 // Bytes of one picture of `size` in `layout`.
 std::size_t raw_frame_bytes(QSize size, RawLayout layout);
+
+// Keeps `picture` (8-bit BGR or BGRA, no smaller than `frames`) as picture
+// `index` of `frames`, reduced to their size and layout.
+void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture);
 
 // Keeps frame `index`, a warped frame as 4-channel BGRA pixels, reduced to each
 // kept size. Safe to call from several threads for different indices.

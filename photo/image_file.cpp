@@ -2,10 +2,10 @@
 
 #include "photo/image_reading.h"
 #include "photo/jpeg_decoding.h"
+#include "photo/reduced_photo.h"
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QTransform>
 
 namespace {
 
@@ -56,12 +56,7 @@ QImage read_oriented_image(const QString& path)
     const QImageIOHandler::Transformations orientation = reader.transformation();
     if (!decode_jpeg_into(bytes, image))
         return {};
-    // As QImageReader turns a picture: mirror and flip first, then a quarter turn clockwise.
-    image = image.mirrored(orientation & QImageIOHandler::TransformationMirror,
-                           orientation & QImageIOHandler::TransformationFlip);
-    if (orientation & QImageIOHandler::TransformationRotate90)
-        image = image.transformed(QTransform().rotate(90));
-    return image;
+    return upright_image(image, orientation);
 }
 
 QSize read_oriented_size(const QString& path)

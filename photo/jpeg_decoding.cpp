@@ -63,7 +63,8 @@ void cmyk_to_bgrx(const unsigned char* cmyk, unsigned char* bgrx, unsigned width
 // this frame; the only C++ object touched here, `target`, is called and done with
 // before libjpeg decodes a pixel.
 bool decode_into(jpeg_decompress_struct& info, ErrorManager& errors, const QByteArray& data,
-                 JpegPixels pixels, const std::function<JpegTarget(int, int)>& target)
+                 JpegPixels pixels, const std::function<JpegTarget(int, int)>& target,
+                 int reduction)
 {
     if (setjmp(errors.escape))
         return false;
@@ -77,6 +78,8 @@ bool decode_into(jpeg_decompress_struct& info, ErrorManager& errors, const QByte
         info.out_color_space = JCS_CMYK;
     else
         info.out_color_space = pixels == JpegPixels::Bgr ? JCS_EXT_BGR : JCS_EXT_BGRX;
+    info.scale_num = 1;
+    info.scale_denom = static_cast<unsigned>(reduction);
     jpeg_start_decompress(&info);
 
     const JpegTarget into =
@@ -124,7 +127,7 @@ bool is_frame_header(unsigned char marker)
 } // namespace
 
 QString decode_jpeg(const QByteArray& data, JpegPixels pixels,
-                    const std::function<JpegTarget(int, int)>& target)
+                    const std::function<JpegTarget(int, int)>& target, int reduction)
 {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
@@ -132,7 +135,9 @@ QString decode_jpeg(const QByteArray& data, JpegPixels pixels,
     errors.library.error_exit = stop_decoding;
     errors.library.emit_message = on_message;
     errors.message[0] = '\0';
-    const bool decoded = decode_into(info, errors, data, pixels, target);
+    const bool decoded = decode_into(info, errors, data, pixels, target,
+                                     reduction == 2 || reduction == 4 || reduction == 8 ? reduction
+                                                                                        : 1);
     jpeg_destroy_decompress(&info);
     if (decoded)
         return QString();

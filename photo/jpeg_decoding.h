@@ -28,8 +28,11 @@ struct JpegTarget
 // libjpeg's own message, with any warning about damaged data ("Corrupt JPEG
 // data: ...", "Premature end of JPEG file") counting as a failure, since libjpeg
 // carries on past them with a picture that only looks whole.
+// A `reduction` of 2, 4 or 8 decodes at that fraction of the size (rounded up),
+// by libjpeg's own scaling: no pixel is made at full size.
 QString decode_jpeg(const QByteArray& data, JpegPixels pixels,
-                    const std::function<JpegTarget(int width, int height)>& target);
+                    const std::function<JpegTarget(int width, int height)>& target,
+                    int reduction = 1);
 
 // True when `data` starts with a JPEG's start-of-image marker.
 bool looks_like_jpeg(const QByteArray& data);

@@ -87,17 +87,24 @@ double drift_between(const RigCalibration& rig, int camera, const Similarity& a,
     return largest * frame.frame_per_photo;
 }
 
-std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots)
+std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots,
+                                     ReducedShots* reduced)
 {
     const int count = std::min(rig.camera_count(), static_cast<int>(shots.size()));
     std::vector<CameraDrift> drift(rig.camera_count());
+    if (reduced)
+        reduced->shots.assign(static_cast<std::size_t>(count), ReducedPhoto());
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int camera = range.start; camera < range.end; ++camera) {
             const CameraCalibration& entry = rig.cameras[camera];
             if (!checkable(entry))
                 continue;
-            const DriftMeasure measure = measure_drift(
-                entry.drift, read_drift_picture(shots[camera], entry.reference_size));
+            ReducedPhoto shot =
+                read_reduced_photo(shots[camera], drift_reduction(entry.reference_size));
+            const DriftMeasure measure =
+                measure_drift(entry.drift, drift_picture(shot, entry.reference_size));
+            if (reduced)
+                reduced->shots[static_cast<std::size_t>(camera)] = std::move(shot);
             CameraDrift& result = drift[camera];
             if (!measure.motion) {
                 result.state = DriftState::CannotCompare;

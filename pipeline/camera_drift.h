@@ -2,6 +2,7 @@
 
 #include "calibration/rig_calibration.h"
 #include "calibration/similarity_fit.h"
+#include "photo/reduced_photo.h"
 
 #include <QString>
 #include <QStringList>
@@ -48,8 +49,10 @@ struct CameraDrift
 
 // Compares each shot (one per camera, in camera order) with its camera's
 // reference; a camera not aligned, or without reference data, is NotChecked.
-// Reads the shots at a reduced size, on every core.
-std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots);
+// Reads the shots at a reduced size, on every core; with `reduced`, keeps
+// those copies there for the colour estimate, which then decodes none again.
+std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots,
+                                     ReducedShots* reduced = nullptr);
 
 // The largest distance between where motions `a` and `b` put camera `camera`'s
 // pixels, at the frame's centre and corners, in frame pixels.

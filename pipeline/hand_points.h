@@ -10,9 +10,27 @@
 
 #include <array>
 #include <iosfwd>
+#include <optional>
 
 // The mask a rig's stickers are found by: its learned colour, else its preset.
 StickerMatch rig_sticker_match(const RigCalibration& rig);
+
+// `click` on a camera's reference photo `bgr` moved onto its sticker, found by
+// the rig's sticker colour or, failing that, as a round blob.
+StickerSnap snap_hand_point(const RigCalibration& rig, const cv::Mat& bgr, cv::Point2d click);
+
+// "Camera N: point P moved from (x, y) to the sticker at (x, y)" on `log` for a
+// click that snapped (N and P counted from 1); nothing for one kept as placed.
+void log_snapped_point(int camera, int point, cv::Point2d click, const StickerSnap& snap,
+                       std::ostream& log);
+
+// Where `camera`'s three stickers should lie in its reference photo (top to
+// bottom), from the nearest aligned camera on each side: their alignments
+// undone on the reference stickers, averaged. Neighbours stand in the rig much
+// as this camera does, so the guess lands within a sticker or two. Nothing
+// when no other camera is aligned.
+std::optional<std::array<cv::Point2d, 3>> expected_stickers(const RigCalibration& rig,
+                                                            int camera);
 
 // A camera aligned from three points given by hand.
 struct HandAlignment

@@ -19,6 +19,7 @@ VideoRequest video_request_for(const ProcessingRequest& request, const AlignedIm
     video.overlay = request.overlay;
     video.length = request.length;
     video.still = request.still;
+    video.between = request.between;
     video.frame_size = frames.common_size;
     video.frame_count = frames.frame_count;
     return video;
@@ -27,6 +28,8 @@ VideoRequest video_request_for(const ProcessingRequest& request, const AlignedIm
 QString video_step_label(VideoStep step)
 {
     switch (step) {
+    case VideoStep::InBetween:
+        return QStringLiteral("Images intermédiaires");
     case VideoStep::Video:
         return QStringLiteral("Encodage de la vidéo");
     case VideoStep::Boomerang:
@@ -150,7 +153,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
 
     // Estimated from reduced copies before the first frame, applied as each frame is written.
     const std::vector<ColourTable> colour_tables =
-        request.colour_match ? match_shot_colours(request.shots, request.calibration, log)
+        request.colour_match ? match_shot_colours(request.shots, request.calibration, log,
+                                                  request.reduced_shots.get())
                              : std::vector<ColourTable>();
     // The videos are fed from the frames kept as they are written: no video
     // step decodes a frame file again.
@@ -159,6 +163,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     kept.gif = request.gif;
     kept.aspect = request.aspect;
     kept.column_x = request.sticker_column_x;
+    kept.between = request.between;
     outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
                                           request.quality, progress ? &progress->frames : nullptr,
                                           &kept, colour_tables);

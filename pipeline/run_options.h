@@ -2,6 +2,8 @@
 
 #include "output/video_size.h"
 
+#include <QString>
+
 #include <array>
 
 // The video options a run is made with, as the window's form, the command line
@@ -32,6 +34,17 @@ constexpr bool default_gif = false;
 
 // Each camera's colours matched to the middle camera's ("Harmoniser les couleurs").
 constexpr bool default_colour_match = true;
+
+// Frames made between each pair of neighbouring cameras ("Images intermédiaires").
+constexpr int min_between = 0;
+constexpr int max_between = 3;
+constexpr int default_between = 0;
+
+// Why `between` in-between frames cannot be made for videos of `long_side`, in
+// French, or an empty string. They are made from the video's pictures kept in
+// memory, where the flow is measured: at the photos' own size that would take
+// gigabytes and seconds a frame, so a reduced video size is asked for.
+QString between_refusal(int long_side, int between);
 
 // Whether `long_side` is one of video_long_sides.
 bool is_video_long_side(int long_side);

@@ -18,8 +18,9 @@ WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOut
     video.gif = request.gif;
     video.length = request.length;
     video.still = request.still;
+    video.between = request.between;
     for (const PlannedVideoStep& step : video_steps(video)) {
-        if (!outcome.video.written.contains(step.file_name))
+        if (step.file_name.isEmpty() || !outcome.video.written.contains(step.file_name))
             continue;
         if (step.step == VideoStep::Still) {
             written.still = step.file_name;
@@ -28,7 +29,8 @@ WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOut
         // A GIF plays at its own rate.
         const bool gif = step.step == VideoStep::Gif || step.step == VideoStep::GifBoomerang;
         const int fps = gif ? std::min(request.fps, gif_max_fps) : request.fps;
-        written.videos.push_back({step.step, step.file_name, double(step.played) / fps});
+        written.videos.push_back(
+            {step.step, step.file_name, step.played, static_cast<double>(step.played) / fps});
     }
     return written;
 }

@@ -13,6 +13,7 @@ struct WrittenVideo
 {
     VideoStep step = VideoStep::Video;
     QString file_name; // in the run's folder
+    int pictures = 0;  // the frames it plays, in-between frames included
     double seconds = 0;
 };
 
@@ -26,6 +27,7 @@ struct WrittenFiles
     QString still;                    // the still's name, empty when none was written
 };
 
-// The files `outcome` of `request` wrote, each video as long as it plays with
-// its repeats and holds (see clip_play), a GIF at its own rate.
+// The files `outcome` of `request` wrote, each video as long as it plays: its
+// frames and the in-between frames asked for, with its repeats and holds (see
+// clip_play), a GIF at its own rate.
 WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome);

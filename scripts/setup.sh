@@ -6,12 +6,18 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # libjpeg-dev lets the tests write CMYK JPEGs.
 # dpkg-dev (dpkg-shlibdeps) gives the Debian package its library dependencies;
 # desktop-file-utils checks its menu entry.
+# libmicrohttpd-dev and libqrencode-dev: the sharing page's server and QR codes.
 packages=(cmake g++ ninja-build qtbase5-dev qttranslations5-l10n libopencv-dev libjpeg-dev ffmpeg clang
-          libclang-rt-14-dev dpkg-dev desktop-file-utils)
+          libclang-rt-14-dev dpkg-dev desktop-file-utils pkg-config libmicrohttpd-dev libqrencode-dev)
+# Only for the tests (scripts/test): headless Chromium renders the sharing page
+# and zbarimg reads its QR code back. Chromium is large (about 300 MB), so a
+# plain build or package does not install it.
+test_packages=(chromium zbar-tools)
 
+# install_missing_packages [PACKAGE...]: the project's packages and these.
 install_missing_packages() {
     local missing=() package
-    for package in "${packages[@]}"; do
+    for package in "${packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$package")
     done

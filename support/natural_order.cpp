@@ -92,5 +92,5 @@ bool is_natural_order(const QStringList& paths)
 void log_camera_order(std::ostream& log, const QStringList& paths)
 {
     for (int i = 0; i < paths.size(); ++i)
-        log << "Camera " << i << " : " << paths.at(i).toStdString() << std::endl;
+        log << "Camera " << i + 1 << " : " << paths.at(i).toStdString() << std::endl;
 }

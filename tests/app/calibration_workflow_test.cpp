@@ -68,6 +68,7 @@ private slots:
     void failed_clicks_keep_the_camera_as_it_was_data();
     void failed_clicks_keep_the_camera_as_it_was();
     void manual_pass_follows_the_reference_count();
+    void expected_sticker_follows_the_neighbours_and_the_clicks();
 };
 
 void CalibrationWorkflowTest::unaligned_cameras_are_queued_and_clicked_in_turn()
@@ -75,7 +76,7 @@ void CalibrationWorkflowTest::unaligned_cameras_are_queued_and_clicked_in_turn()
     CalibrationWorkflow workflow;
     WorkflowView view = workflow.open(rig_of(4, {1, 3}), {3});
     // Camera 3's photo cannot be read: it stays unaligned, never asked for.
-    QCOMPARE(view.queued, QStringList{"#1 : cam1.png"});
+    QCOMPARE(view.queued, QStringList{"#2 : cam1.png"});
     QVERIFY(view.manual_steps_started && view.pending_photo && !view.finished);
     QCOMPARE(workflow.state(), WorkflowState::AwaitStickers);
     QCOMPARE(workflow.pending_camera(), 1);
@@ -88,7 +89,7 @@ void CalibrationWorkflowTest::unaligned_cameras_are_queued_and_clicked_in_turn()
     QCOMPARE(workflow.rig().cameras[1].method, AlignmentMethod::Manual);
     QVERIFY(!workflow.complete());
     QCOMPARE(workflow.unaligned_cameras(),
-             QStringList{"#3 : cam3.png (photo de référence introuvable ou illisible)"});
+             QStringList{"#4 : cam3.png (photo de référence introuvable ou illisible)"});
 }
 
 void CalibrationWorkflowTest::undo_takes_back_clicks_down_to_the_first_sticker()
@@ -141,20 +142,26 @@ void CalibrationWorkflowTest::escape_restores_the_snapshot()
     QFETCH(bool, from_colour_click);
     CalibrationWorkflow workflow;
     const RigCalibration before = rig_of(3, {});
-    workflow.open(before, {});
+    workflow.open(before, {}, QStringLiteral("/rig/before.qvcal"));
     QCOMPARE(workflow.state(), WorkflowState::Idle);
     QVERIFY(!workflow.leave());
+    QVERIFY(!workflow.modified());
 
     const RigCalibration opened = rig_of(3, {0, 1});
     if (from_colour_click) {
         workflow.choose_references(workflow.references(), {});
         workflow.colour_calibrated(opened, opened.reference());
+        // A calibration of its own, in no file yet.
+        QVERIFY(workflow.modified());
+        QVERIFY(workflow.file().isEmpty());
     } else {
-        workflow.open(opened, {});
+        workflow.open(opened, {}, QStringLiteral("/rig/opened.qvcal"));
+        QVERIFY(!workflow.modified());
     }
     workflow.photo_shown(photo);
     // Camera 0 clicked, camera 1 half-way.
     click_three(workflow, in_line);
+    QVERIFY(workflow.modified());
     click(workflow, in_line[0]);
     QCOMPARE(workflow.pending_camera(), 1);
 
@@ -170,6 +177,10 @@ void CalibrationWorkflowTest::escape_restores_the_snapshot()
              from_colour_click ? WorkflowState::AwaitColorClick : WorkflowState::Idle);
     QCOMPARE(view->finished, !from_colour_click);
     QVERIFY(!workflow.leave());
+    // As it was: unchanged since its file was opened.
+    QVERIFY(!workflow.modified());
+    QCOMPARE(workflow.file(),
+             from_colour_click ? QString("/rig/before.qvcal") : QString("/rig/opened.qvcal"));
 }
 
 void CalibrationWorkflowTest::failed_clicks_keep_the_camera_as_it_was_data()
@@ -222,6 +233,28 @@ void CalibrationWorkflowTest::manual_pass_follows_the_reference_count()
     // Camera 4's photo cannot be read: the pass ends without it.
     QCOMPARE(workflow.state(), WorkflowState::Idle);
     QCOMPARE(workflow.unaligned_cameras().size(), 1);
+}
+
+void CalibrationWorkflowTest::expected_sticker_follows_the_neighbours_and_the_clicks()
+{
+    CalibrationWorkflow workflow;
+    workflow.open(rig_of(3, {1}), {});
+    workflow.photo_shown(photo);
+    // The neighbours' alignments undone on the reference stickers.
+    auto expected = workflow.expected_sticker();
+    QVERIFY(expected);
+    QCOMPARE(expected->centre, in_line[0]);
+    QVERIFY(expected->radius > 0.0);
+    // Off by the first click's shift, the next one is off alike.
+    click(workflow, in_line[0] + QPointF(5, 2));
+    expected = workflow.expected_sticker();
+    QVERIFY(expected);
+    QCOMPARE(expected->centre, in_line[1] + QPointF(5, 2));
+    // Stickers clicked in another order tell nothing of the shift.
+    click(workflow, in_line[2]);
+    QCOMPARE(workflow.expected_sticker()->centre, in_line[2]);
+    click(workflow, in_line[1]);
+    QVERIFY(!workflow.expected_sticker());
 }
 
 QTEST_MAIN(CalibrationWorkflowTest)

@@ -150,6 +150,8 @@ void MainWindowTest::form_texts_data()
                                 << "Taille de la vidéo";
     QTest::newRow("GIF") << "checkBox_gif"
                          << "GIF animé";
+    QTest::newRow("in-between frames") << "label_between"
+                                       << "Images intermédiaires";
     QTest::newRow("colour match") << "checkBox_colour_match"
                                   << "Harmoniser les couleurs";
     QTest::newRow("yellow") << "button_yellow"
@@ -198,6 +200,10 @@ void MainWindowTest::form_controls()
     QVERIFY(!child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
     QVERIFY(!child<QCheckBox>(*window, "checkBox_gif")->isChecked());
     QVERIFY(child<QCheckBox>(*window, "checkBox_colour_match")->isChecked());
+    auto* between = child<QSpinBox>(*window, "spinBox_between");
+    QCOMPARE(between->minimum(), 0);
+    QCOMPARE(between->maximum(), 3);
+    QCOMPARE(between->value(), 0);
     auto* video_size = child<QComboBox>(*window, "comboBox_video_size");
     QStringList sizes;
     for (int i = 0; i < video_size->count(); ++i)
@@ -455,7 +461,7 @@ void MainWindowTest::unreadable_photo_is_reported()
     const ScriptedDialogs::Request& named = dialogs.requests[1];
     QCOMPARE(named.kind, QString("question"));
     QCOMPARE(named.caption, QString("Étalons illisibles"));
-    QVERIFY2(named.text.contains("caméra 0 : " + missing), qPrintable(named.text));
+    QVERIFY2(named.text.contains("caméra 1 : " + missing), qPrintable(named.text));
     const ScriptedDialogs::Request& box = dialogs.requests.last();
     QCOMPARE(box.kind, QString("critical"));
     QCOMPARE(box.caption, QString("Erreur de fichier image"));
@@ -684,12 +690,16 @@ void MainWindowTest::option_values_survive_a_restart()
         child<QComboBox>(*window, "comboBox_video_size")->setCurrentIndex(2);
         child<QCheckBox>(*window, "checkBox_gif")->setChecked(true);
         child<QCheckBox>(*window, "checkBox_colour_match")->setChecked(false);
+        child<QSpinBox>(*window, "spinBox_between")->setValue(2);
     }
     auto window = make_window(paths, {}, &settings);
     QCOMPARE(child<QSlider>(*window, "slider_compression")->value(), 12);
     QCOMPARE(child<QLabel>(*window, "label_compression")->text(), QString("Compression : 12%"));
     QCOMPARE(child<QSlider>(*window, "slider_fps")->value(), 10);
-    QCOMPARE(child<QLabel>(*window, "label_fps")->text(), QString("10 FPS — 0,50 s pour 5 images"));
+    // The in-between frames count in the video's length.
+    QCOMPARE(child<QSpinBox>(*window, "spinBox_between")->value(), 2);
+    QCOMPARE(child<QLabel>(*window, "label_fps")->text(),
+             QString("10 FPS — 1,30 s pour 13 images dont 8 intermédiaires"));
     QVERIFY(child<QCheckBox>(*window, "checkBox_boomerang")->isChecked());
     QVERIFY(child<QRadioButton>(*window, "button_pink")->isChecked());
     QCOMPARE(child<QComboBox>(*window, "comboBox_video_size")->currentText(), QString("1920 px"));

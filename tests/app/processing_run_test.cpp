@@ -98,6 +98,8 @@ private slots:
     void cancelled_reload_keeps_the_calibration();
 
     void finished_run_says_what_was_written();
+    void in_between_frames_in_every_video();
+    void in_between_frames_need_a_reduced_video_size();
     void shots_out_of_name_order_data();
     void shots_out_of_name_order();
     void folder_with_an_earlier_run_data();
@@ -137,6 +139,8 @@ void ProcessingRunTest::init()
     driver.widget<QDoubleSpinBox>("spinBox_min_duration")->setValue(0);
     driver.widget<QDoubleSpinBox>("spinBox_hold")->setValue(0);
     driver.widget<QCheckBox>("checkBox_still")->setChecked(false);
+    driver.widget<QSpinBox>("spinBox_between")->setValue(0);
+    driver.widget<QComboBox>("comboBox_video_size")->setCurrentIndex(0);
 }
 
 void ProcessingRunTest::cancelling_a_dialog_writes_nothing()
@@ -351,7 +355,7 @@ void ProcessingRunTest::unreadable_input_writes_nothing()
     driver.process(inputs, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
     QCOMPARE(driver.dialogs.requests.last().text,
-             "La photo de la caméra 2 ('" + inputs[2] +
+             "La photo de la caméra 3 ('" + inputs[2] +
                  "') ne peut pas être lue : fichier abîmé, incomplet ou qui n'est pas une photo "
                  "JPEG ou PNG. Aucune image n'a été écrite.");
     QVERIFY(frames_in(output->path()).isEmpty());
@@ -514,14 +518,18 @@ void ProcessingRunTest::cancelled_reload_keeps_the_calibration()
 {
     const bool armed = driver.picture()->armed;
     const QPixmap picture = driver.picture()->pixmap(Qt::ReturnByValue);
+    // The calibration is not saved: the question first, then the dialog.
+    driver.dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
     driver.dialogs.file_answers.enqueue({});
     driver.action("action_new_references")->trigger();
-    QCOMPARE(driver.dialogs.requests.size(), 1);
-    QCOMPARE(driver.dialogs.requests.at(0).caption, QString("Sélectionner étalons"));
+    QCOMPARE(driver.dialogs.requests.size(), 2);
+    QCOMPARE(driver.dialogs.requests.at(0).kind, QString("unsaved"));
+    QCOMPARE(driver.dialogs.requests.at(1).caption, QString("Sélectionner étalons"));
     QVERIFY(driver.calibrated());
     QCOMPARE(driver.picture()->armed, armed);
     QCOMPARE(driver.picture()->pixmap(Qt::ReturnByValue).cacheKey(), picture.cacheKey());
 
+    driver.dialogs.requests.clear();
     StdoutCapture quiet;
     driver.process(shots, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
@@ -547,8 +555,8 @@ void ProcessingRunTest::finished_run_says_what_was_written()
     const QString folder = QDir::toNativeSeparators(output->path());
     QCOMPARE(box.text, QString("Fichiers écrits :\n"
                                "4 images de %1 × %2 pixels (output_img_0.jpg à output_img_3.jpg)\n"
-                               "Vidéo output_video.mp4 : 0,33 s\n"
-                               "Effet boomerang output_video_boomerang.mp4 : 0,67 s\n\n"
+                               "Vidéo output_video.mp4 : 4 images, 0,33 s\n"
+                               "Effet boomerang output_video_boomerang.mp4 : 8 images, 0,67 s\n\n"
                                "Dossier : %3")
                            .arg(size.width())
                            .arg(size.height())
@@ -567,6 +575,63 @@ void ProcessingRunTest::finished_run_says_what_was_written()
     QVERIFY(!driver.dialogs.requests.last().text.contains("boomerang"));
     QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(second.path())});
     QDesktopServices::unsetUrlHandler("file");
+}
+
+// With 2 in-between frames, made once behind "Images intermédiaires", every
+// video and GIF encodes 4 + 3 * 2 pictures fed from memory; the frame files
+// stay the cameras' own and the closing box counts the pictures.
+void ProcessingRunTest::in_between_frames_in_every_video()
+{
+    driver.widget<QSpinBox>("spinBox_between")->setValue(2);
+    driver.widget<QComboBox>("comboBox_video_size")->setCurrentIndex(2); // 1920 px
+    driver.widget<QCheckBox>("checkBox_boomerang")->setChecked(true);
+    driver.widget<QCheckBox>("checkBox_gif")->setChecked(true);
+    StdoutCapture quiet;
+    driver.process(shots, output->path());
+    QCOMPARE(frames_in(output->path()), QStringList({"output_img_0.jpg", "output_img_1.jpg",
+                                                     "output_img_2.jpg", "output_img_3.jpg"}));
+    const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
+
+    const auto& calls = driver.recording_runner.calls;
+    QCOMPARE(calls.size(), 5);
+    const QString staging = output->filePath(staging_folder_name);
+    const FfmpegCommand video = raw_mp4_command(EncodeSettings{24, size, size}, 10,
+                                                partial_path(staging + "/output_video.mp4"));
+    QCOMPARE(calls.at(0).arguments, video.arguments);
+    // The boomerang's GIF plays them there and back.
+    QCOMPARE(calls.at(4).arguments.mid(calls.at(4).arguments.indexOf("-frames:v"), 2),
+             QStringList({"-frames:v", "20"}));
+    // The step is shown with its count (the window samples it, so not every value).
+    const QStringList labels = driver.dialogs.progress_labels;
+    QVERIFY2(std::any_of(labels.begin(), labels.end(),
+                         [](const QString& label) {
+                             return label.startsWith("Images intermédiaires : ") &&
+                                    label.endsWith(" / 6");
+                         }),
+             qPrintable(labels.join(" | ")));
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
+    const QString text = driver.dialogs.requests.last().text;
+    QVERIFY2(text.contains("Vidéo output_video.mp4 : 10 images, 0,42 s\n"
+                           "Effet boomerang output_video_boomerang.mp4 : 20 images, 0,83 s\n"
+                           "GIF animé output_video.gif : 10 images, 0,42 s\n"
+                           "GIF boomerang output_video_boomerang.gif : 20 images, 0,83 s\n"),
+             qPrintable(text));
+}
+
+// At the photos' own size they would take too much memory: the window says so
+// before any dialog, and nothing runs.
+void ProcessingRunTest::in_between_frames_need_a_reduced_video_size()
+{
+    driver.widget<QSpinBox>("spinBox_between")->setValue(1);
+    driver.dialogs.file_answers.enqueue(shots);
+    driver.action("action_new_computation")->trigger();
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Images intermédiaires"});
+    QCOMPARE(driver.dialogs.requests.last().text,
+             QString("Les images intermédiaires se font à une taille de vidéo réduite, pas à la "
+                     "taille originale : choisissez 3840, 1920 ou 1280 px."));
+    QVERIFY(driver.recording_runner.calls.isEmpty());
+    QVERIFY(frames_in(output->path()).isEmpty());
+    driver.dialogs.file_answers.clear();
 }
 
 void ProcessingRunTest::shots_out_of_name_order_data()
@@ -588,7 +653,7 @@ void ProcessingRunTest::shots_out_of_name_order()
     const QStringList used = sort ? shots : chosen;
     for (int camera = 0; camera < camera_count; ++camera)
         QVERIFY(QString::fromStdString(capture.text())
-                    .contains(QString("Camera %1 : %2\n").arg(camera).arg(used[camera])));
+                    .contains(QString("Camera %1 : %2\n").arg(camera + 1).arg(used[camera])));
 
     // Shots in name order raise no question.
     driver.dialogs = ScriptedDialogs();

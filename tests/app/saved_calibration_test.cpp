@@ -266,14 +266,14 @@ void SavedCalibrationTest::unreadable_reference_is_named_and_never_clicked()
     driver->open(references);
     QCOMPARE(driver->dialogs.boxes(),
              (QStringList{"question: Étalons illisibles", "question: Étalons illisibles"}));
-    QVERIFY(driver->dialogs.requests.last().text.contains("caméra 2 : " + cut));
+    QVERIFY(driver->dialogs.requests.last().text.contains("caméra 3 : " + cut));
     QCOMPARE(driver->dialogs.requests.size(), 4);
     QCOMPARE(driver->dialogs.requests[2].caption, QString("Sélectionner étalons"));
 
     StdoutCapture quiet;
     driver->click(200, 150);
     // Cameras 0 and 1 are aligned; camera 2 is never shown for clicks, and a run needs it.
-    const QString missing = "#2 : ref_2.jpg (photo de référence introuvable ou illisible)";
+    const QString missing = "#3 : ref_2.jpg (photo de référence introuvable ou illisible)";
     const QString incomplete = "Calibrage incomplet : caméra(s) non alignée(s) " + missing +
                                " ; un traitement a besoin de toutes les caméras.";
     QCOMPARE(driver->dialogs.boxes().size(), 3);
@@ -311,7 +311,7 @@ void SavedCalibrationTest::shots_of_half_the_size_are_scaled()
     QCOMPARE(driver->dialogs.boxes(), QStringList{"information: Traitement terminé"});
     QCOMPARE(frames_in(output.path()).size(), camera_count);
     QVERIFY(contains_line(capture.lines(),
-                          "Camera 1: shot 200x150, reference 400x300, alignment scaled by 0.5"));
+                          "Camera 2: shot 200x150, reference 400x300, alignment scaled by 0.5"));
     const QImage full(QDir(output.path()).filePath("output_img_0.jpg"));
     const QImage half(QDir(output.path()).filePath("output_img_1.jpg"));
     QCOMPARE(half.size(), full.size());
@@ -346,7 +346,8 @@ void SavedCalibrationTest::check_view_steps_through_the_cameras()
     auto* view = driver->window->findChild<CalibrationCheckView*>();
     QVERIFY(view && view->isVisible());
     auto* label = view->findChild<QLabel*>("label_camera");
-    QVERIFY2(label->text().startsWith("Caméra 0 / 2 : alignée automatiquement ; rotation "),
+    QVERIFY2(label->text().startsWith(
+                 "Caméra 1 / 3 (ref_0.png) : alignée automatiquement ; rotation "),
              qPrintable(label->text()));
     // Drawn stickers, found again: well under a pixel apart.
     QVERIFY2(label->text().contains("écart des stickers 0."), qPrintable(label->text()));
@@ -384,7 +385,8 @@ void SavedCalibrationTest::recalibrating_replaces_just_that_camera()
     view->show_camera(2);
     view->findChild<QPushButton*>("button_recalibrate")->click();
 
-    // Clicked a little beside the drawn centres, bottom sticker first.
+    // Clicked a little beside the drawn centres, bottom sticker first: each
+    // click moves onto its sticker.
     const std::vector<cv::Point2d> drawn = stickers_of(2);
     std::vector<QPointF> clicks;
     for (int i : {2, 0, 1})
@@ -407,8 +409,8 @@ void SavedCalibrationTest::recalibrating_replaces_just_that_camera()
     }
     QCOMPARE(after.cameras[2].method, AlignmentMethod::Manual);
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(std::abs(after.cameras[2].stickers[i].x - (drawn[i].x + 0.5)) < 0.3);
-        QVERIFY(std::abs(after.cameras[2].stickers[i].y - (drawn[i].y - 0.25)) < 0.3);
+        QVERIFY(std::abs(after.cameras[2].stickers[i].x - drawn[i].x) < 0.2);
+        QVERIFY(std::abs(after.cameras[2].stickers[i].y - drawn[i].y) < 0.2);
     }
     // Half a pixel off the drawn stickers: the transform barely moves.
     QVERIFY(std::abs(after.cameras[2].transform.translation_x -
@@ -428,7 +430,7 @@ void SavedCalibrationTest::incomplete_file_leads_to_the_missing_clicks()
     StdoutCapture quiet;
     open_file(incomplete);
     QCOMPARE(driver->dialogs.boxes(), QStringList{"warning: Attention"});
-    QVERIFY(driver->dialogs.requests.last().text.endsWith("#1 : ref_1.png"));
+    QVERIFY(driver->dialogs.requests.last().text.endsWith("#2 : ref_1.png"));
     QCOMPARE(driver->instruction(), driver->sticker_prompt(1, 1));
     QVERIFY(!driver->action("action_new_computation")->isEnabled());
     for (const cv::Point2d& sticker : stickers_of(1))
@@ -492,7 +494,8 @@ void SavedCalibrationTest::incomplete_file_without_the_photos_names_the_cameras(
     }
     QStringList missing;
     for (int camera : gone)
-        missing << QString("#%1 : ref_%1.png (photo de référence introuvable ou illisible)")
+        missing << QString("#%1 : ref_%2.png (photo de référence introuvable ou illisible)")
+                       .arg(camera + 1)
                        .arg(camera);
     QStringList boxes{"warning: Calibrage incomplet"};
     if (unaligned.size() > gone.size())
@@ -538,7 +541,7 @@ void SavedCalibrationTest::camera_left_by_escape_is_finished_in_the_check_view()
     driver->action("action_leave_manual_steps")->trigger();
     QCOMPARE(driver->dialogs.boxes(),
              (QStringList{"warning: Attention", "warning: Calibrage incomplet"}));
-    QVERIFY(driver->dialogs.requests.last().text.contains("\n#1 : ref_1.png\n"));
+    QVERIFY(driver->dialogs.requests.last().text.contains("\n#2 : ref_1.png\n"));
     QVERIFY(!driver->action("action_new_computation")->isEnabled());
 
     driver->action("action_check_calibration")->trigger();

@@ -14,7 +14,7 @@ public:
     struct Request
     {
         QString kind; // "open", "save", "directory", "question", "information", "warning",
-                      // "critical" or "progress"
+                      // "critical", "choice", "unsaved" or "progress"
         QString caption;
         QString text; // the filter of a file dialog, the text of a box
         QWidget* parent = nullptr;
@@ -33,6 +33,8 @@ public:
     QQueue<bool> button_answers;
     // The button pressed in each choice box, in order; beyond them, the box is closed.
     QQueue<int> choice_answers;
+    // The answers to each unsaved-changes box, in order; beyond them, "Annuler".
+    QQueue<UnsavedAnswer> unsaved_answers;
     QList<Request> requests;
     // Every label a progress window showed, in order, without repeats.
     QStringList progress_labels;
@@ -98,6 +100,13 @@ public:
         return choice_answers.isEmpty() ? -1 : choice_answers.dequeue();
     }
 
+    UnsavedAnswer ask_unsaved_changes(QWidget* parent, const QString& text) override
+    {
+        record("unsaved", parent, QStringLiteral("Enregistrer les modifications du calibrage ?"),
+               text);
+        return unsaved_answers.isEmpty() ? UnsavedAnswer::Cancel : unsaved_answers.dequeue();
+    }
+
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override
     {
         record("progress", parent, title, QString());
@@ -111,7 +120,7 @@ public:
         for (const Request& request : requests) {
             if (request.kind == "question" || request.kind == "information" ||
                 request.kind == "warning" || request.kind == "critical" ||
-                request.kind == "choice")
+                request.kind == "choice" || request.kind == "unsaved")
                 result << request.kind + ": " + request.caption;
         }
         return result;

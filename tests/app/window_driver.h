@@ -76,12 +76,13 @@ public:
         action("action_new_computation")->trigger();
     }
 
-    // The prompt for a sticker of reference photo `image` of the window.
+    // The prompt for a sticker of reference photo `image` (counted from 0) of the
+    // window, which numbers cameras from 1.
     QString sticker_prompt(int sticker, int image) const
     {
         return QStringLiteral("Cliquez sur le centre approximatif du sticker #%1 (image #%2 : %3)")
             .arg(sticker)
-            .arg(image)
+            .arg(image + 1)
             .arg(QFileInfo(references.value(image)).fileName());
     }
 

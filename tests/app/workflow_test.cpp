@@ -136,7 +136,7 @@ void WorkflowTest::failed_cameras_are_clicked_by_hand()
     QCOMPARE(driver->dialogs.requests.last().text,
              QString("La détection automatique des stickers a échoué pour certaines images ; "
                      "veuillez sélectionner les stickers manuellement.\n\n"
-                     "Images à cliquer (2 sur 4) :\n#1 : %1\n#3 : %2")
+                     "Images à cliquer (2 sur 4) :\n#2 : %1\n#4 : %2")
                  .arg(QFileInfo(driver->references.at(1)).fileName(),
                       QFileInfo(driver->references.at(3)).fileName()));
     QCOMPARE(driver->dialogs.requests.last().parent, driver->window.get());
@@ -184,6 +184,8 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
     // Five new references, no colour click: the pass covers all five, the two
     // new ones starting unaligned.
     driver->references = write_references(5);
+    // The calibration was never saved: asked first, and let go.
+    driver->dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
     driver->dialogs.file_answers.enqueue(driver->references);
     action("action_new_references")->trigger();
     action("action_manual_calibration")->trigger();
@@ -192,8 +194,10 @@ void WorkflowTest::manual_pass_keeps_earlier_alignments_and_follows_the_referenc
         click_stickers(shifted(3 * image, -2 * image));
     }
     QVERIFY(calibrated());
-    QCOMPARE(driver->dialogs.boxes(), QStringList({"question: Tout calibrer manuellement",
-                                                   "question: Tout calibrer manuellement"}));
+    QCOMPARE(driver->dialogs.boxes(),
+             QStringList({"question: Tout calibrer manuellement",
+                          "unsaved: Enregistrer les modifications du calibrage ?",
+                          "question: Tout calibrer manuellement"}));
 }
 
 void WorkflowTest::click_when_idle_only_logs()
@@ -278,7 +282,7 @@ void WorkflowTest::references_out_of_name_order()
                      "l'ordre des noms ?"));
     for (int camera = 0; camera < 3; ++camera)
         QVERIFY(contains_line(capture.lines(), QString("Camera %1 : %2")
-                                                   .arg(camera)
+                                                   .arg(camera + 1)
                                                    .arg(dir.filePath(order[camera] + ".png"))
                                                    .toStdString()));
 
@@ -301,10 +305,12 @@ void WorkflowTest::manual_clicks_are_marked_and_can_be_taken_back()
     click(206, 146);
     QCOMPARE(marks(), std::vector<QPoint>({{206, 86}, {206, 146}}));
     QCOMPARE(instruction(), sticker_prompt(3, 2));
-    // The marks are drawn over the photo where the clicks were.
+    // The marks are drawn over the photo where the clicks were (nothing round
+    // there to move them to), a ring of one size at any zoom.
+    QCOMPARE(status(), QString("Aucun sticker rond trouvé près du clic : point gardé tel quel"));
     const QImage shown = picture()->grab().toImage();
-    const QPoint origin = picture()->picture_origin();
-    QCOMPARE(shown.pixel(origin + QPoint(206, 86 - 10)), QColor(Qt::cyan).rgb());
+    const QPointF mark = picture()->label_position(QPointF(206, 86));
+    QCOMPARE(shown.pixel(QPoint(int(mark.x()), int(mark.y()) - 10)), QColor(Qt::cyan).rgb());
 
     key(Qt::Key_Backspace);
     QCOMPARE(instruction(), sticker_prompt(2, 2));
@@ -354,6 +360,7 @@ void WorkflowTest::escape_restores_what_was_there_before_the_manual_steps()
 
     if (from_colour_click) {
         driver->references = write_references(3, StickerColor::Yellow, {0, 2});
+        driver->dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
         driver->dialogs.file_answers.enqueue(driver->references);
         action("action_new_references")->trigger();
         click(200, 150);
@@ -382,6 +389,7 @@ void WorkflowTest::escape_restores_what_was_there_before_the_manual_steps()
 
     // The earlier calibration is back whole: the same frame as before.
     if (from_colour_click) {
+        driver->dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
         driver->dialogs.file_answers.enqueue(driver->references);
         action("action_new_references")->trigger();
         driver->references = write_references(3);
@@ -406,7 +414,7 @@ void WorkflowTest::wrong_colour_stays_at_the_colour_click()
 {
     QFETCH(QPoint, pixel);
     QFETCH(bool, learned);
-    // Pink stickers, "Jaune" checked; five cameras so that the middle is image #2.
+    // Pink stickers, "Jaune" checked; five cameras so that the middle is image #3.
     open_window(write_references(5, StickerColor::Pink));
     StdoutCapture quiet;
     click(pixel.x(), pixel.y());
@@ -422,7 +430,7 @@ void WorkflowTest::wrong_colour_stays_at_the_colour_click()
     const QString text = driver->dialogs.requests.at(2).text; // after the references, the progress
     QVERIFY2(
         text.startsWith(QString("Aucun trio de repères de cette couleur dans l'image du milieu "
-                                "(image #2 : %1). La couleur choisie est « Jaune ».")
+                                "(image #3 : %1). La couleur choisie est « Jaune ».")
                             .arg(QFileInfo(driver->references.at(2)).fileName())),
         qPrintable(text));
     // No manual steps for every camera: the colour click is asked for again.

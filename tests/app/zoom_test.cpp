@@ -207,18 +207,25 @@ void ZoomTest::zoom_is_kept_for_the_next_photo()
 
 void ZoomTest::manual_clicks_keep_their_fraction()
 {
-    // A rig whose photos show no sticker: every camera is clicked by hand, at 400 %.
-    QStringList references;
-    for (int i = 0; i < 3; ++i)
-        references << write_photo(dir.path(), QString("plain_%1.png").arg(i),
+    // A calibrated rig, then references that show nothing round (a click on a
+    // sticker would move to its centre): every camera is clicked by hand, at 400 %.
+    QStringList references, plain;
+    for (int i = 0; i < 3; ++i) {
+        references << write_photo(dir.path(), QString("stickers_%1.png").arg(i),
                                   draw_sticker_photo({400, 300},
                                                      {{200, 90}, {200, 150}, {200, 210}}, 12.0,
                                                      StickerColor::Yellow, i + 1));
+        plain << write_photo(dir.path(), QString("plain_%1.png").arg(i),
+                             cv::Mat(300, 400, CV_8UC3, cv::Scalar(120, 130, 140)));
+    }
     driver = std::make_unique<WindowDriver>();
     driver->open(references);
     StdoutCapture quiet;
     driver->click(200, 150);
     QVERIFY(driver->calibrated());
+    driver->dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
+    driver->dialogs.file_answers.enqueue(plain);
+    driver->action("action_new_references")->trigger();
     driver->action("action_manual_calibration")->trigger();
     for (int i = 0; i < 8; ++i)
         driver->action("action_zoom_in")->trigger();

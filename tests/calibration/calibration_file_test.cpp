@@ -65,7 +65,8 @@ void set_camera(QJsonObject& root, int index, const QJsonObject& entry)
     root[QStringLiteral("cameras")] = cameras;
 }
 
-// Damage that sets (or, with an undefined value, removes) one field of camera 1.
+// Damage that sets (or, with an undefined value, removes) one field of camera 1
+// (the second, "caméra 2" to the user).
 Damage camera_field(const QString& key, const QJsonValue& value)
 {
     return [key, value](QJsonObject& root) {
@@ -274,21 +275,21 @@ void CalibrationFileTest::damaged_file_is_refused_data()
         root["cameras"] = QJsonArray();
     }) << "annonce 0 caméra(s)";
     QTest::newRow("camera not a record")
-        << damaged(root_field("cameras", QJsonArray{1, 2, 3})) << "la caméra 0 n'est pas décrite";
+        << damaged(root_field("cameras", QJsonArray{1, 2, 3})) << "la caméra 1 n'est pas décrite";
     QTest::newRow("missing translation") << damaged(camera_field("translation_y", removed))
-                                         << "il manque le champ « translation_y » de la caméra 1";
+                                         << "il manque le champ « translation_y » de la caméra 2";
     QTest::newRow("missing stickers")
-        << damaged(camera_field("stickers", removed)) << "« stickers » de la caméra 1";
+        << damaged(camera_field("stickers", removed)) << "« stickers » de la caméra 2";
     QTest::newRow("missing size of an aligned camera")
-        << damaged(camera_field("width", removed)) << "« width » de la caméra 1";
+        << damaged(camera_field("width", removed)) << "« width » de la caméra 2";
     QTest::newRow("null scale (how Qt writes NaN)")
         << damaged(camera_field("scale", QJsonValue::Null))
-        << "« scale » de la caméra 1 n'est pas un nombre";
+        << "« scale » de la caméra 2 n'est pas un nombre";
     // Qt's parser refuses a number beyond the range of a double.
     QTest::newRow("infinite rotation")
         << QByteArray(valid).replace("358.00000040907463", "1e999") << "abîmé ou incomplet";
     QTest::newRow("negative scale")
-        << damaged(camera_field("scale", -1.5)) << "l'échelle de la caméra 1 est négative ou nulle";
+        << damaged(camera_field("scale", -1.5)) << "l'échelle de la caméra 2 est négative ou nulle";
     QTest::newRow("zero scale") << damaged(camera_field("scale", 0)) << "négative ou nulle";
     QTest::newRow("scale as text") << damaged(camera_field("scale", "2")) << "pas un nombre";
     QTest::newRow("fractional width")
@@ -310,13 +311,13 @@ void CalibrationFileTest::damaged_file_is_refused_data()
         << "la couleur apprise est hors des bornes";
     QTest::newRow("two sticker uncertainties")
         << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, 0.5}))
-        << "« sticker_uncertainty » de la caméra 1 doit compter trois nombres";
+        << "« sticker_uncertainty » de la caméra 2 doit compter trois nombres";
     QTest::newRow("negative sticker uncertainty")
         << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, -0.5, 0.5}))
-        << "« sticker_uncertainty » de la caméra 1 ne peut être négative";
+        << "« sticker_uncertainty » de la caméra 2 ne peut être négative";
     QTest::newRow("sticker uncertainty as text")
         << damaged(camera_field("sticker_uncertainty", QJsonArray{0.5, "1", 0.5}))
-        << "« sticker_uncertainty » de la caméra 1 n'est pas un nombre";
+        << "« sticker_uncertainty » de la caméra 2 n'est pas un nombre";
     const auto check_data = [](const QString& points, const QString& descriptors) {
         return QJsonObject{{QStringLiteral("points"), points},
                            {QStringLiteral("descriptors"), descriptors}};
@@ -324,7 +325,7 @@ void CalibrationFileTest::damaged_file_is_refused_data()
     const QString one_point = QString::fromLatin1(QByteArray(8, '\0').toBase64());
     const QString one_descriptor = QString::fromLatin1(QByteArray(32, 'a').toBase64());
     QTest::newRow("check data not a record")
-        << damaged(camera_field("drift_reference", 3)) << "« drift_reference » de la caméra 1";
+        << damaged(camera_field("drift_reference", 3)) << "« drift_reference » de la caméra 2";
     QTest::newRow("check points not base64")
         << damaged(camera_field("drift_reference", check_data("@@@@", one_descriptor)))
         << "pas en base64";
@@ -333,7 +334,7 @@ void CalibrationFileTest::damaged_file_is_refused_data()
                "drift_reference",
                check_data(QString::fromLatin1(QByteArray(8 * 100000, '\0').toBase64()),
                           one_descriptor)))
-        << "« points » de la caméra 1 est trop long";
+        << "« points » de la caméra 2 est trop long";
     QTest::newRow("check descriptors for another count")
         << damaged(camera_field("drift_reference", check_data(one_point, QString::fromLatin1(
                                                                          QByteArray(64, 'a')

@@ -114,10 +114,10 @@ class ColourMatchTest : public QObject
         QStringList cameras;
         for (auto match = line.globalMatch(out); match.hasNext();)
             cameras << match.next().captured(1);
-        const QStringList expected = on ? QStringList{"0", "1", "2"} : QStringList();
+        const QStringList expected = on ? QStringList{"1", "2", "3"} : QStringList();
         QCOMPARE(cameras, expected);
         if (on)
-            QVERIFY2(out.contains("Camera 1: colour gains 1.00 1.00 1.00\n"), qPrintable(out));
+            QVERIFY2(out.contains("Camera 2: colour gains 1.00 1.00 1.00\n"), qPrintable(out));
     }
 
 private slots:

@@ -98,6 +98,7 @@ private slots:
     void paths_are_made_absolute();
     void a_hidden_camera_leaves_the_calibration_incomplete();
     void process_makes_the_frames_of_the_window_path();
+    void process_plays_in_between_frames();
     void calibrate_learns_the_colour_at_a_click();
     void points_snap_to_the_stickers();
     void points_leaving_no_common_frame_write_nothing();
@@ -278,6 +279,16 @@ void CommandLineTest::help_version_and_usage_errors_data()
         << QStringList{"process", "--calibration", cal, "--output", "out", "--hold", "11", "a.jpg"}
         << 2 << ""
         << "--hold attend une durée en secondes entre 0 et 10";
+    QTest::newRow("in-between frames out of range")
+        << QStringList{"process", "--calibration", cal, "--output",   "out",
+                       "--video-size", "1920", "--between", "4", "a.jpg"}
+        << 2 << ""
+        << "--between attend un nombre entier d'images intermédiaires entre 0 et 3";
+    QTest::newRow("in-between frames at the original size")
+        << QStringList{"watch", "--calibration", cal, "--output", "out", "--between", "1", "a"}
+        << 2 << ""
+        << "--between 1 demande --video-size 3840, 1920 ou 1280 : les images intermédiaires se "
+           "font à une taille de vidéo réduite, pas à la taille originale";
     QTest::newRow("two inboxes") << QStringList{"watch",    "--calibration", cal,
                                                 "--output", "out",           "a",
                                                 "b"}
@@ -535,6 +546,42 @@ void CommandLineTest::process_makes_the_frames_of_the_window_path()
         const QImage written(output + frame);
         QVERIFY(!written.isNull());
         QVERIFY2(written == QImage(request.folder + frame), qPrintable(frame));
+    }
+}
+
+// Every video and GIF plays the in-between frames, counted and timed in what
+// `process` says at the end; the frame files stay one per camera.
+void CommandLineTest::process_plays_in_between_frames()
+{
+    const QString output = work.filePath("between");
+    const QuorvaneRun run = run_quorvane(QStringList{"process", "--calibration", calibration,
+                                                     "--output", output, "--fps", "10",
+                                                     "--boomerang", "--gif", "--video-size",
+                                                     "1280", "--between", "2"} +
+                                         shots);
+    QCOMPARE(run.exit_code, 0);
+    const int played = camera_count + (camera_count - 1) * 2;
+    const QStringList said = run.out.split('\n');
+    const auto said_of = [&](const QString& name, int pictures) {
+        return said.contains(QStringLiteral("%1 : %2 images, %3 s")
+                                 .arg(name)
+                                 .arg(pictures)
+                                 .arg(QLocale(QLocale::French).toString(pictures / 10.0, 'f', 2)));
+    };
+    QVERIFY2(said_of("output_video.mp4", played), qPrintable(run.out));
+    QVERIFY2(said_of("output_video_boomerang.mp4", 2 * played), qPrintable(run.out));
+    QVERIFY2(said_of("output_video.gif", played), qPrintable(run.out));
+    QVERIFY2(said_of("output_video_boomerang.gif", 2 * played), qPrintable(run.out));
+    QCOMPARE(QDir(output).entryList({"output_img_*"}).size(), camera_count);
+    for (const QString name : {"output_video.mp4", "output_video_boomerang.mp4",
+                               "output_video.gif", "output_video_boomerang.gif"}) {
+        QProcess ffprobe;
+        ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
+                                  "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
+                                  output + "/" + name});
+        QVERIFY(ffprobe.waitForFinished(-1));
+        QCOMPARE(ffprobe.readAllStandardOutput().trimmed().toInt(),
+                 name.contains("boomerang") ? 2 * played : played);
     }
 }
 

@@ -153,6 +153,7 @@ private slots:
     void cleanup();
 
     void takes_are_done_once_in_natural_order();
+    void a_take_plays_its_in_between_frames();
     void a_take_with_one_photo_too_many_fails_until_it_changes();
     void a_photo_written_in_two_halves_waits_for_its_end();
     void a_photo_cut_short_for_good_fails_the_take_data();
@@ -262,6 +263,25 @@ void WatchTest::takes_are_done_once_in_natural_order()
     run = run_quorvane(watch_arguments({"--once"}));
     QCOMPARE(run.exit_code, 0);
     QCOMPARE(run.out, QString());
+}
+
+// The booth's videos hold the in-between frames asked for; the take's frames
+// are the cameras' own.
+void WatchTest::a_take_plays_its_in_between_frames()
+{
+    drop_take("take", camera_name);
+    const QuorvaneRun run =
+        run_quorvane(watch_arguments({"--once", "--video-size", "1920", "--between", "1"}));
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.out.count("Take done: "), 1);
+    QCOMPARE(files_in(root + "/take"), done_take);
+    verify_frames("take");
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
+                              "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
+                              root + "/take/output_video.mp4"});
+    QVERIFY(ffprobe.waitForFinished(-1));
+    QCOMPARE(ffprobe.readAllStandardOutput().trimmed().toInt(), 2 * camera_count - 1);
 }
 
 void WatchTest::a_take_with_one_photo_too_many_fails_until_it_changes()

@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -237,9 +238,12 @@ private slots:
     void reduced_frames_show_what_the_frames_show_data()
     {
         QTest::addColumn<int>("orientation");
-        QTest::newRow("upright") << 1;
-        QTest::newRow("stored turned, EXIF orientation 6") << 6;
-        QTest::newRow("stored upside down, EXIF orientation 3") << 3;
+        // The reduction of a copy the drift check decoded already, 0 for none.
+        QTest::addColumn<int>("shared");
+        QTest::newRow("upright") << 1 << 0;
+        QTest::newRow("stored turned, EXIF orientation 6") << 6 << 0;
+        QTest::newRow("stored upside down, EXIF orientation 3") << 3 << 0;
+        QTest::newRow("turned, the check's copy of the same reduction") << 6 << 8;
     }
 
     // The reduced frame is the frame written at full size, reduced: same place,
@@ -247,6 +251,7 @@ private slots:
     void reduced_frames_show_what_the_frames_show()
     {
         QFETCH(int, orientation);
+        QFETCH(int, shared);
         QTemporaryDir folder;
         cv::Mat shot;
         cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1280, 960), 0, 0,
@@ -265,7 +270,15 @@ private slots:
         calibration.rotation_deg = {4.0, 0.0};
         calibration.scale = {0.9, 1.0};
         calibration.aligned = {true, true};
-        const std::vector<cv::Mat> reduced = reduced_aligned_frames({path, path}, calibration, 160);
+        ReducedShots copies;
+        if (shared) {
+            copies.shots = {read_reduced_photo(path, shared), read_reduced_photo(path, shared)};
+            // Cut short now, the file would decode to nothing: the copies must serve.
+            QFile cut(path);
+            QVERIFY(cut.resize(cut.size() / 2));
+        }
+        const std::vector<cv::Mat> reduced =
+            reduced_aligned_frames({path, path}, calibration, 160, shared ? &copies : nullptr);
         QCOMPARE(reduced.size(), std::size_t(2));
 
         const QRect rect = common_frame_rect({upright.size(), upright.size()},

@@ -137,6 +137,15 @@ int band_of(const QImage& picture, int count)
     return int(std::max_element(light.begin(), light.end()) - light.begin());
 }
 
+// The camera frame of each picture of `order`, -1 for an in-between frame.
+std::vector<int> frames_of(const PictureOrder& order)
+{
+    std::vector<int> frames;
+    for (const PlayedPicture& picture : order)
+        frames.push_back(picture.between == 0 ? picture.frame : -1);
+    return frames;
+}
+
 VideoExport exported(const VideoRequest& request)
 {
     ChildProcessRunner runner;
@@ -267,8 +276,15 @@ private slots:
         QCOMPARE(play.boomerang_repeats, 1); // 24 frames already
         QCOMPARE(clip_play(6, 24, {}).video_frames(), 6);
         QCOMPARE(clip_play(6, 24, {3.0, 0}).boomerang_frames(), 72);
-        QCOMPARE(forward_order(3, 2), std::vector<int>({0, 0, 0, 1, 2, 2, 2}));
-        QCOMPARE(gif_order(3, 1, true), std::vector<int>({0, 0, 1, 2, 2, 2, 1, 0}));
+        QCOMPARE(frames_of(forward_order(3, 0, 2)), std::vector<int>({0, 0, 0, 1, 2, 2, 2}));
+        QCOMPARE(frames_of(gif_order(3, 0, 1, true)), std::vector<int>({0, 0, 1, 2, 2, 2, 1, 0}));
+        // With in-between frames the holds stay on the cameras' first and last
+        // frames, and the in-betweens play in both directions.
+        QCOMPARE(forward_order(2, 2, 1),
+                 PictureOrder({{0, 0}, {0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 0}}));
+        QCOMPARE(gif_order(2, 1, 0, true),
+                 PictureOrder({{0, 0}, {0, 1}, {1, 0}, {1, 0}, {0, 1}, {0, 0}}));
+        QCOMPARE(clip_play(played_picture_count(6, 1), 24, length).video_frames(), 46);
     }
 
     // The logo where it belongs, its transparent half showing the frame, in a
@@ -385,19 +401,29 @@ private slots:
     void repeats_and_holds_data()
     {
         QTest::addColumn<bool>("from_memory");
-        QTest::newRow("from the files") << false;
-        QTest::newRow("from memory") << true;
+        QTest::addColumn<int>("between");
+        // The pictures each video plays: 6 frames (11 with an in-between per
+        // pair) and a quarter second hold at each end, for at least a second.
+        QTest::addColumn<int>("video_pictures");
+        QTest::addColumn<int>("boomerang_pictures");
+        QTest::newRow("from the files") << false << 0 << 2 * 18 << 18 + 6;
+        QTest::newRow("from memory") << true << 0 << 2 * 18 << 18 + 6;
+        QTest::newRow("from memory, an in-between per pair") << true << 1 << 2 * 23 << 23 + 11;
     }
 
     void repeats_and_holds()
     {
         QFETCH(bool, from_memory);
+        QFETCH(int, between);
+        QFETCH(int, video_pictures);
+        QFETCH(int, boomerang_pictures);
         QTemporaryDir dir;
         const QSize frames(320, 180);
         const int count = 6;
         VideoFrames kept;
         kept.long_side = 1280;
         kept.gif = true;
+        kept.between = between;
         prepare_video_frames(kept, frames, count);
         QVERIFY(write_index_frames(dir.path(), count, frames, &kept));
         VideoRequest request;
@@ -408,30 +434,42 @@ private slots:
         request.boomerang = true;
         request.gif = true;
         request.length = {1.0, 0.25};
+        request.between = between;
         if (from_memory)
             request.kept = &kept;
         const VideoExport result = exported(request);
         QVERIFY2(result.succeeded, qPrintable(result.error_line));
 
-        std::vector<int> forward = forward_order(count, 6);
+        const std::vector<int> forward = frames_of(forward_order(count, between, 6));
         std::vector<int> video = forward;
         video.insert(video.end(), forward.begin(), forward.end());
-        std::vector<int> boomerang = gif_order(count, 6, true);
+        const std::vector<int> boomerang = frames_of(gif_order(count, between, 6, true));
+        QCOMPARE(int(video.size()), video_pictures);
+        QCOMPARE(int(boomerang.size()), boomerang_pictures);
         const QMap<QString, std::vector<int>> orders{{"output_video.mp4", video},
                                                      {"output_video_boomerang.mp4", boomerang},
                                                      {"output_video.gif", forward},
                                                      {"output_video_boomerang.gif", boomerang}};
         for (auto file = orders.begin(); file != orders.end(); ++file) {
+            // An in-between frame shows no one camera's band.
             std::vector<int> shown;
+            const std::vector<int>& expected = file.value();
             for (const QImage& picture : decoded(dir.filePath(file.key())))
-                shown.push_back(band_of(picture, count));
-            QCOMPARE(shown, file.value());
+                shown.push_back(shown.size() < expected.size() && expected[shown.size()] < 0
+                                    ? -1
+                                    : band_of(picture, count));
+            QCOMPARE(shown, expected);
         }
         const auto seconds = [&](const QString& name) {
             return probe(dir.filePath(name), "format=duration")["duration"].toDouble();
         };
-        QVERIFY(std::abs(seconds("output_video.mp4") - 36 / 24.0) < 0.03);
-        QVERIFY(std::abs(seconds("output_video_boomerang.mp4") - 1.0) < 0.03);
+        const auto frame_count = [&](const QString& name) {
+            return probe(dir.filePath(name), "stream=nb_read_frames")["nb_read_frames"].toInt();
+        };
+        QCOMPARE(frame_count("output_video.mp4"), video_pictures);
+        QCOMPARE(frame_count("output_video_boomerang.mp4"), boomerang_pictures);
+        QVERIFY(std::abs(seconds("output_video.mp4") - video_pictures / 24.0) < 0.03);
+        QVERIFY(std::abs(seconds("output_video_boomerang.mp4") - boomerang_pictures / 24.0) < 0.03);
         for (const QString name : {"output_video.mp4", "output_video_boomerang.mp4"}) {
             const QMap<QString, QString> stream =
                 probe(dir.filePath(name), "stream=profile,level,pix_fmt,width,height");

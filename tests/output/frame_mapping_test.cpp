@@ -156,11 +156,11 @@ void FrameMappingTest::shots_are_fitted_to_the_rig_data()
     QTest::addColumn<QString>("line");
     QTest::newRow("same size") << QSize(600, 400) << 1.0 << QString();
     QTest::newRow("half") << QSize(300, 200) << 0.5
-                          << "Camera 1: shot 300x200, reference 600x400, alignment scaled by 0.5";
+                          << "Camera 2: shot 300x200, reference 600x400, alignment scaled by 0.5";
     // As 6000 x 4000 gives 4240 x 2832.
     QTest::newRow("rounded by the camera")
         << QSize(424, 283) << (424.0 / 600 + 283.0 / 400) / 2
-        << "Camera 1: shot 424x283, reference 600x400, alignment scaled by 0.707083";
+        << "Camera 2: shot 424x283, reference 600x400, alignment scaled by 0.707083";
     QTest::newRow("4:3 against 3:2") << QSize(400, 300) << 0.0 << QString();
     QTest::newRow("a quarter turn") << QSize(400, 600) << 0.0 << QString();
 }

@@ -90,6 +90,8 @@ private slots:
     void moved_picture_lands_where_it_belongs();
     void region_seen_by_one_frame_comes_from_it_data();
     void region_seen_by_one_frame_comes_from_it();
+    void border_seen_by_one_frame_comes_from_it_data();
+    void border_seen_by_one_frame_comes_from_it();
     void counts_and_positions();
 };
 
@@ -222,6 +224,36 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it()
                                 .arg(blended)));
     }
     QVERIFY(judged > 0);
+}
+
+void InBetweenTest::border_seen_by_one_frame_comes_from_it_data()
+{
+    QTest::addColumn<double>("dx");
+    QTest::addColumn<double>("dy");
+    QTest::newRow("leaving on the right") << 24.0 << 0.0;
+    QTest::newRow("leaving on the left") << -24.0 << 0.0;
+    QTest::newRow("leaving at the bottom") << 0.0 << 20.0;
+}
+
+// What moves out of the picture between the frames is seen by the first frame
+// only; half way it is still half in the picture and comes from that frame (a
+// blend with the neighbouring picture reads about 20 dB there).
+void InBetweenTest::border_seen_by_one_frame_comes_from_it()
+{
+    QFETCH(double, dx);
+    QFETCH(double, dy);
+    const cv::Mat source = texture(13, cv::Scalar(1, 1, 1));
+    const cv::Mat first = moved(source, 0, 0), second = moved(source, dx, dy);
+    const cv::Mat made = in_between_frames(first, second, 1).front();
+    const cv::Mat truth = moved(source, dx / 2, dy / 2);
+    // The band beyond where the second frame's picture ends, two pixels in.
+    const int band_x = static_cast<int>(std::abs(dx) / 2) - 2;
+    const int band_y = static_cast<int>(std::abs(dy) / 2) - 2;
+    const cv::Rect band = dx > 0   ? cv::Rect(frame_size.width - band_x, 40, band_x, 160)
+                          : dx < 0 ? cv::Rect(0, 40, band_x, 160)
+                                   : cv::Rect(40, frame_size.height - band_y, 240, band_y);
+    const double psnr = cv::PSNR(made(band), truth(band));
+    QVERIFY2(psnr > 24.0, qPrintable(QString("%1 dB").arg(psnr)));
 }
 
 // One frame per position asked, each at its share of the way; none for 0.

@@ -3,6 +3,7 @@
 // its pictures came from.
 
 #include "output/video_export.h"
+#include "tests/support/stopping_progress.h"
 #include "output/video_frames.h"
 #include "support/process_runner.h"
 #include "tests/output/shots.h"
@@ -167,6 +168,25 @@ QList<int> decoded_bands(const QString& path, int bands, QString& errors)
     return shown;
 }
 
+// Where the white of each picture of `path` stands: the mean column of its
+// brightness, in pixels from the left.
+QList<double> decoded_centres(const QString& path)
+{
+    const int width = probed_size(path).width();
+    QList<double> centres;
+    for (const QByteArray& picture : decoded_pictures(path)) {
+        double weighted = 0;
+        double total = 0;
+        for (int at = 0; at < picture.size(); ++at) {
+            const double value = static_cast<unsigned char>(picture[at]);
+            weighted += value * (at % width);
+            total += value;
+        }
+        centres << (total > 0 ? weighted / total : -1);
+    }
+    return centres;
+}
+
 // The top-level boxes of an MP4 file, in order.
 QStringList mp4_boxes(const QString& path)
 {
@@ -328,6 +348,106 @@ private slots:
                 QVERIFY(loops_forever(path));
             }
         }
+    }
+
+    void in_between_frames_play_in_every_file_data()
+    {
+        QTest::addColumn<int>("between");
+        QTest::addColumn<int>("long_side");
+        QTest::newRow("none") << 0 << 1280;
+        QTest::newRow("1, at the frames' own size") << 1 << 1920;
+        QTest::newRow("2, scaled") << 2 << 1280;
+        QTest::newRow("3, scaled") << 3 << 1280;
+    }
+
+    // Each video and GIF plays the cameras' frames in order with the in-between
+    // frames in their places, each between its neighbours; the boomerangs come
+    // back the same way. The frame files stay the cameras' own.
+    void in_between_frames_play_in_every_file()
+    {
+        QFETCH(int, between);
+        QFETCH(int, long_side);
+        const int count = 4;
+        const QSize frames = long_side == 1920 ? QSize(96, 48) : QSize(1920, 960);
+        QTemporaryDir dir;
+        VideoFrames kept;
+        kept.long_side = long_side;
+        kept.gif = true;
+        kept.between = between;
+        prepare_video_frames(kept, frames, count);
+        QVERIFY(write_index_frames(dir.path(), count, frames, count, &kept));
+        const QStringList frame_files = folder_entries(dir.path());
+        std::ostringstream log;
+        BatchProgress progress;
+        VideoRequest request{dir.path(), frames, count, 10, true, long_side, true};
+        request.kept = &kept;
+        request.between = between;
+        const VideoExport result = export_folder(request, log, &progress);
+        QVERIFY2(result.succeeded, qPrintable(result.error_line));
+        QCOMPARE(result.written, QStringList({"output_video.mp4", "output_video_boomerang.mp4",
+                                              "output_video.gif", "output_video_boomerang.gif"}));
+        QCOMPARE(folder_entries(dir.path()), frame_files + all_outputs);
+        const int played = count + (count - 1) * between;
+        // The in-between frames, then the video, the backward half, the GIF and its boomerang.
+        QCOMPARE(progress.done(), (count - 1) * between + 5 * played);
+
+        for (const QString& name : all_outputs) {
+            const QString path = dir.filePath(name);
+            const bool boomerang = name.contains("boomerang");
+            const bool gif = name.endsWith(".gif");
+            const QMap<QString, QString> stream = probe(path);
+            QCOMPARE(stream["nb_read_frames"].toInt(), boomerang ? 2 * played : played);
+            const QList<double> centres = decoded_centres(path);
+            QCOMPARE(centres.size(), boomerang ? 2 * played : played);
+            const double band = stream["width"].toDouble() / count;
+            const QString shown = [&] {
+                QStringList texts;
+                for (const double centre : centres)
+                    texts << QString::number(centre, 'f', 1);
+                return name + ": " + texts.join(' ');
+            }();
+            for (int k = 0; k < played; ++k) {
+                // The cameras' frames where they were, the in-between frames strictly
+                // between their neighbours; a boomerang reads back the same pictures.
+                if (k % (between + 1) == 0)
+                    QVERIFY2(qAbs(centres[k] - (k / (between + 1) + 0.5) * band) < band / 8,
+                             qPrintable(shown));
+                if (k > 0)
+                    QVERIFY2(centres[k] > centres[k - 1] + band / (2 * (between + 1)),
+                             qPrintable(shown));
+                if (boomerang)
+                    QVERIFY2(qAbs(centres[2 * played - 1 - k] - centres[k]) < (gif ? 2 : 1),
+                             qPrintable(shown));
+            }
+        }
+    }
+
+    // A stop request while the in-between frames are made ends the export before
+    // any video starts: no file but the frames, no command run.
+    void stop_during_the_in_between_frames_writes_no_video()
+    {
+        const int count = 4;
+        const QSize frames(96, 48);
+        QTemporaryDir dir;
+        VideoFrames kept;
+        kept.long_side = 1920;
+        kept.between = 2;
+        prepare_video_frames(kept, frames, count);
+        QVERIFY(write_index_frames(dir.path(), count, frames, count, &kept));
+        const QStringList frame_files = folder_entries(dir.path());
+        std::ostringstream log;
+        StoppingProgress progress(2);
+        VideoRequest request{dir.path(), frames, count, 10, true, 1920, false};
+        request.kept = &kept;
+        request.between = 2;
+        const VideoExport result = export_folder(request, log, &progress);
+        QVERIFY(!result.succeeded);
+        QVERIFY(result.stopped);
+        QVERIFY(result.written.isEmpty());
+        QCOMPARE(result.unfinished, QString());
+        QCOMPARE(progress.done(), 2);
+        QCOMPARE(folder_entries(dir.path()), frame_files);
+        QCOMPARE(log.str(), std::string());
     }
 
     // The pictures fed from memory are those the frame files gave, frame for

@@ -64,6 +64,7 @@ private slots:
     void control_fields_data();
     void control_fields();
     void installs_only_the_program_its_entry_and_icon();
+    void booth_unit_runs_watch_with_its_settings();
     void unpacked_program_runs_without_a_display_data();
     void unpacked_program_runs_without_a_display();
     void desktop_entry_starts_the_program_with_its_icon();
@@ -141,6 +142,9 @@ void PackageTest::control_fields_data()
     for (const char* library : {"core", "imgproc", "imgcodecs"})
         QTest::newRow(qPrintable(QStringLiteral("OpenCV %1").arg(library)))
             << "Depends" << listed.arg(QStringLiteral("libopencv-%1[0-9.]+").arg(library));
+    // The sharing page's server and QR codes.
+    QTest::newRow("libmicrohttpd") << "Depends" << listed.arg(QStringLiteral("libmicrohttpd12"));
+    QTest::newRow("libqrencode") << "Depends" << listed.arg(QStringLiteral("libqrencode4"));
     QTest::newRow("Qt's French texts")
         << "Recommends" << listed.arg(QStringLiteral("qttranslations5-l10n"));
 }
@@ -163,9 +167,46 @@ void PackageTest::installs_only_the_program_its_entry_and_icon()
     files.sort();
     QCOMPARE(files,
              QStringList({QStringLiteral("usr/bin/quorvane"),
+                          QStringLiteral("usr/lib/systemd/system/quorvane-booth@.service"),
+                          QStringLiteral("usr/lib/sysusers.d/quorvane.conf"),
                           QStringLiteral("usr/share/applications/quorvane.desktop"),
+                          QStringLiteral("usr/share/doc/quorvane/booth.conf.example"),
                           QStringLiteral("usr/share/icons/hicolor/scalable/apps/quorvane.svg")}));
     QVERIFY(QFileInfo(QDir(root_).filePath(QStringLiteral("usr/bin/quorvane"))).isExecutable());
+}
+
+// The unit starts `quorvane watch` with the arguments of /etc/quorvane/NAME.conf
+// as the user the package creates, and the example settings name a booth
+// whose arguments `watch` accepts.
+void PackageTest::booth_unit_runs_watch_with_its_settings()
+{
+    QSettings unit(QDir(root_).filePath(
+                       QStringLiteral("usr/lib/systemd/system/quorvane-booth@.service")),
+                   QSettings::IniFormat);
+    QCOMPARE(unit.value(QStringLiteral("Service/EnvironmentFile")).toString(),
+             QStringLiteral("/etc/quorvane/%i.conf"));
+    QCOMPARE(unit.value(QStringLiteral("Service/ExecStart")).toString(),
+             QStringLiteral("/usr/bin/quorvane watch $QUORVANE_ARGS"));
+    QCOMPARE(unit.value(QStringLiteral("Service/Restart")).toString(),
+             QStringLiteral("on-failure"));
+    const QString user = unit.value(QStringLiteral("Service/User")).toString();
+    QCOMPARE(user, QStringLiteral("quorvane"));
+    QFile sysusers(QDir(root_).filePath(QStringLiteral("usr/lib/sysusers.d/quorvane.conf")));
+    QVERIFY(sysusers.open(QIODevice::ReadOnly));
+    QVERIFY(sysusers.readAll().contains("\nu quorvane "));
+    // The package creates the user when it is installed.
+    const ToolRun control = run_tool(QStringLiteral("dpkg-deb"),
+                                     {QStringLiteral("-I"), package_, QStringLiteral("postinst")});
+    QVERIFY2(control.out.contains(QStringLiteral("systemd-sysusers quorvane.conf")),
+             qPrintable(describe(control)));
+    const QString verifier = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+    if (!verifier.isEmpty()) {
+        const ToolRun verify = run_tool(
+            verifier, {QStringLiteral("verify"), QStringLiteral("--man=no"),
+                       QDir(root_).filePath(
+                           QStringLiteral("usr/lib/systemd/system/quorvane-booth@.service"))});
+        QVERIFY2(!verify.err.contains(QStringLiteral("Unknown")), qPrintable(describe(verify)));
+    }
 }
 
 void PackageTest::unpacked_program_runs_without_a_display_data()

@@ -2,11 +2,14 @@
 
 #include "calibration/alignment.h"
 #include "calibration/calibration_construction.h"
+#include "calibration/drift_check.h"
+#include "tests/output/shots.h"
 #include "tests/support/room_texture.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -117,6 +120,52 @@ private slots:
                      .front()
                      .state,
                  DriftState::CannotCompare);
+    }
+
+    // A shot stored turned, shown upright by its EXIF orientation, is checked
+    // as the upright shot is; the copies the check decodes are kept for the
+    // colour estimate, none for a shot cut short, which cannot be compared.
+    void turned_shot_reads_as_upright_and_copies_are_kept()
+    {
+        QTemporaryDir dir;
+        std::vector<cv::Mat> rooms;
+        const RigCalibration rig = three_cameras(dir, rooms);
+        cv::Mat bumped = moved_picture(rooms[0], cv::Point2d(3.0, 1.5), 0.3, 1.0);
+        paint_subject(bumped, 0.3, 3);
+        const QString upright = write_photo(dir, QStringLiteral("upright.jpg"), bumped);
+        cv::Mat stored;
+        cv::rotate(bumped, stored, cv::ROTATE_90_COUNTERCLOCKWISE);
+        const QString turned = dir.filePath(QStringLiteral("turned.jpg"));
+        QVERIFY(write_jpeg_with_orientation(
+            turned,
+            QImage(stored.data, stored.cols, stored.rows, static_cast<int>(stored.step),
+                   QImage::Format_BGR888),
+            92, 6));
+        const QString cut = write_photo(dir, QStringLiteral("cut.jpg"), rooms[2]);
+        QFile file(cut);
+        QVERIFY(file.resize(file.size() / 2));
+
+        const std::vector<CameraDrift> as_upright =
+            check_drift(rig, {upright, rig.cameras[1].reference_photo, cut});
+        ReducedShots kept;
+        const std::vector<CameraDrift> as_turned =
+            check_drift(rig, {turned, rig.cameras[1].reference_photo, cut}, &kept);
+        QCOMPARE(as_upright[0].state, DriftState::Moved);
+        QCOMPARE(as_turned[0].state, DriftState::Moved);
+        QVERIFY2(drift_between(rig, 0, as_turned[0].motion, as_upright[0].motion) < 0.1,
+                 qPrintable(QString::number(
+                     drift_between(rig, 0, as_turned[0].motion, as_upright[0].motion))));
+        QCOMPARE(as_turned[2].state, DriftState::CannotCompare);
+
+        QCOMPARE(kept.shots.size(), std::size_t(3));
+        QVERIFY(kept.find(0, turned, 8) != nullptr);
+        QCOMPARE(kept.shots[0].turn, QImageIOHandler::TransformationRotate90);
+        QCOMPARE(upright_image(kept.shots[0].stored, kept.shots[0].turn).size(),
+                 QSize(photo_size.width, photo_size.height) /
+                     drift_reduction(rig.cameras[0].reference_size));
+        QVERIFY(kept.find(1, rig.cameras[1].reference_photo, 8) != nullptr);
+        QVERIFY(kept.find(0, upright, 8) == nullptr); // another file
+        QVERIFY(kept.shots[2].empty());
     }
 
     // The window, process and the booth say it in these words.

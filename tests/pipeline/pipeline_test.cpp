@@ -170,6 +170,8 @@ QStringList named(const PlanProblem& problem, const QString& root)
         return {relative(shot_size_problem(problem.mismatch))};
     case PlanCheck::ShotAmongEarlierRun:
         return {"shot " + relative(problem.shot)};
+    case PlanCheck::Overlay:
+        return {"overlay " + relative(problem.shot) + ": " + problem.overlay_reason};
     }
     return {};
 }
@@ -348,20 +350,33 @@ void PipelineTest::written_files_name_each_video_with_its_duration_data()
     QTest::addColumn<bool>("boomerang");
     QTest::addColumn<bool>("gif");
     QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("between");
     QTest::addColumn<QStringList>("written"); // what the export reports
-    QTest::addColumn<QStringList>("videos");  // "name seconds", seconds to 1/100
+    // "name pictures seconds", seconds to 1/100
+    QTest::addColumn<QStringList>("videos");
     const QStringList all{"output_video.mp4", "output_video_boomerang.mp4", "output_video.gif",
                           "output_video_boomerang.gif"};
-    QTest::newRow("every step") << true << true << 5 << all
-                                << QStringList{
-                                       "output_video.mp4 0.21", "output_video_boomerang.mp4 0.42",
-                                       "output_video.gif 0.21", "output_video_boomerang.gif 0.42"};
-    QTest::newRow("video only") << false << false << 12 << QStringList{all.first()}
-                                << QStringList{"output_video.mp4 0.50"};
+    QTest::newRow("every step")
+        << true << true << 5 << 0 << all
+        << QStringList{"output_video.mp4 5 0.21", "output_video_boomerang.mp4 10 0.42",
+                       "output_video.gif 5 0.21", "output_video_boomerang.gif 10 0.42"};
+    QTest::newRow("every step, 3 in-between frames")
+        << true << true << 5 << 3 << all
+        << QStringList{"output_video.mp4 17 0.71", "output_video_boomerang.mp4 34 1.42",
+                       "output_video.gif 17 0.71", "output_video_boomerang.gif 34 1.42"};
+    QTest::newRow("video only") << false << false << 12 << 0 << QStringList{all.first()}
+                                << QStringList{"output_video.mp4 12 0.50"};
+    QTest::newRow("video only, 1 in-between frame")
+        << false << false << 12 << 1 << QStringList{all.first()}
+        << QStringList{"output_video.mp4 23 0.96"};
+    QTest::newRow("one frame has nothing between") << false << false << 1 << 2
+                                                   << QStringList{all.first()}
+                                                   << QStringList{"output_video.mp4 1 0.04"};
     QTest::newRow("boomerang failed or stopped")
-        << true << true << 5 << QStringList{all.first()} << QStringList{"output_video.mp4 0.21"};
-    QTest::newRow("no video") << true << false << 5 << QStringList{} << QStringList{};
-    QTest::newRow("no frame") << false << false << 0 << QStringList{} << QStringList{};
+        << true << true << 5 << 0 << QStringList{all.first()}
+        << QStringList{"output_video.mp4 5 0.21"};
+    QTest::newRow("no video") << true << false << 5 << 2 << QStringList{} << QStringList{};
+    QTest::newRow("no frame") << false << false << 0 << 0 << QStringList{} << QStringList{};
 }
 
 void PipelineTest::written_files_name_each_video_with_its_duration()
@@ -369,10 +384,12 @@ void PipelineTest::written_files_name_each_video_with_its_duration()
     QFETCH(bool, boomerang);
     QFETCH(bool, gif);
     QFETCH(int, frames);
+    QFETCH(int, between);
     QFETCH(QStringList, written);
     QFETCH(QStringList, videos);
     ProcessingRequest request;
     request.fps = 24;
+    request.between = between;
     request.boomerang = boomerang;
     request.gif = gif;
     ProcessingOutcome outcome;
@@ -385,7 +402,8 @@ void PipelineTest::written_files_name_each_video_with_its_duration()
     QCOMPARE(files.frame_size, frames > 0 ? QSize(640, 480) : QSize());
     QStringList described;
     for (const WrittenVideo& video : files.videos)
-        described << video.file_name + " " + QString::number(video.seconds, 'f', 2);
+        described << video.file_name + " " + QString::number(video.pictures) + " " +
+                         QString::number(video.seconds, 'f', 2);
     QCOMPARE(described, videos);
 }
 
@@ -499,7 +517,7 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails()
     QCOMPARE(fitted.join(' '), scales);
     QCOMPARE(QString::fromStdString(log.str()),
              scales == "1 2 1"
-                 ? QString("Camera 1: shot 32x24, reference 64x48, alignment scaled by 0.5\n")
+                 ? QString("Camera 2: shot 32x24, reference 64x48, alignment scaled by 0.5\n")
                  : QString());
 }
 
