@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/background_work.h"
+#include "app/delivery_form.h"
 #include "app/calibration_check_view.h"
 #include "app/colour_click_calibration.h"
 #include "app/main_window_ui.h"
@@ -49,6 +50,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
         connect(action, &QAction::triggered, this, [this, work = work] { unless_busy(work); });
 
     zoom = add_photo_zoom(*this, *ui);
+    connect_delivery_form(*ui, this, dialogs, settings, [this] { remember_options(); });
 
     if (settings.enabled())
         restoreGeometry(settings.geometry());

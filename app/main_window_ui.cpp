@@ -1,5 +1,7 @@
 #include "app/main_window_ui.h"
 
+#include "app/delivery_form.h"
+
 #include "app/pixel_picker.h"
 #include "pipeline/run_options.h"
 
@@ -126,7 +128,7 @@ void MainWindowUi::setupUi(QMainWindow* window)
     instruction_policy.setHeightForWidth(instruction_label->sizePolicy().hasHeightForWidth());
     instruction_label->setSizePolicy(instruction_policy);
     main_layout->addWidget(instruction_label);
-    gridLayout->addLayout(main_layout, 0, 0, 1, 1);
+    gridLayout->addLayout(main_layout, 0, 0, 1, 2);
 
     groupBox_sticker_color = named(new QGroupBox(centralWidget), "groupBox_sticker_color");
     horizontalLayout_2 =
@@ -180,6 +182,7 @@ void MainWindowUi::setupUi(QMainWindow* window)
     checkBox_colour_match->setChecked(default_colour_match);
     last_row->addWidget(checkBox_colour_match);
     gridLayout->addWidget(groupBox_video_options, 2, 0, 1, 1);
+    build_delivery_widgets(*this);
 
     window->setCentralWidget(centralWidget);
 
@@ -257,6 +260,7 @@ void MainWindowUi::retranslateUi(QMainWindow* window)
     label_between->setText(tr("Images intermédiaires"));
     checkBox_gif->setText(tr("GIF animé"));
     checkBox_colour_match->setText(tr("Harmoniser les couleurs"));
+    retranslate_delivery_widgets(*this);
     menuFichier->setTitle(tr("Fichier"));
     menuAide->setTitle(tr("Aide"));
 }

@@ -1,5 +1,6 @@
 #include "app/option_form.h"
 
+#include "app/delivery_form.h"
 #include "app/main_window_ui.h"
 #include "app/processing_launcher.h"
 #include "output/video_sequence.h"
@@ -22,6 +23,7 @@ WindowOptions options_in_form(const MainWindowUi& ui, StickerColor preset)
     options.colour_match = ui.checkBox_colour_match->isChecked();
     options.between = ui.spinBox_between->value();
     options.sticker_color = preset;
+    delivery_options_in_form(ui, options);
     return options;
 }
 
@@ -38,6 +40,7 @@ void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept)
     ui.checkBox_colour_match->setChecked(kept.colour_match);
     ui.spinBox_between->setValue(kept.between);
     show_preset(ui, kept.sticker_color);
+    show_delivery_options(ui, kept);
 }
 
 void show_frame_rate(MainWindowUi& ui, int frames)

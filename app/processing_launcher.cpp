@@ -1,5 +1,7 @@
 #include "app/processing_launcher.h"
 
+#include "app/delivery_form.h"
+
 #include "app/main_window_ui.h"
 #include "app/progress_view.h"
 #include "app/user_dialogs.h"
@@ -43,6 +45,8 @@ QString video_kind(VideoStep step)
         return QStringLiteral("GIF animé");
     case VideoStep::GifBoomerang:
         return QStringLiteral("GIF boomerang");
+    case VideoStep::Still:
+        return QStringLiteral("Image fixe");
     }
     return QString();
 }
@@ -120,9 +124,12 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     // The shots' count and sizes are checked before the folder is asked for,
     // so that a wrong choice is not found after a second dialog.
     std::ostringstream unlogged; // the scaling is logged once the folder is chosen
+    ProcessingRequest form;
+    read_delivery_form(ui, form);
     const PlanProblem checked =
-        plan_processing(rig, inputs, QString(), {}, false, unlogged).problem;
-    if (checked.check == PlanCheck::ShotCount || checked.check == PlanCheck::ShotSize) {
+        plan_processing(rig, inputs, QString(), form, false, unlogged).problem;
+    if (checked.check == PlanCheck::Overlay || checked.check == PlanCheck::ShotCount ||
+        checked.check == PlanCheck::ShotSize) {
         dialogs.critical(&window, input_error_title, refused_run_text(checked));
         return;
     }
@@ -147,6 +154,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     options.gif = ui.checkBox_gif->isChecked();
     options.colour_match = ui.checkBox_colour_match->isChecked();
     options.between = ui.spinBox_between->value();
+    read_delivery_form(ui, options);
     const ProcessingPlan plan = plan_processing(for_run, inputs, folder, options, false, std::cout);
     if (!plan.ready()) {
         dialogs.critical(&window, input_error_title, refused_run_text(plan.problem));
@@ -315,6 +323,8 @@ void ProcessingLauncher::report_finished_run(const WrittenFiles& written, const 
                      .arg(video_kind(video.step), video.file_name)
                      .arg(video.pictures)
                      .arg(seconds_text(video.seconds));
+    if (!written.still.isEmpty())
+        lines << QStringLiteral("%1 %2").arg(video_kind(VideoStep::Still), written.still);
     const QString shown_folder = QDir::toNativeSeparators(folder);
 
     QString summary = QStringLiteral("Dernier traitement : %1 images %2 × %3")

@@ -18,6 +18,14 @@ const QString sticker_color_key = QStringLiteral("options/sticker_color");
 const QString video_long_side_key = QStringLiteral("options/video_long_side");
 const QString gif_key = QStringLiteral("options/gif");
 const QString colour_match_key = QStringLiteral("options/colour_match");
+const QString overlay_file_key = QStringLiteral("options/overlay_file");
+const QString overlay_position_key = QStringLiteral("options/overlay_position");
+const QString overlay_size_key = QStringLiteral("options/overlay_size");
+const QString overlay_margin_key = QStringLiteral("options/overlay_margin");
+const QString aspect_key = QStringLiteral("options/aspect");
+const QString min_duration_key = QStringLiteral("options/min_duration");
+const QString hold_key = QStringLiteral("options/hold");
+const QString still_key = QStringLiteral("options/still");
 const QString between_key = QStringLiteral("options/between");
 
 } // namespace
@@ -73,6 +81,15 @@ WindowOptions WindowSettings::options(const WindowOptions& defaults) const
     kept.sticker_color = settings->value(sticker_color_key).toString() == QStringLiteral("pink")
                              ? StickerColor::Pink
                              : StickerColor::Yellow;
+    kept.overlay_file = settings->value(overlay_file_key, defaults.overlay_file).toString();
+    kept.overlay_position =
+        settings->value(overlay_position_key, defaults.overlay_position).toString();
+    kept.overlay_size = settings->value(overlay_size_key, defaults.overlay_size).toInt();
+    kept.overlay_margin = settings->value(overlay_margin_key, defaults.overlay_margin).toInt();
+    kept.aspect = settings->value(aspect_key, defaults.aspect).toString();
+    kept.min_duration = settings->value(min_duration_key, defaults.min_duration).toDouble();
+    kept.hold = settings->value(hold_key, defaults.hold).toDouble();
+    kept.still = settings->value(still_key, defaults.still).toBool();
     return kept;
 }
 
@@ -90,4 +107,12 @@ void WindowSettings::set_options(const WindowOptions& options)
     settings->setValue(sticker_color_key, options.sticker_color == StickerColor::Pink
                                               ? QStringLiteral("pink")
                                               : QStringLiteral("yellow"));
+    settings->setValue(overlay_file_key, options.overlay_file);
+    settings->setValue(overlay_position_key, options.overlay_position);
+    settings->setValue(overlay_size_key, options.overlay_size);
+    settings->setValue(overlay_margin_key, options.overlay_margin);
+    settings->setValue(aspect_key, options.aspect);
+    settings->setValue(min_duration_key, options.min_duration);
+    settings->setValue(hold_key, options.hold);
+    settings->setValue(still_key, options.still);
 }

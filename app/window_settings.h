@@ -22,6 +22,18 @@ struct WindowOptions
     // Each camera's colours matched to the middle camera's, as `process` does by default.
     bool colour_match = true;
     StickerColor sticker_color = StickerColor::Yellow;
+    // The videos handed to guests: the overlay's PNG (empty: none), its
+    // position as --overlay-position names it, its width and margin in % of
+    // the video's width, the shape as "Format" names it, the length in seconds
+    // and the still.
+    QString overlay_file;
+    QString overlay_position = QStringLiteral("bottom-right");
+    int overlay_size = 20;
+    int overlay_margin = 3;
+    QString aspect = QStringLiteral("Originale");
+    double min_duration = 0;
+    double hold = 0;
+    bool still = false;
 };
 
 // Every key the window keeps in its settings. Without settings nothing is

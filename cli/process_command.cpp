@@ -27,7 +27,7 @@ namespace {
 const QString command = QStringLiteral("process");
 
 // The files a finished run wrote, with the pictures each video plays and how
-// long, as the window's closing box lists them.
+// long (repeats and holds included), as the window's closing box lists them.
 void print_written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome)
 {
     const WrittenFiles written = written_files(request, outcome);
@@ -45,6 +45,8 @@ void print_written_files(const ProcessingRequest& request, const ProcessingOutco
                          .arg(QLocale(QLocale::French).toString(video.seconds, 'f', 2))
                          .toStdString()
                   << '\n';
+    if (!written.still.isEmpty())
+        std::cout << QStringLiteral("%1 : image fixe").arg(written.still).toStdString() << '\n';
     std::cout << std::flush;
 }
 
@@ -155,6 +157,7 @@ int run_process_command(const QStringList& arguments)
         for (const UnusablePhoto& photo : problem.unusable)
             print_unusable_photo(photo.path, photo.camera, photo.reason);
         return ExitFailed;
+    case PlanCheck::Overlay:
     case PlanCheck::ShotSize:
     case PlanCheck::ShotAmongEarlierRun:
         print_error(plan_problem_text(problem));

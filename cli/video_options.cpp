@@ -5,6 +5,8 @@
 #include "pipeline/processing_run.h"
 #include "pipeline/run_options.h"
 
+#include <optional>
+
 namespace {
 
 // "original, 3840, 1920 ou 1280": the window's video sizes as --video-size takes them.
@@ -29,6 +31,95 @@ bool read_bounded(const QString& text, int low, int high, int& value)
     return true;
 }
 
+// A number of seconds within [0, high], a comma taken for the decimal point.
+bool read_seconds(const QString& text, double high, double& value)
+{
+    bool ok = false;
+    const double read = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    if (!ok || !(read >= 0) || read > high)
+        return false;
+    value = read;
+    return true;
+}
+
+QString position_choices()
+{
+    QStringList names;
+    for (const OverlayPosition position :
+         {OverlayPosition::TopLeft, OverlayPosition::TopRight, OverlayPosition::BottomLeft,
+          OverlayPosition::BottomRight, OverlayPosition::Center, OverlayPosition::Full})
+        names << overlay_position_name(position);
+    return names.join(QLatin1Char('|'));
+}
+
+QString aspect_choices()
+{
+    QStringList names;
+    for (const ClipAspect aspect : all_aspects())
+        names << (aspect == ClipAspect::Original ? QStringLiteral("original")
+                                                 : aspect_name(aspect));
+    return names.join(QLatin1Char('|'));
+}
+
+// The overlay, the shape, the length and the still.
+QString read_delivery_options(const QCommandLineParser& parser, ProcessingRequest& request)
+{
+    VideoOverlay overlay;
+    overlay.file = path_argument(parser.value(QStringLiteral("overlay")));
+    for (const char* name : {"overlay-position", "overlay-size", "overlay-margin"})
+        if (parser.isSet(QLatin1String(name)) && !overlay.wanted())
+            return QStringLiteral("--%1 demande --overlay FICHIER.png").arg(QLatin1String(name));
+    if (parser.isSet(QStringLiteral("overlay-position"))) {
+        const auto position =
+            overlay_position_from_name(parser.value(QStringLiteral("overlay-position")));
+        if (!position)
+            return QStringLiteral("--overlay-position attend %1").arg(position_choices());
+        overlay.position = *position;
+    }
+    QString size = parser.value(QStringLiteral("overlay-size"));
+    if (size.endsWith(QLatin1Char('%')))
+        size.chop(1);
+    if (parser.isSet(QStringLiteral("overlay-size")) &&
+        !read_bounded(size.trimmed(), min_overlay_percent, max_overlay_percent,
+                      overlay.size_percent))
+        return QStringLiteral("--overlay-size attend un pourcentage entier de la largeur entre "
+                              "%1 et %2")
+            .arg(min_overlay_percent)
+            .arg(max_overlay_percent);
+    QString margin = parser.value(QStringLiteral("overlay-margin"));
+    if (margin.endsWith(QLatin1Char('%')))
+        margin.chop(1);
+    if (parser.isSet(QStringLiteral("overlay-margin")) &&
+        !read_bounded(margin.trimmed(), 0, max_overlay_margin_percent, overlay.margin_percent))
+        return QStringLiteral("--overlay-margin attend un pourcentage entier de la largeur entre "
+                              "0 et %1")
+            .arg(max_overlay_margin_percent);
+    ClipAspect aspect = ClipAspect::Original;
+    if (parser.isSet(QStringLiteral("aspect"))) {
+        const QString name = parser.value(QStringLiteral("aspect"));
+        const auto read = name == QLatin1String("original") ? std::optional(ClipAspect::Original)
+                                                            : aspect_from_name(name);
+        if (!read || name == aspect_name(ClipAspect::Original))
+            return QStringLiteral("--aspect attend %1").arg(aspect_choices());
+        aspect = *read;
+    }
+    ClipLength length;
+    if (parser.isSet(QStringLiteral("min-duration")) &&
+        !read_seconds(parser.value(QStringLiteral("min-duration")), max_clip_seconds,
+                      length.min_seconds))
+        return QStringLiteral("--min-duration attend une durée en secondes entre 0 et %1")
+            .arg(max_clip_seconds);
+    if (parser.isSet(QStringLiteral("hold")) &&
+        !read_seconds(parser.value(QStringLiteral("hold")), max_hold_seconds, length.hold_seconds))
+        return QStringLiteral("--hold attend une durée en secondes entre 0 et %1")
+            .arg(max_hold_seconds);
+    request.overlay = overlay;
+    request.aspect = aspect;
+    request.length = length;
+    request.still = parser.isSet(QStringLiteral("still"));
+    return QString();
+}
+
 } // namespace
 
 void add_video_options(QCommandLineParser& parser)
@@ -39,6 +130,14 @@ void add_video_options(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("gif"), QString()});
     parser.addOption({QStringLiteral("video-size"), QString(), QStringLiteral("TAILLE")});
     parser.addOption({QStringLiteral("colour-match"), QString(), QStringLiteral("on|off")});
+    parser.addOption({QStringLiteral("overlay"), QString(), QStringLiteral("FICHIER")});
+    parser.addOption({QStringLiteral("overlay-position"), QString(), QStringLiteral("POSITION")});
+    parser.addOption({QStringLiteral("overlay-size"), QString(), QStringLiteral("POURCENT")});
+    parser.addOption({QStringLiteral("overlay-margin"), QString(), QStringLiteral("POURCENT")});
+    parser.addOption({QStringLiteral("aspect"), QString(), QStringLiteral("FORMAT")});
+    parser.addOption({QStringLiteral("min-duration"), QString(), QStringLiteral("SECONDES")});
+    parser.addOption({QStringLiteral("hold"), QString(), QStringLiteral("SECONDES")});
+    parser.addOption({QStringLiteral("still"), QString()});
     parser.addOption({QStringLiteral("between"), QString(), QStringLiteral("N")});
 }
 
@@ -101,7 +200,7 @@ QString read_video_options(const QCommandLineParser& parser, ProcessingRequest& 
     request.boomerang = parser.isSet(QStringLiteral("boomerang"));
     request.gif = parser.isSet(QStringLiteral("gif"));
     request.long_side = long_side;
-    return QString();
+    return read_delivery_options(parser, request);
 }
 
 void add_run_options(QCommandLineParser& parser, const QString& output_name)
@@ -151,5 +250,24 @@ QString video_options_help()
                           "                          à %2 (%3) ; demande une --video-size réduite\n")
                .arg(min_between)
                .arg(max_between)
-               .arg(default_between);
+               .arg(default_between) +
+           QStringLiteral(
+               "  --overlay FICHIER       image PNG (logo, cadre) posée sur chaque image des\n"
+               "                          vidéos, des GIF et de l'image fixe\n"
+               "  --overlay-position P    %1 (bottom-right)\n"
+               "  --overlay-size P        largeur en % de celle de la vidéo, de %2 à %3 (%4)\n"
+               "  --overlay-margin P      marge en % de la largeur, de 0 à %5 (%6)\n")
+               .arg(position_choices())
+               .arg(min_overlay_percent)
+               .arg(max_overlay_percent)
+               .arg(default_overlay_percent)
+               .arg(max_overlay_margin_percent)
+               .arg(default_overlay_margin_percent) +
+           QStringLiteral("  --aspect FORMAT         %1 : la vidéo recadrée à ce format\n"
+                          "                          autour des pastilles (original)\n"
+                          "  --min-duration S        rejoue la vidéo jusqu'à au moins S secondes\n"
+                          "  --hold S                pause de S secondes sur la première et la\n"
+                          "                          dernière image\n"
+                          "  --still                 ajoute %2, l'image de la caméra du milieu\n")
+               .arg(aspect_choices(), still_file_name);
 }

@@ -168,8 +168,10 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
 
     // Each worker takes the next index; indices are taken in order and every
     // image taken is finished, so the frames written always start at 0.
-    if (keep)
+    if (keep) {
+        keep->frame_origin = frame_rect.topLeft();
         prepare_video_frames(*keep, frame_rect.size(), count);
+    }
     const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, keep,
                   colour_tables};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);

@@ -11,13 +11,26 @@ QString size_text(QSize size)
     return QString::number(size.width()) + "x" + QString::number(size.height());
 }
 
+bool cuts(const EncodeSettings& settings)
+{
+    return !settings.clip.isEmpty() && settings.clip != QRect(QPoint(0, 0), settings.frame_size);
+}
+
+// The size of the pictures before the scaling.
+QSize shown_size(const EncodeSettings& settings)
+{
+    return cuts(settings) ? settings.clip.size() : settings.frame_size;
+}
+
 // The numbered frames at the run's rate, as image2 reads them, decoded no larger
 // than the output needs.
 QStringList frame_input(int fps, const EncodeSettings& settings, const QString& pattern)
 {
     QStringList words{"-r", QString::number(fps),          "-f", "image2",
                       "-s", size_text(settings.frame_size)};
-    const int halvings = decoder_halvings(settings.frame_size, settings.output_size);
+    // A halved decode would move the cut's pixels: a cut frame is decoded whole.
+    const int halvings =
+        cuts(settings) ? 0 : decoder_halvings(settings.frame_size, settings.output_size);
     if (halvings > 0)
         words << "-lowres" << QString::number(halvings);
     return words << "-i" << pattern;
@@ -28,6 +41,60 @@ QStringList frame_input(int fps, const EncodeSettings& settings, const QString& 
 QString scale_filter(QSize size)
 {
     return QString("scale=%1:%2:flags=lanczos,setsar=1").arg(size.width()).arg(size.height());
+}
+
+// The cut and the scaling of frames read from disk, or an empty string.
+QString cut_and_scale(const EncodeSettings& settings)
+{
+    QStringList filters;
+    if (cuts(settings)) {
+        const QRect& clip = settings.clip;
+        filters << QString("crop=%1:%2:%3:%4")
+                       .arg(clip.width())
+                       .arg(clip.height())
+                       .arg(clip.x())
+                       .arg(clip.y());
+    }
+    if (settings.output_size != shown_size(settings))
+        filters << scale_filter(settings.output_size);
+    return filters.join(',');
+}
+
+// The overlay's picture as the second input: its name is taken as it is, even
+// with a '%', and its content is read as a PNG whatever the name ends with.
+QStringList overlay_input(const EncodeSettings& settings)
+{
+    if (settings.overlay_file.isEmpty())
+        return {};
+    return {"-f", "image2", "-pattern_type", "none", "-c:v", "png", "-i", settings.overlay_file};
+}
+
+// The filters of the pictures: `chain` (may be empty), then the overlay blended
+// in `blend` pixels (ffmpeg's overlay format, empty for its default), then
+// `tail` (may be empty). Without an overlay a plain "-vf" chain, unless `graph`.
+QStringList picture_filters(const EncodeSettings& settings, const QString& chain,
+                            const QString& tail, const QString& blend = {}, bool graph = false)
+{
+    if (settings.overlay_file.isEmpty()) {
+        QStringList parts;
+        if (!chain.isEmpty())
+            parts << chain;
+        if (!tail.isEmpty())
+            parts << tail;
+        if (parts.isEmpty())
+            return {};
+        return {graph ? "-filter_complex" : "-vf", parts.join(',')};
+    }
+    const QRect& at = settings.overlay_rect;
+    QString filters = "[0:v]" + (chain.isEmpty() ? QStringLiteral("null") : chain) +
+                      "[picture];[1:v]" +
+                      QString("scale=%1:%2:flags=lanczos").arg(at.width()).arg(at.height()) +
+                      "[overlay];[picture][overlay]" +
+                      QString("overlay=%1:%2").arg(at.x()).arg(at.y()) +
+                      (blend.isEmpty() ? QString() : ":format=" + blend);
+    if (!tail.isEmpty())
+        filters += "," + tail;
+    return {"-filter_complex", filters};
 }
 
 // The words end with "-y" and the output file, where `output_file` is taken from.
@@ -122,16 +189,13 @@ QString frame_pattern(const QString& folder)
 FfmpegCommand mp4_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
                           const QString& output, const QString& scaled_copies)
 {
-    QStringList arguments = frame_input(settings.fps, settings, pattern);
-    const bool scaled = settings.output_size != settings.frame_size;
-    if (!scaled || scaled_copies.isEmpty()) {
-        if (scaled)
-            arguments << "-vf" << scale_filter(settings.output_size);
-        return command_of(arguments << h264_output(frame_count, output));
-    }
+    QStringList arguments = frame_input(settings.fps, settings, pattern) + overlay_input(settings);
+    const QString chain = cut_and_scale(settings);
+    if (settings.output_size == shown_size(settings) || scaled_copies.isEmpty())
+        return command_of(arguments << picture_filters(settings, chain, {})
+                                    << h264_output(frame_count, output));
     // The copies come first so that the video is the last word, as for every command.
-    arguments << "-filter_complex" << scale_filter(settings.output_size) + ",split[copies][video]"
-              << "-map"
+    arguments << picture_filters(settings, chain, "split[copies][video]", {}, true) << "-map"
               << "[copies]"
               << "-c:v"
               << "rawvideo"
@@ -169,9 +233,9 @@ FfmpegCommand scaled_copies_mp4_command(const EncodeSettings& settings, const QS
 FfmpegCommand raw_mp4_command(const EncodeSettings& settings, int frame_count,
                               const QString& output)
 {
-    QStringList arguments = raw_input(settings.fps, settings.output_size, "yuv420p");
-    arguments << "-vf"
-              << "setsar=1" << jpeg_colours;
+    QStringList arguments =
+        raw_input(settings.fps, settings.output_size, "yuv420p") + overlay_input(settings);
+    arguments << picture_filters(settings, "setsar=1", {}) << jpeg_colours;
     return command_of(arguments << h264_output(frame_count, output));
 }
 
@@ -183,24 +247,46 @@ FfmpegCommand join_command(const QString& list, const QString& output)
 
 QByteArray concat_list(const QStringList& files, int frame_count, int fps)
 {
+    return concat_list(files, std::vector<int>(files.size(), frame_count), fps);
+}
+
+QByteArray concat_list(const QStringList& files, const std::vector<int>& frame_counts, int fps)
+{
     // Each file's length is given rather than read from it: the reader would
     // otherwise include the encoder's start delay and leave a gap at each join.
     // ffmpeg reads the length in microseconds.
-    const QByteArray seconds = QByteArray::number(double(frame_count) / fps, 'f', 6);
     QByteArray list = "ffconcat version 1.0\n";
-    for (const QString& file : files)
-        list += "file " + file.toUtf8() + "\nduration " + seconds + "\n";
+    for (int k = 0; k < files.size(); ++k) {
+        const int frames = k < int(frame_counts.size()) ? frame_counts[k] : 0;
+        list += "file " + files[k].toUtf8() + "\nduration " +
+                QByteArray::number(double(frames) / fps, 'f', 6) + "\n";
+    }
     return list;
+}
+
+FfmpegCommand still_command(const EncodeSettings& settings, const QString& frame,
+                            const QString& output)
+{
+    QStringList arguments{"-f", "image2", "-pattern_type", "none", "-i", frame};
+    arguments << overlay_input(settings)
+              << picture_filters(settings, cut_and_scale(settings), {}, "rgb")
+              << "-q:v"
+              << "2"
+              << "-frames:v"
+              << "1"
+              << "-update"
+              << "1"
+              << "-y" << output;
+    return command_of(arguments);
 }
 
 FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern, int frame_count,
                           const QString& output)
 {
-    QString filters = gif_filters;
-    if (settings.output_size != settings.frame_size)
-        filters = scale_filter(settings.output_size) + "," + filters;
-    QStringList arguments = frame_input(std::min(settings.fps, gif_max_fps), settings, pattern);
-    arguments << "-vf" << filters << "-loop"
+    // The overlay is blended before the palette is made, so its colours are in it.
+    QStringList arguments = frame_input(std::min(settings.fps, gif_max_fps), settings, pattern) +
+                            overlay_input(settings);
+    arguments << picture_filters(settings, cut_and_scale(settings), gif_filters, "rgb") << "-loop"
               << "0"
               << "-frames:v" << QString::number(frame_count) << "-y" << output;
     return command_of(arguments);
@@ -210,8 +296,9 @@ FfmpegCommand raw_gif_command(const EncodeSettings& settings, int frame_count,
                               const QString& output)
 {
     QStringList arguments =
-        raw_input(std::min(settings.fps, gif_max_fps), settings.output_size, "bgr24");
-    arguments << "-vf" << gif_filters << "-loop"
+        raw_input(std::min(settings.fps, gif_max_fps), settings.output_size, "bgr24") +
+        overlay_input(settings);
+    arguments << picture_filters(settings, {}, gif_filters, "rgb") << "-loop"
               << "0"
               << "-frames:v" << QString::number(frame_count) << "-y" << output;
     return command_of(arguments);

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 // One ffmpeg invocation: the words handed to the program, no shell involved.
 struct FfmpegCommand
@@ -24,6 +27,13 @@ struct EncodeSettings
     int fps = 24;
     QSize frame_size;
     QSize output_size;
+    // The part of the frames on disk the pictures show (see clip_rect), cut
+    // before the scaling; empty for the whole frame. Raw input is already cut.
+    QRect clip{};
+    // The PNG laid over every picture after the scaling (an absolute path) and
+    // where, in output pixels; none when the file is empty.
+    QString overlay_file{};
+    QRect overlay_rect{};
 };
 
 // How many times the JPEG decoder may halve the frames while still giving at
@@ -101,6 +111,17 @@ FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern
 //          -loop 0 -frames:v 12 -y /data/run1/output_video.gif
 FfmpegCommand raw_gif_command(const EncodeSettings& settings, int frame_count,
                               const QString& output);
+
+// The still of one frame file, cut and overlaid as the videos are, at the
+// output size (the cut's own size: no scaling), as the JPEG `output`:
+//   ffmpeg -f image2 -pattern_type none -i /data/run1/output_img_5.jpg
+//          -vf crop=364:648:268:0 -q:v 2 -frames:v 1 -update 1 -y /data/run1/output_still.jpg
+FfmpegCommand still_command(const EncodeSettings& settings, const QString& frame,
+                            const QString& output);
+
+// An ffconcat list playing `files` one after the other, file k lasting
+// `frame_counts[k]` frames at `fps`; names as for concat_list.
+QByteArray concat_list(const QStringList& files, const std::vector<int>& frame_counts, int fps);
 
 // The number of frames an ffmpeg progress line ("frame=  123 fps=...") reports
 // encoded, or -1.

@@ -8,6 +8,7 @@ const QString video_file_name = QStringLiteral("output_video.mp4");
 const QString boomerang_file_name = QStringLiteral("output_video_boomerang.mp4");
 const QString gif_file_name = QStringLiteral("output_video.gif");
 const QString boomerang_gif_file_name = QStringLiteral("output_video_boomerang.gif");
+const QString still_file_name = QStringLiteral("output_still.jpg");
 const QString staging_folder_name = QStringLiteral(".output_run.partial");
 
 QString frame_file_name(int index)
@@ -28,7 +29,8 @@ std::optional<int> frame_index(const QString& name)
 
 QStringList video_file_names()
 {
-    return {video_file_name, boomerang_file_name, gif_file_name, boomerang_gif_file_name};
+    return {video_file_name, boomerang_file_name, gif_file_name, boomerang_gif_file_name,
+            still_file_name};
 }
 
 bool is_run_file(const QString& name)

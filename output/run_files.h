@@ -22,6 +22,8 @@ extern const QString video_file_name;         // "output_video.mp4"
 extern const QString boomerang_file_name;     // "output_video_boomerang.mp4"
 extern const QString gif_file_name;           // "output_video.gif"
 extern const QString boomerang_gif_file_name; // "output_video_boomerang.gif"
+extern const QString still_file_name;         // "output_still.jpg"
+// The names above (the still among them: a run writes and replaces it alike).
 QStringList video_file_names();
 
 // The hidden folder inside the output folder where a run writes all its files

@@ -1,6 +1,7 @@
 #include "output/video_export.h"
 
 #include "output/ffmpeg_command.h"
+#include "output/clip_length.h"
 #include "output/in_between_pictures.h"
 #include "output/run_files.h"
 #include "support/atomic_file.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
@@ -25,6 +27,9 @@ enum class Ending
     Failed,
     Stopped,
 };
+
+const QString in_betweens_need_kept =
+    QStringLiteral("the in-between frames need the video's pictures kept in memory");
 
 bool stop_requested(const BatchProgress* progress)
 {
@@ -81,6 +86,9 @@ public:
         : runner(runner), request(request), log(log), progress(progress),
           folder(QFileInfo(request.folder).absoluteFilePath())
     {
+        // The plan checked the file; its size places it on each picture.
+        if (request.overlay.wanted())
+            overlay_size = QImageReader(request.overlay.file).size();
     }
 
     Ending run(const PlannedVideoStep& step)
@@ -90,59 +98,74 @@ public:
         began = false;
         if (step.step == VideoStep::InBetween)
             return make_in_betweens();
-        const EncodeSettings video{request.fps, request.frame_size,
-                                   video_size(request.frame_size, request.long_side)};
-        const EncodeSettings gif{request.fps, request.frame_size,
-                                 gif_size(request.frame_size, request.long_side)};
-        const int count = played_picture_count(request.frame_count, request.between);
+        const EncodeSettings video = settings(video_size(shown(), request.long_side));
+        const EncodeSettings gif = settings(gif_size(shown(), request.long_side));
+        const int hold = hold_frames(request.length, request.fps);
+        const PictureOrder forward = forward_order(request.frame_count, request.between, hold);
         // ffmpeg writes under a hidden name beside the file, renamed once it is
         // finished: a kill or a full disk never leaves a video cut short under
         // the name a player or the next step would take.
         const QString finished = folder + "/" + step.file_name;
         const QString output = partial_path(finished);
         Ending ending = Ending::Failed;
-        const KeptFrames* video_frames = kept(kept_video());
-        const KeptFrames* gif_frames = kept(kept_gif());
+        const KeptFrames* video_frames = kept(kept_video(), video.output_size);
+        const KeptFrames* gif_frames = kept(kept_gif(), gif.output_size);
         switch (step.step) {
         case VideoStep::InBetween: // made above
             break;
-        case VideoStep::Video:
+        case VideoStep::Video: {
+            // Played more than once, the pass is encoded once in the work folder
+            // and its stream joined to itself.
+            const bool repeated = play().video_repeats > 1;
+            const int frames = int(forward.size());
+            if (repeated && !work_folder())
+                break;
+            const QString encoded = repeated ? work_file("forward.mp4") : output;
             if (video_frames) {
-                ending = run_logged(raw_mp4_command(video, count, output), encoded_frames, {},
-                                    fed(*video_frames, in_betweens.video, forwards()));
+                ending = run_logged(raw_mp4_command(video, frames, encoded), encoded_frames, {},
+                                    fed(*video_frames, in_betweens.video, forward));
+            } else if (!from_files() || !frames_in_order("forward_", forward)) {
+                ending = Ending::Failed;
             } else if (keeps_scaled_copies(video)) {
                 ending = work_folder()
-                             ? run_logged(mp4_command(video, frame_pattern(folder), count, output,
-                                                      work_pattern("scaled_", "yuv")),
+                             ? run_logged(mp4_command(video, forward_pattern(hold), frames,
+                                                      encoded, work_pattern("scaled_", "yuv")),
                                           encoded_frames, work->path())
                              : Ending::Failed;
             } else {
-                ending = run_logged(mp4_command(video, frame_pattern(folder), count, output),
+                ending = run_logged(mp4_command(video, forward_pattern(hold), frames, encoded),
                                     encoded_frames);
             }
+            if (ending == Ending::Succeeded && repeated)
+                ending = joined({"forward.mp4"}, {frames}, play().video_repeats, "video.txt", output);
             break;
+        }
         case VideoStep::Gif:
-            ending = gif_frames ? run_logged(raw_gif_command(gif, count, output), filtered_frames,
-                                             {}, fed(*gif_frames, in_betweens.gif, forwards()))
-                                : run_logged(gif_command(gif, frame_pattern(folder), count, output),
-                                             filtered_frames);
-            break;
-        case VideoStep::Boomerang:
-            ending = boomerang(video, output, video_frames);
-            break;
-        case VideoStep::GifBoomerang:
+        case VideoStep::GifBoomerang: {
+            const PictureOrder order = gif_order(request.frame_count, request.between, hold,
+                                                 step.step == VideoStep::GifBoomerang);
+            const QString prefix = step.step == VideoStep::Gif ? QStringLiteral("gif_")
+                                                               : QStringLiteral("there_and_back_");
             if (gif_frames) {
-                ending = run_logged(raw_gif_command(gif, 2 * count, output), filtered_frames, {},
-                                    fed(*gif_frames, in_betweens.gif,
-                                        there_and_back_pictures(request.frame_count,
-                                                                request.between)));
+                ending = run_logged(raw_gif_command(gif, int(order.size()), output),
+                                    filtered_frames, {}, fed(*gif_frames, in_betweens.gif, order));
                 break;
             }
-            ending = linked_frames("there_and_back_", true)
-                         ? run_logged(gif_command(gif, work_pattern("there_and_back_", "jpg"),
-                                                  2 * count, output),
+            const bool in_order = int(order.size()) == request.frame_count;
+            ending = from_files() && (in_order || linked_frames(prefix, order))
+                         ? run_logged(gif_command(gif,
+                                                  in_order ? frame_pattern(folder)
+                                                           : work_pattern(prefix, "jpg"),
+                                                  int(order.size()), output),
                                       filtered_frames)
                          : Ending::Failed;
+            break;
+        }
+        case VideoStep::Boomerang:
+            ending = boomerang(video, output, video_frames, forward);
+            break;
+        case VideoStep::Still:
+            ending = still(output);
             break;
         }
         if (ending == Ending::Succeeded) {
@@ -170,11 +193,12 @@ public:
 private:
     // A scaled video keeps its scaled frames for the boomerang that follows:
     // decoding and scaling the full-size frames costs more than the encode. At
-    // the frames' own size a copy would only add a write.
+    // the frames' own size a copy would only add a write, and a cut alone makes
+    // no copies (mp4_command keeps them only with a scaling).
     bool keeps_scaled_copies(const EncodeSettings& video) const
     {
-        return request.boomerang && video.output_size != video.frame_size &&
-               !kept(kept_video());
+        return request.boomerang && video.output_size != shown() &&
+               !kept(kept_video(), video.output_size);
     }
 
     const KeptFrames* kept_video() const { return request.kept ? &request.kept->video : nullptr; }
@@ -183,12 +207,12 @@ private:
         return request.kept ? &request.kept->gif_frames : nullptr;
     }
 
-    // `frames` when it holds every picture of this export whole, or null: a
-    // step with a picture missing reads the frame files instead of encoding
-    // a video shorter than its frames.
-    const KeptFrames* kept(const KeptFrames* frames) const
+    // `frames` when it holds every picture of this export whole at `size`, or
+    // null: a step with a picture missing reads the frame files instead of
+    // encoding a video shorter than its frames.
+    const KeptFrames* kept(const KeptFrames* frames, QSize size) const
     {
-        if (!frames || !frames->kept() ||
+        if (!frames || !frames->kept() || frames->size != size ||
             frames->pictures.size() < std::size_t(request.frame_count))
             return nullptr;
         const std::size_t bytes = raw_frame_bytes(frames->size, frames->layout);
@@ -200,9 +224,71 @@ private:
         return frames;
     }
 
-    PictureOrder forwards() const
+    // The part of the frames the pictures show.
+    QSize shown() const
     {
-        return forward_pictures(request.frame_count, request.between);
+        return request.clip.isEmpty() ? request.frame_size : request.clip.size();
+    }
+
+    ClipPlay play() const
+    {
+        return clip_play(played_picture_count(request.frame_count, request.between), request.fps,
+                         request.length);
+    }
+
+    // The encode settings of pictures of `output_size`, the overlay placed on them.
+    EncodeSettings settings(QSize output_size) const
+    {
+        EncodeSettings settings{request.fps, request.frame_size, output_size};
+        settings.clip = request.clip;
+        if (request.overlay.wanted() && !overlay_size.isEmpty()) {
+            settings.overlay_file = QFileInfo(request.overlay.file).absoluteFilePath();
+            settings.overlay_rect = overlay_rect(request.overlay, overlay_size, output_size);
+        }
+        return settings;
+    }
+
+    // The frame files in `order`: the files themselves when it is every frame
+    // once, else links in the work folder.
+    bool frames_in_order(const QString& prefix, const PictureOrder& order)
+    {
+        return int(order.size()) == request.frame_count || linked_frames(prefix, order);
+    }
+
+    QString forward_pattern(int hold) const
+    {
+        return hold > 0 ? work_pattern("forward_", "jpg") : frame_pattern(folder);
+    }
+
+    // `files` (in the work folder, of `frames` frames each) played `repeats`
+    // times over, stream copied into `output`, listed in the work folder's `list_name`.
+    Ending joined(const QStringList& files, const std::vector<int>& frames, int repeats,
+                  const QString& list_name, const QString& output)
+    {
+        QStringList names;
+        std::vector<int> counts;
+        for (int k = 0; k < repeats; ++k) {
+            names += files;
+            counts.insert(counts.end(), frames.begin(), frames.end());
+        }
+        const QString list = work_file(list_name);
+        QFile file(list);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !file.write(concat_list(names, counts, request.fps)) || !file.flush()) {
+            error_line = "cannot write " + list + ": " + file.errorString();
+            return Ending::Failed;
+        }
+        file.close();
+        return run_logged(join_command(list, output), nullptr);
+    }
+
+    // The middle camera's frame, cut and overlaid as the videos are, at full size.
+    Ending still(const QString& output)
+    {
+        const int frame = request.still_frame >= 0 && request.still_frame < request.frame_count
+                              ? request.still_frame
+                              : request.frame_count / 2;
+        return run_logged(still_command(settings(shown()), frame_path(frame), output), nullptr);
     }
 
     // The pictures of `order`, one after the other, as standard input: the
@@ -236,61 +322,60 @@ private:
         case InBetweenEnding::NoFrames:
             break;
         }
-        error_line = QStringLiteral("the in-between frames need the video's pictures kept in "
-                                    "memory");
+        error_line = in_betweens_need_kept;
         return Ending::Failed;
     }
 
-    // The frames backwards, then the video's stream followed by theirs, copied.
+    // The frame files hold no in-between frames: a step reading them plays the
+    // cameras' frames only.
+    bool from_files()
+    {
+        if (request.between <= 0 || request.frame_count < 2)
+            return true;
+        error_line = in_betweens_need_kept;
+        return false;
+    }
+
+    // The frames backwards, then the forward pass's stream followed by theirs,
+    // as many times as the length asks, copied.
     Ending boomerang(const EncodeSettings& video, const QString& output,
-                     const KeptFrames* video_frames)
+                     const KeptFrames* video_frames, const PictureOrder& forward)
     {
         const int count = played_picture_count(request.frame_count, request.between);
+        const PictureOrder backward = backward_pictures(request.frame_count, request.between);
         const bool scaled = !video_frames && keeps_scaled_copies(video);
         if (!video_frames &&
-            !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", false)))
+            (!from_files() ||
+             !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", backward))))
             return Ending::Failed;
-        if (!make_link(folder + "/" + video_file_name, "forward.mp4"))
+        // The video is the forward pass itself unless it plays it more than once.
+        if (play().video_repeats == 1 &&
+            !make_link(folder + "/" + video_file_name, "forward.mp4"))
             return Ending::Failed;
         const QString backward_file = work_file("backward.mp4");
-        const Ending backward =
+        const Ending ending =
             video_frames
                 ? run_logged(raw_mp4_command(video, count, backward_file), encoded_frames, {},
-                             fed(*video_frames, in_betweens.video,
-                                 backward_pictures(request.frame_count, request.between)))
+                             fed(*video_frames, in_betweens.video, backward))
                 : run_logged(scaled ? scaled_copies_mp4_command(
                                           video, work_pattern("backward_", "yuv"), count,
                                           backward_file)
                                     : mp4_command(video, work_pattern("backward_", "jpg"), count,
                                                   backward_file),
                              encoded_frames);
-        if (backward != Ending::Succeeded)
-            return backward;
-        const QString list = work_file("boomerang.txt");
-        QFile file(list);
-        if (!file.open(QIODevice::WriteOnly) ||
-            !file.write(concat_list({"forward.mp4", "backward.mp4"}, count, request.fps)) ||
-            !file.flush()) {
-            error_line = "cannot write " + list + ": " + file.errorString();
-            return Ending::Failed;
-        }
-        file.close();
-        return run_logged(join_command(list, output), nullptr);
+        if (ending != Ending::Succeeded)
+            return ending;
+        return joined({"forward.mp4", "backward.mp4"}, {int(forward.size()), count},
+                      play().boomerang_repeats, "boomerang.txt", output);
     }
 
-    // Links "<prefix>0.jpg", ... in the work folder to the frames backwards, or
-    // to the frames forwards and then backwards (`there_and_back`), so that ffmpeg
-    // reads them from disk in that order.
-    bool linked_frames(const QString& prefix, bool there_and_back)
+    // Links "<prefix>0.jpg", ... in the work folder to the frames of `order`
+    // (cameras' frames only, see from_files), so that ffmpeg reads them from
+    // disk in that order.
+    bool linked_frames(const QString& prefix, const PictureOrder& order)
     {
-        const int count = request.frame_count;
-        int link = 0;
-        for (int frame = there_and_back ? 0 : count; frame < count; ++frame) {
-            if (!make_link(frame_path(frame), prefix + QString::number(link++) + ".jpg"))
-                return false;
-        }
-        for (int frame = count - 1; frame >= 0; --frame) {
-            if (!make_link(frame_path(frame), prefix + QString::number(link++) + ".jpg"))
+        for (std::size_t link = 0; link < order.size(); ++link) {
+            if (!make_link(frame_path(order[link].frame), prefix + QString::number(link) + ".jpg"))
                 return false;
         }
         return true;
@@ -300,8 +385,11 @@ private:
     bool linked_scaled_copies_backwards()
     {
         const int count = request.frame_count;
+        // The copies follow the forward pass: the hold's copies come first.
+        const int hold = hold_frames(request.length, request.fps);
         for (int link = 0; link < count; ++link) {
-            const QString copy = work_file("scaled_" + QString::number(count - 1 - link) + ".yuv");
+            const QString copy =
+                work_file("scaled_" + QString::number(hold + count - 1 - link) + ".yuv");
             if (!make_link(copy, "backward_" + QString::number(link) + ".yuv"))
                 return false;
         }
@@ -421,6 +509,7 @@ private:
     std::ostream& log;
     BatchProgress* progress;
     const QString folder;
+    QSize overlay_size;
     // Links, lists and scaled copies of the boomerangs, made when first needed and
     // removed with the export, however it ends.
     std::unique_ptr<QTemporaryDir> work;
@@ -438,16 +527,22 @@ std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
 {
     const int frames = std::max(request.frame_count, 0);
     const int count = played_picture_count(frames, request.between);
+    const ClipPlay play = clip_play(count, request.fps, request.length);
+    const int forward = play.forward_frames;
     std::vector<PlannedVideoStep> steps;
     if (request.between > 0 && frames >= 2)
-        steps.push_back({VideoStep::InBetween, QString(), count - frames});
-    steps.push_back({VideoStep::Video, video_file_name, count});
+        steps.push_back({VideoStep::InBetween, QString(), count - frames, 0});
+    steps.push_back({VideoStep::Video, video_file_name, forward, play.video_frames()});
     if (request.boomerang)
-        steps.push_back({VideoStep::Boomerang, boomerang_file_name, count});
+        steps.push_back(
+            {VideoStep::Boomerang, boomerang_file_name, count, play.boomerang_frames()});
     if (request.gif)
-        steps.push_back({VideoStep::Gif, gif_file_name, count});
+        steps.push_back({VideoStep::Gif, gif_file_name, forward, forward});
     if (request.gif && request.boomerang)
-        steps.push_back({VideoStep::GifBoomerang, boomerang_gif_file_name, 2 * count});
+        steps.push_back({VideoStep::GifBoomerang, boomerang_gif_file_name, forward + count,
+                         forward + count});
+    if (request.still)
+        steps.push_back({VideoStep::Still, still_file_name, 1, 0});
     return steps;
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "output/clip_length.h"
 #include "output/video_frames.h"
+#include "output/video_overlay.h"
 #include "output/video_size.h"
 #include "support/batch_progress.h"
 #include "support/process_runner.h"
 
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -24,6 +27,18 @@ struct VideoRequest
     // The long side of the videos in pixels (see video_size); the frames keep theirs.
     int long_side = original_video_size;
     bool gif = false;
+    // The part of the frames the videos and the still show (see clip_rect),
+    // in frame pixels; empty for the whole frame.
+    QRect clip{};
+    // Laid over every picture of the videos, the GIFs and the still; its file
+    // is checked by the plan (see overlay_problem).
+    VideoOverlay overlay{};
+    // How long the videos play (see clip_play); a GIF loops, so it only holds.
+    ClipLength length{};
+    // Also "output_still.jpg": frame `still_frame` (the middle camera's when
+    // -1), cut and overlaid as the videos, at the cut's full size.
+    bool still = false;
+    int still_frame = -1;
     // The frames kept reduced in memory while they were written (may be null):
     // the steps whose pictures it holds, whole, are fed from it and decode no
     // frame file.
@@ -43,20 +58,23 @@ enum class VideoStep
     Boomerang,    // "output_video_boomerang.mp4": forwards, then backwards
     Gif,          // "output_video.gif"
     GifBoomerang, // "output_video_boomerang.gif"
+    Still,        // "output_still.jpg"
 };
 
 // One step a request asks for: the file it writes into the folder (none for the
-// in-between frames) and the frames its progress counts.
+// in-between frames), the pictures its progress counts (those it makes or
+// encodes) and the pictures the file plays.
 struct PlannedVideoStep
 {
     VideoStep step = VideoStep::Video;
     QString file_name;
     int frames = 0;
+    int played = 0;
 };
 
 // The steps `request` runs: the in-between frames when asked (and there is a
 // pair of frames), always the video, the boomerang when asked, then the GIF
-// and, with the boomerang, its GIF.
+// and, with the boomerang, its GIF, and the still when asked.
 std::vector<PlannedVideoStep> video_steps(const VideoRequest& request);
 
 struct VideoExport

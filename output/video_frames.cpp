@@ -51,13 +51,15 @@ cv::Mat in_layout(const cv::Mat& bgra, RawLayout layout)
 
 void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count)
 {
-    const QSize video = video_size(frame_size, frames.long_side);
+    frames.clip = clip_rect(frame_size, frames.aspect, frames.column_x - frames.frame_origin.x());
+    const QSize shown = frames.clip.size();
+    const QSize video = video_size(shown, frames.long_side);
     frames.video = KeptFrames{};
     frames.gif_frames = KeptFrames{};
     if (video != frame_size || frames.between > 0)
         frames.video = KeptFrames{video, RawLayout::Yuv420p, std::vector<cv::Mat>(count)};
     if (frames.gif) {
-        frames.gif_frames = KeptFrames{gif_size(frame_size, frames.long_side), RawLayout::Bgr24,
+        frames.gif_frames = KeptFrames{gif_size(shown, frames.long_side), RawLayout::Bgr24,
                                        std::vector<cv::Mat>(count)};
     }
 }
@@ -73,8 +75,13 @@ void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture)
     frames.pictures.at(index) = in_layout(reduced(picture, frames.size), frames.layout);
 }
 
-void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& bgra_frame)
+void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame)
 {
+    const QRect& clip = frames.clip;
+    const cv::Mat bgra_frame =
+        clip.isEmpty() || (clip.width() == whole_frame.cols && clip.height() == whole_frame.rows)
+            ? whole_frame
+            : whole_frame(cv::Rect(clip.x(), clip.y(), clip.width(), clip.height()));
     cv::Mat video_bgra;
     if (frames.video.kept()) {
         video_bgra = reduced(bgra_frame, frames.video.size);

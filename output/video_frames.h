@@ -1,9 +1,14 @@
 #pragma once
 
+#include "output/clip_shape.h"
+
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <opencv2/core/mat.hpp>
 
+#include <limits>
 #include <vector>
 
 // The frames of a run reduced to the size of its videos and kept in memory while
@@ -32,18 +37,27 @@ struct VideoFrames
     // The long side of the videos and whether GIFs are made, as the request asks.
     int long_side = 0;
     bool gif = false;
+    // The videos' shape, centred on the sticker column at `column_x` in the
+    // reference camera's pixels (not a number: the frame's centre).
+    ClipAspect aspect = ClipAspect::Original;
+    double column_x = std::numeric_limits<double>::quiet_NaN();
+    // Where the frames' top left corner lies in the reference camera's pixels.
+    QPoint frame_origin;
     // In-between frames per pair of neighbouring frames: they are made from the
     // video's pictures, which are then kept even at the frames' own size.
     int between = 0;
-    // Set by prepare_video_frames once the frames' size is known.
+    // Set by prepare_video_frames once the frames' size is known: the part of
+    // a frame the videos show (clip_rect), in frame pixels.
+    QRect clip;
     KeptFrames video; // kept only when the video is smaller than the frames
     KeptFrames gif_frames;
 };
 
-// Sizes the kept frames for `count` frames of `frame_size`: the video's pictures
-// when the video is scaled or in-between frames are asked for (otherwise, at the
-// frames' own size a copy of every frame would cost more memory than the videos
-// save by not decoding them), the GIF's when one is asked for.
+// Sizes the kept frames for `count` frames of `frame_size`, cut to the shape:
+// the video's pictures when the video is cut or scaled or in-between frames are
+// asked for (otherwise, at the frames' own size a copy of every frame would cost
+// more memory than the videos save by not decoding them), the GIF's when one is
+// asked for.
 void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count);
 
 // Bytes of one picture of `size` in `layout`.

@@ -25,11 +25,3 @@ PictureOrder backward_pictures(int frame_count, int between)
     std::reverse(order.begin(), order.end());
     return order;
 }
-
-PictureOrder there_and_back_pictures(int frame_count, int between)
-{
-    PictureOrder order = forward_pictures(frame_count, between);
-    const PictureOrder back = backward_pictures(frame_count, between);
-    order.insert(order.end(), back.begin(), back.end());
-    return order;
-}

@@ -5,7 +5,7 @@
 // The order of the pictures a video plays: the cameras' frames, with the
 // in-between frames made for each pair of neighbouring cameras in their place.
 // Built once per export and shared by every video and GIF, so that what one
-// plays the others play too.
+// plays the others play too; clip_length holds and repeats them.
 
 // One picture of a video: camera frame `frame` itself when `between` is 0, else
 // the `between`-th (from 1) of the frames made between `frame` and `frame + 1`.
@@ -31,6 +31,3 @@ PictureOrder forward_pictures(int frame_count, int between);
 
 // forward_pictures played from the last picture to the first, in-betweens too.
 PictureOrder backward_pictures(int frame_count, int between);
-
-// forward_pictures, then backward_pictures: the boomerang's GIF.
-PictureOrder there_and_back_pictures(int frame_count, int between);

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <limits>
+
 EarlierRun earlier_run_in(const QString& folder, const QStringList& shots)
 {
     EarlierRun earlier;
@@ -14,6 +16,23 @@ EarlierRun earlier_run_in(const QString& folder, const QStringList& shots)
         earlier.shot = path_among(shots, folder, earlier.files);
     return earlier;
 }
+
+namespace {
+
+// Where the subject stands in the reference camera's pixels: the mean x of the
+// middle camera's stickers, or not a number for a rig without them.
+double sticker_column(const RigCalibration& rig)
+{
+    double sum = 0;
+    for (const cv::Point2d& sticker : rig.reference_stickers) {
+        if (sticker == cv::Point2d())
+            return std::numeric_limits<double>::quiet_NaN();
+        sum += sticker.x;
+    }
+    return sum / double(rig.reference_stickers.size());
+}
+
+} // namespace
 
 ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& shots,
                                const QString& folder, const ProcessingRequest& options,
@@ -24,6 +43,16 @@ ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& sho
     plan.request.shots = shots;
     plan.request.folder = folder;
     PlanProblem& problem = plan.problem;
+
+    // A setting of every take, refused before any file of the run exists.
+    if (options.overlay.wanted()) {
+        problem.overlay_reason = overlay_problem(options.overlay.file);
+        if (!problem.overlay_reason.isEmpty()) {
+            problem.check = PlanCheck::Overlay;
+            problem.shot = options.overlay.file;
+            return plan;
+        }
+    }
 
     if (shots.size() != rig.camera_count()) {
         problem.check = PlanCheck::ShotCount;
@@ -51,6 +80,7 @@ ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& sho
         return plan;
     }
     plan.request.calibration = fitted.calibration;
+    plan.request.sticker_column_x = sticker_column(rig);
 
     // The new run replaces an earlier one only once it is complete; a shot among
     // the earlier run's files would be lost with them.
@@ -70,6 +100,9 @@ QString plan_problem_text(const PlanProblem& problem)
     switch (problem.check) {
     case PlanCheck::None:
         break;
+    case PlanCheck::Overlay:
+        return QStringLiteral("'%1' : habillage impossible (%2)")
+            .arg(problem.shot, problem.overlay_reason);
     case PlanCheck::ShotCount:
         return QStringLiteral("%1 photo%2 pour %3 caméra%4")
             .arg(problem.shot_count)

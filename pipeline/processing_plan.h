@@ -22,6 +22,7 @@ struct UnusablePhoto
 enum class PlanCheck
 {
     None,
+    Overlay,             // the overlay's file is not a PNG it can use
     ShotCount,           // not one shot per camera
     UnusablePhotos,      // a shot missing, empty or not a readable photo (when asked)
     ShotSize,            // a shot of other proportions than its camera's reference
@@ -36,7 +37,8 @@ struct PlanProblem
     int camera_count = 0;               // ShotCount: the rig's cameras
     std::vector<UnusablePhoto> unusable; // UnusablePhotos: every one, in camera order
     ShotSizeMismatch mismatch;          // ShotSize: the first one, in camera order
-    QString shot;                       // ShotAmongEarlierRun: the shot, as given
+    QString shot;                       // ShotAmongEarlierRun: the shot; Overlay: its file
+    QString overlay_reason;             // Overlay: overlay_problem's reason
 };
 
 // What an earlier run left in a folder, and the first shot among those files
@@ -63,7 +65,7 @@ struct ProcessingPlan
 
 // Prepares the run of `shots` (one per camera, in camera order) into `folder`
 // with the video options of `options` (its shots, folder and calibration are
-// not read). The checks go in PlanCheck's order and stop at the first that
+// not read). The overlay's file is checked first, then the checks go in PlanCheck's order and stop at the first that
 // fails; the photos are checked only with `check_photos` (from their headers
 // and a JPEG's structure, see photo_problem), every one of them. A shot of the
 // same proportions as its reference but another size gets the calibration
@@ -74,6 +76,6 @@ ProcessingPlan plan_processing(const RigCalibration& rig, const QStringList& sho
 
 // The one French wording of a problem of the plan, which the window, the
 // command line and the booth each put in their own frame: "3 photos pour
-// 4 caméras", the shot and both sizes, the shot among the earlier run's files.
+// 4 caméras", the overlay's file and why, the shot and both sizes, the shot among the earlier run's files.
 // The unusable photos are listed by each face; for them this words the first.
 QString plan_problem_text(const PlanProblem& problem);

@@ -16,6 +16,9 @@ VideoRequest video_request_for(const ProcessingRequest& request, const AlignedIm
     video.boomerang = request.boomerang;
     video.long_side = request.long_side;
     video.gif = request.gif;
+    video.overlay = request.overlay;
+    video.length = request.length;
+    video.still = request.still;
     video.between = request.between;
     video.frame_size = frames.common_size;
     video.frame_count = frames.frame_count;
@@ -34,6 +37,8 @@ QString video_step_label(VideoStep step)
     case VideoStep::Gif:
     case VideoStep::GifBoomerang:
         return QStringLiteral("GIF animé");
+    case VideoStep::Still:
+        return QStringLiteral("Image fixe");
     }
     return QString();
 }
@@ -156,6 +161,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     VideoFrames kept;
     kept.long_side = request.long_side;
     kept.gif = request.gif;
+    kept.aspect = request.aspect;
+    kept.column_x = request.sticker_column_x;
     kept.between = request.between;
     outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
                                           request.quality, progress ? &progress->frames : nullptr,
@@ -171,6 +178,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         VideoRequest video = video_request_for(request, outcome.frames);
         video.folder = staging;
         video.kept = &kept;
+        video.clip = kept.clip;
         outcome.video = export_videos(runner, video, log, progress ? &progress->video : nullptr);
         if (outcome.video.full_folder == staging)
             outcome.video.full_folder = request.folder;

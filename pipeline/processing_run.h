@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <limits>
 #include <iosfwd>
 #include <memory>
 
@@ -32,6 +33,17 @@ struct ProcessingRequest
     bool gif = default_gif;
     // Each frame's colour and exposure matched to the middle camera's.
     bool colour_match = default_colour_match;
+    // Laid over the videos, the GIFs and the still (the plan checks its file).
+    VideoOverlay overlay;
+    // The videos' shape (see clip_rect), centred on the sticker column at
+    // `sticker_column_x`, reference pixels, which the plan takes from the rig
+    // (not a number: the frames' centre).
+    ClipAspect aspect = ClipAspect::Original;
+    double sticker_column_x = std::numeric_limits<double>::quiet_NaN();
+    // How long the videos play.
+    ClipLength length;
+    // Also "output_still.jpg", the middle camera's frame as the videos show it.
+    bool still = false;
     // Frames made between each pair of neighbouring cameras for the videos and
     // GIFs ("Images intermédiaires"); the frame files stay the cameras' own.
     int between = default_between;

@@ -24,8 +24,10 @@ struct WrittenFiles
     int frame_count = 0; // "output_img_0.jpg" to "output_img_<frame_count - 1>.jpg"
     QSize frame_size;
     std::vector<WrittenVideo> videos; // in the order they were written
+    QString still;                    // the still's name, empty when none was written
 };
 
-// The files `outcome` of `request` wrote: every frame, and the in-between
-// frames asked for, play once at the request's rate, twice in a boomerang.
+// The files `outcome` of `request` wrote, each video as long as it plays: its
+// frames and the in-between frames asked for, with its repeats and holds (see
+// clip_play), a GIF at its own rate.
 WrittenFiles written_files(const ProcessingRequest& request, const ProcessingOutcome& outcome);

@@ -13,7 +13,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -115,6 +117,7 @@ private slots:
     void progress_window_stays_until_the_work_stops_data();
     void progress_window_stays_until_the_work_stops();
     void option_values_survive_a_restart();
+    void delivery_options_survive_a_restart();
 };
 
 void MainWindowTest::qt_speaks_french()
@@ -636,6 +639,40 @@ void MainWindowTest::progress_window_stays_until_the_work_stops()
     view.reset();
     QVERIFY(!window->findChild<QProgressDialog*>());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void MainWindowTest::delivery_options_survive_a_restart()
+{
+    QSettings settings(dir.filePath("delivery.ini"), QSettings::IniFormat);
+    const QString logo = dir.filePath("logo.png");
+    {
+        auto window = make_window({}, {}, &settings);
+        dialogs.file_answers.enqueue({logo});
+        child<QPushButton>(*window, "button_overlay")->click();
+        auto* position = child<QComboBox>(*window, "comboBox_overlay_position");
+        position->setCurrentIndex(position->findData("full"));
+        child<QSpinBox>(*window, "spinBox_overlay_size")->setValue(35);
+        child<QSpinBox>(*window, "spinBox_overlay_margin")->setValue(0);
+        auto* aspect = child<QComboBox>(*window, "comboBox_aspect");
+        aspect->setCurrentIndex(aspect->findData("9:16"));
+        child<QDoubleSpinBox>(*window, "spinBox_min_duration")->setValue(3);
+        child<QDoubleSpinBox>(*window, "spinBox_hold")->setValue(0.5);
+        child<QCheckBox>(*window, "checkBox_still")->setChecked(true);
+    }
+    auto window = make_window({}, {}, &settings);
+    QCOMPARE(child<QLineEdit>(*window, "lineEdit_overlay")->text(), logo);
+    QCOMPARE(child<QComboBox>(*window, "comboBox_overlay_position")->currentText(),
+             QString("Plein cadre"));
+    QCOMPARE(child<QSpinBox>(*window, "spinBox_overlay_size")->value(), 35);
+    QCOMPARE(child<QSpinBox>(*window, "spinBox_overlay_margin")->value(), 0);
+    QCOMPARE(child<QComboBox>(*window, "comboBox_aspect")->currentText(), QString("9:16"));
+    QCOMPARE(child<QDoubleSpinBox>(*window, "spinBox_min_duration")->value(), 3.0);
+    QCOMPARE(child<QDoubleSpinBox>(*window, "spinBox_hold")->value(), 0.5);
+    QVERIFY(child<QCheckBox>(*window, "checkBox_still")->isChecked());
+    // "Retirer" takes the overlay away, and that is kept too.
+    child<QPushButton>(*window, "button_overlay_clear")->click();
+    window = make_window({}, {}, &settings);
+    QCOMPARE(child<QLineEdit>(*window, "lineEdit_overlay")->text(), QString());
 }
 
 void MainWindowTest::option_values_survive_a_restart()

@@ -11,12 +11,16 @@
 #include "window_driver.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QDoubleSpinBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
-#include <QComboBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -80,6 +84,8 @@ private slots:
     void colour_matching_follows_the_box();
     void frames_then_video_then_boomerang();
     void boomerang_only_when_ticked();
+    void the_habillage_box_reaches_the_encodes();
+    void an_unusable_overlay_is_refused_before_the_folder();
     void compression_sets_the_frame_quality();
     void unreadable_input_writes_nothing_data();
     void unreadable_input_writes_nothing();
@@ -128,6 +134,11 @@ void ProcessingRunTest::init()
     driver.widget<QCheckBox>("checkBox_gif")->setChecked(false);
     driver.widget<QSlider>("slider_compression")->setValue(50);
     driver.widget<QSlider>("slider_fps")->setValue(24);
+    driver.widget<QLineEdit>("lineEdit_overlay")->clear();
+    driver.widget<QComboBox>("comboBox_aspect")->setCurrentIndex(0);
+    driver.widget<QDoubleSpinBox>("spinBox_min_duration")->setValue(0);
+    driver.widget<QDoubleSpinBox>("spinBox_hold")->setValue(0);
+    driver.widget<QCheckBox>("checkBox_still")->setChecked(false);
     driver.widget<QSpinBox>("spinBox_between")->setValue(0);
     driver.widget<QComboBox>("comboBox_video_size")->setCurrentIndex(0);
 }
@@ -238,6 +249,59 @@ void ProcessingRunTest::boomerang_only_when_ticked()
     driver.process(shots, output->path());
     QCOMPARE(driver.recording_runner.calls.size(), 1);
     QVERIFY(driver.recording_runner.calls.at(0).arguments.contains("24"));
+}
+
+void ProcessingRunTest::the_habillage_box_reaches_the_encodes()
+{
+    QImage logo(40, 20, QImage::Format_ARGB32);
+    logo.fill(QColor(255, 0, 0, 128));
+    const QString logo_file = output->filePath("logo.png");
+    QVERIFY(logo.save(logo_file));
+    driver.dialogs.file_answers.enqueue({logo_file});
+    driver.widget<QPushButton>("button_overlay")->click();
+    QCOMPARE(driver.dialogs.requests.last().caption,
+             QString("Choisissez l'image PNG de l'habillage"));
+    QCOMPARE(driver.widget<QLineEdit>("lineEdit_overlay")->text(), logo_file);
+    auto* position = driver.widget<QComboBox>("comboBox_overlay_position");
+    position->setCurrentIndex(position->findData("top-left"));
+    driver.widget<QSpinBox>("spinBox_overlay_size")->setValue(50);
+    auto* aspect = driver.widget<QComboBox>("comboBox_aspect");
+    aspect->setCurrentIndex(aspect->findData("1:1"));
+    driver.widget<QDoubleSpinBox>("spinBox_min_duration")->setValue(2);
+    driver.widget<QCheckBox>("checkBox_still")->setChecked(true);
+    QTemporaryDir folder;
+    driver.process(shots, folder.path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
+    // The video once in the work folder, joined to itself, then the still.
+    QCOMPARE(driver.recording_runner.calls.size(), 3);
+    const QStringList video = driver.recording_runner.calls.at(0).arguments;
+    QVERIFY(video.contains(logo_file));
+    const QString filters = video.at(video.indexOf("-filter_complex") + 1);
+    // Fed from memory, already cut square.
+    const QString size = video.at(video.indexOf("-video_size") + 1);
+    QCOMPARE(size.section('x', 0, 0), size.section('x', 1, 1));
+    QVERIFY2(filters.contains("[picture][overlay]overlay="), qPrintable(filters));
+    QVERIFY(driver.recording_runner.calls.at(1).arguments.contains("concat"));
+    QVERIFY(driver.recording_runner.calls.at(2).arguments.last().endsWith("output_still.partial.jpg"));
+    QVERIFY(driver.dialogs.requests.last().text.contains("Image fixe output_still.jpg"));
+}
+
+void ProcessingRunTest::an_unusable_overlay_is_refused_before_the_folder()
+{
+    const QString logo_file = output->filePath("logo.png");
+    write_file(logo_file, "not a picture");
+    driver.dialogs.file_answers.enqueue({logo_file});
+    driver.widget<QPushButton>("button_overlay")->click();
+    driver.process(shots, output->path());
+    QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
+    QCOMPARE(driver.dialogs.requests.last().text,
+             QString("'%1' : habillage impossible (ce n'est pas une image PNG). Aucune image "
+                     "n'a été écrite.")
+                 .arg(logo_file));
+    for (const ScriptedDialogs::Request& request : driver.dialogs.requests)
+        QVERIFY(request.kind != "directory");
+    QVERIFY(frames_in(output->path()).isEmpty());
+    QVERIFY(driver.recording_runner.calls.isEmpty());
 }
 
 void ProcessingRunTest::compression_sets_the_frame_quality()

@@ -98,6 +98,7 @@ private slots:
     void paths_are_made_absolute();
     void a_hidden_camera_leaves_the_calibration_incomplete();
     void process_makes_the_frames_of_the_window_path();
+    void process_plays_in_between_frames_data();
     void process_plays_in_between_frames();
     void calibrate_learns_the_colour_at_a_click();
     void points_snap_to_the_stickers();
@@ -266,6 +267,19 @@ void CommandLineTest::help_version_and_usage_errors_data()
                        "out",     "--colour-match", "oui", "a.jpg"}
         << 2 << ""
         << "--colour-match attend on ou off";
+    QTest::newRow("unknown shape")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--aspect", "3:2", "a.jpg"}
+        << 2 << ""
+        << "--aspect attend original|16:9|1:1|4:5|9:16";
+    QTest::newRow("an overlay's place without an overlay")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--overlay-position",
+                       "center", "a.jpg"}
+        << 2 << ""
+        << "--overlay-position demande --overlay FICHIER.png";
+    QTest::newRow("a hold longer than ten seconds")
+        << QStringList{"process", "--calibration", cal, "--output", "out", "--hold", "11", "a.jpg"}
+        << 2 << ""
+        << "--hold attend une durée en secondes entre 0 et 10";
     QTest::newRow("in-between frames out of range")
         << QStringList{"process", "--calibration", cal, "--output",   "out",
                        "--video-size", "1920", "--between", "4", "a.jpg"}
@@ -537,38 +551,56 @@ void CommandLineTest::process_makes_the_frames_of_the_window_path()
 }
 
 // Every video and GIF plays the in-between frames, counted and timed in what
-// `process` says at the end; the frame files stay one per camera.
+// `process` says at the end (holds and repeats included); the frame files stay
+// one per camera.
+void CommandLineTest::process_plays_in_between_frames_data()
+{
+    QTest::addColumn<QStringList>("options");
+    // The pictures the video, the boomerang, the GIF and its boomerang play.
+    QTest::addColumn<QList<int>>("pictures");
+    QTest::addColumn<bool>("still");
+    // 4 cameras and 2 in-betweens a pair: 10 pictures, twice in a boomerang.
+    QTest::newRow("two in-betweens") << QStringList{"--between", "2"}
+                                     << QList<int>{10, 20, 10, 20} << false;
+    // 7 pictures, a 5-picture hold at each end: 17 forwards, 7 backwards; the
+    // videos played twice to last 3 s, the GIFs once.
+    QTest::newRow("one in-between, held and repeated, with a still")
+        << QStringList{"--between", "1", "--hold", "0.5", "--min-duration", "3", "--still"}
+        << QList<int>{34, 48, 17, 24} << true;
+}
+
 void CommandLineTest::process_plays_in_between_frames()
 {
-    const QString output = work.filePath("between");
+    QFETCH(QStringList, options);
+    QFETCH(QList<int>, pictures);
+    QFETCH(bool, still);
+    const QString output = work.filePath("between_" + QString::number(options.size()));
     const QuorvaneRun run = run_quorvane(QStringList{"process", "--calibration", calibration,
                                                      "--output", output, "--fps", "10",
                                                      "--boomerang", "--gif", "--video-size",
-                                                     "1280", "--between", "2"} +
-                                         shots);
+                                                     "1280"} +
+                                         options + shots);
     QCOMPARE(run.exit_code, 0);
-    const int played = camera_count + (camera_count - 1) * 2;
     const QStringList said = run.out.split('\n');
-    const auto said_of = [&](const QString& name, int pictures) {
-        return said.contains(QStringLiteral("%1 : %2 images, %3 s")
-                                 .arg(name)
-                                 .arg(pictures)
-                                 .arg(QLocale(QLocale::French).toString(pictures / 10.0, 'f', 2)));
-    };
-    QVERIFY2(said_of("output_video.mp4", played), qPrintable(run.out));
-    QVERIFY2(said_of("output_video_boomerang.mp4", 2 * played), qPrintable(run.out));
-    QVERIFY2(said_of("output_video.gif", played), qPrintable(run.out));
-    QVERIFY2(said_of("output_video_boomerang.gif", 2 * played), qPrintable(run.out));
+    const QStringList names{"output_video.mp4", "output_video_boomerang.mp4", "output_video.gif",
+                            "output_video_boomerang.gif"};
+    for (int k = 0; k < names.size(); ++k) {
+        const QString line = QStringLiteral("%1 : %2 images, %3 s")
+                                 .arg(names[k])
+                                 .arg(pictures[k])
+                                 .arg(QLocale(QLocale::French).toString(pictures[k] / 10.0, 'f', 2));
+        QVERIFY2(said.contains(line), qPrintable(line + " not in:\n" + run.out));
+    }
+    QCOMPARE(said.contains("output_still.jpg : image fixe"), still);
+    QVERIFY2(!run.out.contains("Video written"), qPrintable(run.out));
     QCOMPARE(QDir(output).entryList({"output_img_*"}).size(), camera_count);
-    for (const QString name : {"output_video.mp4", "output_video_boomerang.mp4",
-                               "output_video.gif", "output_video_boomerang.gif"}) {
+    for (int k = 0; k < names.size(); ++k) {
         QProcess ffprobe;
         ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
                                   "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
-                                  output + "/" + name});
+                                  output + "/" + names[k]});
         QVERIFY(ffprobe.waitForFinished(-1));
-        QCOMPARE(ffprobe.readAllStandardOutput().trimmed().toInt(),
-                 name.contains("boomerang") ? 2 * played : played);
+        QCOMPARE(ffprobe.readAllStandardOutput().trimmed().toInt(), pictures[k]);
     }
 }
 
@@ -673,6 +705,10 @@ void CommandLineTest::bad_inputs_data()
                QString::fromLocal8Bit(std::strerror(ENOTDIR)) + ")";
     QTest::newRow("quotes, $(…), ; and accents") << "odd names" << 0 << "";
     QTest::newRow("ffmpeg missing from PATH") << "no ffmpeg" << 1 << "ffmpeg";
+    QTest::newRow("overlay not a PNG")
+        << "overlay text" << 1 << "logo.png' : habillage impossible (ce n'est pas une image PNG)";
+    QTest::newRow("overlay missing")
+        << "overlay missing" << 1 << "logo.png' : habillage impossible (fichier introuvable)";
 }
 
 void CommandLineTest::bad_inputs()
@@ -739,10 +775,16 @@ void CommandLineTest::bad_inputs()
     } else if (change == "no ffmpeg") {
         environment.insert("PATH", folder + "/empty-path");
     }
+    QStringList options;
+    if (change.startsWith("overlay")) {
+        options << "--overlay" << folder + "/logo.png";
+        if (change == "overlay text")
+            QVERIFY(write_bytes(folder + "/logo.png", "a logo, in words\n"));
+    }
 
-    const QuorvaneRun run =
-        run_quorvane(QStringList{"process", "--calibration", rig_file, "--output", output} + inputs,
-                     environment);
+    const QuorvaneRun run = run_quorvane(
+        QStringList{"process", "--calibration", rig_file, "--output", output} + options + inputs,
+        environment);
     QCOMPARE(run.crashed, false);
     QCOMPARE(run.exit_code, exit_code);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));

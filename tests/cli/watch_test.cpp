@@ -13,10 +13,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <sstream>
@@ -176,6 +179,8 @@ private slots:
     void a_take_lacking_a_photo_waits_from_its_last_change();
     void a_photo_padded_or_damaged_data();
     void a_photo_padded_or_damaged();
+    void a_take_for_guests_has_the_logo_the_shape_and_the_length();
+    void an_overlay_that_is_not_a_png_fails_the_take();
 };
 
 void WatchTest::initTestCase()
@@ -971,3 +976,95 @@ void WatchTest::a_photo_padded_or_damaged()
 
 QTEST_GUILESS_MAIN(WatchTest)
 #include "watch_test.moc"
+
+namespace {
+
+// The first video stream's entries (ffprobe's names) and the file's duration.
+QMap<QString, QString> probed(const QString& path)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                              "stream=width,height,profile,pix_fmt:format=duration", "-of",
+                              "default=noprint_wrappers=1", path});
+    ffprobe.waitForFinished(-1);
+    QMap<QString, QString> entries;
+    for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n'))
+        entries[line.section('=', 0, 0)] = line.section('=', 1);
+    return entries;
+}
+
+// The picture at `seconds` into the video, decoded.
+QImage picture_at(const QString& video, double seconds, const QString& png)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(seconds), "-i", video,
+                            "-frames:v", "1", "-y", png});
+    ffmpeg.waitForFinished(-1);
+    return QImage(png).convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+void WatchTest::a_take_for_guests_has_the_logo_the_shape_and_the_length()
+{
+    // A logo in pure red, twice as wide as high, its lower half transparent.
+    QImage logo(200, 100, QImage::Format_ARGB32);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x)
+            logo.setPixel(x, y, y < 50 ? qRgba(255, 0, 0, 255) : qRgba(0, 255, 0, 0));
+    const QString logo_file = work.filePath("logo.png");
+    QVERIFY(logo.save(logo_file));
+    drop_take("guests", camera_name);
+    const QuorvaneRun run = run_quorvane(
+        watch_arguments({"--once", "--overlay", logo_file, "--overlay-position", "bottom-right",
+                         "--overlay-size", "30", "--aspect", "9:16", "--min-duration", "3",
+                         "--still"}));
+    QCOMPARE(run.exit_code, 0);
+    QCOMPARE(run.err, QString());
+    QStringList written = done_take + QStringList{"output_still.jpg"};
+    written.sort();
+    QCOMPARE(files_in(root + "/guests"), written);
+
+    const QString video = root + "/guests/output_video.mp4";
+    const QMap<QString, QString> stream = probed(video);
+    const QSize size(stream["width"].toInt(), stream["height"].toInt());
+    QVERIFY(size.width() % 2 == 0 && size.height() % 2 == 0);
+    QVERIFY2(std::abs(double(size.width()) / size.height() - 9.0 / 16.0) < 0.01,
+             qPrintable(QString("%1x%2").arg(size.width()).arg(size.height())));
+    QCOMPARE(stream["profile"], QString("High"));
+    QCOMPARE(stream["pix_fmt"], QString("yuv420p"));
+    QVERIFY2(stream["duration"].toDouble() >= 3.0, qPrintable(stream["duration"]));
+
+    // The logo's opaque half in the bottom right corner, 30 % of the width,
+    // 3 % from the edges; its transparent half shows the take.
+    for (const QImage& picture : {picture_at(video, 2.5, work.filePath("late.png")),
+                                  QImage(root + "/guests/output_still.jpg")}) {
+        QVERIFY(!picture.isNull());
+        const int width = int(std::lround(picture.width() * 0.3));
+        const int margin = int(std::lround(picture.width() * 0.03));
+        const QPoint corner(picture.width() - margin - width, picture.height() - margin - width / 2);
+        const QRgb opaque = picture.pixel(corner + QPoint(width / 2, width / 8));
+        QVERIFY2(qRed(opaque) > 200 && qGreen(opaque) < 60 && qBlue(opaque) < 60,
+                 qPrintable(QString::number(opaque, 16)));
+        const QRgb clear = picture.pixel(corner + QPoint(width / 2, width * 3 / 8));
+        QVERIFY2(qGreen(clear) < 200 || qRed(clear) > 100, qPrintable(QString::number(clear, 16)));
+        const QRgb outside = picture.pixel(corner + QPoint(width / 2, -margin));
+        QVERIFY(!(qRed(outside) > 200 && qGreen(outside) < 60));
+    }
+}
+
+void WatchTest::an_overlay_that_is_not_a_png_fails_the_take()
+{
+    const QString logo_file = work.filePath("logo.jpg.png");
+    QImage picture(40, 20, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QVERIFY(picture.save(logo_file, "JPEG"));
+    drop_take("refused", camera_name);
+    const QuorvaneRun run = run_quorvane(watch_arguments({"--once", "--overlay", logo_file}));
+    QCOMPARE(run.exit_code, 0);
+    const QString reason =
+        QStringLiteral("'%1' : habillage impossible (ce n'est pas une image PNG)").arg(logo_file);
+    QCOMPARE(run.err, QStringLiteral("quorvane : prise « refused » : %1\n").arg(reason));
+    // Nothing of a run, only why.
+    QCOMPARE(files_in(root + "/refused"), QStringList{take_error_file});
+}

@@ -170,6 +170,8 @@ QStringList named(const PlanProblem& problem, const QString& root)
         return {relative(shot_size_problem(problem.mismatch))};
     case PlanCheck::ShotAmongEarlierRun:
         return {"shot " + relative(problem.shot)};
+    case PlanCheck::Overlay:
+        return {"overlay " + relative(problem.shot) + ": " + problem.overlay_reason};
     }
     return {};
 }
