@@ -104,10 +104,11 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
         return Outcome::Unwritable;
     }
     // The one place a frame is made: warped here, then written, then reduced for the videos.
+    // The colour table goes over each band of the frame as it is warped.
+    const ColourTable* colour =
+        index < static_cast<int>(job.colour_tables.size()) ? &job.colour_tables[index] : nullptr;
     render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
-                      job.frame_rect.topLeft(), buffers.frame);
-    if (index < static_cast<int>(job.colour_tables.size()))
-        apply_colour_table(job.colour_tables[index], buffers.frame);
+                      job.frame_rect.topLeft(), buffers.frame, colour);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
     if (!reason.isEmpty())
         return Outcome::Unwritable;

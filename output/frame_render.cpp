@@ -4,6 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -27,6 +29,12 @@ cv::Mat matrix_view(const QImage& image, const uchar* pixels)
                    static_cast<std::size_t>(image.bytesPerLine()));
 }
 
+// Rows warped at a time before the colour table goes over them: small enough
+// for the band and the source rows it reads to stay in the cache.
+constexpr int colour_band_rows = 32;
+
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGB32 pixels are read as blue, green, red bytes");
+
 } // namespace
 
 cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations orientation)
@@ -46,7 +54,8 @@ cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations ori
 }
 
 void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
-                       const ImageAlignment& alignment, QPoint origin, QImage& frame)
+                       const ImageAlignment& alignment, QPoint origin, QImage& frame,
+                       const ColourTable* colour)
 {
     if (frame.format() != QImage::Format_RGB32)
         frame = QImage(frame.size(), QImage::Format_RGB32);
@@ -64,20 +73,51 @@ void render_frame_into(const QImage& stored, QImageIOHandler::Transformations or
     const cv::Point2d t = similarity.translation;
     const cv::Matx33d reference_to_upright(c, s, -(c * t.x + s * t.y), -s, c, s * t.x - c * t.y, 0,
                                            0, 1);
-    const cv::Matx33d frame_to_reference(1, 0, origin.x(), 0, 1, origin.y(), 0, 0, 1);
-    const cv::Matx23d frame_to_stored =
-        affine(square(upright_to_stored(stored.size(), orientation)) * reference_to_upright *
-               frame_to_reference);
-
+    const cv::Matx33d upright_to_stored_map = square(upright_to_stored(stored.size(), orientation));
+    const auto frame_to_stored = [&](int first_row) {
+        const cv::Matx33d frame_to_reference(1, 0, origin.x(), 0, 1, origin.y() + first_row, 0, 0,
+                                             1);
+        return affine(upright_to_stored_map * reference_to_upright * frame_to_reference);
+    };
+    const cv::Mat source = matrix_view(stored, stored.constBits());
     cv::Mat target = matrix_view(frame, frame.bits());
-    cv::warpAffine(matrix_view(stored, stored.constBits()), target, frame_to_stored, target.size(),
-                   cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
     // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
-    if (stored.format() == QImage::Format_ARGB32_Premultiplied) {
-        for (int y = 0; y < frame.height(); ++y) {
-            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
-            for (int x = 0; x < frame.width(); ++x)
-                line[x] |= 0xff000000u;
+    const bool opaque_alpha = stored.format() == QImage::Format_ARGB32_Premultiplied;
+
+    if (!colour || colour->identity) {
+        cv::warpAffine(source, target, frame_to_stored(0), target.size(),
+                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+        if (opaque_alpha) {
+            for (int y = 0; y < frame.height(); ++y) {
+                QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+                for (int x = 0; x < frame.width(); ++x)
+                    line[x] |= 0xff000000u;
+            }
+        }
+        return;
+    }
+
+    // A separate pass of the table over a full-size frame would read and write
+    // every pixel from memory once more.
+    const std::array<uchar, 256>& blue = colour->bgr[0];
+    const std::array<uchar, 256>& green = colour->bgr[1];
+    const std::array<uchar, 256>& red = colour->bgr[2];
+    const int width = frame.width();
+    for (int first = 0; first < frame.height(); first += colour_band_rows) {
+        const int last = std::min(first + colour_band_rows, frame.height());
+        cv::Mat band = target.rowRange(first, last);
+        cv::warpAffine(source, band, frame_to_stored(first), band.size(),
+                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+        for (int y = first; y < last; ++y) {
+            uchar* p = frame.scanLine(y);
+            // RGB32 holds blue, green, red, alpha in that byte order.
+            for (int x = 0; x < width; ++x, p += 4) {
+                p[0] = blue[p[0]];
+                p[1] = green[p[1]];
+                p[2] = red[p[2]];
+                if (opaque_alpha)
+                    p[3] = 0xff;
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "output/colour_matching.h"
 #include "photo/image_file.h"
 
 #include <opencv2/core/matx.hpp>
@@ -23,8 +24,11 @@ cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations ori
 // bilinearly at its exact source position; beyond the picture's outer pixel
 // edges its border pixels repeat, so a frame inside common_frame_rect holds no
 // pixel from outside its shot. Safe to call from several threads on different frames.
+// With a `colour` table that changes something, each band of rows goes through it
+// as soon as it is warped, while it is still in the processor's cache.
 void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
-                       const ImageAlignment& alignment, QPoint origin, QImage& frame);
+                       const ImageAlignment& alignment, QPoint origin, QImage& frame,
+                       const ColourTable* colour = nullptr);
 
 // The frame of `rect` (reference pixels) for an upright `input`, as a new RGB32
 // image; null when `rect` is empty or the input cannot be rendered.

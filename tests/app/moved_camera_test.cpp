@@ -5,11 +5,9 @@
 #include "calibration/calibration_construction.h"
 #include "calibration/calibration_file.h"
 #include "tests/support/stdout_capture.h"
+#include "tests/support/frame_offset.h"
 #include "tools/make_rig/rig_writer.h"
 #include "window_driver.h"
-
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -45,26 +43,6 @@ QStringList shots_of(const QString& rig)
     for (int camera = 0; camera < camera_count; ++camera)
         shots << QDir(rig).filePath(parallax_shot_file_name(camera, 0, 1));
     return shots;
-}
-
-// How far camera `camera`'s frame in `a` sits from the same frame in `b`, once
-// the shift of the middle camera's frames is taken off (two runs' frames may be
-// cut a pixel apart).
-double frame_offset(const QString& a, const QString& b, int camera)
-{
-    const auto shift = [&](int k) {
-        const std::string name = "/output_img_" + std::to_string(k) + ".jpg";
-        const cv::Mat first = cv::imread(a.toStdString() + name, cv::IMREAD_GRAYSCALE);
-        const cv::Mat second = cv::imread(b.toStdString() + name, cv::IMREAD_GRAYSCALE);
-        const cv::Rect common(0, 0, std::min(first.cols, second.cols),
-                              std::min(first.rows, second.rows));
-        cv::Mat f, s;
-        first(common).convertTo(f, CV_64F);
-        second(common).convertTo(s, CV_64F);
-        return cv::phaseCorrelate(f, s);
-    };
-    const cv::Point2d d = shift(camera) - shift(camera_count / 2);
-    return std::hypot(d.x, d.y);
 }
 
 QStringList frames_in(const QString& folder)
@@ -143,7 +121,7 @@ private slots:
         QCOMPARE(asked.front().count("Caméra "), 1);
         QCOMPARE(driver.dialogs.requests.last().caption, QString("Traitement terminé"));
         QCOMPARE(frames_in(output).size(), camera_count);
-        const double offset = frame_offset(output, still_frames, moved_camera);
+        const double offset = frame_offset(output, still_frames, moved_camera, camera_count / 2);
         QVERIFY2(offset < 0.5, qPrintable(QString::number(offset)));
     }
 
@@ -155,7 +133,7 @@ private slots:
         StdoutCapture quiet;
         driver.process(shots_of(moved_rig), output);
         QCOMPARE(frames_in(output).size(), camera_count);
-        QVERIFY(frame_offset(output, still_frames, moved_camera) > 2.0);
+        QVERIFY(frame_offset(output, still_frames, moved_camera, camera_count / 2) > 2.0);
     }
 
     void cancelling_writes_nothing_data()

@@ -5,6 +5,7 @@
 #include "calibration/calibration_construction.h"
 #include "calibration/calibration_file.h"
 #include "quorvane_process.h"
+#include "tests/support/frame_offset.h"
 #include "tools/make_rig/rig_writer.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -49,26 +50,6 @@ std::string write_parallax_rig(const QString& folder, bool moved)
     }
     std::ostringstream log;
     return write_rig(options, folder, log).error;
-}
-
-// How far the frame of camera `camera` in `a` sits from the same frame in
-// `b`, once the shift of the middle camera's frames (the two runs' frames may
-// be cut a pixel apart) is taken off.
-double frame_offset(const QString& a, const QString& b, int camera)
-{
-    const auto shift = [&](int k) {
-        const QString name = QStringLiteral("/output_img_%1.jpg").arg(k);
-        cv::Mat first = cv::imread((a + name).toStdString(), cv::IMREAD_GRAYSCALE);
-        cv::Mat second = cv::imread((b + name).toStdString(), cv::IMREAD_GRAYSCALE);
-        const cv::Rect common(0, 0, std::min(first.cols, second.cols),
-                              std::min(first.rows, second.rows));
-        cv::Mat f, s;
-        first(common).convertTo(f, CV_64F);
-        second(common).convertTo(s, CV_64F);
-        return cv::phaseCorrelate(f, s);
-    };
-    const cv::Point2d d = shift(camera) - shift(camera_count / 2);
-    return std::hypot(d.x, d.y);
 }
 
 QStringList error_lines(const QuorvaneRun& run)
@@ -140,7 +121,7 @@ private slots:
         // 5.8 px at the centre, more at the corners with the turn.
         const double shift = line.captured(1).toDouble() + line.captured(2).toDouble() / 10;
         QVERIFY2(shift > 6.0 && shift < 9.0, qPrintable(lines.front()));
-        QVERIFY(frame_offset(output, still_frames, moved_camera) > 4.0);
+        QVERIFY(frame_offset(output, still_frames, moved_camera, camera_count / 2) > 4.0);
     }
 
     // Corrected, its frame lands where the unmoved camera's did.
@@ -154,7 +135,7 @@ private slots:
         QVERIFY2(lines.front().startsWith("quorvane : Caméra 1 : décalée de ") &&
                      lines.front().endsWith(" depuis le calibrage ; corrigée"),
                  qPrintable(lines.front()));
-        const double offset = frame_offset(output, still_frames, moved_camera);
+        const double offset = frame_offset(output, still_frames, moved_camera, camera_count / 2);
         QVERIFY2(offset < 0.5, qPrintable(QString::number(offset)));
     }
 
@@ -251,7 +232,8 @@ private slots:
                      qPrintable(text));
         }
         const double offset =
-            frame_offset(root + QStringLiteral("/take_%1").arg(take_count), last_still, moved_camera);
+            frame_offset(root + QStringLiteral("/take_%1").arg(take_count), last_still,
+                         moved_camera, camera_count / 2);
         QVERIFY2(offset < 0.5, qPrintable(QString::number(offset)));
     }
 };
