@@ -9,6 +9,7 @@
 // colour step adds to the time of the frames (processor time of all threads,
 // best of --repeats runs).
 
+#include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "output/colour_matching.h"
@@ -35,7 +36,6 @@
 #include <sstream>
 #include <vector>
 
-#include <sys/resource.h>
 
 namespace {
 
@@ -238,23 +238,13 @@ std::vector<cv::Vec3d> means_of(const std::vector<cv::Mat>& frames)
     return means;
 }
 
-// Processor seconds of every thread of this process: on a shared machine the
-// wall clock measures the neighbours' load as much as this run.
-double processor_seconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double best_time(int repeats, const std::function<void()>& run)
 {
     double best = -1.0;
     for (int r = 0; r < repeats; ++r) {
-        const double start = processor_seconds();
+        const double start = processor_seconds(Spender::ThisProcess);
         run();
-        const double elapsed = processor_seconds() - start;
+        const double elapsed = processor_seconds(Spender::ThisProcess) - start;
         best = best < 0 ? elapsed : std::min(best, elapsed);
     }
     return best;
@@ -321,10 +311,10 @@ int main(int argc, char* argv[])
 
     double estimate_seconds = 0.0;
     const double on_seconds = best_time(options.repeats, [&] {
-        const double start = processor_seconds();
+        const double start = processor_seconds(Spender::ThisProcess);
         std::ostringstream log;
         const std::vector<ColourTable> tables = match_shot_colours(shots, calibration, log);
-        estimate_seconds = processor_seconds() - start;
+        estimate_seconds = processor_seconds(Spender::ThisProcess) - start;
         write_aligned_images(shots, calibration, folder("on"), frame_quality, nullptr, nullptr, tables);
         std::cout << log.str();
     });
@@ -335,15 +325,15 @@ int main(int argc, char* argv[])
     double shared_seconds = -1.0, check_seconds = 0.0;
     for (int r = 0; r < options.repeats; ++r) {
         ReducedShots reduced;
-        const double start = processor_seconds();
+        const double start = processor_seconds(Spender::ThisProcess);
         check_drift(rig_calibration, shots, &reduced);
-        const double checked = processor_seconds();
+        const double checked = processor_seconds(Spender::ThisProcess);
         std::ostringstream log;
         const std::vector<ColourTable> tables =
             match_shot_colours(shots, calibration, log, &reduced);
         write_aligned_images(shots, calibration, folder("shared"), frame_quality, nullptr,
                              nullptr, tables);
-        const double colour_and_frames = processor_seconds() - checked;
+        const double colour_and_frames = processor_seconds(Spender::ThisProcess) - checked;
         if (shared_seconds < 0 || colour_and_frames < shared_seconds) {
             shared_seconds = colour_and_frames;
             check_seconds = checked - start;

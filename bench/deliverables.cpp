@@ -5,6 +5,7 @@
 // Processor time of the ffmpeg processes counts: it is steadier than elapsed
 // time on a shared machine, and the step waits on nothing else.
 
+#include "bench/process_usage.h"
 #include "output/video_export.h"
 #include "output/video_frames.h"
 #include "support/process_runner.h"
@@ -22,7 +23,6 @@
 #include <iomanip>
 #include <iostream>
 #include <optional>
-#include <sys/resource.h>
 
 namespace {
 
@@ -67,14 +67,6 @@ std::optional<Options> parse_options(const QStringList& arguments)
     return options;
 }
 
-double children_cpu_seconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // A scene like a take: textured gradients and a subject that moves along.
 cv::Mat frame_picture(QSize size, int k)
 {
@@ -115,9 +107,9 @@ double measured(const VideoRequest& request, int repeats, const char* label)
     for (int r = 0; r < repeats; ++r) {
         ChildProcessRunner runner;
         std::ostream discard(nullptr);
-        const double before = children_cpu_seconds();
+        const double before = processor_seconds(Spender::Children);
         const VideoExport result = export_videos(runner, request, discard);
-        const double seconds = children_cpu_seconds() - before;
+        const double seconds = processor_seconds(Spender::Children) - before;
         if (!result.succeeded) {
             std::cerr << "deliverables: " << result.error_line.toStdString() << std::endl;
             return -1;

@@ -10,6 +10,7 @@
 // the check's time against the frames' time (both on every core, in processor
 // time of all threads: the wall clock of a shared machine measures its load).
 
+#include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "pipeline/camera_drift.h"
@@ -33,17 +34,8 @@
 #include <sstream>
 #include <vector>
 
-#include <sys/resource.h>
 
 namespace {
-
-double processor_ms()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
 
 // Frames are timed on the first takes only: they cost far more than the check.
 constexpr int timed_frame_takes = 4;
@@ -255,13 +247,13 @@ int main(int argc, char* argv[])
         QStringList shots;
         for (int camera = 0; camera < bench.cameras; ++camera)
             shots << shot_path(bench, camera, take);
-        double start = processor_ms();
+        double start = 1e3 * processor_seconds(Spender::ThisProcess);
         const std::vector<CameraDrift> drift = check_drift(rig, shots);
-        check_ms += processor_ms() - start;
+        check_ms += 1e3 * processor_seconds(Spender::ThisProcess) - start;
         if (take < timed_frame_takes) {
-            start = processor_ms();
+            start = 1e3 * processor_seconds(Spender::ThisProcess);
             write_aligned_images(shots, rig.calibration(), frames_folder.path(), 50);
-            frames_ms += processor_ms() - start;
+            frames_ms += 1e3 * processor_seconds(Spender::ThisProcess) - start;
         }
         for (int camera = 0; camera < bench.cameras; ++camera) {
             const CameraDrift& found = drift[camera];

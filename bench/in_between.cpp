@@ -8,6 +8,7 @@
 //              [--flow-side PX] [--folder DIR] [--no-minterpolate]
 // The rigs are generated once into the folder and reused.
 
+#include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "output/frame_geometry.h"
@@ -31,8 +32,6 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
-#include <sys/resource.h>
-#include <time.h>
 #include <vector>
 
 namespace {
@@ -249,25 +248,6 @@ std::optional<RigFrames> make_frames(const Rig& rig, const Options& options)
     return result;
 }
 
-// Processor seconds used by this process, all threads together: the machine is
-// shared, so the time on the clock says little; on two idle cores a frame
-// whose work is split over both threads takes less than this.
-double processor_seconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
-
-// Processor seconds used by the children waited for so far (ffmpeg).
-double children_seconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
-}
-
 // ffmpeg's motion-compensated interpolation of the frames to between + 1 times
 // their rate; the frames it made between, per pair, and its time.
 struct Minterpolated
@@ -287,7 +267,7 @@ std::optional<Minterpolated> minterpolate(const std::vector<cv::Mat>& frames, in
         QString("format=yuv444p,minterpolate=fps=%1:mi_mode=mci:mc_mode=aobmc:me_mode=bidir:"
                 "search_param=96,format=bgr24")
             .arg(between + 1);
-    const double start = children_seconds();
+    const double start = processor_seconds(Spender::Children);
     ffmpeg.start("ffmpeg", {"-hide_banner",
                             "-loglevel",
                             "error",
@@ -325,7 +305,7 @@ std::optional<Minterpolated> minterpolate(const std::vector<cv::Mat>& frames, in
     ffmpeg.closeWriteChannel();
     ffmpeg.waitForFinished(-1);
     Minterpolated result;
-    result.seconds = children_seconds() - start;
+    result.seconds = processor_seconds(Spender::Children) - start;
     if (ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
         std::cerr << "in_between: ffmpeg failed" << std::endl;
         return std::nullopt;
@@ -375,10 +355,10 @@ Scores score_method(const RigFrames& rig, int between, int views, const InBetwee
         if (only_pair >= 0 && static_cast<int>(k) != only_pair)
             continue;
         // As the videos make them: one flow per pair, shared by its frames.
-        const double start = processor_seconds();
+        const double start = processor_seconds(Spender::ThisProcess);
         const std::vector<cv::Mat> made =
             in_between_frames(rig.frames[k], rig.frames[k + 1], between, method);
-        scores.seconds += processor_seconds() - start;
+        scores.seconds += processor_seconds(Spender::ThisProcess) - start;
         if (!dump.isEmpty() &&
             k == (only_pair >= 0 ? size_t(only_pair) : rig.frames.size() / 2 - 1)) {
             QDir().mkpath(dump);
@@ -414,9 +394,9 @@ double seconds_at(const RigFrames& rig, int side, int between, const InBetweenOp
     cv::resize(rig.frames[6], b, cv::Size(), factor, factor, cv::INTER_LINEAR);
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
-        const double start = processor_seconds();
+        const double start = processor_seconds(Spender::ThisProcess);
         in_between_frames(a, b, between, method);
-        best = std::min(best, (processor_seconds() - start) / between);
+        best = std::min(best, (processor_seconds(Spender::ThisProcess) - start) / between);
     }
     return best;
 }

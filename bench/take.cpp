@@ -13,6 +13,7 @@
 // memory it reports is its own; ffmpeg's peak is the largest of its children.
 
 #include "bench/cached_calibration.h"
+#include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "output/ffmpeg_command.h"
@@ -45,7 +46,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -129,27 +129,6 @@ QStringList paths(const Options& options, QString (*name)(int))
 long megabytes(long kib)
 {
     return std::lround(kib * 1024.0 / 1e6);
-}
-
-long peak_kib(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_maxrss;
-}
-
-// Processor time spent so far by this process and its waited-for children:
-// unlike the elapsed time, hardly swayed by others sharing the machine.
-double cpu_seconds()
-{
-    double total = 0.0;
-    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        total += usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
 }
 
 void on_all_cores(int count, const std::function<void(int)>& work)
@@ -266,7 +245,7 @@ bool encode_floor(const QStringList& shots, QSize frame, const QString& out, dou
     ChildProcessRunner runner;
     QElapsedTimer timer;
     timer.start();
-    const double cpu_before = cpu_seconds();
+    const double cpu_before = (processor_seconds(Spender::ThisProcess) + processor_seconds(Spender::Children));
     const ProcessResult result = runner.run_fed(
         command.program, command.arguments,
         [&] {
@@ -277,7 +256,7 @@ bool encode_floor(const QStringList& shots, QSize frame, const QString& out, dou
         },
         {}, {});
     seconds = timer.nsecsElapsed() / 1e9;
-    cpu = cpu_seconds() - cpu_before;
+    cpu = (processor_seconds(Spender::ThisProcess) + processor_seconds(Spender::Children)) - cpu_before;
     return result.succeeded();
 }
 
@@ -327,7 +306,7 @@ int run_phase(const Options& options)
     double cpu = 0.0;
     QElapsedTimer timer;
     timer.start();
-    const double cpu_before = cpu_seconds();
+    const double cpu_before = (processor_seconds(Spender::ThisProcess) + processor_seconds(Spender::Children));
     if (options.phase == "jpeg-floor")
         ok = jpeg_floor(shots, frame, out.path());
     else if (options.phase == "encode-floor")
@@ -343,12 +322,12 @@ int run_phase(const Options& options)
                   options.today);
     if (options.phase != "encode-floor") {
         seconds = timer.nsecsElapsed() / 1e9;
-        cpu = cpu_seconds() - cpu_before;
+        cpu = (processor_seconds(Spender::ThisProcess) + processor_seconds(Spender::Children)) - cpu_before;
     }
     if (!ok)
         return 1;
-    std::cout << "result " << std::setprecision(9) << seconds << ' ' << peak_kib(RUSAGE_SELF)
-              << ' ' << peak_kib(RUSAGE_CHILDREN) << ' ' << cpu << std::endl;
+    std::cout << "result " << std::setprecision(9) << seconds << ' ' << peak_kib(Spender::ThisProcess)
+              << ' ' << peak_kib(Spender::Children) << ' ' << cpu << std::endl;
     return 0;
 }
 

@@ -7,6 +7,7 @@
 // the best of --repeats runs on warm files.
 
 #include "bench/cached_calibration.h"
+#include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "photo/image_reading.h"
@@ -31,7 +32,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -135,13 +135,6 @@ QStringList rig_paths(const Options& options, PhotoKind kind)
                                                            : shot_file_name(camera));
     }
     return paths;
-}
-
-long peak_kib()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 // Decimal megabytes, as photo sizes are counted (a 24 MP BGR image is 72 MB).
@@ -270,7 +263,7 @@ int run_phase(const Options& options)
         std::cout << "phase " << options.phase.toStdString() << " failed" << std::endl;
         return 1;
     }
-    std::cout << "result " << std::setprecision(9) << best << ' ' << peak_kib() << ' ' << extra
+    std::cout << "result " << std::setprecision(9) << best << ' ' << peak_kib(Spender::ThisProcess) << ' ' << extra
               << std::endl;
     return 0;
 }
