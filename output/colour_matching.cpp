@@ -222,19 +222,30 @@ ColourTable colour_table(const ColourGains& gains)
     return table;
 }
 
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "32-bit pixels are read as blue, green, red bytes");
+
 void apply_colour_table(const ColourTable& table, QImage& frame)
+{
+    apply_colour_table(table, frame, 0, frame.height());
+}
+
+void apply_colour_table(const ColourTable& table, QImage& frame, int first, int last)
 {
     if (table.identity)
         return;
     Q_ASSERT(frame.format() == QImage::Format_RGB32 ||
              frame.format() == QImage::Format_ARGB32_Premultiplied);
+    const std::array<uchar, 256>& blue = table.bgr[0];
+    const std::array<uchar, 256>& green = table.bgr[1];
+    const std::array<uchar, 256>& red = table.bgr[2];
     const int width = frame.width();
-    for (int y = 0; y < frame.height(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const QRgb p = line[x];
-            line[x] = qRgba(table.bgr[2][qRed(p)], table.bgr[1][qGreen(p)],
-                            table.bgr[0][qBlue(p)], qAlpha(p));
+    for (int y = first; y < last; ++y) {
+        uchar* p = frame.scanLine(y);
+        // 32-bit pixels hold blue, green, red, alpha in that byte order.
+        for (int x = 0; x < width; ++x, p += 4) {
+            p[0] = blue[p[0]];
+            p[1] = green[p[1]];
+            p[2] = red[p[2]];
         }
     }
 }

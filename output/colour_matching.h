@@ -38,6 +38,10 @@ ColourTable colour_table(const ColourGains& gains);
 // Applies `table` to the colour bytes of `frame` (RGB32 or ARGB32_Premultiplied).
 void apply_colour_table(const ColourTable& table, QImage& frame);
 
+// The same on rows [first, last) only: the frame's render applies it to each
+// band while the band is still in the cache.
+void apply_colour_table(const ColourTable& table, QImage& frame, int first, int last);
+
 // The gains that bring each of `frames` (aligned frames of one take, 8-bit BGR,
 // one size, reduced copies are enough) to the colours of frame `middle`, which
 // keeps gains 1. Each frame is compared with its neighbours and next-neighbours

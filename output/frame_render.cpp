@@ -5,7 +5,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace {
@@ -32,8 +31,6 @@ cv::Mat matrix_view(const QImage& image, const uchar* pixels)
 // Rows warped at a time before the colour table goes over them: small enough
 // for the band and the source rows it reads to stay in the cache.
 constexpr int colour_band_rows = 32;
-
-static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGB32 pixels are read as blue, green, red bytes");
 
 } // namespace
 
@@ -83,42 +80,32 @@ void render_frame_into(const QImage& stored, QImageIOHandler::Transformations or
     cv::Mat target = matrix_view(frame, frame.bits());
     // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
     const bool opaque_alpha = stored.format() == QImage::Format_ARGB32_Premultiplied;
+    const auto make_opaque = [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+            for (int x = 0; x < frame.width(); ++x)
+                line[x] |= 0xff000000u;
+        }
+    };
 
     if (!colour || colour->identity) {
         cv::warpAffine(source, target, frame_to_stored(0), target.size(),
                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-        if (opaque_alpha) {
-            for (int y = 0; y < frame.height(); ++y) {
-                QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
-                for (int x = 0; x < frame.width(); ++x)
-                    line[x] |= 0xff000000u;
-            }
-        }
+        if (opaque_alpha)
+            make_opaque(0, frame.height());
         return;
     }
 
     // A separate pass of the table over a full-size frame would read and write
     // every pixel from memory once more.
-    const std::array<uchar, 256>& blue = colour->bgr[0];
-    const std::array<uchar, 256>& green = colour->bgr[1];
-    const std::array<uchar, 256>& red = colour->bgr[2];
-    const int width = frame.width();
     for (int first = 0; first < frame.height(); first += colour_band_rows) {
         const int last = std::min(first + colour_band_rows, frame.height());
         cv::Mat band = target.rowRange(first, last);
         cv::warpAffine(source, band, frame_to_stored(first), band.size(),
                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-        for (int y = first; y < last; ++y) {
-            uchar* p = frame.scanLine(y);
-            // RGB32 holds blue, green, red, alpha in that byte order.
-            for (int x = 0; x < width; ++x, p += 4) {
-                p[0] = blue[p[0]];
-                p[1] = green[p[1]];
-                p[2] = red[p[2]];
-                if (opaque_alpha)
-                    p[3] = 0xff;
-            }
-        }
+        apply_colour_table(*colour, frame, first, last);
+        if (opaque_alpha)
+            make_opaque(first, last);
     }
 }
 
