@@ -245,11 +245,6 @@ FfmpegCommand join_command(const QString& list, const QString& output)
         {"-f", "concat", "-i", list, "-c", "copy", "-movflags", "+faststart", "-y", output});
 }
 
-QByteArray concat_list(const QStringList& files, int frame_count, int fps)
-{
-    return concat_list(files, std::vector<int>(files.size(), frame_count), fps);
-}
-
 QByteArray concat_list(const QStringList& files, const std::vector<int>& frame_counts, int fps)
 {
     // Each file's length is given rather than read from it: the reader would

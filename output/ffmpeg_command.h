@@ -84,12 +84,6 @@ FfmpegCommand raw_mp4_command(const EncodeSettings& settings, int frame_count,
 //   ffmpeg -f concat -i LIST -c copy -movflags +faststart -y OUTPUT
 FfmpegCommand join_command(const QString& list, const QString& output);
 
-// An ffconcat list playing `files` one after the other, each lasting
-// `frame_count` frames at `fps`. The names are taken relative to the list's own
-// folder and must be plain (letters, digits, '_', '-', '.'), which ffmpeg's
-// safe mode accepts without quoting.
-QByteArray concat_list(const QStringList& files, int frame_count, int fps);
-
 // The animated GIF of the first `frame_count` frames of `pattern`, with a palette
 // computed from those frames, looping forever. For 24 fps and 900 x 652 frames:
 //   ffmpeg -r 24 -f image2 -s 900x652 -i /data/run1/output_img_%d.jpg
@@ -120,7 +114,9 @@ FfmpegCommand still_command(const EncodeSettings& settings, const QString& frame
                             const QString& output);
 
 // An ffconcat list playing `files` one after the other, file k lasting
-// `frame_counts[k]` frames at `fps`; names as for concat_list.
+// `frame_counts[k]` frames at `fps`. The names are taken relative to the list's
+// own folder and must be plain (letters, digits, '_', '-', '.'), which ffmpeg's
+// safe mode accepts without quoting.
 QByteArray concat_list(const QStringList& files, const std::vector<int>& frame_counts, int fps);
 
 // The number of frames an ffmpeg progress line ("frame=  123 fps=...") reports

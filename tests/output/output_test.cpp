@@ -449,7 +449,7 @@ private slots:
                               "-frames:v", "24", "-y", "/d/output_video_boomerang.gif"}));
 
         QCOMPARE(frame_pattern("/d/100%"), QString("/d/100%%/output_img_%d.jpg"));
-        QCOMPARE(concat_list({"forward.mp4", "backward.mp4"}, 10, 12),
+        QCOMPARE(concat_list({"forward.mp4", "backward.mp4"}, {10, 10}, 12),
                  QByteArray("ffconcat version 1.0\nfile forward.mp4\nduration 0.833333\n"
                             "file backward.mp4\nduration 0.833333\n"));
     }
