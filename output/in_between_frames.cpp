@@ -99,15 +99,73 @@ cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow, const cv::Mat
     return weight;
 }
 
+// Per row of `flow`, the motion of the farthest surface the other frame sees
+// there (`far` orders depth): what the subject uncovers or covers belongs to
+// the surface behind it, and the flow found on such pixels is a guess smeared
+// from the subject. Measured over a band of rows, at a high percentile so that
+// stray pixels do not count; a row that sees none takes the nearest row's.
+std::vector<cv::Vec2f> background_by_row(const cv::Mat& flow, const cv::Mat& visible, float far)
+{
+    constexpr int band = 12;         // rows either side
+    constexpr double farthest = 0.9; // share of the row's seen pixels nearer than it
+    std::vector<cv::Vec2f> rows(flow.rows);
+    std::vector<char> found(flow.rows, 0);
+    std::vector<float> depths;
+    std::vector<float> ys;
+    for (int y = 0; y < flow.rows; y += 2) {
+        depths.clear();
+        for (int r = std::max(0, y - band); r <= std::min(flow.rows - 1, y + band); r += 2) {
+            const cv::Vec2f* f = flow.ptr<cv::Vec2f>(r);
+            const float* v = visible.ptr<float>(r);
+            for (int x = 0; x < flow.cols; x += 2)
+                if (v[x] >= 1.0f)
+                    depths.push_back(far * f[x][0]);
+        }
+        if (depths.size() < 16)
+            continue;
+        const size_t at = static_cast<size_t>(farthest * (depths.size() - 1));
+        std::nth_element(depths.begin(), depths.begin() + at, depths.end());
+        const float depth = depths[at];
+        // Its vertical motion: the median of the pixels at that depth.
+        ys.clear();
+        for (int r = std::max(0, y - band); r <= std::min(flow.rows - 1, y + band); r += 2) {
+            const cv::Vec2f* f = flow.ptr<cv::Vec2f>(r);
+            const float* v = visible.ptr<float>(r);
+            for (int x = 0; x < flow.cols; x += 2)
+                if (v[x] >= 1.0f && std::abs(far * f[x][0] - depth) <= same_surface_within)
+                    ys.push_back(f[x][1]);
+        }
+        std::nth_element(ys.begin(), ys.begin() + ys.size() / 2, ys.end());
+        rows[y] = cv::Vec2f(far * depth, ys.empty() ? 0.0f : ys[ys.size() / 2]);
+        found[y] = 1;
+    }
+    // Odd rows and rows that found nothing take the nearest row that did.
+    int last = -1;
+    for (int y = 0; y < flow.rows; ++y)
+        if (found[y]) {
+            for (int g = last + 1; g < y; ++g)
+                rows[g] = last < 0 || y - g < g - last ? rows[y] : rows[last];
+            last = y;
+        }
+    if (last < 0)
+        return {};
+    for (int g = last + 1; g < flow.rows; ++g)
+        rows[g] = rows[last];
+    return rows;
+}
+
 // `flow` mended where the other frame does not seem to see a pixel. Flow is
 // smeared across outlines, in both frames, so each such pixel tries the flow of
 // its nearest seen neighbours along the row, left and right: one that takes it
 // to the same colours in the other frame makes it seen after all (a pixel of
 // either surface beside the outline). Failing both, the pixel is being hidden
-// by what stands in front: it belongs to the surface behind and takes the
-// farther neighbour's flow.
+// by what stands in front, or uncovered: it belongs to the surface behind, the
+// farthest of its neighbours' and the row's background (`background`): beside
+// the subject the neighbours often carry the subject's smeared flow too. A
+// neighbour as far as the background is preferred: it follows the surface's
+// own slant.
 cv::Mat mend_unseen(const cv::Mat& flow, const cv::Mat& frame, const cv::Mat& other_frame,
-                    cv::Mat& visible, float far)
+                    cv::Mat& visible, float far, const std::vector<cv::Vec2f>& background)
 {
     cv::Mat mended = flow.clone();
     std::vector<int> left(flow.cols);
@@ -156,10 +214,14 @@ cv::Mat mend_unseen(const cv::Mat& flow, const cv::Mat& frame, const cv::Mat& ot
                 m[x] = f[left_fits && (!right_fits || from_left <= from_right) ? l : last];
                 v[x] = 1.0f;
             } else {
-                m[x] = f[l < 0                               ? last
-                         : last < 0                          ? l
-                         : far * f[l][0] >= far * f[last][0] ? l
-                                                             : last];
+                const cv::Vec2f& neighbour = f[l < 0                               ? last
+                                               : last < 0                          ? l
+                                               : far * f[l][0] >= far * f[last][0] ? l
+                                                                                   : last];
+                m[x] = background.empty() ||
+                               far * neighbour[0] >= far * background[y][0] - same_surface_within
+                           ? neighbour
+                           : background[y];
             }
         }
     }
@@ -315,9 +377,11 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
 }
 
 // The sign that makes a pixel's horizontal motion grow with its distance
-// behind the sticker column: after alignment on the column most of a frame
-// (the background) lies behind it and moves one way, what stands in front
-// moves less or the other way.
+// behind the sticker column. After alignment on the column what lies behind it
+// moves one way and what stands in front the other, and the wall, twice as far
+// from the cameras as the column, moves farther than a subject near the column:
+// the motion of largest size, either way, is the wall's. (The median motion is
+// not: a subject close to the cameras can fill most of the frame.)
 float far_sign(const cv::Mat& forward)
 {
     std::vector<float> xs;
@@ -327,8 +391,12 @@ float far_sign(const cv::Mat& forward)
                                            static_cast<int>(i % forward.cols))[0]);
     if (xs.empty())
         return 1.0f;
-    std::nth_element(xs.begin(), xs.begin() + xs.size() / 2, xs.end());
-    return xs[xs.size() / 2] < 0.0f ? -1.0f : 1.0f;
+    // Percentiles, not the extremes: a few wild vectors do not decide it.
+    const size_t low = xs.size() / 20, high = xs.size() - 1 - xs.size() / 20;
+    std::nth_element(xs.begin(), xs.begin() + low, xs.end());
+    const float lowest = xs[low];
+    std::nth_element(xs.begin(), xs.begin() + high, xs.end());
+    return -lowest > xs[high] ? -1.0f : 1.0f;
 }
 
 // The size of `frame` reduced to `long_side` (0 or larger: its own).
@@ -381,8 +449,14 @@ PairSight pair_sight(const cv::Mat& a, const cv::Mat& b, const PairFlow& work_fl
     sight.visible_second = visibility(work_flow.backward, work_flow.forward, b, a);
     // One depth scale for both frames: a surface's motion from first to second.
     const float sign = far_sign(work_flow.forward);
-    sight.forward = mend_unseen(work_flow.forward, a, b, sight.visible_first, sign);
-    sight.backward = mend_unseen(work_flow.backward, b, a, sight.visible_second, -sign);
+    const std::vector<cv::Vec2f> behind_first =
+        background_by_row(work_flow.forward, sight.visible_first, sign);
+    const std::vector<cv::Vec2f> behind_second =
+        background_by_row(work_flow.backward, sight.visible_second, -sign);
+    sight.forward =
+        mend_unseen(work_flow.forward, a, b, sight.visible_first, sign, behind_first);
+    sight.backward =
+        mend_unseen(work_flow.backward, b, a, sight.visible_second, -sign, behind_second);
     cv::extractChannel(sight.forward, sight.depth_first, 0);
     sight.depth_first *= sign;
     cv::extractChannel(sight.backward, sight.depth_second, 0);

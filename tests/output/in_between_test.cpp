@@ -147,13 +147,20 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it_data()
     QTest::addColumn<double>("background_dx");
     QTest::addColumn<double>("square_dx");
     QTest::addColumn<double>("position");
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("top");
     // After alignment on the sticker column the wall moves, the subject near
     // the column little or the other way.
-    QTest::newRow("subject against the wall") << 14.0 << -8.0 << 0.5;
-    QTest::newRow("subject still") << 20.0 << 0.0 << 0.5;
-    QTest::newRow("wall moving left") << -16.0 << 6.0 << 0.5;
-    QTest::newRow("near the first frame") << 14.0 << -10.0 << 0.25;
-    QTest::newRow("near the second frame") << 14.0 << -10.0 << 0.75;
+    QTest::newRow("subject against the wall") << 14.0 << -8.0 << 0.5 << 80 << 120 << 80;
+    QTest::newRow("subject still") << 20.0 << 0.0 << 0.5 << 80 << 120 << 80;
+    QTest::newRow("wall moving left") << -16.0 << 6.0 << 0.5 << 80 << 120 << 80;
+    QTest::newRow("near the first frame") << 14.0 << -10.0 << 0.25 << 80 << 120 << 80;
+    QTest::newRow("near the second frame") << 14.0 << -10.0 << 0.75 << 80 << 120 << 80;
+    // More subject than wall: the wall is still what lies behind.
+    QTest::newRow("subject filling the frame") << 14.0 << -8.0 << 0.5 << 200 << 60 << 20;
+    QTest::newRow("subject filling the frame, wall moving left")
+        << -16.0 << 8.0 << 0.5 << 200 << 60 << 20;
 }
 
 // Of the wall the square uncovers or covers between the frames, what one frame
@@ -163,9 +170,12 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it()
     QFETCH(double, background_dx);
     QFETCH(double, square_dx);
     QFETCH(double, position);
+    QFETCH(int, side);
+    QFETCH(int, left);
+    QFETCH(int, top);
     const cv::Mat back = texture(3, cv::Scalar(0.6, 0.6, 0.6));
     const cv::Mat front = texture(5, cv::Scalar(0.2, 0.3, 1.0));
-    const Layered scene{background_dx, square_dx};
+    const Layered scene{background_dx, square_dx, left, top, side};
     const cv::Mat first = scene.render(0, back, front), second = scene.render(1, back, front);
     const cv::Mat truth = scene.render(position, back, front);
     const cv::Mat made = in_between_frames(first, second, 1, {}).front();
