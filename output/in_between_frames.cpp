@@ -3,10 +3,12 @@
 #include "output/optical_flow.h"
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -99,6 +101,150 @@ cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow, const cv::Mat
     return weight;
 }
 
+// Mean difference per channel over the 3 x 3 pixels of `frame` around x, y and
+// of `other_frame` around where `f` takes them, or -1 when that lies outside.
+int patch_difference(const cv::Mat& frame, const cv::Mat& other_frame, int x, int y,
+                     const cv::Vec2f& f)
+{
+    const int tx = cvRound(x + f[0]), ty = cvRound(y + f[1]);
+    if (tx < 1 || ty < 1 || tx >= frame.cols - 1 || ty >= frame.rows - 1 || x < 1 || y < 1 ||
+        x >= frame.cols - 1 || y >= frame.rows - 1)
+        return -1;
+    int sum = 0;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const cv::Vec3b a = frame.at<cv::Vec3b>(y + dy, x + dx);
+            const cv::Vec3b b = other_frame.at<cv::Vec3b>(ty + dy, tx + dx);
+            sum += std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
+        }
+    return sum / 27;
+}
+
+// The wall's motion between two frames as an affine map, from corners tracked
+// both ways: after alignment on the sticker column the wall moves farther than
+// anything else, and where it moves far beside a large subject the dense flow
+// loses it, while a corner tracked over a deep pyramid does not.
+struct WallMotion
+{
+    bool found = false;
+    float far = 1.0f;            // the sign of the wall's horizontal motion
+    cv::Matx23f forward, backward; // point in one frame to the same point in the other
+
+    cv::Vec2f flow(const cv::Matx23f& map, int x, int y) const
+    {
+        return cv::Vec2f(map(0, 0) * x + map(0, 1) * y + map(0, 2) - x,
+                         map(1, 0) * x + map(1, 1) * y + map(1, 2) - y);
+    }
+};
+
+// Least squares affine map taking `from` to `to`, refitted without the points
+// it misses by more than a pixel and a half.
+std::optional<cv::Matx23f> fit_affine(std::vector<cv::Point2f> from, std::vector<cv::Point2f> to)
+{
+    constexpr size_t fewest = 12;
+    for (int round = 0; round < 4; ++round) {
+        if (from.size() < fewest)
+            return std::nullopt;
+        cv::Mat a(static_cast<int>(from.size()), 3, CV_32F), bx(a.rows, 1, CV_32F),
+            by(a.rows, 1, CV_32F);
+        for (int i = 0; i < a.rows; ++i) {
+            a.at<float>(i, 0) = from[i].x;
+            a.at<float>(i, 1) = from[i].y;
+            a.at<float>(i, 2) = 1.0f;
+            bx.at<float>(i) = to[i].x;
+            by.at<float>(i) = to[i].y;
+        }
+        cv::Mat cx, cy;
+        if (!cv::solve(a, bx, cx, cv::DECOMP_SVD) || !cv::solve(a, by, cy, cv::DECOMP_SVD))
+            return std::nullopt;
+        const cv::Matx23f map(cx.at<float>(0), cx.at<float>(1), cx.at<float>(2), cy.at<float>(0),
+                              cy.at<float>(1), cy.at<float>(2));
+        std::vector<cv::Point2f> kept_from, kept_to;
+        for (size_t i = 0; i < from.size(); ++i) {
+            const cv::Point2f p(map(0, 0) * from[i].x + map(0, 1) * from[i].y + map(0, 2),
+                                map(1, 0) * from[i].x + map(1, 1) * from[i].y + map(1, 2));
+            if (cv::norm(p - to[i]) <= 1.5) {
+                kept_from.push_back(from[i]);
+                kept_to.push_back(to[i]);
+            }
+        }
+        if (kept_from.size() == from.size())
+            return map;
+        from.swap(kept_from);
+        to.swap(kept_to);
+    }
+    return std::nullopt;
+}
+
+WallMotion wall_motion(const cv::Mat& first, const cv::Mat& second)
+{
+    WallMotion wall;
+    cv::Mat a, b;
+    cv::cvtColor(first, a, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(second, b, cv::COLOR_BGR2GRAY);
+    std::vector<cv::Point2f> corners, there, back;
+    cv::goodFeaturesToTrack(a, corners, 800, 0.01, 8);
+    if (corners.size() < 24)
+        return wall;
+    std::vector<uchar> found, found_back;
+    std::vector<float> error;
+    const cv::Size window(21, 21);
+    const int levels = 5; // motion of a hundred pixels and more at the work size
+    cv::calcOpticalFlowPyrLK(a, b, corners, there, found, error, window, levels);
+    cv::calcOpticalFlowPyrLK(b, a, there, back, found_back, error, window, levels);
+    std::vector<cv::Point2f> from, to;
+    std::vector<float> xs;
+    for (size_t i = 0; i < corners.size(); ++i)
+        if (found[i] && found_back[i] && cv::norm(back[i] - corners[i]) <= 0.5) {
+            from.push_back(corners[i]);
+            to.push_back(there[i]);
+            xs.push_back(there[i].x - corners[i].x);
+        }
+    if (xs.size() < 24)
+        return wall;
+    std::vector<float> sorted = xs;
+    std::sort(sorted.begin(), sorted.end());
+    const float lowest = sorted[sorted.size() / 20];
+    const float highest = sorted[sorted.size() - 1 - sorted.size() / 20];
+    wall.far = -lowest > highest ? -1.0f : 1.0f;
+    const float farthest = wall.far > 0 ? highest : -lowest;
+    // The wall: the tracks within a fifth of the farthest motion.
+    std::vector<cv::Point2f> wall_from, wall_to;
+    for (size_t i = 0; i < xs.size(); ++i)
+        if (wall.far * xs[i] >= 0.8f * farthest) {
+            wall_from.push_back(from[i]);
+            wall_to.push_back(to[i]);
+        }
+    const std::optional<cv::Matx23f> map = fit_affine(wall_from, wall_to);
+    if (!map)
+        return wall;
+    wall.found = true;
+    wall.forward = *map;
+    cv::invertAffineTransform(wall.forward, wall.backward);
+    return wall;
+}
+
+// Pixels the other frame does not seem to see that the wall's motion takes to
+// the same colours: the wall, its flow lost. They take the wall's motion.
+void rescue_wall(cv::Mat& flow, const cv::Mat& frame, const cv::Mat& other_frame,
+                 cv::Mat& visible, const WallMotion& wall, const cv::Matx23f& map)
+{
+    for (int y = 0; y < flow.rows; ++y) {
+        cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
+        float* v = visible.ptr<float>(y);
+        for (int x = 0; x < flow.cols; ++x) {
+            if (v[x] >= 1.0f || v[x] <= 0.0f)
+                continue;
+            const cv::Vec2f w = wall.flow(map, x, y);
+            const int d = patch_difference(frame, other_frame, x, y, w);
+            if (d >= 0 && d <= same_colours_within) {
+                f[x] = w;
+                v[x] = 1.0f;
+            }
+        }
+    }
+}
+
 // Per row of `flow`, the motion of the farthest surface the other frame sees
 // there (`far` orders depth): what the subject uncovers or covers belongs to
 // the surface behind it, and the flow found on such pixels is a guess smeared
@@ -169,21 +315,8 @@ cv::Mat mend_unseen(const cv::Mat& flow, const cv::Mat& frame, const cv::Mat& ot
 {
     cv::Mat mended = flow.clone();
     std::vector<int> left(flow.cols);
-    // Mean difference per channel over the 3 x 3 pixels around x, y and around
-    // where `f` takes them, or -1 when that lies outside.
     auto difference = [&](int x, int y, const cv::Vec2f& f) {
-        const int tx = cvRound(x + f[0]), ty = cvRound(y + f[1]);
-        if (tx < 1 || ty < 1 || tx >= flow.cols - 1 || ty >= flow.rows - 1 || x < 1 || y < 1 ||
-            x >= flow.cols - 1 || y >= flow.rows - 1)
-            return -1;
-        int sum = 0;
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                const cv::Vec3b a = frame.at<cv::Vec3b>(y + dy, x + dx);
-                const cv::Vec3b b = other_frame.at<cv::Vec3b>(ty + dy, tx + dx);
-                sum += std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
-            }
-        return sum / 27;
+        return patch_difference(frame, other_frame, x, y, f);
     };
     for (int y = 0; y < flow.rows; ++y) {
         const cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
@@ -448,15 +581,23 @@ PairSight pair_sight(const cv::Mat& a, const cv::Mat& b, const PairFlow& work_fl
     sight.visible_first = visibility(work_flow.forward, work_flow.backward, a, b);
     sight.visible_second = visibility(work_flow.backward, work_flow.forward, b, a);
     // One depth scale for both frames: a surface's motion from first to second.
-    const float sign = far_sign(work_flow.forward);
+    const WallMotion wall = wall_motion(a, b);
+    const float sign = wall.found ? wall.far : far_sign(work_flow.forward);
+    PairFlow flow = work_flow;
+    if (wall.found) {
+        flow.forward = flow.forward.clone();
+        flow.backward = flow.backward.clone();
+        rescue_wall(flow.forward, a, b, sight.visible_first, wall, wall.forward);
+        rescue_wall(flow.backward, b, a, sight.visible_second, wall, wall.backward);
+    }
     const std::vector<cv::Vec2f> behind_first =
-        background_by_row(work_flow.forward, sight.visible_first, sign);
+        background_by_row(flow.forward, sight.visible_first, sign);
     const std::vector<cv::Vec2f> behind_second =
-        background_by_row(work_flow.backward, sight.visible_second, -sign);
+        background_by_row(flow.backward, sight.visible_second, -sign);
     sight.forward =
-        mend_unseen(work_flow.forward, a, b, sight.visible_first, sign, behind_first);
+        mend_unseen(flow.forward, a, b, sight.visible_first, sign, behind_first);
     sight.backward =
-        mend_unseen(work_flow.backward, b, a, sight.visible_second, -sign, behind_second);
+        mend_unseen(flow.backward, b, a, sight.visible_second, -sign, behind_second);
     cv::extractChannel(sight.forward, sight.depth_first, 0);
     sight.depth_first *= sign;
     cv::extractChannel(sight.backward, sight.depth_second, 0);
