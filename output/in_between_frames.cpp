@@ -138,11 +138,12 @@ struct WallMotion
 };
 
 // Least squares affine map taking `from` to `to`, refitted without the points
-// it misses by more than a pixel and a half.
+// it misses, by less and less, down to a pixel and a half.
 std::optional<cv::Matx23f> fit_affine(std::vector<cv::Point2f> from, std::vector<cv::Point2f> to)
 {
     constexpr size_t fewest = 12;
-    for (int round = 0; round < 4; ++round) {
+    const double misses[] = {8.0, 4.0, 2.0, 1.5, 1.5, 1.5};
+    for (const double miss : misses) {
         if (from.size() < fewest)
             return std::nullopt;
         cv::Mat a(static_cast<int>(from.size()), 3, CV_32F), bx(a.rows, 1, CV_32F),
@@ -163,12 +164,12 @@ std::optional<cv::Matx23f> fit_affine(std::vector<cv::Point2f> from, std::vector
         for (size_t i = 0; i < from.size(); ++i) {
             const cv::Point2f p(map(0, 0) * from[i].x + map(0, 1) * from[i].y + map(0, 2),
                                 map(1, 0) * from[i].x + map(1, 1) * from[i].y + map(1, 2));
-            if (cv::norm(p - to[i]) <= 1.5) {
+            if (cv::norm(p - to[i]) <= miss) {
                 kept_from.push_back(from[i]);
                 kept_to.push_back(to[i]);
             }
         }
-        if (kept_from.size() == from.size())
+        if (kept_from.size() == from.size() && miss <= 1.5)
             return map;
         from.swap(kept_from);
         to.swap(kept_to);
