@@ -606,20 +606,37 @@ PairSight pair_sight(const cv::Mat& a, const cv::Mat& b, const PairFlow& work_fl
     return sight;
 }
 
+// `picture` read along `flow` (work size) enlarged to the picture's size: the
+// map is made in the one pass that scales the vectors, at full size the
+// largest arrays of the step.
+cv::Mat read_along(const cv::Mat& picture, const cv::Mat& flow)
+{
+    cv::Mat map;
+    cv::resize(flow, map, picture.size(), 0, 0, cv::INTER_LINEAR);
+    const float sx = static_cast<float>(picture.cols) / flow.cols,
+                sy = static_cast<float>(picture.rows) / flow.rows;
+    for (int y = 0; y < map.rows; ++y) {
+        cv::Vec2f* m = map.ptr<cv::Vec2f>(y);
+        for (int x = 0; x < map.cols; ++x)
+            m[x] = cv::Vec2f(x + sx * m[x][0], y + sy * m[x][1]);
+    }
+    cv::Mat read;
+    cv::remap(picture, read, map, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    return read;
+}
+
 // The view at `t` from the full-size frames and their pair's sight (work size).
 cv::Mat view_at(const cv::Mat& first, const cv::Mat& second, const PairSight& sight, float t)
 {
     const ViewFlow view =
         splat_view(sight.forward, sight.backward, sight.visible_first, sight.visible_second,
                    sight.depth_first, sight.depth_second, t);
-    const cv::Mat to_first = resized_flow(view.to_first, first.size(), cv::INTER_LINEAR);
-    const cv::Mat to_second = resized_flow(view.to_second, first.size(), cv::INTER_LINEAR);
     cv::Mat share;
     cv::resize(view.share, share, first.size(), 0, 0, cv::INTER_LINEAR);
-    const cv::Mat from_first = follow_flow(first, to_first);
-    const cv::Mat from_second = follow_flow(second, to_second);
+    const cv::Mat from_first = read_along(first, view.to_first);
+    const cv::Mat from_second = read_along(second, view.to_second);
     cv::Mat result;
-    cv::blendLinear(from_first, from_second, 1.0 - share, share, result);
+    cv::blendLinear(from_first, from_second, 1.0f - share, share, result);
     return result;
 }
 
