@@ -485,7 +485,7 @@ int main(int argc, char** argv)
             if (!mi)
                 return 1;
             minterpolate_seconds.push_back(mi->seconds);
-            if (!options.dump.isEmpty() && arc == 40.0) {
+            if (!options.dump.isEmpty() && arc == options.arcs.front()) {
                 QDir().mkpath(options.dump);
                 for (int j = 1; j <= between; ++j)
                     cv::imwrite(QDir(options.dump)
@@ -514,11 +514,16 @@ int main(int argc, char** argv)
             method.method = chosen[m].method;
             method.flow_long_side = options.flow_side;
             ours[m].push_back(score_method(*frames, between, rig->views, method,
-                                           arc == 40.0 ? options.dump : QString(), options.pair));
+                                           arc == options.arcs.front() ? options.dump : QString(), options.pair));
             const Scores& s = ours[m].back();
             std::printf("arc %.0f: %s %.2f dB (lowest %.2f), %.3f s per frame\n", arc,
                         chosen[m].name, median(s.psnr),
                         *std::min_element(s.psnr.begin(), s.psnr.end()), s.seconds / s.frames);
+            // Each frame's score, in pair order: where to look with --pair.
+            std::printf("arc %.0f: %s each:", arc, chosen[m].name);
+            for (const double v : s.psnr)
+                std::printf(" %.1f", v);
+            std::printf("\n");
             std::fflush(stdout);
         }
         kept.push_back(*frames);

@@ -3,10 +3,12 @@
 #include "output/optical_flow.h"
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -99,33 +101,223 @@ cv::Mat visibility(const cv::Mat& flow, const cv::Mat& other_flow, const cv::Mat
     return weight;
 }
 
+// Mean difference per channel over the 3 x 3 pixels of `frame` around x, y and
+// of `other_frame` around where `f` takes them, or -1 when that lies outside.
+int patch_difference(const cv::Mat& frame, const cv::Mat& other_frame, int x, int y,
+                     const cv::Vec2f& f)
+{
+    const int tx = cvRound(x + f[0]), ty = cvRound(y + f[1]);
+    if (tx < 1 || ty < 1 || tx >= frame.cols - 1 || ty >= frame.rows - 1 || x < 1 || y < 1 ||
+        x >= frame.cols - 1 || y >= frame.rows - 1)
+        return -1;
+    int sum = 0;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const cv::Vec3b a = frame.at<cv::Vec3b>(y + dy, x + dx);
+            const cv::Vec3b b = other_frame.at<cv::Vec3b>(ty + dy, tx + dx);
+            sum += std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
+        }
+    return sum / 27;
+}
+
+// The wall's motion between two frames as an affine map, from corners tracked
+// both ways: after alignment on the sticker column the wall moves farther than
+// anything else, and where it moves far beside a large subject the dense flow
+// loses it, while a corner tracked over a deep pyramid does not.
+struct WallMotion
+{
+    bool found = false;
+    float far = 1.0f;            // the sign of the wall's horizontal motion
+    cv::Matx23f forward, backward; // point in one frame to the same point in the other
+
+    cv::Vec2f flow(const cv::Matx23f& map, int x, int y) const
+    {
+        return cv::Vec2f(map(0, 0) * x + map(0, 1) * y + map(0, 2) - x,
+                         map(1, 0) * x + map(1, 1) * y + map(1, 2) - y);
+    }
+};
+
+// Least squares affine map taking `from` to `to`, refitted without the points
+// it misses, by less and less, down to a pixel and a half.
+std::optional<cv::Matx23f> fit_affine(std::vector<cv::Point2f> from, std::vector<cv::Point2f> to)
+{
+    constexpr size_t fewest = 12;
+    const double misses[] = {8.0, 4.0, 2.0, 1.5, 1.5, 1.5};
+    for (const double miss : misses) {
+        if (from.size() < fewest)
+            return std::nullopt;
+        cv::Mat a(static_cast<int>(from.size()), 3, CV_32F), bx(a.rows, 1, CV_32F),
+            by(a.rows, 1, CV_32F);
+        for (int i = 0; i < a.rows; ++i) {
+            a.at<float>(i, 0) = from[i].x;
+            a.at<float>(i, 1) = from[i].y;
+            a.at<float>(i, 2) = 1.0f;
+            bx.at<float>(i) = to[i].x;
+            by.at<float>(i) = to[i].y;
+        }
+        cv::Mat cx, cy;
+        if (!cv::solve(a, bx, cx, cv::DECOMP_SVD) || !cv::solve(a, by, cy, cv::DECOMP_SVD))
+            return std::nullopt;
+        const cv::Matx23f map(cx.at<float>(0), cx.at<float>(1), cx.at<float>(2), cy.at<float>(0),
+                              cy.at<float>(1), cy.at<float>(2));
+        std::vector<cv::Point2f> kept_from, kept_to;
+        for (size_t i = 0; i < from.size(); ++i) {
+            const cv::Point2f p(map(0, 0) * from[i].x + map(0, 1) * from[i].y + map(0, 2),
+                                map(1, 0) * from[i].x + map(1, 1) * from[i].y + map(1, 2));
+            if (cv::norm(p - to[i]) <= miss) {
+                kept_from.push_back(from[i]);
+                kept_to.push_back(to[i]);
+            }
+        }
+        if (kept_from.size() == from.size() && miss <= 1.5)
+            return map;
+        from.swap(kept_from);
+        to.swap(kept_to);
+    }
+    return std::nullopt;
+}
+
+WallMotion wall_motion(const cv::Mat& first, const cv::Mat& second)
+{
+    WallMotion wall;
+    cv::Mat a, b;
+    cv::cvtColor(first, a, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(second, b, cv::COLOR_BGR2GRAY);
+    std::vector<cv::Point2f> corners, there, back;
+    cv::goodFeaturesToTrack(a, corners, 800, 0.01, 8);
+    if (corners.size() < 24)
+        return wall;
+    std::vector<uchar> found, found_back;
+    std::vector<float> error;
+    const cv::Size window(21, 21);
+    const int levels = 5; // motion of a hundred pixels and more at the work size
+    cv::calcOpticalFlowPyrLK(a, b, corners, there, found, error, window, levels);
+    cv::calcOpticalFlowPyrLK(b, a, there, back, found_back, error, window, levels);
+    std::vector<cv::Point2f> from, to;
+    std::vector<float> xs;
+    for (size_t i = 0; i < corners.size(); ++i)
+        if (found[i] && found_back[i] && cv::norm(back[i] - corners[i]) <= 0.5) {
+            from.push_back(corners[i]);
+            to.push_back(there[i]);
+            xs.push_back(there[i].x - corners[i].x);
+        }
+    if (xs.size() < 24)
+        return wall;
+    std::vector<float> sorted = xs;
+    std::sort(sorted.begin(), sorted.end());
+    const float lowest = sorted[sorted.size() / 20];
+    const float highest = sorted[sorted.size() - 1 - sorted.size() / 20];
+    wall.far = -lowest > highest ? -1.0f : 1.0f;
+    const float farthest = wall.far > 0 ? highest : -lowest;
+    // The wall: the tracks within a fifth of the farthest motion.
+    std::vector<cv::Point2f> wall_from, wall_to;
+    for (size_t i = 0; i < xs.size(); ++i)
+        if (wall.far * xs[i] >= 0.8f * farthest) {
+            wall_from.push_back(from[i]);
+            wall_to.push_back(to[i]);
+        }
+    const std::optional<cv::Matx23f> map = fit_affine(wall_from, wall_to);
+    if (!map)
+        return wall;
+    wall.found = true;
+    wall.forward = *map;
+    cv::invertAffineTransform(wall.forward, wall.backward);
+    return wall;
+}
+
+// Pixels the other frame does not seem to see that the wall's motion takes to
+// the same colours: the wall, its flow lost. They take the wall's motion.
+void rescue_wall(cv::Mat& flow, const cv::Mat& frame, const cv::Mat& other_frame,
+                 cv::Mat& visible, const WallMotion& wall, const cv::Matx23f& map)
+{
+    for (int y = 0; y < flow.rows; ++y) {
+        cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
+        float* v = visible.ptr<float>(y);
+        for (int x = 0; x < flow.cols; ++x) {
+            if (v[x] >= 1.0f || v[x] <= 0.0f)
+                continue;
+            const cv::Vec2f w = wall.flow(map, x, y);
+            const int d = patch_difference(frame, other_frame, x, y, w);
+            if (d >= 0 && d <= same_colours_within) {
+                f[x] = w;
+                v[x] = 1.0f;
+            }
+        }
+    }
+}
+
+// Per row of `flow`, the motion of the farthest surface the other frame sees
+// there (`far` orders depth): what the subject uncovers or covers belongs to
+// the surface behind it, and the flow found on such pixels is a guess smeared
+// from the subject. Measured over a band of rows, at a high percentile so that
+// stray pixels do not count; a row that sees none takes the nearest row's.
+std::vector<cv::Vec2f> background_by_row(const cv::Mat& flow, const cv::Mat& visible, float far)
+{
+    constexpr int band = 12;         // rows either side
+    constexpr double farthest = 0.9; // share of the row's seen pixels nearer than it
+    std::vector<cv::Vec2f> rows(flow.rows);
+    std::vector<char> found(flow.rows, 0);
+    std::vector<float> depths;
+    std::vector<float> ys;
+    for (int y = 0; y < flow.rows; y += 2) {
+        depths.clear();
+        for (int r = std::max(0, y - band); r <= std::min(flow.rows - 1, y + band); r += 2) {
+            const cv::Vec2f* f = flow.ptr<cv::Vec2f>(r);
+            const float* v = visible.ptr<float>(r);
+            for (int x = 0; x < flow.cols; x += 2)
+                if (v[x] >= 1.0f)
+                    depths.push_back(far * f[x][0]);
+        }
+        if (depths.size() < 16)
+            continue;
+        const size_t at = static_cast<size_t>(farthest * (depths.size() - 1));
+        std::nth_element(depths.begin(), depths.begin() + at, depths.end());
+        const float depth = depths[at];
+        // Its vertical motion: the median of the pixels at that depth.
+        ys.clear();
+        for (int r = std::max(0, y - band); r <= std::min(flow.rows - 1, y + band); r += 2) {
+            const cv::Vec2f* f = flow.ptr<cv::Vec2f>(r);
+            const float* v = visible.ptr<float>(r);
+            for (int x = 0; x < flow.cols; x += 2)
+                if (v[x] >= 1.0f && std::abs(far * f[x][0] - depth) <= same_surface_within)
+                    ys.push_back(f[x][1]);
+        }
+        std::nth_element(ys.begin(), ys.begin() + ys.size() / 2, ys.end());
+        rows[y] = cv::Vec2f(far * depth, ys.empty() ? 0.0f : ys[ys.size() / 2]);
+        found[y] = 1;
+    }
+    // Odd rows and rows that found nothing take the nearest row that did.
+    int last = -1;
+    for (int y = 0; y < flow.rows; ++y)
+        if (found[y]) {
+            for (int g = last + 1; g < y; ++g)
+                rows[g] = last < 0 || y - g < g - last ? rows[y] : rows[last];
+            last = y;
+        }
+    if (last < 0)
+        return {};
+    for (int g = last + 1; g < flow.rows; ++g)
+        rows[g] = rows[last];
+    return rows;
+}
+
 // `flow` mended where the other frame does not seem to see a pixel. Flow is
 // smeared across outlines, in both frames, so each such pixel tries the flow of
 // its nearest seen neighbours along the row, left and right: one that takes it
 // to the same colours in the other frame makes it seen after all (a pixel of
 // either surface beside the outline). Failing both, the pixel is being hidden
-// by what stands in front: it belongs to the surface behind and takes the
-// farther neighbour's flow.
+// by what stands in front, or uncovered: it belongs to the surface behind, the
+// farthest of its neighbours' and the row's background (`background`): beside
+// the subject the neighbours often carry the subject's smeared flow too. A
+// neighbour as far as the background is preferred: it follows the surface's
+// own slant.
 cv::Mat mend_unseen(const cv::Mat& flow, const cv::Mat& frame, const cv::Mat& other_frame,
-                    cv::Mat& visible, float far)
+                    cv::Mat& visible, float far, const std::vector<cv::Vec2f>& background)
 {
     cv::Mat mended = flow.clone();
     std::vector<int> left(flow.cols);
-    // Mean difference per channel over the 3 x 3 pixels around x, y and around
-    // where `f` takes them, or -1 when that lies outside.
     auto difference = [&](int x, int y, const cv::Vec2f& f) {
-        const int tx = cvRound(x + f[0]), ty = cvRound(y + f[1]);
-        if (tx < 1 || ty < 1 || tx >= flow.cols - 1 || ty >= flow.rows - 1 || x < 1 || y < 1 ||
-            x >= flow.cols - 1 || y >= flow.rows - 1)
-            return -1;
-        int sum = 0;
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                const cv::Vec3b a = frame.at<cv::Vec3b>(y + dy, x + dx);
-                const cv::Vec3b b = other_frame.at<cv::Vec3b>(ty + dy, tx + dx);
-                sum += std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
-            }
-        return sum / 27;
+        return patch_difference(frame, other_frame, x, y, f);
     };
     for (int y = 0; y < flow.rows; ++y) {
         const cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
@@ -156,10 +348,14 @@ cv::Mat mend_unseen(const cv::Mat& flow, const cv::Mat& frame, const cv::Mat& ot
                 m[x] = f[left_fits && (!right_fits || from_left <= from_right) ? l : last];
                 v[x] = 1.0f;
             } else {
-                m[x] = f[l < 0                               ? last
-                         : last < 0                          ? l
-                         : far * f[l][0] >= far * f[last][0] ? l
-                                                             : last];
+                const cv::Vec2f& neighbour = f[l < 0                               ? last
+                                               : last < 0                          ? l
+                                               : far * f[l][0] >= far * f[last][0] ? l
+                                                                                   : last];
+                m[x] = background.empty() ||
+                               far * neighbour[0] >= far * background[y][0] - same_surface_within
+                           ? neighbour
+                           : background[y];
             }
         }
     }
@@ -315,9 +511,11 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
 }
 
 // The sign that makes a pixel's horizontal motion grow with its distance
-// behind the sticker column: after alignment on the column most of a frame
-// (the background) lies behind it and moves one way, what stands in front
-// moves less or the other way.
+// behind the sticker column. After alignment on the column what lies behind it
+// moves one way and what stands in front the other, and the wall, twice as far
+// from the cameras as the column, moves farther than a subject near the column:
+// the motion of largest size, either way, is the wall's. (The median motion is
+// not: a subject close to the cameras can fill most of the frame.)
 float far_sign(const cv::Mat& forward)
 {
     std::vector<float> xs;
@@ -327,8 +525,12 @@ float far_sign(const cv::Mat& forward)
                                            static_cast<int>(i % forward.cols))[0]);
     if (xs.empty())
         return 1.0f;
-    std::nth_element(xs.begin(), xs.begin() + xs.size() / 2, xs.end());
-    return xs[xs.size() / 2] < 0.0f ? -1.0f : 1.0f;
+    // Percentiles, not the extremes: a few wild vectors do not decide it.
+    const size_t low = xs.size() / 20, high = xs.size() - 1 - xs.size() / 20;
+    std::nth_element(xs.begin(), xs.begin() + low, xs.end());
+    const float lowest = xs[low];
+    std::nth_element(xs.begin(), xs.begin() + high, xs.end());
+    return -lowest > xs[high] ? -1.0f : 1.0f;
 }
 
 // The size of `frame` reduced to `long_side` (0 or larger: its own).
@@ -380,14 +582,47 @@ PairSight pair_sight(const cv::Mat& a, const cv::Mat& b, const PairFlow& work_fl
     sight.visible_first = visibility(work_flow.forward, work_flow.backward, a, b);
     sight.visible_second = visibility(work_flow.backward, work_flow.forward, b, a);
     // One depth scale for both frames: a surface's motion from first to second.
-    const float sign = far_sign(work_flow.forward);
-    sight.forward = mend_unseen(work_flow.forward, a, b, sight.visible_first, sign);
-    sight.backward = mend_unseen(work_flow.backward, b, a, sight.visible_second, -sign);
+    const WallMotion wall = wall_motion(a, b);
+    const float sign = wall.found ? wall.far : far_sign(work_flow.forward);
+    PairFlow flow = work_flow;
+    if (wall.found) {
+        flow.forward = flow.forward.clone();
+        flow.backward = flow.backward.clone();
+        rescue_wall(flow.forward, a, b, sight.visible_first, wall, wall.forward);
+        rescue_wall(flow.backward, b, a, sight.visible_second, wall, wall.backward);
+    }
+    const std::vector<cv::Vec2f> behind_first =
+        background_by_row(flow.forward, sight.visible_first, sign);
+    const std::vector<cv::Vec2f> behind_second =
+        background_by_row(flow.backward, sight.visible_second, -sign);
+    sight.forward =
+        mend_unseen(flow.forward, a, b, sight.visible_first, sign, behind_first);
+    sight.backward =
+        mend_unseen(flow.backward, b, a, sight.visible_second, -sign, behind_second);
     cv::extractChannel(sight.forward, sight.depth_first, 0);
     sight.depth_first *= sign;
     cv::extractChannel(sight.backward, sight.depth_second, 0);
     sight.depth_second *= -sign;
     return sight;
+}
+
+// `picture` read along `flow` (work size) enlarged to the picture's size: the
+// map is made in the one pass that scales the vectors, at full size the
+// largest arrays of the step.
+cv::Mat read_along(const cv::Mat& picture, const cv::Mat& flow)
+{
+    cv::Mat map;
+    cv::resize(flow, map, picture.size(), 0, 0, cv::INTER_LINEAR);
+    const float sx = static_cast<float>(picture.cols) / flow.cols,
+                sy = static_cast<float>(picture.rows) / flow.rows;
+    for (int y = 0; y < map.rows; ++y) {
+        cv::Vec2f* m = map.ptr<cv::Vec2f>(y);
+        for (int x = 0; x < map.cols; ++x)
+            m[x] = cv::Vec2f(x + sx * m[x][0], y + sy * m[x][1]);
+    }
+    cv::Mat read;
+    cv::remap(picture, read, map, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    return read;
 }
 
 // The view at `t` from the full-size frames and their pair's sight (work size).
@@ -396,14 +631,12 @@ cv::Mat view_at(const cv::Mat& first, const cv::Mat& second, const PairSight& si
     const ViewFlow view =
         splat_view(sight.forward, sight.backward, sight.visible_first, sight.visible_second,
                    sight.depth_first, sight.depth_second, t);
-    const cv::Mat to_first = resized_flow(view.to_first, first.size(), cv::INTER_LINEAR);
-    const cv::Mat to_second = resized_flow(view.to_second, first.size(), cv::INTER_LINEAR);
     cv::Mat share;
     cv::resize(view.share, share, first.size(), 0, 0, cv::INTER_LINEAR);
-    const cv::Mat from_first = follow_flow(first, to_first);
-    const cv::Mat from_second = follow_flow(second, to_second);
+    const cv::Mat from_first = read_along(first, view.to_first);
+    const cv::Mat from_second = read_along(second, view.to_second);
     cv::Mat result;
-    cv::blendLinear(from_first, from_second, 1.0 - share, share, result);
+    cv::blendLinear(from_first, from_second, 1.0f - share, share, result);
     return result;
 }
 

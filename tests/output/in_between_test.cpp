@@ -90,6 +90,8 @@ private slots:
     void moved_picture_lands_where_it_belongs();
     void region_seen_by_one_frame_comes_from_it_data();
     void region_seen_by_one_frame_comes_from_it();
+    void far_moving_wall_lands_where_it_belongs_data();
+    void far_moving_wall_lands_where_it_belongs();
     void border_seen_by_one_frame_comes_from_it_data();
     void border_seen_by_one_frame_comes_from_it();
     void counts_and_positions();
@@ -147,13 +149,20 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it_data()
     QTest::addColumn<double>("background_dx");
     QTest::addColumn<double>("square_dx");
     QTest::addColumn<double>("position");
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("top");
     // After alignment on the sticker column the wall moves, the subject near
     // the column little or the other way.
-    QTest::newRow("subject against the wall") << 14.0 << -8.0 << 0.5;
-    QTest::newRow("subject still") << 20.0 << 0.0 << 0.5;
-    QTest::newRow("wall moving left") << -16.0 << 6.0 << 0.5;
-    QTest::newRow("near the first frame") << 14.0 << -10.0 << 0.25;
-    QTest::newRow("near the second frame") << 14.0 << -10.0 << 0.75;
+    QTest::newRow("subject against the wall") << 14.0 << -8.0 << 0.5 << 80 << 120 << 80;
+    QTest::newRow("subject still") << 20.0 << 0.0 << 0.5 << 80 << 120 << 80;
+    QTest::newRow("wall moving left") << -16.0 << 6.0 << 0.5 << 80 << 120 << 80;
+    QTest::newRow("near the first frame") << 14.0 << -10.0 << 0.25 << 80 << 120 << 80;
+    QTest::newRow("near the second frame") << 14.0 << -10.0 << 0.75 << 80 << 120 << 80;
+    // More subject than wall: the wall is still what lies behind.
+    QTest::newRow("subject filling the frame") << 14.0 << -8.0 << 0.5 << 200 << 60 << 20;
+    QTest::newRow("subject filling the frame, wall moving left")
+        << -16.0 << 8.0 << 0.5 << 200 << 60 << 20;
 }
 
 // Of the wall the square uncovers or covers between the frames, what one frame
@@ -163,9 +172,12 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it()
     QFETCH(double, background_dx);
     QFETCH(double, square_dx);
     QFETCH(double, position);
+    QFETCH(int, side);
+    QFETCH(int, left);
+    QFETCH(int, top);
     const cv::Mat back = texture(3, cv::Scalar(0.6, 0.6, 0.6));
     const cv::Mat front = texture(5, cv::Scalar(0.2, 0.3, 1.0));
-    const Layered scene{background_dx, square_dx};
+    const Layered scene{background_dx, square_dx, left, top, side};
     const cv::Mat first = scene.render(0, back, front), second = scene.render(1, back, front);
     const cv::Mat truth = scene.render(position, back, front);
     const cv::Mat made = in_between_frames(first, second, 1, {}).front();
@@ -224,6 +236,51 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it()
                                 .arg(blended)));
     }
     QVERIFY(judged > 0);
+}
+
+void InBetweenTest::far_moving_wall_lands_where_it_belongs_data()
+{
+    QTest::addColumn<double>("background_dx");
+    QTest::addColumn<double>("square_dx");
+    QTest::newRow("wall moving right") << 30.0 << -10.0;
+    QTest::newRow("wall moving left") << -30.0 << 10.0;
+}
+
+// Beside a large subject, a wall moving far between the frames still lands
+// where it belongs: where both frames see it, it is the wall moved half way,
+// not a blend of two copies.
+void InBetweenTest::far_moving_wall_lands_where_it_belongs()
+{
+    QFETCH(double, background_dx);
+    QFETCH(double, square_dx);
+    const cv::Mat back = texture(17, cv::Scalar(0.7, 0.9, 0.6));
+    const cv::Mat front = texture(19, cv::Scalar(0.3, 0.2, 1.0));
+    const Layered scene{background_dx, square_dx, 110, 60, 120};
+    const cv::Mat first = scene.render(0, back, front), second = scene.render(1, back, front);
+    const cv::Mat truth = scene.render(0.5, back, front);
+    const cv::Mat made = in_between_frames(first, second, 1).front();
+    // Wall seen by both frames all the way, away from the square
+    // and from the borders either frame lacks.
+    // Beside the square: its rows.
+    cv::Mat wall(frame_size, CV_8U, cv::Scalar(0));
+    wall.rowRange(scene.square_top, scene.square_top + scene.square_side).setTo(255);
+    const int margin = static_cast<int>(std::abs(background_dx)) / 2 + 4;
+    wall.colRange(0, margin).setTo(0);
+    wall.colRange(frame_size.width - margin, frame_size.width).setTo(0);
+    for (const double t : {0.0, 0.5, 1.0}) {
+        const cv::Rect2d r = scene.square_at(t);
+        const int from = std::max(0, static_cast<int>(r.x - std::abs(background_dx) / 2 - 4));
+        const int to = std::min(frame_size.width,
+                                static_cast<int>(r.br().x + std::abs(background_dx) / 2 + 4));
+        wall(cv::Rect(from, 0, to - from, frame_size.height)).setTo(0);
+    }
+    QVERIFY(cv::countNonZero(wall) > 40 * scene.square_side);
+    cv::Mat crossfade;
+    cv::addWeighted(first, 0.5, second, 0.5, 0, crossfade);
+    const double made_error = mean_abs_difference(made, truth, wall);
+    const double blended = mean_abs_difference(crossfade, truth, wall);
+    QVERIFY2(made_error < 0.25 * blended,
+             qPrintable(QString("wall: %1, crossfade %2").arg(made_error).arg(blended)));
 }
 
 void InBetweenTest::border_seen_by_one_frame_comes_from_it_data()
