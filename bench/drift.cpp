@@ -259,6 +259,9 @@ int main(int argc, char* argv[])
             const CameraDrift& found = drift[camera];
             not_comparable += found.state == DriftState::CannotCompare;
             if (camera != moves[take].camera) {
+                if (found.state == DriftState::Moved)
+                    std::printf("take %d camera %d: not moved, found %.2f px (false alarm)\n",
+                                take + 1, camera + 1, found.shift_px);
                 ++unmoved;
                 false_alarms += found.state == DriftState::Moved;
                 continue;

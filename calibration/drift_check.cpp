@@ -20,7 +20,7 @@ namespace {
 constexpr int descriptor_bytes = 32;
 // Features looked for in a shot: more than a reference keeps, since up to half
 // of the shot may show a subject the reference never saw.
-constexpr int shot_features = 1000;
+constexpr int shot_features = 2000;
 // Fewer features in agreement than this and the shot cannot be compared.
 constexpr int min_matches = 20;
 
@@ -309,7 +309,7 @@ std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& s
         if (std::hypot(delta[0], delta[1]) < 0.01)
             break;
     }
-    if (likeness < 0.85)
+    if (likeness < 0.92)
         return std::nullopt;
     const cv::Vec2d at = axes * cv::Vec2d(offset.x, offset.y);
     return cv::Point2d(origin.x + at[0], origin.y + at[1]);
@@ -365,7 +365,7 @@ std::optional<Similarity> refine_on_patches(const DriftReference& reference,
         return std::nullopt;
     std::vector<uchar> inliers;
     const cv::Mat fit = cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC,
-                                                    0.5 * shot.to_photo, 2000, 0.999, 30);
+                                                    0.25 * shot.to_photo, 2000, 0.999, 30);
     if (fit.empty() || cv::countNonZero(inliers) < min_patches)
         return std::nullopt;
     motion = similarity_of(fit);
@@ -474,9 +474,7 @@ DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& 
         from.push_back(keypoints[pair.best].pt);
         to.push_back(reference.points[i]);
     }
-    // The patches place the features better than refining them would.
-    if (reference.patch_centres.empty())
-        refine_positions(shot.grey, from);
+    refine_positions(shot.grey, from);
     for (cv::Point2f& p : from)
         p = to_photo_point(p, shot.to_photo);
     if (static_cast<int>(from.size()) < min_matches)
