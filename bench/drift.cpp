@@ -2,13 +2,15 @@
 // cameras whose references are calibrated once, then takes with a new subject
 // each, one camera of every take moved by a known shift (0.5 to 20 px), turn
 // (up to 1 degree) and zoom (up to 1 %).
-//   drift [--size WxH] [--takes N] [--cameras N] [--seed S] [--folder DIR]
+//   drift [--size WxH] [--takes N] [--cameras N] [--seed S] [--folder DIR] [--without-patches]
 // The rig is rendered once into DIR (beside the executable unless given) and
 // reused. The last line: moved cameras caught (those moving a frame corner by
 // 1 px or more), false alarms among the unmoved, the distance after correction
 // between where a moved camera's frame corners land and where they belong, and
 // the check's time against the frames' time (both on every core, in processor
 // time of all threads: the wall clock of a shared machine measures its load).
+// --without-patches checks as with a calibration file written before the
+// patches were kept: on the features alone.
 
 #include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
@@ -48,6 +50,7 @@ struct BenchOptions
     int cameras = 12;
     unsigned seed = 7;
     QString folder;
+    bool without_patches = false;
 };
 
 // The move of take `take`'s moved camera, drawn from the seed.
@@ -166,6 +169,10 @@ bool parse(const QStringList& arguments, BenchOptions& bench)
 {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
+        if (a == "--without-patches") {
+            bench.without_patches = true;
+            continue;
+        }
         const QString value = arguments.value(i + 1);
         bool ok = true;
         if (a == "--size") {
@@ -199,7 +206,7 @@ int main(int argc, char* argv[])
     BenchOptions bench;
     if (!parse(application.arguments(), bench)) {
         std::cerr << "usage: drift [--size WxH] [--takes N] [--cameras N] [--seed S] "
-                     "[--folder DIR]\n";
+                     "[--folder DIR] [--without-patches]\n";
         return 2;
     }
     if (bench.folder.isEmpty())
@@ -227,12 +234,15 @@ int main(int argc, char* argv[])
         references << reference_path(bench, camera);
     std::ostringstream quiet;
     ReferenceTriple reference;
-    const RigCalibration rig =
+    RigCalibration rig =
         construct_rig_calibration(references, StickerColor::Yellow, reference, quiet);
     if (!rig.calibration().all_aligned()) {
         std::cerr << "the calibration left cameras unaligned\n";
         return 1;
     }
+    if (bench.without_patches)
+        for (CameraCalibration& camera : rig.cameras)
+            camera.drift.patch_centres.clear();
 
     const cv::Size size(bench.width, bench.height);
     int moved = 0, caught = 0, small = 0, small_caught = 0, false_alarms = 0, unmoved = 0;
@@ -259,6 +269,9 @@ int main(int argc, char* argv[])
             const CameraDrift& found = drift[camera];
             not_comparable += found.state == DriftState::CannotCompare;
             if (camera != moves[take].camera) {
+                if (found.state == DriftState::Moved)
+                    std::printf("take %d camera %d: not moved, found %.2f px (false alarm)\n",
+                                take + 1, camera + 1, found.shift_px);
                 ++unmoved;
                 false_alarms += found.state == DriftState::Moved;
                 continue;

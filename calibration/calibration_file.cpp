@@ -184,10 +184,33 @@ DriftReference read_drift_reference(Reader& reader, const QJsonValue& value, con
                                                 where, drift_reference_features * 32);
     if (reader.failed())
         return {};
-    const std::optional<DriftReference> reference = drift_reference_from_bytes(points, descriptors);
+    std::optional<DriftReference> reference = drift_reference_from_bytes(points, descriptors);
     if (!reference) {
         reader.fail(QStringLiteral("les repères de vérification %1 sont incohérents").arg(where));
         return {};
+    }
+    // Files written before the patches were kept have none: their check keeps
+    // the features' precision.
+    if (object.contains(QStringLiteral("patches"))) {
+        const QJsonValue patches = object.value(QStringLiteral("patches"));
+        if (!patches.isObject()) {
+            reader.fail(QStringLiteral("« patches » %1 n'est pas décrit").arg(where));
+            return {};
+        }
+        const QJsonObject fields = patches.toObject();
+        const QByteArray centres = base64_field(reader, fields, QStringLiteral("centres"), where,
+                                                drift_reference_patches * 8);
+        const QByteArray pixels =
+            base64_field(reader, fields, QStringLiteral("pixels"), where,
+                         drift_reference_patches * drift_patch_side * drift_patch_side);
+        const double scale = reader.number(fields, QStringLiteral("scale"), where);
+        if (reader.failed())
+            return {};
+        if (!set_drift_patches(*reference, centres, pixels, scale)) {
+            reader.fail(
+                QStringLiteral("les vignettes de vérification %1 sont incohérentes").arg(where));
+            return {};
+        }
     }
     return *reference;
 }
@@ -347,14 +370,26 @@ QByteArray calibration_json(const RigCalibration& rig)
             if (uncertainty[0] > 0.0 || uncertainty[1] > 0.0 || uncertainty[2] > 0.0)
                 entry.insert(QStringLiteral("sticker_uncertainty"),
                              QJsonArray{uncertainty[0], uncertainty[1], uncertainty[2]});
-            if (!camera.drift.empty())
-                entry.insert(
-                    QStringLiteral("drift_reference"),
-                    QJsonObject{{QStringLiteral("points"),
-                                 QString::fromLatin1(drift_points_bytes(camera.drift).toBase64())},
-                                {QStringLiteral("descriptors"),
-                                 QString::fromLatin1(
-                                     drift_descriptor_bytes(camera.drift).toBase64())}});
+            if (!camera.drift.empty()) {
+                QJsonObject drift{
+                    {QStringLiteral("points"),
+                     QString::fromLatin1(drift_points_bytes(camera.drift).toBase64())},
+                    {QStringLiteral("descriptors"),
+                     QString::fromLatin1(drift_descriptor_bytes(camera.drift).toBase64())}};
+                // Beside the features, where an earlier version reading the
+                // file does not look.
+                if (!camera.drift.patch_centres.empty())
+                    drift.insert(
+                        QStringLiteral("patches"),
+                        QJsonObject{
+                            {QStringLiteral("centres"),
+                             QString::fromLatin1(
+                                 drift_patch_centre_bytes(camera.drift).toBase64())},
+                            {QStringLiteral("pixels"),
+                             QString::fromLatin1(drift_patch_pixel_bytes(camera.drift).toBase64())},
+                            {QStringLiteral("scale"), camera.drift.patch_scale}});
+                entry.insert(QStringLiteral("drift_reference"), drift);
+            }
         }
         cameras.append(entry);
     }

@@ -168,6 +168,210 @@ Similarity similarity_of(const cv::Mat& m)
     return s;
 }
 
+// Catmull-Rom weights of the four pixels around a position `f` past the second.
+void cubic_weights(double f, double w[4])
+{
+    const double f2 = f * f, f3 = f2 * f;
+    w[0] = 0.5 * (-f3 + 2 * f2 - f);
+    w[1] = 0.5 * (3 * f3 - 5 * f2 + 2);
+    w[2] = 0.5 * (-3 * f3 + 4 * f2 + f);
+    w[3] = 0.5 * (f3 - f2);
+}
+
+// A picture sampled between its pixels; false outside it. Cubic rather than
+// linear: a linear sample pulls a patch's measured place towards whole pixels,
+// and a shifted camera puts every patch at the same fraction.
+bool sample(const cv::Mat& picture, double x, double y, float& value)
+{
+    if (!(x >= 1.0 && y >= 1.0 && x < picture.cols - 2.0 && y < picture.rows - 2.0))
+        return false;
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    double wx[4], wy[4];
+    cubic_weights(x - x0, wx);
+    cubic_weights(y - y0, wy);
+    double total = 0.0;
+    for (int j = 0; j < 4; ++j) {
+        const float* row = picture.ptr<float>(y0 - 1 + j) + x0 - 1;
+        total += wy[j] * (wx[0] * row[0] + wx[1] * row[1] + wx[2] * row[2] + wx[3] * row[3]);
+    }
+    value = static_cast<float>(total);
+    return true;
+}
+
+// Both a patch and the shot are smoothed a little before they are compared:
+// a reduced copy keeps sharp edges that its coarse pixels alias, and aliased
+// detail moves by other amounts than the camera did.
+cv::Mat smoothed(const cv::Mat& grey)
+{
+    cv::Mat picture;
+    grey.convertTo(picture, CV_32F);
+    cv::GaussianBlur(picture, picture, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE);
+    return picture;
+}
+
+// One reference patch, zero-mean and of unit spread over its inner pixels
+// (the border only serves the smoothing and the gradients), with its gradients.
+struct PatchModel
+{
+    std::vector<float> values, gx, gy; // inner pixels, row after row
+    cv::Matx22d inverse_hessian;
+};
+
+constexpr int patch_margin = 2;
+constexpr int patch_inner = drift_patch_side - 2 * patch_margin;
+
+// Nothing when the patch is too flat, or textured one way only (an edge
+// slides along itself).
+std::optional<PatchModel> patch_model(const uchar* pixels)
+{
+    const int side = drift_patch_side;
+    const cv::Mat patch =
+        smoothed(cv::Mat(side, side, CV_8U, const_cast<uchar*>(pixels)));
+    double sum = 0.0, squares = 0.0;
+    for (int y = patch_margin; y < side - patch_margin; ++y)
+        for (int x = patch_margin; x < side - patch_margin; ++x) {
+            const double v = patch.at<float>(y, x);
+            sum += v;
+            squares += v * v;
+        }
+    const int n = patch_inner * patch_inner;
+    const double mean = sum / n;
+    const double spread = std::sqrt(std::max(0.0, squares / n - mean * mean));
+    if (spread < 2.0)
+        return std::nullopt;
+    const cv::Mat normalised = (patch - mean) / spread;
+    PatchModel model;
+    double xx = 0.0, xy = 0.0, yy = 0.0;
+    for (int y = patch_margin; y < side - patch_margin; ++y)
+        for (int x = patch_margin; x < side - patch_margin; ++x) {
+            const float gx =
+                0.5f * (normalised.at<float>(y, x + 1) - normalised.at<float>(y, x - 1));
+            const float gy =
+                0.5f * (normalised.at<float>(y + 1, x) - normalised.at<float>(y - 1, x));
+            model.values.push_back(normalised.at<float>(y, x));
+            model.gx.push_back(gx);
+            model.gy.push_back(gy);
+            xx += gx * gx;
+            xy += gx * gy;
+            yy += gy * gy;
+        }
+    const double half_trace = 0.5 * (xx + yy);
+    const double root = std::sqrt(std::max(0.0, half_trace * half_trace - (xx * yy - xy * xy)));
+    const double least = half_trace - root, most = half_trace + root;
+    if (least < 0.02 * n || least < 0.1 * most)
+        return std::nullopt;
+    model.inverse_hessian = cv::Matx22d(xx, xy, xy, yy).inv();
+    return model;
+}
+
+// Where a reference patch lies in the shot: `origin` is the shot's reduced
+// pixel under the patch's centre as the motion predicts it, `axes` the shot's
+// reduced pixels one patch pixel spans along x and y. Finds the patch's own
+// offset from there (in patch pixels) by Lucas-Kanade steps on the normalised
+// pixels, so that a change of light does not pull it; nothing when the shot
+// there does not look like the patch (the subject stands in front of it).
+std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& shot,
+                                       const cv::Point2d& origin, const cv::Matx22d& axes)
+{
+    const int half = drift_patch_side / 2;
+    const int n = patch_inner * patch_inner;
+    std::vector<float> seen(static_cast<std::size_t>(n));
+    cv::Point2d offset(0.0, 0.0);
+    double likeness = 0.0;
+    for (int step = 0; step < 8; ++step) {
+        double sum = 0.0, squares = 0.0;
+        int i = 0;
+        for (int y = patch_margin - half; y <= half - patch_margin; ++y)
+            for (int x = patch_margin - half; x <= half - patch_margin; ++x, ++i) {
+                const cv::Vec2d at = axes * cv::Vec2d(x + offset.x, y + offset.y);
+                if (!sample(shot, origin.x + at[0], origin.y + at[1], seen[i]))
+                    return std::nullopt;
+                sum += seen[i];
+                squares += double(seen[i]) * seen[i];
+            }
+        const double mean = sum / n;
+        const double spread = std::sqrt(std::max(0.0, squares / n - mean * mean));
+        if (spread < 1.0)
+            return std::nullopt;
+        double bx = 0.0, by = 0.0;
+        likeness = 0.0;
+        for (i = 0; i < n; ++i) {
+            const double difference = (seen[i] - mean) / spread - model.values[i];
+            bx += model.gx[i] * difference;
+            by += model.gy[i] * difference;
+            likeness += model.values[i] * (seen[i] - mean) / spread;
+        }
+        likeness /= n;
+        const cv::Vec2d delta = model.inverse_hessian * cv::Vec2d(bx, by);
+        offset -= cv::Point2d(delta[0], delta[1]);
+        if (std::hypot(offset.x, offset.y) > 2.0)
+            return std::nullopt;
+        if (std::hypot(delta[0], delta[1]) < 0.01)
+            break;
+    }
+    if (likeness < 0.92)
+        return std::nullopt;
+    const cv::Vec2d at = axes * cv::Vec2d(offset.x, offset.y);
+    return cv::Point2d(origin.x + at[0], origin.y + at[1]);
+}
+
+Similarity inverse_similarity(const Similarity& s)
+{
+    Similarity inv;
+    inv.scale = 1.0 / s.scale;
+    inv.rotation = -s.rotation;
+    const double c = std::cos(inv.rotation), n = std::sin(inv.rotation);
+    const cv::Point2d t = -s.translation;
+    inv.translation = {inv.scale * (c * t.x - n * t.y), inv.scale * (n * t.x + c * t.y)};
+    return inv;
+}
+
+// Fewer patches in agreement than this and the features' motion stands.
+constexpr int min_patches = 12;
+
+// The motion refined on the reference's patches: each is looked for in the
+// shot from where `motion` puts it, found to a small fraction of a pixel, and
+// the similarity fitted again on those that agree. Nothing when too few
+// patches could be found.
+std::optional<Similarity> refine_on_patches(const DriftReference& reference,
+                                            const DriftPicture& shot, Similarity motion)
+{
+    const int count = static_cast<int>(reference.patch_centres.size());
+    if (count < min_patches || reference.patch_scale <= 0.0)
+        return std::nullopt;
+    std::vector<std::optional<PatchModel>> models;
+    for (int i = 0; i < count; ++i)
+        models.push_back(patch_model(reference.patches.ptr<uchar>(i)));
+    const cv::Mat picture = smoothed(shot.grey);
+    const Similarity back = inverse_similarity(motion);
+    const double length = back.scale * reference.patch_scale / shot.to_photo;
+    const double c = std::cos(back.rotation), n = std::sin(back.rotation);
+    const cv::Matx22d axes(length * c, -length * n, length * n, length * c);
+    std::vector<cv::Point2f> from, to;
+    for (int i = 0; i < count; ++i) {
+        if (!models[i])
+            continue;
+        const cv::Point2d centre(reference.patch_centres[i]);
+        const cv::Point2d in_shot = apply(back, centre);
+        const cv::Point2d origin((in_shot.x + 0.5) / shot.to_photo - 0.5,
+                                 (in_shot.y + 0.5) / shot.to_photo - 0.5);
+        const std::optional<cv::Point2d> found = track_patch(*models[i], picture, origin, axes);
+        if (!found)
+            continue;
+        from.push_back(to_photo_point(cv::Point2f(*found), shot.to_photo));
+        to.push_back(cv::Point2f(centre));
+    }
+    if (static_cast<int>(from.size()) < min_patches)
+        return std::nullopt;
+    std::vector<uchar> inliers;
+    const cv::Mat fit = cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC,
+                                                    0.25 * shot.to_photo, 2000, 0.999, 30);
+    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
+        return std::nullopt;
+    motion = similarity_of(fit);
+    return motion;
+}
+
 } // namespace
 
 int drift_reduction(QSize size)
@@ -225,6 +429,26 @@ DriftReference make_drift_reference(const DriftPicture& picture)
     refine_positions(picture.grey, points);
     for (const cv::Point2f& p : points)
         reference.points.push_back(to_photo_point(p, picture.to_photo));
+
+    // The patches around the first features chosen: the strongest of each
+    // part of the picture.
+    const int half = drift_patch_side / 2;
+    cv::Mat patches(0, drift_patch_side * drift_patch_side, CV_8U);
+    for (const cv::Point2f& p : points) {
+        if (patches.rows == drift_reference_patches)
+            break;
+        const int x = static_cast<int>(std::lround(p.x)), y = static_cast<int>(std::lround(p.y));
+        if (x < half || y < half || x + half >= picture.grey.cols || y + half >= picture.grey.rows)
+            continue;
+        const cv::Mat patch = picture.grey(cv::Rect(x - half, y - half, drift_patch_side,
+                                                    drift_patch_side)).clone();
+        if (!patch_model(patch.data))
+            continue;
+        patches.push_back(patch.reshape(1, 1));
+        reference.patch_centres.push_back(to_photo_point(cv::Point2f(x, y), picture.to_photo));
+    }
+    reference.patches = patches;
+    reference.patch_scale = reference.patch_centres.empty() ? 0.0 : picture.to_photo;
     return reference;
 }
 
@@ -280,7 +504,9 @@ DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& 
     std::vector<uchar> unused;
     const cv::Mat refined = cv::estimateAffinePartial2D(kept_from, kept_to, unused, cv::LMEDS,
                                                         tolerance, 2000, 0.999, 30);
-    const Similarity motion = similarity_of(refined.empty() ? fit : refined);
+    Similarity motion = similarity_of(refined.empty() ? fit : refined);
+    if (const std::optional<Similarity> finer = refine_on_patches(reference, shot, motion))
+        motion = *finer;
     // Features that agree on a wild motion are a coincidence, not the room.
     if (!(motion.scale > 0.8 && motion.scale < 1.25 && std::abs(motion.rotation) < 0.2) ||
         !std::isfinite(motion.translation.x) || !std::isfinite(motion.translation.y))
@@ -329,4 +555,44 @@ std::optional<DriftReference> drift_reference_from_bytes(const QByteArray& point
     reference.descriptors.create(count, descriptor_bytes, CV_8U);
     std::memcpy(reference.descriptors.data, descriptors.constData(), descriptors.size());
     return reference;
+}
+
+QByteArray drift_patch_centre_bytes(const DriftReference& reference)
+{
+    DriftReference centres;
+    centres.points = reference.patch_centres;
+    return drift_points_bytes(centres);
+}
+
+QByteArray drift_patch_pixel_bytes(const DriftReference& reference)
+{
+    const cv::Mat& p = reference.patches;
+    QByteArray bytes;
+    for (int row = 0; row < p.rows; ++row)
+        bytes.append(reinterpret_cast<const char*>(p.ptr<uchar>(row)), p.cols);
+    return bytes;
+}
+
+bool set_drift_patches(DriftReference& reference, const QByteArray& centres,
+                       const QByteArray& pixels, double scale)
+{
+    constexpr int patch_bytes = drift_patch_side * drift_patch_side;
+    const int count = centres.size() / 8;
+    if (centres.size() % 8 != 0 || count == 0 || count > drift_reference_patches ||
+        pixels.size() != count * patch_bytes || !(scale > 0.0) || !std::isfinite(scale))
+        return false;
+    std::vector<cv::Point2f> points;
+    const char* in = centres.constData();
+    for (int i = 0; i < count; ++i, in += 8) {
+        const float x = qFromLittleEndian<float>(in);
+        const float y = qFromLittleEndian<float>(in + 4);
+        if (!std::isfinite(x) || !std::isfinite(y))
+            return false;
+        points.emplace_back(x, y);
+    }
+    reference.patch_centres = std::move(points);
+    reference.patches.create(count, patch_bytes, CV_8U);
+    std::memcpy(reference.patches.data, pixels.constData(), pixels.size());
+    reference.patch_scale = scale;
+    return true;
 }

@@ -17,11 +17,18 @@
 // copies, so that the reference photos need not be kept.
 
 // What is kept of one reference photo: a few hundred features spread over the
-// picture, positions in the upright photo's pixels.
+// picture, positions in the upright photo's pixels; and small grey patches of
+// the reduced picture around the strongest of them, on which the motion the
+// features give is refined to a fraction of a reduced pixel (a reference
+// without patches, from an earlier file, keeps the features' precision).
 struct DriftReference
 {
     std::vector<cv::Point2f> points;
     cv::Mat descriptors; // one 32-byte ORB row per point, CV_8U
+
+    std::vector<cv::Point2f> patch_centres; // photo pixels
+    cv::Mat patches; // one row of drift_patch_side² grey pixels per centre, CV_8U
+    double patch_scale = 0.0; // photo pixels one patch pixel spans
 
     bool empty() const { return points.empty(); }
 };
@@ -29,6 +36,10 @@ struct DriftReference
 // The most features a reference keeps, and the fewest that still make one.
 constexpr int drift_reference_features = 400;
 constexpr int drift_reference_min_features = 30;
+// The most patches a reference keeps, and their side in reduced pixels (odd,
+// so that a patch has a centre pixel).
+constexpr int drift_reference_patches = 96;
+constexpr int drift_patch_side = 15;
 
 // A photo read in grey at a reduced size for the comparison, and how many of
 // the upright photo's pixels of `photo_size` one of its pixels spans.
@@ -74,3 +85,14 @@ QByteArray drift_descriptor_bytes(const DriftReference& reference);
 // features (at most drift_reference_features), or a position is not finite.
 std::optional<DriftReference> drift_reference_from_bytes(const QByteArray& points,
                                                          const QByteArray& descriptors);
+
+// The patches the same way: their centres as little-endian floats, their
+// pixels row after row.
+QByteArray drift_patch_centre_bytes(const DriftReference& reference);
+QByteArray drift_patch_pixel_bytes(const DriftReference& reference);
+// Sets `reference`'s patches from those bytes and their scale; false (and the
+// reference left as it was) when they do not describe the same number of
+// patches (at most drift_reference_patches), a centre is not finite or the
+// scale is not a positive number.
+bool set_drift_patches(DriftReference& reference, const QByteArray& centres,
+                       const QByteArray& pixels, double scale);

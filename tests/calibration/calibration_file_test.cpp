@@ -213,7 +213,23 @@ void CalibrationFileTest::the_check_data_is_kept()
     QCOMPARE(back.points, drift.points);
     QCOMPARE(cv::norm(back.descriptors, drift.descriptors, cv::NORM_L1), 0.0);
     QVERIFY(read.calibration.cameras[0].drift.empty());
+    QVERIFY(back.patch_centres.empty());
     QCOMPARE(calibration_json(read.calibration), file_content(path));
+
+    // The patches read back as well, beside the features.
+    drift.patch_centres = {{10.5f, 20.25f}, {5990.0f, 3990.0f}};
+    drift.patches.create(2, drift_patch_side * drift_patch_side, CV_8U);
+    cv::randu(drift.patches, 0, 256);
+    drift.patch_scale = 3.75;
+    QCOMPARE(write_calibration_file(path, rig), QString());
+    const CalibrationRead patched = read_calibration_file(path);
+    QVERIFY2(patched.ok(), qPrintable(patched.error));
+    const DriftReference& patches = patched.calibration.cameras[1].drift;
+    QCOMPARE(patches.points, drift.points);
+    QCOMPARE(patches.patch_centres, drift.patch_centres);
+    QCOMPARE(cv::norm(patches.patches, drift.patches, cv::NORM_L1), 0.0);
+    QCOMPARE(patches.patch_scale, 3.75);
+    QCOMPARE(calibration_json(patched.calibration), file_content(path));
 }
 
 void CalibrationFileTest::calibration_gives_the_output_record()
@@ -344,6 +360,28 @@ void CalibrationFileTest::damaged_file_is_refused_data()
         << damaged(camera_field("drift_reference",
                                 QJsonObject{{QStringLiteral("points"), one_point}}))
         << "il manque le champ « descriptors »";
+    const auto with_patches = [&](const QJsonValue& patches) {
+        QJsonObject object = check_data(one_point, one_descriptor);
+        object.insert(QStringLiteral("patches"), patches);
+        return object;
+    };
+    const QString one_patch = QString::fromLatin1(
+        QByteArray(drift_patch_side * drift_patch_side, 'a').toBase64());
+    QTest::newRow("check patches not a record")
+        << damaged(camera_field("drift_reference", with_patches(3)))
+        << "« patches » de la caméra 2 n'est pas décrit";
+    QTest::newRow("check patches for another count")
+        << damaged(camera_field("drift_reference",
+                                with_patches(QJsonObject{{QStringLiteral("centres"), one_point},
+                                                         {QStringLiteral("pixels"), one_descriptor},
+                                                         {QStringLiteral("scale"), 2.0}})))
+        << "incohérentes";
+    QTest::newRow("check patches without a scale")
+        << damaged(camera_field("drift_reference",
+                                with_patches(QJsonObject{{QStringLiteral("centres"), one_point},
+                                                         {QStringLiteral("pixels"), one_patch},
+                                                         {QStringLiteral("scale"), -1.0}})))
+        << "incohérentes";
     QTest::newRow("photo name missing")
         << damaged(camera_field("reference_photo", removed)) << "« reference_photo »";
 }

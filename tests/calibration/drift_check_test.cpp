@@ -97,6 +97,63 @@ private slots:
                  qPrintable(QString::number(worst_error(*motion, undo))));
     }
 
+    // A large photo is compared at a quarter of its size, where a feature's
+    // place is only known to a fraction of a reduced pixel, four photo pixels:
+    // the patches bring the motion back within a tenth of a photo pixel.
+    void refines_the_motion_of_a_large_photo_data()
+    {
+        QTest::addColumn<double>("dx");
+        QTest::addColumn<double>("dy");
+        QTest::addColumn<double>("rotation");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<double>("covered");
+        QTest::addColumn<bool>("patches");
+        QTest::newRow("a fraction of a reduced pixel") << 1.3 << -0.6 << 0.0 << 1.0 << 0.3 << true;
+        QTest::newRow("turned and zoomed") << -7.4 << 3.1 << 0.7 << 1.008 << 0.5 << true;
+        QTest::newRow("unmoved behind a large subject") << 0.0 << 0.0 << 0.0 << 1.0 << 0.5 << true;
+        // As a calibration file written before the patches were kept.
+        QTest::newRow("without patches") << -7.4 << 3.1 << 0.7 << 1.008 << 0.5 << false;
+    }
+
+    void refines_the_motion_of_a_large_photo()
+    {
+        QFETCH(double, dx);
+        QFETCH(double, dy);
+        QFETCH(double, rotation);
+        QFETCH(double, zoom);
+        QFETCH(double, covered);
+        QFETCH(bool, patches);
+        const cv::Size large(3200, 2400);
+        QCOMPARE(drift_reduction(QSize(large.width, large.height)), 4);
+        QTemporaryDir dir;
+        const cv::Mat room = room_picture(large, 12);
+        DriftReference reference = make_drift_reference(
+            read_drift_picture(write_photo(dir, QStringLiteral("reference.jpg"), room),
+                               QSize(large.width, large.height)));
+        QVERIFY(static_cast<int>(reference.patch_centres.size()) >= 40);
+        if (!patches)
+            reference.patch_centres.clear();
+        cv::Mat shot = moved_picture(room, {dx, dy}, rotation, zoom);
+        paint_subject(shot, covered, 4);
+        const auto motion = measure_drift(
+            reference, read_drift_picture(write_photo(dir, QStringLiteral("shot.jpg"), shot),
+                                          QSize(large.width, large.height)))
+                                .motion;
+        QVERIFY(motion);
+        cv::Matx23d undo;
+        cv::invertAffineTransform(move_matrix(large, {dx, dy}, rotation, zoom), undo);
+        double worst = 0.0;
+        for (const cv::Point2d p : {cv::Point2d(1599.5, 1199.5), cv::Point2d(0, 0),
+                                    cv::Point2d(3199, 0), cv::Point2d(3199, 2399),
+                                    cv::Point2d(0, 2399)}) {
+            const cv::Point2d q(undo(0, 0) * p.x + undo(0, 1) * p.y + undo(0, 2),
+                                undo(1, 0) * p.x + undo(1, 1) * p.y + undo(1, 2));
+            const cv::Point2d d = apply(*motion, p) - q;
+            worst = std::max(worst, std::hypot(d.x, d.y));
+        }
+        QVERIFY2(worst < (patches ? 0.1 : 1.5), qPrintable(QString::number(worst)));
+    }
+
     // A smaller JPEG of the same camera is measured in its reference's pixels.
     void measures_a_smaller_shot_in_reference_pixels()
     {
@@ -193,6 +250,20 @@ private slots:
         const float nan = std::nanf("");
         std::memcpy(not_finite.data(), &nan, 4);
         QVERIFY(!drift_reference_from_bytes(not_finite, descriptors));
+        const QByteArray centres = drift_patch_centre_bytes(reference);
+        const QByteArray pixels = drift_patch_pixel_bytes(reference);
+        QVERIFY(!centres.isEmpty());
+        DriftReference patched = *back;
+        QVERIFY(set_drift_patches(patched, centres, pixels, reference.patch_scale));
+        QCOMPARE(patched.patch_centres, reference.patch_centres);
+        QCOMPARE(cv::norm(patched.patches, reference.patches, cv::NORM_L1), 0.0);
+        QCOMPARE(patched.patch_scale, reference.patch_scale);
+        DriftReference untouched = *back;
+        QVERIFY(!set_drift_patches(untouched, centres, pixels.left(pixels.size() - 1), 1.0));
+        QVERIFY(!set_drift_patches(untouched, centres.left(centres.size() - 8), pixels, 1.0));
+        QVERIFY(!set_drift_patches(untouched, centres, pixels, 0.0));
+        QVERIFY(!set_drift_patches(untouched, centres, pixels, std::nan("")));
+        QVERIFY(untouched.patch_centres.empty());
         const QByteArray too_many(8 * (drift_reference_features + 1), '\0');
         QVERIFY(!drift_reference_from_bytes(too_many, QByteArray(32 * (drift_reference_features + 1), '\0')));
     }
