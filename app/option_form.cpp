@@ -53,8 +53,11 @@ void show_frame_rate(MainWindowUi& ui, int frames)
                     .arg(seconds_text(static_cast<double>(played) / fps))
                     .arg(played)
                     .arg(played > 1 ? QStringLiteral("s") : QString());
-        if (played > frames)
-            text += QStringLiteral(" dont %1 intermédiaires").arg(played - frames);
+        const int made = played - frames;
+        if (made > 0)
+            text += QStringLiteral(" dont %1 intermédiaire%2")
+                        .arg(made)
+                        .arg(made > 1 ? QStringLiteral("s") : QString());
     }
     ui.label_fps->setText(text);
 }
