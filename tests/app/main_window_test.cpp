@@ -597,22 +597,32 @@ void MainWindowTest::option_labels_follow_their_sliders()
     QCOMPARE(window->findChild<QLabel*>(label)->text(), text);
 }
 
+// The label gives the video the run writes: its in-between frames, its pause
+// on the first and last frames, and the plays that reach the length asked for.
 void MainWindowTest::frame_rate_label_counts_in_between_frames_data()
 {
     QTest::addColumn<int>("references");
     QTest::addColumn<int>("between");
+    QTest::addColumn<double>("pause");
+    QTest::addColumn<double>("at_least");
     QTest::addColumn<QString>("text");
     QTest::newRow("2 cameras, 1 between")
-        << 2 << 1 << "10 FPS — 0,30 s pour 3 images dont 1 intermédiaire";
+        << 2 << 1 << 0.0 << 0.0 << "10 FPS — 0,30 s pour 3 images dont 1 intermédiaire";
     QTest::newRow("2 cameras, 3 between")
-        << 2 << 3 << "10 FPS — 0,50 s pour 5 images dont 3 intermédiaires";
-    QTest::newRow("1 camera, 2 between") << 1 << 2 << "10 FPS — 0,10 s pour 1 image";
+        << 2 << 3 << 0.0 << 0.0 << "10 FPS — 0,50 s pour 5 images dont 3 intermédiaires";
+    QTest::newRow("1 camera, 2 between") << 1 << 2 << 0.0 << 0.0 << "10 FPS — 0,10 s pour 1 image";
+    QTest::newRow("pause of 1 s") << 2 << 1 << 1.0 << 0.0
+                                  << "10 FPS — 2,30 s pour 23 images dont 1 intermédiaire";
+    QTest::newRow("at least 1 s") << 2 << 1 << 0.0 << 1.0
+                                  << "10 FPS — 1,20 s pour 12 images dont 4 intermédiaires";
 }
 
 void MainWindowTest::frame_rate_label_counts_in_between_frames()
 {
     QFETCH(int, references);
     QFETCH(int, between);
+    QFETCH(double, pause);
+    QFETCH(double, at_least);
     QFETCH(QString, text);
     QStringList paths;
     for (int i = 0; i < references; ++i)
@@ -620,6 +630,8 @@ void MainWindowTest::frame_rate_label_counts_in_between_frames()
     auto window = make_window(paths);
     child<QSlider>(*window, "slider_fps")->setValue(10);
     child<QSpinBox>(*window, "spinBox_between")->setValue(between);
+    child<QDoubleSpinBox>(*window, "spinBox_hold")->setValue(pause);
+    child<QDoubleSpinBox>(*window, "spinBox_min_duration")->setValue(at_least);
     QCOMPARE(child<QLabel>(*window, "label_fps")->text(), text);
 }
 
