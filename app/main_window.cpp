@@ -50,7 +50,10 @@ MainWindow::MainWindow(UserDialogs& dialogs, ProcessRunner& runner, QSettings* s
         connect(action, &QAction::triggered, this, [this, work = work] { unless_busy(work); });
 
     zoom = add_photo_zoom(*this, *ui);
-    connect_delivery_form(*ui, this, dialogs, settings, [this] { remember_options(); });
+    connect_delivery_form(*ui, this, dialogs, settings, [this] {
+        show_frame_rate(*ui, workflow.references().size());
+        remember_options();
+    });
 
     if (settings.enabled())
         restoreGeometry(settings.geometry());

@@ -3,10 +3,12 @@
 #include "app/delivery_form.h"
 #include "app/main_window_ui.h"
 #include "app/processing_launcher.h"
+#include "output/clip_length.h"
 #include "output/video_sequence.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
@@ -46,15 +48,25 @@ void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept)
 void show_frame_rate(MainWindowUi& ui, int frames)
 {
     const int fps = ui.slider_fps->value();
-    const int played = played_picture_count(frames, ui.spinBox_between->value());
+    const int pictures = played_picture_count(frames, ui.spinBox_between->value());
+    // The video as the run writes it: with its pause and played again to the
+    // form's length, as the closing box counts it.
+    ClipLength length;
+    length.min_seconds = ui.spinBox_min_duration->value();
+    length.hold_seconds = ui.spinBox_hold->value();
+    const ClipPlay play = clip_play(pictures, fps, length);
+    const int played = play.video_frames();
     QString text = QString::number(fps) + QStringLiteral(" FPS");
     if (frames > 0) {
         text += QStringLiteral(" — %1 pour %2 image%3")
                     .arg(seconds_text(static_cast<double>(played) / fps))
                     .arg(played)
                     .arg(played > 1 ? QStringLiteral("s") : QString());
-        if (played > frames)
-            text += QStringLiteral(" dont %1 intermédiaires").arg(played - frames);
+        const int made = (pictures - frames) * play.video_repeats;
+        if (made > 0)
+            text += QStringLiteral(" dont %1 intermédiaire%2")
+                        .arg(made)
+                        .arg(made > 1 ? QStringLiteral("s") : QString());
     }
     ui.label_fps->setText(text);
 }

@@ -13,8 +13,8 @@ WindowOptions options_in_form(const MainWindowUi& ui, StickerColor preset);
 // Puts kept options into the form; the sliders clamp values out of their range
 // and an unknown video size keeps the default.
 void show_options_in_form(MainWindowUi& ui, const WindowOptions& kept);
-// The frame rate, and how long `frames` photos with the form's in-between
-// frames last at it.
+// The frame rate, and how long the video of `frames` photos lasts at it, with
+// the form's in-between frames, pause and length.
 void show_frame_rate(MainWindowUi& ui, int frames);
 void show_compression(MainWindowUi& ui);
 void show_preset(MainWindowUi& ui, StickerColor preset);

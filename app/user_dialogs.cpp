@@ -144,6 +144,10 @@ int QtUserDialogs::choice(QWidget* parent, const QString& title, const QString& 
         shown << box.addButton(button, QMessageBox::ActionRole);
     if (!shown.isEmpty())
         box.setDefaultButton(static_cast<QPushButton*>(shown.front()));
+    // Without an escape button the box ignores Escape and its close button:
+    // a hidden one lets it be closed, which answers none of the buttons.
+    box.setEscapeButton(box.addButton(QMessageBox::Cancel));
+    box.escapeButton()->hide();
     box.exec();
     return shown.indexOf(box.clickedButton());
 }

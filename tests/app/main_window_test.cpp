@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -31,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -113,6 +115,10 @@ private slots:
 
     void option_labels_follow_their_sliders_data();
     void option_labels_follow_their_sliders();
+    void frame_rate_label_counts_in_between_frames_data();
+    void frame_rate_label_counts_in_between_frames();
+    void choice_box_closes_without_an_answer_data();
+    void choice_box_closes_without_an_answer();
 
     void progress_window_stays_until_the_work_stops_data();
     void progress_window_stays_until_the_work_stops();
@@ -589,6 +595,88 @@ void MainWindowTest::option_labels_follow_their_sliders()
     auto window = make_window(paths);
     window->findChild<QSlider*>(slider)->setValue(value);
     QCOMPARE(window->findChild<QLabel*>(label)->text(), text);
+}
+
+// The label gives the video the run writes: its in-between frames, its pause
+// on the first and last frames, and the plays that reach the length asked for.
+void MainWindowTest::frame_rate_label_counts_in_between_frames_data()
+{
+    QTest::addColumn<int>("references");
+    QTest::addColumn<int>("between");
+    QTest::addColumn<double>("pause");
+    QTest::addColumn<double>("at_least");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("2 cameras, 1 between")
+        << 2 << 1 << 0.0 << 0.0 << "10 FPS — 0,30 s pour 3 images dont 1 intermédiaire";
+    QTest::newRow("2 cameras, 3 between")
+        << 2 << 3 << 0.0 << 0.0 << "10 FPS — 0,50 s pour 5 images dont 3 intermédiaires";
+    QTest::newRow("1 camera, 2 between") << 1 << 2 << 0.0 << 0.0 << "10 FPS — 0,10 s pour 1 image";
+    QTest::newRow("pause of 1 s") << 2 << 1 << 1.0 << 0.0
+                                  << "10 FPS — 2,30 s pour 23 images dont 1 intermédiaire";
+    QTest::newRow("at least 1 s") << 2 << 1 << 0.0 << 1.0
+                                  << "10 FPS — 1,20 s pour 12 images dont 4 intermédiaires";
+}
+
+void MainWindowTest::frame_rate_label_counts_in_between_frames()
+{
+    QFETCH(int, references);
+    QFETCH(int, between);
+    QFETCH(double, pause);
+    QFETCH(double, at_least);
+    QFETCH(QString, text);
+    QStringList paths;
+    for (int i = 0; i < references; ++i)
+        paths << write_photo(dir, QString("cam%1.png").arg(i), 8, 6);
+    auto window = make_window(paths);
+    child<QSlider>(*window, "slider_fps")->setValue(10);
+    child<QSpinBox>(*window, "spinBox_between")->setValue(between);
+    child<QDoubleSpinBox>(*window, "spinBox_hold")->setValue(pause);
+    child<QDoubleSpinBox>(*window, "spinBox_min_duration")->setValue(at_least);
+    QCOMPARE(child<QLabel>(*window, "label_fps")->text(), text);
+}
+
+// Escape, or the window's close button, leaves a box of choices with no
+// answer (-1), and only the buttons offered are shown.
+void MainWindowTest::choice_box_closes_without_an_answer_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Escape") << true;
+    QTest::newRow("closed") << false;
+}
+
+void MainWindowTest::choice_box_closes_without_an_answer()
+{
+    QFETCH(bool, escape);
+    auto window = make_window();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QStringList offered = {"Corriger", "Ignorer", "Annuler"};
+    QStringList shown;
+    bool still_open = false;
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            QTimer::singleShot(0, answer);
+            return;
+        }
+        for (QAbstractButton* button : box->buttons())
+            if (button->isVisible())
+                shown << button->text();
+        if (escape)
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            box->close();
+        // A box that stays open is answered by its last button, so the test ends.
+        still_open = box->isVisible();
+        if (still_open)
+            box->buttons().last()->click();
+    };
+    QTimer::singleShot(0, answer);
+    QtUserDialogs real;
+    const int chosen = real.choice(window.get(), "Caméras déplacées", "Caméra 7", offered);
+    QCOMPARE(shown, offered);
+    QVERIFY(!still_open);
+    QCOMPARE(chosen, -1);
 }
 
 void MainWindowTest::progress_window_stays_until_the_work_stops_data()
