@@ -20,6 +20,7 @@
 #include "output/frame_geometry.h"
 #include "output/video_export.h"
 #include "output/video_frames.h"
+#include "output/video_size.h"
 #include "photo/image_file.h"
 #include "pipeline/processing_run.h"
 #include "support/process_runner.h"
@@ -226,22 +227,23 @@ bool jpeg_floor(const QStringList& shots, QSize frame, const QString& out)
 bool encode_floor(const QStringList& shots, QSize frame, const QString& out, double& seconds,
                   double& cpu)
 {
-    VideoFrames kept;
-    kept.long_side = bench_long_side;
-    prepare_video_frames(kept, frame, shots.size());
+    // Kept whatever the frames' size: the floor always encodes from memory, where
+    // a run keeps no copy of frames already no larger than the video.
+    KeptFrames video{video_size(frame, bench_long_side), RawLayout::Yuv420p,
+                     std::vector<cv::Mat>(shots.size())};
     on_all_cores(shots.size(), [&](int i) {
         const QImage image = QImageReader(shots[i]).read().convertToFormat(QImage::Format_RGB32);
         const QImage cropped = image.copy(0, 0, frame.width(), frame.height());
-        keep_video_frame(kept, i,
-                         cv::Mat(cropped.height(), cropped.width(), CV_8UC4,
-                                 const_cast<uchar*>(cropped.constBits()),
-                                 static_cast<std::size_t>(cropped.bytesPerLine())));
+        keep_picture(video, i,
+                     cv::Mat(cropped.height(), cropped.width(), CV_8UC4,
+                             const_cast<uchar*>(cropped.constBits()),
+                             static_cast<std::size_t>(cropped.bytesPerLine())));
     });
-    const EncodeSettings settings{24, frame, kept.video.size};
+    const EncodeSettings settings{24, frame, video.size};
     const FfmpegCommand command =
         raw_mp4_command(settings, shots.size(), QDir(out).filePath("floor.mp4"));
     std::size_t next = 0;
-    const std::size_t bytes = raw_frame_bytes(kept.video.size, kept.video.layout);
+    const std::size_t bytes = raw_frame_bytes(video.size, video.layout);
     ChildProcessRunner runner;
     QElapsedTimer timer;
     timer.start();
@@ -249,10 +251,9 @@ bool encode_floor(const QStringList& shots, QSize frame, const QString& out, dou
     const ProcessResult result = runner.run_fed(
         command.program, command.arguments,
         [&] {
-            if (next >= kept.video.pictures.size())
+            if (next >= video.pictures.size())
                 return InputPiece{};
-            return InputPiece{reinterpret_cast<const char*>(kept.video.pictures[next++].data),
-                              bytes};
+            return InputPiece{reinterpret_cast<const char*>(video.pictures[next++].data), bytes};
         },
         {}, {});
     seconds = timer.nsecsElapsed() / 1e9;

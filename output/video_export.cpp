@@ -16,8 +16,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -81,10 +84,15 @@ bool is_full_disk(const QString& line)
 class Export
 {
 public:
+    // `log_lock` guards `log` and `in_betweens` is shared with the exports
+    // running beside this one; `abandoned` (may be null) stops this one as a
+    // stop request would.
     Export(ProcessRunner& runner, const VideoRequest& request, std::ostream& log,
-           BatchProgress* progress)
-        : runner(runner), request(request), log(log), progress(progress),
-          folder(QFileInfo(request.folder).absoluteFilePath())
+           std::mutex& log_lock, BatchProgress* progress, InBetweenPictures& in_betweens,
+           const std::atomic<bool>* abandoned = nullptr)
+        : runner(runner), request(request), log(log), log_lock(log_lock), progress(progress),
+          folder(QFileInfo(request.folder).absoluteFilePath()), abandoned(abandoned),
+          in_betweens(in_betweens)
     {
         // The plan checked the file; its size places it on each picture.
         if (request.overlay.wanted())
@@ -186,11 +194,24 @@ public:
         return ending;
     }
 
+    // Whether the GIF steps are fed whole from the kept pictures (and the
+    // in-between frames, once made): they then read no frame file and need no
+    // work folder.
+    bool gifs_from_memory() const
+    {
+        return kept(kept_gif(), settings(gif_size(shown(), request.long_side)).output_size);
+    }
+
     QString error_line;
     // The folder that ran out of room, when that is why the step failed.
     QString full_folder;
 
 private:
+    bool stopping() const
+    {
+        return stop_requested(progress) || (abandoned && abandoned->load());
+    }
+
     // A scaled video keeps its scaled frames for the boomerang that follows:
     // decoding and scaling the full-size frames costs more than the encode. At
     // the frames' own size a copy would only add a write, and a cut alone makes
@@ -309,7 +330,7 @@ private:
     // Makes the in-between frames the videos share, counting each one.
     Ending make_in_betweens()
     {
-        if (stop_requested(progress))
+        if (stopping())
             return Ending::Stopped;
         const VideoFrames none;
         switch (make_in_between_pictures(request.kept ? *request.kept : none,
@@ -434,9 +455,12 @@ private:
     Ending run_logged(const FfmpegCommand& command, FrameCounter counter,
                       const QString& also_writes = {}, const InputSource& input = {})
     {
-        if (stop_requested(progress))
+        if (stopping())
             return Ending::Stopped;
-        log << "Running: " << command.display_line().toStdString() << std::endl;
+        {
+            const std::lock_guard<std::mutex> lock(log_lock);
+            log << "Running: " << command.display_line().toStdString() << std::endl;
+        }
         began = true;
 
         QString output_error;
@@ -450,7 +474,7 @@ private:
             if (reason.isEmpty() && reported < 0 && carries_reason(line))
                 reason = line;
         };
-        const auto stop = [this] { return stop_requested(progress); };
+        const auto stop = [this] { return stopping(); };
         const ProcessResult result =
             input ? runner.run_fed(command.program, command.arguments, input, on_line, stop)
                   : runner.run(command.program, command.arguments, on_line, stop);
@@ -507,8 +531,10 @@ private:
     ProcessRunner& runner;
     const VideoRequest& request;
     std::ostream& log;
+    std::mutex& log_lock;
     BatchProgress* progress;
     const QString folder;
+    const std::atomic<bool>* abandoned;
     QSize overlay_size;
     // Links, lists and scaled copies of the boomerangs, made when first needed and
     // removed with the export, however it ends.
@@ -518,7 +544,7 @@ private:
     // Whether the step got as far as starting a command.
     bool began = false;
     // Made by the first step when asked for, fed to every video and GIF.
-    InBetweenPictures in_betweens;
+    InBetweenPictures& in_betweens;
 };
 
 } // namespace
@@ -554,18 +580,74 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
         result.error_line = QStringLiteral("no frames to encode");
         return result;
     }
-    Export run(runner, request, log, progress);
-    for (const PlannedVideoStep& step : video_steps(request)) {
-        const Ending ending = run.run(step);
-        if (ending != Ending::Succeeded) {
-            result.stopped = ending == Ending::Stopped;
-            result.unfinished = step.file_name; // none for the in-between frames
-            result.error_line = run.error_line;
-            result.full_folder = run.full_folder;
-            return result;
+    const std::vector<PlannedVideoStep> steps = video_steps(request);
+    // How each step ended (a step never run counts as stopped), and why it failed.
+    struct StepEnd
+    {
+        Ending ending = Ending::Stopped;
+        QString error_line;
+        QString full_folder;
+    };
+    std::vector<StepEnd> ends(steps.size());
+    std::mutex log_lock;
+    InBetweenPictures in_betweens;
+    std::atomic<bool> abandoned{false};
+    Export run(runner, request, log, log_lock, progress, in_betweens);
+    Export beside(runner, request, log, log_lock, progress, in_betweens, &abandoned);
+    // Runs the steps of `lane` on `exporter` until one does not succeed.
+    const auto run_lane = [&](Export& exporter, const std::vector<std::size_t>& lane) {
+        for (const std::size_t k : lane) {
+            ends[k].ending = exporter.run(steps[k]);
+            if (ends[k].ending != Ending::Succeeded) {
+                ends[k].error_line = exporter.error_line;
+                ends[k].full_folder = exporter.full_folder;
+                return false;
+            }
         }
-        if (!step.file_name.isEmpty())
-            result.written << step.file_name;
+        return true;
+    };
+
+    std::size_t first = 0;
+    if (steps.front().step == VideoStep::InBetween && !run_lane(run, {first++}))
+        first = steps.size();
+    // The GIFs, fed from memory, are filtered on one core while the videos'
+    // encoder takes the others: on a runner that runs two commands at once they
+    // go on beside the videos. More lanes would only share the same cores.
+    std::vector<std::size_t> videos, gifs;
+    const bool side_by_side = runner.concurrent_runs() >= 2 && run.gifs_from_memory();
+    for (std::size_t k = first; k < steps.size(); ++k) {
+        const bool gif = steps[k].step == VideoStep::Gif || steps[k].step == VideoStep::GifBoomerang;
+        (side_by_side && gif ? gifs : videos).push_back(k);
+    }
+    if (!gifs.empty()) {
+        std::thread gif_lane([&] { run_lane(beside, gifs); });
+        // The GIFs come after the videos: a video that fails ends them too.
+        if (!run_lane(run, videos))
+            abandoned = true;
+        gif_lane.join();
+    } else {
+        run_lane(run, videos);
+    }
+
+    // As if the steps had run one after the other: the first that did not
+    // succeed ends the export, and what a later one finished beside it goes.
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        const PlannedVideoStep& step = steps[k];
+        if (ends[k].ending == Ending::Succeeded) {
+            if (!step.file_name.isEmpty())
+                result.written << step.file_name;
+            continue;
+        }
+        result.stopped = ends[k].ending == Ending::Stopped;
+        result.unfinished = step.file_name; // none for the in-between frames
+        result.error_line = ends[k].error_line;
+        result.full_folder = ends[k].full_folder;
+        for (std::size_t later = k + 1; later < steps.size(); ++later) {
+            if (ends[later].ending == Ending::Succeeded && !steps[later].file_name.isEmpty())
+                QFile::remove(QFileInfo(request.folder).absoluteFilePath() + "/" +
+                              steps[later].file_name);
+        }
+        return result;
     }
     result.succeeded = true;
     return result;

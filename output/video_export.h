@@ -100,8 +100,11 @@ struct VideoExport
 };
 
 // Runs the steps of `request` one after the other; a step starts only after the
-// previous one succeeded. Each command is written to `log` ("Running: ...")
-// before it runs. A step whose pictures `request.kept` holds writes them raw to
+// previous one succeeded. On a runner that runs two commands at once, the GIFs,
+// when fed from memory, are encoded beside the videos instead of after them;
+// the outcome is the same as one after the other (a failed video ends the GIFs
+// and takes back a GIF already finished). Each command is written to `log`
+// ("Running: ...") before it runs. A step whose pictures `request.kept` holds writes them raw to
 // ffmpeg in the order it plays them; the others read the frame files, holding no
 // more than a few frames in memory. The boomerang reuses the video's stream as
 // its first half: it encodes the frames once more, in reverse order (from

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -368,6 +369,11 @@ ProcessResult ChildProcessRunner::run_fed(const QString& program, const QStringL
                                           const std::function<bool()>& stop_requested)
 {
     return run_child(program, arguments, &input, on_error_line, stop_requested);
+}
+
+int ChildProcessRunner::concurrent_runs() const
+{
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
 void restore_child_signal()

@@ -54,6 +54,11 @@ public:
                                   const InputSource& input,
                                   const std::function<void(const QString&)>& on_error_line,
                                   const std::function<bool()>& stop_requested);
+
+    // How many programs callers may run through this runner at once, each
+    // from a thread of its own. One by default: a runner that records its
+    // commands records them in order.
+    virtual int concurrent_runs() const { return 1; }
 };
 
 // The real runner; the program is looked up on PATH. Standard input is empty
@@ -80,6 +85,9 @@ public:
                           const InputSource& input,
                           const std::function<void(const QString&)>& on_error_line,
                           const std::function<bool()>& stop_requested) override;
+    // Two, or one on a single core: two encoders fill two cores, more only
+    // share them.
+    int concurrent_runs() const override;
 };
 
 // Sets SIGCHLD back to its default. Inherited as ignored (from a shell script,
