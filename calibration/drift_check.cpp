@@ -337,11 +337,15 @@ std::optional<Similarity> refine_on_patches(const DriftReference& reference,
                                             const DriftPicture& shot, Similarity motion)
 {
     const int count = static_cast<int>(reference.patch_centres.size());
-    if (count < min_patches || reference.patch_scale <= 0.0)
+    // Patches that do not match their centres (a reference put together by
+    // hand) would be read past their end.
+    const cv::Mat& patches = reference.patches;
+    if (count < min_patches || reference.patch_scale <= 0.0 || patches.rows != count
+        || patches.cols != drift_patch_side * drift_patch_side || patches.type() != CV_8U)
         return std::nullopt;
     std::vector<std::optional<PatchModel>> models;
     for (int i = 0; i < count; ++i)
-        models.push_back(patch_model(reference.patches.ptr<uchar>(i)));
+        models.push_back(patch_model(patches.ptr<uchar>(i)));
     const cv::Mat picture = smoothed(shot.grey);
     const Similarity back = inverse_similarity(motion);
     const double length = back.scale * reference.patch_scale / shot.to_photo;

@@ -798,9 +798,12 @@ private slots:
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(result.stopped);
         QVERIFY(!result.succeeded);
-        QCOMPARE(progress.done(), 2);
-        // Fed from memory, the GIF may be running beside the video: the stop
-        // kills both.
+        // Fed from memory, the GIF may be running beside the video: it may count
+        // its own frames before it sees the stop, which kills both.
+        if (from_memory)
+            QVERIFY2(progress.done() >= 2, qPrintable(QString::number(progress.done())));
+        else
+            QCOMPARE(progress.done(), 2);
         const std::size_t commands = split_lines(log.str()).size();
         QVERIFY(commands == 1 || (from_memory && commands == 2));
         QVERIFY(ffmpeg.calls() >= 1 && ffmpeg.calls() <= int(commands));
