@@ -2,19 +2,6 @@
 
 #include <cmath>
 
-Similarity inverse(const Similarity& similarity)
-{
-    // p = R(-angle) (q - t) / scale.
-    Similarity inverted;
-    inverted.scale = 1.0 / similarity.scale;
-    inverted.rotation = -similarity.rotation;
-    const cv::Point2d t = similarity.translation;
-    const double c = std::cos(inverted.rotation) * inverted.scale;
-    const double s = std::sin(inverted.rotation) * inverted.scale;
-    inverted.translation = {-(c * t.x - s * t.y), -(s * t.x + c * t.y)};
-    return inverted;
-}
-
 double frame_corner_shift(const Similarity& fitted, const Similarity& truth,
                           const std::array<cv::Point2d, 4>& corners)
 {

@@ -30,5 +30,3 @@ double frame_corner_uncertainty(const std::array<cv::Point2d, 3>& stickers,
 double frame_corner_shift(const Similarity& fitted, const Similarity& truth,
                           const std::array<cv::Point2d, 4>& corners);
 
-// The inverse of `similarity`.
-Similarity inverse(const Similarity& similarity);

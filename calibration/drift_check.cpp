@@ -315,17 +315,6 @@ std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& s
     return cv::Point2d(origin.x + at[0], origin.y + at[1]);
 }
 
-Similarity inverse_similarity(const Similarity& s)
-{
-    Similarity inv;
-    inv.scale = 1.0 / s.scale;
-    inv.rotation = -s.rotation;
-    const double c = std::cos(inv.rotation), n = std::sin(inv.rotation);
-    const cv::Point2d t = -s.translation;
-    inv.translation = {inv.scale * (c * t.x - n * t.y), inv.scale * (n * t.x + c * t.y)};
-    return inv;
-}
-
 // Fewer patches in agreement than this and the features' motion stands.
 constexpr int min_patches = 12;
 
@@ -347,7 +336,7 @@ std::optional<Similarity> refine_on_patches(const DriftReference& reference,
     for (int i = 0; i < count; ++i)
         models.push_back(patch_model(patches.ptr<uchar>(i)));
     const cv::Mat picture = smoothed(shot.grey);
-    const Similarity back = inverse_similarity(motion);
+    const Similarity back = inverse(motion);
     const double length = back.scale * reference.patch_scale / shot.to_photo;
     const double c = std::cos(back.rotation), n = std::sin(back.rotation);
     const cv::Matx22d axes(length * c, -length * n, length * n, length * c);

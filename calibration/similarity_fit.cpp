@@ -43,3 +43,16 @@ cv::Point2d apply(const Similarity& similarity, cv::Point2d point)
     return {c * point.x - s * point.y + similarity.translation.x,
             s * point.x + c * point.y + similarity.translation.y};
 }
+
+Similarity inverse(const Similarity& similarity)
+{
+    // p = R(-angle) (q - t) / scale.
+    Similarity inverted;
+    inverted.scale = 1.0 / similarity.scale;
+    inverted.rotation = -similarity.rotation;
+    const cv::Point2d t = similarity.translation;
+    const double c = std::cos(inverted.rotation) * inverted.scale;
+    const double s = std::sin(inverted.rotation) * inverted.scale;
+    inverted.translation = {-(c * t.x - s * t.y), -(s * t.x + c * t.y)};
+    return inverted;
+}

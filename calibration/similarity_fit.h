@@ -24,3 +24,6 @@ std::optional<Similarity> fit_similarity(const std::array<cv::Point2d, 3>& from,
 
 // `similarity` applied to `point`.
 cv::Point2d apply(const Similarity& similarity, cv::Point2d point);
+
+// The inverse of `similarity`.
+Similarity inverse(const Similarity& similarity);

@@ -20,17 +20,6 @@ struct FramePoints
     double frame_per_photo = 1.0;
 };
 
-Similarity inverse(const Similarity& s)
-{
-    Similarity inv;
-    inv.scale = 1.0 / s.scale;
-    inv.rotation = -s.rotation;
-    const cv::Point2d t = -s.translation;
-    const double c = std::cos(inv.rotation), n = std::sin(inv.rotation);
-    inv.translation = {inv.scale * (c * t.x - n * t.y), inv.scale * (n * t.x + c * t.y)};
-    return inv;
-}
-
 FramePoints frame_points(const RigCalibration& rig, int camera)
 {
     std::vector<QSize> sizes;
