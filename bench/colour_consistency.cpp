@@ -6,14 +6,20 @@
 // they are, with OpenCV's stitching ChannelsCompensator on the same reduced frames,
 // with the program's matching, and on the truth itself saved as JPEG shots (the
 // floor of the measure: frames with no colour difference at all). Last, what the
-// colour step adds to the time of the frames (processor time of all threads,
-// best of --repeats runs).
+// colour step adds to the frames, timed directly rather than as the difference of
+// two runs of the frames (which on a shared machine is mostly noise): the
+// estimate's own processor time, and the look-up table's share of the render
+// (each frame rendered with and without its table, in turns), against the
+// processor time of the frames; medians over the repeats.
 
 #include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
 #include "output/aligned_images.h"
 #include "output/colour_matching.h"
+#include "output/frame_geometry.h"
+#include "output/frame_render.h"
 #include "output/run_files.h"
+#include "photo/image_file.h"
 #include "pipeline/camera_drift.h"
 #include "tools/make_rig/rig_writer.h"
 
@@ -50,14 +56,17 @@ struct Options
     double colour_spread = 0.12;
     double exposure_spread = 0.4;
     double vignetting = 0.0;
-    int repeats = 2;
+    int repeats = 3;
+    int turns = 7;
     QString folder;
 };
 
 const char* const usage =
     "usage: colour_consistency [--cameras N] [--size WxH] [--colour-spread F]\n"
     "                          [--exposure-spread EV] [--vignetting F] [--folder DIR] [--repeats N]\n"
-    "  defaults: 12 cameras of 1600x1200, 0.12, 0.4 EV, no vignetting, 2 repeats;\n"
+    "                          [--turns N]\n"
+    "  defaults: 12 cameras of 1600x1200, 0.12, 0.4 EV, no vignetting, 3 repeats,\n"
+    "  7 turns of each frame rendered with and without its table;\n"
     "  the rig is generated once into --folder (default: beside this program)\n";
 
 std::optional<Options> parse_options(const QStringList& arguments)
@@ -85,6 +94,9 @@ std::optional<Options> parse_options(const QStringList& arguments)
         } else if (name == "--repeats") {
             options.repeats = value.toInt(&ok);
             ok = ok && options.repeats > 0;
+        } else if (name == "--turns") {
+            options.turns = value.toInt(&ok);
+            ok = ok && options.turns > 0;
         } else if (name == "--folder") {
             options.folder = value;
         } else {
@@ -238,16 +250,77 @@ std::vector<cv::Vec3d> means_of(const std::vector<cv::Mat>& frames)
     return means;
 }
 
-double best_time(int repeats, const std::function<void()>& run)
+double median_of(std::vector<double> values)
 {
-    double best = -1.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Processor time of all threads (nothing else runs in this process) spent by
+// `run`, median of `repeats` runs.
+double median_time(int repeats, const std::function<void()>& run)
+{
+    std::vector<double> times;
     for (int r = 0; r < repeats; ++r) {
         const double start = processor_seconds(Spender::ThisProcess);
         run();
-        const double elapsed = processor_seconds(Spender::ThisProcess) - start;
-        best = best < 0 ? elapsed : std::min(best, elapsed);
+        times.push_back(processor_seconds(Spender::ThisProcess) - start);
     }
-    return best;
+    return median_of(times);
+}
+
+// What the tables add to the render of the frames: each shot decoded once,
+// then its frame rendered with and without its table in turns (the order
+// swapped every turn, so that neither side always finds the cache warm), the
+// difference of the medians summed over the cameras. Also the table alone,
+// gone over the finished frame as a pass of its own, for comparison.
+struct TableCost
+{
+    double in_render = 0.0;
+    double own_pass = 0.0;
+};
+
+TableCost table_cost(const QStringList& shots, const Calibration& calibration,
+                     const std::vector<ColourTable>& tables, int turns)
+{
+    const int count = calibration.image_count;
+    std::vector<QSize> sizes;
+    std::vector<ImageAlignment> alignments;
+    for (int k = 0; k < count; ++k) {
+        sizes.push_back(read_oriented_size(shots[k]));
+        alignments.push_back(calibration.alignment(k));
+    }
+    const QRect rect = common_frame_rect(sizes, alignments, count / 2);
+    TableCost cost;
+    QImage stored;
+    QImage frame(rect.size(), QImage::Format_RGB32);
+    for (int k = 0; k < count; ++k) {
+        const auto turn = read_stored_image(shots[k], stored);
+        if (!turn || tables[k].identity)
+            continue;
+        std::vector<double> with, without, pass;
+        const auto render = [&](const ColourTable* table) {
+            const double start = processor_seconds(Spender::ThisProcess);
+            render_frame_into(stored, *turn, alignments[k], rect.topLeft(), frame, table);
+            return processor_seconds(Spender::ThisProcess) - start;
+        };
+        for (int t = 0; t < turns; ++t) {
+            if (t % 2) {
+                with.push_back(render(&tables[k]));
+                without.push_back(render(nullptr));
+            } else {
+                without.push_back(render(nullptr));
+                with.push_back(render(&tables[k]));
+            }
+            const double start = processor_seconds(Spender::ThisProcess);
+            apply_colour_table(tables[k], frame);
+            pass.push_back(processor_seconds(Spender::ThisProcess) - start);
+        }
+        cost.in_render += median_of(with) - median_of(without);
+        cost.own_pass += median_of(pass);
+    }
+    return cost;
 }
 
 } // namespace
@@ -303,50 +376,53 @@ int main(int argc, char* argv[])
                          floor_tables);
     const Score floor = score(means_of(read_frames(folder("floor"), count)), truth);
 
-    const double off_seconds = best_time(options.repeats, [&] {
+    // The frames as a run writes them, colours kept: the time the cost is set against.
+    const double off_seconds = median_time(options.repeats, [&] {
         write_aligned_images(shots, calibration, folder("off"), frame_quality);
     });
     const std::vector<cv::Mat> off_frames = read_frames(folder("off"), count);
     const Score off = score(means_of(off_frames), truth);
 
-    double estimate_seconds = 0.0;
-    const double on_seconds = best_time(options.repeats, [&] {
-        const double start = processor_seconds(Spender::ThisProcess);
-        std::ostringstream log;
-        const std::vector<ColourTable> tables = match_shot_colours(shots, calibration, log);
-        estimate_seconds = processor_seconds(Spender::ThisProcess) - start;
-        write_aligned_images(shots, calibration, folder("on"), frame_quality, nullptr, nullptr, tables);
-        std::cout << log.str();
+    // The estimate alone, as a run without drift data makes it: its own
+    // reduced decode of every shot.
+    std::vector<ColourTable> tables;
+    std::ostringstream alone_log;
+    const double alone_seconds = median_time(options.repeats, [&] {
+        alone_log.str({});
+        tables = match_shot_colours(shots, calibration, alone_log);
     });
+    std::cout << alone_log.str();
+    write_aligned_images(shots, calibration, folder("on"), frame_quality, nullptr, nullptr, tables);
     const Score on = score(means_of(read_frames(folder("on"), count)), truth);
 
-    // A run whose calibration keeps drift data: the check decodes each shot
-    // reduced, and the colour step costs only what it adds to that.
-    double shared_seconds = -1.0, check_seconds = 0.0;
+    // Beside the drift check, as a run with the references' drift data makes
+    // it: the estimate takes the reduced copies the check decoded.
+    std::vector<double> shared_times, check_times;
+    std::vector<ColourTable> shared_tables;
     for (int r = 0; r < options.repeats; ++r) {
         ReducedShots reduced;
         const double start = processor_seconds(Spender::ThisProcess);
         check_drift(rig_calibration, shots, &reduced);
         const double checked = processor_seconds(Spender::ThisProcess);
         std::ostringstream log;
-        const std::vector<ColourTable> tables =
-            match_shot_colours(shots, calibration, log, &reduced);
-        write_aligned_images(shots, calibration, folder("shared"), frame_quality, nullptr,
-                             nullptr, tables);
-        const double colour_and_frames = processor_seconds(Spender::ThisProcess) - checked;
-        if (shared_seconds < 0 || colour_and_frames < shared_seconds) {
-            shared_seconds = colour_and_frames;
-            check_seconds = checked - start;
-        }
+        shared_tables = match_shot_colours(shots, calibration, log, &reduced);
+        shared_times.push_back(processor_seconds(Spender::ThisProcess) - checked);
+        check_times.push_back(checked - start);
     }
+    const double shared_seconds = median_of(shared_times);
+    const double check_seconds = median_of(check_times);
+    write_aligned_images(shots, calibration, folder("shared"), frame_quality, nullptr, nullptr,
+                         shared_tables);
     const Score shared = score(means_of(read_frames(folder("shared"), count)), truth);
+
+    const TableCost table = table_cost(shots, calibration, tables, options.turns);
 
     // The two halves of the estimate: the reduced frames, then the gains.
     std::vector<cv::Mat> reduced;
-    const double reduce_seconds = best_time(options.repeats, [&] {
+    const double reduce_seconds = median_time(options.repeats, [&] {
         reduced = reduced_aligned_frames(shots, calibration);
     });
-    const double solve_seconds = best_time(options.repeats, [&] {
+    const double solve_seconds = median_time(options.repeats, [&] {
         estimate_colour_gains(reduced, count / 2);
     });
     std::cout << std::fixed << std::setprecision(3) << "estimate: reduced frames "
@@ -379,12 +455,14 @@ int main(int argc, char* argv[])
     const Score stitching = compensated_score(1.0);
     const Score stitching_similar = compensated_score(0.1);
 
-    const double cost = 100.0 * (on_seconds - off_seconds) / off_seconds;
-    const double shared_cost = 100.0 * (shared_seconds - off_seconds) / off_seconds;
-    std::cout << std::fixed << std::setprecision(2);
-    std::cout << "frames " << off_seconds << " s without colour matching, " << on_seconds
-              << " s with it (estimate " << estimate_seconds << " s), processor time"
-              << std::endl;
+    const double cost = 100.0 * (alone_seconds + table.in_render) / off_seconds;
+    const double shared_cost = 100.0 * (shared_seconds + table.in_render) / off_seconds;
+    std::cout << std::fixed << std::setprecision(3);
+    std::cout << "frames " << off_seconds << " s; estimate " << alone_seconds << " s alone, "
+              << shared_seconds << " s beside the drift check (the check " << check_seconds
+              << " s); tables " << table.in_render << " s in the render (" << table.own_pass
+              << " s as a pass of their own); processor time, medians" << std::endl;
+    std::cout << std::setprecision(2);
     std::cout << "colours as shot:        " << text(off) << std::endl;
     std::cout << "ChannelsCompensator:    " << text(stitching) << std::endl;
     std::cout << "  similarity 0.1:       " << text(stitching_similar) << std::endl;
