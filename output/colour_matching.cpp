@@ -192,13 +192,14 @@ int reduction_for(QSize size, int long_side)
     return step;
 }
 
-// Camera `camera`'s shot reduced by `step`: the copy the drift check decoded
-// when it has that reduction, else a decode of its own. A finer copy brought
-// down would give other gains, and frames that differ with the path taken.
+// Camera `camera`'s shot reduced by `step` or finer: the copy the drift check
+// decoded when there is one (its reduction keeps more pixels than the estimate
+// needs), else a decode of its own. A second decode would cost the estimate
+// most of its time.
 ReducedPhoto reduced_shot(const QString& path, int camera, int step, const ReducedShots* shared)
 {
     const ReducedPhoto* copy = shared ? shared->find(camera, path, step) : nullptr;
-    if (copy && copy->reduction == step)
+    if (copy)
         return *copy;
     return read_reduced_photo(path, step);
 }
@@ -363,8 +364,8 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     std::vector<cv::Mat> frames(count);
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int k = range.start; k < range.end; ++k) {
-            const ReducedPhoto shot =
-                reduced_shot(shots[k], k, reduction_for(upright_sizes[k], long_side), shared);
+            const int step = reduction_for(upright_sizes[k], long_side);
+            const ReducedPhoto shot = reduced_shot(shots[k], k, step, shared);
             if (shot.empty())
                 continue;
             const QImage& stored = shot.stored;
@@ -373,13 +374,23 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
                                       ? stored.size().transposed()
                                       : stored.size();
             const double factor = static_cast<double>(upright.width()) / upright_sizes[k].width();
-            const ImageAlignment alignment = onto_reduced_frame(
-                alignment_for_resized_input(alignments[k], factor), rect.topLeft(), reduction);
-            QImage frame(reduced_size, QImage::Format_RGB32);
+            // A finer copy is warped at its own scale, then averaged down as the
+            // decoder's own reduction would: a warp that skips pixels would alias.
+            const int finer = std::max(1, step / std::max(1, shot.reduction));
+            const ImageAlignment alignment =
+                onto_reduced_frame(alignment_for_resized_input(alignments[k], factor),
+                                   rect.topLeft(), reduction / finer);
+            QImage frame(reduced_size * finer, QImage::Format_RGB32);
             render_frame_into(renderable(stored), turn, alignment, QPoint(0, 0), frame);
             const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, frame.bits(),
                                static_cast<size_t>(frame.bytesPerLine()));
-            cv::cvtColor(bgra, frames[k], cv::COLOR_BGRA2BGR);
+            cv::Mat bgr;
+            cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
+            if (finer > 1)
+                cv::resize(bgr, frames[k], cv::Size(reduced_size.width(), reduced_size.height()),
+                           0, 0, cv::INTER_AREA);
+            else
+                frames[k] = bgr;
         }
     });
     for (const cv::Mat& frame : frames) {
