@@ -304,6 +304,7 @@ private slots:
         QTest::newRow("stored turned, EXIF orientation 6") << 6 << 0;
         QTest::newRow("stored upside down, EXIF orientation 3") << 3 << 0;
         QTest::newRow("turned, the check's copy of the same reduction") << 6 << 8;
+        QTest::newRow("turned, the check's finer copy") << 6 << 2;
     }
 
     // The reduced frame is the frame written at full size, reduced: same place,
