@@ -1,5 +1,6 @@
 #include "output/colour_matching.h"
 
+#include "calibration/drift_check.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/optical_flow.h"
@@ -198,16 +199,25 @@ int reduction_for(QSize size, int long_side)
     return step;
 }
 
-// Camera `camera`'s shot reduced by `step` or finer: the copy the drift check
-// decoded when there is one (its reduction keeps more pixels than the estimate
-// needs), else a decode of its own. A second decode would cost the estimate
-// most of its time.
-ReducedPhoto reduced_shot(const QString& path, int camera, int step, const ReducedShots* shared)
+// The reduction the estimate starts from for a photo of `size`: the drift
+// check's, so that the check's copy serves it, but always this one, whether a
+// copy is shared or not. Averaged down, a finer decode gives other pixels than
+// the decoder's own coarser reduction; starting from one reduction whatever
+// the caller passes keeps the gains, and so the frames, the same from every face.
+int source_reduction(QSize size, int step)
 {
-    const ReducedPhoto* copy = shared ? shared->find(camera, path, step) : nullptr;
-    if (copy)
+    return std::min(step, drift_reduction(size));
+}
+
+// Camera `camera`'s shot reduced by exactly `reduction`: the copy the drift
+// check decoded when it has that reduction, else a decode of its own.
+ReducedPhoto reduced_shot(const QString& path, int camera, int reduction,
+                          const ReducedShots* shared)
+{
+    const ReducedPhoto* copy = shared ? shared->find(camera, path, reduction) : nullptr;
+    if (copy && copy->reduction == reduction)
         return *copy;
-    return read_reduced_photo(path, step);
+    return read_reduced_photo(path, reduction);
 }
 
 // `stored`, decoded reduced by `reduction`, averaged down to `step` (sides
@@ -389,7 +399,8 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int k = range.start; k < range.end; ++k) {
             const int step = reduction_for(upright_sizes[k], long_side);
-            const ReducedPhoto shot = reduced_shot(shots[k], k, step, shared);
+            const ReducedPhoto shot = reduced_shot(
+                shots[k], k, source_reduction(upright_sizes[k], step), shared);
             if (shot.empty())
                 continue;
             // A finer copy is first averaged down to the reduction asked for, as
