@@ -342,13 +342,29 @@ std::optional<PatchSearch> patch_search(const DriftReference& reference, const D
     return search;
 }
 
+// The similarity taking the patches' places in the shot (`from`) to theirs in
+// the reference (`to`), fitted by RANSAC within `tolerance` photo pixels;
+// nothing unless at least `min_patches` of them agree.
+std::optional<Similarity> agreed_motion(const std::vector<cv::Point2f>& from,
+                                        const std::vector<cv::Point2f>& to, double tolerance)
+{
+    if (static_cast<int>(from.size()) < min_patches)
+        return std::nullopt;
+    std::vector<uchar> inliers;
+    const cv::Mat fit =
+        cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC, tolerance, 2000, 0.999, 30);
+    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
+        return std::nullopt;
+    return similarity_of(fit);
+}
+
 // The motion refined on the reference's patches: each is looked for in the
 // shot from where `motion` puts it, found to a small fraction of a pixel, and
 // the similarity fitted again on those that agree. Nothing when too few
 // patches could be found.
 std::optional<Similarity> refine_on_patches(const DriftReference& reference,
                                             const PatchSearch& search, double to_photo,
-                                            Similarity motion)
+                                            const Similarity& motion)
 {
     const int count = static_cast<int>(reference.patch_centres.size());
     const Similarity back = inverse(motion);
@@ -370,15 +386,7 @@ std::optional<Similarity> refine_on_patches(const DriftReference& reference,
         from.push_back(to_photo_point(cv::Point2f(*found), to_photo));
         to.push_back(cv::Point2f(centre));
     }
-    if (static_cast<int>(from.size()) < min_patches)
-        return std::nullopt;
-    std::vector<uchar> inliers;
-    const cv::Mat fit = cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC,
-                                                    0.25 * to_photo, 2000, 0.999, 30);
-    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
-        return std::nullopt;
-    motion = similarity_of(fit);
-    return motion;
+    return agreed_motion(from, to, 0.25 * to_photo);
 }
 
 // A moved camera is a few percent of the picture off at most (a 20 px shift,
@@ -440,14 +448,7 @@ std::optional<Similarity> motion_from_patch_search(const DriftReference& referen
         from.push_back(to_photo_point(found, to_photo));
         to.push_back(cv::Point2f(centre));
     }
-    if (static_cast<int>(from.size()) < min_patches)
-        return std::nullopt;
-    std::vector<uchar> inliers;
-    const cv::Mat fit = cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC,
-                                                    1.5 * to_photo, 2000, 0.999, 30);
-    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
-        return std::nullopt;
-    return similarity_of(fit);
+    return agreed_motion(from, to, 1.5 * to_photo);
 }
 
 // Features that agree on a wild motion are a coincidence, not the room.
