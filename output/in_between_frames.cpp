@@ -26,7 +26,7 @@ constexpr float same_surface_within = 2.0f;
 constexpr int same_colours_within = 10;
 // Weight of a pixel the other frame does not see: used where nothing seen by
 // both lands.
-constexpr float unseen_weight = 0.05f;
+constexpr float unseen_weight = 0.2f;
 // Long side (pixels) at which the in-between view is worked out.
 constexpr int work_long_side = 960;
 
