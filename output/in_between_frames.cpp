@@ -14,8 +14,10 @@
 namespace {
 
 // A flow that does not come back to within this many pixels of where it
-// started marks a pixel the other frame does not see.
-constexpr float consistent_within = 1.0f;
+// started marks a pixel the other frame does not see. Two pixels, not one:
+// a tighter check turns away flow that is only slightly off, and such pixels
+// then lose their share of the blend.
+constexpr float consistent_within = 2.0f;
 // Contributions this close in depth (pixels of motion) to the nearest one at
 // a spot are the same surface and are blended.
 constexpr float same_surface_within = 2.0f;
@@ -24,7 +26,7 @@ constexpr float same_surface_within = 2.0f;
 constexpr int same_colours_within = 10;
 // Weight of a pixel the other frame does not see: used where nothing seen by
 // both lands.
-constexpr float unseen_weight = 0.05f;
+constexpr float unseen_weight = 0.2f;
 // Long side (pixels) at which the in-between view is worked out.
 constexpr int work_long_side = 960;
 
