@@ -270,17 +270,18 @@ void apply_colour_table(const ColourTable& table, QImage& frame, int first, int 
         return;
     Q_ASSERT(frame.format() == QImage::Format_RGB32 ||
              frame.format() == QImage::Format_ARGB32_Premultiplied);
-    const std::array<uchar, 256>& blue = table.bgr[0];
-    const std::array<uchar, 256>& green = table.bgr[1];
-    const std::array<uchar, 256>& red = table.bgr[2];
+    const uchar* blue = table.bgr[0].data();
+    const uchar* green = table.bgr[1].data();
+    const uchar* red = table.bgr[2].data();
     const int width = frame.width();
     for (int y = first; y < last; ++y) {
-        uchar* p = frame.scanLine(y);
-        // 32-bit pixels hold blue, green, red, alpha in that byte order.
-        for (int x = 0; x < width; ++x, p += 4) {
-            p[0] = blue[p[0]];
-            p[1] = green[p[1]];
-            p[2] = red[p[2]];
+        // A whole pixel read and written at once: byte by byte, each write may
+        // alias the tables and the compiler orders every access after it.
+        quint32* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 pixel = line[x];
+            line[x] = (pixel & 0xff000000u) | quint32(red[(pixel >> 16) & 0xff]) << 16 |
+                      quint32(green[(pixel >> 8) & 0xff]) << 8 | blue[pixel & 0xff];
         }
     }
 }
