@@ -11,7 +11,6 @@ set(CMAKE_UNITY_BUILD ${QUORVANE_UNITY})
 #   cli: each command's file names its own `command` and `help()`.
 #   app: the reference and shot dialogs each have their `image_filter`.
 #   make_rig: each scene has its own random `Stream`s.
-#   pipeline: the drift's own `inverse` of a similarity beside calibration's.
 # And serve's server: gcc takes a file included into a batch for a header and
 # warns that its state holds types from an unnamed namespace (-Wsubobject-linkage).
 function(quorvane_unity_exceptions)
@@ -23,7 +22,6 @@ function(quorvane_unity_exceptions)
           cli:cli/watch_command.cpp cli:cli/serve_command.cpp
           app:app/reference_session.cpp
           rig:tools/make_rig/parallax_scene.cpp
-          pipeline:pipeline/camera_drift.cpp
           serve:serve/share_server.cpp)
     string(REPLACE ":" ";" entry "${entry}")
     list(GET entry 0 target)
