@@ -1,6 +1,7 @@
 #include "app/processing_launcher.h"
 
 #include "app/delivery_form.h"
+#include "app/drift_correction_view.h"
 
 #include "app/main_window_ui.h"
 #include "app/progress_view.h"
@@ -201,13 +202,22 @@ bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStr
         lines << drift_text(camera, drift[std::size_t(camera)]);
         std::cout << lines.back().toStdString() << '\n';
     }
-    const int chosen = dialogs.choice(
-        &window, QStringLiteral("Caméras déplacées"),
-        lines.join('\n') +
-            QStringLiteral("\n\nCorriger : le déplacement est compensé pour ce traitement, "
-                           "le calibrage enregistré ne change pas.\nIgnorer : traiter "
-                           "comme calibré."),
-        {QStringLiteral("Corriger"), QStringLiteral("Ignorer"), QStringLiteral("Annuler")});
+    // "Voir la correction ..." shows what "Corriger" would do, then asks again.
+    int chosen = 3;
+    while (chosen == 3) {
+        chosen = dialogs.choice(
+            &window, QStringLiteral("Caméras déplacées"),
+            lines.join('\n') +
+                QStringLiteral("\n\nCorriger : le déplacement est compensé pour ce traitement, "
+                               "le calibrage enregistré ne change pas.\nIgnorer : traiter "
+                               "comme calibré."),
+            {QStringLiteral("Corriger"), QStringLiteral("Ignorer"), QStringLiteral("Annuler"),
+             QStringLiteral("Voir la correction ...")});
+        if (chosen == 3) {
+            DriftCorrectionView view(rig, drift, shots, &window);
+            dialogs.show_view(view);
+        }
+    }
     if (chosen == 0)
         for_run = corrected_for_drift(rig, drift);
     // Closing the box cancels, as "Annuler" does: nothing is written.

@@ -1,5 +1,7 @@
 #include "app/user_dialogs.h"
 
+#include <QDialog>
+
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -150,6 +152,11 @@ int QtUserDialogs::choice(QWidget* parent, const QString& title, const QString& 
     box.escapeButton()->hide();
     box.exec();
     return shown.indexOf(box.clickedButton());
+}
+
+void QtUserDialogs::show_view(QDialog& view)
+{
+    view.exec();
 }
 
 std::unique_ptr<ProgressView> QtUserDialogs::show_progress(QWidget* parent, const QString& title)

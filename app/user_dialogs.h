@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class QDialog;
 class QWidget;
 
 // Everything the window asks of the user through modal dialogs. The window
@@ -48,6 +49,9 @@ public:
     virtual int choice(QWidget* parent, const QString& title, const QString& text,
                        const QStringList& buttons) = 0;
 
+    // Shows `view` modally; returns once it is closed.
+    virtual void show_view(QDialog& view) = 0;
+
     // A modal progress window with an "Annuler" button, open until destroyed.
     virtual std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) = 0;
 
@@ -80,6 +84,7 @@ public:
                                  const QString& button) override;
     int choice(QWidget* parent, const QString& title, const QString& text,
                const QStringList& buttons) override;
+    void show_view(QDialog& view) override;
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override;
     UnsavedAnswer ask_unsaved_changes(QWidget* parent, const QString& text) override;
 };

@@ -318,51 +318,144 @@ std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& s
 // Fewer patches in agreement than this and the features' motion stands.
 constexpr int min_patches = 12;
 
+// The reference's patches ready to be looked for: their models (nothing for
+// a patch too flat to place) and the smoothed shot they are looked for in.
+struct PatchSearch
+{
+    std::vector<std::optional<PatchModel>> models;
+    cv::Mat picture;
+};
+
+// Nothing when the reference keeps too few patches, or patches that do not
+// match their centres in count, size or type (they would be read past their end).
+std::optional<PatchSearch> patch_search(const DriftReference& reference, const DriftPicture& shot)
+{
+    const int count = static_cast<int>(reference.patch_centres.size());
+    const cv::Mat& patches = reference.patches;
+    if (count < min_patches || reference.patch_scale <= 0.0 || patches.rows != count
+        || patches.cols != drift_patch_side * drift_patch_side || patches.type() != CV_8U)
+        return std::nullopt;
+    PatchSearch search;
+    for (int i = 0; i < count; ++i)
+        search.models.push_back(patch_model(patches.ptr<uchar>(i)));
+    search.picture = smoothed(shot.grey);
+    return search;
+}
+
+// The similarity taking the patches' places in the shot (`from`) to theirs in
+// the reference (`to`), fitted by RANSAC within `tolerance` photo pixels;
+// nothing unless at least `min_patches` of them agree.
+std::optional<Similarity> agreed_motion(const std::vector<cv::Point2f>& from,
+                                        const std::vector<cv::Point2f>& to, double tolerance)
+{
+    if (static_cast<int>(from.size()) < min_patches)
+        return std::nullopt;
+    std::vector<uchar> inliers;
+    const cv::Mat fit =
+        cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC, tolerance, 2000, 0.999, 30);
+    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
+        return std::nullopt;
+    return similarity_of(fit);
+}
+
 // The motion refined on the reference's patches: each is looked for in the
 // shot from where `motion` puts it, found to a small fraction of a pixel, and
 // the similarity fitted again on those that agree. Nothing when too few
 // patches could be found.
 std::optional<Similarity> refine_on_patches(const DriftReference& reference,
-                                            const DriftPicture& shot, Similarity motion)
+                                            const PatchSearch& search, double to_photo,
+                                            const Similarity& motion)
 {
     const int count = static_cast<int>(reference.patch_centres.size());
-    // Patches that do not match their centres (a reference put together by
-    // hand) would be read past their end.
-    const cv::Mat& patches = reference.patches;
-    if (count < min_patches || reference.patch_scale <= 0.0 || patches.rows != count
-        || patches.cols != drift_patch_side * drift_patch_side || patches.type() != CV_8U)
-        return std::nullopt;
-    std::vector<std::optional<PatchModel>> models;
-    for (int i = 0; i < count; ++i)
-        models.push_back(patch_model(patches.ptr<uchar>(i)));
-    const cv::Mat picture = smoothed(shot.grey);
     const Similarity back = inverse(motion);
-    const double length = back.scale * reference.patch_scale / shot.to_photo;
+    const double length = back.scale * reference.patch_scale / to_photo;
     const double c = std::cos(back.rotation), n = std::sin(back.rotation);
     const cv::Matx22d axes(length * c, -length * n, length * n, length * c);
     std::vector<cv::Point2f> from, to;
     for (int i = 0; i < count; ++i) {
-        if (!models[i])
+        if (!search.models[i])
             continue;
         const cv::Point2d centre(reference.patch_centres[i]);
         const cv::Point2d in_shot = apply(back, centre);
-        const cv::Point2d origin((in_shot.x + 0.5) / shot.to_photo - 0.5,
-                                 (in_shot.y + 0.5) / shot.to_photo - 0.5);
-        const std::optional<cv::Point2d> found = track_patch(*models[i], picture, origin, axes);
+        const cv::Point2d origin((in_shot.x + 0.5) / to_photo - 0.5,
+                                 (in_shot.y + 0.5) / to_photo - 0.5);
+        const std::optional<cv::Point2d> found =
+            track_patch(*search.models[i], search.picture, origin, axes);
         if (!found)
             continue;
-        from.push_back(to_photo_point(cv::Point2f(*found), shot.to_photo));
+        from.push_back(to_photo_point(cv::Point2f(*found), to_photo));
         to.push_back(cv::Point2f(centre));
     }
-    if (static_cast<int>(from.size()) < min_patches)
+    return agreed_motion(from, to, 0.25 * to_photo);
+}
+
+// A moved camera is a few percent of the picture off at most (a 20 px shift,
+// a degree, 1 % of zoom put a corner some 30 px away): the reference's patches
+// are looked for directly around where they were, first on a copy halved
+// again, then on the shot itself, and a similarity fitted on the places found
+// is the motion to refine. Nothing when too few places agree (the features
+// then decide); the refinement decides whether what was found holds.
+std::optional<Similarity> motion_from_patch_search(const DriftReference& reference,
+                                                   const PatchSearch& search, double to_photo)
+{
+    // The patches were cut at the shot's own scale: of another scale they
+    // would not match without resampling, which the features do better.
+    if (std::abs(reference.patch_scale / to_photo - 1.0) > 0.02)
         return std::nullopt;
-    std::vector<uchar> inliers;
-    const cv::Mat fit = cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC,
-                                                    0.25 * shot.to_photo, 2000, 0.999, 30);
-    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
-        return std::nullopt;
-    motion = similarity_of(fit);
-    return motion;
+    const cv::Mat& fine = search.picture;
+    cv::Mat coarse;
+    cv::pyrDown(fine, coarse);
+    const int reach = std::max(4, static_cast<int>(std::lround(
+                                      0.016 * std::max(coarse.cols, coarse.rows))));
+    const int side = drift_patch_side, half = side / 2;
+    const int coarse_side = (side + 1) / 2;
+    constexpr int fine_reach = 3;
+    std::vector<cv::Point2f> from, to;
+    for (std::size_t i = 0; i < search.models.size(); ++i) {
+        if (!search.models[i])
+            continue;
+        const cv::Mat patch = smoothed(cv::Mat(side, side, CV_8U,
+                                               const_cast<uchar*>(reference.patches.ptr<uchar>(
+                                                   static_cast<int>(i)))));
+        const cv::Point2d centre(reference.patch_centres[i]);
+        const cv::Point2d at((centre.x + 0.5) / to_photo - 0.5, (centre.y + 0.5) / to_photo - 0.5);
+        // On the halved copy: the patch's top left corner within `reach`.
+        cv::Mat small;
+        cv::pyrDown(patch, small);
+        const int cx = static_cast<int>(std::lround((at.x - half) / 2.0)) - reach;
+        const int cy = static_cast<int>(std::lround((at.y - half) / 2.0)) - reach;
+        const cv::Rect coarse_window(cx, cy, coarse_side + 2 * reach, coarse_side + 2 * reach);
+        if ((coarse_window & cv::Rect(0, 0, coarse.cols, coarse.rows)) != coarse_window)
+            continue;
+        cv::Mat score;
+        double best = 0.0;
+        cv::Point where;
+        cv::matchTemplate(coarse(coarse_window), small, score, cv::TM_CCOEFF_NORMED);
+        cv::minMaxLoc(score, nullptr, &best, nullptr, &where);
+        if (best < 0.7)
+            continue;
+        // Then on the shot, a few pixels around the coarse place.
+        const int fx = 2 * (cx + where.x) - fine_reach, fy = 2 * (cy + where.y) - fine_reach;
+        const cv::Rect fine_window(fx, fy, side + 2 * fine_reach, side + 2 * fine_reach);
+        if ((fine_window & cv::Rect(0, 0, fine.cols, fine.rows)) != fine_window)
+            continue;
+        cv::matchTemplate(fine(fine_window), patch, score, cv::TM_CCOEFF_NORMED);
+        cv::minMaxLoc(score, nullptr, &best, nullptr, &where);
+        if (best < 0.8)
+            continue;
+        const cv::Point2f found(static_cast<float>(fx + where.x + half),
+                                static_cast<float>(fy + where.y + half));
+        from.push_back(to_photo_point(found, to_photo));
+        to.push_back(cv::Point2f(centre));
+    }
+    return agreed_motion(from, to, 1.5 * to_photo);
+}
+
+// Features that agree on a wild motion are a coincidence, not the room.
+bool plausible(const Similarity& motion)
+{
+    return motion.scale > 0.8 && motion.scale < 1.25 && std::abs(motion.rotation) < 0.2 &&
+           std::isfinite(motion.translation.x) && std::isfinite(motion.translation.y);
 }
 
 } // namespace
@@ -450,6 +543,18 @@ DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& 
     DriftMeasure measure;
     if (reference.empty() || shot.grey.empty())
         return measure;
+    const std::optional<PatchSearch> search = patch_search(reference, shot);
+    if (search) {
+        if (const std::optional<Similarity> found =
+                motion_from_patch_search(reference, *search, shot.to_photo)) {
+            const std::optional<Similarity> finer =
+                refine_on_patches(reference, *search, shot.to_photo, *found);
+            if (finer && plausible(*finer)) {
+                measure.motion = *finer;
+                return measure;
+            }
+        }
+    }
     std::vector<cv::KeyPoint> keypoints;
     cv::Mat descriptors;
     detector(shot_features)->detectAndCompute(shot.grey, cv::noArray(), keypoints, descriptors);
@@ -498,11 +603,11 @@ DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& 
     const cv::Mat refined = cv::estimateAffinePartial2D(kept_from, kept_to, unused, cv::LMEDS,
                                                         tolerance, 2000, 0.999, 30);
     Similarity motion = similarity_of(refined.empty() ? fit : refined);
-    if (const std::optional<Similarity> finer = refine_on_patches(reference, shot, motion))
-        motion = *finer;
-    // Features that agree on a wild motion are a coincidence, not the room.
-    if (!(motion.scale > 0.8 && motion.scale < 1.25 && std::abs(motion.rotation) < 0.2) ||
-        !std::isfinite(motion.translation.x) || !std::isfinite(motion.translation.y))
+    if (search)
+        if (const std::optional<Similarity> finer =
+                refine_on_patches(reference, *search, shot.to_photo, motion))
+            motion = *finer;
+    if (!plausible(motion))
         return measure;
     measure.motion = motion;
     return measure;

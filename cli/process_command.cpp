@@ -96,10 +96,12 @@ bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, Processin
     if (moved.empty() || mode == DriftMode::Warn)
         return true;
     if (mode == DriftMode::Fail) {
-        print_error(QStringLiteral("%1 caméra(s) ont bougé depuis le calibrage, rien n'a été "
-                                   "écrit (--on-drift fail) ; recalibrez le banc ou choisissez "
-                                   "--on-drift correct")
-                        .arg(moved.size()));
+        const QString who = moved.size() == 1
+                                ? QStringLiteral("1 caméra a bougé")
+                                : QStringLiteral("%1 caméras ont bougé").arg(moved.size());
+        print_error(who + QStringLiteral(" depuis le calibrage, rien n'a été écrit (--on-drift "
+                                         "fail) ; recalibrez le banc ou choisissez --on-drift "
+                                         "correct"));
         return false;
     }
     std::ostringstream quiet; // the scaling was said when the run was planned

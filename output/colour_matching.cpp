@@ -1,5 +1,6 @@
 #include "output/colour_matching.h"
 
+#include "calibration/drift_check.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/optical_flow.h"
@@ -124,11 +125,17 @@ PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, const cv::Mat&
             from_colours.push_back(ca[x]);
             to_colours.push_back(cb[x]);
             for (int c = 0; c < 3; ++c)
-                logs[c].push_back(std::log(cb[x][c] / ca[x][c]));
+                logs[c].push_back(cb[x][c] / ca[x][c]);
         }
     }
     if (static_cast<int>(from_colours.size()) < min_pair_pixels)
         return ratio;
+    // The ratios' logarithms all at once: a call to std::log per value costs
+    // the estimate much of its time.
+    for (int c = 0; c < 3; ++c) {
+        cv::Mat values(logs[c], false);
+        cv::log(values, values);
+    }
 
     std::array<float, 3> median{};
     for (int c = 0; c < 3; ++c)
@@ -192,15 +199,43 @@ int reduction_for(QSize size, int long_side)
     return step;
 }
 
-// Camera `camera`'s shot reduced by `step`: the copy the drift check decoded
-// when it has that reduction, else a decode of its own. A finer copy brought
-// down would give other gains, and frames that differ with the path taken.
-ReducedPhoto reduced_shot(const QString& path, int camera, int step, const ReducedShots* shared)
+// The reduction the estimate starts from for a photo of `size`: the drift
+// check's, so that the check's copy serves it, but always this one, whether a
+// copy is shared or not. Averaged down, a finer decode gives other pixels than
+// the decoder's own coarser reduction; starting from one reduction whatever
+// the caller passes keeps the gains, and so the frames, the same from every face.
+int source_reduction(QSize size, int step)
 {
-    const ReducedPhoto* copy = shared ? shared->find(camera, path, step) : nullptr;
-    if (copy && copy->reduction == step)
+    return std::min(step, drift_reduction(size));
+}
+
+// Camera `camera`'s shot reduced by exactly `reduction`: the copy the drift
+// check decoded when it has that reduction, else a decode of its own.
+ReducedPhoto reduced_shot(const QString& path, int camera, int reduction,
+                          const ReducedShots* shared)
+{
+    const ReducedPhoto* copy = shared ? shared->find(camera, path, reduction) : nullptr;
+    if (copy && copy->reduction == reduction)
         return *copy;
-    return read_reduced_photo(path, step);
+    return read_reduced_photo(path, reduction);
+}
+
+// `stored`, decoded reduced by `reduction`, averaged down to `step` (sides
+// rounded up, as the decoder rounds them).
+QImage at_reduction(const QImage& stored, int reduction, int step)
+{
+    const int finer = step / std::max(1, reduction);
+    if (finer <= 1 || stored.isNull())
+        return stored;
+    const cv::Mat pixels(stored.height(), stored.width(), CV_8UC4,
+                         const_cast<uchar*>(stored.constBits()),
+                         static_cast<size_t>(stored.bytesPerLine()));
+    QImage reduced((stored.width() + finer - 1) / finer, (stored.height() + finer - 1) / finer,
+                   stored.format());
+    cv::Mat target(reduced.height(), reduced.width(), CV_8UC4, reduced.bits(),
+                   static_cast<size_t>(reduced.bytesPerLine()));
+    cv::resize(pixels, target, target.size(), 0, 0, cv::INTER_AREA);
+    return reduced;
 }
 
 } // namespace
@@ -363,11 +398,14 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     std::vector<cv::Mat> frames(count);
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int k = range.start; k < range.end; ++k) {
-            const ReducedPhoto shot =
-                reduced_shot(shots[k], k, reduction_for(upright_sizes[k], long_side), shared);
+            const int step = reduction_for(upright_sizes[k], long_side);
+            const ReducedPhoto shot = reduced_shot(
+                shots[k], k, source_reduction(upright_sizes[k], step), shared);
             if (shot.empty())
                 continue;
-            const QImage& stored = shot.stored;
+            // A finer copy is first averaged down to the reduction asked for, as
+            // the decoder's own reduction would: a warp that skips pixels would alias.
+            const QImage stored = at_reduction(renderable(shot.stored), shot.reduction, step);
             const QImageIOHandler::Transformations turn = shot.turn;
             const QSize upright = (turn & QImageIOHandler::TransformationRotate90)
                                       ? stored.size().transposed()
@@ -376,7 +414,7 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
             const ImageAlignment alignment = onto_reduced_frame(
                 alignment_for_resized_input(alignments[k], factor), rect.topLeft(), reduction);
             QImage frame(reduced_size, QImage::Format_RGB32);
-            render_frame_into(renderable(stored), turn, alignment, QPoint(0, 0), frame);
+            render_frame_into(stored, turn, alignment, QPoint(0, 0), frame);
             const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, frame.bits(),
                                static_cast<size_t>(frame.bytesPerLine()));
             cv::cvtColor(bgra, frames[k], cv::COLOR_BGRA2BGR);

@@ -80,10 +80,10 @@ void render_frame_into(const QImage& stored, QImageIOHandler::Transformations or
     cv::Mat target = matrix_view(frame, frame.bits());
     // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
     const bool opaque_alpha = stored.format() == QImage::Format_ARGB32_Premultiplied;
-    const auto make_opaque = [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
-            for (int x = 0; x < frame.width(); ++x)
+    const auto make_opaque = [](QImage& image) {
+        for (int y = 0; y < image.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
                 line[x] |= 0xff000000u;
         }
     };
@@ -92,21 +92,32 @@ void render_frame_into(const QImage& stored, QImageIOHandler::Transformations or
         cv::warpAffine(source, target, frame_to_stored(0), target.size(),
                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
         if (opaque_alpha)
-            make_opaque(0, frame.height());
+            make_opaque(frame);
         return;
     }
 
     // A separate pass of the table over a full-size frame would read and write
-    // every pixel from memory once more.
-    for (int first = 0; first < frame.height(); first += colour_band_rows) {
-        const int last = std::min(first + colour_band_rows, frame.height());
-        cv::Mat band = target.rowRange(first, last);
-        cv::warpAffine(source, band, frame_to_stored(first), band.size(),
-                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-        apply_colour_table(*colour, frame, first, last);
-        if (opaque_alpha)
-            make_opaque(first, last);
-    }
+    // every pixel from memory once more. The bands are shared out in one go: a
+    // warp per band, each sharing itself out among the threads, wakes them so
+    // often that their waiting costs more than the table.
+    const int bands = (frame.height() + colour_band_rows - 1) / colour_band_rows;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int b = range.start; b < range.end; ++b) {
+            const int first = b * colour_band_rows;
+            const int last = std::min(first + colour_band_rows, frame.height());
+            cv::Mat band = target.rowRange(first, last);
+            // Within a parallel loop OpenCV runs this one on the calling thread.
+            cv::warpAffine(source, band, frame_to_stored(first), band.size(),
+                           cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+            // A view of the band's rows of its own: the frame itself is not
+            // touched from several threads.
+            QImage rows(band.data, band.cols, band.rows, static_cast<int>(band.step),
+                        QImage::Format_RGB32);
+            apply_colour_table(*colour, rows);
+            if (opaque_alpha)
+                make_opaque(rows);
+        }
+    });
 }
 
 QImage render_frame(const QImage& input, const ImageAlignment& alignment, const QRect& rect)

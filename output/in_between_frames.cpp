@@ -400,113 +400,133 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
     };
     const Source sources[2] = {{forward, t, visible_first, depth_first, true},
                                {backward, 1.0f - t, visible_second, depth_second, false}};
-    auto for_each_landing = [&](auto&& visit) {
-        for (const Source& source : sources)
-            for (int y = 0; y < h; ++y) {
-                const cv::Vec2f* f = source.flow.ptr<cv::Vec2f>(y);
-                const float* v = source.visible.ptr<float>(y);
-                const float* z = source.depth.ptr<float>(y);
-                for (int x = 0; x < w; ++x) {
-                    if (v[x] <= 0.0f)
+    auto for_each_landing = [&](const Source& source, auto&& visit) {
+        for (int y = 0; y < h; ++y) {
+            const cv::Vec2f* f = source.flow.ptr<cv::Vec2f>(y);
+            const float* v = source.visible.ptr<float>(y);
+            const float* z = source.depth.ptr<float>(y);
+            for (int x = 0; x < w; ++x) {
+                if (v[x] <= 0.0f)
+                    continue;
+                const float tx = x + source.factor * f[x][0], ty = y + source.factor * f[x][1];
+                const float fx = std::floor(tx), fy = std::floor(ty);
+                const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
+                if (x0 < -1 || y0 < -1 || x0 >= w || y0 >= h)
+                    continue;
+                const float ax = tx - fx, ay = ty - fy;
+                const float corner[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay,
+                                         ax * ay};
+                for (int k = 0; k < 4; ++k) {
+                    const int qx = x0 + (k & 1), qy = y0 + (k >> 1);
+                    if (qx < 0 || qy < 0 || qx >= w || qy >= h || corner[k] <= 0.0f)
                         continue;
-                    const float tx = x + source.factor * f[x][0],
-                                ty = y + source.factor * f[x][1];
-                    const float fx = std::floor(tx), fy = std::floor(ty);
-                    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
-                    if (x0 < -1 || y0 < -1 || x0 >= w || y0 >= h)
-                        continue;
-                    const float ax = tx - fx, ay = ty - fy;
-                    const float corner[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay,
-                                             ax * ay};
-                    for (int k = 0; k < 4; ++k) {
-                        const int qx = x0 + (k & 1), qy = y0 + (k >> 1);
-                        if (qx < 0 || qy < 0 || qx >= w || qy >= h || corner[k] <= 0.0f)
-                            continue;
-                        visit(qx, qy, corner[k], source, f[x], v[x], z[x]);
-                    }
+                    visit(qx, qy, corner[k], f[x], v[x], z[x]);
                 }
             }
-    };
-    for_each_landing([&](int qx, int qy, float weight, const Source&, const cv::Vec2f&, float,
-                         float z) {
-        if (weight >= 0.25f * 0.25f) {
-            float& n = nearest.at<float>(qy, qx);
-            n = std::min(n, z);
         }
-    });
+    };
+    // Each frame lands on its own arrays, the two on two cores, and they are
+    // merged after: the nearest depth first, then the sums against it.
+    cv::Mat nearest_second = nearest.clone();
+    cv::Mat sums_second = sums.clone();
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& range) {
+        for (int s = range.start; s < range.end; ++s) {
+            cv::Mat& near = s == 0 ? nearest : nearest_second;
+            for_each_landing(sources[s], [&](int qx, int qy, float weight, const cv::Vec2f&,
+                                             float, float z) {
+                if (weight >= 0.25f * 0.25f) {
+                    float& n = near.at<float>(qy, qx);
+                    n = std::min(n, z);
+                }
+            });
+        }
+    }, 2);
+    cv::min(nearest, nearest_second, nearest);
     using Sums = cv::Vec<float, 7>;
-    for_each_landing([&](int qx, int qy, float weight, const Source& source, const cv::Vec2f& f,
-                         float seen, float z) {
-        if (z > nearest.at<float>(qy, qx) + same_surface_within)
-            return;
-        Sums& sum = sums.at<Sums>(qy, qx);
-        // The pixel's own frame sees it; the other one as far as `seen` says.
-        const float in_first = weight * (source.first ? 1.0f : seen);
-        const float in_second = weight * (source.first ? seen : 1.0f);
-        const cv::Vec2f to_first = source.first ? -t * f : t * f;
-        const cv::Vec2f to_second = source.first ? (1.0f - t) * f : -(1.0f - t) * f;
-        sum[0] += in_first * to_first[0];
-        sum[1] += in_first * to_first[1];
-        sum[2] += in_second * to_second[0];
-        sum[3] += in_second * to_second[1];
-        sum[4] += in_first;
-        sum[5] += in_second;
-        sum[6] += weight;
-    });
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& range) {
+        for (int s = range.start; s < range.end; ++s) {
+            const Source& source = sources[s];
+            cv::Mat& landed_sums = s == 0 ? sums : sums_second;
+            for_each_landing(source, [&](int qx, int qy, float weight, const cv::Vec2f& f,
+                                         float seen, float z) {
+                if (z > nearest.at<float>(qy, qx) + same_surface_within)
+                    return;
+                Sums& sum = landed_sums.at<Sums>(qy, qx);
+                // The pixel's own frame sees it; the other one as far as `seen` says.
+                const float in_first = weight * (source.first ? 1.0f : seen);
+                const float in_second = weight * (source.first ? seen : 1.0f);
+                const cv::Vec2f to_first = source.first ? -t * f : t * f;
+                const cv::Vec2f to_second = source.first ? (1.0f - t) * f : -(1.0f - t) * f;
+                sum[0] += in_first * to_first[0];
+                sum[1] += in_first * to_first[1];
+                sum[2] += in_second * to_second[0];
+                sum[3] += in_second * to_second[1];
+                sum[4] += in_first;
+                sum[5] += in_second;
+                sum[6] += weight;
+            });
+        }
+    }, 2);
+    sums += sums_second;
 
     ViewFlow view;
     view.to_first.create(forward.size(), CV_32FC2);
     view.to_second.create(forward.size(), CV_32FC2);
     view.share.create(forward.size(), CV_32F);
     cv::Mat landed(forward.size(), CV_8U);
-    for (int y = 0; y < h; ++y) {
-        const Sums* sum = sums.ptr<Sums>(y);
-        cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
-        cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
-        float* share = view.share.ptr<float>(y);
-        uchar* l = landed.ptr<uchar>(y);
-        for (int x = 0; x < w; ++x) {
-            const Sums& s = sum[x];
-            l[x] = s[6] > 0.0f;
-            if (!l[x])
-                continue;
-            // A frame that sees no part of the spot lends it the other's reading.
-            const cv::Vec2f fa(s[0] / std::max(s[4], 1e-6f), s[1] / std::max(s[4], 1e-6f));
-            const cv::Vec2f fb(s[2] / std::max(s[5], 1e-6f), s[3] / std::max(s[5], 1e-6f));
-            a[x] = s[4] > 0.0f ? fa : -(t / (1.0f - t)) * fb;
-            b[x] = s[5] > 0.0f ? fb : -((1.0f - t) / t) * fa;
-            const float ka = (1.0f - t) * s[4], kb = t * s[5];
-            share[x] = kb / std::max(ka + kb, 1e-6f);
-        }
-    }
-    for (int y = 0; y < h; ++y) {
-        const uchar* l = landed.ptr<uchar>(y);
-        const float* n = nearest.ptr<float>(y);
-        cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
-        cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
-        float* share = view.share.ptr<float>(y);
-        int left = -1;
-        for (int x = 0; x < w; ++x) {
-            if (l[x]) {
-                left = x;
-                continue;
+    // Row by row, each row on its own: shared over the cores.
+    cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const Sums* sum = sums.ptr<Sums>(y);
+            cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
+            cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
+            float* share = view.share.ptr<float>(y);
+            uchar* l = landed.ptr<uchar>(y);
+            for (int x = 0; x < w; ++x) {
+                const Sums& s = sum[x];
+                l[x] = s[6] > 0.0f;
+                if (!l[x])
+                    continue;
+                // A frame that sees no part of the spot lends it the other's reading.
+                const cv::Vec2f fa(s[0] / std::max(s[4], 1e-6f), s[1] / std::max(s[4], 1e-6f));
+                const cv::Vec2f fb(s[2] / std::max(s[5], 1e-6f), s[3] / std::max(s[5], 1e-6f));
+                a[x] = s[4] > 0.0f ? fa : -(t / (1.0f - t)) * fb;
+                b[x] = s[5] > 0.0f ? fb : -((1.0f - t) / t) * fa;
+                const float ka = (1.0f - t) * s[4], kb = t * s[5];
+                share[x] = kb / std::max(ka + kb, 1e-6f);
             }
-            int right = x + 1;
-            while (right < w && !l[right])
-                ++right;
-            int from = left;
-            if (right < w && (left < 0 || n[right] > n[left]))
-                from = right;
-            if (from < 0) {
-                a[x] = b[x] = cv::Vec2f(0, 0);
-                share[x] = t;
-                continue;
-            }
-            a[x] = a[from];
-            b[x] = b[from];
-            share[x] = share[from];
         }
-    }
+    });
+    cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const uchar* l = landed.ptr<uchar>(y);
+            const float* n = nearest.ptr<float>(y);
+            cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
+            cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
+            float* share = view.share.ptr<float>(y);
+            int left = -1;
+            for (int x = 0; x < w; ++x) {
+                if (l[x]) {
+                    left = x;
+                    continue;
+                }
+                int right = x + 1;
+                while (right < w && !l[right])
+                    ++right;
+                int from = left;
+                if (right < w && (left < 0 || n[right] > n[left]))
+                    from = right;
+                if (from < 0) {
+                    a[x] = b[x] = cv::Vec2f(0, 0);
+                    share[x] = t;
+                    continue;
+                }
+                a[x] = a[from];
+                b[x] = b[from];
+                share[x] = share[from];
+            }
+        }
+    });
     return view;
 }
 
@@ -579,30 +599,42 @@ struct PairSight
 PairSight pair_sight(const cv::Mat& a, const cv::Mat& b, const PairFlow& work_flow)
 {
     PairSight sight;
-    sight.visible_first = visibility(work_flow.forward, work_flow.backward, a, b);
-    sight.visible_second = visibility(work_flow.backward, work_flow.forward, b, a);
+    WallMotion wall;
+    // Independent of one another: each on its own core.
+    cv::parallel_for_(cv::Range(0, 3), [&](const cv::Range& range) {
+        for (int task = range.start; task < range.end; ++task) {
+            if (task == 0)
+                wall = wall_motion(a, b);
+            else if (task == 1)
+                sight.visible_first = visibility(work_flow.forward, work_flow.backward, a, b);
+            else
+                sight.visible_second = visibility(work_flow.backward, work_flow.forward, b, a);
+        }
+    }, 3);
     // One depth scale for both frames: a surface's motion from first to second.
-    const WallMotion wall = wall_motion(a, b);
     const float sign = wall.found ? wall.far : far_sign(work_flow.forward);
-    PairFlow flow = work_flow;
-    if (wall.found) {
-        flow.forward = flow.forward.clone();
-        flow.backward = flow.backward.clone();
-        rescue_wall(flow.forward, a, b, sight.visible_first, wall, wall.forward);
-        rescue_wall(flow.backward, b, a, sight.visible_second, wall, wall.backward);
-    }
-    const std::vector<cv::Vec2f> behind_first =
-        background_by_row(flow.forward, sight.visible_first, sign);
-    const std::vector<cv::Vec2f> behind_second =
-        background_by_row(flow.backward, sight.visible_second, -sign);
-    sight.forward =
-        mend_unseen(flow.forward, a, b, sight.visible_first, sign, behind_first);
-    sight.backward =
-        mend_unseen(flow.backward, b, a, sight.visible_second, -sign, behind_second);
-    cv::extractChannel(sight.forward, sight.depth_first, 0);
-    sight.depth_first *= sign;
-    cv::extractChannel(sight.backward, sight.depth_second, 0);
-    sight.depth_second *= -sign;
+    // Each frame's flow is mended on its own: the two on two cores.
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range& range) {
+        for (int task = range.start; task < range.end; ++task) {
+            const bool forward = task == 0;
+            const cv::Mat& frame = forward ? a : b;
+            const cv::Mat& other = forward ? b : a;
+            cv::Mat& visible = forward ? sight.visible_first : sight.visible_second;
+            const float far = forward ? sign : -sign;
+            cv::Mat flow = forward ? work_flow.forward : work_flow.backward;
+            if (wall.found) {
+                flow = flow.clone();
+                rescue_wall(flow, frame, other, visible, wall,
+                            forward ? wall.forward : wall.backward);
+            }
+            const std::vector<cv::Vec2f> behind = background_by_row(flow, visible, far);
+            cv::Mat& mended = forward ? sight.forward : sight.backward;
+            mended = mend_unseen(flow, frame, other, visible, far, behind);
+            cv::Mat& depth = forward ? sight.depth_first : sight.depth_second;
+            cv::extractChannel(mended, depth, 0);
+            depth *= far;
+        }
+    }, 2);
     return sight;
 }
 
@@ -615,11 +647,13 @@ cv::Mat read_along(const cv::Mat& picture, const cv::Mat& flow)
     cv::resize(flow, map, picture.size(), 0, 0, cv::INTER_LINEAR);
     const float sx = static_cast<float>(picture.cols) / flow.cols,
                 sy = static_cast<float>(picture.rows) / flow.rows;
-    for (int y = 0; y < map.rows; ++y) {
-        cv::Vec2f* m = map.ptr<cv::Vec2f>(y);
-        for (int x = 0; x < map.cols; ++x)
-            m[x] = cv::Vec2f(x + sx * m[x][0], y + sy * m[x][1]);
-    }
+    cv::parallel_for_(cv::Range(0, map.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            cv::Vec2f* m = map.ptr<cv::Vec2f>(y);
+            for (int x = 0; x < map.cols; ++x)
+                m[x] = cv::Vec2f(x + sx * m[x][0], y + sy * m[x][1]);
+        }
+    });
     cv::Mat read;
     cv::remap(picture, read, map, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     return read;

@@ -2,6 +2,7 @@
 
 #include "app/user_dialogs.h"
 
+#include <QDialog>
 #include <QQueue>
 #include <QWidget>
 
@@ -14,7 +15,7 @@ public:
     struct Request
     {
         QString kind; // "open", "save", "directory", "question", "information", "warning",
-                      // "critical", "choice", "unsaved" or "progress"
+                      // "critical", "choice", "unsaved", "view" or "progress"
         QString caption;
         QString text; // the filter of a file dialog, the text of a box
         QWidget* parent = nullptr;
@@ -35,6 +36,8 @@ public:
     QQueue<int> choice_answers;
     // The answers to each unsaved-changes box, in order; beyond them, "Annuler".
     QQueue<UnsavedAnswer> unsaved_answers;
+    // When set, called with each view shown, before it would be closed.
+    std::function<void(QDialog& view)> on_view;
     QList<Request> requests;
     // Every label a progress window showed, in order, without repeats.
     QStringList progress_labels;
@@ -105,6 +108,13 @@ public:
         record("unsaved", parent, QStringLiteral("Enregistrer les modifications du calibrage ?"),
                text);
         return unsaved_answers.isEmpty() ? UnsavedAnswer::Cancel : unsaved_answers.dequeue();
+    }
+
+    void show_view(QDialog& view) override
+    {
+        record("view", view.parentWidget(), view.windowTitle(), QString());
+        if (on_view)
+            on_view(view);
     }
 
     std::unique_ptr<ProgressView> show_progress(QWidget* parent, const QString& title) override

@@ -71,6 +71,9 @@ private slots:
         QTest::newRow("turned back") << 0.0 << 0.0 << -0.3 << 1.0 << 0.5;
         QTest::newRow("zoomed in") << 0.0 << 0.0 << 0.0 << 1.01 << 0.2;
         QTest::newRow("everything") << 19.0 << -4.0 << 1.0 << 0.992 << 0.5;
+        // Farther than the patches are looked for around their place: the
+        // features find it.
+        QTest::newRow("knocked far") << 52.0 << -38.0 << 0.5 << 1.0 << 0.3;
     }
 
     // A subject covering up to half the shot leaves the room to measure on.

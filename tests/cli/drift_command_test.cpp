@@ -147,7 +147,7 @@ private slots:
         const QStringList lines = error_lines(run);
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines[0].startsWith("quorvane : Caméra 1 : décalée de "));
-        QCOMPARE(lines[1], QStringLiteral("quorvane : 1 caméra(s) ont bougé depuis le calibrage, "
+        QCOMPARE(lines[1], QStringLiteral("quorvane : 1 caméra a bougé depuis le calibrage, "
                                           "rien n'a été écrit (--on-drift fail) ; recalibrez le "
                                           "banc ou choisissez --on-drift correct"));
         QVERIFY(!QFileInfo::exists(output));

@@ -1,6 +1,7 @@
 // Colour matching: gains recovered from frames of known gains, the tables that
 // apply them, and the reduced frames the estimate is made on.
 
+#include "calibration/drift_check.h"
 #include "output/colour_matching.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
@@ -298,12 +299,12 @@ private slots:
     void reduced_frames_show_what_the_frames_show_data()
     {
         QTest::addColumn<int>("orientation");
-        // The reduction of a copy the drift check decoded already, 0 for none.
-        QTest::addColumn<int>("shared");
-        QTest::newRow("upright") << 1 << 0;
-        QTest::newRow("stored turned, EXIF orientation 6") << 6 << 0;
-        QTest::newRow("stored upside down, EXIF orientation 3") << 3 << 0;
-        QTest::newRow("turned, the check's copy of the same reduction") << 6 << 8;
+        // Whether the drift check decoded its copy already.
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("upright") << 1 << false;
+        QTest::newRow("stored turned, EXIF orientation 6") << 6 << false;
+        QTest::newRow("stored upside down, EXIF orientation 3") << 3 << false;
+        QTest::newRow("turned, the check's copy") << 6 << true;
     }
 
     // The reduced frame is the frame written at full size, reduced: same place,
@@ -311,10 +312,10 @@ private slots:
     void reduced_frames_show_what_the_frames_show()
     {
         QFETCH(int, orientation);
-        QFETCH(int, shared);
+        QFETCH(bool, shared);
         QTemporaryDir folder;
         cv::Mat shot;
-        cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1280, 960), 0, 0,
+        cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1600, 1200), 0, 0,
                    cv::INTER_CUBIC);
         const QString path = folder.filePath("shot.jpg");
         const QImage stored(shot.data, shot.cols, shot.rows, static_cast<int>(shot.step),
@@ -332,7 +333,8 @@ private slots:
         calibration.aligned = {true, true};
         ReducedShots copies;
         if (shared) {
-            copies.shots = {read_reduced_photo(path, shared), read_reduced_photo(path, shared)};
+            const int check = drift_reduction(upright.size());
+            copies.shots = {read_reduced_photo(path, check), read_reduced_photo(path, check)};
             // Cut short now, the file would decode to nothing: the copies must serve.
             QFile cut(path);
             QVERIFY(cut.resize(cut.size() / 2));
@@ -356,6 +358,48 @@ private slots:
                                       static_cast<double>(expected.total() * 3);
             if (difference > 4.0)
                 QFAIL(qPrintable(QString("camera %1: %2 apart").arg(k).arg(difference)));
+        }
+    }
+
+    void the_estimate_does_not_depend_on_the_copy_shared_data()
+    {
+        // The reduction of the copy shared, 0 for the check's own.
+        QTest::addColumn<int>("shared");
+        QTest::newRow("the check's copy") << 0;
+        QTest::newRow("a finer copy") << 1;
+        QTest::newRow("a coarser copy") << 8;
+    }
+
+    // The window may run without the drift check's copies and the command line
+    // with them: both must give the same reduced frames, so the same gains and
+    // the same frames.
+    void the_estimate_does_not_depend_on_the_copy_shared()
+    {
+        QFETCH(int, shared);
+        QTemporaryDir folder;
+        cv::Mat shot;
+        cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1600, 1200), 0, 0,
+                   cv::INTER_CUBIC);
+        const QString path = folder.filePath("shot.jpg");
+        QVERIFY(cv::imwrite(path.toStdString(), shot, {cv::IMWRITE_JPEG_QUALITY, 95}));
+        Calibration calibration = Calibration::with_count(2);
+        calibration.translation_x = {60.0, 0.0};
+        calibration.translation_y = {-30.0, 0.0};
+        calibration.rotation_deg = {4.0, 0.0};
+        calibration.scale = {0.9, 1.0};
+        calibration.aligned = {true, true};
+        const int reduction = shared ? shared : drift_reduction(QSize(shot.cols, shot.rows));
+        ReducedShots copies;
+        copies.shots = {read_reduced_photo(path, reduction), read_reduced_photo(path, reduction)};
+
+        const std::vector<cv::Mat> alone = reduced_aligned_frames({path, path}, calibration);
+        const std::vector<cv::Mat> beside =
+            reduced_aligned_frames({path, path}, calibration, reduced_frame_long_side, &copies);
+        QCOMPARE(alone.size(), std::size_t(2));
+        QCOMPARE(beside.size(), std::size_t(2));
+        for (int k = 0; k < 2; ++k) {
+            QCOMPARE(beside[k].size(), alone[k].size());
+            QCOMPARE(cv::norm(beside[k], alone[k], cv::NORM_INF), 0.0);
         }
     }
 
