@@ -11,8 +11,9 @@ set(CMAKE_UNITY_BUILD ${QUORVANE_UNITY})
 #   cli: each command's file names its own `command` and `help()`.
 #   app: the reference and shot dialogs each have their `image_filter`.
 #   make_rig: each scene has its own random `Stream`s.
-# And serve's server: gcc takes a file included into a batch for a header and
-# warns that its state holds types from an unnamed namespace (-Wsubobject-linkage).
+# And serve's server and the drift check: gcc takes a file included into a batch
+# for a header and warns that its state holds types from an unnamed namespace
+# (-Wsubobject-linkage).
 function(quorvane_unity_exceptions)
   if(NOT QUORVANE_UNITY)
     return()
@@ -22,7 +23,8 @@ function(quorvane_unity_exceptions)
           cli:cli/watch_command.cpp cli:cli/serve_command.cpp
           app:app/reference_session.cpp
           rig:tools/make_rig/parallax_scene.cpp
-          serve:serve/share_server.cpp)
+          serve:serve/share_server.cpp
+          calibration:calibration/drift_check.cpp)
     string(REPLACE ":" ";" entry "${entry}")
     list(GET entry 0 target)
     list(GET entry 1 file)
