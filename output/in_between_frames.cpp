@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <optional>
-#include <thread>
 
 namespace {
 
@@ -576,9 +576,12 @@ PairFlow flows_at(const cv::Mat& first, const cv::Mat& second, const cv::Mat& fi
     cv::cvtColor(reuse ? second_small : reduced(second, measured), b, cv::COLOR_BGR2GRAY);
     PairFlow flow;
     if (options.parallel_flows) {
-        std::thread other([&] { flow.backward = dense_flow(b, a, options.method); });
+        // A future, not a bare thread: it is waited for even when the forward
+        // flow throws, and an exception of its own comes back through get().
+        std::future<cv::Mat> backward =
+            std::async(std::launch::async, [&] { return dense_flow(b, a, options.method); });
         flow.forward = dense_flow(a, b, options.method);
-        other.join();
+        flow.backward = backward.get();
     } else {
         flow.forward = dense_flow(a, b, options.method);
         flow.backward = dense_flow(b, a, options.method);
