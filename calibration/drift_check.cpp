@@ -386,11 +386,12 @@ double best_correlation(const cv::Mat& picture, const cv::Rect& window, const Se
 
 // A reference's patches ready to be looked for (see DriftReference): their
 // models for the refinement (nothing for a patch too flat to place), and the
-// smoothed patch and its halved copy for the search. `pixels` and `count` are
-// the patches they were made from.
+// smoothed patch and its halved copy for the search. `patches` are the ones
+// they were made from, held so that their buffer cannot be freed and reused by
+// other patches that would then pass for them.
 struct DriftPatchModels
 {
-    const uchar* pixels = nullptr;
+    cv::Mat patches;
     int count = 0;
     std::vector<std::optional<PatchModel>> models;
     std::vector<SearchTemplate> fine, coarse;
@@ -408,7 +409,7 @@ std::shared_ptr<const DriftPatchModels> make_patch_models(const DriftReference& 
         || patches.cols != drift_patch_side * drift_patch_side || patches.type() != CV_8U)
         return nullptr;
     auto ready = std::make_shared<DriftPatchModels>();
-    ready->pixels = patches.data;
+    ready->patches = patches;
     ready->count = count;
     const int side = drift_patch_side;
     for (int i = 0; i < count; ++i) {
@@ -435,7 +436,7 @@ std::optional<PatchSearch> patch_search(const DriftReference& reference, const D
 {
     PatchSearch search;
     const std::shared_ptr<const DriftPatchModels>& kept = reference.patch_models;
-    if (kept && kept->pixels == reference.patches.data &&
+    if (kept && kept->patches.data == reference.patches.data &&
         kept->count == static_cast<int>(reference.patch_centres.size()) &&
         kept->count == reference.patches.rows)
         search.ready = kept;
