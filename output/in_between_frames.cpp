@@ -475,15 +475,17 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
     view.to_first.create(forward.size(), CV_32FC2);
     view.to_second.create(forward.size(), CV_32FC2);
     view.share.create(forward.size(), CV_32F);
-    cv::Mat landed(forward.size(), CV_8U);
-    // Row by row, each row on its own: shared over the cores.
+    // Row by row, each row on its own: shared over the cores. A spot nothing
+    // landed on then takes the reading of the closest landed spot of its row on
+    // either side, of the two the one lying farther back.
     cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
+        std::vector<uchar> l(static_cast<size_t>(w));
         for (int y = rows.start; y < rows.end; ++y) {
             const Sums* sum = sums.ptr<Sums>(y);
+            const float* n = nearest.ptr<float>(y);
             cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
             cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
             float* share = view.share.ptr<float>(y);
-            uchar* l = landed.ptr<uchar>(y);
             for (int x = 0; x < w; ++x) {
                 const Sums& s = sum[x];
                 l[x] = s[6] > 0.0f;
@@ -497,15 +499,6 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
                 const float ka = (1.0f - t) * s[4], kb = t * s[5];
                 share[x] = kb / std::max(ka + kb, 1e-6f);
             }
-        }
-    });
-    cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            const uchar* l = landed.ptr<uchar>(y);
-            const float* n = nearest.ptr<float>(y);
-            cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
-            cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
-            float* share = view.share.ptr<float>(y);
             int left = -1;
             for (int x = 0; x < w; ++x) {
                 if (l[x]) {
