@@ -392,8 +392,7 @@ double best_correlation(const cv::Mat& picture, const cv::Rect& window, const Se
 struct DriftPatchModels
 {
     cv::Mat patches;
-    int count = 0;
-    std::vector<std::optional<PatchModel>> models;
+    std::vector<std::optional<PatchModel>> models; // one per patch
     std::vector<SearchTemplate> fine, coarse;
 };
 
@@ -410,7 +409,6 @@ std::shared_ptr<const DriftPatchModels> make_patch_models(const DriftReference& 
         return nullptr;
     auto ready = std::make_shared<DriftPatchModels>();
     ready->patches = patches;
-    ready->count = count;
     const int side = drift_patch_side;
     for (int i = 0; i < count; ++i) {
         ready->models.push_back(patch_model(patches.ptr<uchar>(i)));
@@ -437,8 +435,8 @@ std::optional<PatchSearch> patch_search(const DriftReference& reference, const D
     PatchSearch search;
     const std::shared_ptr<const DriftPatchModels>& kept = reference.patch_models;
     if (kept && kept->patches.data == reference.patches.data &&
-        kept->count == static_cast<int>(reference.patch_centres.size()) &&
-        kept->count == reference.patches.rows)
+        kept->patches.rows == reference.patches.rows &&
+        kept->models.size() == reference.patch_centres.size())
         search.ready = kept;
     else
         search.ready = make_patch_models(reference);
@@ -519,7 +517,7 @@ std::optional<Similarity> motion_from_patch_search(const DriftReference& referen
     constexpr int fine_reach = 3;
     const DriftPatchModels& ready = *search.ready;
     std::vector<cv::Point2f> from, to;
-    for (int i = 0; i < ready.count; ++i) {
+    for (int i = 0; i < static_cast<int>(ready.models.size()); ++i) {
         if (!ready.models[i])
             continue;
         const cv::Point2d centre(reference.patch_centres[i]);
