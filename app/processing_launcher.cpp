@@ -203,8 +203,9 @@ bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStr
         std::cout << lines.back().toStdString() << '\n';
     }
     // "Voir la correction ..." shows what "Corriger" would do, then asks again.
-    int chosen = 3;
-    while (chosen == 3) {
+    constexpr int show_correction = 3; // its place among the box's buttons
+    int chosen = show_correction;
+    while (chosen == show_correction) {
         chosen = dialogs.choice(
             &window, QStringLiteral("Caméras déplacées"),
             lines.join('\n') +
@@ -213,7 +214,7 @@ bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStr
                                "comme calibré."),
             {QStringLiteral("Corriger"), QStringLiteral("Ignorer"), QStringLiteral("Annuler"),
              QStringLiteral("Voir la correction ...")});
-        if (chosen == 3) {
+        if (chosen == show_correction) {
             DriftCorrectionView view(rig, drift, shots, &window);
             dialogs.show_view(view);
         }

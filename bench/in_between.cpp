@@ -573,8 +573,9 @@ int main(int argc, char** argv)
         method.method = chosen[m].method;
         method.flow_long_side = options.flow_side;
         const Timing at_video = seconds_at(kept.front(), options.video_side, between, method);
+        // The margins to two decimals: one place rounds +0.96 up to a pass.
         std::printf("%s: %zu rigs, %d pairs, %d between: %.1f dB (crossfade %.1f, minterpolate "
-                    "%.1f); worst rig %+.1f dB, all rigs %+.1f dB; lowest %.1f dB; %.2f s per "
+                    "%.1f); worst rig %+.2f dB, all rigs %+.2f dB; lowest %.1f dB; %.2f s per "
                     "frame at %d px (%.2f s elapsed; %.2f s at %d px), minterpolate %.2f s per "
                     "frame (processor time)\n",
                     chosen[m].name, per_rig.size(), pairs, between, median(everything),

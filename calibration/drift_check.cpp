@@ -317,27 +317,131 @@ std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& s
 
 // Fewer patches in agreement than this and the features' motion stands.
 constexpr int min_patches = 12;
+// Patches found by the search after which it tries to stop.
+constexpr int enough_found = 2 * min_patches;
 
-// The reference's patches ready to be looked for: their models (nothing for
-// a patch too flat to place) and the smoothed shot they are looked for in.
-struct PatchSearch
+// A reference patch as the search compares it with the shot: its pixels less
+// their mean, and the root of their sum of squares.
+struct SearchTemplate
 {
-    std::vector<std::optional<PatchModel>> models;
-    cv::Mat picture;
+    std::vector<float> values; // side x side, row after row
+    int side = 0;
+    double norm = 0.0;
 };
+
+SearchTemplate search_template(const cv::Mat& picture)
+{
+    SearchTemplate t;
+    t.side = picture.cols;
+    const double mean = cv::mean(picture)[0];
+    double squares = 0.0;
+    for (int y = 0; y < picture.rows; ++y)
+        for (int x = 0; x < picture.cols; ++x) {
+            const float v = static_cast<float>(picture.at<float>(y, x) - mean);
+            t.values.push_back(v);
+            squares += double(v) * v;
+        }
+    t.norm = std::sqrt(squares);
+    return t;
+}
+
+// The best normalised correlation of `t` over the places of `window` in
+// `picture` (CV_32F) and where its top left corner is then: what matchTemplate
+// gives with TM_CCOEFF_NORMED, whose set-up costs more than the sums on
+// windows this small. A flat place scores 0.
+double best_correlation(const cv::Mat& picture, const cv::Rect& window, const SearchTemplate& t,
+                        cv::Point& where)
+{
+    const int side = t.side, n = side * side;
+    double best = -1.0;
+    where = cv::Point(0, 0);
+    for (int dy = 0; dy + side <= window.height; ++dy)
+        for (int dx = 0; dx + side <= window.width; ++dx) {
+            double cross = 0.0, sum = 0.0, squares = 0.0;
+            const float* model = t.values.data();
+            for (int y = 0; y < side; ++y, model += side) {
+                const float* row = picture.ptr<float>(window.y + dy + y) + window.x + dx;
+                float row_cross = 0.0f, row_sum = 0.0f, row_squares = 0.0f;
+                for (int x = 0; x < side; ++x) {
+                    row_cross += model[x] * row[x];
+                    row_sum += row[x];
+                    row_squares += row[x] * row[x];
+                }
+                cross += row_cross;
+                sum += row_sum;
+                squares += row_squares;
+            }
+            const double spread = squares - sum * sum / n;
+            const double score =
+                spread > 1e-6 * n && t.norm > 0.0 ? cross / (t.norm * std::sqrt(spread)) : 0.0;
+            if (score > best) {
+                best = score;
+                where = cv::Point(dx, dy);
+            }
+        }
+    return best;
+}
+
+} // namespace
+
+// A reference's patches ready to be looked for (see DriftReference): their
+// models for the refinement (nothing for a patch too flat to place), and the
+// smoothed patch and its halved copy for the search. `patches` are the ones
+// they were made from, held so that their buffer cannot be freed and reused by
+// other patches that would then pass for them.
+struct DriftPatchModels
+{
+    cv::Mat patches;
+    std::vector<std::optional<PatchModel>> models; // one per patch
+    std::vector<SearchTemplate> fine, coarse;
+};
+
+namespace {
 
 // Nothing when the reference keeps too few patches, or patches that do not
 // match their centres in count, size or type (they would be read past their end).
-std::optional<PatchSearch> patch_search(const DriftReference& reference, const DriftPicture& shot)
+std::shared_ptr<const DriftPatchModels> make_patch_models(const DriftReference& reference)
 {
     const int count = static_cast<int>(reference.patch_centres.size());
     const cv::Mat& patches = reference.patches;
     if (count < min_patches || reference.patch_scale <= 0.0 || patches.rows != count
         || patches.cols != drift_patch_side * drift_patch_side || patches.type() != CV_8U)
-        return std::nullopt;
+        return nullptr;
+    auto ready = std::make_shared<DriftPatchModels>();
+    ready->patches = patches;
+    const int side = drift_patch_side;
+    for (int i = 0; i < count; ++i) {
+        ready->models.push_back(patch_model(patches.ptr<uchar>(i)));
+        const cv::Mat patch =
+            smoothed(cv::Mat(side, side, CV_8U, const_cast<uchar*>(patches.ptr<uchar>(i))));
+        cv::Mat small;
+        cv::pyrDown(patch, small);
+        ready->fine.push_back(search_template(patch));
+        ready->coarse.push_back(search_template(small));
+    }
+    return ready;
+}
+
+// The reference's patches ready to be looked for and the smoothed shot they
+// are looked for in.
+struct PatchSearch
+{
+    std::shared_ptr<const DriftPatchModels> ready;
+    cv::Mat picture;
+};
+
+std::optional<PatchSearch> patch_search(const DriftReference& reference, const DriftPicture& shot)
+{
     PatchSearch search;
-    for (int i = 0; i < count; ++i)
-        search.models.push_back(patch_model(patches.ptr<uchar>(i)));
+    const std::shared_ptr<const DriftPatchModels>& kept = reference.patch_models;
+    if (kept && kept->patches.data == reference.patches.data &&
+        kept->patches.rows == reference.patches.rows &&
+        kept->models.size() == reference.patch_centres.size())
+        search.ready = kept;
+    else
+        search.ready = make_patch_models(reference);
+    if (!search.ready)
+        return std::nullopt;
     search.picture = smoothed(shot.grey);
     return search;
 }
@@ -373,14 +477,15 @@ std::optional<Similarity> refine_on_patches(const DriftReference& reference,
     const cv::Matx22d axes(length * c, -length * n, length * n, length * c);
     std::vector<cv::Point2f> from, to;
     for (int i = 0; i < count; ++i) {
-        if (!search.models[i])
+        const std::optional<PatchModel>& model = search.ready->models[i];
+        if (!model)
             continue;
         const cv::Point2d centre(reference.patch_centres[i]);
         const cv::Point2d in_shot = apply(back, centre);
         const cv::Point2d origin((in_shot.x + 0.5) / to_photo - 0.5,
                                  (in_shot.y + 0.5) / to_photo - 0.5);
         const std::optional<cv::Point2d> found =
-            track_patch(*search.models[i], search.picture, origin, axes);
+            track_patch(*model, search.picture, origin, axes);
         if (!found)
             continue;
         from.push_back(to_photo_point(cv::Point2f(*found), to_photo));
@@ -410,43 +515,38 @@ std::optional<Similarity> motion_from_patch_search(const DriftReference& referen
     const int side = drift_patch_side, half = side / 2;
     const int coarse_side = (side + 1) / 2;
     constexpr int fine_reach = 3;
+    const DriftPatchModels& ready = *search.ready;
     std::vector<cv::Point2f> from, to;
-    for (std::size_t i = 0; i < search.models.size(); ++i) {
-        if (!search.models[i])
+    for (int i = 0; i < static_cast<int>(ready.models.size()); ++i) {
+        if (!ready.models[i])
             continue;
-        const cv::Mat patch = smoothed(cv::Mat(side, side, CV_8U,
-                                               const_cast<uchar*>(reference.patches.ptr<uchar>(
-                                                   static_cast<int>(i)))));
         const cv::Point2d centre(reference.patch_centres[i]);
         const cv::Point2d at((centre.x + 0.5) / to_photo - 0.5, (centre.y + 0.5) / to_photo - 0.5);
         // On the halved copy: the patch's top left corner within `reach`.
-        cv::Mat small;
-        cv::pyrDown(patch, small);
         const int cx = static_cast<int>(std::lround((at.x - half) / 2.0)) - reach;
         const int cy = static_cast<int>(std::lround((at.y - half) / 2.0)) - reach;
         const cv::Rect coarse_window(cx, cy, coarse_side + 2 * reach, coarse_side + 2 * reach);
         if ((coarse_window & cv::Rect(0, 0, coarse.cols, coarse.rows)) != coarse_window)
             continue;
-        cv::Mat score;
-        double best = 0.0;
         cv::Point where;
-        cv::matchTemplate(coarse(coarse_window), small, score, cv::TM_CCOEFF_NORMED);
-        cv::minMaxLoc(score, nullptr, &best, nullptr, &where);
-        if (best < 0.7)
+        if (best_correlation(coarse, coarse_window, ready.coarse[i], where) < 0.7)
             continue;
         // Then on the shot, a few pixels around the coarse place.
         const int fx = 2 * (cx + where.x) - fine_reach, fy = 2 * (cy + where.y) - fine_reach;
         const cv::Rect fine_window(fx, fy, side + 2 * fine_reach, side + 2 * fine_reach);
         if ((fine_window & cv::Rect(0, 0, fine.cols, fine.rows)) != fine_window)
             continue;
-        cv::matchTemplate(fine(fine_window), patch, score, cv::TM_CCOEFF_NORMED);
-        cv::minMaxLoc(score, nullptr, &best, nullptr, &where);
-        if (best < 0.8)
+        if (best_correlation(fine, fine_window, ready.fine[i], where) < 0.8)
             continue;
         const cv::Point2f found(static_cast<float>(fx + where.x + half),
                                 static_cast<float>(fy + where.y + half));
         from.push_back(to_photo_point(found, to_photo));
         to.push_back(cv::Point2f(centre));
+        // The patches come spread over the picture, strongest first: once
+        // enough of them agree the rest add nothing the refinement needs.
+        if (static_cast<int>(from.size()) == enough_found)
+            if (std::optional<Similarity> motion = agreed_motion(from, to, 1.5 * to_photo))
+                return motion;
     }
     return agreed_motion(from, to, 1.5 * to_photo);
 }
@@ -535,6 +635,7 @@ DriftReference make_drift_reference(const DriftPicture& picture)
     }
     reference.patches = patches;
     reference.patch_scale = reference.patch_centres.empty() ? 0.0 : picture.to_photo;
+    reference.patch_models = make_patch_models(reference);
     return reference;
 }
 
@@ -692,5 +793,6 @@ bool set_drift_patches(DriftReference& reference, const QByteArray& centres,
     reference.patches.create(count, patch_bytes, CV_8U);
     std::memcpy(reference.patches.data, pixels.constData(), pixels.size());
     reference.patch_scale = scale;
+    reference.patch_models = make_patch_models(reference);
     return true;
 }

@@ -9,12 +9,15 @@
 #include <QSize>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 // Whether a camera still looks where it looked when it was calibrated: its shot
 // is compared with what its reference photo showed, on the features of reduced
 // copies, so that the reference photos need not be kept.
+
+struct DriftPatchModels;
 
 // What is kept of one reference photo: a few hundred features spread over the
 // picture, positions in the upright photo's pixels; and small grey patches of
@@ -29,6 +32,10 @@ struct DriftReference
     std::vector<cv::Point2f> patch_centres; // photo pixels
     cv::Mat patches; // one row of drift_patch_side² grey pixels per centre, CV_8U
     double patch_scale = 0.0; // photo pixels one patch pixel spans
+    // The patches made ready to be looked for, once per reference rather than
+    // for every shot: set by make_drift_reference and set_drift_patches, and
+    // made again by the check when the patches changed since.
+    std::shared_ptr<const DriftPatchModels> patch_models;
 
     bool empty() const { return points.empty(); }
 };

@@ -7,15 +7,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <optional>
-#include <thread>
 
 namespace {
 
 // A flow that does not come back to within this many pixels of where it
-// started marks a pixel the other frame does not see.
-constexpr float consistent_within = 1.0f;
+// started marks a pixel the other frame does not see. Two pixels, not one:
+// a tighter check turns away flow that is only slightly off, and such pixels
+// then lose their share of the blend.
+constexpr float consistent_within = 2.0f;
 // Contributions this close in depth (pixels of motion) to the nearest one at
 // a spot are the same surface and are blended.
 constexpr float same_surface_within = 2.0f;
@@ -24,7 +26,7 @@ constexpr float same_surface_within = 2.0f;
 constexpr int same_colours_within = 10;
 // Weight of a pixel the other frame does not see: used where nothing seen by
 // both lands.
-constexpr float unseen_weight = 0.05f;
+constexpr float unseen_weight = 0.2f;
 // Long side (pixels) at which the in-between view is worked out.
 constexpr int work_long_side = 960;
 
@@ -473,15 +475,17 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
     view.to_first.create(forward.size(), CV_32FC2);
     view.to_second.create(forward.size(), CV_32FC2);
     view.share.create(forward.size(), CV_32F);
-    cv::Mat landed(forward.size(), CV_8U);
-    // Row by row, each row on its own: shared over the cores.
+    // Row by row, each row on its own: shared over the cores. A spot nothing
+    // landed on then takes the reading of the closest landed spot of its row on
+    // either side, of the two the one lying farther back.
     cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
+        std::vector<uchar> l(static_cast<size_t>(w));
         for (int y = rows.start; y < rows.end; ++y) {
             const Sums* sum = sums.ptr<Sums>(y);
+            const float* n = nearest.ptr<float>(y);
             cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
             cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
             float* share = view.share.ptr<float>(y);
-            uchar* l = landed.ptr<uchar>(y);
             for (int x = 0; x < w; ++x) {
                 const Sums& s = sum[x];
                 l[x] = s[6] > 0.0f;
@@ -495,15 +499,6 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
                 const float ka = (1.0f - t) * s[4], kb = t * s[5];
                 share[x] = kb / std::max(ka + kb, 1e-6f);
             }
-        }
-    });
-    cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            const uchar* l = landed.ptr<uchar>(y);
-            const float* n = nearest.ptr<float>(y);
-            cv::Vec2f* a = view.to_first.ptr<cv::Vec2f>(y);
-            cv::Vec2f* b = view.to_second.ptr<cv::Vec2f>(y);
-            float* share = view.share.ptr<float>(y);
             int left = -1;
             for (int x = 0; x < w; ++x) {
                 if (l[x]) {
@@ -574,9 +569,12 @@ PairFlow flows_at(const cv::Mat& first, const cv::Mat& second, const cv::Mat& fi
     cv::cvtColor(reuse ? second_small : reduced(second, measured), b, cv::COLOR_BGR2GRAY);
     PairFlow flow;
     if (options.parallel_flows) {
-        std::thread other([&] { flow.backward = dense_flow(b, a, options.method); });
+        // A future, not a bare thread: it is waited for even when the forward
+        // flow throws, and an exception of its own comes back through get().
+        std::future<cv::Mat> backward =
+            std::async(std::launch::async, [&] { return dense_flow(b, a, options.method); });
         flow.forward = dense_flow(a, b, options.method);
-        other.join();
+        flow.backward = backward.get();
     } else {
         flow.forward = dense_flow(a, b, options.method);
         flow.backward = dense_flow(b, a, options.method);

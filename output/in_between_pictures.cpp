@@ -28,10 +28,11 @@ bool all_kept(const KeptFrames& frames, int frame_count)
 
 } // namespace
 
-InBetweenEnding make_in_between_pictures(const VideoFrames& kept, int frame_count, int between,
-                                         InBetweenPictures& made, BatchProgress* progress)
+namespace {
+
+InBetweenEnding make_pictures(const VideoFrames& kept, int frame_count, int between,
+                              InBetweenPictures& made, BatchProgress* progress)
 {
-    made = InBetweenPictures{};
     made.between = between;
     if (between <= 0 || frame_count < 2)
         return InBetweenEnding::Made;
@@ -65,6 +66,23 @@ InBetweenEnding make_in_between_pictures(const VideoFrames& kept, int frame_coun
         first = second;
     }
     return InBetweenEnding::Made;
+}
+
+} // namespace
+
+InBetweenEnding make_in_between_pictures(const VideoFrames& kept, int frame_count, int between,
+                                         InBetweenPictures& made, BatchProgress* progress)
+{
+    made = InBetweenPictures{};
+    // The step runs on a worker thread whose caller expects an ending, not an
+    // exception: a frame too large for memory fails the run with its reason.
+    try {
+        return make_pictures(kept, frame_count, between, made, progress);
+    } catch (const std::exception& error) {
+        made = InBetweenPictures{};
+        made.failure = error.what();
+        return InBetweenEnding::Failed;
+    }
 }
 
 const cv::Mat& played_picture(const KeptFrames& frames, const KeptFrames& in_betweens,

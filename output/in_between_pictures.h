@@ -6,6 +6,8 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <string>
+
 // The in-between frames of a take, made once from the video's pictures kept in
 // memory and shared by the MP4, the boomerang and the GIFs: at the video's size
 // (where the flow is measured) in its layout, and reduced from those to the
@@ -17,6 +19,8 @@ struct InBetweenPictures
     // and `pair + 1`; empty when not made.
     KeptFrames video;
     KeptFrames gif;
+    // Why they could not be made, when the ending says Failed.
+    std::string failure;
 };
 
 enum class InBetweenEnding
@@ -24,6 +28,7 @@ enum class InBetweenEnding
     Made,
     Stopped,  // a stop request came between two pairs: nothing is kept
     NoFrames, // the video's pictures are not all kept, so nothing to make them from
+    Failed,   // the work itself failed (memory, a picture refused): nothing is kept
 };
 
 // Makes the `between` frames of each pair of the `frame_count` frames kept in

@@ -33,7 +33,7 @@ cv::Mat flow_map(const cv::Mat& flow)
 
 } // namespace
 
-cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to, FlowMethod method)
+cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to, FlowMethod method, int finest_scale)
 {
     CV_Assert(from.type() == CV_8UC1 && to.type() == CV_8UC1 && from.size() == to.size());
     cv::Mat flow;
@@ -53,7 +53,7 @@ cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to, FlowMethod method)
     // Down to half pixels: a flow left at the fastest preset's coarser scale
     // is too blocky to come back to where it started.
     if (method == FlowMethod::DisUltrafast)
-        dis->setFinestScale(1);
+        dis->setFinestScale(finest_scale);
     dis->calc(a, b, flow);
     return flow;
 }

@@ -19,8 +19,10 @@ enum class FlowMethod
 // flow(x)) shows. Both 8-bit single-channel pictures of one size; the result is
 // CV_32FC2 of that size, in pixels. Each picture is brought to a common mean and
 // contrast first, so a camera's exposure does not read as motion.
+// `finest_scale`: the finest pyramid level the fastest preset refines down to
+// (1: half size; 2, a quarter, the preset's own, for a coarser and cheaper flow).
 cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to,
-                   FlowMethod method = FlowMethod::DisUltrafast);
+                   FlowMethod method = FlowMethod::DisUltrafast, int finest_scale = 1);
 
 // 255 where following `forward` and then `backward` (the flow found the other
 // way) comes back within `tolerance` pixels and lands inside the picture, 0

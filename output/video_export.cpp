@@ -448,6 +448,10 @@ private:
             return Ending::Stopped;
         case InBetweenEnding::NoFrames:
             break;
+        case InBetweenEnding::Failed:
+            error_line = QStringLiteral("the in-between frames could not be made: %1")
+                             .arg(QString::fromStdString(in_betweens.failure));
+            return Ending::Failed;
         }
         error_line = in_betweens_need_kept;
         return Ending::Failed;

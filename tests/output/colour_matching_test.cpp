@@ -99,6 +99,28 @@ QImage solid_frame(QRgb colour)
     return frame;
 }
 
+// One camera's frame with its subject, enlarged to a photo's size, for the
+// reduced copies' tests.
+cv::Mat photo_sized_shot()
+{
+    cv::Mat shot;
+    cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1600, 1200), 0, 0,
+               cv::INTER_CUBIC);
+    return shot;
+}
+
+// Two cameras: camera 0 turned, scaled and moved onto camera 1, the middle one.
+Calibration turned_onto_middle()
+{
+    Calibration calibration = Calibration::with_count(2);
+    calibration.translation_x = {60.0, 0.0};
+    calibration.translation_y = {-30.0, 0.0};
+    calibration.rotation_deg = {4.0, 0.0};
+    calibration.scale = {0.9, 1.0};
+    calibration.aligned = {true, true};
+    return calibration;
+}
+
 } // namespace
 
 class ColourMatchingTest : public QObject
@@ -238,6 +260,33 @@ private slots:
         QCOMPARE(qAlpha(pixel), 255);
     }
 
+    // Every byte value of every channel goes through its own channel's table, the
+    // alpha byte is kept, and a band touches its own rows only.
+    void every_value_goes_through_its_channels_table()
+    {
+        ColourGains gains;
+        gains.bgr = {1.17, 0.81, 0.64};
+        const ColourTable table = colour_table(gains);
+        QImage frame(256, 3, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < frame.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+            for (int v = 0; v < 256; ++v)
+                line[v] = qRgba(255 - v, v, (v * 7) % 256, (v * 13) % 256);
+        }
+        const QImage before = frame;
+        apply_colour_table(table, frame, 1, 2);
+        for (int v = 0; v < 256; ++v) {
+            const QRgb was = before.pixel(v, 1);
+            const QRgb now = frame.pixel(v, 1);
+            QCOMPARE(qRed(now), int(table.bgr[2][qRed(was)]));
+            QCOMPARE(qGreen(now), int(table.bgr[1][qGreen(was)]));
+            QCOMPARE(qBlue(now), int(table.bgr[0][qBlue(was)]));
+            QCOMPARE(qAlpha(now), qAlpha(was));
+        }
+        QCOMPARE(frame.copy(0, 0, 256, 1), before.copy(0, 0, 256, 1));
+        QCOMPARE(frame.copy(0, 2, 256, 1), before.copy(0, 2, 256, 1));
+    }
+
     // The table applied band by band as the frame is warped gives the frame the
     // warp and then the table give: the bands meet where they should, whatever
     // the turn, and a transparent shot still comes out opaque.
@@ -314,9 +363,7 @@ private slots:
         QFETCH(int, orientation);
         QFETCH(bool, shared);
         QTemporaryDir folder;
-        cv::Mat shot;
-        cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1600, 1200), 0, 0,
-                   cv::INTER_CUBIC);
+        const cv::Mat shot = photo_sized_shot();
         const QString path = folder.filePath("shot.jpg");
         const QImage stored(shot.data, shot.cols, shot.rows, static_cast<int>(shot.step),
                             QImage::Format_BGR888);
@@ -324,13 +371,7 @@ private slots:
         const QImage upright = read_oriented_image(path);
         QVERIFY(!upright.isNull());
 
-        // Camera 0 turned, scaled and moved onto camera 1, the middle one.
-        Calibration calibration = Calibration::with_count(2);
-        calibration.translation_x = {60.0, 0.0};
-        calibration.translation_y = {-30.0, 0.0};
-        calibration.rotation_deg = {4.0, 0.0};
-        calibration.scale = {0.9, 1.0};
-        calibration.aligned = {true, true};
+        const Calibration calibration = turned_onto_middle();
         ReducedShots copies;
         if (shared) {
             const int check = drift_reduction(upright.size());
@@ -377,17 +418,10 @@ private slots:
     {
         QFETCH(int, shared);
         QTemporaryDir folder;
-        cv::Mat shot;
-        cv::resize(make_frames({{1, 1, 1}}, {0, true}, 0.8)[0], shot, cv::Size(1600, 1200), 0, 0,
-                   cv::INTER_CUBIC);
+        const cv::Mat shot = photo_sized_shot();
         const QString path = folder.filePath("shot.jpg");
         QVERIFY(cv::imwrite(path.toStdString(), shot, {cv::IMWRITE_JPEG_QUALITY, 95}));
-        Calibration calibration = Calibration::with_count(2);
-        calibration.translation_x = {60.0, 0.0};
-        calibration.translation_y = {-30.0, 0.0};
-        calibration.rotation_deg = {4.0, 0.0};
-        calibration.scale = {0.9, 1.0};
-        calibration.aligned = {true, true};
+        const Calibration calibration = turned_onto_middle();
         const int reduction = shared ? shared : drift_reduction(QSize(shot.cols, shot.rows));
         ReducedShots copies;
         copies.shots = {read_reduced_photo(path, reduction), read_reduced_photo(path, reduction)};

@@ -2,6 +2,7 @@
 // which frame a region seen by one frame only comes from.
 
 #include "output/in_between_frames.h"
+#include "output/in_between_pictures.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -95,6 +96,7 @@ private slots:
     void border_seen_by_one_frame_comes_from_it_data();
     void border_seen_by_one_frame_comes_from_it();
     void counts_and_positions();
+    void a_failure_is_an_ending_not_a_crash();
 };
 
 void InBetweenTest::moved_picture_lands_where_it_belongs_data()
@@ -327,6 +329,22 @@ void InBetweenTest::counts_and_positions()
         QVERIFY2(cv::PSNR(three[j - 1](inner), truth(inner)) > 30.0,
                  qPrintable(QString::number(j)));
     }
+}
+
+// The step runs on a worker thread: an error while making the pictures (here
+// a kept picture the colour conversion refuses) must come back as a failed
+// ending with its reason, keeping nothing, rather than end the program.
+void InBetweenTest::a_failure_is_an_ending_not_a_crash()
+{
+    VideoFrames kept;
+    kept.video.size = QSize(5, 5);
+    kept.video.layout = RawLayout::Yuv420p;
+    kept.video.pictures = {cv::Mat(5, 5, CV_8UC1, cv::Scalar(0)),
+                           cv::Mat(5, 5, CV_8UC1, cv::Scalar(0))};
+    InBetweenPictures made;
+    QCOMPARE(make_in_between_pictures(kept, 2, 1, made), InBetweenEnding::Failed);
+    QVERIFY(!made.failure.empty());
+    QVERIFY(!made.video.kept());
 }
 
 QTEST_GUILESS_MAIN(InBetweenTest)
