@@ -110,8 +110,8 @@ struct VideoExport
 // when fed from memory, are encoded beside the videos instead of after them;
 // the outcome is the same as one after the other (a failed step ends the steps
 // after it on either side and takes back one already finished). Both GIFs of a
-// boomerang fed from memory are made by one command with one palette. Each command is written to `log`
-// ("Running: ...") before it runs. A step whose pictures `request.kept` holds writes them raw to
+// boomerang fed from memory are made by one command with one palette. Each
+// command is written to `log` ("Running: ...") before it runs. A step whose pictures `request.kept` holds writes them raw to
 // ffmpeg in the order it plays them; the others read the frame files, holding no
 // more than a few frames in memory. The boomerang reuses the video's stream as
 // its first half: it encodes the frames once more, in reverse order (from

@@ -310,7 +310,8 @@ public:
         }
         return ChildProcessRunner::run_fed(
             "sh",
-            {"-c", "head -c 1000 >/dev/null; echo 'Invalid data found' >&2; kill -KILL $$", outputs.value(0)},
+            {"-c", "head -c 1000 >/dev/null; echo 'Invalid data found' >&2; kill -KILL $$",
+             outputs.value(0)},
             input, on_error_line, stop_requested);
     }
 

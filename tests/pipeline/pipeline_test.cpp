@@ -259,8 +259,8 @@ void PipelineTest::steps_read_frames_then_videos_then_gifs()
 }
 
 // A run at a reduced size feeds every encode the frames it kept (3 pictures of
-// 32 x 24; both GIFs in one command, the 6 of the GIF boomerang); at the frames' own size the video reads
-// the frame files and only the GIFs are fed.
+// 32 x 24; both GIFs are one command, fed the GIF boomerang's 6); at the
+// frames' own size the video reads the frame files and only the GIFs are fed.
 void PipelineTest::videos_are_fed_the_frames_kept_in_memory_data()
 {
     QTest::addColumn<int>("long_side");
