@@ -129,6 +129,16 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
                                    VideoFrames* keep, const std::vector<ColourTable>& colour_tables)
 {
     AlignedImages result;
+    // However the step ends, a video waiting for its frames learns that no more come.
+    struct ArrivalEnd
+    {
+        FrameArrival* arrival;
+        ~ArrivalEnd()
+        {
+            if (arrival)
+                arrival->end();
+        }
+    } const arrival_end{keep ? keep->arrival : nullptr};
     const int count = std::max(calibration.image_count, 0);
     if (inputs.size() < count) {
         result.common_size = QSize(0, 0);
@@ -172,6 +182,8 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     if (keep) {
         keep->frame_origin = frame_rect.topLeft();
         prepare_video_frames(*keep, frame_rect.size(), count);
+        if (keep->arrival)
+            keep->arrival->begin(frame_rect.size(), count);
     }
     const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, keep,
                   colour_tables};

@@ -53,6 +53,8 @@ struct AlignedImages
 // are finished first. Blocks until done; call it from a worker thread to keep a window responsive.
 // With `keep` (may be null), each frame written is also kept reduced for the videos
 // (see video_frames.h); what it holds is only whole when every frame was written.
+// Its arrival (may be null) is told the frames' size before the first frame,
+// each frame as it is kept, and the end of the step, however it ends.
 // With `colour_tables` (one per camera), frame k goes through table k before it is
 // encoded and kept.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,

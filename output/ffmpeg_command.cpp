@@ -299,6 +299,29 @@ FfmpegCommand raw_gif_command(const EncodeSettings& settings, int frame_count,
     return command_of(arguments);
 }
 
+FfmpegCommand raw_gifs_command(const EncodeSettings& settings, int forward_frames,
+                               int boomerang_frames, const QString& forward_output,
+                               const QString& boomerang_output)
+{
+    // The dithering maps each picture on its own, so the forward GIF's pictures
+    // are the boomerang GIF's first ones: they are mapped once.
+    const QString filters = gif_filters + ",split[there_and_back][forward];[forward]trim=end_frame=" +
+                            QString::number(forward_frames) + "[gif]";
+    QStringList arguments =
+        raw_input(std::min(settings.fps, gif_max_fps), settings.output_size, "bgr24") +
+        overlay_input(settings);
+    arguments << picture_filters(settings, {}, filters, "rgb", true) << "-map"
+              << "[gif]"
+              << "-loop"
+              << "0"
+              << "-frames:v" << QString::number(forward_frames) << "-y" << forward_output << "-map"
+              << "[there_and_back]"
+              << "-loop"
+              << "0"
+              << "-frames:v" << QString::number(boomerang_frames) << "-y" << boomerang_output;
+    return command_of(arguments);
+}
+
 int encoded_frames(const QString& line)
 {
     const QString prefix = QStringLiteral("frame=");

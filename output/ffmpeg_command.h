@@ -106,6 +106,20 @@ FfmpegCommand gif_command(const EncodeSettings& settings, const QString& pattern
 FfmpegCommand raw_gif_command(const EncodeSettings& settings, int frame_count,
                               const QString& output);
 
+// Both GIFs of a boomerang in one pass over `boomerang_frames` raw bgr24 pictures
+// written to standard input in the boomerang GIF's order, whose first
+// `forward_frames` are the forward GIF's: one palette, computed from every
+// picture, serves both, and the forward GIF is the boomerang GIF's first
+// pictures. For 24 fps at 800 x 580, 12 frames:
+//   ffmpeg -f rawvideo -pixel_format bgr24 -video_size 800x580 -framerate 24 -i -
+//          -filter_complex 'showinfo,split[a][b];[a]palettegen[p];[b][p]paletteuse,
+//          split[there_and_back][forward];[forward]trim=end_frame=12[gif]'
+//          -map '[gif]' -loop 0 -frames:v 12 -y /data/run1/output_video.gif
+//          -map '[there_and_back]' -loop 0 -frames:v 24 -y /data/run1/output_video_boomerang.gif
+FfmpegCommand raw_gifs_command(const EncodeSettings& settings, int forward_frames,
+                               int boomerang_frames, const QString& forward_output,
+                               const QString& boomerang_output);
+
 // The still of one frame file, cut and overlaid as the videos are, at the
 // output size (the cut's own size: no scaling), as the JPEG `output`:
 //   ffmpeg -f image2 -pattern_type none -i /data/run1/output_img_5.jpg

@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <cstring>
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -33,6 +35,10 @@ enum class Ending
 
 const QString in_betweens_need_kept =
     QStringLiteral("the in-between frames need the video's pictures kept in memory");
+const QString frames_not_written = QStringLiteral("the frames were not all written");
+
+// No step has failed.
+constexpr std::size_t no_step = std::size_t(-1);
 
 bool stop_requested(const BatchProgress* progress)
 {
@@ -40,7 +46,7 @@ bool stop_requested(const BatchProgress* progress)
 }
 
 // Reads a frame count from one line of ffmpeg's error output, or -1.
-using FrameCounter = int (*)(const QString&);
+using FrameCounter = std::function<int(const QString&)>;
 
 // ffmpeg reports a file it could not finish (a full disk cutting the end of an
 // MP4 short) with one of these lines, and still exits with 0.
@@ -84,26 +90,30 @@ bool is_full_disk(const QString& line)
 class Export
 {
 public:
-    // `log_lock` guards `log` and `in_betweens` is shared with the exports
-    // running beside this one; `abandoned` (may be null) stops this one as a
-    // stop request would.
+    // `log_lock` guards `log`, and `in_betweens` and `first_unfinished` (the
+    // index of the first step that did not succeed on either side) are shared
+    // with the export running beside this one: a step after that one stops as
+    // on a stop request.
     Export(ProcessRunner& runner, const VideoRequest& request, std::ostream& log,
            std::mutex& log_lock, BatchProgress* progress, InBetweenPictures& in_betweens,
-           const std::atomic<bool>* abandoned = nullptr)
+           const std::atomic<std::size_t>& first_unfinished)
         : runner(runner), request(request), log(log), log_lock(log_lock), progress(progress),
-          folder(QFileInfo(request.folder).absoluteFilePath()), abandoned(abandoned),
-          in_betweens(in_betweens)
+          folder(QFileInfo(request.folder).absoluteFilePath()),
+          first_unfinished(first_unfinished), in_betweens(in_betweens)
     {
         // The plan checked the file; its size places it on each picture.
         if (request.overlay.wanted())
             overlay_size = QImageReader(request.overlay.file).size();
     }
 
-    Ending run(const PlannedVideoStep& step)
+    // Runs `step`, step `index` of the export.
+    Ending run(const PlannedVideoStep& step, std::size_t index)
     {
+        step_index = index;
         step_frames = step.frames;
         step_counted = 0;
         began = false;
+        frames_short = false;
         if (step.step == VideoStep::InBetween)
             return make_in_betweens();
         const EncodeSettings video = settings(video_size(shown(), request.long_side));
@@ -116,7 +126,10 @@ public:
         const QString finished = folder + "/" + step.file_name;
         const QString output = partial_path(finished);
         Ending ending = Ending::Failed;
-        const KeptFrames* video_frames = kept(kept_video(), video.output_size);
+        // Pictures still arriving are checked as they come.
+        const KeptFrames* video_frames = step.step == VideoStep::Video && frames_arriving
+                                             ? kept_video()
+                                             : kept(kept_video(), video.output_size);
         const KeptFrames* gif_frames = kept(kept_gif(), gif.output_size);
         switch (step.step) {
         case VideoStep::InBetween: // made above
@@ -131,7 +144,8 @@ public:
             const QString encoded = repeated ? work_file("forward.mp4") : output;
             if (video_frames) {
                 ending = run_logged(raw_mp4_command(video, frames, encoded), encoded_frames, {},
-                                    fed(*video_frames, in_betweens.video, forward));
+                                    frames_arriving ? fed_on_arrival(*video_frames, forward)
+                                                    : fed(*video_frames, in_betweens.video, forward));
             } else if (!from_files() || !frames_in_order("forward_", forward)) {
                 ending = Ending::Failed;
             } else if (keeps_scaled_copies(video)) {
@@ -154,6 +168,23 @@ public:
                                                  step.step == VideoStep::GifBoomerang);
             const QString prefix = step.step == VideoStep::Gif ? QStringLiteral("gif_")
                                                                : QStringLiteral("there_and_back_");
+            if (gif_frames && step.step == VideoStep::GifBoomerang && boomerang_gif_made) {
+                // Made with the forward GIF, and counted there: only renamed here.
+                boomerang_gif_partial.clear();
+                boomerang_gif_made = false;
+                step_counted = step_frames;
+                if (stopping()) {
+                    QFile::remove(output);
+                    ending = Ending::Stopped;
+                } else {
+                    ending = Ending::Succeeded;
+                }
+                break;
+            }
+            if (gif_frames && step.step == VideoStep::Gif && request.boomerang) {
+                ending = both_gifs(gif, int(order.size()), output);
+                break;
+            }
             if (gif_frames) {
                 ending = run_logged(raw_gif_command(gif, int(order.size()), output),
                                     filtered_frames, {}, fed(*gif_frames, in_betweens.gif, order));
@@ -187,6 +218,11 @@ public:
             // Cut short, or left by an earlier run and no longer matching the frames.
             QFile::remove(output);
             QFile::remove(finished);
+            if (!boomerang_gif_partial.isEmpty()) {
+                QFile::remove(boomerang_gif_partial);
+                boomerang_gif_partial.clear();
+                boomerang_gif_made = false;
+            }
         } else if (ending == Ending::Succeeded) {
             for (; progress && step_counted < step_frames; ++step_counted)
                 progress->image_done();
@@ -202,14 +238,84 @@ public:
         return kept(kept_gif(), settings(gif_size(shown(), request.long_side)).output_size);
     }
 
+    // Whether the video step, fed from memory, can start before the frames'
+    // end: its pictures are kept at its size, with no in-between frames.
+    bool video_overlaps_frames() const
+    {
+        const KeptFrames* frames = kept_video();
+        return frames && frames->kept() && request.between <= 0 &&
+               frames->size == settings(video_size(shown(), request.long_side)).output_size &&
+               frames->pictures.size() >= std::size_t(request.frame_count);
+    }
+
+    ~Export()
+    {
+        // A boomerang GIF made ahead whose step never came to finish it.
+        if (!boomerang_gif_partial.isEmpty())
+            QFile::remove(boomerang_gif_partial);
+    }
+
     QString error_line;
     // The folder that ran out of room, when that is why the step failed.
     QString full_folder;
+    // Set while the video step may start before the frames are all written.
+    bool frames_arriving = false;
 
 private:
     bool stopping() const
     {
-        return stop_requested(progress) || (abandoned && abandoned->load());
+        return stop_requested(progress) || first_unfinished.load() < step_index;
+    }
+
+    // Both GIFs of the boomerang in one command: the forward one into `output`
+    // and the other under its own partial name, which its step then finishes.
+    // Progress counts both steps' frames as the pictures go by.
+    Ending both_gifs(const EncodeSettings& gif, int forward_frames, const QString& output)
+    {
+        const int hold = hold_frames(request.length, request.fps);
+        const PictureOrder order = gif_order(request.frame_count, request.between, hold, true);
+        const int there_and_back = int(order.size());
+        const QString other = partial_path(folder + "/" + boomerang_gif_file_name);
+        step_frames = forward_frames + there_and_back;
+        const int counted = step_frames;
+        const FrameCounter counter = [counted, there_and_back](const QString& line) {
+            const int passed = filtered_frames(line);
+            return passed < 0 ? -1 : int(std::int64_t(passed) * counted / there_and_back);
+        };
+        boomerang_gif_partial = other;
+        const Ending ending =
+            run_logged(raw_gifs_command(gif, forward_frames, there_and_back, output, other),
+                       counter, {}, fed(*kept_gif(), in_betweens.gif, order));
+        boomerang_gif_made = ending == Ending::Succeeded;
+        return ending;
+    }
+
+    // The pictures of `order` as the frames step keeps them, each once it has
+    // arrived: a frame that never comes ends the input short (see frames_short).
+    InputSource fed_on_arrival(const KeptFrames& frames, PictureOrder order)
+    {
+        const std::size_t bytes = raw_frame_bytes(frames.size, frames.layout);
+        return [this, &frames, order = std::move(order), bytes, next = std::size_t(0)]() mutable {
+            if (next >= order.size())
+                return InputPiece{};
+            const int frame = order[next].frame;
+            switch (request.arriving->wait_for(frame, 20)) {
+            case FrameArrival::Wait::Later:
+                return InputPiece{nullptr, 0, true};
+            case FrameArrival::Wait::Never:
+                frames_short = true;
+                return InputPiece{};
+            case FrameArrival::Wait::Ready:
+                break;
+            }
+            const cv::Mat& picture = frames.pictures[std::size_t(frame)];
+            if (!picture.isContinuous() || picture.total() * picture.elemSize() != bytes) {
+                frames_short = true;
+                return InputPiece{};
+            }
+            ++next;
+            return InputPiece{reinterpret_cast<const char*>(picture.data), bytes};
+        };
     }
 
     // A scaled video keeps its scaled frames for the boomerang that follows:
@@ -478,11 +584,17 @@ private:
             if (reason.isEmpty() && reported < 0 && carries_reason(line))
                 reason = line;
         };
-        const auto stop = [this] { return stopping(); };
+        // Frames that will never come end the encode, which would otherwise
+        // finish a video short of them.
+        const auto stop = [this] { return stopping() || frames_short; };
         const ProcessResult result =
             input ? runner.run_fed(command.program, command.arguments, input, on_line, stop)
                   : runner.run(command.program, command.arguments, on_line, stop);
-        if (result.stopped)
+        if (frames_short && !stopping()) {
+            error_line = frames_not_written;
+            return Ending::Failed;
+        }
+        if (result.stopped || frames_short)
             return Ending::Stopped;
         if (result.succeeded() && output_error.isEmpty())
             return Ending::Succeeded;
@@ -538,7 +650,8 @@ private:
     std::mutex& log_lock;
     BatchProgress* progress;
     const QString folder;
-    const std::atomic<bool>* abandoned;
+    const std::atomic<std::size_t>& first_unfinished;
+    std::size_t step_index = 0;
     QSize overlay_size;
     // Links, lists and scaled copies of the boomerangs, made when first needed and
     // removed with the export, however it ends.
@@ -547,6 +660,12 @@ private:
     int step_counted = 0;
     // Whether the step got as far as starting a command.
     bool began = false;
+    // Set when the frames step ended before a picture the video needed arrived.
+    bool frames_short = false;
+    // The boomerang GIF's partial file, made ahead with the forward GIF, until
+    // its own step renames it.
+    QString boomerang_gif_partial;
+    bool boomerang_gif_made = false;
     // Made by the first step when asked for, fed to every video and GIF.
     InBetweenPictures& in_betweens;
 };
@@ -595,16 +714,21 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     std::vector<StepEnd> ends(steps.size());
     std::mutex log_lock;
     InBetweenPictures in_betweens;
-    std::atomic<bool> abandoned{false};
-    Export run(runner, request, log, log_lock, progress, in_betweens);
-    Export beside(runner, request, log, log_lock, progress, in_betweens, &abandoned);
+    // The first step that did not succeed, on either side: the steps after it
+    // stop, those before it go on (see Export::stopping).
+    std::atomic<std::size_t> first_unfinished{no_step};
+    Export run(runner, request, log, log_lock, progress, in_betweens, first_unfinished);
+    Export beside(runner, request, log, log_lock, progress, in_betweens, first_unfinished);
     // Runs the steps of `lane` on `exporter` until one does not succeed.
     const auto run_lane = [&](Export& exporter, const std::vector<std::size_t>& lane) {
         for (const std::size_t k : lane) {
-            ends[k].ending = exporter.run(steps[k]);
+            ends[k].ending = exporter.run(steps[k], k);
             if (ends[k].ending != Ending::Succeeded) {
                 ends[k].error_line = exporter.error_line;
                 ends[k].full_folder = exporter.full_folder;
+                std::size_t earlier = first_unfinished.load();
+                while (k < earlier && !first_unfinished.compare_exchange_weak(earlier, k)) {
+                }
                 return false;
             }
         }
@@ -612,7 +736,29 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     };
 
     std::size_t first = 0;
-    if (steps.front().step == VideoStep::InBetween && !run_lane(run, {first++}))
+    if (request.arriving) {
+        // The video's encode goes on while the frames are written; every other
+        // step reads them finished.
+        bool ran = true;
+        if (steps.front().step == VideoStep::Video && run.video_overlaps_frames()) {
+            run.frames_arriving = true;
+            ran = run_lane(run, {first++});
+            run.frames_arriving = false;
+        }
+        const bool whole = request.arriving->wait_end();
+        if (ran && !whole) {
+            // A video of frames that are not all there is no video of the take.
+            if (first > 0)
+                QFile::remove(QFileInfo(request.folder).absoluteFilePath() + "/" +
+                              steps[0].file_name);
+            ends[0].ending = Ending::Failed;
+            ends[0].error_line = frames_not_written;
+        }
+        if (!ran || !whole)
+            first = steps.size();
+    }
+    if (first < steps.size() && steps[first].step == VideoStep::InBetween &&
+        !run_lane(run, {first++}))
         first = steps.size();
     // The GIFs, fed from memory, are filtered on one core while the videos'
     // encoder takes the others: on a runner that runs two commands at once they
@@ -625,9 +771,7 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     }
     if (!gifs.empty()) {
         std::thread gif_lane([&] { run_lane(beside, gifs); });
-        // The GIFs come after the videos: a video that fails ends them too.
-        if (!run_lane(run, videos))
-            abandoned = true;
+        run_lane(run, videos);
         gif_lane.join();
     } else {
         run_lane(run, videos);

@@ -48,6 +48,12 @@ struct VideoRequest
     // video_sequence). They are made from `kept`, which must hold the video's
     // pictures; the frame files stay the cameras' own.
     int between = 0;
+    // Set while the frames are still being written into `kept` and the folder
+    // (`frame_count` is then the count being written): the video is fed each
+    // picture as it arrives, so that its encode overlaps the frames' writing,
+    // and every later step waits for the frames' end. A frame that never comes
+    // fails the export.
+    FrameArrival* arriving = nullptr;
 };
 
 // The steps of an export, in the order they run.
@@ -102,9 +108,10 @@ struct VideoExport
 // Runs the steps of `request` one after the other; a step starts only after the
 // previous one succeeded. On a runner that runs two commands at once, the GIFs,
 // when fed from memory, are encoded beside the videos instead of after them;
-// the outcome is the same as one after the other (a failed video ends the GIFs
-// and takes back a GIF already finished). Each command is written to `log`
-// ("Running: ...") before it runs. A step whose pictures `request.kept` holds writes them raw to
+// the outcome is the same as one after the other (a failed step ends the steps
+// after it on either side and takes back one already finished). Both GIFs of a
+// boomerang fed from memory are made by one command with one palette. Each
+// command is written to `log` ("Running: ...") before it runs. A step whose pictures `request.kept` holds writes them raw to
 // ffmpeg in the order it plays them; the others read the frame files, holding no
 // more than a few frames in memory. The boomerang reuses the video's stream as
 // its first half: it encodes the frames once more, in reverse order (from

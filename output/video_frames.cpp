@@ -4,6 +4,9 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 
 // Halved by averaging 2 x 2 pixels while that stays at least twice the size,
@@ -48,6 +51,65 @@ cv::Mat in_layout(const cv::Mat& bgra, RawLayout layout)
 }
 
 } // namespace
+
+void FrameArrival::begin(QSize frame_size, int count)
+{
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        begun = true;
+        size = frame_size;
+        done.assign(std::size_t(std::max(count, 0)), false);
+    }
+    changed.notify_all();
+}
+
+void FrameArrival::ready(int index)
+{
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (index >= 0 && std::size_t(index) < done.size())
+            done[std::size_t(index)] = true;
+    }
+    changed.notify_all();
+}
+
+void FrameArrival::end()
+{
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        ended = true;
+    }
+    changed.notify_all();
+}
+
+FrameArrival::Wait FrameArrival::wait_for(int index, int milliseconds)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    const auto is_ready = [&] {
+        return index >= 0 && std::size_t(index) < done.size() && done[std::size_t(index)];
+    };
+    changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                     [&] { return is_ready() || ended; });
+    if (is_ready())
+        return Wait::Ready;
+    return ended ? Wait::Never : Wait::Later;
+}
+
+bool FrameArrival::wait_begun(QSize& frame_size, int& count)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return begun || ended; });
+    frame_size = size;
+    count = int(done.size());
+    return begun;
+}
+
+bool FrameArrival::wait_end()
+{
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return ended; });
+    return begun && std::all_of(done.begin(), done.end(), [](bool frame) { return frame; });
+}
 
 void prepare_video_frames(VideoFrames& frames, QSize frame_size, int count)
 {
@@ -94,4 +156,6 @@ void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame
         frames.gif_frames.pictures.at(index) =
             in_layout(reduced(source, frames.gif_frames.size), frames.gif_frames.layout);
     }
+    if (frames.arrival)
+        frames.arrival->ready(index);
 }

@@ -8,7 +8,9 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 // The frames of a run reduced to the size of its videos and kept in memory while
@@ -31,6 +33,44 @@ struct KeptFrames
     bool kept() const { return !size.isEmpty(); }
 };
 
+// Which kept pictures are ready while the frames are still being written, so
+// that the video's encoder can start on the first frames while the last ones
+// are written. Frames finish in any order on the worker threads; a reader waits
+// for the one it needs next. Safe to use from any thread.
+class FrameArrival
+{
+public:
+    enum class Wait
+    {
+        Ready, // the picture is kept
+        Later, // not yet: ask again
+        Never, // the frames step ended without it (a failure or a stop)
+    };
+
+    // The frames' size is known and `count` frames are being written.
+    void begin(QSize frame_size, int count);
+    // Frame `index` is kept, in every kept size.
+    void ready(int index);
+    // No further frame comes: all were written, or the frames step failed or
+    // stopped. Wakes every reader.
+    void end();
+
+    // Waits at most `milliseconds` for frame `index`.
+    Wait wait_for(int index, int milliseconds);
+    // Waits until the frames' size is known (true) or the step ended before.
+    bool wait_begun(QSize& frame_size, int& count);
+    // Waits for the step's end; true when every frame became ready.
+    bool wait_end();
+
+private:
+    std::mutex lock;
+    std::condition_variable changed;
+    bool begun = false;
+    bool ended = false;
+    QSize size;
+    std::vector<bool> done;
+};
+
 // What a run keeps for its videos.
 struct VideoFrames
 {
@@ -51,6 +91,8 @@ struct VideoFrames
     QRect clip;
     KeptFrames video; // kept only when the video is smaller than the frames
     KeptFrames gif_frames;
+    // Told of each frame as it is kept (may be null).
+    FrameArrival* arrival = nullptr;
 };
 
 // Sizes the kept frames for `count` frames of `frame_size`, cut to the shape:
@@ -68,5 +110,6 @@ std::size_t raw_frame_bytes(QSize size, RawLayout layout);
 void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture);
 
 // Keeps frame `index`, a warped frame as 4-channel BGRA pixels, reduced to each
-// kept size. Safe to call from several threads for different indices.
+// kept size, and tells the arrival. Safe to call from several threads for
+// different indices.
 void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& bgra_frame);

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <thread>
+
 namespace {
 
 VideoRequest video_request_for(const ProcessingRequest& request, const AlignedImages& frames)
@@ -164,25 +166,46 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     kept.aspect = request.aspect;
     kept.column_x = request.sticker_column_x;
     kept.between = request.between;
-    outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
-                                          request.quality, progress ? &progress->frames : nullptr,
-                                          &kept, colour_tables);
-    AlignedImages& frames = outcome.frames;
-    frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
-    const bool frames_complete =
-        frames.unreadable_input.isEmpty() && frames.input_among_frames.isEmpty() &&
-        frames.unwritable_output.isEmpty() && !frames.stopped && !frames.common_size.isEmpty();
-    if (frames_complete) {
-        if (progress)
+    FrameArrival arrival;
+    kept.arrival = &arrival;
+    const auto complete = [](const AlignedImages& frames) {
+        return frames.unreadable_input.isEmpty() && frames.input_among_frames.isEmpty() &&
+               frames.unwritable_output.isEmpty() && !frames.stopped &&
+               !frames.common_size.isEmpty();
+    };
+    std::thread frames_step([&] {
+        outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
+                                              request.quality,
+                                              progress ? &progress->frames : nullptr, &kept,
+                                              colour_tables);
+        if (progress && complete(outcome.frames))
             progress->encoding = true;
-        VideoRequest video = video_request_for(request, outcome.frames);
+    });
+    const auto export_for = [&](const AlignedImages& frames, FrameArrival* arriving) {
+        VideoRequest video = video_request_for(request, frames);
         video.folder = staging;
         video.kept = &kept;
         video.clip = kept.clip;
+        video.arriving = arriving;
         outcome.video = export_videos(runner, video, log, progress ? &progress->video : nullptr);
         if (outcome.video.full_folder == staging)
             outcome.video.full_folder = request.folder;
+    };
+    // A video fed from the reduced pictures starts on the first frames while
+    // the others are written; at the frames' own size, or with in-between
+    // frames (made from all the frames), it waits for them all.
+    AlignedImages expected;
+    bool overlapped = false;
+    if (request.between <= 0 &&
+        arrival.wait_begun(expected.common_size, expected.frame_count) && kept.video.kept()) {
+        overlapped = true;
+        export_for(expected, &arrival);
     }
+    frames_step.join();
+    AlignedImages& frames = outcome.frames;
+    frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
+    if (!overlapped && complete(frames))
+        export_for(frames, nullptr);
     const QString problem = outcome.failure() == ProcessingFailure::None
                                 ? replace_run(request.folder, staging, run_names(outcome))
                                 : QString();

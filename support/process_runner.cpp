@@ -223,6 +223,10 @@ public:
         if (offset == piece.size) {
             piece = source();
             offset = 0;
+            if (piece.later) {
+                piece = InputPiece{};
+                return;
+            }
             if (piece.size == 0 || !piece.data) {
                 pipe.reset();
                 return;

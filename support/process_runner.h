@@ -20,11 +20,15 @@ struct ProcessResult
 };
 
 // The next bytes for a child's standard input: valid until the source is asked
-// again; an empty piece ends the input.
+// again; an empty piece ends the input, unless it is marked `later`: nothing is
+// ready yet, and the source is asked again once the stop request and the error
+// output have been looked at. A source waiting for its bytes waits a few tens of
+// milliseconds at most before it answers `later`, so that a stop stays prompt.
 struct InputPiece
 {
     const char* data = nullptr;
     std::size_t size = 0;
+    bool later = false;
 };
 using InputSource = std::function<InputPiece()>;
 

@@ -8,7 +8,7 @@
 
 // Records every program the code under test would run, and answers with a
 // scripted result instead of starting anything. Like ffmpeg, a program that
-// succeeds leaves its output file (the last argument) when its folder exists.
+// succeeds leaves its output files when their folder exists.
 class RecordingRunner : public ProcessRunner
 {
 public:
@@ -43,11 +43,27 @@ public:
         return stopped;
     }
 
+    // Every file the command names after "-y" (one command may make several),
+    // or its last argument.
+    static QStringList outputs_of(const QStringList& arguments)
+    {
+        QStringList outputs;
+        for (int k = 0; k + 1 < arguments.size(); ++k) {
+            if (arguments[k] == QLatin1String("-y"))
+                outputs << arguments[k + 1];
+        }
+        if (outputs.isEmpty() && !arguments.isEmpty())
+            outputs << arguments.back();
+        return outputs;
+    }
+
     static void leave_output(const QStringList& arguments)
     {
-        QFile output(arguments.value(arguments.size() - 1));
-        if (!arguments.isEmpty() && output.open(QIODevice::WriteOnly))
-            output.write("encoded");
+        for (const QString& path : outputs_of(arguments)) {
+            QFile output(path);
+            if (output.open(QIODevice::WriteOnly))
+                output.write("encoded");
+        }
     }
 
     static ProcessResult succeeded()

@@ -7,6 +7,7 @@
 #include "output/video_size.h"
 #include "photo/image_file.h"
 #include "support/atomic_file.h"
+#include "support/batch_progress.h"
 #include "support/natural_order.h"
 #include "support/process_runner.h"
 #include "tests/output/shots.h"
@@ -16,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(ImageAlignment)
@@ -54,10 +57,20 @@ VideoRequest run1(bool boomerang, QSize size = QSize(900, 652), int frames = 12,
     return VideoRequest{"/data/run1", size, frames, fps, boomerang};
 }
 
+// Leaves every file a command names after "-y", as ffmpeg would: one command
+// may make several.
+void write_outputs(const QStringList& arguments)
+{
+    for (int k = 0; k + 1 < arguments.size(); ++k) {
+        if (arguments[k] == QLatin1String("-y"))
+            write_file(arguments[k + 1]);
+    }
+}
+
 // Plays back scripted results and error lines, and records what it was asked
 // to run. Like the real runner, it asks about a stop after each line and then
 // ends the program as killed; like ffmpeg, a program that succeeds leaves its
-// output file (the last argument), when its folder exists.
+// output files (each after "-y"), when their folder exists.
 class RecordingRunner : public ProcessRunner
 {
 public:
@@ -82,7 +95,7 @@ public:
         }
         const ProcessResult result = call < script.size() ? script[call] : exited(0);
         if (result.succeeded())
-            write_file(arguments.back());
+            write_outputs(arguments);
         return result;
     }
 };
@@ -101,7 +114,7 @@ public:
     {
         calls << arguments;
         fed << QList<int>{};
-        write_file(arguments.back());
+        write_outputs(arguments);
         return exited(0);
     }
 
@@ -111,7 +124,7 @@ public:
     {
         calls << arguments;
         QByteArray bytes;
-        for (InputPiece piece = input(); piece.size > 0; piece = input())
+        for (InputPiece piece = input(); piece.size > 0 || piece.later; piece = input())
             bytes.append(piece.data, int(piece.size));
         const QStringList sides = arguments[arguments.indexOf("-video_size") + 1].split('x');
         const bool yuv = arguments[arguments.indexOf("-pixel_format") + 1] == "yuv420p";
@@ -123,7 +136,44 @@ public:
             pictures << (uniform ? int(static_cast<unsigned char>(one[0])) - 1 : -1);
         }
         fed << pictures;
-        write_file(arguments.back());
+        write_outputs(arguments);
+        return exited(0);
+    }
+};
+
+// Reads what a command is fed as the real runner does, asking about a stop
+// between pieces and waiting on a piece not ready yet; when its input ends it
+// finishes its file and succeeds, as ffmpeg does with a video cut short.
+class ArrivalRunner : public ProcessRunner
+{
+public:
+    std::atomic<int> calls{0};
+
+    ProcessResult run(const QString&, const QStringList& arguments,
+                      const std::function<void(const QString&)>&,
+                      const std::function<bool()>&) override
+    {
+        ++calls;
+        write_outputs(arguments);
+        return exited(0);
+    }
+
+    ProcessResult run_fed(const QString&, const QStringList& arguments, const InputSource& input,
+                          const std::function<void(const QString&)>&,
+                          const std::function<bool()>& stop_requested) override
+    {
+        ++calls;
+        for (;;) {
+            if (stop_requested && stop_requested()) {
+                ProcessResult killed = exited(-1);
+                killed.crashed = killed.stopped = true;
+                return killed;
+            }
+            const InputPiece piece = input();
+            if (piece.size == 0 && !piece.later)
+                break;
+        }
+        write_outputs(arguments);
         return exited(0);
     }
 };
@@ -637,6 +687,67 @@ private slots:
 
     // Each step takes the kept pictures it plays, in its order, with the raw
     // commands; a step whose pictures are not all kept reads the frame files.
+    // The video encoded while its frames are written is fed each picture as it
+    // arrives; a frame that never comes (a shot that failed, a stop) leaves no
+    // video, finished or partial, and runs no later step.
+    void export_while_frames_arrive_data()
+    {
+        QTest::addColumn<int>("arriving"); // frames written before the frames step ends
+        QTest::addColumn<bool>("stop");    // a stop asked before it ends
+        QTest::addColumn<bool>("succeeded");
+        QTest::newRow("every frame written") << 3 << false << true;
+        QTest::newRow("a frame fails to write in the middle") << 1 << false << false;
+        QTest::newRow("no frame written") << 0 << false << false;
+        QTest::newRow("stopped in the middle") << 1 << true << false;
+    }
+
+    void export_while_frames_arrive()
+    {
+        QFETCH(int, arriving);
+        QFETCH(bool, stop);
+        QFETCH(bool, succeeded);
+        const int count = 3;
+        const QSize frames(900, 652);
+        FrameArrival arrival;
+        VideoFrames kept;
+        kept.long_side = 400;
+        kept.arrival = &arrival;
+        prepare_video_frames(kept, frames, count);
+        QTemporaryDir dir;
+        VideoRequest request{dir.path(), frames, count, 10, true, 400, false};
+        request.kept = &kept;
+        request.arriving = &arrival;
+        BatchProgress progress;
+        std::thread frames_step([&] {
+            arrival.begin(frames, count);
+            for (int k = 0; k < arriving; ++k) {
+                const int bytes = int(raw_frame_bytes(kept.video.size, kept.video.layout));
+                kept.video.pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
+                arrival.ready(k);
+            }
+            if (stop)
+                progress.request_stop();
+            arrival.end();
+        });
+        ArrivalRunner runner;
+        std::ostringstream log;
+        const VideoExport result = ::export_videos(runner, request, log, &progress);
+        frames_step.join();
+        QCOMPARE(result.succeeded, succeeded);
+        if (succeeded) {
+            QCOMPARE(result.written,
+                     (QStringList{"output_video.mp4", "output_video_boomerang.mp4"}));
+            return;
+        }
+        QCOMPARE(result.stopped, stop);
+        if (!stop)
+            QCOMPARE(result.error_line, QStringLiteral("the frames were not all written"));
+        QCOMPARE(result.unfinished, QStringLiteral("output_video.mp4"));
+        QVERIFY(result.written.isEmpty());
+        QVERIFY(runner.calls.load() <= 1);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
     void export_from_memory_data()
     {
         QTest::addColumn<QSize>("frames");
@@ -647,16 +758,16 @@ private slots:
         const QList<int> backwards{2, 1, 0};
         QTest::newRow("scaled video, boomerang and GIFs")
             << QSize(900, 652) << -1
-            << QStringList{"raw mp4", "raw mp4", "join", "raw gif", "raw gif"}
-            << QVector<QList<int>>{forwards, backwards, {}, forwards, forwards + backwards};
+            << QStringList{"raw mp4", "raw mp4", "join", "raw gifs"}
+            << QVector<QList<int>>{forwards, backwards, {}, forwards + backwards};
         QTest::newRow("video at the frames' size: only the GIFs kept")
             << QSize(400, 290) << -1
-            << QStringList{"mp4 from files", "mp4 from files", "join", "raw gif", "raw gif"}
-            << QVector<QList<int>>{{}, {}, {}, forwards, forwards + backwards};
+            << QStringList{"mp4 from files", "mp4 from files", "join", "raw gifs"}
+            << QVector<QList<int>>{{}, {}, {}, forwards + backwards};
         QTest::newRow("a video picture missing: the videos read the files")
             << QSize(900, 652) << 1
-            << QStringList{"mp4 from files", "mp4 from files", "join", "raw gif", "raw gif"}
-            << QVector<QList<int>>{{}, {}, {}, forwards, forwards + backwards};
+            << QStringList{"mp4 from files", "mp4 from files", "join", "raw gifs"}
+            << QVector<QList<int>>{{}, {}, {}, forwards + backwards};
     }
 
     void export_from_memory()
@@ -701,6 +812,10 @@ private slots:
                 described << "join";
             else if (call == raw_gif_command(gif, frame_count, output).arguments)
                 described << "raw gif";
+            else if (call == raw_gifs_command(gif, count, 2 * count,
+                                              call[call.indexOf("-y") + 1], output)
+                                  .arguments)
+                described << "raw gifs";
             else
                 described << call.join(' ');
         }

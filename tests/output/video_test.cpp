@@ -283,11 +283,20 @@ public:
                           const std::function<void(const QString&)>& on_error_line,
                           const std::function<bool()>& stop_requested) override
     {
-        const QString output = arguments.back();
-        if (!output.endsWith(dying)) {
+        // One command may make several files, each named after "-y".
+        QStringList outputs;
+        for (int k = 0; k + 1 < arguments.size(); ++k) {
+            if (arguments[k] == QLatin1String("-y"))
+                outputs << arguments[k + 1];
+        }
+        const auto makes = [&](const QString& name) {
+            return std::any_of(outputs.begin(), outputs.end(),
+                               [&](const QString& output) { return output.endsWith(name); });
+        };
+        if (!makes(dying)) {
             const ProcessResult result =
                 ChildProcessRunner::run_fed(program, arguments, input, on_error_line, stop_requested);
-            if (output.endsWith("output_video.partial.gif")) {
+            if (makes("output_video.partial.gif")) {
                 const std::lock_guard<std::mutex> lock(mutex);
                 gif_ended = true;
                 ended.notify_all();
@@ -301,7 +310,8 @@ public:
         }
         return ChildProcessRunner::run_fed(
             "sh",
-            {"-c", "head -c 1000 >/dev/null; echo 'Invalid data found' >&2; kill -KILL $$", output},
+            {"-c", "head -c 1000 >/dev/null; echo 'Invalid data found' >&2; kill -KILL $$",
+             outputs.value(0)},
             input, on_error_line, stop_requested);
     }
 
@@ -370,9 +380,10 @@ private slots:
         QCOMPARE(result.written, QStringList({"output_video.mp4", "output_video_boomerang.mp4",
                                               "output_video.gif", "output_video_boomerang.gif"}));
         QCOMPARE(folder_entries(dir.path()), frame_names(count) + all_outputs);
-        // The video, the backward half, the GIF and its boomerang, as ffmpeg counted them.
+        // The video, the backward half, the GIF and its boomerang, as ffmpeg counted them;
+        // from memory, one command makes both GIFs.
         QCOMPARE(progress.done(), 5 * count);
-        QCOMPARE(split_lines(log.str()).size(), std::size_t(5));
+        QCOMPARE(split_lines(log.str()).size(), std::size_t(from_memory ? 4 : 5));
 
         const QList<int> forwards = there_and_back(count).mid(0, count);
         const struct
@@ -509,8 +520,17 @@ private slots:
 
     // The pictures fed from memory are those the frame files gave, frame for
     // frame, within what the encoders lose; only the way they were reduced differs.
+    // So they are when the video is encoded while the frames are still written.
+    void memory_gives_the_pictures_of_the_files_data()
+    {
+        QTest::addColumn<bool>("overlapped");
+        QTest::newRow("after the frames") << false;
+        QTest::newRow("while the frames are written") << true;
+    }
+
     void memory_gives_the_pictures_of_the_files()
     {
+        QFETCH(bool, overlapped);
         const int count = 5;
         const QSize frames(960, 600);
         QTemporaryDir from_files;
@@ -521,15 +541,29 @@ private slots:
         prepare_video_frames(kept, frames, count);
         VideoFrames unused = kept;
         QVERIFY(write_photo_frames(from_files.path(), count, frames, unused));
-        QVERIFY(write_photo_frames(from_memory.path(), count, frames, kept));
         std::ostringstream log;
         VideoRequest request{from_files.path(), frames, count, 12, true, 480, true};
         BatchProgress files_progress;
         QVERIFY(export_folder(request, log, &files_progress).succeeded);
+        FrameArrival arrival;
+        std::thread frames_step;
+        if (overlapped) {
+            kept.arrival = &arrival;
+            arrival.begin(frames, count);
+            frames_step = std::thread([&] {
+                write_photo_frames(from_memory.path(), count, frames, kept);
+                arrival.end();
+            });
+        } else {
+            QVERIFY(write_photo_frames(from_memory.path(), count, frames, kept));
+        }
         request.folder = from_memory.path();
         request.kept = &kept;
+        request.arriving = overlapped ? &arrival : nullptr;
         BatchProgress memory_progress;
         const VideoExport result = export_folder(request, log, &memory_progress);
+        if (frames_step.joinable())
+            frames_step.join();
         QVERIFY2(result.succeeded, qPrintable(result.error_line));
         QCOMPARE(memory_progress.done(), files_progress.done());
         QCOMPARE(folder_entries(from_memory.path()), frame_names(count) + all_outputs);
@@ -607,10 +641,11 @@ private slots:
         QTest::addColumn<bool>("after_gif");
         QTest::addColumn<QStringList>("written");
         QTest::addColumn<QString>("unfinished");
-        QTest::newRow("the GIF boomerang, the videos go on")
+        // Both GIFs are made by one command.
+        QTest::newRow("the GIFs, the videos go on")
             << "output_video_boomerang.partial.gif" << false
-            << QStringList{"output_video.mp4", "output_video_boomerang.mp4", "output_video.gif"}
-            << "output_video_boomerang.gif";
+            << QStringList{"output_video.mp4", "output_video_boomerang.mp4"}
+            << "output_video.gif";
         QTest::newRow("the video, once the GIF is made: the GIF goes")
             << "output_video.partial.mp4" << true << QStringList{} << "output_video.mp4";
         QTest::newRow("the boomerang's backward half")
