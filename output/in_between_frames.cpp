@@ -2,6 +2,7 @@
 
 #include "output/optical_flow.h"
 
+#include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
@@ -9,7 +10,6 @@
 #include <cmath>
 #include <future>
 #include <limits>
-#include <optional>
 
 namespace {
 
@@ -122,62 +122,23 @@ int patch_difference(const cv::Mat& frame, const cv::Mat& other_frame, int x, in
     return sum / 27;
 }
 
-// The wall's motion between two frames as an affine map, from corners tracked
+// The wall's motion between two frames as a homography, from corners tracked
 // both ways: after alignment on the sticker column the wall moves farther than
 // anything else, and where it moves far beside a large subject the dense flow
 // loses it, while a corner tracked over a deep pyramid does not.
 struct WallMotion
 {
     bool found = false;
-    float far = 1.0f;            // the sign of the wall's horizontal motion
-    cv::Matx23f forward, backward; // point in one frame to the same point in the other
+    float far = 1.0f;              // the sign of the wall's horizontal motion
+    cv::Matx33f forward, backward; // point in one frame to the same point in the other
 
-    cv::Vec2f flow(const cv::Matx23f& map, int x, int y) const
+    cv::Vec2f flow(const cv::Matx33f& map, int x, int y) const
     {
-        return cv::Vec2f(map(0, 0) * x + map(0, 1) * y + map(0, 2) - x,
-                         map(1, 0) * x + map(1, 1) * y + map(1, 2) - y);
+        const float d = map(2, 0) * x + map(2, 1) * y + map(2, 2);
+        return cv::Vec2f((map(0, 0) * x + map(0, 1) * y + map(0, 2)) / d - x,
+                         (map(1, 0) * x + map(1, 1) * y + map(1, 2)) / d - y);
     }
 };
-
-// Least squares affine map taking `from` to `to`, refitted without the points
-// it misses, by less and less, down to a pixel and a half.
-std::optional<cv::Matx23f> fit_affine(std::vector<cv::Point2f> from, std::vector<cv::Point2f> to)
-{
-    constexpr size_t fewest = 12;
-    const double misses[] = {8.0, 4.0, 2.0, 1.5, 1.5, 1.5};
-    for (const double miss : misses) {
-        if (from.size() < fewest)
-            return std::nullopt;
-        cv::Mat a(static_cast<int>(from.size()), 3, CV_32F), bx(a.rows, 1, CV_32F),
-            by(a.rows, 1, CV_32F);
-        for (int i = 0; i < a.rows; ++i) {
-            a.at<float>(i, 0) = from[i].x;
-            a.at<float>(i, 1) = from[i].y;
-            a.at<float>(i, 2) = 1.0f;
-            bx.at<float>(i) = to[i].x;
-            by.at<float>(i) = to[i].y;
-        }
-        cv::Mat cx, cy;
-        if (!cv::solve(a, bx, cx, cv::DECOMP_SVD) || !cv::solve(a, by, cy, cv::DECOMP_SVD))
-            return std::nullopt;
-        const cv::Matx23f map(cx.at<float>(0), cx.at<float>(1), cx.at<float>(2), cy.at<float>(0),
-                              cy.at<float>(1), cy.at<float>(2));
-        std::vector<cv::Point2f> kept_from, kept_to;
-        for (size_t i = 0; i < from.size(); ++i) {
-            const cv::Point2f p(map(0, 0) * from[i].x + map(0, 1) * from[i].y + map(0, 2),
-                                map(1, 0) * from[i].x + map(1, 1) * from[i].y + map(1, 2));
-            if (cv::norm(p - to[i]) <= miss) {
-                kept_from.push_back(from[i]);
-                kept_to.push_back(to[i]);
-            }
-        }
-        if (kept_from.size() == from.size() && miss <= 1.5)
-            return map;
-        from.swap(kept_from);
-        to.swap(kept_to);
-    }
-    return std::nullopt;
-}
 
 WallMotion wall_motion(const cv::Mat& first, const cv::Mat& second)
 {
@@ -218,19 +179,41 @@ WallMotion wall_motion(const cv::Mat& first, const cv::Mat& second)
             wall_from.push_back(from[i]);
             wall_to.push_back(to[i]);
         }
-    const std::optional<cv::Matx23f> map = fit_affine(wall_from, wall_to);
-    if (!map)
+    constexpr int fewest = 12;
+    if (wall_from.size() < fewest)
         return wall;
+    // A plane seen from two cameras: a homography, not an affine map, so that
+    // the wall's slant away from the cameras does not turn its tracks away.
+    std::vector<uchar> inliers;
+    cv::Mat map = cv::findHomography(wall_from, wall_to, cv::RANSAC, 1.5, inliers, 2000, 0.999);
+    const int kept = cv::countNonZero(inliers);
+    if (map.empty() || kept < fewest || 2 * kept < static_cast<int>(wall_from.size()))
+        return wall;
+    map.convertTo(map, CV_32F);
+    const cv::Matx33f forward(map.ptr<float>());
+    // Fitted on a few tracks, a homography can bend away wherever there are
+    // none. The wall lies behind everything over the whole picture, so at its
+    // corners and centre its motion must stay on the far side, within a
+    // quarter to twice the farthest motion tracked, and mostly sideways, as
+    // the cameras stand side by side.
+    const float w = static_cast<float>(first.cols - 1), h = static_cast<float>(first.rows - 1);
+    const cv::Point2f spots[] = {{0, 0}, {w, 0}, {0, h}, {w, h}, {w / 2, h / 2}};
+    for (const cv::Point2f& p : spots) {
+        const cv::Vec2f f = wall.flow(forward, cvRound(p.x), cvRound(p.y));
+        if (!(wall.far * f[0] >= 0.25f * farthest && wall.far * f[0] <= 2.0f * farthest &&
+              std::abs(f[1]) <= 0.5f * farthest))
+            return wall;
+    }
     wall.found = true;
-    wall.forward = *map;
-    cv::invertAffineTransform(wall.forward, wall.backward);
+    wall.forward = forward;
+    wall.backward = wall.forward.inv();
     return wall;
 }
 
 // Pixels the other frame does not seem to see that the wall's motion takes to
 // the same colours: the wall, its flow lost. They take the wall's motion.
 void rescue_wall(cv::Mat& flow, const cv::Mat& frame, const cv::Mat& other_frame,
-                 cv::Mat& visible, const WallMotion& wall, const cv::Matx23f& map)
+                 cv::Mat& visible, const WallMotion& wall, const cv::Matx33f& map)
 {
     for (int y = 0; y < flow.rows; ++y) {
         cv::Vec2f* f = flow.ptr<cv::Vec2f>(y);
