@@ -151,11 +151,6 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         return outcome;
     }
 
-    // Estimated from reduced copies before the first frame, applied as each frame is written.
-    const std::vector<ColourTable> colour_tables =
-        request.colour_match ? match_shot_colours(request.shots, request.calibration, log,
-                                                  request.reduced_shots.get())
-                             : std::vector<ColourTable>();
     // The videos are fed from the frames kept as they are written: no video
     // step decodes a frame file again.
     VideoFrames kept;
@@ -164,10 +159,14 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     kept.aspect = request.aspect;
     kept.column_x = request.sticker_column_x;
     kept.between = request.between;
+    // With colour matching, each camera's gains are estimated in the frames
+    // pass from the shot it decodes anyway, and applied as its frame is written.
+    std::vector<ColourGains> colour_gains;
     outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
                                           request.quality, progress ? &progress->frames : nullptr,
-                                          &kept, colour_tables);
+                                          &kept, {}, request.colour_match ? &colour_gains : nullptr);
     AlignedImages& frames = outcome.frames;
+    log_colour_gains(colour_gains, log);
     frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
     const bool frames_complete =
         frames.unreadable_input.isEmpty() && frames.input_among_frames.isEmpty() &&
