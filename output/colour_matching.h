@@ -58,7 +58,7 @@ void apply_colour_table(const ColourTable& table, QImage& frame, int first, int 
 std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frames, int middle);
 
 // The long side of the reduced frames the gains are estimated on.
-constexpr int reduced_frame_long_side = 192;
+constexpr int reduced_frame_long_side = 128;
 
 // The gains estimated camera by camera while the frames are written, from
 // the middle camera outwards (outward_order): each camera is compared, as
