@@ -4,13 +4,14 @@
 // without colour differences (truth/), and the spread of the mean lightness
 // against the truth over the frames (flicker). Measured with the colours left as
 // they are, with OpenCV's stitching ChannelsCompensator on the same reduced frames,
-// with the program's matching, and on the truth itself saved as JPEG shots (the
-// floor of the measure: frames with no colour difference at all). Last, what the
-// colour step adds to the frames, timed directly rather than as the difference of
-// two runs of the frames (which on a shared machine is mostly noise): the
-// estimate's own processor time, and the look-up table's share of the render
-// (each frame rendered with and without its table, in turns), against the
-// processor time of the frames; medians over the repeats.
+// with the program's matching (estimated in the frames pass, camera by camera
+// from the middle outwards), with the same reduced frames solved all at once,
+// and on the truth itself saved as JPEG shots (the floor of the measure: frames
+// with no colour difference at all). Last, what the colour step adds to the
+// frames: the pass timed with and without it, in turns, and its parts timed on
+// their own (the reduced frames, the gains, the look-up table's share of the
+// render: each frame rendered with and without its table, in turns); processor
+// time, medians over the repeats.
 
 #include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
@@ -20,7 +21,6 @@
 #include "output/frame_render.h"
 #include "output/run_files.h"
 #include "photo/image_file.h"
-#include "pipeline/camera_drift.h"
 #include "tools/make_rig/rig_writer.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -345,8 +345,6 @@ int main(int argc, char* argv[])
     }
     ReferenceTriple reference;
     std::ostream discard(nullptr);
-    // With its references' drift data, as `calibrate` writes it: a run then
-    // checks the shots first, and the colour estimate takes the check's copies.
     const RigCalibration rig_calibration =
         construct_rig_calibration(references, StickerColor::Yellow, reference, discard);
     const Calibration calibration = rig_calibration.calibration();
@@ -370,63 +368,79 @@ int main(int argc, char* argv[])
         cv::imwrite(truth_jpegs.back().toStdString(), cv::imread(truth_shots[k].toStdString()),
                     {cv::IMWRITE_JPEG_QUALITY, RigOptions().jpeg_quality});
     }
-    const std::vector<ColourTable> floor_tables =
-        match_shot_colours(truth_jpegs, calibration, discard);
+    std::vector<ColourGains> floor_gains;
     write_aligned_images(truth_jpegs, calibration, folder("floor"), frame_quality, nullptr, nullptr,
-                         floor_tables);
+                         {}, &floor_gains);
     const Score floor = score(means_of(read_frames(folder("floor"), count)), truth);
 
-    // The frames as a run writes them, colours kept: the time the cost is set against.
-    const double off_seconds = median_time(options.repeats, [&] {
-        write_aligned_images(shots, calibration, folder("off"), frame_quality);
-    });
+    // The frames pass as a run makes it, without and with colour matching
+    // (estimated within the pass from the shots it decodes anyway): in turns,
+    // so that a slower spell of the shared machine falls on both.
+    std::vector<double> off_times, on_times;
+    std::vector<ColourGains> gains;
+    for (int r = 0; r < options.repeats; ++r) {
+        const auto pass = [&](bool match) {
+            const double start = processor_seconds(Spender::ThisProcess);
+            write_aligned_images(shots, calibration, folder(match ? "on" : "off"), frame_quality,
+                                 nullptr, nullptr, {}, match ? &gains : nullptr);
+            (match ? on_times : off_times).push_back(processor_seconds(Spender::ThisProcess) - start);
+        };
+        pass(r % 2 == 1);
+        pass(r % 2 == 0);
+    }
+    const double off_seconds = median_of(off_times);
+    const double on_seconds = median_of(on_times);
+    std::ostringstream gains_log;
+    log_colour_gains(gains, gains_log);
+    std::cout << gains_log.str();
     const std::vector<cv::Mat> off_frames = read_frames(folder("off"), count);
     const Score off = score(means_of(off_frames), truth);
-
-    // The estimate alone, as a run without drift data makes it: its own
-    // reduced decode of every shot.
-    std::vector<ColourTable> tables;
-    std::ostringstream alone_log;
-    const double alone_seconds = median_time(options.repeats, [&] {
-        alone_log.str({});
-        tables = match_shot_colours(shots, calibration, alone_log);
-    });
-    std::cout << alone_log.str();
-    write_aligned_images(shots, calibration, folder("on"), frame_quality, nullptr, nullptr, tables);
     const Score on = score(means_of(read_frames(folder("on"), count)), truth);
+    std::vector<ColourTable> tables;
+    for (const ColourGains& found : gains)
+        tables.push_back(colour_table(found));
 
-    // Beside the drift check, as a run with the references' drift data makes
-    // it: the estimate takes the reduced copies the check decoded.
-    std::vector<double> shared_times, check_times;
-    std::vector<ColourTable> shared_tables;
-    for (int r = 0; r < options.repeats; ++r) {
-        ReducedShots reduced;
-        const double start = processor_seconds(Spender::ThisProcess);
-        check_drift(rig_calibration, shots, &reduced);
-        const double checked = processor_seconds(Spender::ThisProcess);
-        std::ostringstream log;
-        shared_tables = match_shot_colours(shots, calibration, log, &reduced);
-        shared_times.push_back(processor_seconds(Spender::ThisProcess) - checked);
-        check_times.push_back(checked - start);
+    // The parts of the estimate in the pass, timed on their own: the reduced
+    // frames from the decoded shots, then the gains camera by camera.
+    std::vector<QImage> decoded(count);
+    std::vector<QImageIOHandler::Transformations> turns(count);
+    std::vector<QSize> sizes;
+    std::vector<ImageAlignment> alignments;
+    for (int k = 0; k < count; ++k) {
+        turns[k] = read_stored_image(shots[k], decoded[k]).value_or(QImageIOHandler::Transformations());
+        sizes.push_back(read_oriented_size(shots[k]));
+        alignments.push_back(calibration.alignment(k));
     }
-    const double shared_seconds = median_of(shared_times);
-    const double check_seconds = median_of(check_times);
-    write_aligned_images(shots, calibration, folder("shared"), frame_quality, nullptr, nullptr,
-                         shared_tables);
-    const Score shared = score(means_of(read_frames(folder("shared"), count)), truth);
-
-    const TableCost table = table_cost(shots, calibration, tables, options.turns);
-
-    // The two halves of the estimate: the reduced frames, then the gains.
-    std::vector<cv::Mat> reduced;
+    const ReducedFrameShape shape =
+        reduced_frame_shape(common_frame_rect(sizes, alignments, count / 2));
+    std::vector<cv::Mat> in_pass(count);
     const double reduce_seconds = median_time(options.repeats, [&] {
-        reduced = reduced_aligned_frames(shots, calibration);
+        for (int k = 0; k < count; ++k)
+            in_pass[k] = reduced_aligned_frame(decoded[k], turns[k], alignments[k], shape);
     });
     const double solve_seconds = median_time(options.repeats, [&] {
-        estimate_colour_gains(reduced, count / 2);
+        estimate_colour_gains_outward(in_pass);
     });
-    std::cout << std::fixed << std::setprecision(3) << "estimate: reduced frames "
+    decoded.clear();
+    const TableCost table = table_cost(shots, calibration, tables, options.turns);
+    std::cout << std::fixed << std::setprecision(3) << "estimate in the pass: reduced frames "
               << reduce_seconds << " s, gains " << solve_seconds << " s" << std::endl;
+
+    // The same reduced frames solved all at once, and the earlier estimate
+    // before the pass from a reduced decode of its own, for comparison.
+    const auto frames_with = [&](const std::vector<ColourGains>& found, const QString& name) {
+        std::vector<ColourTable> with;
+        for (const ColourGains& g : found)
+            with.push_back(colour_table(g));
+        write_aligned_images(shots, calibration, folder(name), frame_quality, nullptr, nullptr, with);
+        return score(means_of(read_frames(folder(name), count)), truth);
+    };
+    const Score global = frames_with(estimate_colour_gains(in_pass, count / 2), "global");
+    std::vector<cv::Mat> reduced;
+    const double before_seconds = median_time(options.repeats, [&] {
+        reduced = reduced_aligned_frames(shots, calibration);
+    });
+    const Score before = frames_with(estimate_colour_gains(reduced, count / 2), "before");
 
     // The stitching module's per-channel gains, on the same reduced frames, all
     // pixels compared, then only those within its similarity threshold.
@@ -455,24 +469,25 @@ int main(int argc, char* argv[])
     const Score stitching = compensated_score(1.0);
     const Score stitching_similar = compensated_score(0.1);
 
-    const double cost = 100.0 * (alone_seconds + table.in_render) / off_seconds;
-    const double shared_cost = 100.0 * (shared_seconds + table.in_render) / off_seconds;
+    const double cost = 100.0 * (on_seconds - off_seconds) / off_seconds;
+    const double parts = 100.0 * (reduce_seconds + solve_seconds + table.in_render) / off_seconds;
     std::cout << std::fixed << std::setprecision(3);
-    std::cout << "frames " << off_seconds << " s; estimate " << alone_seconds << " s alone, "
-              << shared_seconds << " s beside the drift check (the check " << check_seconds
-              << " s); tables " << table.in_render << " s in the render (" << table.own_pass
-              << " s as a pass of their own); processor time, medians" << std::endl;
+    std::cout << "frames " << off_seconds << " s, with colour matching " << on_seconds
+              << " s; its parts: reduced frames " << reduce_seconds << " s, gains " << solve_seconds
+              << " s, tables " << table.in_render << " s in the render (" << table.own_pass
+              << " s as a pass of their own); a reduced decode of its own would add "
+              << before_seconds << " s; processor time, medians" << std::endl;
     std::cout << std::setprecision(2);
     std::cout << "colours as shot:        " << text(off) << std::endl;
     std::cout << "ChannelsCompensator:    " << text(stitching) << std::endl;
     std::cout << "  similarity 0.1:       " << text(stitching_similar) << std::endl;
     std::cout << "colour matching:        " << text(on) << std::endl;
-    std::cout << "  beside drift check:   " << text(shared) << "; the check "
-              << 100.0 * check_seconds / off_seconds << " % of frames" << std::endl;
+    std::cout << "  solved all at once:   " << text(global) << std::endl;
+    std::cout << "  before the pass:      " << text(before) << std::endl;
     std::cout << "floor (no difference):  " << text(floor) << std::endl;
     std::cout << count << " cameras: colour error " << text(on) << "; cost " << std::setprecision(1)
-              << shared_cost << " % of frames beside the drift check, " << cost
-              << " % alone; floor " << std::setprecision(2) << "dE median "
-              << floor.median << " max " << floor.max << std::endl;
+              << cost << " % of frames (its parts " << parts << " %); floor "
+              << std::setprecision(2) << "dE median " << floor.median << " max " << floor.max
+              << std::endl;
     return 0;
 }

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <numeric>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -46,6 +48,8 @@ enum class Outcome
     Written,
     Unreadable,
     Unwritable,
+    // Its colours could not be matched: a camera they depend on failed.
+    Abandoned,
 };
 
 // What a worker keeps from one image to the next: decoding and rendering into
@@ -67,6 +71,8 @@ struct Job
     int quality;
     VideoFrames* keep; // may be null
     const std::vector<ColourTable>& colour_tables; // empty: colours kept
+    OutwardColourGains* matching;                  // may be null
+    ReducedFrameShape reduced_shape;               // with `matching`
 };
 
 // Encodes `frame` in memory, then writes it under a temporary name that becomes
@@ -97,6 +103,16 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     if (upright != job.upright_sizes[index])
         return Outcome::Unreadable;
 
+    ColourTable matched;
+    if (job.matching) {
+        const std::optional<ColourGains> gains = job.matching->estimate(
+            index, reduced_aligned_frame(buffers.decoded, *orientation,
+                                         job.calibration.alignment(index), job.reduced_shape));
+        if (!gains)
+            return Outcome::Abandoned;
+        matched = colour_table(*gains);
+    }
+
     if (buffers.frame.size() != job.frame_rect.size())
         buffers.frame = QImage(job.frame_rect.size(), QImage::Format_RGB32);
     if (buffers.frame.isNull()) {
@@ -106,7 +122,9 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     // The one place a frame is made: warped here, then written, then reduced for the videos.
     // The colour table goes over each band of the frame as it is warped.
     const ColourTable* colour =
-        index < static_cast<int>(job.colour_tables.size()) ? &job.colour_tables[index] : nullptr;
+        job.matching ? &matched
+        : index < static_cast<int>(job.colour_tables.size()) ? &job.colour_tables[index]
+                                                              : nullptr;
     render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
                       job.frame_rect.topLeft(), buffers.frame, colour);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
@@ -126,8 +144,11 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
 
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality, BatchProgress* progress,
-                                   VideoFrames* keep, const std::vector<ColourTable>& colour_tables)
+                                   VideoFrames* keep, const std::vector<ColourTable>& colour_tables,
+                                   std::vector<ColourGains>* matched_gains)
 {
+    if (matched_gains)
+        matched_gains->clear();
     AlignedImages result;
     // However the step ends, a video waiting for its frames learns that no more come.
     struct ArrivalEnd
@@ -178,15 +199,26 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     }
 
     // Each worker takes the next index; indices are taken in order and every
-    // image taken is finished, so the frames written always start at 0.
+    // image taken is finished, so the frames written always start at 0. Colours
+    // matched in the pass take the cameras from the middle outwards, the order
+    // in which each camera's gains can build on those before it.
     if (keep) {
         keep->frame_origin = frame_rect.topLeft();
         prepare_video_frames(*keep, frame_rect.size(), count);
         if (keep->arrival)
             keep->arrival->begin(frame_rect.size(), count);
     }
-    const Job job{inputs, calibration, upright_sizes, frame_rect, folder, quality, keep,
-                  colour_tables};
+    std::optional<OutwardColourGains> matching;
+    std::vector<int> order(count);
+    std::iota(order.begin(), order.end(), 0);
+    if (matched_gains) {
+        matching.emplace(count);
+        order = OutwardColourGains::outward_order(count);
+    }
+    const Job job{inputs,        calibration, upright_sizes,
+                  frame_rect,    folder,      quality,
+                  keep,          colour_tables, matching ? &*matching : nullptr,
+                  reduced_frame_shape(frame_rect)};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};
@@ -194,10 +226,14 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     const auto work = [&] {
         WorkerBuffers buffers;
         while (!failed.load() && !(progress && progress->stop_requested())) {
-            const int index = next.fetch_add(1);
-            if (index >= count)
+            const int taken = next.fetch_add(1);
+            if (taken >= count)
                 return;
+            const int index = order[taken];
             outcomes[index] = write_frame(job, index, buffers, reasons[index]);
+            // Cameras waiting for this one's gains must not wait for ever.
+            if (matching && outcomes[index] == Outcome::Unreadable)
+                matching->give_up(index);
             if (outcomes[index] != Outcome::Written)
                 failed.store(true);
             else if (progress)
@@ -214,28 +250,35 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
 
     // Leave what a run in index order would have left at its first failure:
     // nothing after an unreadable input, the frames before an unwritable file.
+    // Taken outwards, the frames written need not start at 0: only those from 0
+    // up to the first one missing stay.
+    const int leading = static_cast<int>(
+        std::find_if(outcomes.begin(), outcomes.end(),
+                     [](Outcome outcome) { return outcome != Outcome::Written; }) -
+        outcomes.begin());
     const auto failure = std::find_if(outcomes.begin(), outcomes.end(), [](Outcome outcome) {
         return outcome == Outcome::Unreadable || outcome == Outcome::Unwritable;
     });
+    const bool unreadable = failure != outcomes.end() && *failure == Outcome::Unreadable;
+    for (int k = unreadable ? 0 : leading; k < count; ++k) {
+        if (outcomes[k] == Outcome::Written)
+            QFile::remove(frame_path(folder, k));
+    }
     if (failure != outcomes.end()) {
         const int first = static_cast<int>(failure - outcomes.begin());
-        const bool unreadable = *failure == Outcome::Unreadable;
-        for (int k = unreadable ? 0 : first + 1; k < count; ++k) {
-            if (outcomes[k] == Outcome::Written)
-                QFile::remove(frame_path(folder, k));
-        }
         if (unreadable) {
             result.unreadable_input = inputs[first];
             result.unreadable_camera = first;
         } else {
             result.unwritable_output = frame_path(folder, first);
             result.unwritable_reason = reasons[first];
-            result.frame_count = first;
+            result.frame_count = leading;
         }
         return result;
     }
-    result.frame_count =
-        static_cast<int>(std::count(outcomes.begin(), outcomes.end(), Outcome::Written));
+    result.frame_count = leading;
     result.stopped = result.frame_count < count;
+    if (matched_gains && !result.stopped)
+        *matched_gains = matching->gains();
     return result;
 }

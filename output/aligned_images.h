@@ -56,8 +56,15 @@ struct AlignedImages
 // Its arrival (may be null) is told the frames' size before the first frame,
 // each frame as it is kept, and the end of the step, however it ends.
 // With `colour_tables` (one per camera), frame k goes through table k before it is
-// encoded and kept.
+// encoded and kept. With `matched_gains` instead, the colours are matched in the
+// pass itself: the cameras are taken from the middle outwards, each one's gains
+// estimated (OutwardColourGains) from its decoded shot before its frame is
+// rendered, and every camera's gains are left in `matched_gains` when all were
+// estimated (else it is left empty). A failure or a stop then leaves what it
+// leaves in index order: the frames kept are those from 0 up to the first one
+// not written, and frame_count of them.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality,
                                    BatchProgress* progress = nullptr, VideoFrames* keep = nullptr,
-                                   const std::vector<ColourTable>& colour_tables = {});
+                                   const std::vector<ColourTable>& colour_tables = {},
+                                   std::vector<ColourGains>* matched_gains = nullptr);

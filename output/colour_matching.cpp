@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <iomanip>
+#include <mutex>
 #include <numeric>
 #include <ostream>
 #include <sstream>
@@ -250,6 +252,36 @@ QImage at_reduction(const QImage& stored, int reduction, int step)
     return reduced;
 }
 
+// Next-neighbours see the scene from further apart: they count half.
+double pair_weight(const PairRatio& pair)
+{
+    return std::sqrt(pair.pixels * (pair.to - pair.from == 1 ? 1.0 : 0.5));
+}
+
+// Both flows between neighbours `lo` and `lo + 1`.
+struct NeighbourFlows
+{
+    cv::Mat forward;  // lo -> lo + 1
+    cv::Mat backward; // lo + 1 -> lo
+};
+
+NeighbourFlows neighbour_flows(const PreparedFrame& lo, const PreparedFrame& hi)
+{
+    return {dense_flow(lo.grey, hi.grey, FlowMethod::DisUltrafast, estimate_flow_scale),
+            dense_flow(hi.grey, lo.grey, FlowMethod::DisUltrafast, estimate_flow_scale)};
+}
+
+// `pixels` (32-bit) halved exactly: 2 x 2 averages, an odd last row or column left out.
+cv::Mat halved(const cv::Mat& pixels)
+{
+    const cv::Mat even = pixels(cv::Rect(0, 0, pixels.cols & ~1, pixels.rows & ~1));
+    cv::Mat half;
+    // At exactly half, bilinear sampling falls between four pixels and weighs
+    // them alike: an average at a fraction of an area resize's cost.
+    cv::resize(even, half, cv::Size(even.cols / 2, even.rows / 2), 0, 0, cv::INTER_LINEAR);
+    return half;
+}
+
 } // namespace
 
 ColourTable colour_table(const ColourGains& gains)
@@ -317,12 +349,10 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
     cv::parallel_for_(cv::Range(0, 2 * (count - 1)), [&](const cv::Range& range) {
         for (int i = range.start; i < range.end; ++i) {
             const int k = i / 2;
-            if (i % 2 == 0)
-                forward[k] = dense_flow(prepared[k].grey, prepared[k + 1].grey,
-                                        FlowMethod::DisUltrafast, estimate_flow_scale);
-            else
-                backward[k] = dense_flow(prepared[k + 1].grey, prepared[k].grey,
-                                         FlowMethod::DisUltrafast, estimate_flow_scale);
+            const PreparedFrame& from = prepared[i % 2 == 0 ? k : k + 1];
+            const PreparedFrame& to = prepared[i % 2 == 0 ? k + 1 : k];
+            (i % 2 == 0 ? forward : backward)[k] =
+                dense_flow(from.grey, to.grey, FlowMethod::DisUltrafast, estimate_flow_scale);
         }
     });
     // Neighbours and next-neighbours: the next-neighbours carry the chain across
@@ -364,9 +394,7 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
     cv::Mat sides = cv::Mat::zeros(static_cast<int>(used.size()), 3, CV_64F);
     for (int row = 0; row < static_cast<int>(used.size()); ++row) {
         const PairRatio& pair = *used[row];
-        // Next-neighbours see the scene from further apart: they count half.
-        const double weight =
-            std::sqrt(pair.pixels * (pair.to - pair.from == 1 ? 1.0 : 0.5));
+        const double weight = pair_weight(pair);
         if (unknown[pair.from] >= 0)
             system.at<double>(row, unknown[pair.from]) = weight;
         if (unknown[pair.to] >= 0)
@@ -405,10 +433,7 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     const QRect rect = common_frame_rect(upright_sizes, alignments, count / 2);
     if (rect.isEmpty())
         return {};
-    const double reduction =
-        std::max(1.0, static_cast<double>(std::max(rect.width(), rect.height())) / long_side);
-    const QSize reduced_size(std::max(1, static_cast<int>(rect.width() / reduction)),
-                             std::max(1, static_cast<int>(rect.height() / reduction)));
+    const ReducedFrameShape shape = reduced_frame_shape(rect, long_side);
 
     std::vector<cv::Mat> frames(count);
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
@@ -427,8 +452,8 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
                                       : stored.size();
             const double factor = static_cast<double>(upright.width()) / upright_sizes[k].width();
             const ImageAlignment alignment = onto_reduced_frame(
-                alignment_for_resized_input(alignments[k], factor), rect.topLeft(), reduction);
-            QImage frame(reduced_size, QImage::Format_RGB32);
+                alignment_for_resized_input(alignments[k], factor), shape.origin, shape.reduction);
+            QImage frame(shape.size, QImage::Format_RGB32);
             render_frame_into(stored, turn, alignment, QPoint(0, 0), frame);
             const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, frame.bits(),
                                static_cast<size_t>(frame.bytesPerLine()));
@@ -453,15 +478,244 @@ std::vector<ColourTable> match_shot_colours(const QStringList& shots,
     if (!frames.empty())
         gains = estimate_colour_gains(frames, count / 2);
     std::vector<ColourTable> tables;
-    for (int k = 0; k < count; ++k) {
+    for (int k = 0; k < count; ++k)
         tables.push_back(colour_table(gains[k]));
-        if (!frames.empty()) {
-            // A line of its own, so the log's stream keeps its number format.
-            std::ostringstream line;
-            line << "Camera " << k + 1 << ": colour gains " << std::fixed << std::setprecision(2)
-                 << gains[k].bgr[2] << ' ' << gains[k].bgr[1] << ' ' << gains[k].bgr[0];
-            log << line.str() << std::endl;
+    if (!frames.empty())
+        log_colour_gains(gains, log);
+    return tables;
+}
+
+void log_colour_gains(const std::vector<ColourGains>& gains, std::ostream& log)
+{
+    for (std::size_t k = 0; k < gains.size(); ++k) {
+        // A line of its own, so the log's stream keeps its number format.
+        std::ostringstream line;
+        line << "Camera " << k + 1 << ": colour gains " << std::fixed << std::setprecision(2)
+             << gains[k].bgr[2] << ' ' << gains[k].bgr[1] << ' ' << gains[k].bgr[0];
+        log << line.str() << std::endl;
+    }
+}
+
+ReducedFrameShape reduced_frame_shape(const QRect& frame_rect, int long_side)
+{
+    ReducedFrameShape shape;
+    shape.origin = frame_rect.topLeft();
+    shape.reduction = std::max(
+        1.0, static_cast<double>(std::max(frame_rect.width(), frame_rect.height())) / long_side);
+    shape.size = QSize(std::max(1, static_cast<int>(frame_rect.width() / shape.reduction)),
+                       std::max(1, static_cast<int>(frame_rect.height() / shape.reduction)));
+    return shape;
+}
+
+cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformations turn,
+                              const ImageAlignment& alignment, const ReducedFrameShape& shape,
+                              int long_side)
+{
+    if (stored.isNull() || !is_renderable(stored.format()))
+        return {};
+    cv::Mat pixels(stored.height(), stored.width(), CV_8UC4, const_cast<uchar*>(stored.constBits()),
+                   static_cast<size_t>(stored.bytesPerLine()));
+    int halvings = 0;
+    while (std::max(pixels.cols, pixels.rows) / 2 >= long_side) {
+        pixels = halved(pixels);
+        ++halvings;
+    }
+    const QImage small(pixels.data, pixels.cols, pixels.rows, static_cast<int>(pixels.step),
+                       stored.format());
+    const ImageAlignment reduced = onto_reduced_frame(
+        alignment_for_resized_input(alignment, 1.0 / (1 << halvings)), shape.origin,
+        shape.reduction);
+    QImage frame(shape.size, QImage::Format_RGB32);
+    render_frame_into(small, turn, reduced, QPoint(0, 0), frame);
+    if (frame.isNull())
+        return {};
+    const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, frame.bits(),
+                       static_cast<size_t>(frame.bytesPerLine()));
+    cv::Mat bgr;
+    cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
+    return bgr;
+}
+
+namespace {
+
+enum class CameraState
+{
+    Pending,
+    Done,
+    GaveUp,
+};
+
+} // namespace
+
+struct OutwardColourGains::State
+{
+    explicit State(int count)
+        : cameras(static_cast<std::size_t>(std::max(count, 0))),
+          links(cameras.size())
+    {
+    }
+
+    struct Camera
+    {
+        CameraState state = CameraState::Pending;
+        PreparedFrame prepared;
+        ColourGains gains;
+        std::array<double, 3> log_gains{0.0, 0.0, 0.0};
+        // False when nothing linked it to the middle camera: it says nothing
+        // about the cameras beyond it.
+        bool linked = false;
+    };
+
+    std::vector<Camera> cameras;
+    // Entry lo: the flows between cameras lo and lo + 1, made by the outer one.
+    std::vector<NeighbourFlows> links;
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+};
+
+OutwardColourGains::OutwardColourGains(int count) : state_(std::make_unique<State>(count)) {}
+
+OutwardColourGains::~OutwardColourGains() = default;
+
+std::vector<int> OutwardColourGains::outward_order(int count)
+{
+    std::vector<int> order;
+    const int middle = count / 2;
+    if (count > 0)
+        order.push_back(middle);
+    for (int step = 1; static_cast<int>(order.size()) < count; ++step) {
+        if (middle + step < count)
+            order.push_back(middle + step);
+        if (middle - step >= 0)
+            order.push_back(middle - step);
+    }
+    return order;
+}
+
+void OutwardColourGains::give_up(int camera)
+{
+    {
+        const std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->cameras.at(camera).state = CameraState::GaveUp;
+    }
+    state_->changed.notify_all();
+}
+
+std::optional<ColourGains> OutwardColourGains::estimate(int camera, const cv::Mat& frame)
+{
+    State& state = *state_;
+    if (frame.empty()) {
+        give_up(camera);
+        return std::nullopt;
+    }
+    const int count = static_cast<int>(state.cameras.size());
+    const int middle = count / 2;
+    PreparedFrame prepared = prepare(frame);
+    // Towards the middle: `inner` next to this camera, `next` beyond it (or none).
+    const int side = camera > middle ? 1 : -1;
+    const int inner = camera - side;
+    const int next = camera - 2 * side;
+    const bool has_next = camera != middle && (next - middle) * side >= 0;
+
+    ColourGains gains;
+    std::array<double, 3> log_gains{0.0, 0.0, 0.0};
+    bool linked = camera == middle;
+    if (camera != middle) {
+        // The inner camera came earlier in outward order, so a worker took it
+        // before this one, and it waits in turn only for cameras earlier still:
+        // the earliest camera still in hand never waits, and no wait can close
+        // into a circle. Its own wait covers the next camera's.
+        std::unique_lock<std::mutex> lock(state.mutex);
+        state.changed.wait(lock, [&] { return state.cameras[inner].state != CameraState::Pending; });
+        if (state.cameras[inner].state == CameraState::GaveUp) {
+            state.cameras[camera].state = CameraState::GaveUp;
+            lock.unlock();
+            state.changed.notify_all();
+            return std::nullopt;
         }
     }
-    return tables;
+    // What the earlier cameras published is no longer written to: read it unlocked.
+    std::vector<PairRatio> pairs;
+    if (camera != middle) {
+        const State::Camera& near = state.cameras[inner];
+        const int lo = std::min(camera, inner);
+        NeighbourFlows flows = camera > inner ? neighbour_flows(near.prepared, prepared)
+                                              : neighbour_flows(prepared, near.prepared);
+        pairs.push_back(camera > inner
+                            ? compare(near.prepared, prepared, flows.forward, flows.backward, inner, camera)
+                            : compare(prepared, near.prepared, flows.forward, flows.backward, camera, inner));
+        if (has_next) {
+            const State::Camera& far = state.cameras[next];
+            if (camera > inner) {
+                const NeighbourFlows& first = state.links[next];
+                pairs.push_back(compare(far.prepared, prepared,
+                                        compose_flows(first.forward, flows.forward),
+                                        compose_flows(flows.backward, first.backward), next, camera));
+            } else {
+                const NeighbourFlows& then = state.links[inner];
+                pairs.push_back(compare(prepared, far.prepared,
+                                        compose_flows(flows.forward, then.forward),
+                                        compose_flows(then.backward, flows.backward), camera, next));
+            }
+        }
+        // One unknown against fixed gains: the weighted least squares is the
+        // weighted mean of what each pair says. A pair (from, to) says log
+        // gain from - log gain to = log(to / from).
+        double weights = 0.0;
+        std::array<double, 3> sum{0.0, 0.0, 0.0};
+        for (const PairRatio& pair : pairs) {
+            const int other = pair.from == camera ? pair.to : pair.from;
+            if (pair.pixels == 0 || !state.cameras[other].linked)
+                continue;
+            const double weight = pair_weight(pair) * pair_weight(pair);
+            for (int c = 0; c < 3; ++c) {
+                const double said = pair.from == camera
+                                        ? state.cameras[other].log_gains[c] + pair.log_ratio[c]
+                                        : state.cameras[other].log_gains[c] - pair.log_ratio[c];
+                sum[c] += weight * said;
+            }
+            weights += weight;
+        }
+        if (weights > 0.0) {
+            linked = true;
+            for (int c = 0; c < 3; ++c) {
+                gains.bgr[c] = std::clamp(std::exp(sum[c] / weights), min_gain, max_gain);
+                // The next cameras build on the gains applied, clamped or not.
+                log_gains[c] = std::log(gains.bgr[c]);
+            }
+        }
+        state.links[lo] = std::move(flows);
+    }
+    {
+        const std::lock_guard<std::mutex> lock(state.mutex);
+        State::Camera& own = state.cameras[camera];
+        own.prepared = std::move(prepared);
+        own.gains = gains;
+        own.log_gains = log_gains;
+        own.linked = linked;
+        own.state = CameraState::Done;
+    }
+    state.changed.notify_all();
+    return gains;
+}
+
+std::vector<ColourGains> OutwardColourGains::gains() const
+{
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    std::vector<ColourGains> all;
+    for (const State::Camera& camera : state_->cameras) {
+        if (camera.state != CameraState::Done)
+            return {};
+        all.push_back(camera.gains);
+    }
+    return all;
+}
+
+std::vector<ColourGains> estimate_colour_gains_outward(const std::vector<cv::Mat>& frames)
+{
+    const int count = static_cast<int>(frames.size());
+    OutwardColourGains outward(count);
+    for (const int camera : OutwardColourGains::outward_order(count))
+        outward.estimate(camera, frames[camera]);
+    return outward.gains();
 }

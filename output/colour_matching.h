@@ -8,8 +8,13 @@
 #include <QImage>
 #include <QStringList>
 
+#include <QImageIOHandler>
+#include <QRect>
+
 #include <array>
 #include <iosfwd>
+#include <memory>
+#include <optional>
 #include <vector>
 
 // Cameras of one rig differ a little in colour and exposure, which nobody sees
@@ -52,22 +57,85 @@ void apply_colour_table(const ColourTable& table, QImage& frame, int first, int 
 // (a frame all black or all white, a rig of one camera) keeps gains 1.
 std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frames, int middle);
 
+// The long side of the reduced frames the gains are estimated on.
+constexpr int reduced_frame_long_side = 128;
+
+// The gains estimated camera by camera while the frames are written, from
+// the middle camera outwards (outward_order): each camera is compared, as
+// estimate_colour_gains compares them, with its neighbour and next-neighbour on
+// the middle's side, whose gains are fixed by then, and its own gains are their
+// weighted least squares, the middle camera keeping gains 1. A camera none of
+// whose pairs found anything keeps gains 1 and carries no chain further; its
+// outer neighbour's next-neighbour pair goes past it. Safe to call from several
+// threads, one camera each; the gains do not depend on which thread finishes first.
+class OutwardColourGains
+{
+public:
+    explicit OutwardColourGains(int count);
+    ~OutwardColourGains();
+
+    // The middle camera (count / 2), then one further out on each side in turn:
+    // m, m + 1, m - 1, m + 2, m - 2, ...
+    static std::vector<int> outward_order(int count);
+
+    // Camera `camera`'s gains from its reduced aligned frame (8-bit BGR, the
+    // same size for every camera). Waits for the gains of the cameras it is
+    // compared with; empty when one of them gave up (then this one gives up too).
+    std::optional<ColourGains> estimate(int camera, const cv::Mat& frame);
+
+    // Camera `camera` has no frame (its shot could not be read): the cameras
+    // waiting for it give up instead of waiting for ever.
+    void give_up(int camera);
+
+    // Every camera's gains, in camera order, once every camera has its gains; else empty.
+    std::vector<ColourGains> gains() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The same run on frames at hand, one camera after the other in outward order.
+std::vector<ColourGains> estimate_colour_gains_outward(const std::vector<cv::Mat>& frames);
+
+// Where the reduced aligned frames come from within the frames' rectangle
+// `frame_rect` (reference pixels): the rectangle shrunk by `reduction` to `size`.
+struct ReducedFrameShape
+{
+    QPoint origin;
+    double reduction = 1.0;
+    QSize size;
+};
+ReducedFrameShape reduced_frame_shape(const QRect& frame_rect,
+                                      int long_side = reduced_frame_long_side);
+
+// The reduced aligned frame (8-bit BGR) of a shot decoded in full (`stored`,
+// renderable(), shown turned by `turn`), for an alignment made on the upright
+// picture: the shot halved exactly (2 x 2 averages) while it keeps `long_side`
+// pixels or more on its long side, then warped onto `shape`. Costs a fraction
+// of a reduced decode of its own.
+cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformations turn,
+                              const ImageAlignment& alignment, const ReducedFrameShape& shape,
+                              int long_side = reduced_frame_long_side);
+
+// One line per camera on `log` ("Camera 4: colour gains 1.08 0.97 0.91":
+// cameras counted from 1 as the other lines of the log count them, gains red,
+// green, blue).
+void log_colour_gains(const std::vector<ColourGains>& gains, std::ostream& log);
+
 // The frames write_aligned_images would write, reduced to about `long_side`
 // pixels on their long side, as 8-bit BGR, each shot decoded at a reduced size
 // (a JPEG at 1/2, 1/4 or 1/8 by the decoder's own scaling), or taken from
 // `shared` where the drift check decoded it already. Empty when a shot cannot
 // be read or the frames would be empty; the frame pass reports why.
-constexpr int reduced_frame_long_side = 192;
 std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
                                             const Calibration& calibration,
                                             int long_side = reduced_frame_long_side,
                                             const ReducedShots* shared = nullptr);
 
 // Reduced frames of `shots`, their gains against the middle camera (count / 2),
-// and one line per camera on `log` ("Camera 4: colour gains 1.08 0.97 0.91":
-// cameras counted from 0 as the other lines of the log count them, gains red,
-// green, blue). One table per camera; every one the identity when the shots
-// cannot be read.
+// and their lines on `log` (log_colour_gains). One table per camera; every one
+// the identity when the shots cannot be read.
 std::vector<ColourTable> match_shot_colours(const QStringList& shots,
                                             const Calibration& calibration, std::ostream& log,
                                             const ReducedShots* shared = nullptr);

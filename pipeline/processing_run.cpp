@@ -153,11 +153,6 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         return outcome;
     }
 
-    // Estimated from reduced copies before the first frame, applied as each frame is written.
-    const std::vector<ColourTable> colour_tables =
-        request.colour_match ? match_shot_colours(request.shots, request.calibration, log,
-                                                  request.reduced_shots.get())
-                             : std::vector<ColourTable>();
     // The videos are fed from the frames kept as they are written: no video
     // step decodes a frame file again.
     VideoFrames kept;
@@ -173,11 +168,14 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
                frames.unwritable_output.isEmpty() && !frames.stopped &&
                !frames.common_size.isEmpty();
     };
+    // With colour matching, each camera's gains are estimated in the frames
+    // pass from the shot it decodes anyway, and applied as its frame is written.
+    std::vector<ColourGains> colour_gains;
     std::thread frames_step([&] {
-        outcome.frames = write_aligned_images(request.shots, request.calibration, staging,
-                                              request.quality,
-                                              progress ? &progress->frames : nullptr, &kept,
-                                              colour_tables);
+        outcome.frames = write_aligned_images(
+            request.shots, request.calibration, staging, request.quality,
+            progress ? &progress->frames : nullptr, &kept, {},
+            request.colour_match ? &colour_gains : nullptr);
         if (progress && complete(outcome.frames))
             progress->encoding = true;
     });
@@ -202,6 +200,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         export_for(expected, &arrival);
     }
     frames_step.join();
+    log_colour_gains(colour_gains, log);
     AlignedImages& frames = outcome.frames;
     frames.unwritable_output = in_folder(request.folder, frames.unwritable_output);
     if (!overlapped && complete(frames))

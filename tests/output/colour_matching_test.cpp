@@ -148,18 +148,23 @@ private slots:
         QFETCH(double, brightest);
         const std::vector<cv::Vec3d> gains{{1.10, 0.92, 1.05}, {0.88, 1.0, 1.12}, {1.0, 1.0, 1.0},
                                            {1.2, 1.3, 1.15},   {0.95, 0.85, 0.9}, {0.8, 0.9, 1.1}};
-        const std::vector<ColourGains> found =
-            estimate_colour_gains(make_frames(gains, {parallax, subject}, brightest), 3);
-        QCOMPARE(found.size(), gains.size());
-        QVERIFY(found[3].identity());
-        for (std::size_t k = 0; k < gains.size(); ++k) {
-            for (int c = 0; c < 3; ++c) {
-                const double matched = found[k].bgr[c] * gains[k][c] / gains[3][c];
-                if (std::abs(matched - 1.0) > 0.015)
-                    QFAIL(qPrintable(QString("camera %1 channel %2: %3 of the middle's")
-                                         .arg(k)
-                                         .arg(c)
-                                         .arg(matched)));
+        const std::vector<cv::Mat> frames = make_frames(gains, {parallax, subject}, brightest);
+        // All cameras solved at once, and camera by camera from the middle outwards.
+        for (const bool outward : {false, true}) {
+            const std::vector<ColourGains> found =
+                outward ? estimate_colour_gains_outward(frames) : estimate_colour_gains(frames, 3);
+            QCOMPARE(found.size(), gains.size());
+            QVERIFY(found[3].identity());
+            for (std::size_t k = 0; k < gains.size(); ++k) {
+                for (int c = 0; c < 3; ++c) {
+                    const double matched = found[k].bgr[c] * gains[k][c] / gains[3][c];
+                    if (std::abs(matched - 1.0) > 0.015)
+                        QFAIL(qPrintable(QString("%1camera %2 channel %3: %4 of the middle's")
+                                             .arg(outward ? "outwards: " : "")
+                                             .arg(k)
+                                             .arg(c)
+                                             .arg(matched)));
+                }
             }
         }
     }
@@ -177,13 +182,15 @@ private slots:
         QFETCH(int, cameras);
         const std::vector<cv::Vec3d> all{{0.9, 1.0, 1.1}, {1.0, 1.0, 1.0}};
         const std::vector<cv::Vec3d> gains(all.end() - cameras, all.end());
-        const std::vector<ColourGains> found =
-            estimate_colour_gains(make_frames(gains, {2, false}), cameras / 2);
-        QCOMPARE(static_cast<int>(found.size()), cameras);
-        QVERIFY(found[cameras / 2].identity());
-        if (cameras == 2) {
-            QVERIFY(std::abs(found[0].bgr[0] * 0.9 - 1.0) < 0.015);
-            QVERIFY(std::abs(found[0].bgr[2] * 1.1 - 1.0) < 0.015);
+        const std::vector<cv::Mat> frames = make_frames(gains, {2, false});
+        for (const std::vector<ColourGains>& found :
+             {estimate_colour_gains(frames, cameras / 2), estimate_colour_gains_outward(frames)}) {
+            QCOMPARE(static_cast<int>(found.size()), cameras);
+            QVERIFY(found[cameras / 2].identity());
+            if (cameras == 2) {
+                QVERIFY(std::abs(found[0].bgr[0] * 0.9 - 1.0) < 0.015);
+                QVERIFY(std::abs(found[0].bgr[2] * 1.1 - 1.0) < 0.015);
+            }
         }
     }
 
@@ -350,10 +357,16 @@ private slots:
         QTest::addColumn<int>("orientation");
         // Whether the drift check decoded its copy already.
         QTest::addColumn<bool>("shared");
-        QTest::newRow("upright") << 1 << false;
-        QTest::newRow("stored turned, EXIF orientation 6") << 6 << false;
-        QTest::newRow("stored upside down, EXIF orientation 3") << 3 << false;
-        QTest::newRow("turned, the check's copy") << 6 << true;
+        // Whether the frames pass makes it from the shot decoded in full.
+        QTest::addColumn<bool>("in_pass");
+        QTest::newRow("upright") << 1 << false << false;
+        QTest::newRow("stored turned, EXIF orientation 6") << 6 << false << false;
+        QTest::newRow("stored upside down, EXIF orientation 3") << 3 << false << false;
+        QTest::newRow("turned, the check's copy") << 6 << true << false;
+        QTest::newRow("upright, in the pass") << 1 << false << true;
+        QTest::newRow("turned, in the pass") << 6 << false << true;
+        QTest::newRow("mirrored, in the pass") << 2 << false << true;
+        QTest::newRow("upside down, in the pass") << 3 << false << true;
     }
 
     // The reduced frame is the frame written at full size, reduced: same place,
@@ -362,6 +375,7 @@ private slots:
     {
         QFETCH(int, orientation);
         QFETCH(bool, shared);
+        QFETCH(bool, in_pass);
         QTemporaryDir folder;
         const cv::Mat shot = photo_sized_shot();
         const QString path = folder.filePath("shot.jpg");
@@ -380,12 +394,23 @@ private slots:
             QFile cut(path);
             QVERIFY(cut.resize(cut.size() / 2));
         }
-        const std::vector<cv::Mat> reduced =
-            reduced_aligned_frames({path, path}, calibration, 160, shared ? &copies : nullptr);
-        QCOMPARE(reduced.size(), std::size_t(2));
-
         const QRect rect = common_frame_rect({upright.size(), upright.size()},
                                              {calibration.alignment(0), calibration.alignment(1)}, 1);
+        // The frames pass makes its own from the shot decoded in full.
+        QImage decoded;
+        const std::optional<QImageIOHandler::Transformations> turn =
+            in_pass ? read_stored_image(path, decoded) : std::nullopt;
+        QCOMPARE(turn.has_value(), in_pass);
+        const ReducedFrameShape shape = reduced_frame_shape(rect, 160);
+        const std::vector<cv::Mat> reduced =
+            in_pass ? std::vector<cv::Mat>{reduced_aligned_frame(decoded, *turn,
+                                                                 calibration.alignment(0), shape, 160),
+                                           reduced_aligned_frame(decoded, *turn,
+                                                                 calibration.alignment(1), shape, 160)}
+                    : reduced_aligned_frames({path, path}, calibration, 160,
+                                             shared ? &copies : nullptr);
+        QCOMPARE(reduced.size(), std::size_t(2));
+        QCOMPARE(reduced[0].size(), cv::Size(shape.size.width(), shape.size.height()));
         for (int k = 0; k < 2; ++k) {
             const QImage full = render_frame(upright.convertToFormat(QImage::Format_RGB32),
                                              calibration.alignment(k), rect);

@@ -7,6 +7,7 @@
 #include "output/aligned_images.h"
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
+#include "output/run_files.h"
 #include "photo/image_file.h"
 #include "support/batch_progress.h"
 #include "tests/output/shots.h"
@@ -21,6 +22,8 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -122,6 +125,59 @@ QStringList entries_after(int frames, const QStringList& extra = {})
     QStringList names = frame_names(frames) + foreign_files + extra;
     names.sort();
     return names;
+}
+
+double to_linear(double v)
+{
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+// `image` as a camera with linear-light gains `gains` (blue, green, red) would show it.
+QImage with_gains(const QImage& image, const std::array<double, 3>& gains)
+{
+    QImage shown = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < shown.height(); ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(shown.scanLine(y));
+        for (int x = 0; x < shown.width(); ++x) {
+            int bgr[3] = {qBlue(line[x]), qGreen(line[x]), qRed(line[x])};
+            for (int c = 0; c < 3; ++c) {
+                const double v = std::min(1.0, to_linear(bgr[c] / 255.0) * gains[c]);
+                const double srgb = v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+                bgr[c] = int(std::lround(srgb * 255.0));
+            }
+            line[x] = qRgb(bgr[2], bgr[1], bgr[0]);
+        }
+    }
+    return shown;
+}
+
+// The gains of the shots colours_matched_in_the_pass writes; the middle one is 1.
+const std::vector<std::array<double, 3>> shot_gains{{1.08, 0.95, 1.0}, {0.9, 1.05, 1.1},
+                                                    {0.96, 1.04, 0.9}, {1.0, 1.0, 1.0},
+                                                    {1.1, 1.06, 0.92}, {0.94, 0.9, 1.06},
+                                                    {1.05, 0.93, 0.97}};
+
+// Seven shots of one scene through those gains, as JPEG files in `folder`.
+QStringList shots_with_gains(const QString& folder)
+{
+    QImage scene = smooth_texture(QSize(320, 240), 2);
+    QPainter painter(&scene);
+    for (int i = 0; i < 12; ++i)
+        painter.fillRect(20 + 23 * i, 30 + (i * 37) % 150, 18, 40,
+                         QColor::fromHsv(i * 31 % 360, 140, 120 + 8 * i));
+    painter.end();
+    QStringList paths;
+    for (std::size_t k = 0; k < shot_gains.size(); ++k) {
+        paths << folder + "/shot_" + QString::number(k) + ".jpg";
+        with_gains(scene, shot_gains[k]).save(paths.back(), nullptr, 95);
+    }
+    return paths;
+}
+
+QByteArray file_bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 int workers()
@@ -401,6 +457,104 @@ private slots:
         QCOMPARE(
             folder_entries(out.path()),
             entries_after(frames_left, how == "blocked" ? QStringList{blocker} : QStringList{}));
+    }
+
+    // Colours matched in the pass: each camera's gains come from the shot the
+    // pass decodes, the frames carry exactly the tables of the gains reported,
+    // and without matching the frames are the plain render's bytes.
+    void colours_matched_in_the_pass()
+    {
+        QTemporaryDir inputs, out, again, plain;
+        const QStringList shots = shots_with_gains(inputs.path());
+        const int count = shots.size();
+        const Calibration calibration = identity_calibration(count);
+        const int quality = 90;
+
+        std::vector<ColourGains> gains;
+        const AlignedImages matched =
+            write_aligned_images(shots, calibration, out.path(), quality, nullptr, nullptr, {}, &gains);
+        QCOMPARE(matched.frame_count, count);
+        QCOMPARE(static_cast<int>(gains.size()), count);
+        QVERIFY(gains[count / 2].identity());
+        for (int k = 0; k < count; ++k) {
+            for (int c = 0; c < 3; ++c) {
+                const double left = gains[k].bgr[c] * shot_gains[k][c];
+                QVERIFY2(std::abs(left - 1.0) < 0.02,
+                         qPrintable(QString("camera %1 channel %2: %3").arg(k).arg(c).arg(left)));
+            }
+        }
+
+        std::vector<ColourTable> tables;
+        for (const ColourGains& found : gains)
+            tables.push_back(colour_table(found));
+        QCOMPARE(write_aligned_images(shots, calibration, again.path(), quality, nullptr, nullptr,
+                                      tables)
+                     .frame_count,
+                 count);
+        QCOMPARE(write_aligned_images(shots, calibration, plain.path(), quality).frame_count, count);
+        const QRect rect(QPoint(0, 0), matched.common_size);
+        for (int k = 0; k < count; ++k) {
+            const QString name = frame_file_name(k);
+            QCOMPARE(file_bytes(out.path() + "/" + name), file_bytes(again.path() + "/" + name));
+            const QImage shot = read_oriented_image(shots[k]);
+            QCOMPARE(file_bytes(plain.path() + "/" + name),
+                     encoded(reference_frame(shot, calibration.alignment(k), rect), "jpg", quality));
+        }
+    }
+
+    // Cameras taken from the middle outwards wait for the gains of those
+    // nearer the middle: one that fails must not leave them waiting, and the
+    // run leaves what a run in index order leaves, frames from 0 only.
+    void colour_matching_failures_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("broken");
+        QTest::newRow("middle shot undecodable") << "corrupt" << 3;
+        QTest::newRow("first shot out undecodable") << "corrupt" << 4;
+        QTest::newRow("second shot out undecodable") << "corrupt" << 2;
+        QTest::newRow("last shot in outward order undecodable") << "corrupt" << 0;
+        QTest::newRow("frame next to the middle cannot be written") << "blocked" << 4;
+        QTest::newRow("stopped after two frames") << "stopped" << 2;
+    }
+
+    void colour_matching_failures()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, broken);
+        QTemporaryDir inputs, out;
+        QStringList shots = shots_with_gains(inputs.path());
+        const int count = shots.size();
+        for (const QString& name : foreign_files)
+            QVERIFY(write_file(out.filePath(name)));
+        const QString blocker = frame_file_name(broken);
+        if (how == "corrupt") {
+            QByteArray png = encoded(texture(QSize(320, 240), 3), "png");
+            for (int i = png.indexOf("IDAT") + 8; i < png.size() - 20; ++i)
+                png[i] = 0x55;
+            shots[broken] = inputs.filePath("corrupt.png");
+            QVERIFY(write_file(shots[broken], png));
+        } else if (how == "blocked") {
+            QVERIFY(QDir(out.path()).mkdir(blocker));
+        }
+        StoppingProgress progress(how == "stopped" ? broken : count + 1);
+
+        std::vector<ColourGains> gains{ColourGains{}};
+        const AlignedImages result = write_aligned_images(
+            shots, identity_calibration(count), out.path(), 80, &progress, nullptr, {}, &gains);
+        QVERIFY(result.frame_count < count || how == "stopped");
+        QCOMPARE(result.unreadable_input, how == "corrupt" ? shots[broken] : QString());
+        QCOMPARE(result.unreadable_camera, how == "corrupt" ? broken : -1);
+        QCOMPARE(result.unwritable_output, how == "blocked" ? out.filePath(blocker) : QString());
+        QCOMPARE(result.stopped, how == "stopped" && result.frame_count < count);
+        if (how == "corrupt")
+            QCOMPARE(result.frame_count, 0);
+        else if (how == "blocked")
+            QVERIFY(result.frame_count <= broken);
+        // Gains only for a pass that estimated every camera's.
+        QCOMPARE(gains.size(), result.frame_count == count ? std::size_t(count) : std::size_t(0));
+        QCOMPARE(folder_entries(out.path()),
+                 entries_after(result.frame_count,
+                               how == "blocked" ? QStringList{blocker} : QStringList{}));
     }
 
     // A frame the disk cannot take whole, whether the last flush or an earlier
