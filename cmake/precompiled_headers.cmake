@@ -90,6 +90,8 @@ function(quorvane_pch_producer modules out)
     endforeach()
     if("Test" IN_LIST modules)
       list(APPEND headers <QtTest>)
+      # Only the test programs use it: compiled as they are.
+      target_compile_options(${producer} PRIVATE ${quorvane_test_compile_options})
     endif()
     target_precompile_headers(${producer} PRIVATE ${headers})
   endif()

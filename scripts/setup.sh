@@ -2,18 +2,20 @@
 # run): the Debian packages the project needs, and a CMake build folder.
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-# clang and libclang-rt-14-dev (libFuzzer) build the fuzz targets; lld links
-# every tree faster.
+# lld links every tree faster.
 # libjpeg-dev lets the tests write CMYK JPEGs.
 # dpkg-dev (dpkg-shlibdeps) gives the Debian package its library dependencies;
 # desktop-file-utils checks its menu entry.
 # libmicrohttpd-dev and libqrencode-dev: the sharing page's server and QR codes.
-packages=(cmake g++ ninja-build qtbase5-dev qttranslations5-l10n libopencv-dev libjpeg-dev ffmpeg clang
-          libclang-rt-14-dev lld dpkg-dev desktop-file-utils pkg-config libmicrohttpd-dev libqrencode-dev)
+packages=(cmake g++ ninja-build qtbase5-dev qttranslations5-l10n libopencv-dev libjpeg-dev ffmpeg
+          lld dpkg-dev desktop-file-utils pkg-config libmicrohttpd-dev libqrencode-dev)
 # Only for the tests (scripts/test): headless Chromium renders the sharing page
 # and zbarimg reads its QR code back. Chromium is large (about 300 MB), so a
 # plain build or package does not install it.
 test_packages=(chromium zbar-tools)
+# Only for the fuzz targets (scripts/fuzz): clang and libFuzzer, about 300 MB
+# installed, which no other tree needs.
+fuzz_packages=(clang libclang-rt-14-dev)
 
 # install_missing_packages [PACKAGE...]: the project's packages and these.
 install_missing_packages() {
