@@ -221,9 +221,10 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
     const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
     QVERIFY(size.width() % 2 == 0 && size.height() % 2 == 0);
 
-    // The video, the boomerang's backward half and join, the GIF and its boomerang.
+    // The video, the boomerang's backward half and join, then one command for
+    // the GIF and its boomerang.
     const auto& calls = driver.recording_runner.calls;
-    QCOMPARE(calls.size(), 5);
+    QCOMPARE(calls.size(), 4);
     // ffmpeg reads and writes in the staging folder; the files move out once all are made.
     const QString staging = output->filePath(staging_folder_name);
     const FfmpegCommand video =
@@ -236,7 +237,7 @@ void ProcessingRunTest::frames_then_video_then_boomerang()
         outputs << QFileInfo(call.arguments.back()).fileName();
     QCOMPARE(outputs,
              QStringList({".output_video.partial.mp4", "backward.mp4",
-                          ".output_video_boomerang.partial.mp4", ".output_video.partial.gif",
+                          ".output_video_boomerang.partial.mp4",
                           ".output_video_boomerang.partial.gif"}));
     QCOMPARE(driver.dialogs.boxes(), QStringList{"information: Traitement terminé"});
     // Each command is logged before it runs.
@@ -593,14 +594,14 @@ void ProcessingRunTest::in_between_frames_in_every_video()
     const QSize size = QImage(output->filePath("output_img_0.jpg")).size();
 
     const auto& calls = driver.recording_runner.calls;
-    QCOMPARE(calls.size(), 5);
+    QCOMPARE(calls.size(), 4);
     const QString staging = output->filePath(staging_folder_name);
     const FfmpegCommand video = raw_mp4_command(EncodeSettings{24, size, size}, 10,
                                                 partial_path(staging + "/output_video.mp4"));
     QCOMPARE(calls.at(0).arguments, video.arguments);
-    // The boomerang's GIF plays them there and back.
-    QCOMPARE(calls.at(4).arguments.mid(calls.at(4).arguments.indexOf("-frames:v"), 2),
-             QStringList({"-frames:v", "20"}));
+    // The boomerang's GIF, the GIF command's second output, plays them there and back.
+    const QStringList& gifs = calls.at(3).arguments;
+    QCOMPARE(gifs.mid(gifs.lastIndexOf("-frames:v"), 2), QStringList({"-frames:v", "20"}));
     // The step is shown with its count (the window samples it, so not every value).
     const QStringList labels = driver.dialogs.progress_labels;
     QVERIFY2(std::any_of(labels.begin(), labels.end(),
