@@ -9,7 +9,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -19,7 +18,31 @@
 #include <ostream>
 #include <sstream>
 
+// Named rather than anonymous: the outward estimate's state, declared in the
+// header, keeps them.
+namespace colour_comparison {
+
+// What one frame brings to the comparison: its linear colours, lightly blurred
+// against JPEG noise, where they can be trusted, and its grey for the flow.
+struct PreparedFrame
+{
+    cv::Mat linear; // CV_32FC3
+    cv::Mat usable; // CV_8U, 255 where a pixel may be compared
+    cv::Mat grey;   // CV_8U
+};
+
+struct NeighbourFlows
+{
+    cv::Mat forward;  // lo -> lo + 1
+    cv::Mat backward; // lo + 1 -> lo
+};
+
+} // namespace colour_comparison
+
 namespace {
+
+using colour_comparison::NeighbourFlows;
+using colour_comparison::PreparedFrame;
 
 // Values at or above this (8-bit sRGB) may be clipped, below the other one are
 // mostly noise: neither says what the camera's gain is.
@@ -53,15 +76,6 @@ double linear_to_srgb(double v)
 {
     return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
 }
-
-// What one frame brings to the comparison: its linear colours, lightly blurred
-// against JPEG noise, where they can be trusted, and its grey for the flow.
-struct PreparedFrame
-{
-    cv::Mat linear; // CV_32FC3
-    cv::Mat usable; // CV_8U, 255 where a pixel may be compared
-    cv::Mat grey;   // CV_8U
-};
 
 PreparedFrame prepare(const cv::Mat& frame)
 {
@@ -259,12 +273,6 @@ double pair_weight(const PairRatio& pair)
 }
 
 // Both flows between neighbours `lo` and `lo + 1`.
-struct NeighbourFlows
-{
-    cv::Mat forward;  // lo -> lo + 1
-    cv::Mat backward; // lo + 1 -> lo
-};
-
 NeighbourFlows neighbour_flows(const PreparedFrame& lo, const PreparedFrame& hi)
 {
     return {dense_flow(lo.grey, hi.grey, FlowMethod::DisUltrafast, estimate_flow_scale),
@@ -367,10 +375,10 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
             const int k = pairs[p].from;
             const int j = pairs[p].to;
             const bool next = j - k == 2;
-            pairs[p] = compare(prepared[k], prepared[j],
-                               next ? compose_flows(forward[k], forward[k + 1]) : forward[k],
-                               next ? compose_flows(backward[k + 1], backward[k]) : backward[k],
-                               k, j);
+            pairs[p] =
+                compare(prepared[k], prepared[j],
+                        next ? compose_flows(forward[k], forward[k + 1]) : forward[k],
+                        next ? compose_flows(backward[k + 1], backward[k]) : backward[k], k, j);
         }
     });
 
@@ -439,8 +447,8 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int k = range.start; k < range.end; ++k) {
             const int step = reduction_for(upright_sizes[k], long_side);
-            const ReducedPhoto shot = reduced_shot(
-                shots[k], k, source_reduction(upright_sizes[k], step), shared);
+            const ReducedPhoto shot =
+                reduced_shot(shots[k], k, source_reduction(upright_sizes[k], step), shared);
             if (shot.empty())
                 continue;
             // A finer copy is first averaged down to the reduction asked for, as
@@ -522,9 +530,9 @@ cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformat
     }
     const QImage small(pixels.data, pixels.cols, pixels.rows, static_cast<int>(pixels.step),
                        stored.format());
-    const ImageAlignment reduced = onto_reduced_frame(
-        alignment_for_resized_input(alignment, 1.0 / (1 << halvings)), shape.origin,
-        shape.reduction);
+    const ImageAlignment reduced =
+        onto_reduced_frame(alignment_for_resized_input(alignment, 1.0 / (1 << halvings)),
+                           shape.origin, shape.reduction);
     QImage frame(shape.size, QImage::Format_RGB32);
     render_frame_into(small, turn, reduced, QPoint(0, 0), frame);
     if (frame.isNull())
@@ -536,22 +544,17 @@ cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformat
     return bgr;
 }
 
-namespace {
-
-enum class CameraState
-{
-    Pending,
-    Done,
-    GaveUp,
-};
-
-} // namespace
-
 struct OutwardColourGains::State
 {
+    enum class CameraState
+    {
+        Pending,
+        Done,
+        GaveUp,
+    };
+
     explicit State(int count)
-        : cameras(static_cast<std::size_t>(std::max(count, 0))),
-          links(cameras.size())
+        : cameras(static_cast<std::size_t>(std::max(count, 0))), links(cameras.size())
     {
     }
 
@@ -596,7 +599,7 @@ void OutwardColourGains::give_up(int camera)
 {
     {
         const std::lock_guard<std::mutex> lock(state_->mutex);
-        state_->cameras.at(camera).state = CameraState::GaveUp;
+        state_->cameras.at(camera).state = State::CameraState::GaveUp;
     }
     state_->changed.notify_all();
 }
@@ -626,9 +629,10 @@ std::optional<ColourGains> OutwardColourGains::estimate(int camera, const cv::Ma
         // the earliest camera still in hand never waits, and no wait can close
         // into a circle. Its own wait covers the next camera's.
         std::unique_lock<std::mutex> lock(state.mutex);
-        state.changed.wait(lock, [&] { return state.cameras[inner].state != CameraState::Pending; });
-        if (state.cameras[inner].state == CameraState::GaveUp) {
-            state.cameras[camera].state = CameraState::GaveUp;
+        state.changed.wait(
+            lock, [&] { return state.cameras[inner].state != State::CameraState::Pending; });
+        if (state.cameras[inner].state == State::CameraState::GaveUp) {
+            state.cameras[camera].state = State::CameraState::GaveUp;
             lock.unlock();
             state.changed.notify_all();
             return std::nullopt;
@@ -641,21 +645,22 @@ std::optional<ColourGains> OutwardColourGains::estimate(int camera, const cv::Ma
         const int lo = std::min(camera, inner);
         NeighbourFlows flows = camera > inner ? neighbour_flows(near.prepared, prepared)
                                               : neighbour_flows(prepared, near.prepared);
-        pairs.push_back(camera > inner
-                            ? compare(near.prepared, prepared, flows.forward, flows.backward, inner, camera)
-                            : compare(prepared, near.prepared, flows.forward, flows.backward, camera, inner));
+        pairs.push_back(
+            camera > inner
+                ? compare(near.prepared, prepared, flows.forward, flows.backward, inner, camera)
+                : compare(prepared, near.prepared, flows.forward, flows.backward, camera, inner));
         if (has_next) {
             const State::Camera& far = state.cameras[next];
             if (camera > inner) {
                 const NeighbourFlows& first = state.links[next];
-                pairs.push_back(compare(far.prepared, prepared,
-                                        compose_flows(first.forward, flows.forward),
-                                        compose_flows(flows.backward, first.backward), next, camera));
+                pairs.push_back(
+                    compare(far.prepared, prepared, compose_flows(first.forward, flows.forward),
+                            compose_flows(flows.backward, first.backward), next, camera));
             } else {
                 const NeighbourFlows& then = state.links[inner];
-                pairs.push_back(compare(prepared, far.prepared,
-                                        compose_flows(flows.forward, then.forward),
-                                        compose_flows(then.backward, flows.backward), camera, next));
+                pairs.push_back(
+                    compare(prepared, far.prepared, compose_flows(flows.forward, then.forward),
+                            compose_flows(then.backward, flows.backward), camera, next));
             }
         }
         // One unknown against fixed gains: the weighted least squares is the
@@ -693,7 +698,7 @@ std::optional<ColourGains> OutwardColourGains::estimate(int camera, const cv::Ma
         own.gains = gains;
         own.log_gains = log_gains;
         own.linked = linked;
-        own.state = CameraState::Done;
+        own.state = State::CameraState::Done;
     }
     state.changed.notify_all();
     return gains;
@@ -704,7 +709,7 @@ std::vector<ColourGains> OutwardColourGains::gains() const
     const std::lock_guard<std::mutex> lock(state_->mutex);
     std::vector<ColourGains> all;
     for (const State::Camera& camera : state_->cameras) {
-        if (camera.state != CameraState::Done)
+        if (camera.state != State::CameraState::Done)
             return {};
         all.push_back(camera.gains);
     }
