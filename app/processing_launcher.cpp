@@ -136,8 +136,7 @@ void ProcessingLauncher::run(const RigCalibration& rig)
     }
     inputs = in_camera_order(&window, dialogs, inputs);
     RigCalibration for_run;
-    const auto reduced = std::make_shared<ReducedShots>();
-    if (!checked_for_drift(rig, inputs, for_run, *reduced))
+    if (!checked_for_drift(rig, inputs, for_run))
         return;
     QStringList earlier_run;
     const QString folder = choose_output_folder(inputs, earlier_run);
@@ -162,8 +161,6 @@ void ProcessingLauncher::run(const RigCalibration& rig)
         return;
     }
     ProcessingRequest request = plan.request;
-    if (request.colour_match)
-        request.reduced_shots = reduced; // decoded by the check, not again
 
     ProcessingProgress progress(request);
     ProcessingOutcome outcome;
@@ -180,13 +177,13 @@ void ProcessingLauncher::run(const RigCalibration& rig)
 }
 
 bool ProcessingLauncher::checked_for_drift(const RigCalibration& rig, const QStringList& shots,
-                                           RigCalibration& for_run, ReducedShots& reduced)
+                                           RigCalibration& for_run)
 {
     for_run = rig;
     // It reads every shot: off the window's thread, behind a progress window.
     std::vector<CameraDrift> drift;
     run_with_progress(
-        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots, &reduced); },
+        QStringLiteral("Vérification des caméras"), [&] { drift = check_drift(rig, shots); },
         [](ProgressView& shown) {
             shown.set_progress(QStringLiteral("Vérification des caméras"), 0, 0);
         });

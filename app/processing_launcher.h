@@ -1,7 +1,6 @@
 #pragma once
 
 #include "calibration/rig_calibration.h"
-#include "photo/reduced_photo.h"
 
 #include <QString>
 #include <QStringList>
@@ -47,7 +46,7 @@ private:
     // where cameras moved, the user's choice. False when the user cancels. The
     // shots as the check decoded them go to `reduced`, for the colour estimate.
     bool checked_for_drift(const RigCalibration& rig, const QStringList& shots,
-                           RigCalibration& for_run, ReducedShots& reduced);
+                           RigCalibration& for_run);
     // The output folder, empty to stop. The files of an earlier run in it, which
     // the user agreed to replace, go to `to_replace`.
     QString choose_output_folder(const QStringList& inputs, QStringList& to_replace);

@@ -310,13 +310,7 @@ QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeRe
 {
     const RigCalibration& rig = settings.rig;
     const DriftMode mode = settings.on_drift;
-    // The copies the check decodes serve the colour estimate too.
-    const bool keep = plan.request.colour_match;
-    const auto reduced = std::make_shared<ReducedShots>();
-    const std::vector<CameraDrift> drift =
-        check_drift(rig, take.photos, keep ? reduced.get() : nullptr);
-    if (keep)
-        plan.request.reduced_shots = reduced;
+    const std::vector<CameraDrift> drift = check_drift(rig, take.photos);
     drift_in_force.resize(rig.camera_count());
     cannot_compare_said.resize(rig.camera_count(), false);
     RigCalibration corrected = rig;

@@ -78,12 +78,7 @@ QString help()
 // the run is refused for it.
 bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, ProcessingRequest& request)
 {
-    // The copies the check decodes serve the colour estimate too.
-    const auto reduced = std::make_shared<ReducedShots>();
-    const std::vector<CameraDrift> drift =
-        check_drift(rig, request.shots, request.colour_match ? reduced.get() : nullptr);
-    if (request.colour_match)
-        request.reduced_shots = reduced;
+    const std::vector<CameraDrift> drift = check_drift(rig, request.shots);
     const std::vector<int> moved = moved_cameras(drift);
     for (int camera = 0; camera < static_cast<int>(drift.size()); ++camera) {
         // Not a fault of the run: a note among the diagnostic lines.

@@ -3,7 +3,6 @@
 #include "calibration/calibration.h"
 #include "output/aligned_images.h"
 #include "output/video_export.h"
-#include "photo/reduced_photo.h"
 #include "pipeline/run_options.h"
 #include "pipeline/run_step.h"
 #include "support/batch_progress.h"
@@ -13,7 +12,6 @@
 #include <atomic>
 #include <limits>
 #include <iosfwd>
-#include <memory>
 
 class ProcessRunner;
 
@@ -47,9 +45,6 @@ struct ProcessingRequest
     // Frames made between each pair of neighbouring cameras for the videos and
     // GIFs ("Images intermédiaires"); the frame files stay the cameras' own.
     int between = default_between;
-    // The shots as the drift check decoded them reduced, for the colour
-    // estimate; null (or a shot missing) and it decodes its own.
-    std::shared_ptr<const ReducedShots> reduced_shots;
 };
 
 // How a processing run ended, first failure first.
