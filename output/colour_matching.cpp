@@ -584,14 +584,10 @@ std::vector<int> OutwardColourGains::outward_order(int count)
 {
     std::vector<int> order;
     const int middle = count / 2;
-    if (count > 0)
-        order.push_back(middle);
-    for (int step = 1; static_cast<int>(order.size()) < count; ++step) {
-        if (middle + step < count)
-            order.push_back(middle + step);
-        if (middle - step >= 0)
-            order.push_back(middle - step);
-    }
+    for (int camera = middle; camera >= 0 && camera < count; --camera)
+        order.push_back(camera);
+    for (int camera = middle + 1; camera < count; ++camera)
+        order.push_back(camera);
     return order;
 }
 

@@ -74,8 +74,10 @@ public:
     explicit OutwardColourGains(int count);
     ~OutwardColourGains();
 
-    // The middle camera (count / 2), then one further out on each side in turn:
-    // m, m + 1, m - 1, m + 2, m - 2, ...
+    // The middle camera (count / 2), then outwards to camera 0, then outwards
+    // on the other side: m, m - 1, ..., 0, m + 1, ..., count - 1. Each camera
+    // still comes after those it builds on, and frame 0 half way through the
+    // pass, so a video fed in camera order starts while the other half is written.
     static std::vector<int> outward_order(int count);
 
     // Camera `camera`'s gains from its reduced aligned frame (8-bit BGR, the
