@@ -324,7 +324,7 @@ int main(int argc, char* argv[])
                 own_per_take, frames_per_take);
     std::printf("%d takes: %d of %d moved cameras caught, %d false alarms in %d, residual after "
                 "correction median %.2f px max %.2f px; %.0f %% of frames time with its decode, "
-                "%.1f %% without (decode shared with the colour estimate)\n",
+                "%.1f %% without (its own work, were the decode shared)\n",
                 bench.takes, caught, moved, false_alarms, unmoved, percentile(residuals, 0.5),
                 percentile(residuals, 1.0), 100.0 * check_per_take / frames_per_take,
                 100.0 * own_per_take / frames_per_take);
