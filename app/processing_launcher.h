@@ -43,8 +43,7 @@ public:
 
 private:
     // `rig` as this run uses it: the shots checked against the calibration and,
-    // where cameras moved, the user's choice. False when the user cancels. The
-    // shots as the check decoded them go to `reduced`, for the colour estimate.
+    // where cameras moved, the user's choice. False when the user cancels.
     bool checked_for_drift(const RigCalibration& rig, const QStringList& shots,
                            RigCalibration& for_run);
     // The output folder, empty to stop. The files of an earlier run in it, which

@@ -149,7 +149,7 @@ bool render_rig(const BenchOptions& bench, const std::vector<TakeMove>& moves,
 }
 
 // The reduced decode of a take's shots alone, as check_drift makes it: what
-// the check shares with the colour estimate when colours are matched.
+// the check would no longer spend with its copies taken from the frames pass.
 void decode_reduced(const RigCalibration& rig, const QStringList& shots)
 {
     cv::parallel_for_(cv::Range(0, static_cast<int>(shots.size())), [&](const cv::Range& range) {

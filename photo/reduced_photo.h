@@ -6,11 +6,11 @@
 
 #include <vector>
 
-// The checks made on a take before its frames are written (the drift check,
-// the colour estimate) look at its shots decoded at 1/2, 1/4 or 1/8 of their
-// size by libjpeg's own scaling, which makes no pixel at full size. A shot is
-// decoded so once per take and the copy shared: the frames are then the only
-// full-size decode.
+// The checks made on a take before its frames are written (the drift check)
+// look at its shots decoded at 1/2, 1/4 or 1/8 of their size by libjpeg's own
+// scaling, which makes no pixel at full size. A shot is decoded so once per
+// take and the copy kept for any other look at it: the frames are then the
+// only full-size decode.
 
 struct ReducedPhoto
 {

@@ -50,7 +50,7 @@ struct CameraDrift
 // Compares each shot (one per camera, in camera order) with its camera's
 // reference; a camera not aligned, or without reference data, is NotChecked.
 // Reads the shots at a reduced size, on every core; with `reduced`, keeps
-// those copies there for the colour estimate, which then decodes none again.
+// those copies there for whoever else looks at them reduced.
 std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots,
                                      ReducedShots* reduced = nullptr);
 
