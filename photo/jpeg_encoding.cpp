@@ -24,8 +24,9 @@ struct EncoderErrors
     std::longjmp(errors->escape, 1);
 }
 
-// libjpeg's output goes straight into the byte array, grown by doubling; its
-// size is cut to what was written once the picture is finished.
+// libjpeg's output goes straight into the byte array, over all the memory it
+// kept from the last picture, grown by half as much again when that is full;
+// its size is cut to what was written once the picture is finished.
 struct Destination
 {
     jpeg_destination_mgr library; // first, as above
@@ -47,8 +48,8 @@ void start_destination(j_compress_ptr info)
 {
     auto* destination = reinterpret_cast<Destination*>(info->dest);
     destination->used = 0;
-    if (destination->bytes->size() < first_capacity)
-        destination->bytes->resize(first_capacity);
+    QByteArray& bytes = *destination->bytes;
+    bytes.resize(std::max(bytes.capacity(), first_capacity));
     give_room(*destination);
 }
 
@@ -60,7 +61,7 @@ boolean grow_destination(j_compress_ptr info)
     destination->used = bytes.size();
     if (bytes.size() > (1 << 29))
         ERREXIT(info, JERR_OUT_OF_MEMORY);
-    bytes.resize(bytes.size() * 2);
+    bytes.resize(bytes.size() + bytes.size() / 2);
     give_room(*destination);
     return TRUE;
 }
