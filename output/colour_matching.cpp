@@ -9,10 +9,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -294,55 +290,6 @@ cv::Mat halved(const cv::Mat& pixels)
     return half;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-bool byte_permutes_available()
-{
-    static const bool available =
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-    return available;
-}
-
-// The table over the first pixels of `line`, 16 at a time, by 64-byte
-// permutes that look up 128 table entries each; returns how many it did. The
-// scalar loop takes about ten times as long over a full-size frame.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int
-apply_table_wide(const ColourTable& table, quint32* line, int width)
-{
-    __m512i entries[3][4];
-    for (int c = 0; c < 3; ++c) {
-        for (int k = 0; k < 4; ++k)
-            entries[c][k] = _mm512_loadu_si512(table.bgr[c].data() + 64 * k);
-    }
-    // Bytes B, G, R, A of each pixel in memory order.
-    const __mmask64 channel[3] = {0x1111111111111111ull, 0x2222222222222222ull,
-                                  0x4444444444444444ull};
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        const __m512i pixels = _mm512_loadu_si512(line + x);
-        const __mmask64 upper = _mm512_movepi8_mask(pixels); // values 128 and over
-        __m512i out = pixels;
-        for (int c = 0; c < 3; ++c) {
-            const __m512i low = _mm512_permutex2var_epi8(entries[c][0], pixels, entries[c][1]);
-            const __m512i high = _mm512_permutex2var_epi8(entries[c][2], pixels, entries[c][3]);
-            out = _mm512_mask_mov_epi8(out, channel[c],
-                                       _mm512_mask_blend_epi8(upper, low, high));
-        }
-        _mm512_storeu_si512(line + x, out);
-    }
-    return x;
-}
-#else
-bool byte_permutes_available()
-{
-    return false;
-}
-
-int apply_table_wide(const ColourTable&, quint32*, int)
-{
-    return 0;
-}
-#endif
-
 } // namespace
 
 ColourTable colour_table(const ColourGains& gains)
@@ -379,12 +326,11 @@ void apply_colour_table(const ColourTable& table, QImage& frame, int first, int 
     const uchar* green = table.bgr[1].data();
     const uchar* red = table.bgr[2].data();
     const int width = frame.width();
-    const bool wide = byte_permutes_available();
     for (int y = first; y < last; ++y) {
         // A whole pixel read and written at once: byte by byte, each write may
         // alias the tables and the compiler orders every access after it.
         quint32* line = reinterpret_cast<quint32*>(frame.scanLine(y));
-        for (int x = wide ? apply_table_wide(table, line, width) : 0; x < width; ++x) {
+        for (int x = 0; x < width; ++x) {
             const quint32 pixel = line[x];
             line[x] = (pixel & 0xff000000u) | quint32(red[(pixel >> 16) & 0xff]) << 16 |
                       quint32(green[(pixel >> 8) & 0xff]) << 8 | blue[pixel & 0xff];
