@@ -294,6 +294,33 @@ private slots:
             measure_camera_drift(rig, 1, decoded, *turn, drift_frame_rect(rig));
         QCOMPARE(as_turned.state, DriftState::Moved);
         QVERIFY(drift_between(rig, 1, as_turned.motion, correct.found()[1].motion) < 0.2);
+
+        // Moved by a pixel or two, a camera is measured on the windows around
+        // its patches alone: as precisely, whether it counts as moved or not.
+        for (const cv::Point2d& shift : {cv::Point2d(0.4, -0.3), cv::Point2d(1.6, 1.1)}) {
+            cv::Mat nudged = moved_picture(rooms[0], shift, 0.05, 1.0);
+            paint_subject(nudged, 0.3, 4);
+            const QString path = write_photo(dir, QStringLiteral("nudged.jpg"), nudged);
+            QVERIFY(read_stored_image(path, decoded, bytes));
+            const CameraDrift found = measure_camera_drift(
+                rig, 0, decoded, QImageIOHandler::TransformationNone, drift_frame_rect(rig));
+            const cv::Matx23d m = move_matrix(photo_size, shift, 0.05, 1.0);
+            const cv::Matx23d back = [&] {
+                cv::Matx23d inverse;
+                cv::invertAffineTransform(m, inverse);
+                return inverse;
+            }();
+            Similarity truth;
+            truth.scale = std::hypot(back(0, 0), back(1, 0));
+            truth.rotation = std::atan2(back(1, 0), back(0, 0));
+            truth.translation = {back(0, 2), back(1, 2)};
+            const double error = drift_between(rig, 0, found.motion, truth);
+            QVERIFY2(error < 0.3, qPrintable(QString::number(error)));
+            QCOMPARE(found.state,
+                     drift_between(rig, 0, truth, Similarity()) >= drift_threshold_px
+                         ? DriftState::Moved
+                         : DriftState::Still);
+        }
     }
 
     // The window, process and the booth say it in these words.
