@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <iomanip>
 #include <mutex>
 #include <numeric>
@@ -313,11 +314,6 @@ static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "32-bit pixels are read as blue, 
 
 void apply_colour_table(const ColourTable& table, QImage& frame)
 {
-    apply_colour_table(table, frame, 0, frame.height());
-}
-
-void apply_colour_table(const ColourTable& table, QImage& frame, int first, int last)
-{
     if (table.identity)
         return;
     Q_ASSERT(frame.format() == QImage::Format_RGB32 ||
@@ -326,7 +322,7 @@ void apply_colour_table(const ColourTable& table, QImage& frame, int first, int 
     const uchar* green = table.bgr[1].data();
     const uchar* red = table.bgr[2].data();
     const int width = frame.width();
-    for (int y = first; y < last; ++y) {
+    for (int y = 0; y < frame.height(); ++y) {
         // A whole pixel read and written at once: byte by byte, each write may
         // alias the tables and the compiler orders every access after it.
         quint32* line = reinterpret_cast<quint32*>(frame.scanLine(y));
@@ -336,6 +332,56 @@ void apply_colour_table(const ColourTable& table, QImage& frame, int first, int 
                       quint32(green[(pixel >> 8) & 0xff]) << 8 | blue[pixel & 0xff];
         }
     }
+}
+
+namespace {
+
+// One row of 32-bit pixels through the tables into red, green, blue bytes.
+// Restricted pointers: without them every write may alias the tables and the
+// compiler orders each read after it, which halves the speed.
+void convert_row(const quint32* __restrict line, uchar* __restrict out, int width,
+                 const uchar* __restrict blue, const uchar* __restrict green,
+                 const uchar* __restrict red)
+{
+    int x = 0;
+    // Four pixels go out as three whole words.
+    for (; x + 4 <= width; x += 4, out += 12) {
+        const quint32 p0 = line[x];
+        const quint32 p1 = line[x + 1];
+        const quint32 p2 = line[x + 2];
+        const quint32 p3 = line[x + 3];
+        const quint32 w0 = quint32(red[(p0 >> 16) & 0xff]) | quint32(green[(p0 >> 8) & 0xff]) << 8 |
+                           quint32(blue[p0 & 0xff]) << 16 | quint32(red[(p1 >> 16) & 0xff]) << 24;
+        const quint32 w1 = quint32(green[(p1 >> 8) & 0xff]) | quint32(blue[p1 & 0xff]) << 8 |
+                           quint32(red[(p2 >> 16) & 0xff]) << 16 |
+                           quint32(green[(p2 >> 8) & 0xff]) << 24;
+        const quint32 w2 = quint32(blue[p2 & 0xff]) | quint32(red[(p3 >> 16) & 0xff]) << 8 |
+                           quint32(green[(p3 >> 8) & 0xff]) << 16 | quint32(blue[p3 & 0xff]) << 24;
+        std::memcpy(out, &w0, 4);
+        std::memcpy(out + 4, &w1, 4);
+        std::memcpy(out + 8, &w2, 4);
+    }
+    for (; x < width; ++x, out += 3) {
+        const quint32 pixel = line[x];
+        out[0] = red[(pixel >> 16) & 0xff];
+        out[1] = green[(pixel >> 8) & 0xff];
+        out[2] = blue[pixel & 0xff];
+    }
+}
+
+} // namespace
+
+void convert_through_colour_table(const ColourTable& table, const QImage& frame,
+                                  QImage& converted)
+{
+    Q_ASSERT(frame.format() == QImage::Format_RGB32 ||
+             frame.format() == QImage::Format_ARGB32_Premultiplied);
+    Q_ASSERT(converted.format() == QImage::Format_RGB888 && converted.size() == frame.size());
+    uchar* const bytes = converted.bits();
+    for (int y = 0; y < frame.height(); ++y)
+        convert_row(reinterpret_cast<const quint32*>(frame.constScanLine(y)),
+                    bytes + std::ptrdiff_t(y) * converted.bytesPerLine(), frame.width(),
+                    table.bgr[0].data(), table.bgr[1].data(), table.bgr[2].data());
 }
 
 std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frames, int middle)
