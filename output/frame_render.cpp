@@ -29,9 +29,10 @@ cv::Mat matrix_view(const QImage& image, const uchar* pixels)
                    static_cast<std::size_t>(image.bytesPerLine()));
 }
 
-// Rows warped at a time before the colour table takes them: small enough for
-// the band and the source rows it reads to stay in the cache.
-constexpr int colour_band_rows = 32;
+// Pixels warped at a time before the colour table takes them: few enough for
+// the band and the source rows it reads to stay in the cache. On frames of
+// 6000 pixels across, bands of 32 rows cost more than the warp in one piece.
+constexpr int colour_band_pixels = 48 * 1024;
 
 } // namespace
 
@@ -136,26 +137,28 @@ void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transforma
     // as much again. The bands are shared out in one go: a warp per band, each
     // sharing itself out among the threads, wakes them so often that their
     // waiting costs more than the table.
-    const int bands = (frame.height() + colour_band_rows - 1) / colour_band_rows;
+    const int band_rows = std::clamp(colour_band_pixels / frame.width(), 4, 32);
+    const int bands = (frame.height() + band_rows - 1) / band_rows;
     // Taken once: bits() may copy the pixels of a shared image, never from several threads.
     uchar* const pixels = frame.bits();
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
         // Kept from band to band and frame to frame: a fresh buffer of this
         // size would come as new pages every time.
-        thread_local QImage warped;
+        thread_local cv::Mat warped;
+        warped.create(band_rows, frame.width(), CV_8UC4);
         for (int b = range.start; b < range.end; ++b) {
-            const int first = b * colour_band_rows;
-            const int rows = std::min(colour_band_rows, frame.height() - first);
-            if (warped.width() != frame.width() || warped.height() != rows)
-                warped = QImage(frame.width(), rows, QImage::Format_RGB32);
-            cv::Mat band = matrix_view(warped, warped.bits());
+            const int first = b * band_rows;
+            const int rows = std::min(band_rows, frame.height() - first);
+            cv::Mat band = warped.rowRange(0, rows);
             // Within a parallel loop OpenCV runs this one on the calling thread.
             warp_into(stored, warp->from_row(first), band);
-            // A view of the frame's rows of its own: the frame itself is not
-            // touched from several threads.
+            // Views of the rows of their own: the frame itself is not touched
+            // from several threads.
+            const QImage in(band.data, band.cols, rows, static_cast<int>(band.step),
+                            QImage::Format_RGB32);
             QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(),
                        rows, frame.bytesPerLine(), QImage::Format_RGB888);
-            convert_through_colour_table(colour, warped, out);
+            convert_through_colour_table(colour, in, out);
         }
     });
 }
