@@ -29,10 +29,10 @@ cv::Mat matrix_view(const QImage& image, const uchar* pixels)
                    static_cast<std::size_t>(image.bytesPerLine()));
 }
 
-// Pixels warped at a time before the colour table takes them: few enough for
-// the band and the source rows it reads to stay in the cache. On frames of
-// 6000 pixels across, bands of 32 rows cost more than the warp in one piece.
-constexpr int colour_band_pixels = 48 * 1024;
+// Rows warped at a time before the colour table takes them: small enough for
+// the band and the source rows it reads to stay in the cache. Fewer rows cost
+// more on frames 6000 pixels across, whose warp reads further apart.
+constexpr int colour_band_rows = 32;
 
 } // namespace
 
@@ -137,7 +137,7 @@ void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transforma
     // as much again. The bands are shared out in one go: a warp per band, each
     // sharing itself out among the threads, wakes them so often that their
     // waiting costs more than the table.
-    const int band_rows = std::clamp(colour_band_pixels / frame.width(), 4, 32);
+    const int band_rows = colour_band_rows;
     const int bands = (frame.height() + band_rows - 1) / band_rows;
     // Taken once: bits() may copy the pixels of a shared image, never from several threads.
     uchar* const pixels = frame.bits();
