@@ -59,7 +59,7 @@ struct WorkerBuffers
 {
     QByteArray file_bytes;
     QImage decoded;
-    QImage frame;
+    QImage frame; // RGB32, or RGB888 when its colours are matched
 };
 
 struct Job
@@ -124,28 +124,38 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
         matched = colour_table(*gains);
     }
 
-    if (buffers.frame.size() != job.frame_rect.size())
-        buffers.frame = QImage(job.frame_rect.size(), QImage::Format_RGB32);
-    if (buffers.frame.isNull()) {
-        reason = QStringLiteral("out of memory");
-        return Outcome::Unwritable;
-    }
     // The one place a frame is made: warped here, then written, then reduced for the videos.
-    // The colour table goes over each band of the frame as it is warped.
+    // Colours matched, an identity table included, make the frame RGB888 with
+    // the table applied as it is converted (render_matched_frame_into): the
+    // writer converts 32-bit frames itself, so the table then costs little
+    // more than that conversion, and the video copies carry the same bytes.
     const ColourTable* colour =
         job.matching ? &matched
         : index < static_cast<int>(job.colour_tables.size()) ? &job.colour_tables[index]
                                                               : nullptr;
-    render_frame_into(buffers.decoded, *orientation, alignment, job.frame_rect.topLeft(), buffers.frame, colour);
+    const QImage::Format format = colour ? QImage::Format_RGB888 : QImage::Format_RGB32;
+    if (buffers.frame.size() != job.frame_rect.size() || buffers.frame.format() != format)
+        buffers.frame = QImage(job.frame_rect.size(), format);
+    if (buffers.frame.isNull()) {
+        reason = QStringLiteral("out of memory");
+        return Outcome::Unwritable;
+    }
+    if (colour)
+        render_matched_frame_into(buffers.decoded, *orientation, alignment,
+                                  job.frame_rect.topLeft(), buffers.frame, *colour);
+    else
+        render_frame_into(buffers.decoded, *orientation, alignment, job.frame_rect.topLeft(),
+                          buffers.frame);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
     if (!reason.isEmpty())
         return Outcome::Unwritable;
     if (job.keep) {
         const QImage& frame = buffers.frame;
         keep_video_frame(*job.keep, index,
-                         cv::Mat(frame.height(), frame.width(), CV_8UC4,
+                         cv::Mat(frame.height(), frame.width(), colour ? CV_8UC3 : CV_8UC4,
                                  const_cast<uchar*>(frame.constBits()),
-                                 static_cast<std::size_t>(frame.bytesPerLine())));
+                                 static_cast<std::size_t>(frame.bytesPerLine())),
+                         colour ? FramePixels::Rgb : FramePixels::Bgra);
     }
     return Outcome::Written;
 }
