@@ -275,6 +275,11 @@ void ProcessingLauncher::report_processing_run(const ProcessingRequest& request,
                            "JPEG ou PNG. Aucune image n'a été écrite.")
                 .arg(QString::number(frames.unreadable_camera + 1), frames.unreadable_input));
         break;
+    case ProcessingFailure::ShotRefused:
+        // The window checks its cameras before the run and asks; a run it
+        // starts is never refused, but says so if it were.
+        dialogs.critical(&window, input_error_title, failure_message(outcome));
+        break;
     case ProcessingFailure::OutputFolder:
         dialogs.critical(&window, QStringLiteral("Dossier de sortie"),
                          outcome.folder_problem + QLatin1Char('.'));

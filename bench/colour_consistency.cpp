@@ -10,7 +10,7 @@
 // with no colour difference at all). Last, what the colour step adds to the
 // frames: the pass timed with and without it, in turns, and its parts timed on
 // their own (the reduced frames, the gains, the look-up table's share of the
-// render: each frame rendered with and without its table, in turns); processor
+// render and encode: each frame made with and without its table, in turns); processor
 // time, medians over the repeats.
 
 #include "bench/process_usage.h"
@@ -27,6 +27,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/stitching/detail/exposure_compensate.hpp>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -270,11 +271,13 @@ double median_time(int repeats, const std::function<void()>& run)
     return median_of(times);
 }
 
-// What the tables add to the render of the frames: each shot decoded once,
-// then its frame rendered with and without its table in turns (the order
-// swapped every turn, so that neither side always finds the cache warm), the
-// difference of the medians summed over the cameras. Also the table alone,
-// gone over the finished frame as a pass of its own, for comparison.
+// What the tables add to making the frames: each shot decoded once, then its
+// frame rendered and encoded as a JPEG in memory, with its table (the frame
+// made RGB888 through it) and without (RGB32, converted by the writer), in
+// turns (the order swapped every turn, so that neither side always finds the
+// cache warm), the difference of the medians summed over the cameras. Also
+// the table alone, gone over the finished RGB32 frame as a pass of its own,
+// for comparison.
 struct TableCost
 {
     double in_render = 0.0;
@@ -295,6 +298,7 @@ TableCost table_cost(const QStringList& shots, const Calibration& calibration,
     TableCost cost;
     QImage stored;
     QImage frame(rect.size(), QImage::Format_RGB32);
+    QImage matched(rect.size(), QImage::Format_RGB888);
     for (int k = 0; k < count; ++k) {
         const auto turn = read_stored_image(shots[k], stored);
         if (!turn || tables[k].identity)
@@ -302,7 +306,15 @@ TableCost table_cost(const QStringList& shots, const Calibration& calibration,
         std::vector<double> with, without, pass;
         const auto render = [&](const ColourTable* table) {
             const double start = processor_seconds(Spender::ThisProcess);
-            render_frame_into(stored, *turn, alignments[k], rect.topLeft(), frame, table);
+            if (table)
+                render_matched_frame_into(stored, *turn, alignments[k], rect.topLeft(), matched,
+                                          *table);
+            else
+                render_frame_into(stored, *turn, alignments[k], rect.topLeft(), frame);
+            QByteArray encoded;
+            QBuffer buffer(&encoded);
+            buffer.open(QIODevice::WriteOnly);
+            (table ? matched : frame).save(&buffer, "jpg", frame_quality);
             return processor_seconds(Spender::ThisProcess) - start;
         };
         for (int t = 0; t < turns; ++t) {
@@ -474,7 +486,7 @@ int main(int argc, char* argv[])
     std::cout << std::fixed << std::setprecision(3);
     std::cout << "frames " << off_seconds << " s, with colour matching " << on_seconds
               << " s; its parts: reduced frames " << reduce_seconds << " s, gains " << solve_seconds
-              << " s, tables " << table.in_render << " s in the render (" << table.own_pass
+              << " s, tables " << table.in_render << " s in the render and encode (" << table.own_pass
               << " s as a pass of their own); a reduced decode of its own would add "
               << before_seconds << " s; processor time, medians" << std::endl;
     std::cout << std::setprecision(2);

@@ -1,6 +1,7 @@
 #include "booth/booth.h"
 
 #include "booth/missing_photos.h"
+#include "pipeline/pass_drift_check.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
 #include "support/atomic_file.h"
@@ -305,15 +306,40 @@ TakeReport Booth::held(TakeReport report, TakeFault fault, const QString& key)
     return report;
 }
 
-QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeReport& report,
-                           QStringList& notes)
+void Booth::correct_in_force(const TakeFolder& take, ProcessingPlan& plan)
+{
+    const RigCalibration& rig = settings.rig;
+    drift_in_force.resize(rig.camera_count());
+    cannot_compare_said.resize(rig.camera_count(), false);
+    if (settings.on_drift != DriftMode::Correct)
+        return;
+    RigCalibration corrected = rig;
+    bool any = false;
+    for (int camera = 0; camera < rig.camera_count(); ++camera)
+        if (const std::optional<CameraDrift>& in_force = drift_in_force[camera]) {
+            compose_drift(corrected, camera, in_force->motion);
+            any = true;
+        }
+    if (any) {
+        std::ostringstream quiet;
+        plan.request.calibration =
+            fit_calibration_to_shots(corrected, take.photos, quiet).calibration;
+    }
+}
+
+std::vector<std::optional<Similarity>> Booth::motions_in_force() const
+{
+    std::vector<std::optional<Similarity>> motions;
+    for (const std::optional<CameraDrift>& in_force : drift_in_force)
+        motions.push_back(in_force ? std::optional<Similarity>(in_force->motion) : std::nullopt);
+    return motions;
+}
+
+QString Booth::follow_drift(const TakeFolder& take, const std::vector<CameraDrift>& drift,
+                            TakeReport& report, QStringList& notes)
 {
     const RigCalibration& rig = settings.rig;
     const DriftMode mode = settings.on_drift;
-    const std::vector<CameraDrift> drift = check_drift(rig, take.photos);
-    drift_in_force.resize(rig.camera_count());
-    cannot_compare_said.resize(rig.camera_count(), false);
-    RigCalibration corrected = rig;
     QStringList moved;
     for (int camera = 0; camera < rig.camera_count(); ++camera) {
         const CameraDrift& found = drift[camera];
@@ -330,7 +356,8 @@ QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeRe
                 moved << drift_text(camera, found);
             if (mode == DriftMode::Warn && found.state == DriftState::Moved)
                 report.drift_lines << drift_text(camera, found);
-            // The correction changes only once the camera moved again.
+            // The correction changes only once the camera moved again (the
+            // pass made the same choice for this take's frame).
             const Similarity current = in_force ? in_force->motion : Similarity();
             if (mode == DriftMode::Correct &&
                 drift_between(rig, camera, found.motion, current) >= drift_threshold_px) {
@@ -345,21 +372,14 @@ QString Booth::follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeRe
                 }
             }
         }
-        if (mode == DriftMode::Correct && in_force) {
-            compose_drift(corrected, camera, in_force->motion);
+        if (mode == DriftMode::Correct && in_force)
             notes << drift_text(camera, *in_force) + QStringLiteral(" ; corrigée");
-        }
     }
     if (mode == DriftMode::Warn)
         notes = moved;
     if (mode == DriftMode::Fail && !moved.isEmpty())
         return QStringLiteral("%1 ; prise refusée (--on-drift fail) : recalibrez le banc")
             .arg(moved.join(QStringLiteral(" ; ")));
-    if (mode == DriftMode::Correct && !notes.isEmpty()) {
-        std::ostringstream quiet;
-        plan.request.calibration =
-            fit_calibration_to_shots(corrected, take.photos, quiet).calibration;
-    }
     return {};
 }
 
@@ -414,10 +434,18 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
         plan = plan_for(take, true);
         report.error = plan_problem_text(plan.problem);
         if (report.error.isEmpty())
-            report.error = follow_drift(take, plan, report, drift_notes);
+            correct_in_force(take, plan);
     }
     if (report.error.isEmpty()) {
+        // Each shot is checked as the frames pass decodes it.
+        PassDriftCheck drift_check(settings.rig, settings.on_drift, motions_in_force());
+        plan.request.inspection = &drift_check;
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
+        const bool refused = outcome.failure() == ProcessingFailure::ShotRefused;
+        if (refused)
+            drift_check.check_rest(take.photos);
+        const QString drift_refusal =
+            follow_drift(take, drift_check.found(), report, drift_notes);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
         // manager and may end on it, as a failure, before the stop request
         // reaches it: the take is abandoned all the same, to be redone on the
@@ -449,6 +477,8 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
                                    .arg(written, reason);
                 machine = machine_reason(reason);
             }
+        } else if (refused) {
+            report.error = drift_refusal;
         } else {
             report.error = failure_message(outcome);
             machine = machine_fault_of(outcome);

@@ -119,11 +119,17 @@ private:
     // The take's run; `check_photos` also checks its photos.
     ProcessingPlan plan_for(const TakeFolder& take, bool check_photos) const;
     QString output_of(const QString& take) const;
-    // Compares the take's shots with the calibration and, as settings.on_drift
-    // says, corrects `plan`'s calibration or returns why the take is refused.
-    // `notes` gets the take's derive.txt lines.
-    QString follow_drift(const TakeFolder& take, ProcessingPlan& plan, TakeReport& report,
-                         QStringList& notes);
+    // `plan`'s calibration with the corrections in force (settings.on_drift
+    // correct), which the take's frames pass starts from.
+    void correct_in_force(const TakeFolder& take, ProcessingPlan& plan);
+    // By camera, the motion in force, for the pass's drift check.
+    std::vector<std::optional<Similarity>> motions_in_force() const;
+    // Follows what the frames pass found of each camera (`drift`): the lines
+    // said of the take, the corrections kept for the following takes, and
+    // `notes`, the take's derive.txt lines; returns why the take is refused
+    // (settings.on_drift fail and a camera moved), else an empty string.
+    QString follow_drift(const TakeFolder& take, const std::vector<CameraDrift>& drift,
+                         TakeReport& report, QStringList& notes);
     QDateTime unchanged_since(const TakeFolder& take, const QDateTime& now);
     TakeReport held(TakeReport report, TakeFault fault, const QString& key);
 

@@ -198,6 +198,36 @@ bool sample(const cv::Mat& picture, double x, double y, float& value)
     return true;
 }
 
+// `side` x `side` samples of `picture` one pixel apart from (x, y), row after
+// row, as `sample` gives them; false when one falls outside. They all share
+// their place between pixels, so the cubic goes along the rows, then down.
+bool sample_grid(const cv::Mat& picture, double x, double y, int side, float* out)
+{
+    if (!(x >= 1.0 && y >= 1.0 && x + side - 1 < picture.cols - 2.0 &&
+          y + side - 1 < picture.rows - 2.0))
+        return false;
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    double wx[4], wy[4];
+    cubic_weights(x - x0, wx);
+    cubic_weights(y - y0, wy);
+    constexpr int most = 32;
+    if (side > most - 3)
+        return false;
+    double across[most][most];
+    for (int j = 0; j < side + 3; ++j) {
+        const float* row = picture.ptr<float>(y0 - 1 + j) + x0 - 1;
+        for (int i = 0; i < side; ++i)
+            across[j][i] = wx[0] * row[i] + wx[1] * row[i + 1] + wx[2] * row[i + 2] +
+                           wx[3] * row[i + 3];
+    }
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i)
+            out[j * side + i] = static_cast<float>(wy[0] * across[j][i] + wy[1] * across[j + 1][i] +
+                                                   wy[2] * across[j + 2][i] +
+                                                   wy[3] * across[j + 3][i]);
+    return true;
+}
+
 // Both a patch and the shot are smoothed a little before they are compared:
 // a reduced copy keeps sharp edges that its coarse pixels alias, and aliased
 // detail moves by other amounts than the camera did.
@@ -278,17 +308,30 @@ std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& s
     std::vector<float> seen(static_cast<std::size_t>(n));
     cv::Point2d offset(0.0, 0.0);
     double likeness = 0.0;
+    // A shot of the reference's scale and turn is sampled on a grid.
+    const bool upright = axes == cv::Matx22d::eye();
     for (int step = 0; step < 8; ++step) {
         double sum = 0.0, squares = 0.0;
         int i = 0;
-        for (int y = patch_margin - half; y <= half - patch_margin; ++y)
-            for (int x = patch_margin - half; x <= half - patch_margin; ++x, ++i) {
-                const cv::Vec2d at = axes * cv::Vec2d(x + offset.x, y + offset.y);
-                if (!sample(shot, origin.x + at[0], origin.y + at[1], seen[i]))
-                    return std::nullopt;
+        if (upright) {
+            const double first = patch_margin - half;
+            if (!sample_grid(shot, origin.x + first + offset.x, origin.y + first + offset.y,
+                             patch_inner, seen.data()))
+                return std::nullopt;
+            for (i = 0; i < n; ++i) {
                 sum += seen[i];
                 squares += double(seen[i]) * seen[i];
             }
+        } else {
+            for (int y = patch_margin - half; y <= half - patch_margin; ++y)
+                for (int x = patch_margin - half; x <= half - patch_margin; ++x, ++i) {
+                    const cv::Vec2d at = axes * cv::Vec2d(x + offset.x, y + offset.y);
+                    if (!sample(shot, origin.x + at[0], origin.y + at[1], seen[i]))
+                        return std::nullopt;
+                    sum += seen[i];
+                    squares += double(seen[i]) * seen[i];
+                }
+        }
         const double mean = sum / n;
         const double spread = std::sqrt(std::max(0.0, squares / n - mean * mean));
         if (spread < 1.0)
@@ -302,6 +345,10 @@ std::optional<cv::Point2d> track_patch(const PatchModel& model, const cv::Mat& s
             likeness += model.values[i] * (seen[i] - mean) / spread;
         }
         likeness /= n;
+        // A patch still this unlike the shot after a few steps is hidden by
+        // the subject, not yet in place.
+        if (step >= 3 && likeness < 0.6)
+            return std::nullopt;
         const cv::Vec2d delta = model.inverse_hessian * cv::Vec2d(bx, by);
         offset -= cv::Point2d(delta[0], delta[1]);
         if (std::hypot(offset.x, offset.y) > 2.0)
@@ -428,6 +475,12 @@ struct PatchSearch
 {
     std::shared_ptr<const DriftPatchModels> ready;
     cv::Mat picture;
+    // Made only around the patches instead (see windowed_search): by patch,
+    // its window of the smoothed shot (empty for none) and where that window's
+    // top left corner is in the shot; `size` is the shot's.
+    std::vector<cv::Mat> windows;
+    std::vector<cv::Point> window_corners;
+    cv::Size size;
 };
 
 std::optional<PatchSearch> patch_search(const DriftReference& reference, const DriftPicture& shot)
@@ -443,6 +496,7 @@ std::optional<PatchSearch> patch_search(const DriftReference& reference, const D
     if (!search.ready)
         return std::nullopt;
     search.picture = smoothed(shot.grey);
+    search.size = search.picture.size();
     return search;
 }
 
@@ -450,14 +504,18 @@ std::optional<PatchSearch> patch_search(const DriftReference& reference, const D
 // the reference (`to`), fitted by RANSAC within `tolerance` photo pixels;
 // nothing unless at least `min_patches` of them agree.
 std::optional<Similarity> agreed_motion(const std::vector<cv::Point2f>& from,
-                                        const std::vector<cv::Point2f>& to, double tolerance)
+                                        const std::vector<cv::Point2f>& to, double tolerance,
+                                        int* agreeing = nullptr)
 {
     if (static_cast<int>(from.size()) < min_patches)
         return std::nullopt;
     std::vector<uchar> inliers;
     const cv::Mat fit =
         cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC, tolerance, 2000, 0.999, 30);
-    if (fit.empty() || cv::countNonZero(inliers) < min_patches)
+    const int count = fit.empty() ? 0 : cv::countNonZero(inliers);
+    if (agreeing)
+        *agreeing = count;
+    if (count < min_patches)
         return std::nullopt;
     return similarity_of(fit);
 }
@@ -468,7 +526,7 @@ std::optional<Similarity> agreed_motion(const std::vector<cv::Point2f>& from,
 // patches could be found.
 std::optional<Similarity> refine_on_patches(const DriftReference& reference,
                                             const PatchSearch& search, double to_photo,
-                                            const Similarity& motion)
+                                            const Similarity& motion, int* agreeing = nullptr)
 {
     const int count = static_cast<int>(reference.patch_centres.size());
     const Similarity back = inverse(motion);
@@ -484,14 +542,191 @@ std::optional<Similarity> refine_on_patches(const DriftReference& reference,
         const cv::Point2d in_shot = apply(back, centre);
         const cv::Point2d origin((in_shot.x + 0.5) / to_photo - 0.5,
                                  (in_shot.y + 0.5) / to_photo - 0.5);
-        const std::optional<cv::Point2d> found =
-            track_patch(*model, search.picture, origin, axes);
+        std::optional<cv::Point2d> found;
+        if (search.windows.empty()) {
+            found = track_patch(*model, search.picture, origin, axes);
+        } else if (!search.windows[i].empty()) {
+            // Tracked on its window: a sample past it loses the patch.
+            const cv::Point2d corner(search.window_corners[i]);
+            found = track_patch(*model, search.windows[i], origin - corner, axes);
+            if (found)
+                *found += corner;
+        }
         if (!found)
             continue;
         from.push_back(to_photo_point(cv::Point2f(*found), to_photo));
         to.push_back(cv::Point2f(centre));
     }
-    return agreed_motion(from, to, 0.25 * to_photo);
+    return agreed_motion(from, to, 0.25 * to_photo, agreeing);
+}
+
+// Most shots come from a camera still in place, or moved by a pixel or two:
+// its patches are then tracked from where they were, without the search. The
+// motion found counts when a third of the patches agree on it (up to half of
+// the shot may show a subject in front of them); one that moves the picture
+// by more than half a reduced pixel is refined again from there, where the
+// patches the first tracking lost are in reach. Nothing when too few agree:
+// the search decides. The second tracking is only made when the first motion
+// moves no point of the picture by more than `reach` reduced pixels.
+std::optional<Similarity> motion_from_rest(const DriftReference& reference,
+                                           const PatchSearch& search, double to_photo,
+                                           double reach = 1e9)
+{
+    const int models = static_cast<int>(
+        std::count_if(search.ready->models.begin(), search.ready->models.end(),
+                      [](const std::optional<PatchModel>& model) { return bool(model); }));
+    int agreeing = 0;
+    const std::optional<Similarity> found =
+        refine_on_patches(reference, search, to_photo, Similarity(), &agreeing);
+    if (!found || 3 * agreeing < models)
+        return std::nullopt;
+    const double w = search.size.width * to_photo, h = search.size.height * to_photo;
+    double largest = 0.0;
+    for (const cv::Point2d& corner :
+         {cv::Point2d(0, 0), cv::Point2d(w, 0), cv::Point2d(w, h), cv::Point2d(0, h)}) {
+        const cv::Point2d d = apply(*found, corner) - corner;
+        largest = std::max(largest, std::hypot(d.x, d.y));
+    }
+    if (largest < 0.5 * to_photo)
+        return found;
+    if (largest > reach * to_photo)
+        return std::nullopt;
+    return refine_on_patches(reference, search, to_photo, *found);
+}
+
+// How far around its centre, in reduced pixels, a patch's window of the shot
+// reaches (see windowed_search), and how far the patches may then be tracked
+// from their centres: a tracked patch samples its inner half side, two more
+// pixels of offset at most and two of the cubic's reach, scaled by up to 1.05.
+constexpr int window_half = 13;
+constexpr double window_reach = window_half - 1.05 * (patch_inner / 2 + 2) - 2;
+
+// The grey of the pixels of `colour` (32-bit, as stored) reduced by
+// `reduction` over `area` (reduced pixels), each the mean colour of the block
+// it covers weighted as OpenCV's grey conversion weighs it, in `grey`. Red and
+// blue are summed in the two halves of one word.
+void reduced_grey_area(const QImage& colour, int reduction, const cv::Rect& area, cv::Mat& grey)
+{
+    grey.create(area.height, area.width, CV_32F);
+    const float norm = 1.0f / (reduction * reduction);
+    std::vector<std::uint32_t> red_blue(static_cast<std::size_t>(area.width));
+    std::vector<std::uint32_t> green(static_cast<std::size_t>(area.width));
+    for (int row = 0; row < area.height; ++row) {
+        std::fill(red_blue.begin(), red_blue.end(), 0u);
+        std::fill(green.begin(), green.end(), 0u);
+        const int y0 = (area.y + row) * reduction;
+        for (int y = y0; y < y0 + reduction; ++y) {
+            const auto* line =
+                reinterpret_cast<const std::uint32_t*>(colour.constScanLine(y)) +
+                area.x * reduction;
+            if (reduction == 2) {
+                for (int column = 0; column < area.width; ++column) {
+                    const std::uint32_t a = line[2 * column], b = line[2 * column + 1];
+                    red_blue[column] += (a & 0x00FF00FFu) + (b & 0x00FF00FFu);
+                    green[column] += ((a >> 8) & 0xFFu) + ((b >> 8) & 0xFFu);
+                }
+                continue;
+            }
+            for (int column = 0; column < area.width; ++column) {
+                std::uint32_t rb = 0, g = 0;
+                for (int k = 0; k < reduction; ++k) {
+                    const std::uint32_t p = line[column * reduction + k];
+                    rb += p & 0x00FF00FFu;
+                    g += (p >> 8) & 0xFFu;
+                }
+                red_blue[column] += rb;
+                green[column] += g;
+            }
+        }
+        float* out = grey.ptr<float>(row);
+        for (int column = 0; column < area.width; ++column)
+            out[column] = norm * (0.299f * float(red_blue[column] >> 16) +
+                                  0.587f * float(green[column]) +
+                                  0.114f * float(red_blue[column] & 0xFFFFu));
+    }
+}
+
+// The patch search's picture made only around the patches, from a shot
+// decoded in full, upright and 32-bit, whose sides `reduction` divides: each
+// window reduced and smoothed as the whole picture is (block means, then the
+// same 1-2-1 blur, the edges replicated where they are the picture's). A
+// camera in place is tracked there in a fraction of the time the whole
+// picture would take to make. Nothing when the reference has no patches ready.
+std::optional<PatchSearch> windowed_search(const DriftReference& reference, const QImage& stored,
+                                           int reduction, double to_photo)
+{
+    PatchSearch search;
+    const std::shared_ptr<const DriftPatchModels>& kept = reference.patch_models;
+    if (kept && kept->patches.data == reference.patches.data &&
+        kept->patches.rows == reference.patches.rows &&
+        kept->models.size() == reference.patch_centres.size())
+        search.ready = kept;
+    else
+        search.ready = make_patch_models(reference);
+    if (!search.ready)
+        return std::nullopt;
+    search.size = cv::Size(stored.width() / reduction, stored.height() / reduction);
+    const cv::Rect whole(cv::Point(0, 0), search.size);
+    const std::size_t count = search.ready->models.size();
+    search.windows.resize(count);
+    search.window_corners.resize(count);
+    // Each window, and the wider one its blur reads.
+    std::vector<cv::Rect> windows(count), wider(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!search.ready->models[i])
+            continue;
+        const cv::Point2f& centre = reference.patch_centres[i];
+        const int cx = static_cast<int>(std::floor((centre.x + 0.5) / to_photo - 0.5));
+        const int cy = static_cast<int>(std::floor((centre.y + 0.5) / to_photo - 0.5));
+        windows[i] =
+            cv::Rect(cx - window_half, cy - window_half, 2 * window_half + 2, 2 * window_half + 2) &
+            whole;
+        const cv::Rect& w = windows[i];
+        wider[i] = cv::Rect(w.x - 1, w.y - 1, w.width + 2, w.height + 2) & whole;
+    }
+    // The shot was decoded a while ago and its pixels are out of the cache:
+    // the next window's lines are asked for while this one is made.
+    const auto prefetch = [&](std::size_t i) {
+        if (i >= count || wider[i].empty())
+            return;
+        const cv::Rect& w = wider[i];
+        for (int y = w.y * reduction; y < (w.y + w.height) * reduction; ++y) {
+            const uchar* line = stored.constScanLine(y) + 4 * w.x * reduction;
+            for (int x = 0; x < 4 * w.width * reduction; x += 64)
+                __builtin_prefetch(line + x);
+        }
+    };
+    prefetch(0);
+    cv::Mat grey;
+    std::vector<float> across;
+    for (std::size_t i = 0; i < count; ++i) {
+        prefetch(i + 1);
+        const cv::Rect& window = windows[i];
+        if (window.empty())
+            continue;
+        reduced_grey_area(stored, reduction, wider[i], grey);
+        const int left = window.x - wider[i].x, top = window.y - wider[i].y;
+        const int last_column = wider[i].width - 1, last_row = wider[i].height - 1;
+        cv::Mat& smooth = search.windows[i];
+        smooth.create(window.size(), CV_32F);
+        search.window_corners[i] = window.tl();
+        across.resize(static_cast<std::size_t>(wider[i].width));
+        for (int y = 0; y < window.height; ++y) {
+            const int gy = top + y;
+            const float* up = grey.ptr<float>(std::max(gy - 1, 0));
+            const float* mid = grey.ptr<float>(gy);
+            const float* down = grey.ptr<float>(std::min(gy + 1, last_row));
+            for (int x = 0; x <= last_column; ++x)
+                across[x] = 0.25f * up[x] + 0.5f * mid[x] + 0.25f * down[x];
+            float* out = smooth.ptr<float>(y);
+            for (int x = 0; x < window.width; ++x) {
+                const int gx = left + x;
+                out[x] = 0.25f * across[std::max(gx - 1, 0)] + 0.5f * across[gx] +
+                         0.25f * across[std::min(gx + 1, last_column)];
+            }
+        }
+    }
+    return search;
 }
 
 // A moved camera is a few percent of the picture off at most (a 20 px shift,
@@ -593,6 +828,52 @@ DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
     return picture;
 }
 
+DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformations turn,
+                           QSize photo_size)
+{
+    if (stored.isNull() || photo_size.isEmpty())
+        return {};
+    const int reduction = drift_reduction(photo_size);
+    const cv::Size reduced((stored.width() + reduction - 1) / reduction,
+                           (stored.height() + reduction - 1) / reduction);
+    cv::Mat grey;
+    const QImage::Format format = stored.format();
+    if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+        format == QImage::Format_ARGB32_Premultiplied) {
+        // Reduced in colour, then made grey: the grey conversion then runs on
+        // a quarter of the pixels or fewer.
+        const cv::Mat colour(stored.height(), stored.width(), CV_8UC4,
+                             const_cast<uchar*>(stored.constBits()),
+                             static_cast<std::size_t>(stored.bytesPerLine()));
+        cv::Mat small;
+        cv::resize(colour, small, reduced, 0, 0, cv::INTER_AREA);
+        cv::cvtColor(small, grey, cv::COLOR_BGRA2GRAY);
+    } else {
+        const QImage converted = stored.convertToFormat(QImage::Format_Grayscale8);
+        if (converted.isNull())
+            return {};
+        const cv::Mat full(converted.height(), converted.width(), CV_8U,
+                           const_cast<uchar*>(converted.constBits()),
+                           static_cast<std::size_t>(converted.bytesPerLine()));
+        cv::resize(full, grey, reduced, 0, 0, cv::INTER_AREA);
+    }
+    DriftPicture picture;
+    if (turn == QImageIOHandler::TransformationNone) {
+        picture.grey = grey;
+    } else {
+        const QImage flat(grey.data, grey.cols, grey.rows, static_cast<int>(grey.step),
+                          QImage::Format_Grayscale8);
+        const QImage image = upright_image(flat, turn);
+        if (image.isNull())
+            return {};
+        picture.grey.create(image.height(), image.width(), CV_8U);
+        for (int y = 0; y < image.height(); ++y)
+            std::memcpy(picture.grey.ptr(y), image.constScanLine(y), image.width());
+    }
+    picture.to_photo = static_cast<double>(photo_size.width()) / picture.grey.cols;
+    return picture;
+}
+
 DriftReference make_drift_reference(const DriftPicture& picture)
 {
     DriftReference reference;
@@ -639,6 +920,36 @@ DriftReference make_drift_reference(const DriftPicture& picture)
     return reference;
 }
 
+DriftMeasure measure_drift(const DriftReference& reference, const QImage& stored,
+                           QImageIOHandler::Transformations turn, QSize photo_size)
+{
+    const QImage::Format format = stored.format();
+    const int reduction = drift_reduction(photo_size);
+    if (!reference.empty() && !stored.isNull() && !photo_size.isEmpty() &&
+        turn == QImageIOHandler::TransformationNone &&
+        (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+         format == QImage::Format_ARGB32_Premultiplied) &&
+        stored.width() % reduction == 0 && stored.height() % reduction == 0) {
+        const double to_photo =
+            static_cast<double>(photo_size.width()) / (stored.width() / reduction);
+        // Patches larger in the shot than in the reference would reach past
+        // their windows.
+        if (reference.patch_scale > 0.0 && reference.patch_scale / to_photo < 1.03) {
+            if (const std::optional<PatchSearch> search =
+                    windowed_search(reference, stored, reduction, to_photo)) {
+                const std::optional<Similarity> rest =
+                    motion_from_rest(reference, *search, to_photo, window_reach);
+                if (rest && plausible(*rest)) {
+                    DriftMeasure measure;
+                    measure.motion = *rest;
+                    return measure;
+                }
+            }
+        }
+    }
+    return measure_drift(reference, drift_picture(stored, turn, photo_size));
+}
+
 DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& shot)
 {
     DriftMeasure measure;
@@ -646,6 +957,11 @@ DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& 
         return measure;
     const std::optional<PatchSearch> search = patch_search(reference, shot);
     if (search) {
+        const std::optional<Similarity> rest = motion_from_rest(reference, *search, shot.to_photo);
+        if (rest && plausible(*rest)) {
+            measure.motion = *rest;
+            return measure;
+        }
         if (const std::optional<Similarity> found =
                 motion_from_patch_search(reference, *search, shot.to_photo)) {
             const std::optional<Similarity> finer =

@@ -6,6 +6,8 @@
 #include <opencv2/core.hpp>
 
 #include <QByteArray>
+#include <QImage>
+#include <QImageIOHandler>
 #include <QSize>
 #include <QString>
 
@@ -70,6 +72,13 @@ int drift_reduction(QSize size);
 // (a shot shared with the colour estimate). Empty when `photo` is.
 DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size);
 
+// The same from a shot decoded in full for its frame (`stored` as stored, before
+// `turn`), reduced here by drift_reduction(photo_size) with each reduced pixel
+// the mean of those it covers, as the decoder's own scaling makes it: the
+// frames pass checks its shots without a second decode. Empty when `stored` is.
+DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformations turn,
+                           QSize photo_size);
+
 // The features of a reference picture; empty when it has too little texture.
 DriftReference make_drift_reference(const DriftPicture& picture);
 
@@ -83,6 +92,12 @@ struct DriftMeasure
     int matches = 0; // features the motion agrees with
 };
 DriftMeasure measure_drift(const DriftReference& reference, const DriftPicture& shot);
+// The same from a shot decoded in full (see drift_picture), with the same
+// outcome: a camera in place, or moved by a few reduced pixels, is tracked on
+// the reduced shot made only around the reference's patches; the whole reduced
+// shot is made only when that does not tell.
+DriftMeasure measure_drift(const DriftReference& reference, const QImage& stored,
+                           QImageIOHandler::Transformations turn, QSize photo_size);
 
 // The reference as it is kept in a calibration file: the positions and the
 // descriptors, each as little-endian bytes (base64 in the file).

@@ -10,6 +10,7 @@
 #include "output/ffmpeg_check.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
+#include "pipeline/pass_drift_check.h"
 #include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
 #include "support/process_runner.h"
@@ -20,7 +21,6 @@
 
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -74,12 +74,10 @@ QString help()
 }
 
 // Says which cameras moved since the calibration, one line each, and which
-// could not be compared; corrects the run's calibration when asked. False when
-// the run is refused for it.
-bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, ProcessingRequest& request)
+// could not be compared, as the frames pass found them (a correction asked was
+// made in the pass).
+void say_cameras_in_place(const std::vector<CameraDrift>& drift, DriftMode mode)
 {
-    const std::vector<CameraDrift> drift = check_drift(rig, request.shots);
-    const std::vector<int> moved = moved_cameras(drift);
     for (int camera = 0; camera < static_cast<int>(drift.size()); ++camera) {
         // Not a fault of the run: a note among the diagnostic lines.
         if (drift[camera].state == DriftState::CannotCompare)
@@ -88,21 +86,17 @@ bool check_cameras_in_place(const RigCalibration& rig, DriftMode mode, Processin
             print_error(drift_text(camera, drift[camera]) +
                         (mode == DriftMode::Correct ? QStringLiteral(" ; corrigée") : QString()));
     }
-    if (moved.empty() || mode == DriftMode::Warn)
-        return true;
-    if (mode == DriftMode::Fail) {
-        const QString who = moved.size() == 1
-                                ? QStringLiteral("1 caméra a bougé")
-                                : QStringLiteral("%1 caméras ont bougé").arg(moved.size());
-        print_error(who + QStringLiteral(" depuis le calibrage, rien n'a été écrit (--on-drift "
-                                         "fail) ; recalibrez le banc ou choisissez --on-drift "
-                                         "correct"));
-        return false;
-    }
-    std::ostringstream quiet; // the scaling was said when the run was planned
-    request.calibration =
-        fit_calibration_to_shots(corrected_for_drift(rig, drift), request.shots, quiet).calibration;
-    return true;
+}
+
+// Why a run refused for a moved camera (--on-drift fail) wrote nothing.
+void say_refused(const std::vector<CameraDrift>& drift)
+{
+    const std::size_t moved = moved_cameras(drift).size();
+    const QString who = moved == 1 ? QStringLiteral("1 caméra a bougé")
+                                   : QStringLiteral("%1 caméras ont bougé").arg(moved);
+    print_error(who + QStringLiteral(" depuis le calibrage, rien n'a été écrit (--on-drift "
+                                     "fail) ; recalibrez le banc ou choisissez --on-drift "
+                                     "correct"));
 }
 
 } // namespace
@@ -161,8 +155,9 @@ int run_process_command(const QStringList& arguments)
         return ExitFailed;
     }
     request = plan.request;
-    if (!check_cameras_in_place(file.rig, parsed.on_drift, request))
-        return ExitFailed;
+    // Each shot is checked as the frames pass decodes it.
+    PassDriftCheck drift_check(file.rig, parsed.on_drift);
+    request.inspection = &drift_check;
 
     ChildProcessRunner runner;
     const FfmpegProblem ffmpeg = ffmpeg_problem(runner);
@@ -187,13 +182,20 @@ int run_process_command(const QStringList& arguments)
     run_with_progress([&] { outcome = run_processing(runner, request, std::cout, &progress); },
                       [&] { return progress.step(); }, [&] { progress.request_stop(); },
                       stop_signals);
+    const bool refused = outcome.failure() == ProcessingFailure::ShotRefused;
+    if (refused)
+        drift_check.check_rest(request.shots);
+    say_cameras_in_place(drift_check.found(), parsed.on_drift);
     if (outcome.failure() == ProcessingFailure::None) {
         print_written_files(request, outcome);
         return ExitDone;
     }
 
     // The run took back what it wrote; the folders made for it go too.
-    print_error(failure_message(outcome));
+    if (refused)
+        say_refused(drift_check.found());
+    else
+        print_error(failure_message(outcome));
     for (const QString& folder : created)
         QDir().rmdir(folder);
     return ExitFailed;

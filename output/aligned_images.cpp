@@ -48,6 +48,7 @@ enum class Outcome
     Written,
     Unreadable,
     Unwritable,
+    Refused,
     // Its colours could not be matched: a camera they depend on failed.
     Abandoned,
 };
@@ -58,7 +59,7 @@ struct WorkerBuffers
 {
     QByteArray file_bytes;
     QImage decoded;
-    QImage frame;
+    QImage frame; // RGB32, or RGB888 when its colours are matched
     QByteArray encoded;
 };
 
@@ -74,6 +75,7 @@ struct Job
     const std::vector<ColourTable>& colour_tables; // empty: colours kept
     OutwardColourGains* matching;                  // may be null
     ReducedFrameShape reduced_shape;               // with `matching`
+    ShotInspection* inspection;                    // may be null
 };
 
 // Encodes `frame` in memory, then writes it under a temporary name that becomes
@@ -104,39 +106,57 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     if (upright != job.upright_sizes[index])
         return Outcome::Unreadable;
 
+    ImageAlignment alignment = job.calibration.alignment(index);
+    if (job.inspection) {
+        const std::optional<ImageAlignment> inspected =
+            job.inspection->inspect(index, buffers.decoded, *orientation, alignment);
+        if (!inspected)
+            return Outcome::Refused;
+        alignment = *inspected;
+    }
+
     ColourTable matched;
     if (job.matching) {
         const std::optional<ColourGains> gains = job.matching->estimate(
-            index, reduced_aligned_frame(buffers.decoded, *orientation,
-                                         job.calibration.alignment(index), job.reduced_shape));
+            index, reduced_aligned_frame(buffers.decoded, *orientation, alignment,
+                                         job.reduced_shape));
         if (!gains)
             return Outcome::Abandoned;
         matched = colour_table(*gains);
     }
 
-    if (buffers.frame.size() != job.frame_rect.size())
-        buffers.frame = QImage(job.frame_rect.size(), QImage::Format_RGB32);
-    if (buffers.frame.isNull()) {
-        reason = QStringLiteral("out of memory");
-        return Outcome::Unwritable;
-    }
     // The one place a frame is made: warped here, then written, then reduced for the videos.
-    // The colour table goes over each band of the frame as it is warped.
+    // Colours matched, an identity table included, make the frame RGB888 with
+    // the table applied as it is converted (render_matched_frame_into): the
+    // writer converts 32-bit frames itself, so the table then costs little
+    // more than that conversion, and the video copies carry the same bytes.
     const ColourTable* colour =
         job.matching ? &matched
         : index < static_cast<int>(job.colour_tables.size()) ? &job.colour_tables[index]
                                                               : nullptr;
-    render_frame_into(buffers.decoded, *orientation, job.calibration.alignment(index),
-                      job.frame_rect.topLeft(), buffers.frame, colour);
+    const QImage::Format format = colour ? QImage::Format_RGB888 : QImage::Format_RGB32;
+    if (buffers.frame.size() != job.frame_rect.size() || buffers.frame.format() != format)
+        buffers.frame = QImage(job.frame_rect.size(), format);
+    if (buffers.frame.isNull()) {
+        reason = QStringLiteral("out of memory");
+        return Outcome::Unwritable;
+    }
+    if (colour)
+        render_matched_frame_into(buffers.decoded, *orientation, alignment,
+                                  job.frame_rect.topLeft(), buffers.frame, *colour);
+    else
+        render_frame_into(buffers.decoded, *orientation, alignment, job.frame_rect.topLeft(),
+                          buffers.frame);
     reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality, buffers.encoded);
     if (!reason.isEmpty())
         return Outcome::Unwritable;
     if (job.keep) {
         const QImage& frame = buffers.frame;
         keep_video_frame(*job.keep, index,
-                         cv::Mat(frame.height(), frame.width(), CV_8UC4,
+                         cv::Mat(frame.height(), frame.width(), colour ? CV_8UC3 : CV_8UC4,
                                  const_cast<uchar*>(frame.constBits()),
-                                 static_cast<std::size_t>(frame.bytesPerLine())));
+                                 static_cast<std::size_t>(frame.bytesPerLine())),
+                         colour ? FramePixels::Rgb : FramePixels::Bgra);
     }
     return Outcome::Written;
 }
@@ -146,7 +166,8 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
                                    const QString& folder, int quality, BatchProgress* progress,
                                    VideoFrames* keep, const std::vector<ColourTable>& colour_tables,
-                                   std::vector<ColourGains>* matched_gains)
+                                   std::vector<ColourGains>* matched_gains,
+                                   ShotInspection* inspection)
 {
     if (matched_gains)
         matched_gains->clear();
@@ -219,7 +240,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     const Job job{inputs,        calibration, upright_sizes,
                   frame_rect,    folder,      quality,
                   keep,          colour_tables, matching ? &*matching : nullptr,
-                  reduced_frame_shape(frame_rect)};
+                  reduced_frame_shape(frame_rect), inspection};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};
@@ -233,7 +254,8 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             const int index = order[taken];
             outcomes[index] = write_frame(job, index, buffers, reasons[index]);
             // Cameras waiting for this one's gains must not wait for ever.
-            if (matching && outcomes[index] == Outcome::Unreadable)
+            if (matching && (outcomes[index] == Outcome::Unreadable ||
+                             outcomes[index] == Outcome::Refused))
                 matching->give_up(index);
             if (outcomes[index] != Outcome::Written)
                 failed.store(true);
@@ -250,7 +272,8 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
         helper.join();
 
     // Leave what a run in index order would have left at its first failure:
-    // nothing after an unreadable input, the frames before an unwritable file.
+    // nothing after an unreadable or refused input, the frames before an
+    // unwritable file.
     // Taken outwards, the frames written need not start at 0: only those from 0
     // up to the first one missing stay.
     const int leading = static_cast<int>(
@@ -258,10 +281,12 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
                      [](Outcome outcome) { return outcome != Outcome::Written; }) -
         outcomes.begin());
     const auto failure = std::find_if(outcomes.begin(), outcomes.end(), [](Outcome outcome) {
-        return outcome == Outcome::Unreadable || outcome == Outcome::Unwritable;
+        return outcome == Outcome::Unreadable || outcome == Outcome::Unwritable ||
+               outcome == Outcome::Refused;
     });
     const bool unreadable = failure != outcomes.end() && *failure == Outcome::Unreadable;
-    for (int k = unreadable ? 0 : leading; k < count; ++k) {
+    const bool refused = failure != outcomes.end() && *failure == Outcome::Refused;
+    for (int k = unreadable || refused ? 0 : leading; k < count; ++k) {
         if (outcomes[k] == Outcome::Written)
             QFile::remove(frame_path(folder, k));
     }
@@ -270,6 +295,8 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
         if (unreadable) {
             result.unreadable_input = inputs[first];
             result.unreadable_camera = first;
+        } else if (refused) {
+            result.refused_camera = first;
         } else {
             result.unwritable_output = frame_path(folder, first);
             result.unwritable_reason = reasons[first];

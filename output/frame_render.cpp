@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -28,8 +29,9 @@ cv::Mat matrix_view(const QImage& image, const uchar* pixels)
                    static_cast<std::size_t>(image.bytesPerLine()));
 }
 
-// Rows warped at a time before the colour table goes over them: small enough
-// for the band and the source rows it reads to stay in the cache.
+// Rows warped at a time before the colour table takes them: small enough for
+// the band and the source rows it reads to stay in the cache. Fewer rows cost
+// more on frames 6000 pixels across, whose warp reads further apart.
 constexpr int colour_band_rows = 32;
 
 } // namespace
@@ -50,72 +52,113 @@ cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations ori
     return affine(map);
 }
 
-void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
-                       const ImageAlignment& alignment, QPoint origin, QImage& frame,
-                       const ColourTable* colour)
-{
-    if (frame.format() != QImage::Format_RGB32)
-        frame = QImage(frame.size(), QImage::Format_RGB32);
-    if (frame.isNull())
-        return;
-    const Similarity similarity = alignment_similarity(alignment);
-    if (stored.isNull() || !is_renderable(stored.format()) || !(similarity.scale > 0.0)) {
-        frame.fill(Qt::black);
-        return;
-    }
+namespace {
 
+// Frame pixel -> stored pixel, for the frame's rows from `first_row` on.
+struct FrameWarp
+{
+    cv::Matx33d upright_to_stored_map;
+    cv::Matx33d reference_to_upright;
+    QPoint origin;
+
+    cv::Matx23d from_row(int first_row) const
+    {
+        const cv::Matx33d frame_to_reference(1, 0, origin.x(), 0, 1, origin.y() + first_row, 0, 0,
+                                             1);
+        return affine(upright_to_stored_map * reference_to_upright * frame_to_reference);
+    }
+};
+
+// Nothing when the shot cannot be rendered.
+std::optional<FrameWarp> frame_warp(const QImage& stored,
+                                    QImageIOHandler::Transformations orientation,
+                                    const ImageAlignment& alignment, QPoint origin)
+{
+    const Similarity similarity = alignment_similarity(alignment);
+    if (stored.isNull() || !is_renderable(stored.format()) || !(similarity.scale > 0.0))
+        return std::nullopt;
     // Frame pixel -> reference pixel -> upright picture pixel -> stored pixel.
     const double c = std::cos(similarity.rotation) / similarity.scale;
     const double s = std::sin(similarity.rotation) / similarity.scale;
     const cv::Point2d t = similarity.translation;
     const cv::Matx33d reference_to_upright(c, s, -(c * t.x + s * t.y), -s, c, s * t.x - c * t.y, 0,
                                            0, 1);
-    const cv::Matx33d upright_to_stored_map = square(upright_to_stored(stored.size(), orientation));
-    const auto frame_to_stored = [&](int first_row) {
-        const cv::Matx33d frame_to_reference(1, 0, origin.x(), 0, 1, origin.y() + first_row, 0, 0,
-                                             1);
-        return affine(upright_to_stored_map * reference_to_upright * frame_to_reference);
-    };
-    const cv::Mat source = matrix_view(stored, stored.constBits());
-    cv::Mat target = matrix_view(frame, frame.bits());
-    // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
-    const bool opaque_alpha = stored.format() == QImage::Format_ARGB32_Premultiplied;
-    const auto make_opaque = [](QImage& image) {
-        for (int y = 0; y < image.height(); ++y) {
-            QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                line[x] |= 0xff000000u;
-        }
-    };
+    return FrameWarp{square(upright_to_stored(stored.size(), orientation)), reference_to_upright,
+                     origin};
+}
 
-    if (!colour || colour->identity) {
-        cv::warpAffine(source, target, frame_to_stored(0), target.size(),
-                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-        if (opaque_alpha)
-            make_opaque(frame);
+void warp_into(const QImage& stored, const cv::Matx23d& frame_to_stored, cv::Mat& target)
+{
+    cv::warpAffine(matrix_view(stored, stored.constBits()), target, frame_to_stored, target.size(),
+                   cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+}
+
+} // namespace
+
+void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
+                       const ImageAlignment& alignment, QPoint origin, QImage& frame)
+{
+    if (frame.format() != QImage::Format_RGB32)
+        frame = QImage(frame.size(), QImage::Format_RGB32);
+    if (frame.isNull())
+        return;
+    const std::optional<FrameWarp> warp = frame_warp(stored, orientation, alignment, origin);
+    if (!warp) {
+        frame.fill(Qt::black);
         return;
     }
+    cv::Mat target = matrix_view(frame, frame.bits());
+    warp_into(stored, warp->from_row(0), target);
+    // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
+    if (stored.format() == QImage::Format_ARGB32_Premultiplied) {
+        for (int y = 0; y < frame.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+            for (int x = 0; x < frame.width(); ++x)
+                line[x] |= 0xff000000u;
+        }
+    }
+}
 
-    // A separate pass of the table over a full-size frame would read and write
-    // every pixel from memory once more. The bands are shared out in one go: a
-    // warp per band, each sharing itself out among the threads, wakes them so
-    // often that their waiting costs more than the table.
-    const int bands = (frame.height() + colour_band_rows - 1) / colour_band_rows;
+void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
+                               const ImageAlignment& alignment, QPoint origin, QImage& frame,
+                               const ColourTable& colour)
+{
+    if (frame.format() != QImage::Format_RGB888)
+        frame = QImage(frame.size(), QImage::Format_RGB888);
+    if (frame.isNull())
+        return;
+    const std::optional<FrameWarp> warp = frame_warp(stored, orientation, alignment, origin);
+    if (!warp) {
+        frame.fill(Qt::black);
+        return;
+    }
+    // The table goes where the writer's own conversion to 3-byte rows would
+    // have gone: over a full-size frame in a pass of its own it would cost about
+    // as much again. The bands are shared out in one go: a warp per band, each
+    // sharing itself out among the threads, wakes them so often that their
+    // waiting costs more than the table.
+    const int band_rows = colour_band_rows;
+    const int bands = (frame.height() + band_rows - 1) / band_rows;
+    // Taken once: bits() may copy the pixels of a shared image, never from several threads.
+    uchar* const pixels = frame.bits();
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        // Kept from band to band and frame to frame: a fresh buffer of this
+        // size would come as new pages every time.
+        thread_local cv::Mat warped;
+        warped.create(band_rows, frame.width(), CV_8UC4);
         for (int b = range.start; b < range.end; ++b) {
-            const int first = b * colour_band_rows;
-            const int last = std::min(first + colour_band_rows, frame.height());
-            cv::Mat band = target.rowRange(first, last);
+            const int first = b * band_rows;
+            const int rows = std::min(band_rows, frame.height() - first);
+            cv::Mat band = warped.rowRange(0, rows);
             // Within a parallel loop OpenCV runs this one on the calling thread.
-            cv::warpAffine(source, band, frame_to_stored(first), band.size(),
-                           cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-            // A view of the band's rows of its own: the frame itself is not
-            // touched from several threads.
-            QImage rows(band.data, band.cols, band.rows, static_cast<int>(band.step),
-                        QImage::Format_RGB32);
-            apply_colour_table(*colour, rows);
-            if (opaque_alpha)
-                make_opaque(rows);
+            warp_into(stored, warp->from_row(first), band);
+            // Views of the rows of their own: the frame itself is not touched
+            // from several threads.
+            const QImage in(band.data, band.cols, rows, static_cast<int>(band.step),
+                            QImage::Format_RGB32);
+            QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(),
+                       rows, frame.bytesPerLine(), QImage::Format_RGB888);
+            convert_through_colour_table(colour, in, out);
         }
     });
 }

@@ -24,11 +24,16 @@ cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations ori
 // bilinearly at its exact source position; beyond the picture's outer pixel
 // edges its border pixels repeat, so a frame inside common_frame_rect holds no
 // pixel from outside its shot. Safe to call from several threads on different frames.
-// With a `colour` table that changes something, each band of rows goes through it
-// as soon as it is warped, while it is still in the processor's cache.
 void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
-                       const ImageAlignment& alignment, QPoint origin, QImage& frame,
-                       const ColourTable* colour = nullptr);
+                       const ImageAlignment& alignment, QPoint origin, QImage& frame);
+
+// The same frame through `colour`, into `frame` as RGB888 (sized beforehand;
+// made RGB888 if it is not), the bytes the JPEG writer takes as they are. Each
+// band of rows is warped into a small buffer and goes through the table into
+// the frame while it is still in the processor's cache (convert_through_colour_table).
+void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
+                               const ImageAlignment& alignment, QPoint origin, QImage& frame,
+                               const ColourTable& colour);
 
 // The frame of `rect` (reference pixels) for an upright `input`, as a new RGB32
 // image; null when `rect` is empty or the input cannot be rendered.

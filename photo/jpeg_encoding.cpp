@@ -83,9 +83,10 @@ bool encode_into(jpeg_compress_struct& info, EncoderErrors& errors, Destination&
     info.dest = &destination.library;
     info.image_width = JDIMENSION(image.width());
     info.image_height = JDIMENSION(image.height());
-    info.input_components = 4;
-    // RGB32 is B, G, R, X in memory on a little-endian machine.
-    info.in_color_space = JCS_EXT_BGRX;
+    // RGB32 is B, G, R, X in memory on a little-endian machine; RGB888 is R, G, B.
+    const bool packed = image.format() == QImage::Format_RGB888;
+    info.input_components = packed ? 3 : 4;
+    info.in_color_space = packed ? JCS_RGB : JCS_EXT_BGRX;
     jpeg_set_defaults(&info);
     // The density as Qt's writer puts it: in whole dots per inch, or per
     // centimetre when that is the closer whole number.
@@ -114,7 +115,8 @@ bool encode_into(jpeg_compress_struct& info, EncoderErrors& errors, Destination&
 
 QString encode_jpeg(const QImage& image, int quality, QByteArray& encoded)
 {
-    if (image.isNull() || image.format() != QImage::Format_RGB32)
+    if (image.isNull() || (image.format() != QImage::Format_RGB32 &&
+                             image.format() != QImage::Format_RGB888))
         return QStringLiteral("JPEG encoding failed");
     // Reserved, the array keeps its memory when cut to a smaller size.
     if (encoded.capacity() < first_capacity)

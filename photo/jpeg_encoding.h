@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QString>
 
-// Encodes `image` (RGB32) as a baseline
+// Encodes `image` (RGB32 or RGB888) as a baseline
 // JPEG of `quality` (0 to 100) into `encoded`, the way Qt's writer encodes it
 // (the same quality tables, 4:2:0 chroma, the image's density in the JFIF
 // header), but from its own pixel rows: no row is converted before libjpeg

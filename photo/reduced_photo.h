@@ -6,9 +6,11 @@
 
 #include <vector>
 
-// The checks made on a take before its frames are written (the drift check)
-// look at its shots decoded at 1/2, 1/4 or 1/8 of their size by libjpeg's own
-// scaling, which makes no pixel at full size. A shot is decoded so once per
+// A check made on a take before its frames are written (the window's drift
+// check, which asks before the run) looks at its shots decoded at 1/2, 1/4 or
+// 1/8 of their size by libjpeg's own scaling, which makes no pixel at full
+// size; the runs of `process` and the booth check each shot in the frames pass
+// instead. A shot is decoded so once per
 // take and the copy kept for any other look at it: the frames are then the
 // only full-size decode.
 

@@ -20,17 +20,10 @@ struct FramePoints
     double frame_per_photo = 1.0;
 };
 
-FramePoints frame_points(const RigCalibration& rig, int camera)
+FramePoints frame_points(const RigCalibration& rig, int camera, const QRect& rect)
 {
-    std::vector<QSize> sizes;
-    std::vector<ImageAlignment> alignments;
-    for (const CameraCalibration& entry : rig.cameras) {
-        sizes.push_back(entry.reference_size);
-        alignments.push_back(entry.transform);
-    }
     const CameraCalibration& entry = rig.cameras[camera];
     const Similarity to_frame = alignment_similarity(entry.transform);
-    const QRect rect = common_frame_rect(sizes, alignments, rig.camera_count() / 2);
     FramePoints frame;
     frame.frame_per_photo = to_frame.scale;
     if (rect.isEmpty()) {
@@ -64,16 +57,80 @@ QString french_number(double value)
 
 } // namespace
 
+QRect drift_frame_rect(const RigCalibration& rig)
+{
+    std::vector<QSize> sizes;
+    std::vector<ImageAlignment> alignments;
+    for (const CameraCalibration& entry : rig.cameras) {
+        sizes.push_back(entry.reference_size);
+        alignments.push_back(entry.transform);
+    }
+    return common_frame_rect(sizes, alignments, rig.camera_count() / 2);
+}
+
 double drift_between(const RigCalibration& rig, int camera, const Similarity& a,
                      const Similarity& b)
 {
-    const FramePoints frame = frame_points(rig, camera);
+    return drift_between(rig, camera, a, b, drift_frame_rect(rig));
+}
+
+double drift_between(const RigCalibration& rig, int camera, const Similarity& a,
+                     const Similarity& b, const QRect& frame_rect)
+{
+    const FramePoints frame = frame_points(rig, camera, frame_rect);
     double largest = 0.0;
     for (const cv::Point2d& p : frame.points) {
         const cv::Point2d d = apply(a, p) - apply(b, p);
         largest = std::max(largest, std::hypot(d.x, d.y));
     }
     return largest * frame.frame_per_photo;
+}
+
+bool drift_checkable(const RigCalibration& rig, int camera)
+{
+    return camera >= 0 && camera < rig.camera_count() && checkable(rig.cameras[camera]);
+}
+
+CameraDrift measure_camera_drift(const RigCalibration& rig, int camera, const DriftPicture& shot)
+{
+    return measure_camera_drift(rig, camera, shot, drift_frame_rect(rig));
+}
+
+namespace {
+
+CameraDrift drift_of(const RigCalibration& rig, int camera, const DriftMeasure& measure,
+                     const QRect& frame_rect)
+{
+    CameraDrift result;
+    if (!measure.motion) {
+        result.state = DriftState::CannotCompare;
+        return result;
+    }
+    result.motion = *measure.motion;
+    result.rotation_deg = measure.motion->rotation * 180.0 / CV_PI;
+    result.shift_px = drift_between(rig, camera, result.motion, Similarity(), frame_rect);
+    result.state = result.shift_px >= drift_threshold_px ? DriftState::Moved : DriftState::Still;
+    return result;
+}
+
+} // namespace
+
+CameraDrift measure_camera_drift(const RigCalibration& rig, int camera, const DriftPicture& shot,
+                                 const QRect& frame_rect)
+{
+    if (!drift_checkable(rig, camera))
+        return {};
+    return drift_of(rig, camera, measure_drift(rig.cameras[camera].drift, shot), frame_rect);
+}
+
+CameraDrift measure_camera_drift(const RigCalibration& rig, int camera, const QImage& stored,
+                                 QImageIOHandler::Transformations turn, const QRect& frame_rect)
+{
+    if (!drift_checkable(rig, camera))
+        return {};
+    const CameraCalibration& entry = rig.cameras[camera];
+    return drift_of(rig, camera, measure_drift(entry.drift, stored, turn, entry.reference_size),
+                    frame_rect);
 }
 
 std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots,
@@ -83,6 +140,7 @@ std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringLis
     std::vector<CameraDrift> drift(rig.camera_count());
     if (reduced)
         reduced->shots.assign(static_cast<std::size_t>(count), ReducedPhoto());
+    const QRect frame_rect = drift_frame_rect(rig);
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int camera = range.start; camera < range.end; ++camera) {
             const CameraCalibration& entry = rig.cameras[camera];
@@ -90,36 +148,33 @@ std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringLis
                 continue;
             ReducedPhoto shot =
                 read_reduced_photo(shots[camera], drift_reduction(entry.reference_size));
-            const DriftMeasure measure =
-                measure_drift(entry.drift, drift_picture(shot, entry.reference_size));
+            drift[camera] = measure_camera_drift(
+                rig, camera, drift_picture(shot, entry.reference_size), frame_rect);
             if (reduced)
                 reduced->shots[static_cast<std::size_t>(camera)] = std::move(shot);
-            CameraDrift& result = drift[camera];
-            if (!measure.motion) {
-                result.state = DriftState::CannotCompare;
-                continue;
-            }
-            result.motion = *measure.motion;
-            result.rotation_deg = measure.motion->rotation * 180.0 / CV_PI;
-            result.shift_px = drift_between(rig, camera, result.motion, Similarity());
-            result.state =
-                result.shift_px >= drift_threshold_px ? DriftState::Moved : DriftState::Still;
         }
     });
     return drift;
 }
 
-void compose_drift(RigCalibration& rig, int camera, const Similarity& motion)
+ImageAlignment composed_alignment(const ImageAlignment& transform, const Similarity& motion)
 {
     // The camera's transform after the motion: a shot's pixel goes where the
     // same point of the reference photo went.
-    ImageAlignment& t = rig.cameras[camera].transform;
+    ImageAlignment t = transform;
     const Similarity before = alignment_similarity(t);
     const cv::Point2d moved_origin = apply(before, motion.translation);
     t.scale = before.scale * motion.scale;
     t.rotation_deg += motion.rotation * 180.0 / CV_PI;
     t.translation_x = moved_origin.x;
     t.translation_y = moved_origin.y;
+    return t;
+}
+
+void compose_drift(RigCalibration& rig, int camera, const Similarity& motion)
+{
+    ImageAlignment& t = rig.cameras[camera].transform;
+    t = composed_alignment(t, motion);
 }
 
 RigCalibration corrected_for_drift(const RigCalibration& rig, const std::vector<CameraDrift>& drift)

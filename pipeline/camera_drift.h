@@ -1,9 +1,11 @@
 #pragma once
 
+#include "calibration/drift_check.h"
 #include "calibration/rig_calibration.h"
 #include "calibration/similarity_fit.h"
 #include "photo/reduced_photo.h"
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -54,10 +56,32 @@ struct CameraDrift
 std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringList& shots,
                                      ReducedShots* reduced = nullptr);
 
+// Camera `camera`'s motion from its shot as the check sees it (see
+// drift_picture); NotChecked when the camera is not aligned or has no
+// reference data.
+CameraDrift measure_camera_drift(const RigCalibration& rig, int camera, const DriftPicture& shot);
+// The same with the rig's drift_frame_rect worked out already.
+CameraDrift measure_camera_drift(const RigCalibration& rig, int camera, const DriftPicture& shot,
+                                 const QRect& frame_rect);
+// The same from the shot decoded in full (as stored, before `turn`).
+CameraDrift measure_camera_drift(const RigCalibration& rig, int camera, const QImage& stored,
+                                 QImageIOHandler::Transformations turn, const QRect& frame_rect);
+
+// Whether camera `camera` of `rig` has what the check compares its shots with.
+bool drift_checkable(const RigCalibration& rig, int camera);
+
 // The largest distance between where motions `a` and `b` put camera `camera`'s
 // pixels, at the frame's centre and corners, in frame pixels.
 double drift_between(const RigCalibration& rig, int camera, const Similarity& a,
                      const Similarity& b);
+// The same with the rig's drift_frame_rect worked out already.
+double drift_between(const RigCalibration& rig, int camera, const Similarity& a,
+                     const Similarity& b, const QRect& frame_rect);
+
+// The frame rectangle (in the middle camera's pixels) whose centre and corners
+// the drift is measured at: the rig's common frame. A search over every
+// camera, worth making once for all the cameras of a take.
+QRect drift_frame_rect(const RigCalibration& rig);
 
 // `rig` with each Moved camera's motion composed into its transform, so that
 // its shots land where its reference photo did.
@@ -65,6 +89,9 @@ RigCalibration corrected_for_drift(const RigCalibration& rig, const std::vector<
 
 // `motion` composed into camera `camera`'s transform of `rig`.
 void compose_drift(RigCalibration& rig, int camera, const Similarity& motion);
+
+// The same for one transform.
+ImageAlignment composed_alignment(const ImageAlignment& transform, const Similarity& motion);
 
 // "Caméra 7 : décalée de 3,4 px, tournée de 0,3° depuis le calibrage"
 // (`camera` counted from 0, said from 1).

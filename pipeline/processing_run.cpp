@@ -55,6 +55,8 @@ ProcessingFailure ProcessingOutcome::failure() const
         return ProcessingFailure::OutputFolder;
     if (!frames.unreadable_input.isEmpty())
         return ProcessingFailure::UnreadableShot;
+    if (frames.refused_camera >= 0)
+        return ProcessingFailure::ShotRefused;
     if (!frames.input_among_frames.isEmpty())
         return ProcessingFailure::ShotAmongFrames;
     if (!frames.unwritable_output.isEmpty())
@@ -164,7 +166,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     FrameArrival arrival;
     kept.arrival = &arrival;
     const auto complete = [](const AlignedImages& frames) {
-        return frames.unreadable_input.isEmpty() && frames.input_among_frames.isEmpty() &&
+        return frames.unreadable_input.isEmpty() && frames.refused_camera < 0 &&
+               frames.input_among_frames.isEmpty() &&
                frames.unwritable_output.isEmpty() && !frames.stopped &&
                !frames.common_size.isEmpty();
     };
@@ -175,7 +178,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         outcome.frames = write_aligned_images(
             request.shots, request.calibration, staging, request.quality,
             progress ? &progress->frames : nullptr, &kept, {},
-            request.colour_match ? &colour_gains : nullptr);
+            request.colour_match ? &colour_gains : nullptr, request.inspection);
         if (progress && complete(outcome.frames))
             progress->encoding = true;
     });
@@ -228,6 +231,9 @@ QString failure_message(const ProcessingOutcome& outcome)
     case ProcessingFailure::UnreadableShot:
         return QStringLiteral("%1 (caméra %2) : photo illisible, incomplète ou endommagée")
             .arg(file, QString::number(outcome.frames.unreadable_camera + 1));
+    case ProcessingFailure::ShotRefused:
+        return QStringLiteral("caméra %1 : elle a bougé depuis le calibrage, rien n'a été écrit")
+            .arg(outcome.frames.refused_camera + 1);
     case ProcessingFailure::ShotAmongFrames:
         return file + QStringLiteral(" : c'est une des photos d'entrée, elle serait remplacée "
                                      "par une image recadrée");

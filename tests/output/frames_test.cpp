@@ -8,6 +8,7 @@
 #include "output/frame_geometry.h"
 #include "output/frame_render.h"
 #include "output/run_files.h"
+#include "output/video_frames.h"
 #include "photo/image_file.h"
 #include "support/batch_progress.h"
 #include "tests/output/shots.h"
@@ -460,7 +461,8 @@ private slots:
     }
 
     // Colours matched in the pass: each camera's gains come from the shot the
-    // pass decodes, the frames carry exactly the tables of the gains reported,
+    // pass decodes, the frames and their video copies carry exactly the tables
+    // of the gains reported (the frame's bytes with the table applied to them),
     // and without matching the frames are the plain render's bytes.
     void colours_matched_in_the_pass()
     {
@@ -487,18 +489,37 @@ private slots:
         std::vector<ColourTable> tables;
         for (const ColourGains& found : gains)
             tables.push_back(colour_table(found));
-        QCOMPARE(write_aligned_images(shots, calibration, again.path(), quality, nullptr, nullptr,
+        // A scaled video and a GIF: both kept copies are made from the frame.
+        const auto video_frames = [] {
+            VideoFrames kept;
+            kept.long_side = 200;
+            kept.gif = true;
+            return kept;
+        };
+        VideoFrames kept = video_frames();
+        QCOMPARE(write_aligned_images(shots, calibration, again.path(), quality, nullptr, &kept,
                                       tables)
                      .frame_count,
                  count);
+        QVERIFY(kept.video.kept() && kept.gif_frames.kept());
         QCOMPARE(write_aligned_images(shots, calibration, plain.path(), quality).frame_count, count);
         const QRect rect(QPoint(0, 0), matched.common_size);
+        VideoFrames expected = video_frames();
+        prepare_video_frames(expected, rect.size(), count);
         for (int k = 0; k < count; ++k) {
             const QString name = frame_file_name(k);
             QCOMPARE(file_bytes(out.path() + "/" + name), file_bytes(again.path() + "/" + name));
             const QImage shot = read_oriented_image(shots[k]);
-            QCOMPARE(file_bytes(plain.path() + "/" + name),
-                     encoded(reference_frame(shot, calibration.alignment(k), rect), "jpg", quality));
+            QImage frame = reference_frame(shot, calibration.alignment(k), rect);
+            QCOMPARE(file_bytes(plain.path() + "/" + name), encoded(frame, "jpg", quality));
+            apply_colour_table(tables[k], frame);
+            QCOMPARE(file_bytes(again.path() + "/" + name), encoded(frame, "jpg", quality));
+            keep_video_frame(expected, k,
+                             cv::Mat(frame.height(), frame.width(), CV_8UC4, frame.bits(),
+                                     static_cast<std::size_t>(frame.bytesPerLine())));
+            for (const auto& [made, wanted] :
+                 {std::pair{&kept.video, &expected.video}, {&kept.gif_frames, &expected.gif_frames}})
+                QVERIFY(cv::norm(made->pictures[k], wanted->pictures[k], cv::NORM_INF) == 0);
         }
     }
 

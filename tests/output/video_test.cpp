@@ -422,10 +422,10 @@ private slots:
     {
         QTest::addColumn<int>("between");
         QTest::addColumn<int>("long_side");
-        QTest::newRow("none") << 0 << 1280;
+        QTest::newRow("none") << 0 << 480;
         QTest::newRow("1, at the frames' own size") << 1 << 1920;
-        QTest::newRow("2, scaled") << 2 << 1280;
-        QTest::newRow("3, scaled") << 3 << 1280;
+        QTest::newRow("2, scaled") << 2 << 480;
+        QTest::newRow("3, scaled") << 3 << 480;
     }
 
     // Each video and GIF plays the cameras' frames in order with the in-between
@@ -436,7 +436,7 @@ private slots:
         QFETCH(int, between);
         QFETCH(int, long_side);
         const int count = 4;
-        const QSize frames = long_side == 1920 ? QSize(96, 48) : QSize(1920, 960);
+        const QSize frames = long_side == 1920 ? QSize(96, 48) : QSize(960, 480);
         QTemporaryDir dir;
         VideoFrames kept;
         kept.long_side = long_side;
@@ -532,17 +532,17 @@ private slots:
     {
         QFETCH(bool, overlapped);
         const int count = 5;
-        const QSize frames(960, 600);
+        const QSize frames(480, 300);
         QTemporaryDir from_files;
         QTemporaryDir from_memory;
         VideoFrames kept;
-        kept.long_side = 480;
+        kept.long_side = 240;
         kept.gif = true;
         prepare_video_frames(kept, frames, count);
         VideoFrames unused = kept;
         QVERIFY(write_photo_frames(from_files.path(), count, frames, unused));
         std::ostringstream log;
-        VideoRequest request{from_files.path(), frames, count, 12, true, 480, true};
+        VideoRequest request{from_files.path(), frames, count, 12, true, 240, true};
         BatchProgress files_progress;
         QVERIFY(export_folder(request, log, &files_progress).succeeded);
         FrameArrival arrival;
@@ -601,17 +601,17 @@ private slots:
     void side_by_side_makes_the_same_files()
     {
         const int count = 5;
-        const QSize frames(960, 600);
+        const QSize frames(480, 300);
         QTemporaryDir one_by_one;
         QTemporaryDir beside;
         VideoFrames kept;
-        kept.long_side = 480;
+        kept.long_side = 240;
         kept.gif = true;
         prepare_video_frames(kept, frames, count);
         QVERIFY(write_photo_frames(one_by_one.path(), count, frames, kept));
         QVERIFY(write_photo_frames(beside.path(), count, frames, kept));
         std::ostringstream log;
-        VideoRequest request{one_by_one.path(), frames, count, 12, true, 480, true};
+        VideoRequest request{one_by_one.path(), frames, count, 12, true, 240, true};
         request.kept = &kept;
         OneAtATimeRunner sequential;
         BatchProgress sequential_progress;
@@ -660,13 +660,13 @@ private slots:
         QFETCH(QStringList, written);
         QTemporaryDir out;
         VideoFrames kept;
-        kept.long_side = 480;
+        kept.long_side = 240;
         kept.gif = true;
-        const QSize frames(960, 600);
+        const QSize frames(480, 300);
         prepare_video_frames(kept, frames, 4);
         QVERIFY(write_photo_frames(out.path(), 4, frames, kept));
         std::ostringstream log;
-        VideoRequest request{out.path(), frames, 4, 10, true, 480, true};
+        VideoRequest request{out.path(), frames, 4, 10, true, 240, true};
         request.kept = &kept;
         DyingRunner runner(dying, after_gif);
         const VideoExport result = export_videos(runner, request, log);
@@ -748,14 +748,14 @@ private slots:
         }
         QTemporaryDir out;
         VideoFrames kept;
-        kept.long_side = 480;
+        kept.long_side = 240;
         kept.gif = true;
-        const QSize frames(960, 600);
+        const QSize frames(480, 300);
         prepare_video_frames(kept, frames, 5);
         QVERIFY(write_photo_frames(out.path(), 5, frames, kept));
         const QStringList before = folder_entries(out.path());
         std::ostringstream log;
-        VideoRequest request{out.path(), frames, 5, 10, true, 480, true};
+        VideoRequest request{out.path(), frames, 5, 10, true, 240, true};
         request.kept = &kept;
         rlimit unlimited{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &unlimited) == 0);

@@ -318,19 +318,25 @@ void JpegDecodingTest::frames_are_encoded_as_qt_encodes_them()
         }
     }
     QByteArray encoded;
-    for (const int quality : {100, 85, 20}) {
-        // 300 dpi is a whole number per inch, 11811 dots per metre one per centimetre.
-        for (const int per_metre : {11811, 3937, 2835}) {
-            picture.setDotsPerMeterX(per_metre);
-            picture.setDotsPerMeterY(per_metre);
-            QByteArray qt;
-            QBuffer buffer(&qt);
-            QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "jpg", quality));
-            // The same array again: what an earlier, larger picture left must not show.
-            QCOMPARE(encode_jpeg(picture, quality, encoded), QString());
-            QVERIFY2(encoded == qt, qPrintable(QString("quality %1, %2 dots per metre")
-                                                   .arg(quality)
-                                                   .arg(per_metre)));
+    // Matched colours make 3-byte frames, the others 32-bit ones.
+    for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
+        picture = picture.convertToFormat(format);
+        for (const int quality : {100, 85, 20}) {
+            // 300 dpi is a whole number per inch, 11811 dots per metre one per centimetre.
+            for (const int per_metre : {11811, 3937, 2835}) {
+                picture.setDotsPerMeterX(per_metre);
+                picture.setDotsPerMeterY(per_metre);
+                QByteArray qt;
+                QBuffer buffer(&qt);
+                QVERIFY(buffer.open(QIODevice::WriteOnly) &&
+                        picture.save(&buffer, "jpg", quality));
+                // The same array again: what an earlier, larger picture left must not show.
+                QCOMPARE(encode_jpeg(picture, quality, encoded), QString());
+                QVERIFY2(encoded == qt, qPrintable(QString("format %1, quality %2, %3 dots per metre")
+                                                       .arg(format)
+                                                       .arg(quality)
+                                                       .arg(per_metre)));
+            }
         }
     }
     QVERIFY(!encode_jpeg(QImage(), 85, encoded).isEmpty());

@@ -1,5 +1,11 @@
 #include "pipeline/camera_drift.h"
 
+#include "output/aligned_images.h"
+#include "output/frame_geometry.h"
+#include "output/run_files.h"
+#include "photo/image_file.h"
+#include "pipeline/pass_drift_check.h"
+
 #include "calibration/alignment.h"
 #include "calibration/calibration_construction.h"
 #include "calibration/drift_check.h"
@@ -9,6 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -44,6 +51,50 @@ RigCalibration three_cameras(const QTemporaryDir& dir, std::vector<cv::Mat>& roo
     }
     add_drift_references(rig);
     return rig;
+}
+
+// Camera 1 bumped behind a subject, camera 0 in place behind another, camera 2
+// capped.
+QStringList bumped_take(const QTemporaryDir& dir, const std::vector<cv::Mat>& rooms)
+{
+    cv::Mat still = rooms[0].clone();
+    paint_subject(still, 0.45, 1);
+    cv::Mat bumped = moved_picture(rooms[1], cv::Point2d(4.0, -2.5), 0.4, 1.004);
+    paint_subject(bumped, 0.3, 2);
+    const cv::Mat capped(photo_size, CV_8UC3, cv::Scalar(5, 5, 5));
+    return {write_photo(dir, QStringLiteral("s0.jpg"), still),
+            write_photo(dir, QStringLiteral("s1.jpg"), bumped),
+            write_photo(dir, QStringLiteral("s2.jpg"), capped)};
+}
+
+cv::Mat read_frame(const QString& folder, int index)
+{
+    return cv::imread((folder + QLatin1Char('/') + frame_file_name(index)).toStdString());
+}
+
+// The mean difference of frame `index` of two runs over the part of the
+// frames they share, their rectangles being `a` and `b`.
+double frame_difference(const QString& folder_a, const QRect& a, const QString& folder_b,
+                        const QRect& b, int index)
+{
+    const cv::Mat frame_a = read_frame(folder_a, index), frame_b = read_frame(folder_b, index);
+    const QRect shared = a & b;
+    if (frame_a.empty() || frame_b.empty() || shared.isEmpty())
+        return 1e9;
+    const cv::Rect in_a(shared.x() - a.x(), shared.y() - a.y(), shared.width(), shared.height());
+    const cv::Rect in_b(shared.x() - b.x(), shared.y() - b.y(), shared.width(), shared.height());
+    cv::Mat difference;
+    cv::absdiff(frame_a(in_a), frame_b(in_b), difference);
+    return cv::mean(difference)[0];
+}
+
+QRect frames_rect(const RigCalibration& rig)
+{
+    std::vector<QSize> sizes(rig.cameras.size(), QSize(photo_size.width, photo_size.height));
+    std::vector<ImageAlignment> alignments;
+    for (const CameraCalibration& camera : rig.cameras)
+        alignments.push_back(camera.transform);
+    return common_frame_rect(sizes, alignments, rig.camera_count() / 2);
 }
 
 } // namespace
@@ -166,6 +217,110 @@ private slots:
         QVERIFY(kept.find(1, rig.cameras[1].reference_photo, 8) != nullptr);
         QVERIFY(kept.find(0, upright, 8) == nullptr); // another file
         QVERIFY(kept.shots[2].empty());
+    }
+
+    // Checked in the frames pass: the moved camera's frame comes out as from a
+    // run planned with the correction (on the part of the frames both show:
+    // the pass keeps the planned crop), an unmoved camera's as without the
+    // check; refused, the pass leaves no frame. A shot stored turned is
+    // measured there as upright.
+    void frames_pass_checks_each_shot_as_it_decodes_it()
+    {
+        QTemporaryDir dir;
+        std::vector<cv::Mat> rooms;
+        const RigCalibration rig = three_cameras(dir, rooms);
+        const QStringList shots = bumped_take(dir, rooms);
+        const auto folder = [&](const char* name) {
+            const QString path = dir.filePath(QString::fromLatin1(name));
+            QDir().mkpath(path);
+            return path;
+        };
+
+        const RigCalibration before = corrected_for_drift(rig, check_drift(rig, shots));
+        QCOMPARE(write_aligned_images(shots, before.calibration(), folder("before"), 100).frame_count,
+                 3);
+        PassDriftCheck correct(rig, DriftMode::Correct);
+        QCOMPARE(write_aligned_images(shots, rig.calibration(), folder("in_pass"), 100, nullptr,
+                                      nullptr, {}, nullptr, &correct)
+                     .frame_count,
+                 3);
+        QCOMPARE(moved_cameras(correct.found()), std::vector<int>{1});
+        QCOMPARE(correct.found()[2].state, DriftState::CannotCompare);
+        PassDriftCheck warn(rig, DriftMode::Warn);
+        QCOMPARE(write_aligned_images(shots, rig.calibration(), folder("warned"), 100, nullptr,
+                                      nullptr, {}, nullptr, &warn)
+                     .frame_count,
+                 3);
+        QCOMPARE(write_aligned_images(shots, rig.calibration(), folder("unchecked"), 100)
+                     .frame_count,
+                 3);
+        const QRect planned = frames_rect(rig);
+        const double corrected =
+            frame_difference(folder("in_pass"), planned, folder("before"), frames_rect(before), 1);
+        const double left = frame_difference(folder("warned"), planned, folder("before"),
+                                              frames_rect(before), 1);
+        QVERIFY2(corrected < 2.0 && left > 5 * corrected,
+                 qPrintable(QStringLiteral("%1 %2").arg(corrected).arg(left)));
+        for (int camera : {0, 2}) {
+            QCOMPARE(frame_difference(folder("in_pass"), planned, folder("unchecked"), planned,
+                                      camera),
+                     0.0);
+        }
+
+        PassDriftCheck refuse(rig, DriftMode::Fail);
+        const AlignedImages refused = write_aligned_images(
+            shots, rig.calibration(), folder("refused"), 100, nullptr, nullptr, {}, nullptr,
+            &refuse);
+        QCOMPARE(refused.refused_camera, 1);
+        QCOMPARE(refused.frame_count, 0);
+        QCOMPARE(QDir(folder("refused")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
+        refuse.check_rest(shots);
+        QCOMPARE(moved_cameras(refuse.found()), std::vector<int>{1});
+
+        cv::Mat stored;
+        cv::rotate(cv::imread(shots[1].toStdString()), stored, cv::ROTATE_90_COUNTERCLOCKWISE);
+        const QString turned = dir.filePath(QStringLiteral("turned.jpg"));
+        QVERIFY(write_jpeg_with_orientation(
+            turned,
+            QImage(stored.data, stored.cols, stored.rows, static_cast<int>(stored.step),
+                   QImage::Format_BGR888),
+            92, 6));
+        QImage decoded;
+        QByteArray bytes;
+        const auto turn = read_stored_image(turned, decoded, bytes);
+        QVERIFY(turn && (*turn & QImageIOHandler::TransformationRotate90));
+        const CameraDrift as_turned =
+            measure_camera_drift(rig, 1, decoded, *turn, drift_frame_rect(rig));
+        QCOMPARE(as_turned.state, DriftState::Moved);
+        QVERIFY(drift_between(rig, 1, as_turned.motion, correct.found()[1].motion) < 0.2);
+
+        // Moved by a pixel or two, a camera is measured on the windows around
+        // its patches alone: as precisely, whether it counts as moved or not.
+        for (const cv::Point2d& shift : {cv::Point2d(0.4, -0.3), cv::Point2d(1.6, 1.1)}) {
+            cv::Mat nudged = moved_picture(rooms[0], shift, 0.05, 1.0);
+            paint_subject(nudged, 0.3, 4);
+            const QString path = write_photo(dir, QStringLiteral("nudged.jpg"), nudged);
+            QVERIFY(read_stored_image(path, decoded, bytes));
+            const CameraDrift found = measure_camera_drift(
+                rig, 0, decoded, QImageIOHandler::TransformationNone, drift_frame_rect(rig));
+            const cv::Matx23d m = move_matrix(photo_size, shift, 0.05, 1.0);
+            const cv::Matx23d back = [&] {
+                cv::Matx23d inverse;
+                cv::invertAffineTransform(m, inverse);
+                return inverse;
+            }();
+            Similarity truth;
+            truth.scale = std::hypot(back(0, 0), back(1, 0));
+            truth.rotation = std::atan2(back(1, 0), back(0, 0));
+            truth.translation = {back(0, 2), back(1, 2)};
+            const double error = drift_between(rig, 0, found.motion, truth);
+            QVERIFY2(error < 0.3, qPrintable(QString::number(error)));
+            QCOMPARE(found.state,
+                     drift_between(rig, 0, truth, Similarity()) >= drift_threshold_px
+                         ? DriftState::Moved
+                         : DriftState::Still);
+        }
     }
 
     // The window, process and the booth say it in these words.

@@ -532,6 +532,10 @@ void ServeTest::chromium_shows_the_gallery_and_reads_the_code()
 
     // The gallery as its script draws it, newest first, each video looping muted.
     QVERIFY(write_bytes(root + "/Prise 2/.termine", ""));
+    // The server reads ROOT again each second, while Chromium's virtual time runs the
+    // page's refreshes at once: the take must be listed before the page is loaded.
+    QTRY_VERIFY(http_exchange(port, http_request("GET", "/takes.json"))
+                    .body.contains("\"name\":\"Prise 2\""));
     const QByteArray dom = tool_output(
         chromium(), chromium_arguments({"--virtual-time-budget=5000", "--dump-dom", base + "/"}));
     QVERIFY2(dom.contains("<figure data-name=\"Prise 2\">"), dom.constData());
