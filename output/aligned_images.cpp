@@ -5,9 +5,9 @@
 #include "output/run_files.h"
 #include "output/video_frames.h"
 #include "photo/image_file.h"
+#include "photo/jpeg_encoding.h"
 #include "support/atomic_file.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -60,6 +60,7 @@ struct WorkerBuffers
     QByteArray file_bytes;
     QImage decoded;
     QImage frame; // RGB32, or RGB888 when its colours are matched
+    QByteArray encoded;
 };
 
 struct Job
@@ -81,12 +82,12 @@ struct Job
 // `path` only once every byte reached the disk: the image writer does not report
 // a failed final flush, and a frame cut short by a full disk or a kill must never
 // pass for written. Returns why it could not be written, or an empty string.
-QString save_frame(const QImage& frame, const QString& path, int quality)
+// `encoded` keeps its memory from one frame to the next.
+QString save_frame(const QImage& frame, const QString& path, int quality, QByteArray& encoded)
 {
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    if (!buffer.open(QIODevice::WriteOnly) || !frame.save(&buffer, "jpg", quality))
-        return QStringLiteral("JPEG encoding failed");
+    const QString problem = encode_jpeg(frame, quality, encoded);
+    if (!problem.isEmpty())
+        return problem;
     return write_file_atomically(path, encoded);
 }
 
@@ -146,7 +147,7 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     else
         render_frame_into(buffers.decoded, *orientation, alignment, job.frame_rect.topLeft(),
                           buffers.frame);
-    reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality);
+    reason = save_frame(buffers.frame, frame_path(job.folder, index), job.quality, buffers.encoded);
     if (!reason.isEmpty())
         return Outcome::Unwritable;
     if (job.keep) {

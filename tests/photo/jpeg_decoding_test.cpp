@@ -4,6 +4,7 @@
 #include "photo/image_file.h"
 #include "photo/image_reading.h"
 #include "photo/jpeg_decoding.h"
+#include "photo/jpeg_encoding.h"
 #include "photo/photo_problem.h"
 #include "tests/support/cmyk_jpeg.h"
 
@@ -136,6 +137,7 @@ private slots:
     void stream_end_is_found_by_structure_data();
     void stream_end_is_found_by_structure();
     void a_picture_too_big_for_memory_is_refused();
+    void frames_are_encoded_as_qt_encodes_them();
 };
 
 void JpegDecodingTest::pixels_are_those_of_opencv_and_qt_data()
@@ -302,6 +304,42 @@ void JpegDecodingTest::a_picture_too_big_for_memory_is_refused()
     QVERIFY(image.empty());
     QVERIFY(read_bgr_image(folder.filePath("small.jpg"), image, bytes));
     QCOMPARE(image.cols, 64);
+}
+
+// The frames' encoder replaces Qt's writer for speed: the files must not change.
+void JpegDecodingTest::frames_are_encoded_as_qt_encodes_them()
+{
+    const cv::Mat bgr = test_picture(203, 117); // not a whole number of blocks
+    QImage picture(bgr.cols, bgr.rows, QImage::Format_RGB32);
+    for (int y = 0; y < bgr.rows; ++y) {
+        for (int x = 0; x < bgr.cols; ++x) {
+            const cv::Vec3b p = bgr.at<cv::Vec3b>(y, x);
+            picture.setPixel(x, y, qRgb(p[2], p[1], p[0]));
+        }
+    }
+    QByteArray encoded;
+    // Matched colours make 3-byte frames, the others 32-bit ones.
+    for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
+        picture = picture.convertToFormat(format);
+        for (const int quality : {100, 85, 20}) {
+            // 300 dpi is a whole number per inch, 11811 dots per metre one per centimetre.
+            for (const int per_metre : {11811, 3937, 2835}) {
+                picture.setDotsPerMeterX(per_metre);
+                picture.setDotsPerMeterY(per_metre);
+                QByteArray qt;
+                QBuffer buffer(&qt);
+                QVERIFY(buffer.open(QIODevice::WriteOnly) &&
+                        picture.save(&buffer, "jpg", quality));
+                // The same array again: what an earlier, larger picture left must not show.
+                QCOMPARE(encode_jpeg(picture, quality, encoded), QString());
+                QVERIFY2(encoded == qt, qPrintable(QString("format %1, quality %2, %3 dots per metre")
+                                                       .arg(format)
+                                                       .arg(quality)
+                                                       .arg(per_metre)));
+            }
+        }
+    }
+    QVERIFY(!encode_jpeg(QImage(), 85, encoded).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(JpegDecodingTest)
