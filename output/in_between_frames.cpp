@@ -24,6 +24,10 @@ constexpr float same_surface_within = 2.0f;
 // Two spots whose colours differ by at most this much per channel, on average
 // over 3 x 3 pixels, show the same thing.
 constexpr int same_colours_within = 10;
+// A frame's reading of a spot that shows a surface nearer than the spot's own
+// by more than this (pixels of motion) shows what stands in front of it: the
+// subject and the wall behind it differ by tens of pixels.
+constexpr float in_front_by = 6.0f * same_surface_within;
 // Weight of a pixel the other frame does not see: used where nothing seen by
 // both lands.
 constexpr float unseen_weight = 0.2f;
@@ -454,15 +458,48 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
     }, 2);
     sums += sums_second;
 
+    // The nearest surface each frame shows within three pixels of every
+    // pixel, from the pixels the other frame sees: their depth is measured,
+    // not guessed, and the flow is smeared over an outline's last pixels.
+    cv::Mat front_first, front_second;
+    const cv::Mat around = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(7, 7));
+    const auto front_of = [&](const cv::Mat& depth, const cv::Mat& visible, cv::Mat& front) {
+        front = depth.clone();
+        front.setTo(std::numeric_limits<float>::infinity(), visible < 1.0f);
+        cv::erode(front, front, around);
+    };
+    front_of(depth_first, visible_first, front_first);
+    front_of(depth_second, visible_second, front_second);
+
     ViewFlow view;
     view.to_first.create(forward.size(), CV_32FC2);
     view.to_second.create(forward.size(), CV_32FC2);
     view.share.create(forward.size(), CV_32F);
     // Row by row, each row on its own: shared over the cores. A spot nothing
     // landed on then takes the reading of the closest landed spot of its row on
-    // either side, of the two the one lying farther back.
+    // either side, of the two the one lying farther back. Last, where one
+    // frame's reading shows what stands in front of the spot (beside the
+    // subject's outline, the subject's rim where the frame does not see the
+    // wall) and the other's shows the spot's own surface, the spot comes from
+    // the other alone: the weight an unseen pixel keeps would otherwise leave
+    // a see-through copy of the rim there.
+    const auto shows_in_front = [&](const cv::Mat& front, const cv::Vec2f& to, int x, int y,
+                                    float depth) {
+        const int qx = cvRound(x + to[0]), qy = cvRound(y + to[1]);
+        if (qx < 0 || qy < 0 || qx >= w || qy >= h || !std::isfinite(depth))
+            return false;
+        return front.at<float>(qy, qx) < depth - in_front_by;
+    };
+    const auto shows_spot = [&](const cv::Mat& own_depth, const cv::Vec2f& to, int x, int y,
+                                float depth) {
+        const int qx = cvRound(x + to[0]), qy = cvRound(y + to[1]);
+        if (qx < 0 || qy < 0 || qx >= w || qy >= h)
+            return false;
+        return std::abs(own_depth.at<float>(qy, qx) - depth) <= in_front_by;
+    };
     cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& rows) {
         std::vector<uchar> l(static_cast<size_t>(w));
+        std::vector<float> depth(static_cast<size_t>(w));
         for (int y = rows.start; y < rows.end; ++y) {
             const Sums* sum = sums.ptr<Sums>(y);
             const float* n = nearest.ptr<float>(y);
@@ -472,6 +509,7 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
             for (int x = 0; x < w; ++x) {
                 const Sums& s = sum[x];
                 l[x] = s[6] > 0.0f;
+                depth[x] = n[x];
                 if (!l[x])
                     continue;
                 // A frame that sees no part of the spot lends it the other's reading.
@@ -497,11 +535,23 @@ ViewFlow splat_view(const cv::Mat& forward, const cv::Mat& backward, const cv::M
                 if (from < 0) {
                     a[x] = b[x] = cv::Vec2f(0, 0);
                     share[x] = t;
+                    depth[x] = std::numeric_limits<float>::infinity();
                     continue;
                 }
                 a[x] = a[from];
                 b[x] = b[from];
                 share[x] = share[from];
+                depth[x] = n[from];
+            }
+            for (int x = 0; x < w; ++x) {
+                const bool first_in_front = shows_in_front(front_first, a[x], x, y, depth[x]);
+                const bool second_in_front = shows_in_front(front_second, b[x], x, y, depth[x]);
+                if (first_in_front && !second_in_front &&
+                    shows_spot(depth_second, b[x], x, y, depth[x]))
+                    share[x] = 1.0f;
+                else if (second_in_front && !first_in_front &&
+                         shows_spot(depth_first, a[x], x, y, depth[x]))
+                    share[x] = 0.0f;
             }
         }
     });

@@ -180,6 +180,9 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it_data()
     QTest::newRow("subject filling the frame") << 14.0 << -8.0 << 0.5 << 200 << 60 << 20;
     QTest::newRow("subject filling the frame, wall moving left")
         << -16.0 << 8.0 << 0.5 << 200 << 60 << 20;
+    // Two frames between, as the videos make them, with a wall moving far.
+    QTest::newRow("a third of the way") << 24.0 << -6.0 << 1.0 / 3 << 80 << 120 << 80;
+    QTest::newRow("two thirds of the way") << 24.0 << -6.0 << 2.0 / 3 << 80 << 120 << 80;
 }
 
 // Of the wall the square uncovers or covers between the frames, what one frame
@@ -233,7 +236,10 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it()
     cv::erode(second_only, second_only, cv::Mat::ones(5, 1, CV_8U));
 
     // A crossfade there is off by about half the difference between wall and
-    // square; what comes from the one frame that sees the wall is much closer.
+    // square; what comes from the one frame that sees the wall is much closer,
+    // with no see-through copy of the square's rim from the frame that sees
+    // the square there (a copy at a fifth to a third of the square's weight
+    // reads as about half a crossfade's error).
     // Bands of fewer than six columns (near the frame that sees most of them)
     // are all outline and are not judged.
     cv::Mat crossfade;
@@ -246,7 +252,7 @@ void InBetweenTest::region_seen_by_one_frame_comes_from_it()
         const double blended = mean_abs_difference(crossfade, truth, region);
         const double made_error = mean_abs_difference(at_position, truth, region);
         QVERIFY(blended > 12.0);
-        QVERIFY2(made_error < 0.6 * blended,
+        QVERIFY2(made_error < 0.35 * blended,
                  qPrintable(QString("seen by the %1 only: %2, crossfade %3")
                                 .arg(name)
                                 .arg(made_error)
