@@ -220,10 +220,11 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
         return result;
     }
 
-    // Each worker takes the next index; indices are taken in order and every
-    // image taken is finished, so the frames written always start at 0. Colours
-    // matched in the pass take the cameras from the middle outwards, the order
-    // in which each camera's gains can build on those before it.
+    // Each worker takes the next camera and finishes every camera it takes.
+    // Without colour matching the cameras are taken in index order; with it,
+    // from the middle outwards, the order in which each camera's gains can
+    // build on those before it. Either way, after a failure only the frames
+    // from 0 up to the first one missing are kept.
     if (keep) {
         keep->frame_origin = frame_rect.topLeft();
         prepare_video_frames(*keep, frame_rect.size(), count);
