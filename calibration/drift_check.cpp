@@ -483,16 +483,22 @@ struct PatchSearch
     cv::Size size;
 };
 
-std::optional<PatchSearch> patch_search(const DriftReference& reference, const DriftPicture& shot)
+// The reference's patch models as it keeps them, or made now when it keeps
+// none or kept them for other patches.
+std::shared_ptr<const DriftPatchModels> patch_models_of(const DriftReference& reference)
 {
-    PatchSearch search;
     const std::shared_ptr<const DriftPatchModels>& kept = reference.patch_models;
     if (kept && kept->patches.data == reference.patches.data &&
         kept->patches.rows == reference.patches.rows &&
         kept->models.size() == reference.patch_centres.size())
-        search.ready = kept;
-    else
-        search.ready = make_patch_models(reference);
+        return kept;
+    return make_patch_models(reference);
+}
+
+std::optional<PatchSearch> patch_search(const DriftReference& reference, const DriftPicture& shot)
+{
+    PatchSearch search;
+    search.ready = patch_models_of(reference);
     if (!search.ready)
         return std::nullopt;
     search.picture = smoothed(shot.grey);
@@ -656,13 +662,7 @@ std::optional<PatchSearch> windowed_search(const DriftReference& reference, cons
                                            int reduction, double to_photo)
 {
     PatchSearch search;
-    const std::shared_ptr<const DriftPatchModels>& kept = reference.patch_models;
-    if (kept && kept->patches.data == reference.patches.data &&
-        kept->patches.rows == reference.patches.rows &&
-        kept->models.size() == reference.patch_centres.size())
-        search.ready = kept;
-    else
-        search.ready = make_patch_models(reference);
+    search.ready = patch_models_of(reference);
     if (!search.ready)
         return std::nullopt;
     search.size = cv::Size(stored.width() / reduction, stored.height() / reduction);
@@ -828,6 +828,31 @@ DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
     return picture;
 }
 
+namespace {
+
+// The means of `reduction` x `reduction` blocks of `full`, the last ones
+// partial, as the reduced decode of the references gives them: a side that
+// the reduction does not divide is first extended by its edge pixels, so that
+// each reduced pixel covers the same photo pixels as in the reference. A plain
+// resize to the same size would spread the remainder over the whole side and
+// put the far edge up to a photo pixel off, which reads as a moved camera.
+cv::Mat block_means(const cv::Mat& full, int reduction, cv::Size reduced)
+{
+    cv::Mat means;
+    const int right = reduced.width * reduction - full.cols;
+    const int bottom = reduced.height * reduction - full.rows;
+    if (right == 0 && bottom == 0) {
+        cv::resize(full, means, reduced, 0, 0, cv::INTER_AREA);
+    } else {
+        cv::Mat extended;
+        cv::copyMakeBorder(full, extended, 0, bottom, 0, right, cv::BORDER_REPLICATE);
+        cv::resize(extended, means, reduced, 0, 0, cv::INTER_AREA);
+    }
+    return means;
+}
+
+} // namespace
+
 DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformations turn,
                            QSize photo_size)
 {
@@ -845,9 +870,7 @@ DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformation
         const cv::Mat colour(stored.height(), stored.width(), CV_8UC4,
                              const_cast<uchar*>(stored.constBits()),
                              static_cast<std::size_t>(stored.bytesPerLine()));
-        cv::Mat small;
-        cv::resize(colour, small, reduced, 0, 0, cv::INTER_AREA);
-        cv::cvtColor(small, grey, cv::COLOR_BGRA2GRAY);
+        cv::cvtColor(block_means(colour, reduction, reduced), grey, cv::COLOR_BGRA2GRAY);
     } else {
         const QImage converted = stored.convertToFormat(QImage::Format_Grayscale8);
         if (converted.isNull())
@@ -855,7 +878,7 @@ DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformation
         const cv::Mat full(converted.height(), converted.width(), CV_8U,
                            const_cast<uchar*>(converted.constBits()),
                            static_cast<std::size_t>(converted.bytesPerLine()));
-        cv::resize(full, grey, reduced, 0, 0, cv::INTER_AREA);
+        grey = block_means(full, reduction, reduced);
     }
     DriftPicture picture;
     if (turn == QImageIOHandler::TransformationNone) {

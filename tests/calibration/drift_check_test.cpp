@@ -270,6 +270,48 @@ private slots:
         const QByteArray too_many(8 * (drift_reference_features + 1), '\0');
         QVERIFY(!drift_reference_from_bytes(too_many, QByteArray(32 * (drift_reference_features + 1), '\0')));
     }
+
+    // A shot decoded in full for its frame, whose sides the reduction does not
+    // divide, is reduced as the references' own decode reduces them: a camera
+    // in place reads as in place (it read as moved by over a pixel), and a
+    // moved one is measured alike.
+    void odd_sized_shot_decoded_in_full_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPointF>("shift");
+        for (const QSize size : {QSize(1601, 1201), QSize(1603, 1202), QSize(1602, 1202)}) {
+            const QString name = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+            QTest::newRow(qPrintable(name + ", in place")) << size << QPointF(0, 0);
+            QTest::newRow(qPrintable(name + ", moved")) << size << QPointF(3.0, -2.0);
+        }
+    }
+
+    void odd_sized_shot_decoded_in_full()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QPointF, shift);
+        const cv::Size cv_size(size.width(), size.height());
+        QCOMPARE(drift_reduction(size), 2);
+        QTemporaryDir dir;
+        const cv::Mat room = room_picture(cv_size, 17);
+        const DriftReference reference = make_drift_reference(
+            read_drift_picture(write_photo(dir, QStringLiteral("reference.jpg"), room), size));
+        cv::Mat shot = moved_picture(room, {shift.x(), shift.y()}, 0.0, 1.0);
+        paint_subject(shot, 0.3, 3);
+        const QImage stored(write_photo(dir, QStringLiteral("shot.jpg"), shot));
+        const auto motion = measure_drift(reference, stored.convertToFormat(QImage::Format_RGB32),
+                                          QImageIOHandler::TransformationNone, size)
+                                .motion;
+        QVERIFY(motion);
+        double worst = 0.0;
+        const double w = size.width() - 1.0, h = size.height() - 1.0;
+        for (const cv::Point2d p : {cv::Point2d(0, 0), cv::Point2d(w, 0), cv::Point2d(w, h),
+                                    cv::Point2d(0, h)}) {
+            const cv::Point2d d = apply(*motion, p) - (p - cv::Point2d(shift.x(), shift.y()));
+            worst = std::max(worst, std::hypot(d.x, d.y));
+        }
+        QVERIFY2(worst < 0.3, qPrintable(QString::number(worst)));
+    }
 };
 
 QTEST_APPLESS_MAIN(DriftCheckTest)
