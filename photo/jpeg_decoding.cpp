@@ -6,21 +6,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "photo/libjpeg_errors.h"
+
 namespace {
-
-struct ErrorManager
-{
-    jpeg_error_mgr library; // first, so that libjpeg's pointer is ours too
-    std::jmp_buf escape;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void stop_decoding(j_common_ptr info)
-{
-    auto* errors = reinterpret_cast<ErrorManager*>(info->err);
-    (*info->err->format_message)(info, errors->message);
-    std::longjmp(errors->escape, 1);
-}
 
 // libjpeg reports damaged data as a warning and goes on, filling in what it
 // could not read; the picture would pass for whole. Only the warnings that say
@@ -32,7 +20,7 @@ void on_message(j_common_ptr info, int level)
     const int code = info->err->msg_code;
     if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM)
         return;
-    stop_decoding(info);
+    jump_on_libjpeg_error(info);
 }
 
 // Inverted CMYK (as Adobe writes it, 255 = no ink) to each library's colours:
@@ -62,7 +50,7 @@ void cmyk_to_bgrx(const unsigned char* cmyk, unsigned char* bgrx, unsigned width
 // Everything that must survive a longjmp lives in `info` and `errors`, outside
 // this frame; the only C++ object touched here, `target`, is called and done with
 // before libjpeg decodes a pixel.
-bool decode_into(jpeg_decompress_struct& info, ErrorManager& errors, const QByteArray& data,
+bool decode_into(jpeg_decompress_struct& info, LibjpegErrors& errors, const QByteArray& data,
                  JpegPixels pixels, const std::function<JpegTarget(int, int)>& target,
                  int reduction)
 {
@@ -130,9 +118,9 @@ QString decode_jpeg(const QByteArray& data, JpegPixels pixels,
                     const std::function<JpegTarget(int, int)>& target, int reduction)
 {
     jpeg_decompress_struct info{};
-    ErrorManager errors{};
+    LibjpegErrors errors{};
     info.err = jpeg_std_error(&errors.library);
-    errors.library.error_exit = stop_decoding;
+    errors.library.error_exit = jump_on_libjpeg_error;
     errors.library.emit_message = on_message;
     errors.message[0] = '\0';
     const bool decoded = decode_into(info, errors, data, pixels, target,

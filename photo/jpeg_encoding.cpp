@@ -8,28 +8,16 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "photo/libjpeg_errors.h"
+
 namespace {
-
-struct EncoderErrors
-{
-    jpeg_error_mgr library; // first, so that libjpeg's pointer is ours too
-    std::jmp_buf escape;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void stop_encoding(j_common_ptr info)
-{
-    auto* errors = reinterpret_cast<EncoderErrors*>(info->err);
-    (*info->err->format_message)(info, errors->message);
-    std::longjmp(errors->escape, 1);
-}
 
 // libjpeg's output goes straight into the byte array, over all the memory it
 // kept from the last picture, grown by half as much again when that is full;
 // its size is cut to what was written once the picture is finished.
 struct Destination
 {
-    jpeg_destination_mgr library; // first, as above
+    jpeg_destination_mgr library; // first, so that libjpeg's pointer is ours too
     QByteArray* bytes;
     int used;
 };
@@ -74,7 +62,7 @@ void finish_destination(j_compress_ptr info)
 
 // Everything that must survive a longjmp lives in `info`, `errors` and
 // `destination`, outside this frame.
-bool encode_into(jpeg_compress_struct& info, EncoderErrors& errors, Destination& destination,
+bool encode_into(jpeg_compress_struct& info, LibjpegErrors& errors, Destination& destination,
                  const QImage& image, int quality)
 {
     if (setjmp(errors.escape))
@@ -122,9 +110,9 @@ QString encode_jpeg(const QImage& image, int quality, QByteArray& encoded)
     if (encoded.capacity() < first_capacity)
         encoded.reserve(first_capacity);
     jpeg_compress_struct info{};
-    EncoderErrors errors{};
+    LibjpegErrors errors{};
     info.err = jpeg_std_error(&errors.library);
-    errors.library.error_exit = stop_encoding;
+    errors.library.error_exit = jump_on_libjpeg_error;
     errors.message[0] = '\0';
     Destination destination{};
     destination.bytes = &encoded;
