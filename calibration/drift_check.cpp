@@ -1117,14 +1117,16 @@ bool set_drift_patches(DriftReference& reference, const QByteArray& centres,
     constexpr int patch_bytes = drift_patch_side * drift_patch_side;
     const int count = centres.size() / 8;
     if (centres.size() % 8 != 0 || count == 0 || count > drift_reference_patches ||
-        pixels.size() != count * patch_bytes || !(scale > 0.0) || !std::isfinite(scale))
+        pixels.size() != count * patch_bytes || !(scale > 0.0) || !(scale < 1e3))
         return false;
     std::vector<cv::Point2f> points;
     const char* in = centres.constData();
     for (int i = 0; i < count; ++i, in += 8) {
         const float x = qFromLittleEndian<float>(in);
         const float y = qFromLittleEndian<float>(in + 4);
-        if (!std::isfinite(x) || !std::isfinite(y))
+        // Far beyond any photo's reduced pixels: a damaged or edited file,
+        // whose centres would overflow the patches' pixel positions.
+        if (!std::isfinite(x) || !std::isfinite(y) || std::abs(x) > 1e6f || std::abs(y) > 1e6f)
             return false;
         points.emplace_back(x, y);
     }

@@ -266,6 +266,10 @@ private slots:
         QVERIFY(!set_drift_patches(untouched, centres.left(centres.size() - 8), pixels, 1.0));
         QVERIFY(!set_drift_patches(untouched, centres, pixels, 0.0));
         QVERIFY(!set_drift_patches(untouched, centres, pixels, std::nan("")));
+        QVERIFY(!set_drift_patches(untouched, centres, pixels, 1e30));
+        QByteArray far_centres = centres;
+        qToLittleEndian<float>(1e30f, far_centres.data());
+        QVERIFY(!set_drift_patches(untouched, far_centres, pixels, 1.0));
         QVERIFY(untouched.patch_centres.empty());
         const QByteArray too_many(8 * (drift_reference_features + 1), '\0');
         QVERIFY(!drift_reference_from_bytes(too_many, QByteArray(32 * (drift_reference_features + 1), '\0')));
