@@ -47,9 +47,14 @@ std::optional<ImageAlignment> PassDriftCheck::inspect(int camera, const QImage& 
 
 void PassDriftCheck::check_rest(const QStringList& shots)
 {
-    for (int camera = 0; camera < rig.camera_count() && camera < shots.size(); ++camera)
-        if (!reached[camera] && drift_checkable(rig, camera))
-            drift[camera] = measure_camera_drift(
-                rig, camera, read_drift_picture(shots[camera], rig.cameras[camera].reference_size),
-                frame_rect);
+    for (int camera = 0; camera < rig.camera_count() && camera < shots.size(); ++camera) {
+        if (reached[camera] || !drift_checkable(rig, camera))
+            continue;
+        const DriftPicture shot =
+            read_drift_picture(shots[camera], rig.cameras[camera].reference_size);
+        // A shot that cannot be read is the run's own error to tell, once it
+        // reaches it: it is not one with too little in common to compare.
+        if (!shot.grey.empty())
+            drift[camera] = measure_camera_drift(rig, camera, shot, frame_rect);
+    }
 }

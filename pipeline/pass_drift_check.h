@@ -35,7 +35,7 @@ public:
 
     // Checks, with a reduced decode of their own, the cameras the pass did not
     // reach (it stops at a refusal), so that a refused run names every camera
-    // that moved.
+    // that moved. A shot that cannot be read stays NotChecked.
     void check_rest(const QStringList& shots);
 
 private:

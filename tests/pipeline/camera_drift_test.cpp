@@ -277,6 +277,19 @@ private slots:
                  QStringList());
         refuse.check_rest(shots);
         QCOMPARE(moved_cameras(refuse.found()), std::vector<int>{1});
+        // A damaged shot the refused pass never reached is not said to have too
+        // little in common with its reference.
+        QFile whole(shots[0]);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QStringList damaged = shots;
+        damaged[0] = dir.filePath(QStringLiteral("damaged.jpg"));
+        QFile cut(damaged[0]);
+        QVERIFY(cut.open(QIODevice::WriteOnly) && cut.write(whole.read(2000)) == 2000);
+        cut.close();
+        PassDriftCheck unread(rig, DriftMode::Fail);
+        unread.check_rest(damaged);
+        QCOMPARE(unread.found()[0].state, DriftState::NotChecked);
+        QCOMPARE(moved_cameras(unread.found()), std::vector<int>{1});
 
         cv::Mat stored;
         cv::rotate(cv::imread(shots[1].toStdString()), stored, cv::ROTATE_90_COUNTERCLOCKWISE);
