@@ -163,23 +163,23 @@ double thread_processor_ms()
 }
 
 // The pass's drift check, its processor time added up over the workers.
-class TimedCheck : public ShotInspection
+class TimedCheck : public DecodedShotCheck
 {
 public:
-    explicit TimedCheck(ShotInspection& check) : check(check) {}
-    std::optional<ImageAlignment> inspect(int camera, const QImage& stored,
-                                          QImageIOHandler::Transformations turn,
-                                          const ImageAlignment& planned) override
+    explicit TimedCheck(DecodedShotCheck& check) : check(check) {}
+    std::optional<ImageAlignment> check_shot(int camera, const QImage& stored,
+                                             QImageIOHandler::Transformations turn,
+                                             const ImageAlignment& planned) override
     {
         const double start = thread_processor_ms();
-        std::optional<ImageAlignment> aligned = check.inspect(camera, stored, turn, planned);
+        std::optional<ImageAlignment> aligned = check.check_shot(camera, stored, turn, planned);
         spent_us.fetch_add(static_cast<long long>(1e3 * (thread_processor_ms() - start)));
         return aligned;
     }
     double spent_ms() const { return 1e-3 * spent_us.load(); }
 
 private:
-    ShotInspection& check;
+    DecodedShotCheck& check;
     std::atomic<long long> spent_us{0};
 };
 

@@ -439,7 +439,7 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
     if (report.error.isEmpty()) {
         // Each shot is checked as the frames pass decodes it.
         PassDriftCheck drift_check(settings.rig, settings.on_drift, motions_in_force());
-        plan.request.inspection = &drift_check;
+        plan.request.shot_check = &drift_check;
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
         const bool refused = outcome.failure() == ProcessingFailure::ShotRefused;
         if (refused)

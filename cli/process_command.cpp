@@ -157,7 +157,7 @@ int run_process_command(const QStringList& arguments)
     request = plan.request;
     // Each shot is checked as the frames pass decodes it.
     PassDriftCheck drift_check(file.rig, parsed.on_drift);
-    request.inspection = &drift_check;
+    request.shot_check = &drift_check;
 
     ChildProcessRunner runner;
     const FfmpegProblem ffmpeg = ffmpeg_problem(runner);

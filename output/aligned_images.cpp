@@ -75,7 +75,7 @@ struct Job
     const std::vector<ColourTable>& colour_tables; // empty: colours kept
     OutwardColourGains* matching;                  // may be null
     ReducedFrameShape reduced_shape;               // with `matching`
-    ShotInspection* inspection;                    // may be null
+    DecodedShotCheck* shot_check;                  // may be null
 };
 
 // Encodes `frame` in memory, then writes it under a temporary name that becomes
@@ -107,12 +107,12 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
         return Outcome::Unreadable;
 
     ImageAlignment alignment = job.calibration.alignment(index);
-    if (job.inspection) {
-        const std::optional<ImageAlignment> inspected =
-            job.inspection->inspect(index, buffers.decoded, *orientation, alignment);
-        if (!inspected)
+    if (job.shot_check) {
+        const std::optional<ImageAlignment> checked =
+            job.shot_check->check_shot(index, buffers.decoded, *orientation, alignment);
+        if (!checked)
             return Outcome::Refused;
-        alignment = *inspected;
+        alignment = *checked;
     }
 
     ColourTable matched;
@@ -167,7 +167,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
                                    const QString& folder, int quality, BatchProgress* progress,
                                    VideoFrames* keep, const std::vector<ColourTable>& colour_tables,
                                    std::vector<ColourGains>* matched_gains,
-                                   ShotInspection* inspection)
+                                   DecodedShotCheck* shot_check)
 {
     if (matched_gains)
         matched_gains->clear();
@@ -241,7 +241,7 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     const Job job{inputs,        calibration, upright_sizes,
                   frame_rect,    folder,      quality,
                   keep,          colour_tables, matching ? &*matching : nullptr,
-                  reduced_frame_shape(frame_rect), inspection};
+                  reduced_frame_shape(frame_rect), shot_check};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};

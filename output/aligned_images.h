@@ -2,7 +2,7 @@
 
 #include "calibration/calibration.h"
 #include "output/colour_matching.h"
-#include "output/shot_inspection.h"
+#include "output/decoded_shot_check.h"
 #include "support/batch_progress.h"
 
 #include <QSize>
@@ -31,7 +31,7 @@ struct AlignedImages
     QString unwritable_output;
     // Why it could not be written (the system's words: "No space left on device").
     QString unwritable_reason;
-    // Set when the inspection refused a shot (its camera, counted from 0):
+    // Set when the shot check refused a shot (its camera, counted from 0):
     // no frame of this run is left then.
     int refused_camera = -1;
     // Set, with nothing written, when a frame this run would write is one of
@@ -67,7 +67,7 @@ struct AlignedImages
 // estimated (else it is left empty). A failure or a stop then leaves what it
 // leaves in index order: the frames kept are those from 0 up to the first one
 // not written, and frame_count of them.
-// With `inspection` (may be null), each shot is shown to it once decoded,
+// With `shot_check` (may be null), each shot is shown to it once decoded,
 // before its colours are estimated and its frame is made, with the alignment
 // it returns. The frames' rectangle stays the one planned from the headers.
 AlignedImages write_aligned_images(const QStringList& inputs, const Calibration& calibration,
@@ -75,4 +75,4 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
                                    BatchProgress* progress = nullptr, VideoFrames* keep = nullptr,
                                    const std::vector<ColourTable>& colour_tables = {},
                                    std::vector<ColourGains>* matched_gains = nullptr,
-                                   ShotInspection* inspection = nullptr);
+                                   DecodedShotCheck* shot_check = nullptr);

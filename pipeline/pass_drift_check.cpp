@@ -12,9 +12,9 @@ PassDriftCheck::PassDriftCheck(RigCalibration rig_, DriftMode mode_,
     in_force.resize(static_cast<std::size_t>(rig.camera_count()));
 }
 
-std::optional<ImageAlignment> PassDriftCheck::inspect(int camera, const QImage& stored,
-                                                      QImageIOHandler::Transformations turn,
-                                                      const ImageAlignment& planned)
+std::optional<ImageAlignment> PassDriftCheck::check_shot(int camera, const QImage& stored,
+                                                         QImageIOHandler::Transformations turn,
+                                                         const ImageAlignment& planned)
 {
     if (!drift_checkable(rig, camera))
         return planned;

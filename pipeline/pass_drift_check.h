@@ -1,6 +1,6 @@
 #pragma once
 
-#include "output/shot_inspection.h"
+#include "output/decoded_shot_check.h"
 #include "pipeline/camera_drift.h"
 
 #include <QStringList>
@@ -8,13 +8,13 @@
 #include <optional>
 #include <vector>
 
-// The drift check made in the frames pass (see ShotInspection): each camera's
+// The drift check made in the frames pass (see DecodedShotCheck): each camera's
 // shot is compared with its reference as it is decoded for its frame, so that
 // a run decodes its shots once. As `mode` says, the run goes on, goes on with
 // the moved camera's frame corrected, or is refused at the first moved camera.
 // The frames keep the rectangle planned from the calibration: a correction of a
 // few pixels would move its edges by as much.
-class PassDriftCheck : public ShotInspection
+class PassDriftCheck : public DecodedShotCheck
 {
 public:
     // `in_force`, by camera (missing entries: none), is the motion the planned
@@ -25,9 +25,9 @@ public:
     PassDriftCheck(RigCalibration rig, DriftMode mode,
                    std::vector<std::optional<Similarity>> in_force = {});
 
-    std::optional<ImageAlignment> inspect(int camera, const QImage& stored,
-                                          QImageIOHandler::Transformations turn,
-                                          const ImageAlignment& planned) override;
+    std::optional<ImageAlignment> check_shot(int camera, const QImage& stored,
+                                             QImageIOHandler::Transformations turn,
+                                             const ImageAlignment& planned) override;
 
     // Each camera's finding; NotChecked for a camera whose shot the pass did
     // not reach. Read once the pass is over.

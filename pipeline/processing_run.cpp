@@ -178,7 +178,7 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         outcome.frames = write_aligned_images(
             request.shots, request.calibration, staging, request.quality,
             progress ? &progress->frames : nullptr, &kept, {},
-            request.colour_match ? &colour_gains : nullptr, request.inspection);
+            request.colour_match ? &colour_gains : nullptr, request.shot_check);
         if (progress && complete(outcome.frames))
             progress->encoding = true;
     });

@@ -47,7 +47,7 @@ struct ProcessingRequest
     int between = default_between;
     // Shown each shot as the frames pass decodes it (the drift check); may be
     // null, else the caller keeps it alive for the run.
-    ShotInspection* inspection = nullptr;
+    DecodedShotCheck* shot_check = nullptr;
 };
 
 // How a processing run ended, first failure first.
@@ -57,7 +57,7 @@ enum class ProcessingFailure
     WrongShotCount,  // not one shot per camera: nothing written
     OutputFolder,    // the folder holds what stops the run, or the swap failed
     UnreadableShot,  // a shot could not be read: nothing written
-    ShotRefused,     // the inspection refused a shot: nothing written
+    ShotRefused,     // the shot check refused a shot: nothing written
     ShotAmongFrames, // a frame would overwrite a shot: nothing written
     UnwritableFrame, // a frame could not be written
     FramesStopped,   // stopped while writing frames
