@@ -1,6 +1,7 @@
 #include "output/frame_render.h"
 
 #include "calibration/alignment.h"
+#include "output/bilinear_warp.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -89,9 +90,12 @@ std::optional<FrameWarp> frame_warp(const QImage& stored,
 
 void warp_into(const QImage& stored, const cv::Matx23d& frame_to_stored, cv::Mat& target)
 {
-    cv::warpAffine(matrix_view(stored, stored.constBits()), target, frame_to_stored, target.size(),
-                   cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+    warp_bilinear(matrix_view(stored, stored.constBits()), frame_to_stored, target);
 }
+
+// Rows of a frame warped by one task: enough that a task is worth waking a
+// thread for, few enough that two threads share a frame out evenly.
+constexpr int warp_band_rows = 64;
 
 } // namespace
 
@@ -108,7 +112,14 @@ void render_frame_into(const QImage& stored, QImageIOHandler::Transformations or
         return;
     }
     cv::Mat target = matrix_view(frame, frame.bits());
-    warp_into(stored, warp->from_row(0), target);
+    const int bands = (frame.height() + warp_band_rows - 1) / warp_band_rows;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int b = range.start; b < range.end; ++b) {
+            const int first = b * warp_band_rows;
+            cv::Mat band = target.rowRange(first, std::min(first + warp_band_rows, target.rows));
+            warp_into(stored, warp->from_row(first), band);
+        }
+    });
     // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
     if (stored.format() == QImage::Format_ARGB32_Premultiplied) {
         for (int y = 0; y < frame.height(); ++y) {
@@ -150,14 +161,13 @@ void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transforma
             const int first = b * band_rows;
             const int rows = std::min(band_rows, frame.height() - first);
             cv::Mat band = warped.rowRange(0, rows);
-            // Within a parallel loop OpenCV runs this one on the calling thread.
             warp_into(stored, warp->from_row(first), band);
             // Views of the rows of their own: the frame itself is not touched
             // from several threads.
             const QImage in(band.data, band.cols, rows, static_cast<int>(band.step),
                             QImage::Format_RGB32);
-            QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(),
-                       rows, frame.bytesPerLine(), QImage::Format_RGB888);
+            QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(), rows,
+                       frame.bytesPerLine(), QImage::Format_RGB888);
             convert_through_colour_table(colour, in, out);
         }
     });
