@@ -61,7 +61,6 @@ struct WorkerBuffers
     QImage decoded;
     QImage frame; // RGB32, or RGB888 when its colours are matched
     QByteArray encoded;
-    ReductionSteps reduction_steps;
 };
 
 struct Job
@@ -157,8 +156,7 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
                          cv::Mat(frame.height(), frame.width(), colour ? CV_8UC3 : CV_8UC4,
                                  const_cast<uchar*>(frame.constBits()),
                                  static_cast<std::size_t>(frame.bytesPerLine())),
-                         colour ? FramePixels::Rgb : FramePixels::Bgra,
-                         &buffers.reduction_steps);
+                         colour ? FramePixels::Rgb : FramePixels::Bgra);
     }
     return Outcome::Written;
 }

@@ -13,28 +13,24 @@ namespace {
 // then bilinear over the last factor below 2: close to a full area average
 // (under half a grey level apart) at a sixth of its cost, and what the frame
 // files' decoder halving followed by a scale gave the videos before.
-// The result is `bgra` itself or one of `steps` (see ReductionSteps).
-cv::Mat reduced(const cv::Mat& bgra, QSize size, std::vector<cv::Mat>& steps)
+cv::Mat reduced(const cv::Mat& bgra, QSize size)
 {
     cv::Mat picture = bgra;
-    std::size_t step = 0;
     while (picture.cols >= 2 * size.width() && picture.rows >= 2 * size.height() &&
            picture.cols % 2 == 0 && picture.rows % 2 == 0) {
-        if (steps.size() <= step)
-            steps.resize(step + 1);
-        cv::resize(picture, steps[step], cv::Size(picture.cols / 2, picture.rows / 2), 0, 0,
+        cv::Mat half;
+        cv::resize(picture, half, cv::Size(picture.cols / 2, picture.rows / 2), 0, 0,
                    cv::INTER_AREA);
-        picture = steps[step++];
+        picture = half;
     }
     if (picture.cols == size.width() && picture.rows == size.height())
         return picture;
-    if (steps.size() <= step)
-        steps.resize(step + 1);
-    cv::resize(picture, steps[step], cv::Size(size.width(), size.height()), 0, 0,
+    cv::Mat small;
+    cv::resize(picture, small, cv::Size(size.width(), size.height()), 0, 0,
                picture.cols >= 2 * size.width() || picture.rows >= 2 * size.height()
                    ? cv::INTER_AREA
                    : cv::INTER_LINEAR);
-    return steps[step];
+    return small;
 }
 
 // OpenCV's I420 conversion is BT.601 at limited range with each chroma sample
@@ -147,37 +143,32 @@ std::size_t raw_frame_bytes(QSize size, RawLayout layout)
 
 void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture)
 {
-    std::vector<cv::Mat> steps;
-    frames.pictures.at(index) = in_layout(reduced(picture, frames.size, steps), frames.layout);
+    frames.pictures.at(index) = in_layout(reduced(picture, frames.size), frames.layout);
 }
 
 void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame,
-                      FramePixels pixels, ReductionSteps* steps)
+                      FramePixels pixels)
 {
     const auto laid_out = [pixels](const cv::Mat& picture, RawLayout layout) {
-        const cv::Mat laid = pixels == FramePixels::Rgb ? rgb_in_layout(picture, layout)
-                                                        : in_layout(picture, layout);
-        // The steps are written again by the next frame: a kept picture owns its pixels.
-        return laid.data == picture.data ? laid.clone() : laid;
+        return pixels == FramePixels::Rgb ? rgb_in_layout(picture, layout)
+                                          : in_layout(picture, layout);
     };
     const QRect& clip = frames.clip;
     const cv::Mat shown =
         clip.isEmpty() || (clip.width() == whole_frame.cols && clip.height() == whole_frame.rows)
             ? whole_frame
             : whole_frame(cv::Rect(clip.x(), clip.y(), clip.width(), clip.height()));
-    ReductionSteps own;
-    ReductionSteps& kept_steps = steps ? *steps : own;
     cv::Mat video_picture;
     if (frames.video.kept()) {
-        video_picture = reduced(shown, frames.video.size, kept_steps.video);
+        video_picture = reduced(shown, frames.video.size);
         frames.video.pictures.at(index) = laid_out(video_picture, frames.video.layout);
     }
     if (frames.gif_frames.kept()) {
         // The GIF is never larger than the video: reducing the video's picture
         // costs a fraction of reducing the whole frame again.
         const cv::Mat& source = video_picture.empty() ? shown : video_picture;
-        frames.gif_frames.pictures.at(index) = laid_out(
-            reduced(source, frames.gif_frames.size, kept_steps.gif), frames.gif_frames.layout);
+        frames.gif_frames.pictures.at(index) =
+            laid_out(reduced(source, frames.gif_frames.size), frames.gif_frames.layout);
     }
     if (frames.arrival)
         frames.arrival->ready(index);

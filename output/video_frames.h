@@ -2,11 +2,11 @@
 
 #include "output/clip_shape.h"
 
-#include <opencv2/core/mat.hpp>
-
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+
+#include <opencv2/core/mat.hpp>
 
 #include <condition_variable>
 #include <limits>
@@ -116,16 +116,7 @@ enum class FramePixels
     Rgb,  // red, green, blue: an RGB888 frame, as colour-matched frames are made
 };
 
-// The pictures a worker reduces its frames through, kept from one frame to the
-// next: made anew, a step of 15 MB comes as fresh pages every frame, each one a fault.
-struct ReductionSteps
-{
-    std::vector<cv::Mat> video;
-    std::vector<cv::Mat> gif;
-};
-
 // Keeps frame `index`, a warped frame, reduced to each kept size, and tells the
-// arrival. Safe to call from several threads for different indices, each
-// thread with `steps` of its own (or none).
+// arrival. Safe to call from several threads for different indices.
 void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& frame,
-                      FramePixels pixels = FramePixels::Bgra, ReductionSteps* steps = nullptr);
+                      FramePixels pixels = FramePixels::Bgra);
