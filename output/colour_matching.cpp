@@ -13,6 +13,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <iomanip>
 #include <mutex>
 #include <numeric>
@@ -365,6 +368,63 @@ void convert_row(const uchar* __restrict pixel, uchar* __restrict out, int width
     }
 }
 
+#if defined(__x86_64__)
+#define QUORVANE_TABLE_VBMI 1
+
+// Every byte of `bytes` through the 256-byte table in `quarters` (its four
+// 64-byte quarters): two permutes, one per half of the table, the index's top
+// bit choosing between them (`upper`).
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i
+looked_up(__m512i bytes, __mmask64 upper, const __m512i (&quarters)[4])
+{
+    return _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(quarters[0], bytes, quarters[1]),
+                                  _mm512_permutex2var_epi8(quarters[2], bytes, quarters[3]));
+}
+
+// convert_row sixteen pixels at a time, where the processor has AVX-512's byte
+// permutes: a table lookup then costs about a fifth of the scalar loop's, which
+// otherwise takes a twentieth of a colour-matched frame's time.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void
+convert_row_vbmi(const uchar* pixel, uchar* out, int width, const uchar* blue, const uchar* green,
+                 const uchar* red)
+{
+    __m512i blues[4], greens[4], reds[4];
+    for (int q = 0; q < 4; ++q) {
+        blues[q] = _mm512_loadu_si512(blue + 64 * q);
+        greens[q] = _mm512_loadu_si512(green + 64 * q);
+        reds[q] = _mm512_loadu_si512(red + 64 * q);
+    }
+    // Bytes 1, 5, 9 ... are green, 2, 6, 10 ... red; the rest take the blue table.
+    const __mmask64 green_bytes = 0x2222222222222222ULL;
+    const __mmask64 red_bytes = 0x4444444444444444ULL;
+    // Output byte 3i + c is red, green, blue of pixel i: input byte 4i + 2 - c.
+    alignas(64) uchar order[64] = {};
+    for (int j = 0; j < 48; ++j)
+        order[j] = static_cast<uchar>(4 * (j / 3) + 2 - j % 3);
+    const __m512i packing = _mm512_load_si512(order);
+    int x = 0;
+    for (; x + 16 <= width; x += 16, pixel += 64, out += 48) {
+        const __m512i bytes = _mm512_loadu_si512(pixel);
+        const __mmask64 upper = _mm512_movepi8_mask(bytes);
+        __m512i mapped = looked_up(bytes, upper, blues);
+        mapped = _mm512_mask_mov_epi8(mapped, green_bytes, looked_up(bytes, upper, greens));
+        mapped = _mm512_mask_mov_epi8(mapped, red_bytes, looked_up(bytes, upper, reds));
+        const __mmask64 three_of_four = 0x0000ffffffffffffULL;
+        _mm512_mask_storeu_epi8(out, three_of_four,
+                                _mm512_maskz_permutexvar_epi8(three_of_four, packing, mapped));
+    }
+    convert_row(pixel, out, width - x, blue, green, red);
+}
+
+bool has_byte_permutes()
+{
+    static const bool has = __builtin_cpu_supports("avx512f") &&
+                            __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vbmi");
+    return has;
+}
+#endif
+
 } // namespace
 
 void convert_through_colour_table(const ColourTable& table, const QImage& frame,
@@ -374,10 +434,14 @@ void convert_through_colour_table(const ColourTable& table, const QImage& frame,
              frame.format() == QImage::Format_ARGB32_Premultiplied);
     Q_ASSERT(converted.format() == QImage::Format_RGB888 && converted.size() == frame.size());
     uchar* const bytes = converted.bits();
+    auto convert = convert_row;
+#ifdef QUORVANE_TABLE_VBMI
+    if (has_byte_permutes())
+        convert = convert_row_vbmi;
+#endif
     for (int y = 0; y < frame.height(); ++y)
-        convert_row(frame.constScanLine(y), bytes + std::ptrdiff_t(y) * converted.bytesPerLine(),
-                    frame.width(),
-                    table.bgr[0].data(), table.bgr[1].data(), table.bgr[2].data());
+        convert(frame.constScanLine(y), bytes + std::ptrdiff_t(y) * converted.bytesPerLine(),
+                frame.width(), table.bgr[0].data(), table.bgr[1].data(), table.bgr[2].data());
 }
 
 std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frames, int middle)
