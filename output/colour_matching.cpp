@@ -314,8 +314,7 @@ NeighbourFlows neighbour_flows(const PreparedFrame& lo, const PreparedFrame& hi)
             dense_flow(hi.grey, lo.grey, FlowMethod::DisUltrafast, estimate_flow_scale)};
 }
 
-// Of each block of rows reduced to one, the rows read: every fourth, from
-// the middle of its four. The shot is the largest thing the estimate reads and
+// Of each block of rows reduced to one, the rows read: one in four. The shot is the largest thing the estimate reads and
 // reading it costs more than summing it; averaged over the block's width and
 // over rows spread across its height, the block's mean barely moves, and
 // the colours are summed over thousands of such blocks.
@@ -341,8 +340,11 @@ cv::Mat block_means(const cv::Mat& pixels, int block)
     std::vector<quint16> columns(static_cast<std::size_t>(values));
     for (int y = 0; y < means.rows; ++y) {
         std::fill(columns.begin(), columns.end(), quint16(0));
-        for (int row = y * block + step / 2; row < (y + 1) * block; row += step) {
-            const uchar* in = pixels.ptr<uchar>(row);
+        for (int j = 0; j < block / step; ++j) {
+            // Rows 1 and 2 of alternate fours: one odd row, one even, so that
+            // stripes a row apart still average out.
+            const int within = step == block_row_step ? 1 + (j & 1) : step / 2;
+            const uchar* in = pixels.ptr<uchar>(y * block + j * step + within);
             quint16* column = columns.data();
             for (int i = 0; i < values; ++i)
                 column[i] = static_cast<quint16>(column[i] + in[i]);
