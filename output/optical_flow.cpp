@@ -38,12 +38,14 @@ cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to, FlowMethod method, in
     const int preset = method == FlowMethod::DisUltrafast ? cv::DISOpticalFlow::PRESET_ULTRAFAST
                        : method == FlowMethod::DisFast    ? cv::DISOpticalFlow::PRESET_FAST
                                                           : cv::DISOpticalFlow::PRESET_MEDIUM;
-    // One per thread and setting, kept: small pictures (the colour estimate's
-    // flows between neighbours) spent much of their time making it and its buffers.
-    thread_local cv::Ptr<cv::DISOpticalFlow> kept[3][4];
-    const int scale_slot = method == FlowMethod::DisUltrafast ? std::clamp(finest_scale, 0, 3) : 0;
-    cv::Ptr<cv::DISOpticalFlow>& dis = kept[static_cast<int>(method)][scale_slot];
-    if (!dis || (method == FlowMethod::DisUltrafast && dis->getFinestScale() != finest_scale)) {
+    // The fastest preset's, one per thread and finest scale, kept: the colour
+    // estimate's small pictures spent much of their time making it and its
+    // buffers. The others, on whole frames, would keep large buffers alive.
+    thread_local cv::Ptr<cv::DISOpticalFlow> fastest[4];
+    cv::Ptr<cv::DISOpticalFlow> made;
+    cv::Ptr<cv::DISOpticalFlow>& dis =
+        method == FlowMethod::DisUltrafast ? fastest[std::clamp(finest_scale, 0, 3)] : made;
+    if (!dis || dis->getFinestScale() != finest_scale) {
         dis = cv::DISOpticalFlow::create(preset);
         // Down to half pixels: a flow left at the fastest preset's coarser
         // scale is too blocky to come back to where it started.
