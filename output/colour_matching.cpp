@@ -123,16 +123,38 @@ float median_of(std::vector<float> values)
     return *middle;
 }
 
-// `forward` takes a's pixels to b's, `backward` b's to a's.
-PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, const cv::Mat& forward,
-                  const cv::Mat& backward, int from, int to)
+// Frame b's blurred linear colour at `point`, bilinear; false unless all four
+// pixels around it may be compared.
+bool usable_colour_at(const PreparedFrame& b, cv::Point2f point, cv::Vec3f& colour)
+{
+    const int x = std::min(static_cast<int>(point.x), b.linear.cols - 2);
+    const int y = std::min(static_cast<int>(point.y), b.linear.rows - 2);
+    const uchar* top_usable = b.usable.ptr<uchar>(y) + x;
+    const uchar* bottom_usable = b.usable.ptr<uchar>(y + 1) + x;
+    if (!(top_usable[0] & top_usable[1] & bottom_usable[0] & bottom_usable[1]))
+        return false;
+    const float fx = point.x - static_cast<float>(x);
+    const float fy = point.y - static_cast<float>(y);
+    const cv::Vec3f* top = b.linear.ptr<cv::Vec3f>(y) + x;
+    const cv::Vec3f* bottom = b.linear.ptr<cv::Vec3f>(y + 1) + x;
+    const cv::Vec3f upper = top[0] + fx * (top[1] - top[0]);
+    const cv::Vec3f lower = bottom[0] + fx * (bottom[1] - bottom[0]);
+    colour = upper + fy * (lower - upper);
+    return true;
+}
+
+// `forward` takes a's pixels to b's, `backward` b's to a's. Each pixel is
+// followed on its own, only where it may be compared: no flow is resampled as
+// a whole picture, which cost the pair most of its time.
+PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, const FlowPath& forward,
+                  const FlowPath& backward, int from, int to)
 {
     PairRatio ratio;
     ratio.from = from;
     ratio.to = to;
-    const cv::Mat consistent = consistent_flow_mask(forward, backward, flow_tolerance);
-    const cv::Mat b_linear = follow_flow(b.linear, forward);
-    const cv::Mat b_usable = follow_flow(b.usable, forward);
+    if (a.linear.cols < 2 || a.linear.rows < 2)
+        return ratio;
+    const float limit = flow_tolerance * flow_tolerance;
 
     std::vector<cv::Vec3f> from_colours;
     std::vector<cv::Vec3f> to_colours;
@@ -144,20 +166,32 @@ PairRatio compare(const PreparedFrame& a, const PreparedFrame& b, const cv::Mat&
         values.reserve(most);
     for (int y = 0; y < a.linear.rows; ++y) {
         const cv::Vec3f* ca = a.linear.ptr<cv::Vec3f>(y);
-        const cv::Vec3f* cb = b_linear.ptr<cv::Vec3f>(y);
         const uchar* ua = a.usable.ptr<uchar>(y);
-        const uchar* ub = b_usable.ptr<uchar>(y);
-        const uchar* ok = consistent.ptr<uchar>(y);
         // Every other pixel, as on a chessboard: the blurred neighbours say
         // nearly what it says, and the ratios, their logarithms and their
         // median are the pair's largest cost.
         for (int x = y & 1; x < a.linear.cols; x += 2) {
-            if (!ua[x] || ub[x] != 255 || !ok[x])
+            if (!ua[x])
+                continue;
+            const cv::Point2f start(static_cast<float>(x), static_cast<float>(y));
+            cv::Point2f there = start;
+            if (!follow_path(forward, there))
+                continue;
+            // The way back must come back where it started: else an
+            // occlusion or a mismatch.
+            cv::Point2f back = there;
+            if (!follow_path(backward, back))
+                continue;
+            const cv::Point2f missed = back - start;
+            if (missed.dot(missed) > limit)
+                continue;
+            cv::Vec3f cb;
+            if (!usable_colour_at(b, there, cb))
                 continue;
             from_colours.push_back(ca[x]);
-            to_colours.push_back(cb[x]);
+            to_colours.push_back(cb);
             for (int c = 0; c < 3; ++c)
-                logs[c].push_back(cb[x][c] / ca[x][c]);
+                logs[c].push_back(cb[c] / ca[x][c]);
         }
     }
     if (static_cast<int>(from_colours.size()) < min_pair_pixels)
@@ -283,15 +317,54 @@ NeighbourFlows neighbour_flows(const PreparedFrame& lo, const PreparedFrame& hi)
             dense_flow(hi.grey, lo.grey, FlowMethod::DisUltrafast, estimate_flow_scale)};
 }
 
-// `pixels` (32-bit) halved exactly: 2 x 2 averages, an odd last row or column left out.
-cv::Mat halved(const cv::Mat& pixels)
+// Of each block of rows reduced to one, the rows read: one in four. The shot is the largest thing the estimate reads and
+// reading it costs more than summing it; averaged over the block's width and
+// over rows spread across its height, the block's mean barely moves, and
+// the colours are summed over thousands of such blocks.
+constexpr int block_row_step = 4;
+
+// `pixels` (32-bit) reduced by `block` (a power of two) in one pass: the mean
+// of each block x block square over the rows read, a last part row or column
+// of blocks left out, as halving it again and again would.
+cv::Mat block_means(const cv::Mat& pixels, int block)
 {
-    const cv::Mat even = pixels(cv::Rect(0, 0, pixels.cols & ~1, pixels.rows & ~1));
-    cv::Mat half;
-    // At exactly half, bilinear sampling falls between four pixels and weighs
-    // them alike: an average at a fraction of an area resize's cost.
-    cv::resize(even, half, cv::Size(even.cols / 2, even.rows / 2), 0, 0, cv::INTER_LINEAR);
-    return half;
+    CV_Assert(pixels.type() == CV_8UC4 && block >= 1 && (block & (block - 1)) == 0 &&
+              block / block_row_step <= 257);
+    cv::Mat means(pixels.rows / block, pixels.cols / block, CV_8UC4);
+    if (means.empty())
+        return means;
+    const int step = std::min(block, block_row_step);
+    const int values = means.cols * block * 4;
+    int shift = 0; // log2 of the pixels summed per block
+    while ((1 << shift) < block * block / step)
+        ++shift;
+    // The rows read summed byte by byte first, which vectorises, then across
+    // each block; 16 bits hold 257 rows of 255.
+    std::vector<quint16> columns(static_cast<std::size_t>(values));
+    for (int y = 0; y < means.rows; ++y) {
+        std::fill(columns.begin(), columns.end(), quint16(0));
+        for (int j = 0; j < block / step; ++j) {
+            // Rows 1 and 2 of alternate fours: one odd row, one even, so that
+            // stripes a row apart still average out.
+            const int within = step == block_row_step ? 1 + (j & 1) : step / 2;
+            const uchar* in = pixels.ptr<uchar>(y * block + j * step + within);
+            quint16* column = columns.data();
+            for (int i = 0; i < values; ++i)
+                column[i] = static_cast<quint16>(column[i] + in[i]);
+        }
+        const quint16* column = columns.data();
+        uchar* out = means.ptr<uchar>(y);
+        for (int x = 0; x < means.cols; ++x, out += 4) {
+            std::array<unsigned, 4> sum{0u, 0u, 0u, 0u};
+            for (int i = 0; i < block; ++i, column += 4) {
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += column[c];
+            }
+            for (int c = 0; c < 4; ++c)
+                out[c] = static_cast<uchar>((sum[c] + (1u << shift >> 1)) >> shift);
+        }
+    }
+    return means;
 }
 
 } // namespace
@@ -481,10 +554,11 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
             const int k = pairs[p].from;
             const int j = pairs[p].to;
             const bool next = j - k == 2;
-            pairs[p] =
-                compare(prepared[k], prepared[j],
-                        next ? compose_flows(forward[k], forward[k + 1]) : forward[k],
-                        next ? compose_flows(backward[k + 1], backward[k]) : backward[k], k, j);
+            const FlowPath there = next ? FlowPath{&forward[k], &forward[k + 1]}
+                                        : FlowPath{&forward[k], nullptr};
+            const FlowPath back = next ? FlowPath{&backward[k + 1], &backward[k]}
+                                       : FlowPath{&backward[k], nullptr};
+            pairs[p] = compare(prepared[k], prepared[j], there, back, k, j);
         }
     });
 
@@ -630,10 +704,9 @@ cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformat
     cv::Mat pixels(stored.height(), stored.width(), CV_8UC4, const_cast<uchar*>(stored.constBits()),
                    static_cast<size_t>(stored.bytesPerLine()));
     int halvings = 0;
-    while (std::max(pixels.cols, pixels.rows) / 2 >= long_side) {
-        pixels = halved(pixels);
+    while (std::max(pixels.cols, pixels.rows) >> (halvings + 1) >= long_side)
         ++halvings;
-    }
+    pixels = block_means(pixels, 1 << halvings);
     const QImage small(pixels.data, pixels.cols, pixels.rows, static_cast<int>(pixels.step),
                        stored.format());
     const ImageAlignment reduced =
@@ -747,22 +820,23 @@ std::optional<ColourGains> OutwardColourGains::estimate(int camera, const cv::Ma
         const int lo = std::min(camera, inner);
         NeighbourFlows flows = camera > inner ? neighbour_flows(near.prepared, prepared)
                                               : neighbour_flows(prepared, near.prepared);
-        pairs.push_back(
-            camera > inner
-                ? compare(near.prepared, prepared, flows.forward, flows.backward, inner, camera)
-                : compare(prepared, near.prepared, flows.forward, flows.backward, camera, inner));
+        const FlowPath forward{&flows.forward, nullptr};
+        const FlowPath backward{&flows.backward, nullptr};
+        pairs.push_back(camera > inner
+                            ? compare(near.prepared, prepared, forward, backward, inner, camera)
+                            : compare(prepared, near.prepared, forward, backward, camera, inner));
         if (has_next) {
             const State::Camera& far = state.cameras[next];
             if (camera > inner) {
                 const NeighbourFlows& first = state.links[next];
-                pairs.push_back(
-                    compare(far.prepared, prepared, compose_flows(first.forward, flows.forward),
-                            compose_flows(flows.backward, first.backward), next, camera));
+                pairs.push_back(compare(far.prepared, prepared,
+                                        {&first.forward, &flows.forward},
+                                        {&flows.backward, &first.backward}, next, camera));
             } else {
                 const NeighbourFlows& then = state.links[inner];
-                pairs.push_back(
-                    compare(prepared, far.prepared, compose_flows(flows.forward, then.forward),
-                            compose_flows(then.backward, flows.backward), camera, next));
+                pairs.push_back(compare(prepared, far.prepared,
+                                        {&flows.forward, &then.forward},
+                                        {&then.backward, &flows.backward}, camera, next));
             }
         }
         // One unknown against fixed gains: the weighted least squares is the

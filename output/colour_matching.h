@@ -117,9 +117,10 @@ ReducedFrameShape reduced_frame_shape(const QRect& frame_rect,
 
 // The reduced aligned frame (8-bit BGR) of a shot decoded in full (`stored`,
 // renderable(), shown turned by `turn`), for an alignment made on the upright
-// picture: the shot halved exactly (2 x 2 averages) while it keeps `long_side`
-// pixels or more on its long side, then warped onto `shape`. Costs a fraction
-// of a reduced decode of its own.
+// picture: the shot reduced in one pass by the largest power of two that keeps
+// `long_side` pixels or more on its long side (each block's mean, over every
+// fourth of its rows), then warped onto `shape`. Costs a fraction of a reduced
+// decode of its own.
 cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformations turn,
                               const ImageAlignment& alignment, const ReducedFrameShape& shape,
                               int long_side = reduced_frame_long_side);

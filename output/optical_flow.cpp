@@ -3,6 +3,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
+#include <algorithm>
+
 namespace {
 
 // The same mean and spread for every picture: the flow's patch matching then
@@ -16,19 +18,6 @@ cv::Mat normalised(const cv::Mat& grey)
     const double scale = spread[0] > 1e-3 ? 48.0 / spread[0] : 1.0;
     grey.convertTo(result, CV_8U, scale, 128.0 - scale * mean[0]);
     return result;
-}
-
-// Per pixel x: x + flow(x), as the maps cv::remap reads.
-cv::Mat flow_map(const cv::Mat& flow)
-{
-    cv::Mat map(flow.size(), CV_32FC2);
-    for (int y = 0; y < flow.rows; ++y) {
-        const cv::Vec2f* in = flow.ptr<cv::Vec2f>(y);
-        cv::Vec2f* out = map.ptr<cv::Vec2f>(y);
-        for (int x = 0; x < flow.cols; ++x)
-            out[x] = cv::Vec2f(x + in[x][0], y + in[x][1]);
-    }
-    return map;
 }
 
 } // namespace
@@ -49,50 +38,20 @@ cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to, FlowMethod method, in
     const int preset = method == FlowMethod::DisUltrafast ? cv::DISOpticalFlow::PRESET_ULTRAFAST
                        : method == FlowMethod::DisFast    ? cv::DISOpticalFlow::PRESET_FAST
                                                           : cv::DISOpticalFlow::PRESET_MEDIUM;
-    const cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(preset);
-    // Down to half pixels: a flow left at the fastest preset's coarser scale
-    // is too blocky to come back to where it started.
-    if (method == FlowMethod::DisUltrafast)
-        dis->setFinestScale(finest_scale);
+    // The fastest preset's, one per thread and finest scale, kept: the colour
+    // estimate's small pictures spent much of their time making it and its
+    // buffers. The others, on whole frames, would keep large buffers alive.
+    thread_local cv::Ptr<cv::DISOpticalFlow> fastest[4];
+    cv::Ptr<cv::DISOpticalFlow> made;
+    cv::Ptr<cv::DISOpticalFlow>& dis =
+        method == FlowMethod::DisUltrafast ? fastest[std::clamp(finest_scale, 0, 3)] : made;
+    if (!dis || dis->getFinestScale() != finest_scale) {
+        dis = cv::DISOpticalFlow::create(preset);
+        // Down to half pixels: a flow left at the fastest preset's coarser
+        // scale is too blocky to come back to where it started.
+        if (method == FlowMethod::DisUltrafast)
+            dis->setFinestScale(finest_scale);
+    }
     dis->calc(a, b, flow);
     return flow;
-}
-
-cv::Mat consistent_flow_mask(const cv::Mat& forward, const cv::Mat& backward, float tolerance)
-{
-    CV_Assert(forward.type() == CV_32FC2 && backward.type() == CV_32FC2 &&
-              forward.size() == backward.size());
-    // Out-of-picture samples read as a huge flow, so they fail the check.
-    cv::Mat back_at_target;
-    cv::remap(backward, back_at_target, flow_map(forward), cv::Mat(), cv::INTER_LINEAR,
-              cv::BORDER_CONSTANT, cv::Scalar(1e6f, 1e6f));
-    cv::Mat mask(forward.size(), CV_8U);
-    const float limit = tolerance * tolerance;
-    for (int y = 0; y < forward.rows; ++y) {
-        const cv::Vec2f* f = forward.ptr<cv::Vec2f>(y);
-        const cv::Vec2f* b = back_at_target.ptr<cv::Vec2f>(y);
-        uchar* m = mask.ptr<uchar>(y);
-        for (int x = 0; x < forward.cols; ++x) {
-            const float dx = f[x][0] + b[x][0];
-            const float dy = f[x][1] + b[x][1];
-            m[x] = dx * dx + dy * dy <= limit ? 255 : 0;
-        }
-    }
-    return mask;
-}
-
-cv::Mat compose_flows(const cv::Mat& first, const cv::Mat& then)
-{
-    CV_Assert(first.type() == CV_32FC2 && then.type() == CV_32FC2 && first.size() == then.size());
-    cv::Mat then_at_target;
-    cv::remap(then, then_at_target, flow_map(first), cv::Mat(), cv::INTER_LINEAR,
-              cv::BORDER_CONSTANT, cv::Scalar(1e6f, 1e6f));
-    return first + then_at_target;
-}
-
-cv::Mat follow_flow(const cv::Mat& picture, const cv::Mat& flow)
-{
-    cv::Mat result;
-    cv::remap(picture, result, flow_map(flow), cv::Mat(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    return result;
 }

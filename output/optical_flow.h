@@ -2,6 +2,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
+
 // Dense motion between two pictures of one scene (neighbouring cameras of the
 // rig, or two frames), found by OpenCV's DIS optical flow.
 
@@ -24,16 +26,46 @@ enum class FlowMethod
 cv::Mat dense_flow(const cv::Mat& from, const cv::Mat& to,
                    FlowMethod method = FlowMethod::DisUltrafast, int finest_scale = 1);
 
-// 255 where following `forward` and then `backward` (the flow found the other
-// way) comes back within `tolerance` pixels and lands inside the picture, 0
-// elsewhere: occlusions and mismatches fail it. CV_8U of the flows' size.
-cv::Mat consistent_flow_mask(const cv::Mat& forward, const cv::Mat& backward, float tolerance);
+// A way from one picture to another through one flow, or through two (the
+// first picture to the third by way of the second) without a flow of their own.
+struct FlowPath
+{
+    const cv::Mat* first = nullptr; // CV_32FC2
+    const cv::Mat* then = nullptr;  // CV_32FC2 of the same size, or none
+};
 
-// The flow of following `first`, then `then` from where it led: from the first
-// picture to the third through the second, without a flow of their own. Where
-// `first` leaves the picture the result is huge, so no check passes there.
-cv::Mat compose_flows(const cv::Mat& first, const cv::Mat& then);
+// The flow at `point`, bilinear between its four pixels; false when any of
+// them lies outside the flow, where no motion was found.
+inline bool flow_at(const cv::Mat& flow, cv::Point2f point, cv::Vec2f& motion)
+{
+    if (!(point.x >= 0.0f && point.y >= 0.0f && point.x <= static_cast<float>(flow.cols - 1) &&
+          point.y <= static_cast<float>(flow.rows - 1)) ||
+        flow.cols < 2 || flow.rows < 2)
+        return false;
+    const int x = std::min(static_cast<int>(point.x), flow.cols - 2);
+    const int y = std::min(static_cast<int>(point.y), flow.rows - 2);
+    const float fx = point.x - static_cast<float>(x);
+    const float fy = point.y - static_cast<float>(y);
+    const cv::Vec2f* top = flow.ptr<cv::Vec2f>(y) + x;
+    const cv::Vec2f* bottom = flow.ptr<cv::Vec2f>(y + 1) + x;
+    const cv::Vec2f upper = top[0] + fx * (top[1] - top[0]);
+    const cv::Vec2f lower = bottom[0] + fx * (bottom[1] - bottom[0]);
+    motion = upper + fy * (lower - upper);
+    return true;
+}
 
-// `picture` sampled bilinearly at x + flow(x) for every pixel x: `to` brought
-// onto `from`'s pixels. Same type as `picture`, the flow's size.
-cv::Mat follow_flow(const cv::Mat& picture, const cv::Mat& flow);
+// Moves `point` along `path` to where it shows in the last picture; false
+// when the way leaves a picture.
+inline bool follow_path(const FlowPath& path, cv::Point2f& point)
+{
+    cv::Vec2f motion;
+    if (!flow_at(*path.first, point, motion))
+        return false;
+    point += cv::Point2f(motion[0], motion[1]);
+    if (!path.then)
+        return true;
+    if (!flow_at(*path.then, point, motion))
+        return false;
+    point += cv::Point2f(motion[0], motion[1]);
+    return true;
+}

@@ -435,6 +435,37 @@ private slots:
         }
     }
 
+    void stripes_a_row_apart_average_out_data()
+    {
+        QTest::addColumn<int>("turn");
+        QTest::newRow("upright") << 0;
+        QTest::newRow("turned") << static_cast<int>(QImageIOHandler::TransformationRotate90);
+    }
+
+    // The shot is reduced over some of its rows only: rows of one colour
+    // and the other in turn must still give their mean, on an odd size too.
+    void stripes_a_row_apart_average_out()
+    {
+        QFETCH(int, turn);
+        const auto transformations = static_cast<QImageIOHandler::Transformations>(turn);
+        QImage stored(1283, 963, QImage::Format_RGB32);
+        for (int y = 0; y < stored.height(); ++y) {
+            const QRgb colour = y % 2 ? qRgb(200, 40, 90) : qRgb(40, 160, 220);
+            std::fill_n(reinterpret_cast<QRgb*>(stored.scanLine(y)), stored.width(), colour);
+        }
+        const QSize upright = turn ? stored.size().transposed() : stored.size();
+        ImageAlignment identity;
+        identity.scale = 1.0;
+        identity.aligned = true;
+        const ReducedFrameShape shape = reduced_frame_shape(QRect(QPoint(0, 0), upright));
+        const cv::Mat reduced = reduced_aligned_frame(stored, transformations, identity, shape);
+        QCOMPARE(reduced.size(), cv::Size(shape.size.width(), shape.size.height()));
+        const cv::Scalar mean = cv::mean(reduced(cv::Rect(2, 2, reduced.cols - 4, reduced.rows - 4)));
+        QVERIFY2(std::abs(mean[0] - 155.0) <= 2.0 && std::abs(mean[1] - 100.0) <= 2.0 &&
+                     std::abs(mean[2] - 120.0) <= 2.0,
+                 qPrintable(QString("%1 %2 %3").arg(mean[0]).arg(mean[1]).arg(mean[2])));
+    }
+
     void the_estimate_does_not_depend_on_the_copy_shared_data()
     {
         // The reduction of the copy shared, 0 for the check's own.
