@@ -317,16 +317,18 @@ NeighbourFlows neighbour_flows(const PreparedFrame& lo, const PreparedFrame& hi)
             dense_flow(hi.grey, lo.grey, FlowMethod::DisUltrafast, estimate_flow_scale)};
 }
 
-// Of each block of rows reduced to one, the rows read: one in four. The shot is the largest thing the estimate reads and
-// reading it costs more than summing it; averaged over the block's width and
+// Of each block of rows reduced to one, the rows read: one in four. The shot
+// is the largest thing the estimate reads and reading it costs more than
+// summing it; averaged over the block's width and
 // over rows spread across its height, the block's mean barely moves, and
 // the colours are summed over thousands of such blocks.
 constexpr int block_row_step = 4;
 
 // `pixels` (32-bit) reduced by `block` (a power of two) in one pass: the mean
-// of each block x block square over the rows read, a last part row or column
+// of each block x block square over the rows read (not every row, unlike the
+// drift check's exact block means), a last part row or column
 // of blocks left out, as halving it again and again would.
-cv::Mat block_means(const cv::Mat& pixels, int block)
+cv::Mat sampled_block_means(const cv::Mat& pixels, int block)
 {
     CV_Assert(pixels.type() == CV_8UC4 && block >= 1 && (block & (block - 1)) == 0 &&
               block / block_row_step <= 257);
@@ -706,7 +708,7 @@ cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformat
     int halvings = 0;
     while (std::max(pixels.cols, pixels.rows) >> (halvings + 1) >= long_side)
         ++halvings;
-    pixels = block_means(pixels, 1 << halvings);
+    pixels = sampled_block_means(pixels, 1 << halvings);
     const QImage small(pixels.data, pixels.cols, pixels.rows, static_cast<int>(pixels.step),
                        stored.format());
     const ImageAlignment reduced =
