@@ -1,7 +1,7 @@
 #include "output/video_export.h"
 
-#include "output/ffmpeg_command.h"
 #include "output/clip_length.h"
+#include "output/ffmpeg_command.h"
 #include "output/in_between_pictures.h"
 #include "output/run_files.h"
 #include "support/atomic_file.h"
@@ -14,10 +14,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -98,8 +98,8 @@ public:
            std::mutex& log_lock, BatchProgress* progress, InBetweenPictures& in_betweens,
            const std::atomic<std::size_t>& first_unfinished)
         : runner(runner), request(request), log(log), log_lock(log_lock), progress(progress),
-          folder(QFileInfo(request.folder).absoluteFilePath()),
-          first_unfinished(first_unfinished), in_betweens(in_betweens)
+          folder(QFileInfo(request.folder).absoluteFilePath()), first_unfinished(first_unfinished),
+          in_betweens(in_betweens)
     {
         // The plan checked the file; its size places it on each picture.
         if (request.overlay.wanted())
@@ -143,15 +143,16 @@ public:
                 break;
             const QString encoded = repeated ? work_file("forward.mp4") : output;
             if (video_frames) {
-                ending = run_logged(raw_mp4_command(video, frames, encoded), encoded_frames, {},
-                                    frames_arriving ? fed_on_arrival(*video_frames, forward)
-                                                    : fed(*video_frames, in_betweens.video, forward));
+                ending =
+                    run_logged(raw_mp4_command(video, frames, encoded), encoded_frames, {},
+                               frames_arriving ? fed_on_arrival(*video_frames, forward)
+                                               : fed(*video_frames, in_betweens.video, forward));
             } else if (!from_files() || !frames_in_order("forward_", forward)) {
                 ending = Ending::Failed;
             } else if (keeps_scaled_copies(video)) {
                 ending = work_folder()
-                             ? run_logged(mp4_command(video, forward_pattern(hold), frames,
-                                                      encoded, work_pattern("scaled_", "yuv")),
+                             ? run_logged(mp4_command(video, forward_pattern(hold), frames, encoded,
+                                                      work_pattern("scaled_", "yuv")),
                                           encoded_frames, work->path())
                              : Ending::Failed;
             } else {
@@ -159,7 +160,8 @@ public:
                                     encoded_frames);
             }
             if (ending == Ending::Succeeded && repeated)
-                ending = joined({"forward.mp4"}, {frames}, play().video_repeats, "video.txt", output);
+                ending =
+                    joined({"forward.mp4"}, {frames}, play().video_repeats, "video.txt", output);
             break;
         }
         case VideoStep::Gif:
@@ -236,6 +238,17 @@ public:
     bool gifs_from_memory() const
     {
         return kept(kept_gif(), settings(gif_size(shown(), request.long_side)).output_size);
+    }
+
+    // Whether the GIFs' pictures are being kept at their size while the frames
+    // are written, so that their steps can be fed from memory once the frames
+    // are all there.
+    bool gifs_kept_ahead() const
+    {
+        const KeptFrames* frames = kept_gif();
+        return frames && frames->kept() && request.between <= 0 &&
+               frames->size == settings(gif_size(shown(), request.long_side)).output_size &&
+               frames->pictures.size() >= std::size_t(request.frame_count);
     }
 
     // Whether the video step, fed from memory, can start before the frames'
@@ -439,9 +452,8 @@ private:
         if (stopping())
             return Ending::Stopped;
         const VideoFrames none;
-        switch (make_in_between_pictures(request.kept ? *request.kept : none,
-                                         request.frame_count, request.between, in_betweens,
-                                         progress)) {
+        switch (make_in_between_pictures(request.kept ? *request.kept : none, request.frame_count,
+                                         request.between, in_betweens, progress)) {
         case InBetweenEnding::Made:
             return Ending::Succeeded;
         case InBetweenEnding::Stopped:
@@ -475,22 +487,20 @@ private:
         const int count = played_picture_count(request.frame_count, request.between);
         const PictureOrder backward = backward_pictures(request.frame_count, request.between);
         const bool scaled = !video_frames && keeps_scaled_copies(video);
-        if (!video_frames &&
-            (!from_files() ||
-             !(scaled ? linked_scaled_copies_backwards() : linked_frames("backward_", backward))))
+        if (!video_frames && (!from_files() || !(scaled ? linked_scaled_copies_backwards()
+                                                        : linked_frames("backward_", backward))))
             return Ending::Failed;
         // The video is the forward pass itself unless it plays it more than once.
-        if (play().video_repeats == 1 &&
-            !make_link(folder + "/" + video_file_name, "forward.mp4"))
+        if (play().video_repeats == 1 && !make_link(folder + "/" + video_file_name, "forward.mp4"))
             return Ending::Failed;
         const QString backward_file = work_file("backward.mp4");
         const Ending ending =
             video_frames
                 ? run_logged(raw_mp4_command(video, count, backward_file), encoded_frames, {},
                              fed(*video_frames, in_betweens.video, backward))
-                : run_logged(scaled ? scaled_copies_mp4_command(
-                                          video, work_pattern("backward_", "yuv"), count,
-                                          backward_file)
+                : run_logged(scaled ? scaled_copies_mp4_command(video,
+                                                                work_pattern("backward_", "yuv"),
+                                                                count, backward_file)
                                     : mp4_command(video, work_pattern("backward_", "jpg"), count,
                                                   backward_file),
                              encoded_frames);
@@ -688,8 +698,8 @@ std::vector<PlannedVideoStep> video_steps(const VideoRequest& request)
     if (request.gif)
         steps.push_back({VideoStep::Gif, gif_file_name, forward, forward});
     if (request.gif && request.boomerang)
-        steps.push_back({VideoStep::GifBoomerang, boomerang_gif_file_name, forward + count,
-                         forward + count});
+        steps.push_back(
+            {VideoStep::GifBoomerang, boomerang_gif_file_name, forward + count, forward + count});
     if (request.still)
         steps.push_back({VideoStep::Still, still_file_name, 1, 0});
     return steps;
@@ -735,12 +745,41 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
         return true;
     };
 
+    const auto is_gif = [&](std::size_t k) {
+        return steps[k].step == VideoStep::Gif || steps[k].step == VideoStep::GifBoomerang;
+    };
+    // The GIFs, fed from memory, are filtered on one core while the videos'
+    // encoder takes the others: on a runner that runs two commands at once they
+    // go on beside the videos. More lanes would only share the same cores.
+    const bool two_lanes = runner.concurrent_runs() >= 2;
+    std::vector<std::size_t> gifs;
+    std::thread gif_lane;
+    // Set when the GIFs started ahead found their pictures incomplete: they then
+    // run after the videos, as from the frame files.
+    bool gifs_deferred = false;
     std::size_t first = 0;
     if (request.arriving) {
         // The video's encode goes on while the frames are written; every other
         // step reads them finished.
         bool ran = true;
         if (steps.front().step == VideoStep::Video && run.video_overlaps_frames()) {
+            // The GIFs' single-threaded filter is the longest chain after the
+            // frames: it starts as soon as they are all there, beside the
+            // forward video's encode rather than after it.
+            for (std::size_t k = 1; two_lanes && run.gifs_kept_ahead() && k < steps.size(); ++k) {
+                if (is_gif(k))
+                    gifs.push_back(k);
+            }
+            if (!gifs.empty()) {
+                gif_lane = std::thread([&] {
+                    if (!request.arriving->wait_end())
+                        return;
+                    if (beside.gifs_from_memory())
+                        run_lane(beside, gifs);
+                    else
+                        gifs_deferred = true;
+                });
+            }
             run.frames_arriving = true;
             ran = run_lane(run, {first++});
             run.frames_arriving = false;
@@ -760,22 +799,24 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     if (first < steps.size() && steps[first].step == VideoStep::InBetween &&
         !run_lane(run, {first++}))
         first = steps.size();
-    // The GIFs, fed from memory, are filtered on one core while the videos'
-    // encoder takes the others: on a runner that runs two commands at once they
-    // go on beside the videos. More lanes would only share the same cores.
-    std::vector<std::size_t> videos, gifs;
-    const bool side_by_side = runner.concurrent_runs() >= 2 && run.gifs_from_memory();
+    std::vector<std::size_t> videos;
+    const bool gifs_begun = gif_lane.joinable();
+    const bool side_by_side = two_lanes && (gifs_begun || run.gifs_from_memory());
     for (std::size_t k = first; k < steps.size(); ++k) {
-        const bool gif = steps[k].step == VideoStep::Gif || steps[k].step == VideoStep::GifBoomerang;
-        (side_by_side && gif ? gifs : videos).push_back(k);
+        if (side_by_side && is_gif(k)) {
+            if (!gifs_begun)
+                gifs.push_back(k);
+        } else {
+            videos.push_back(k);
+        }
     }
-    if (!gifs.empty()) {
-        std::thread gif_lane([&] { run_lane(beside, gifs); });
-        run_lane(run, videos);
+    if (!gifs_begun && !gifs.empty())
+        gif_lane = std::thread([&] { run_lane(beside, gifs); });
+    const bool videos_ran = run_lane(run, videos);
+    if (gif_lane.joinable())
         gif_lane.join();
-    } else {
-        run_lane(run, videos);
-    }
+    if (gifs_deferred && videos_ran && first < steps.size())
+        run_lane(run, gifs);
 
     // As if the steps had run one after the other: the first that did not
     // succeed ends the export, and what a later one finished beside it goes.

@@ -148,6 +148,9 @@ class ArrivalRunner : public ProcessRunner
 {
 public:
     std::atomic<int> calls{0};
+    int lanes = 1;
+
+    int concurrent_runs() const override { return lanes; }
 
     ProcessResult run(const QString&, const QStringList& arguments,
                       const std::function<void(const QString&)>&,
@@ -689,40 +692,52 @@ private slots:
     // commands; a step whose pictures are not all kept reads the frame files.
     // The video encoded while its frames are written is fed each picture as it
     // arrives; a frame that never comes (a shot that failed, a stop) leaves no
-    // video, finished or partial, and runs no later step.
+    // video, finished or partial, and runs no later step. With two lanes the
+    // GIFs, waiting beside the video for the frames' end, follow the same rule.
     void export_while_frames_arrive_data()
     {
         QTest::addColumn<int>("arriving"); // frames written before the frames step ends
         QTest::addColumn<bool>("stop");    // a stop asked before it ends
+        QTest::addColumn<bool>("gif");     // with both GIFs, on two lanes
         QTest::addColumn<bool>("succeeded");
-        QTest::newRow("every frame written") << 3 << false << true;
-        QTest::newRow("a frame fails to write in the middle") << 1 << false << false;
-        QTest::newRow("no frame written") << 0 << false << false;
-        QTest::newRow("stopped in the middle") << 1 << true << false;
+        for (const bool gif : {false, true}) {
+            const char* const with = gif ? ", with GIFs" : "";
+            QTest::addRow("every frame written%s", with) << 3 << false << gif << true;
+            QTest::addRow("a frame fails to write in the middle%s", with)
+                << 1 << false << gif << false;
+            QTest::addRow("no frame written%s", with) << 0 << false << gif << false;
+            QTest::addRow("stopped in the middle%s", with) << 1 << true << gif << false;
+        }
     }
 
     void export_while_frames_arrive()
     {
         QFETCH(int, arriving);
         QFETCH(bool, stop);
+        QFETCH(bool, gif);
         QFETCH(bool, succeeded);
         const int count = 3;
         const QSize frames(900, 652);
         FrameArrival arrival;
         VideoFrames kept;
         kept.long_side = 400;
+        kept.gif = gif;
         kept.arrival = &arrival;
         prepare_video_frames(kept, frames, count);
         QTemporaryDir dir;
-        VideoRequest request{dir.path(), frames, count, 10, true, 400, false};
+        VideoRequest request{dir.path(), frames, count, 10, true, 400, gif};
         request.kept = &kept;
         request.arriving = &arrival;
         BatchProgress progress;
         std::thread frames_step([&] {
             arrival.begin(frames, count);
             for (int k = 0; k < arriving; ++k) {
-                const int bytes = int(raw_frame_bytes(kept.video.size, kept.video.layout));
-                kept.video.pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
+                for (KeptFrames* pictures : {&kept.video, &kept.gif_frames}) {
+                    if (!pictures->kept())
+                        continue;
+                    const int bytes = int(raw_frame_bytes(pictures->size, pictures->layout));
+                    pictures->pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
+                }
                 arrival.ready(k);
             }
             if (stop)
@@ -730,13 +745,18 @@ private slots:
             arrival.end();
         });
         ArrivalRunner runner;
+        runner.lanes = gif ? 2 : 1;
         std::ostringstream log;
         const VideoExport result = ::export_videos(runner, request, log, &progress);
         frames_step.join();
         QCOMPARE(result.succeeded, succeeded);
         if (succeeded) {
-            QCOMPARE(result.written,
-                     (QStringList{"output_video.mp4", "output_video_boomerang.mp4"}));
+            QStringList videos{"output_video.mp4", "output_video_boomerang.mp4"};
+            if (gif)
+                videos << "output_video.gif"
+                       << "output_video_boomerang.gif";
+            QCOMPARE(result.written, videos);
+            QCOMPARE(runner.calls.load(), gif ? 4 : 3);
             return;
         }
         QCOMPARE(result.stopped, stop);
@@ -757,8 +777,7 @@ private slots:
         const QList<int> forwards{0, 1, 2};
         const QList<int> backwards{2, 1, 0};
         QTest::newRow("scaled video, boomerang and GIFs")
-            << QSize(900, 652) << -1
-            << QStringList{"raw mp4", "raw mp4", "join", "raw gifs"}
+            << QSize(900, 652) << -1 << QStringList{"raw mp4", "raw mp4", "join", "raw gifs"}
             << QVector<QList<int>>{forwards, backwards, {}, forwards + backwards};
         QTest::newRow("video at the frames' size: only the GIFs kept")
             << QSize(400, 290) << -1
@@ -812,9 +831,9 @@ private slots:
                 described << "join";
             else if (call == raw_gif_command(gif, frame_count, output).arguments)
                 described << "raw gif";
-            else if (call == raw_gifs_command(gif, count, 2 * count,
-                                              call[call.indexOf("-y") + 1], output)
-                                  .arguments)
+            else if (call ==
+                     raw_gifs_command(gif, count, 2 * count, call[call.indexOf("-y") + 1], output)
+                         .arguments)
                 described << "raw gifs";
             else
                 described << call.join(' ');
