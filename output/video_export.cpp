@@ -732,6 +732,10 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     // Runs the steps of `lane` on `exporter` until one does not succeed.
     const auto run_lane = [&](Export& exporter, const std::vector<std::size_t>& lane) {
         for (const std::size_t k : lane) {
+            // An earlier step, on the other lane, did not succeed: this one
+            // would only be stopped once started.
+            if (first_unfinished.load() < k)
+                return false;
             ends[k].ending = exporter.run(steps[k], k);
             if (ends[k].ending != Ending::Succeeded) {
                 ends[k].error_line = exporter.error_line;

@@ -149,6 +149,8 @@ class ArrivalRunner : public ProcessRunner
 public:
     std::atomic<int> calls{0};
     int lanes = 1;
+    // The forward video's encoder fails once its input has ended.
+    bool video_fails = false;
 
     int concurrent_runs() const override { return lanes; }
 
@@ -176,6 +178,8 @@ public:
             if (piece.size == 0 && !piece.later)
                 break;
         }
+        if (video_fails && arguments.last().endsWith(".output_video.partial.mp4"))
+            return exited(1, "Conversion failed!");
         write_outputs(arguments);
         return exited(0);
     }
@@ -699,14 +703,17 @@ private slots:
         QTest::addColumn<int>("arriving"); // frames written before the frames step ends
         QTest::addColumn<bool>("stop");    // a stop asked before it ends
         QTest::addColumn<bool>("gif");     // with both GIFs, on two lanes
+        QTest::addColumn<bool>("fails");   // the video's encoder fails
         QTest::addColumn<bool>("succeeded");
         for (const bool gif : {false, true}) {
             const char* const with = gif ? ", with GIFs" : "";
-            QTest::addRow("every frame written%s", with) << 3 << false << gif << true;
+            QTest::addRow("every frame written%s", with) << 3 << false << gif << false << true;
             QTest::addRow("a frame fails to write in the middle%s", with)
-                << 1 << false << gif << false;
-            QTest::addRow("no frame written%s", with) << 0 << false << gif << false;
-            QTest::addRow("stopped in the middle%s", with) << 1 << true << gif << false;
+                << 1 << false << gif << false << false;
+            QTest::addRow("no frame written%s", with) << 0 << false << gif << false << false;
+            QTest::addRow("stopped in the middle%s", with) << 1 << true << gif << false << false;
+            QTest::addRow("the video's encoder fails%s", with)
+                << 3 << false << gif << true << false;
         }
     }
 
@@ -715,6 +722,7 @@ private slots:
         QFETCH(int, arriving);
         QFETCH(bool, stop);
         QFETCH(bool, gif);
+        QFETCH(bool, fails);
         QFETCH(bool, succeeded);
         const int count = 3;
         const QSize frames(900, 652);
@@ -746,6 +754,7 @@ private slots:
         });
         ArrivalRunner runner;
         runner.lanes = gif ? 2 : 1;
+        runner.video_fails = fails;
         std::ostringstream log;
         const VideoExport result = ::export_videos(runner, request, log, &progress);
         frames_step.join();
@@ -760,11 +769,13 @@ private slots:
             return;
         }
         QCOMPARE(result.stopped, stop);
-        if (!stop)
+        if (!stop && !fails)
             QCOMPARE(result.error_line, QStringLiteral("the frames were not all written"));
         QCOMPARE(result.unfinished, QStringLiteral("output_video.mp4"));
         QVERIFY(result.written.isEmpty());
-        QVERIFY(runner.calls.load() <= 1);
+        // A GIF begun beside a video that then failed is not kept.
+        if (!fails)
+            QVERIFY(runner.calls.load() <= 1);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 
