@@ -651,6 +651,7 @@ std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
     if (rect.isEmpty())
         return {};
     const ReducedFrameShape shape = reduced_frame_shape(rect, long_side);
+    long_side = shape.long_side;
 
     std::vector<cv::Mat> frames(count);
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
@@ -689,8 +690,7 @@ std::vector<ColourTable> match_shot_colours(const QStringList& shots,
                                             const ReducedShots* shared)
 {
     const int count = std::max(calibration.image_count, 0);
-    const std::vector<cv::Mat> frames =
-        reduced_aligned_frames(shots, calibration, reduced_frame_long_side, shared);
+    const std::vector<cv::Mat> frames = reduced_aligned_frames(shots, calibration, 0, shared);
     std::vector<ColourGains> gains(count);
     if (!frames.empty())
         gains = estimate_colour_gains(frames, count / 2);
@@ -713,9 +713,17 @@ void log_colour_gains(const std::vector<ColourGains>& gains, std::ostream& log)
     }
 }
 
+int reduced_frame_long_side(int frame_long_side)
+{
+    return std::clamp(frame_long_side / 24, 128, 256);
+}
+
 ReducedFrameShape reduced_frame_shape(const QRect& frame_rect, int long_side)
 {
+    if (long_side <= 0)
+        long_side = reduced_frame_long_side(std::max(frame_rect.width(), frame_rect.height()));
     ReducedFrameShape shape;
+    shape.long_side = long_side;
     shape.origin = frame_rect.topLeft();
     shape.reduction = std::max(
         1.0, static_cast<double>(std::max(frame_rect.width(), frame_rect.height())) / long_side);
@@ -725,9 +733,9 @@ ReducedFrameShape reduced_frame_shape(const QRect& frame_rect, int long_side)
 }
 
 cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformations turn,
-                              const ImageAlignment& alignment, const ReducedFrameShape& shape,
-                              int long_side)
+                              const ImageAlignment& alignment, const ReducedFrameShape& shape)
 {
+    const int long_side = std::max(shape.long_side, 1);
     if (stored.isNull() || !is_renderable(stored.format()))
         return {};
     cv::Mat pixels(stored.height(), stored.width(), CV_8UC4, const_cast<uchar*>(stored.constBits()),
