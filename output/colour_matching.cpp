@@ -361,10 +361,12 @@ cv::Mat sampled_block_means(const cv::Mat& pixels, int block)
     // The rows read summed byte by byte first, which vectorises, then across
     // each block; 16 bits hold 257 rows of 255.
     std::vector<quint16> columns(static_cast<std::size_t>(values));
-    // Rows 1 and 2 of alternate fours: one odd row, one even, so that stripes
-    // a row apart still average out.
+    // Rows 1 and 2 of alternate fours, counted over the whole picture (a
+    // block of four reads one): one odd row, one even, so that stripes a row
+    // apart still average out, around each pair's centre.
     const auto sampled_row = [&](int y, int j) {
-        return y * block + j * step + (step == block_row_step ? 1 + (j & 1) : step / 2);
+        const int four = y * (block / step) + j;
+        return y * block + j * step + (step == block_row_step ? 1 + (four & 1) : step / 2);
     };
     for (int y = 0; y < means.rows; ++y) {
         std::fill(columns.begin(), columns.end(), quint16(0));

@@ -756,11 +756,20 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     // encoder takes the others: on a runner that runs two commands at once they
     // go on beside the videos. More lanes would only share the same cores.
     const bool two_lanes = runner.concurrent_runs() >= 2;
+    // The GIF steps of a lane started ahead, and of one started after the frames.
     std::vector<std::size_t> gifs;
+    std::vector<std::size_t> later_gifs;
     std::thread gif_lane;
-    // Set when the GIFs started ahead found their pictures incomplete: they then
-    // run after the videos, as from the frame files.
-    bool gifs_deferred = false;
+    // Joined however this ends: a thread left joinable would end the program.
+    struct Joined
+    {
+        std::thread& lane;
+        ~Joined()
+        {
+            if (lane.joinable())
+                lane.join();
+        }
+    } const joined{gif_lane};
     std::size_t first = 0;
     if (request.arriving) {
         // The video's encode goes on while the frames are written; every other
@@ -776,12 +785,8 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
             }
             if (!gifs.empty()) {
                 gif_lane = std::thread([&] {
-                    if (!request.arriving->wait_end())
-                        return;
-                    if (beside.gifs_from_memory())
+                    if (request.arriving->wait_end() && beside.gifs_from_memory())
                         run_lane(beside, gifs);
-                    else
-                        gifs_deferred = true;
                 });
             }
             run.frames_arriving = true;
@@ -803,24 +808,25 @@ VideoExport export_videos(ProcessRunner& runner, const VideoRequest& request, st
     if (first < steps.size() && steps[first].step == VideoStep::InBetween &&
         !run_lane(run, {first++}))
         first = steps.size();
+    // Once the frames have ended, both sides tell alike whether the GIFs'
+    // pictures are all kept. If so, a lane started ahead runs them; else they
+    // go with the videos, in step order, from the frame files.
+    const bool side_by_side = two_lanes && run.gifs_from_memory();
+    const bool gifs_begun = side_by_side && gif_lane.joinable();
     std::vector<std::size_t> videos;
-    const bool gifs_begun = gif_lane.joinable();
-    const bool side_by_side = two_lanes && (gifs_begun || run.gifs_from_memory());
     for (std::size_t k = first; k < steps.size(); ++k) {
         if (side_by_side && is_gif(k)) {
             if (!gifs_begun)
-                gifs.push_back(k);
+                later_gifs.push_back(k);
         } else {
             videos.push_back(k);
         }
     }
-    if (!gifs_begun && !gifs.empty())
-        gif_lane = std::thread([&] { run_lane(beside, gifs); });
-    const bool videos_ran = run_lane(run, videos);
+    if (!later_gifs.empty())
+        gif_lane = std::thread([&] { run_lane(beside, later_gifs); });
+    run_lane(run, videos);
     if (gif_lane.joinable())
         gif_lane.join();
-    if (gifs_deferred && videos_ran && first < steps.size())
-        run_lane(run, gifs);
 
     // As if the steps had run one after the other: the first that did not
     // succeed ends the export, and what a later one finished beside it goes.

@@ -439,8 +439,12 @@ private slots:
     void stripes_a_row_apart_average_out_data()
     {
         QTest::addColumn<int>("turn");
-        QTest::newRow("upright") << 0;
-        QTest::newRow("turned") << static_cast<int>(QImageIOHandler::TransformationRotate90);
+        QTest::addColumn<QSize>("size"); // blocks of 8 rows, then of 4
+        const int turned = static_cast<int>(QImageIOHandler::TransformationRotate90);
+        QTest::newRow("upright") << 0 << QSize(1283, 963);
+        QTest::newRow("turned") << turned << QSize(1283, 963);
+        QTest::newRow("small, upright") << 0 << QSize(643, 483);
+        QTest::newRow("small, turned") << turned << QSize(643, 483);
     }
 
     // The shot is reduced over some of its rows only: rows of one colour
@@ -448,8 +452,9 @@ private slots:
     void stripes_a_row_apart_average_out()
     {
         QFETCH(int, turn);
+        QFETCH(QSize, size);
         const auto transformations = static_cast<QImageIOHandler::Transformations>(turn);
-        QImage stored(1283, 963, QImage::Format_RGB32);
+        QImage stored(size, QImage::Format_RGB32);
         for (int y = 0; y < stored.height(); ++y) {
             const QRgb colour = y % 2 ? qRgb(200, 40, 90) : qRgb(40, 160, 220);
             std::fill_n(reinterpret_cast<QRgb*>(stored.scanLine(y)), stored.width(), colour);
