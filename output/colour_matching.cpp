@@ -118,12 +118,12 @@ struct PairRatio
 
 // The median of log colour ratios to within a thousandth, counted into bins:
 // far finer than the tolerance kept around it, at a fraction of a selection's
-// cost, which was a third of a pair's. Ratios beyond the range (gains no
-// estimate keeps) count at its ends.
+// cost, which was a third of a pair's. Ratios beyond the range, a factor of
+// 20 (neighbours whose gains are both kept differ by 16 at most), count at its ends.
 float median_log_ratio(const std::vector<float>& values)
 {
-    constexpr float range = 2.0f;
-    constexpr int bins = 4096;
+    constexpr float range = 3.0f;
+    constexpr int bins = 6144;
     constexpr float per_unit = bins / (2 * range);
     std::array<int, bins> counts{};
     for (const float value : values) {
@@ -737,7 +737,10 @@ ReducedFrameShape reduced_frame_shape(const QRect& frame_rect, int long_side)
 cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformations turn,
                               const ImageAlignment& alignment, const ReducedFrameShape& shape)
 {
-    const int long_side = std::max(shape.long_side, 1);
+    // A shape made without reduced_frame_shape: the long side for the shot's.
+    const int long_side = shape.long_side > 0
+                              ? shape.long_side
+                              : reduced_frame_long_side(std::max(stored.width(), stored.height()));
     if (stored.isNull() || !is_renderable(stored.format()))
         return {};
     cv::Mat pixels(stored.height(), stored.width(), CV_8UC4, const_cast<uchar*>(stored.constBits()),

@@ -133,10 +133,11 @@ cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformat
 void log_colour_gains(const std::vector<ColourGains>& gains, std::ostream& log);
 
 // The frames write_aligned_images would write, reduced to about `long_side`
-// pixels on their long side (0: reduced_frame_long_side of theirs), as 8-bit BGR, each shot decoded
-// at a reduced size (a JPEG at 1/2, 1/4 or 1/8 by the decoder's own scaling), or taken from
-// `shared` where the drift check decoded it already. Empty when a shot cannot
-// be read or the frames would be empty; the frame pass reports why.
+// pixels on their long side (0: reduced_frame_long_side of theirs), as 8-bit
+// BGR, each shot decoded at a reduced size (a JPEG at 1/2, 1/4 or 1/8 by the
+// decoder's own scaling), or taken from `shared` where the drift check decoded
+// it already. Empty when a shot cannot be read or the frames would be empty;
+// the frame pass reports why.
 std::vector<cv::Mat> reduced_aligned_frames(const QStringList& shots,
                                             const Calibration& calibration, int long_side = 0,
                                             const ReducedShots* shared = nullptr);

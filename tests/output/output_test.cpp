@@ -149,8 +149,10 @@ class ArrivalRunner : public ProcessRunner
 public:
     std::atomic<int> calls{0};
     int lanes = 1;
-    // The forward video's encoder fails once its input has ended.
+    // The forward video's encoder fails on its first picture; the still's
+    // command fails.
     bool video_fails = false;
+    bool still_fails = false;
 
     int concurrent_runs() const override { return lanes; }
 
@@ -159,6 +161,8 @@ public:
                       const std::function<bool()>&) override
     {
         ++calls;
+        if (still_fails && arguments.last().contains("output_still"))
+            return exited(1, "Conversion failed!");
         write_outputs(arguments);
         return exited(0);
     }
@@ -168,6 +172,8 @@ public:
                           const std::function<bool()>& stop_requested) override
     {
         ++calls;
+        if (video_fails && arguments.last().endsWith(".output_video.partial.mp4"))
+            return exited(1, "Conversion failed!");
         for (;;) {
             if (stop_requested && stop_requested()) {
                 ProcessResult killed = exited(-1);
@@ -178,8 +184,6 @@ public:
             if (piece.size == 0 && !piece.later)
                 break;
         }
-        if (video_fails && arguments.last().endsWith(".output_video.partial.mp4"))
-            return exited(1, "Conversion failed!");
         write_outputs(arguments);
         return exited(0);
     }
@@ -769,14 +773,59 @@ private slots:
             return;
         }
         QCOMPARE(result.stopped, stop);
-        if (!stop && !fails)
-            QCOMPARE(result.error_line, QStringLiteral("the frames were not all written"));
+        if (!stop)
+            QCOMPARE(result.error_line, fails ? QStringLiteral("Conversion failed!")
+                                              : QStringLiteral("the frames were not all written"));
         QCOMPARE(result.unfinished, QStringLiteral("output_video.mp4"));
         QVERIFY(result.written.isEmpty());
         // A GIF begun beside a video that then failed is not kept.
-        if (!fails)
-            QVERIFY(runner.calls.load() <= 1);
+        QVERIFY(runner.calls.load() <= (fails && gif ? 2 : 1));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
+
+    // Every frame written but a GIF picture not kept: the GIFs read the frame
+    // files, in step order with the other steps, so that a later step's
+    // failure (the still's) is reported as it is, the GIF before it kept.
+    void gifs_not_all_kept_run_in_step_order()
+    {
+        const int count = 3;
+        const QSize frames(900, 652);
+        FrameArrival arrival;
+        VideoFrames kept;
+        kept.long_side = 400;
+        kept.gif = true;
+        kept.arrival = &arrival;
+        prepare_video_frames(kept, frames, count);
+        QTemporaryDir dir;
+        VideoRequest request{dir.path(), frames, count, 10, false, 400, true};
+        request.still = true;
+        request.kept = &kept;
+        request.arriving = &arrival;
+        std::thread frames_step([&] {
+            arrival.begin(frames, count);
+            for (int k = 0; k < count; ++k) {
+                for (KeptFrames* pictures : {&kept.video, &kept.gif_frames}) {
+                    const int bytes = int(raw_frame_bytes(pictures->size, pictures->layout));
+                    if (pictures != &kept.gif_frames || k != 1)
+                        pictures->pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
+                }
+                arrival.ready(k);
+            }
+            arrival.end();
+        });
+        ArrivalRunner runner;
+        runner.lanes = 2;
+        runner.still_fails = true;
+        std::ostringstream log;
+        BatchProgress progress;
+        const VideoExport result = ::export_videos(runner, request, log, &progress);
+        frames_step.join();
+        QVERIFY(!result.succeeded);
+        QVERIFY(!result.stopped);
+        QCOMPARE(result.unfinished, QStringLiteral("output_still.jpg"));
+        QCOMPARE(result.error_line, QStringLiteral("Conversion failed!"));
+        QCOMPARE(result.written, (QStringList{"output_video.mp4", "output_video.gif"}));
+        QCOMPARE(runner.calls.load(), 3);
     }
 
     void export_from_memory_data()
