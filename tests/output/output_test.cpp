@@ -199,6 +199,42 @@ QString finished_name(const QString& path)
 
 } // namespace
 
+// Outside the unnamed namespace: the frames steps' lambdas capture it.
+// A take of three frames of 900 x 652 whose pictures are kept as they arrive,
+// for videos (and GIFs) of 400 px.
+struct ArrivingTake
+{
+    static constexpr int count = 3;
+    const QSize frames{900, 652};
+    FrameArrival arrival;
+    VideoFrames kept;
+    QTemporaryDir dir;
+    VideoRequest request;
+
+    ArrivingTake(bool boomerang, bool gif)
+        : request{dir.path(), frames, count, 10, boomerang, 400, gif}
+    {
+        kept.long_side = 400;
+        kept.gif = gif;
+        kept.arrival = &arrival;
+        prepare_video_frames(kept, frames, count);
+        request.kept = &kept;
+        request.arriving = &arrival;
+    }
+
+    // Frame `k`'s pictures kept (its GIF picture only if `gif_too`), then told ready.
+    void arrive(int k, bool gif_too = true)
+    {
+        for (KeptFrames* pictures : {&kept.video, &kept.gif_frames}) {
+            if (!pictures->kept() || (pictures == &kept.gif_frames && !gif_too))
+                continue;
+            const int bytes = int(raw_frame_bytes(pictures->size, pictures->layout));
+            pictures->pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
+        }
+        arrival.ready(k);
+    }
+};
+
 class OutputTest : public QObject
 {
     Q_OBJECT
@@ -728,39 +764,21 @@ private slots:
         QFETCH(bool, gif);
         QFETCH(bool, fails);
         QFETCH(bool, succeeded);
-        const int count = 3;
-        const QSize frames(900, 652);
-        FrameArrival arrival;
-        VideoFrames kept;
-        kept.long_side = 400;
-        kept.gif = gif;
-        kept.arrival = &arrival;
-        prepare_video_frames(kept, frames, count);
-        QTemporaryDir dir;
-        VideoRequest request{dir.path(), frames, count, 10, true, 400, gif};
-        request.kept = &kept;
-        request.arriving = &arrival;
+        ArrivingTake take(true, gif);
         BatchProgress progress;
         std::thread frames_step([&] {
-            arrival.begin(frames, count);
-            for (int k = 0; k < arriving; ++k) {
-                for (KeptFrames* pictures : {&kept.video, &kept.gif_frames}) {
-                    if (!pictures->kept())
-                        continue;
-                    const int bytes = int(raw_frame_bytes(pictures->size, pictures->layout));
-                    pictures->pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
-                }
-                arrival.ready(k);
-            }
+            take.arrival.begin(take.frames, take.count);
+            for (int k = 0; k < arriving; ++k)
+                take.arrive(k);
             if (stop)
                 progress.request_stop();
-            arrival.end();
+            take.arrival.end();
         });
         ArrivalRunner runner;
         runner.lanes = gif ? 2 : 1;
         runner.video_fails = fails;
         std::ostringstream log;
-        const VideoExport result = ::export_videos(runner, request, log, &progress);
+        const VideoExport result = ::export_videos(runner, take.request, log, &progress);
         frames_step.join();
         QCOMPARE(result.succeeded, succeeded);
         if (succeeded) {
@@ -780,7 +798,7 @@ private slots:
         QVERIFY(result.written.isEmpty());
         // A GIF begun beside a video that then failed is not kept.
         QVERIFY(runner.calls.load() <= (fails && gif ? 2 : 1));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QCOMPARE(QDir(take.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 
     // Every frame written but a GIF picture not kept: the GIFs read the frame
@@ -788,37 +806,20 @@ private slots:
     // failure (the still's) is reported as it is, the GIF before it kept.
     void gifs_not_all_kept_run_in_step_order()
     {
-        const int count = 3;
-        const QSize frames(900, 652);
-        FrameArrival arrival;
-        VideoFrames kept;
-        kept.long_side = 400;
-        kept.gif = true;
-        kept.arrival = &arrival;
-        prepare_video_frames(kept, frames, count);
-        QTemporaryDir dir;
-        VideoRequest request{dir.path(), frames, count, 10, false, 400, true};
-        request.still = true;
-        request.kept = &kept;
-        request.arriving = &arrival;
+        ArrivingTake take(false, true);
+        take.request.still = true;
         std::thread frames_step([&] {
-            arrival.begin(frames, count);
-            for (int k = 0; k < count; ++k) {
-                for (KeptFrames* pictures : {&kept.video, &kept.gif_frames}) {
-                    const int bytes = int(raw_frame_bytes(pictures->size, pictures->layout));
-                    if (pictures != &kept.gif_frames || k != 1)
-                        pictures->pictures[k] = cv::Mat(1, bytes, CV_8UC1, cv::Scalar(k + 1));
-                }
-                arrival.ready(k);
-            }
-            arrival.end();
+            take.arrival.begin(take.frames, take.count);
+            for (int k = 0; k < take.count; ++k)
+                take.arrive(k, k != 1);
+            take.arrival.end();
         });
         ArrivalRunner runner;
         runner.lanes = 2;
         runner.still_fails = true;
         std::ostringstream log;
         BatchProgress progress;
-        const VideoExport result = ::export_videos(runner, request, log, &progress);
+        const VideoExport result = ::export_videos(runner, take.request, log, &progress);
         frames_step.join();
         QVERIFY(!result.succeeded);
         QVERIFY(!result.stopped);
