@@ -245,20 +245,15 @@ public:
     // are all there.
     bool gifs_kept_ahead() const
     {
-        const KeptFrames* frames = kept_gif();
-        return frames && frames->kept() && request.between <= 0 &&
-               frames->size == settings(gif_size(shown(), request.long_side)).output_size &&
-               frames->pictures.size() >= std::size_t(request.frame_count);
+        return kept_ahead(kept_gif(), settings(gif_size(shown(), request.long_side)).output_size);
     }
 
     // Whether the video step, fed from memory, can start before the frames'
     // end: its pictures are kept at its size, with no in-between frames.
     bool video_overlaps_frames() const
     {
-        const KeptFrames* frames = kept_video();
-        return frames && frames->kept() && request.between <= 0 &&
-               frames->size == settings(video_size(shown(), request.long_side)).output_size &&
-               frames->pictures.size() >= std::size_t(request.frame_count);
+        return kept_ahead(kept_video(),
+                          settings(video_size(shown(), request.long_side)).output_size);
     }
 
     ~Export()
@@ -350,6 +345,14 @@ private:
     // `frames` when it holds every picture of this export whole at `size`, or
     // null: a step with a picture missing reads the frame files instead of
     // encoding a video shorter than its frames.
+    // Whether `frames` are being kept at `size`, one picture per frame and no
+    // in-between frames, while the frames are written (not yet all there).
+    bool kept_ahead(const KeptFrames* frames, QSize size) const
+    {
+        return frames && frames->kept() && request.between <= 0 && frames->size == size &&
+               frames->pictures.size() >= std::size_t(request.frame_count);
+    }
+
     const KeptFrames* kept(const KeptFrames* frames, QSize size) const
     {
         if (!frames || !frames->kept() || frames->size != size ||
