@@ -97,6 +97,19 @@ void warp_into(const QImage& stored, const cv::Matx23d& frame_to_stored, cv::Mat
 // thread for, few enough that two threads share a frame out evenly.
 constexpr int warp_band_rows = 64;
 
+// `band(first, rows)` over `height` rows in bands of `band_rows`, the bands
+// shared out among OpenCV's threads in one go.
+template <typename Band> void for_each_band(int height, int band_rows, const Band& band)
+{
+    const int bands = (height + band_rows - 1) / band_rows;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int b = range.start; b < range.end; ++b) {
+            const int first = b * band_rows;
+            band(first, std::min(band_rows, height - first));
+        }
+    });
+}
+
 } // namespace
 
 void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
@@ -112,13 +125,9 @@ void render_frame_into(const QImage& stored, QImageIOHandler::Transformations or
         return;
     }
     cv::Mat target = matrix_view(frame, frame.bits());
-    const int bands = (frame.height() + warp_band_rows - 1) / warp_band_rows;
-    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        for (int b = range.start; b < range.end; ++b) {
-            const int first = b * warp_band_rows;
-            cv::Mat band = target.rowRange(first, std::min(first + warp_band_rows, target.rows));
-            warp_into(stored, warp->from_row(first), band);
-        }
+    for_each_band(frame.height(), warp_band_rows, [&](int first, int rows) {
+        cv::Mat band = target.rowRange(first, first + rows);
+        warp_into(stored, warp->from_row(first), band);
     });
     // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
     if (stored.format() == QImage::Format_ARGB32_Premultiplied) {
@@ -148,28 +157,22 @@ void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transforma
     // as much again. The bands are shared out in one go: a warp per band, each
     // sharing itself out among the threads, wakes them so often that their
     // waiting costs more than the table.
-    const int band_rows = colour_band_rows;
-    const int bands = (frame.height() + band_rows - 1) / band_rows;
     // Taken once: bits() may copy the pixels of a shared image, never from several threads.
     uchar* const pixels = frame.bits();
-    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+    for_each_band(frame.height(), colour_band_rows, [&](int first, int rows) {
         // Kept from band to band and frame to frame: a fresh buffer of this
         // size would come as new pages every time.
         thread_local cv::Mat warped;
-        warped.create(band_rows, frame.width(), CV_8UC4);
-        for (int b = range.start; b < range.end; ++b) {
-            const int first = b * band_rows;
-            const int rows = std::min(band_rows, frame.height() - first);
-            cv::Mat band = warped.rowRange(0, rows);
-            warp_into(stored, warp->from_row(first), band);
-            // Views of the rows of their own: the frame itself is not touched
-            // from several threads.
-            const QImage in(band.data, band.cols, rows, static_cast<int>(band.step),
-                            QImage::Format_RGB32);
-            QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(), rows,
-                       frame.bytesPerLine(), QImage::Format_RGB888);
-            convert_through_colour_table(colour, in, out);
-        }
+        warped.create(colour_band_rows, frame.width(), CV_8UC4);
+        cv::Mat band = warped.rowRange(0, rows);
+        warp_into(stored, warp->from_row(first), band);
+        // Views of the rows of their own: the frame itself is not touched
+        // from several threads.
+        const QImage in(band.data, band.cols, rows, static_cast<int>(band.step),
+                        QImage::Format_RGB32);
+        QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(), rows,
+                   frame.bytesPerLine(), QImage::Format_RGB888);
+        convert_through_colour_table(colour, in, out);
     });
 }
 
