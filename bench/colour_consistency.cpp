@@ -297,7 +297,7 @@ TableCost table_cost(const QStringList& shots, const Calibration& calibration,
     TableCost cost;
     QImage stored;
     QImage frame(rect.size(), QImage::Format_RGB32);
-    QImage matched(rect.size(), QImage::Format_RGB32);
+    QImage matched(rect.size(), QImage::Format_RGB888);
     QByteArray encoded;
     for (int k = 0; k < count; ++k) {
         const auto turn = read_stored_image(shots[k], stored);

@@ -59,7 +59,7 @@ struct WorkerBuffers
 {
     QByteArray file_bytes;
     QImage decoded;
-    QImage frame; // RGB32
+    QImage frame; // RGB32, or RGB888 when its colours are matched
     QByteArray encoded;
 };
 
@@ -71,7 +71,7 @@ struct Job
     QRect frame_rect;                        // in the reference camera's pixels
     const QString& folder;
     int quality;
-    VideoFrames* keep;                             // may be null
+    VideoFrames* keep; // may be null
     const std::vector<ColourTable>& colour_tables; // empty: colours kept
     OutwardColourGains* matching;                  // may be null
     ReducedFrameShape reduced_shape;               // with `matching`
@@ -117,23 +117,26 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
 
     ColourTable matched;
     if (job.matching) {
-        const std::optional<ColourGains> gains =
-            job.matching->estimate(index, reduced_aligned_frame(buffers.decoded, *orientation,
-                                                                alignment, job.reduced_shape));
+        const std::optional<ColourGains> gains = job.matching->estimate(
+            index, reduced_aligned_frame(buffers.decoded, *orientation, alignment,
+                                         job.reduced_shape));
         if (!gains)
             return Outcome::Abandoned;
         matched = colour_table(*gains);
     }
 
     // The one place a frame is made: warped here, then written, then reduced for the videos.
-    // Colours matched, each band of the frame goes through the table just
-    // after its warp, an identity table leaving the frame's bytes as they are.
-    const ColourTable* colour = job.matching ? &matched
-                                : index < static_cast<int>(job.colour_tables.size())
-                                    ? &job.colour_tables[index]
-                                    : nullptr;
-    if (buffers.frame.size() != job.frame_rect.size())
-        buffers.frame = QImage(job.frame_rect.size(), QImage::Format_RGB32);
+    // Colours matched, an identity table included, make the frame RGB888 with
+    // the table applied as it is converted (render_matched_frame_into): the
+    // writer converts 32-bit frames itself, so the table then costs little
+    // more than that conversion, and the video copies carry the same bytes.
+    const ColourTable* colour =
+        job.matching ? &matched
+        : index < static_cast<int>(job.colour_tables.size()) ? &job.colour_tables[index]
+                                                              : nullptr;
+    const QImage::Format format = colour ? QImage::Format_RGB888 : QImage::Format_RGB32;
+    if (buffers.frame.size() != job.frame_rect.size() || buffers.frame.format() != format)
+        buffers.frame = QImage(job.frame_rect.size(), format);
     if (buffers.frame.isNull()) {
         reason = QStringLiteral("out of memory");
         return Outcome::Unwritable;
@@ -150,9 +153,10 @@ Outcome write_frame(const Job& job, int index, WorkerBuffers& buffers, QString& 
     if (job.keep) {
         const QImage& frame = buffers.frame;
         keep_video_frame(*job.keep, index,
-                         cv::Mat(frame.height(), frame.width(), CV_8UC4,
+                         cv::Mat(frame.height(), frame.width(), colour ? CV_8UC3 : CV_8UC4,
                                  const_cast<uchar*>(frame.constBits()),
-                                 static_cast<std::size_t>(frame.bytesPerLine())));
+                                 static_cast<std::size_t>(frame.bytesPerLine())),
+                         colour ? FramePixels::Rgb : FramePixels::Bgra);
     }
     return Outcome::Written;
 }
@@ -234,17 +238,10 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
         matching.emplace(count);
         order = OutwardColourGains::outward_order(count);
     }
-    const Job job{inputs,
-                  calibration,
-                  upright_sizes,
-                  frame_rect,
-                  folder,
-                  quality,
-                  keep,
-                  colour_tables,
-                  matching ? &*matching : nullptr,
-                  reduced_frame_shape(frame_rect),
-                  shot_check};
+    const Job job{inputs,        calibration, upright_sizes,
+                  frame_rect,    folder,      quality,
+                  keep,          colour_tables, matching ? &*matching : nullptr,
+                  reduced_frame_shape(frame_rect), shot_check};
     std::vector<Outcome> outcomes(count, Outcome::NotStarted);
     std::vector<QString> reasons(count);
     std::atomic<int> next{0};
@@ -258,8 +255,8 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
             const int index = order[taken];
             outcomes[index] = write_frame(job, index, buffers, reasons[index]);
             // Cameras waiting for this one's gains must not wait for ever.
-            if (matching &&
-                (outcomes[index] == Outcome::Unreadable || outcomes[index] == Outcome::Refused))
+            if (matching && (outcomes[index] == Outcome::Unreadable ||
+                             outcomes[index] == Outcome::Refused))
                 matching->give_up(index);
             if (outcomes[index] != Outcome::Written)
                 failed.store(true);
@@ -280,10 +277,10 @@ AlignedImages write_aligned_images(const QStringList& inputs, const Calibration&
     // unwritable file.
     // Taken outwards, the frames written need not start at 0: only those from 0
     // up to the first one missing stay.
-    const int leading =
-        static_cast<int>(std::find_if(outcomes.begin(), outcomes.end(),
-                                      [](Outcome outcome) { return outcome != Outcome::Written; }) -
-                         outcomes.begin());
+    const int leading = static_cast<int>(
+        std::find_if(outcomes.begin(), outcomes.end(),
+                     [](Outcome outcome) { return outcome != Outcome::Written; }) -
+        outcomes.begin());
     const auto failure = std::find_if(outcomes.begin(), outcomes.end(), [](Outcome outcome) {
         return outcome == Outcome::Unreadable || outcome == Outcome::Unwritable ||
                outcome == Outcome::Refused;

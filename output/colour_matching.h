@@ -39,9 +39,15 @@ struct ColourTable
 };
 ColourTable colour_table(const ColourGains& gains);
 
-// Applies `table` to the colour bytes of `frame` (RGB32 or ARGB32_Premultiplied)
-// in place, the alpha byte kept.
+// Applies `table` to the colour bytes of `frame` (RGB32 or ARGB32_Premultiplied).
 void apply_colour_table(const ColourTable& table, QImage& frame);
+
+// `frame` (RGB32 or ARGB32_Premultiplied) through `table` into `converted`
+// (RGB888, the frame's size), the alpha byte dropped. The JPEG writer turns
+// every 32-bit frame into such 3-byte rows itself and takes RGB888 rows as they
+// are: the table applied in that conversion costs little more than the
+// conversion the writer would have made anyway.
+void convert_through_colour_table(const ColourTable& table, const QImage& frame, QImage& converted);
 
 // The gains that bring each of `frames` (aligned frames of one take, 8-bit BGR,
 // one size, reduced copies are enough) to the colours of frame `middle`, which

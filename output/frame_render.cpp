@@ -110,13 +110,10 @@ template <typename Band> void for_each_band(int height, int band_rows, const Ban
     });
 }
 
-// Warps `stored` into `frame` (made RGB32 if it is not) band by band, each band
-// handed to `finish` (a QImage of its rows) while it is still in the
-// processor's cache.
-template <typename Finish>
-void render_in_bands(const QImage& stored, QImageIOHandler::Transformations orientation,
-                     const ImageAlignment& alignment, QPoint origin, QImage& frame, int band_rows,
-                     const Finish& finish)
+} // namespace
+
+void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
+                       const ImageAlignment& alignment, QPoint origin, QImage& frame)
 {
     if (frame.format() != QImage::Format_RGB32)
         frame = QImage(frame.size(), QImage::Format_RGB32);
@@ -127,45 +124,56 @@ void render_in_bands(const QImage& stored, QImageIOHandler::Transformations orie
         frame.fill(Qt::black);
         return;
     }
-    // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
-    const bool premultiplied = stored.format() == QImage::Format_ARGB32_Premultiplied;
-    // Taken once: bits() may copy the pixels of a shared image, never from several threads.
-    uchar* const pixels = frame.bits();
-    const int line_bytes = frame.bytesPerLine();
-    for_each_band(frame.height(), band_rows, [&](int first, int rows) {
-        uchar* const top = pixels + std::ptrdiff_t(first) * line_bytes;
-        cv::Mat band(rows, frame.width(), CV_8UC4, top, static_cast<std::size_t>(line_bytes));
+    cv::Mat target = matrix_view(frame, frame.bits());
+    for_each_band(frame.height(), warp_band_rows, [&](int first, int rows) {
+        cv::Mat band = target.rowRange(first, first + rows);
         warp_into(stored, warp->from_row(first), band);
-        // A view of the band's rows of its own: the frame itself is not touched
-        // from several threads.
-        QImage view(top, frame.width(), rows, line_bytes, QImage::Format_RGB32);
-        if (premultiplied) {
-            for (int y = 0; y < rows; ++y) {
-                QRgb* line = reinterpret_cast<QRgb*>(view.scanLine(y));
-                for (int x = 0; x < view.width(); ++x)
-                    line[x] |= 0xff000000u;
-            }
-        }
-        finish(view);
     });
-}
-
-} // namespace
-
-void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
-                       const ImageAlignment& alignment, QPoint origin, QImage& frame)
-{
-    render_in_bands(stored, orientation, alignment, origin, frame, warp_band_rows, [](QImage&) {});
+    // Premultiplied colours are the picture on black; RGB32 wants an opaque alpha.
+    if (stored.format() == QImage::Format_ARGB32_Premultiplied) {
+        for (int y = 0; y < frame.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
+            for (int x = 0; x < frame.width(); ++x)
+                line[x] |= 0xff000000u;
+        }
+    }
 }
 
 void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
                                const ImageAlignment& alignment, QPoint origin, QImage& frame,
                                const ColourTable& colour)
 {
-    // Over a full-size frame in a pass of its own, the table would wait on
-    // memory for every row; on a band just warped it costs only its lookups.
-    render_in_bands(stored, orientation, alignment, origin, frame, colour_band_rows,
-                    [&](QImage& band) { apply_colour_table(colour, band); });
+    if (frame.format() != QImage::Format_RGB888)
+        frame = QImage(frame.size(), QImage::Format_RGB888);
+    if (frame.isNull())
+        return;
+    const std::optional<FrameWarp> warp = frame_warp(stored, orientation, alignment, origin);
+    if (!warp) {
+        frame.fill(Qt::black);
+        return;
+    }
+    // The table goes where the writer's own conversion to 3-byte rows would
+    // have gone: over a full-size frame in a pass of its own it would cost about
+    // as much again. The bands are shared out in one go: a warp per band, each
+    // sharing itself out among the threads, wakes them so often that their
+    // waiting costs more than the table.
+    // Taken once: bits() may copy the pixels of a shared image, never from several threads.
+    uchar* const pixels = frame.bits();
+    for_each_band(frame.height(), colour_band_rows, [&](int first, int rows) {
+        // Kept from band to band and frame to frame: a fresh buffer of this
+        // size would come as new pages every time.
+        thread_local cv::Mat warped;
+        warped.create(colour_band_rows, frame.width(), CV_8UC4);
+        cv::Mat band = warped.rowRange(0, rows);
+        warp_into(stored, warp->from_row(first), band);
+        // Views of the rows of their own: the frame itself is not touched
+        // from several threads.
+        const QImage in(band.data, band.cols, rows, static_cast<int>(band.step),
+                        QImage::Format_RGB32);
+        QImage out(pixels + std::ptrdiff_t(first) * frame.bytesPerLine(), frame.width(), rows,
+                   frame.bytesPerLine(), QImage::Format_RGB888);
+        convert_through_colour_table(colour, in, out);
+    });
 }
 
 QImage render_frame(const QImage& input, const ImageAlignment& alignment, const QRect& rect)

@@ -27,8 +27,10 @@ cv::Matx23d upright_to_stored(QSize stored, QImageIOHandler::Transformations ori
 void render_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
                        const ImageAlignment& alignment, QPoint origin, QImage& frame);
 
-// The same frame through `colour` (apply_colour_table), each band of rows
-// taking the table just after its warp, while it is still in the processor's cache.
+// The same frame through `colour`, into `frame` as RGB888 (sized beforehand;
+// made RGB888 if it is not), the bytes the JPEG writer takes as they are. Each
+// band of rows is warped into a small buffer and goes through the table into
+// the frame while it is still in the processor's cache (convert_through_colour_table).
 void render_matched_frame_into(const QImage& stored, QImageIOHandler::Transformations orientation,
                                const ImageAlignment& alignment, QPoint origin, QImage& frame,
                                const ColourTable& colour);

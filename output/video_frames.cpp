@@ -50,6 +50,15 @@ cv::Mat in_layout(const cv::Mat& bgra, RawLayout layout)
     return picture;
 }
 
+// The same for a picture of red, green, blue bytes.
+cv::Mat rgb_in_layout(const cv::Mat& rgb, RawLayout layout)
+{
+    cv::Mat picture;
+    cv::cvtColor(rgb, picture,
+                 layout == RawLayout::Yuv420p ? cv::COLOR_RGB2YUV_I420 : cv::COLOR_RGB2BGR);
+    return picture;
+}
+
 } // namespace
 
 void FrameArrival::begin(QSize frame_size, int count)
@@ -137,8 +146,13 @@ void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture)
     frames.pictures.at(index) = in_layout(reduced(picture, frames.size), frames.layout);
 }
 
-void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame)
+void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame,
+                      FramePixels pixels)
 {
+    const auto laid_out = [pixels](const cv::Mat& picture, RawLayout layout) {
+        return pixels == FramePixels::Rgb ? rgb_in_layout(picture, layout)
+                                          : in_layout(picture, layout);
+    };
     const QRect& clip = frames.clip;
     const cv::Mat shown =
         clip.isEmpty() || (clip.width() == whole_frame.cols && clip.height() == whole_frame.rows)
@@ -147,14 +161,14 @@ void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& whole_frame
     cv::Mat video_picture;
     if (frames.video.kept()) {
         video_picture = reduced(shown, frames.video.size);
-        frames.video.pictures.at(index) = in_layout(video_picture, frames.video.layout);
+        frames.video.pictures.at(index) = laid_out(video_picture, frames.video.layout);
     }
     if (frames.gif_frames.kept()) {
         // The GIF is never larger than the video: reducing the video's picture
         // costs a fraction of reducing the whole frame again.
         const cv::Mat& source = video_picture.empty() ? shown : video_picture;
         frames.gif_frames.pictures.at(index) =
-            in_layout(reduced(source, frames.gif_frames.size), frames.gif_frames.layout);
+            laid_out(reduced(source, frames.gif_frames.size), frames.gif_frames.layout);
     }
     if (frames.arrival)
         frames.arrival->ready(index);

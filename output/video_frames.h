@@ -2,11 +2,11 @@
 
 #include "output/clip_shape.h"
 
-#include <opencv2/core/mat.hpp>
-
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+
+#include <opencv2/core/mat.hpp>
 
 #include <condition_variable>
 #include <limits>
@@ -109,6 +109,14 @@ std::size_t raw_frame_bytes(QSize size, RawLayout layout);
 // `index` of `frames`, reduced to their size and layout.
 void keep_picture(KeptFrames& frames, int index, const cv::Mat& picture);
 
+// How the bytes of a frame handed to keep_video_frame are laid out.
+enum class FramePixels
+{
+    Bgra, // blue, green, red, alpha: an RGB32 frame
+    Rgb,  // red, green, blue: an RGB888 frame, as colour-matched frames are made
+};
+
 // Keeps frame `index`, a warped frame, reduced to each kept size, and tells the
 // arrival. Safe to call from several threads for different indices.
-void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& frame);
+void keep_video_frame(VideoFrames& frames, int index, const cv::Mat& frame,
+                      FramePixels pixels = FramePixels::Bgra);

@@ -268,7 +268,7 @@ private slots:
     }
 
     // Every byte value of every channel goes through its own channel's table,
-    // in place with the alpha byte kept.
+    // in place with the alpha byte kept, and into the 3-byte rows the writer takes.
     void every_value_goes_through_its_channels_table()
     {
         ColourGains gains;
@@ -280,11 +280,14 @@ private slots:
             for (int v = 0; v < 256; ++v)
                 line[v] = qRgba(255 - v, v, (v * 7) % 256, (v * 13) % 256);
         }
-        // An odd width: the last pixels fall outside the groups of sixteen.
+        // An odd width: the conversion's last pixels fall outside its groups of four.
         const QImage before = frame.copy(0, 0, 255, 3);
         frame = before;
         apply_colour_table(table, frame);
+        QImage converted(before.size(), QImage::Format_RGB888);
+        convert_through_colour_table(table, before, converted);
         for (int y = 0; y < before.height(); ++y) {
+            const uchar* bytes = converted.constScanLine(y);
             for (int v = 0; v < before.width(); ++v) {
                 const QRgb was = before.pixel(v, y);
                 const QRgb now = frame.pixel(v, y);
@@ -292,6 +295,9 @@ private slots:
                 QCOMPARE(qGreen(now), int(table.bgr[1][qGreen(was)]));
                 QCOMPARE(qBlue(now), int(table.bgr[0][qBlue(was)]));
                 QCOMPARE(qAlpha(now), qAlpha(was));
+                QCOMPARE(int(bytes[3 * v]), qRed(now));
+                QCOMPARE(int(bytes[3 * v + 1]), qGreen(now));
+                QCOMPARE(int(bytes[3 * v + 2]), qBlue(now));
             }
         }
     }
@@ -337,8 +343,21 @@ private slots:
         QImage folded(150, height, QImage::Format_RGB32);
         render_matched_frame_into(stored, orientation, alignment, QPoint(7, 5), folded, table);
 
-        QCOMPARE(folded.format(), QImage::Format_RGB32);
-        QCOMPARE(folded, separate);
+        QCOMPARE(folded.format(), QImage::Format_RGB888);
+        int differing = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < folded.width(); ++x) {
+                const QRgb a = separate.pixel(x, y);
+                const QRgb b = folded.pixel(x, y);
+                const int worst =
+                    std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b))});
+                QVERIFY2(worst <= 1, qPrintable(QString("(%1, %2)").arg(x).arg(y)));
+                QCOMPARE(qAlpha(b), 255);
+                differing += worst > 0;
+            }
+        }
+        QVERIFY(differing <= folded.width());
     }
 
     void reduced_frames_show_what_the_frames_show_data()
