@@ -342,6 +342,44 @@ NeighbourFlows neighbour_flows(const PreparedFrame& lo, const PreparedFrame& hi)
 // the colours are summed over thousands of such blocks.
 constexpr int block_row_step = 4;
 
+// Each run of `block` pixels of `columns` (four 16-bit sums each) summed
+// across, rounded and shifted down by `shift` into `count` pixels of `out`.
+void sum_blocks(const quint16* columns, uchar* out, int count, int block, int shift)
+{
+    const unsigned half = 1u << shift >> 1;
+#if defined(__x86_64__)
+    // Two pixels at a time, widened to 32 bits: across a block the sums
+    // outgrow 16 bits. Scalar, the sums were half the reduction's time.
+    if (block >= 2) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i rounding = _mm_set1_epi32(static_cast<int>(half));
+        const __m128i shift_by = _mm_cvtsi32_si128(shift);
+        for (int x = 0; x < count; ++x, out += 4) {
+            __m128i sum = zero;
+            for (int i = 0; i < block; i += 2, columns += 8) {
+                const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns));
+                sum = _mm_add_epi32(sum, _mm_add_epi32(_mm_unpacklo_epi16(two, zero),
+                                                       _mm_unpackhi_epi16(two, zero)));
+            }
+            const __m128i mean = _mm_srl_epi32(_mm_add_epi32(sum, rounding), shift_by);
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(mean, zero), zero);
+            const int pixel = _mm_cvtsi128_si32(bytes);
+            std::memcpy(out, &pixel, 4);
+        }
+        return;
+    }
+#endif
+    for (int x = 0; x < count; ++x, out += 4) {
+        std::array<unsigned, 4> sum{0u, 0u, 0u, 0u};
+        for (int i = 0; i < block; ++i, columns += 4) {
+            for (int c = 0; c < 4; ++c)
+                sum[c] += columns[c];
+        }
+        for (int c = 0; c < 4; ++c)
+            out[c] = static_cast<uchar>((sum[c] + half) >> shift);
+    }
+}
+
 // `pixels` (32-bit) reduced by `block` (a power of two) in one pass: the mean
 // of each block x block square over the rows read (not every row, unlike the
 // drift check's exact block means), a last part row or column
@@ -384,17 +422,7 @@ cv::Mat sampled_block_means(const cv::Mat& pixels, int block)
             for (int i = 0; i < values; ++i)
                 column[i] = static_cast<quint16>(column[i] + in[i]);
         }
-        const quint16* column = columns.data();
-        uchar* out = means.ptr<uchar>(y);
-        for (int x = 0; x < means.cols; ++x, out += 4) {
-            std::array<unsigned, 4> sum{0u, 0u, 0u, 0u};
-            for (int i = 0; i < block; ++i, column += 4) {
-                for (int c = 0; c < 4; ++c)
-                    sum[c] += column[c];
-            }
-            for (int c = 0; c < 4; ++c)
-                out[c] = static_cast<uchar>((sum[c] + (1u << shift >> 1)) >> shift);
-        }
+        sum_blocks(columns.data(), means.ptr<uchar>(y), means.cols, block, shift);
     }
     return means;
 }
