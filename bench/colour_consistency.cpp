@@ -8,10 +8,11 @@
 // from the middle outwards), with the same reduced frames solved all at once,
 // and on the truth itself saved as JPEG shots (the floor of the measure: frames
 // with no colour difference at all). Last, what the colour step adds to the
-// frames: the pass timed with and without it in turns (the median of the turns' differences), and
-// its parts timed on their own (the reduced frames, the gains, the look-up table's share of the
-// render and encode: each frame made with and without its table, in turns); processor
-// time, medians over the repeats.
+// frames: the pass timed with and without it in turns (the median of the
+// turns' differences), and its parts timed on their own (the reduced frames,
+// the gains, the look-up table's share of the render and encode: each frame
+// made with and without its table, in turns); processor time, medians over the
+// repeats.
 
 #include "bench/process_usage.h"
 #include "calibration/calibration_construction.h"
@@ -63,9 +64,8 @@ struct Options
 
 const char* const usage =
     "usage: colour_consistency [--cameras N] [--size WxH] [--colour-spread F]\n"
-    "                          [--exposure-spread EV] [--vignetting F] [--folder DIR] [--repeats "
-    "N]\n"
-    "                          [--turns N]\n"
+    "                          [--exposure-spread EV] [--vignetting F] [--folder DIR]\n"
+    "                          [--repeats N] [--turns N]\n"
     "  defaults: 12 cameras of 1600x1200, 0.12, 0.4 EV, no vignetting, 3 repeats,\n"
     "  7 turns of each frame rendered with and without its table;\n"
     "  the rig is generated once into --folder (default: beside this program)\n";
