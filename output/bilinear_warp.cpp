@@ -1,5 +1,7 @@
 #include "output/bilinear_warp.h"
 
+#include "support/processor_features.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -182,12 +184,6 @@ __attribute__((target("avx2"))) void warp_avx2(const cv::Mat& source, const cv::
             }
         }
     }
-}
-
-bool has_avx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
 }
 
 // The vector loop's positions and byte offsets are 32-bit.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
+#include "output/colour_table.h"
 #include "photo/reduced_photo.h"
 
 #include <opencv2/core.hpp>
@@ -21,33 +22,6 @@
 // channel in linear light (the sRGB curve undone, multiplied, redone) that
 // brings its frame to the middle camera's colours, estimated from the take
 // itself (automatic exposure changes from take to take).
-
-// One camera's gains in linear light, blue, green, red.
-struct ColourGains
-{
-    std::array<double, 3> bgr{1.0, 1.0, 1.0};
-
-    bool identity() const { return bgr[0] == 1.0 && bgr[1] == 1.0 && bgr[2] == 1.0; }
-};
-
-// The gains as a look-up table on 8-bit sRGB values, one per channel (blue,
-// green, red); an identity table for identity gains, so such frames keep their bytes.
-struct ColourTable
-{
-    std::array<std::array<uchar, 256>, 3> bgr;
-    bool identity = true;
-};
-ColourTable colour_table(const ColourGains& gains);
-
-// Applies `table` to the colour bytes of `frame` (RGB32 or ARGB32_Premultiplied).
-void apply_colour_table(const ColourTable& table, QImage& frame);
-
-// `frame` (RGB32 or ARGB32_Premultiplied) through `table` into `converted`
-// (RGB888, the frame's size), the alpha byte dropped. The JPEG writer turns
-// every 32-bit frame into such 3-byte rows itself and takes RGB888 rows as they
-// are: the table applied in that conversion costs little more than the
-// conversion the writer would have made anyway.
-void convert_through_colour_table(const ColourTable& table, const QImage& frame, QImage& converted);
 
 // The gains that bring each of `frames` (aligned frames of one take, 8-bit BGR,
 // one size, reduced copies are enough) to the colours of frame `middle`, which

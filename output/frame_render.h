@@ -1,7 +1,7 @@
 #pragma once
 
 #include "calibration/calibration.h"
-#include "output/colour_matching.h"
+#include "output/colour_table.h"
 #include "photo/image_file.h"
 
 #include <opencv2/core/matx.hpp>

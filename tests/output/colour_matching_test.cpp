@@ -268,21 +268,43 @@ private slots:
     }
 
     // Every byte value of every channel goes through its own channel's table,
-    // in place with the alpha byte kept, and into the 3-byte rows the writer takes.
+    // in place with the alpha byte kept, and into the 3-byte rows the writer
+    // takes, however the row splits into the conversion's groups of pixels and
+    // whichever way the processor looks the values up.
+    void every_value_goes_through_its_channels_table_data()
+    {
+        QTest::addColumn<double>("blue");
+        QTest::addColumn<double>("green");
+        QTest::addColumn<double>("red");
+        QTest::addColumn<int>("width");
+        QTest::newRow("mixed gains") << 1.17 << 0.81 << 0.64 << 255;
+        QTest::newRow("the estimate's limits") << 4.0 << 0.25 << 1.0 << 256;
+        // Gains whose values from 16 to 31 no single line gives.
+        QTest::newRow("a sharp turn near black") << 1.125 << 1.31 << 2.14 << 101;
+        QTest::newRow("one group and two") << 1.02 << 0.98 << 1.0 << 34;
+        QTest::newRow("no whole group") << 0.9 << 1.1 << 1.2 << 33;
+    }
+
     void every_value_goes_through_its_channels_table()
     {
+        QFETCH(double, blue);
+        QFETCH(double, green);
+        QFETCH(double, red);
+        QFETCH(int, width);
         ColourGains gains;
-        gains.bgr = {1.17, 0.81, 0.64};
+        gains.bgr = {blue, green, red};
         const ColourTable table = colour_table(gains);
-        QImage frame(256, 3, QImage::Format_ARGB32_Premultiplied);
-        for (int y = 0; y < frame.height(); ++y) {
-            QRgb* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
-            for (int v = 0; v < 256; ++v)
-                line[v] = qRgba(255 - v, v, (v * 7) % 256, (v * 13) % 256);
+        // Rows of every value, shifted from row to row so that each value
+        // meets every place in the groups.
+        QImage before(width, 24, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < before.height(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(before.scanLine(y));
+            for (int x = 0; x < width; ++x) {
+                const int v = (x + 11 * y) % 256;
+                line[x] = qRgba(255 - v, v, (v * 7) % 256, (v * 13) % 256);
+            }
         }
-        // An odd width: the conversion's last pixels fall outside its groups of four.
-        const QImage before = frame.copy(0, 0, 255, 3);
-        frame = before;
+        QImage frame = before;
         apply_colour_table(table, frame);
         QImage converted(before.size(), QImage::Format_RGB888);
         convert_through_colour_table(table, before, converted);
@@ -299,6 +321,20 @@ private slots:
                 QCOMPARE(int(bytes[3 * v + 1]), qGreen(now));
                 QCOMPARE(int(bytes[3 * v + 2]), qBlue(now));
             }
+        }
+    }
+
+    // Every gain the estimate may give has its table as lines: else the
+    // frames of such a camera would fall back to the slowest conversion.
+    void every_gain_within_the_limits_has_its_lines()
+    {
+        for (double gain = 0.25; gain <= 4.0; gain *= 1.002) {
+            ColourGains gains;
+            gains.bgr = {gain, 1.0, gain};
+            const ColourTable table = colour_table(gains);
+            if (!table.lines[0].fit)
+                QFAIL(qPrintable(QString("no lines for gain %1").arg(gain, 0, 'f', 4)));
+            QVERIFY(table.lines[1].fit);
         }
     }
 
