@@ -303,19 +303,48 @@ __attribute__((target("avx2"))) void convert_row_lines(const uchar* pixel, uchar
 
 } // namespace
 
-void convert_through_colour_table(const ColourTable& table, const QImage& frame, QImage& converted)
+bool table_lookup_available(TableLookup lookup, const ColourTable& table)
+{
+    switch (lookup) {
+    case TableLookup::Fastest:
+    case TableLookup::Scalar:
+        return true;
+#ifdef QUORVANE_TABLE_SIMD
+    case TableLookup::Lines:
+        return has_avx2() && table.lines[0].fit && table.lines[1].fit && table.lines[2].fit;
+    case TableLookup::BytePermutes:
+        return has_byte_permutes();
+#else
+    case TableLookup::Lines:
+    case TableLookup::BytePermutes:
+        return false;
+#endif
+    }
+    return false;
+}
+
+void convert_through_colour_table(const ColourTable& table, const QImage& frame, QImage& converted,
+                                  TableLookup lookup)
 {
     Q_ASSERT(frame.format() == QImage::Format_RGB32 ||
              frame.format() == QImage::Format_ARGB32_Premultiplied);
     Q_ASSERT(converted.format() == QImage::Format_RGB888 && converted.size() == frame.size());
-    uchar* const bytes = converted.bits();
+    if (lookup == TableLookup::Fastest) {
+        lookup = table_lookup_available(TableLookup::BytePermutes, table)
+                     ? TableLookup::BytePermutes
+                 : table_lookup_available(TableLookup::Lines, table) ? TableLookup::Lines
+                                                                     : TableLookup::Scalar;
+    } else if (!table_lookup_available(lookup, table)) {
+        lookup = TableLookup::Scalar;
+    }
     auto convert = convert_row;
 #ifdef QUORVANE_TABLE_SIMD
-    if (has_byte_permutes())
+    if (lookup == TableLookup::BytePermutes)
         convert = convert_row_vbmi;
-    else if (has_avx2() && table.lines[0].fit && table.lines[1].fit && table.lines[2].fit)
+    else if (lookup == TableLookup::Lines)
         convert = convert_row_lines;
 #endif
+    uchar* const bytes = converted.bits();
     for (int y = 0; y < frame.height(); ++y)
         convert(frame.constScanLine(y), bytes + std::ptrdiff_t(y) * converted.bytesPerLine(),
                 frame.width(), table);

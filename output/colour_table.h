@@ -51,4 +51,17 @@ void apply_colour_table(const ColourTable& table, QImage& frame);
 // every 32-bit frame into such 3-byte rows itself and takes RGB888 rows as they
 // are: the table applied in that conversion costs little more than the
 // conversion the writer would have made anyway.
-void convert_through_colour_table(const ColourTable& table, const QImage& frame, QImage& converted);
+// `lookup`: how the values are looked up, the fastest way the processor offers
+// unless one is named (a way not available here falls back to the scalar loop).
+enum class TableLookup
+{
+    Fastest,
+    Scalar,       // a byte at a time
+    Lines,        // 32 pixels at a time along the table's lines (AVX2)
+    BytePermutes, // 16 pixels at a time in AVX-512's byte permutes
+};
+void convert_through_colour_table(const ColourTable& table, const QImage& frame, QImage& converted,
+                                  TableLookup lookup = TableLookup::Fastest);
+
+// Whether this processor can look `table` up in the way `lookup`.
+bool table_lookup_available(TableLookup lookup, const ColourTable& table);

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -306,10 +307,7 @@ private slots:
         }
         QImage frame = before;
         apply_colour_table(table, frame);
-        QImage converted(before.size(), QImage::Format_RGB888);
-        convert_through_colour_table(table, before, converted);
         for (int y = 0; y < before.height(); ++y) {
-            const uchar* bytes = converted.constScanLine(y);
             for (int v = 0; v < before.width(); ++v) {
                 const QRgb was = before.pixel(v, y);
                 const QRgb now = frame.pixel(v, y);
@@ -317,10 +315,33 @@ private slots:
                 QCOMPARE(qGreen(now), int(table.bgr[1][qGreen(was)]));
                 QCOMPARE(qBlue(now), int(table.bgr[0][qBlue(was)]));
                 QCOMPARE(qAlpha(now), qAlpha(was));
-                QCOMPARE(int(bytes[3 * v]), qRed(now));
-                QCOMPARE(int(bytes[3 * v + 1]), qGreen(now));
-                QCOMPARE(int(bytes[3 * v + 2]), qBlue(now));
             }
+        }
+        // Each way this processor can look the values up, into rows padded by
+        // guard bytes and followed by more: none of them may be written.
+        const int row_bytes = 3 * width + 4;
+        constexpr uchar guard = 0xa5;
+        for (const TableLookup lookup :
+             {TableLookup::Scalar, TableLookup::Lines, TableLookup::BytePermutes}) {
+            if (!table_lookup_available(lookup, table))
+                continue;
+            std::vector<uchar> memory(std::size_t(row_bytes) * before.height() + 64, guard);
+            QImage converted(memory.data(), width, before.height(), row_bytes,
+                             QImage::Format_RGB888);
+            convert_through_colour_table(table, before, converted, lookup);
+            for (int y = 0; y < before.height(); ++y) {
+                const uchar* bytes = memory.data() + std::size_t(y) * row_bytes;
+                for (int v = 0; v < before.width(); ++v) {
+                    const QRgb now = frame.pixel(v, y);
+                    QCOMPARE(int(bytes[3 * v]), qRed(now));
+                    QCOMPARE(int(bytes[3 * v + 1]), qGreen(now));
+                    QCOMPARE(int(bytes[3 * v + 2]), qBlue(now));
+                }
+                for (int b = 3 * width; b < row_bytes; ++b)
+                    QCOMPARE(int(bytes[b]), int(guard));
+            }
+            for (std::size_t b = std::size_t(row_bytes) * before.height(); b < memory.size(); ++b)
+                QCOMPARE(int(memory[b]), int(guard));
         }
     }
 
