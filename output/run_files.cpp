@@ -10,6 +10,7 @@ const QString gif_file_name = QStringLiteral("output_video.gif");
 const QString boomerang_gif_file_name = QStringLiteral("output_video_boomerang.gif");
 const QString still_file_name = QStringLiteral("output_still.jpg");
 const QString staging_folder_name = QStringLiteral(".output_run.partial");
+const QString run_lock_file_name = QStringLiteral(".output_run.lock");
 
 QString frame_file_name(int index)
 {

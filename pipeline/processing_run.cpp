@@ -5,6 +5,7 @@
 #include "support/process_runner.h"
 
 #include <QFileInfo>
+#include <QLockFile>
 
 #include <thread>
 
@@ -144,6 +145,19 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         outcome.frames.input_among_frames = shot;
         return outcome;
     }
+    // Held until the run returns: another run into this folder, from another
+    // window, the command line or the booth, is refused rather than let clear
+    // this one's staged files. A lock that cannot be made (a folder that cannot
+    // be written to) is left to the checks below, which say why.
+    QLockFile lock(request.folder + QLatin1Char('/') + run_lock_file_name);
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+        outcome.folder_problem =
+            QStringLiteral("'%1' : un autre traitement écrit déjà dans ce dossier ; attendez "
+                           "qu'il finisse ou choisissez un autre dossier")
+                .arg(request.folder);
+        return outcome;
+    }
     outcome.folder_problem = clear_run_leftovers(request.folder);
     if (!outcome.folder_problem.isEmpty())
         return outcome;
@@ -167,9 +181,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     kept.arrival = &arrival;
     const auto complete = [](const AlignedImages& frames) {
         return frames.unreadable_input.isEmpty() && frames.refused_camera < 0 &&
-               frames.input_among_frames.isEmpty() &&
-               frames.unwritable_output.isEmpty() && !frames.stopped &&
-               !frames.common_size.isEmpty();
+               frames.input_among_frames.isEmpty() && frames.unwritable_output.isEmpty() &&
+               !frames.stopped && !frames.common_size.isEmpty();
     };
     // With colour matching, each camera's gains are estimated in the frames
     // pass from the shot it decodes anyway, and applied as its frame is written.
@@ -197,8 +210,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     // frames (made from all the frames), it waits for them all.
     AlignedImages expected;
     bool overlapped = false;
-    if (request.between <= 0 &&
-        arrival.wait_begun(expected.common_size, expected.frame_count) && kept.video.kept()) {
+    if (request.between <= 0 && arrival.wait_begun(expected.common_size, expected.frame_count) &&
+        kept.video.kept()) {
         overlapped = true;
         export_for(expected, &arrival);
     }

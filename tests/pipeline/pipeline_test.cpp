@@ -14,6 +14,8 @@
 #include "tests/output/shots.h"
 
 #include <QBuffer>
+#include <QLockFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -96,7 +98,6 @@ ProcessingRequest request_for(const QString& folder, int shots, int cameras)
     return request;
 }
 
-
 // A rig of `cameras` aligned as they stand, from 64 x 48 reference photos.
 RigCalibration rig_of(int cameras)
 {
@@ -133,7 +134,7 @@ QString write_shot(const QString& root, int k, const QString& kind)
         return path;
     }
     const QString path = root + "/shot_" + QString::number(k) + ".jpg";
-    const QByteArray full = jpeg_of(kind == "half" ? QSize(32, 24)
+    const QByteArray full = jpeg_of(kind == "half"     ? QSize(32, 24)
                                     : kind == "square" ? QSize(48, 48)
                                                        : QSize(64, 48));
     if (kind == "empty")
@@ -212,6 +213,7 @@ private slots:
     void each_ending_reports_its_failure();
     void written_files_name_each_video_with_its_duration_data();
     void written_files_name_each_video_with_its_duration();
+    void a_run_into_a_folder_another_run_holds_is_refused();
 
     void plan_stops_at_the_first_check_that_fails_data();
     void plan_stops_at_the_first_check_that_fails();
@@ -309,8 +311,8 @@ void PipelineTest::each_ending_reports_its_failure_data()
     QTest::newRow("shot cut short, video under way")
         << 3 << QString("cut") << false << false << ProcessingFailure::UnreadableShot << 0 << 1;
     // A failed run takes back its frames too.
-    QTest::newRow("ffmpeg fails") << 3 << QString() << true << false << ProcessingFailure::VideoFailed
-                                  << 0 << 1;
+    QTest::newRow("ffmpeg fails") << 3 << QString() << true << false
+                                  << ProcessingFailure::VideoFailed << 0 << 1;
     QTest::newRow("stopped before any frame")
         << 3 << QString() << false << true << ProcessingFailure::FramesStopped << 0 << 0;
 }
@@ -371,10 +373,11 @@ void PipelineTest::written_files_name_each_video_with_its_duration_data()
     QTest::addColumn<QStringList>("videos");
     const QStringList all{"output_video.mp4", "output_video_boomerang.mp4", "output_video.gif",
                           "output_video_boomerang.gif"};
-    QTest::newRow("every step")
-        << true << true << 5 << 0 << all
-        << QStringList{"output_video.mp4 5 0.21", "output_video_boomerang.mp4 10 0.42",
-                       "output_video.gif 5 0.21", "output_video_boomerang.gif 10 0.42"};
+    QTest::newRow("every step") << true << true << 5 << 0 << all
+                                << QStringList{"output_video.mp4 5 0.21",
+                                               "output_video_boomerang.mp4 10 0.42",
+                                               "output_video.gif 5 0.21",
+                                               "output_video_boomerang.gif 10 0.42"};
     QTest::newRow("every step, 3 in-between frames")
         << true << true << 5 << 3 << all
         << QStringList{"output_video.mp4 17 0.71", "output_video_boomerang.mp4 34 1.42",
@@ -384,9 +387,9 @@ void PipelineTest::written_files_name_each_video_with_its_duration_data()
     QTest::newRow("video only, 1 in-between frame")
         << false << false << 12 << 1 << QStringList{all.first()}
         << QStringList{"output_video.mp4 23 0.96"};
-    QTest::newRow("one frame has nothing between") << false << false << 1 << 2
-                                                   << QStringList{all.first()}
-                                                   << QStringList{"output_video.mp4 1 0.04"};
+    QTest::newRow("one frame has nothing between")
+        << false << false << 1 << 2 << QStringList{all.first()}
+        << QStringList{"output_video.mp4 1 0.04"};
     QTest::newRow("boomerang failed or stopped")
         << true << true << 5 << 0 << QStringList{all.first()}
         << QStringList{"output_video.mp4 5 0.21"};
@@ -424,15 +427,63 @@ void PipelineTest::written_files_name_each_video_with_its_duration()
 
 // The checks of a run's preparation, in the order they run: each row's shots
 // would also fail every later check, so a check that ran out of turn shows.
+// While one run holds its output folder, a second one into it is refused before
+// it touches the first one's staged files; a lock left by a run that no longer
+// runs is taken over, and a finished run leaves no lock behind.
+void PipelineTest::a_run_into_a_folder_another_run_holds_is_refused()
+{
+    QTemporaryDir folder;
+    const ProcessingRequest request = request_for(folder.path(), 3, 3);
+    const QString lock_path = request.folder + "/" + run_lock_file_name;
+    const QString staged = request.folder + "/" + staging_folder_name + "/output_img_0.jpg";
+    QVERIFY(QDir().mkpath(request.folder + "/" + staging_folder_name));
+    QVERIFY(write_file(staged, "the other run's frame"));
+    {
+        QLockFile other(lock_path);
+        other.setStaleLockTime(0);
+        QVERIFY(other.tryLock(0));
+        RecordingRunner runner;
+        std::ostringstream log;
+        const ProcessingOutcome outcome = run_processing(runner, request, log);
+        QCOMPARE(outcome.failure(), ProcessingFailure::OutputFolder);
+        QCOMPARE(failure_message(outcome),
+                 QString("'%1' : un autre traitement écrit déjà dans ce dossier ; attendez "
+                         "qu'il finisse ou choisissez un autre dossier")
+                     .arg(request.folder));
+        QCOMPARE(runner.calls.size(), 0);
+        QFile kept(staged);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("the other run's frame"));
+    }
+
+    // The lock of a process that has ended, as such a run would leave it.
+    QProcess ended;
+    ended.start("sleep", {"0"});
+    QVERIFY(ended.waitForStarted());
+    const qint64 pid = ended.processId();
+    QVERIFY(ended.waitForFinished());
+    QVERIFY(write_file(lock_path,
+                       QString("%1\n%2\n%3\n")
+                           .arg(pid)
+                           .arg(QCoreApplication::applicationName(), QSysInfo::machineHostName())
+                           .toUtf8()));
+    RecordingRunner runner;
+    std::ostringstream log;
+    const ProcessingOutcome outcome = run_processing(runner, request, log);
+    QCOMPARE(outcome.failure(), ProcessingFailure::None);
+    QVERIFY(!QFileInfo::exists(lock_path));
+    QCOMPARE(QDir(request.folder).entryList({"output_img_*"}, QDir::Files).size(), 3);
+}
+
 void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
 {
-    QTest::addColumn<QStringList>("shots");       // one kind per camera, see write_shot
+    QTest::addColumn<QStringList>("shots"); // one kind per camera, see write_shot
     QTest::addColumn<bool>("check_photos");
-    QTest::addColumn<QStringList>("in_folder");   // in "out" beforehand; "name/" a folder
+    QTest::addColumn<QStringList>("in_folder"); // in "out" beforehand; "name/" a folder
     QTest::addColumn<PlanCheck>("check");
     QTest::addColumn<QStringList>("named");
     QTest::addColumn<QStringList>("earlier_run");
-    QTest::addColumn<QString>("scales");          // the fitted calibration's, when ready
+    QTest::addColumn<QString>("scales"); // the fitted calibration's, when ready
 
     const QStringList none;
     QTest::newRow("one shot short, another missing")
@@ -449,8 +500,8 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
     for (const auto& problem : problems)
         QTest::newRow(qPrintable(problem.first + " photo, before an earlier run's shot"))
             << QStringList{"ok", problem.first, "earlier"} << true << none
-            << PlanCheck::UnusablePhotos
-            << QStringList{"camera 1 shot_1.jpg: " + problem.second} << none << "";
+            << PlanCheck::UnusablePhotos << QStringList{"camera 1 shot_1.jpg: " + problem.second}
+            << none << "";
     QTest::newRow("every bad photo, before other proportions")
         << QStringList{"cut", "square", "missing"} << true << none << PlanCheck::UnusablePhotos
         << QStringList{"camera 0 shot_0.jpg: photo JPEG incomplète (coupée avant la fin)",
@@ -458,8 +509,8 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
         << none << "";
     // The window leaves the verdict on the photos to the run itself.
     QTest::newRow("photos unchecked unless asked")
-        << QStringList{"ok", "missing", "empty"} << false << none << PlanCheck::None << none
-        << none << "1 1 1";
+        << QStringList{"ok", "missing", "empty"} << false << none << PlanCheck::None << none << none
+        << "1 1 1";
     QTest::newRow("other proportions, before an earlier run's shot")
         << QStringList{"ok", "square", "earlier"} << true << none << PlanCheck::ShotSize
         << QStringList{"'shot_1.jpg' : la photo mesure 48 × 48 pixels, l'étalon de la caméra 2 "
@@ -474,8 +525,9 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
         << QStringList{"output_img_1.jpg", "output_video.mp4"} << "";
     QTest::newRow("the earlier run's files exactly")
         << QStringList{"ok", "ok", "ok"} << true
-        << QStringList{"output_img_0.jpg", "output_img_07.jpg", "output_img_2.JPG", "notes.txt",
-                       "output_video.mp4", "output_video.mp4.backup", "output_img_1.jpg/"}
+        << QStringList{"output_img_0.jpg", "output_img_07.jpg", "output_img_2.JPG",
+                       "notes.txt",        "output_video.mp4",  "output_video.mp4.backup",
+                       "output_img_1.jpg/"}
         << PlanCheck::None << none << QStringList{"output_img_0.jpg", "output_video.mp4"}
         << "1 1 1";
     QTest::newRow("folder not made yet")
@@ -500,7 +552,8 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails()
         QVERIFY(QDir().mkpath(folder));
     for (const QString& name : in_folder)
         if (made)
-            QVERIFY(name.endsWith('/') ? QDir(folder).mkdir(name) : write_file(folder + "/" + name));
+            QVERIFY(name.endsWith('/') ? QDir(folder).mkdir(name)
+                                       : write_file(folder + "/" + name));
     QStringList paths;
     for (int k = 0; k < shots.size(); ++k)
         paths << write_shot(root.path(), k, shots[k]);
@@ -558,19 +611,19 @@ void PipelineTest::video_options_are_refused_outside_their_bounds_data()
     QTest::newRow("frame rate 0") << QStringList{"--fps", "0"} << fps << -1 << -1 << -1;
     QTest::newRow("frame rate 61") << QStringList{"--fps", "61"} << fps << -1 << -1 << -1;
     QTest::newRow("frame rate 24.5") << QStringList{"--fps", "24.5"} << fps << -1 << -1 << -1;
-    QTest::newRow("compression -1") << QStringList{"--compression=-1"} << compression << -1 << -1
-                                    << -1;
-    QTest::newRow("compression 101%") << QStringList{"--compression", "101%"} << compression << -1
-                                      << -1 << -1;
+    QTest::newRow("compression -1")
+        << QStringList{"--compression=-1"} << compression << -1 << -1 << -1;
+    QTest::newRow("compression 101%")
+        << QStringList{"--compression", "101%"} << compression << -1 << -1 << -1;
     QTest::newRow("4K") << QStringList{"--video-size", "3840"} << "" << 24 << 50 << 3840;
     QTest::newRow("720p") << QStringList{"--video-size", "1280"} << "" << 24 << 50 << 1280;
-    QTest::newRow("original by name") << QStringList{"--video-size", "original"} << "" << 24
-                                      << 50 << 0;
+    QTest::newRow("original by name")
+        << QStringList{"--video-size", "original"} << "" << 24 << 50 << 0;
     QTest::newRow("original as 0") << QStringList{"--video-size", "0"} << size << -1 << -1 << -1;
-    QTest::newRow("size not offered") << QStringList{"--video-size", "2560"} << size << -1 << -1
-                                      << -1;
-    QTest::newRow("size spelt otherwise") << QStringList{"--video-size", "01920"} << size << -1
-                                          << -1 << -1;
+    QTest::newRow("size not offered")
+        << QStringList{"--video-size", "2560"} << size << -1 << -1 << -1;
+    QTest::newRow("size spelt otherwise")
+        << QStringList{"--video-size", "01920"} << size << -1 << -1 << -1;
 }
 
 void PipelineTest::video_options_are_refused_outside_their_bounds()
@@ -602,12 +655,14 @@ void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("line");
 
-    QTest::newRow("runs") << QByteArray("[ \"$*\" = -version ] || exit 9") << "" << "";
+    QTest::newRow("runs") << QByteArray("[ \"$*\" = -version ] || exit 9") << ""
+                          << "";
     QTest::newRow("missing") << QByteArray() << "not found on PATH"
                              << "ffmpeg could not be started: not found on PATH";
     QTest::newRow("exits with 3") << QByteArray("exit 3") << "exit code 3"
                                   << "ffmpeg ended with exit code 3";
-    QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << "crashed" << "ffmpeg crashed";
+    QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << "crashed"
+                             << "ffmpeg crashed";
 }
 
 void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run()
