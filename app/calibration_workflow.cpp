@@ -51,12 +51,14 @@ void CalibrationWorkflow::choose_references(const QStringList& paths, const QSet
     reference_paths = paths;
     unreadable_references = unreadable;
     current = WorkflowState::AwaitColorClick;
+    changed_at_colour_step = false;
     before_manual_steps.reset();
 }
 
 WorkflowView CalibrationWorkflow::restart_colour()
 {
     current = WorkflowState::AwaitColorClick;
+    changed_at_colour_step = false;
     before_manual_steps.reset();
     WorkflowView view;
     view.preview = true;
@@ -71,6 +73,7 @@ WorkflowView CalibrationWorkflow::colour_calibrated(RigCalibration rig,
     calibrated_rig = std::move(rig);
     reference_triple = reference;
     changed = true;
+    changed_at_colour_step = false;
     file_path.clear();
     WorkflowView view = ask_for_unaligned(std::move(before));
     view.rig_changed = true;
@@ -89,6 +92,7 @@ WorkflowView CalibrationWorkflow::open(RigCalibration rig, const QSet<int>& unre
     current = WorkflowState::Idle;
     before_manual_steps.reset();
     changed = false;
+    changed_at_colour_step = false;
     file_path = path;
     WorkflowView view =
         ask_for_unaligned({calibrated_rig, reference_triple, WorkflowState::Idle, false, path});
@@ -155,8 +159,7 @@ void CalibrationWorkflow::advance(WorkflowView& view)
 }
 
 CalibrationWorkflow::Click CalibrationWorkflow::sticker_click(QPointF point, QPoint pixel,
-                                                              std::ostream& log,
-                                                              WorkflowView& view)
+                                                              std::ostream& log, WorkflowView& view)
 {
     if (current != WorkflowState::AwaitStickers)
         return Click::Ignored;
@@ -239,6 +242,7 @@ WorkflowView CalibrationWorkflow::camera_realigned(int camera, const CameraCalib
     const bool was_complete = complete();
     calibrated_rig.cameras[camera] = entry;
     changed = true;
+    changed_at_colour_step = changed_at_colour_step || current == WorkflowState::AwaitColorClick;
     view.finished = !was_complete && current == WorkflowState::Idle && complete();
     return view;
 }

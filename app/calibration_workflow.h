@@ -98,6 +98,10 @@ public:
 
     // The rig in hand differs from the calibration last opened or saved.
     bool modified() const { return changed; }
+    // The rig in hand was changed (in the check view) after new references or
+    // a new colour were chosen, while it waits for the click that replaces it:
+    // the question asked when they were chosen did not cover that change.
+    bool changed_awaiting_colour() const { return changed && changed_at_colour_step; }
     // The calibration file the rig in hand was opened from or saved to; empty
     // for one made from reference photos and not saved yet.
     const QString& file() const { return file_path; }
@@ -160,6 +164,7 @@ private:
     double expected_radius = 0.0;
     // The rig in hand differs from its file (or has none), and that file.
     bool changed = false;
+    bool changed_at_colour_step = false; // see changed_awaiting_colour()
     QString file_path;
     std::vector<int> pending;
     QStringList reference_paths;

@@ -1,16 +1,16 @@
 #include "app/main_window.h"
 
 #include "app/background_work.h"
-#include "app/delivery_form.h"
 #include "app/calibration_check_view.h"
 #include "app/colour_click_calibration.h"
+#include "app/delivery_form.h"
 #include "app/main_window_ui.h"
 #include "app/option_form.h"
 #include "app/photo_display.h"
+#include "app/photo_zoom.h"
 #include "app/pixel_picker.h"
 #include "app/processing_launcher.h"
 #include "app/reference_session.h"
-#include "app/photo_zoom.h"
 #include "app/user_dialogs.h"
 #include "app/workflow_texts.h"
 #include "photo/image_file.h"
@@ -334,6 +334,15 @@ void MainWindow::take_click()
     const auto [point, pixel] = last_click;
     std::cout << "Image clicked on (" << pixel.x() << ", " << pixel.y() << ")" << std::endl;
     if (workflow.state() == WorkflowState::AwaitColorClick) {
+        // The rig in hand stays until this click replaces it, and may have
+        // been changed since new references or a new colour were chosen.
+        if (workflow.changed_awaiting_colour() &&
+            !may_drop_changes(QStringLiteral("Les modifications seront perdues si ce clic "
+                                             "remplace le calibrage en cours sans les "
+                                             "enregistrer."))) {
+            show_step();
+            return;
+        }
         if (const auto outcome = colour->calibrate(workflow.references(), preview_image, pixel))
             show_workflow(workflow.colour_calibrated(outcome->rig, outcome->reference));
         else

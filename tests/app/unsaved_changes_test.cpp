@@ -1,6 +1,7 @@
 // A calibration changed and not saved is never lost without a word: the title
 // names its file and marks the change, and quitting, opening another
-// calibration or choosing new references first asks whether to save it.
+// calibration, choosing new references or the click that calibrates anew first
+// asks whether to save it.
 
 #include "app/calibration_check_view.h"
 #include "calibration/calibration_file.h"
@@ -41,14 +42,16 @@ class UnsavedChangesTest : public QObject
     QString saved; // the calibration saved, then changed in the check view
 
     // Calibrates, saves to `saved`, then recalibrates camera 2 in the check
-    // view with clicks a little off: the window holds an unsaved change.
-    void change_a_saved_calibration()
+    // view with clicks a little off: the window holds an unsaved change. With
+    // `new_colour`, the change comes after a new colour was chosen, while the
+    // rig in hand waits for the click that replaces it.
+    void change_a_saved_calibration(bool new_colour = false)
     {
         references.clear();
         for (int i = 0; i < camera_count; ++i)
-            references << write_photo(dir.path(), QString("ref_%1.png").arg(i),
-                                      draw_sticker_photo(photo_size, stickers_of(i), 12.0,
-                                                         StickerColor::Yellow, i + 1));
+            references << write_photo(
+                dir.path(), QString("ref_%1.png").arg(i),
+                draw_sticker_photo(photo_size, stickers_of(i), 12.0, StickerColor::Yellow, i + 1));
         driver = std::make_unique<WindowDriver>();
         driver->open(references);
         StdoutCapture quiet;
@@ -69,6 +72,8 @@ class UnsavedChangesTest : public QObject
         QCOMPARE(driver->window->windowTitle(), QString("rig.qvcal[*] — Quorvane 3000"));
         QVERIFY(!driver->window->isWindowModified());
 
+        if (new_colour)
+            driver->action("action_new_color")->trigger();
         driver->action("action_check_calibration")->trigger();
         auto* view = driver->window->findChild<CalibrationCheckView*>();
         QVERIFY(view);
@@ -108,7 +113,7 @@ void UnsavedChangesTest::asked_before_the_change_is_lost_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("save_dialog_answered");
-    for (const char* action : {"quit", "open", "references"}) {
+    for (const char* action : {"quit", "open", "references", "colour click"}) {
         QTest::addRow("%s, saved", action) << action << int(Answer::Save) << true;
         QTest::addRow("%s, save dialog cancelled", action) << action << int(Answer::Save) << false;
         QTest::addRow("%s, not saved", action) << action << int(Answer::Discard) << false;
@@ -121,7 +126,7 @@ void UnsavedChangesTest::asked_before_the_change_is_lost()
     QFETCH(QString, action);
     QFETCH(int, answer);
     QFETCH(bool, save_dialog_answered);
-    change_a_saved_calibration();
+    change_a_saved_calibration(action == "colour click");
     static int row = 0;
     const QString copy = dir.filePath(QString("copy_%1.qvcal").arg(++row));
     driver->dialogs.unsaved_answers.enqueue(Answer(answer));
@@ -135,16 +140,20 @@ void UnsavedChangesTest::asked_before_the_change_is_lost()
         driver->window->close();
     else if (action == "open")
         driver->action("action_open_calibration")->trigger();
-    else
+    else if (action == "references")
         driver->action("action_new_references")->trigger();
+    else
+        driver->click(200, 150);
 
     const QString texts[] = {
         "Les modifications seront perdues si vous quittez sans les enregistrer.",
         "Les modifications seront perdues si vous ouvrez un autre calibrage sans les "
         "enregistrer.",
         "Les modifications seront perdues si vous chargez de nouveaux étalons sans les "
+        "enregistrer.",
+        "Les modifications seront perdues si ce clic remplace le calibrage en cours sans les "
         "enregistrer."};
-    const int which = action == "quit" ? 0 : action == "open" ? 1 : 2;
+    const int which = action == "quit" ? 0 : action == "open" ? 1 : action == "references" ? 2 : 3;
     QVERIFY(!driver->dialogs.requests.isEmpty());
     QCOMPARE(driver->dialogs.requests.first().kind, QString("unsaved"));
     QCOMPARE(driver->dialogs.requests.first().text, texts[which]);
@@ -154,8 +163,11 @@ void UnsavedChangesTest::asked_before_the_change_is_lost()
     QStringList expected{"unsaved"};
     if (answer == int(Answer::Save))
         expected << "save";
-    if (goes_on && action != "quit")
+    if (goes_on && (action == "open" || action == "references"))
         expected << "open";
+    // The calibration from the click runs behind its progress window.
+    if (goes_on && action == "colour click")
+        expected << "progress";
     QCOMPARE(kinds(), expected);
 
     // A save writes the change; nothing else touches the files.
@@ -168,6 +180,12 @@ void UnsavedChangesTest::asked_before_the_change_is_lost()
 
     if (action == "quit") {
         QCOMPARE(driver->window->isVisible(), !goes_on);
+    } else if (action == "colour click") {
+        // Calibrated anew from the click, or the rig in hand kept as it was.
+        QVERIFY(driver->window->isWindowModified() || saved_now);
+        QCOMPARE(driver->window->windowFilePath(), goes_on ? QString() : saved);
+        if (goes_on)
+            QVERIFY(driver->calibrated());
     } else if (action == "open" && goes_on) {
         // The file opened, as read: nothing to save.
         QVERIFY(!driver->window->isWindowModified());
