@@ -332,7 +332,11 @@ RigCalibration read_rig(Reader& reader, const QJsonObject& root)
     const QJsonArray cameras = reader.array(root, QStringLiteral("cameras"), where);
     if (reader.failed())
         return rig;
-    if (count != cameras.size() || cameras.isEmpty()) {
+    if (cameras.isEmpty()) {
+        reader.fail(QStringLiteral("il ne décrit aucune caméra"));
+        return rig;
+    }
+    if (count != cameras.size()) {
         reader.fail(QStringLiteral("il annonce %1 caméra(s) et en décrit %2")
                         .arg(count)
                         .arg(cameras.size()));
@@ -412,14 +416,60 @@ QByteArray calibration_json(const RigCalibration& rig)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// What the JSON parser found wrong, in the words of the rest of the messages:
+// its own text is English unless a translator was installed, as only the
+// window installs one.
+QString parse_problem(QJsonParseError::ParseError error)
+{
+    switch (error) {
+    case QJsonParseError::NoError:
+        break;
+    case QJsonParseError::UnterminatedObject:
+        return QStringLiteral("un objet n'est pas fermé");
+    case QJsonParseError::MissingNameSeparator:
+        return QStringLiteral("il manque « : » après un nom");
+    case QJsonParseError::UnterminatedArray:
+        return QStringLiteral("une liste n'est pas fermée");
+    case QJsonParseError::MissingValueSeparator:
+        return QStringLiteral("il manque une virgule entre deux valeurs");
+    case QJsonParseError::IllegalValue:
+        return QStringLiteral("une valeur n'est pas valable");
+    case QJsonParseError::TerminationByNumber:
+        return QStringLiteral("le contenu s'arrête au milieu d'un nombre");
+    case QJsonParseError::IllegalNumber:
+        return QStringLiteral("un nombre n'est pas valable");
+    case QJsonParseError::IllegalEscapeSequence:
+        return QStringLiteral("une séquence d'échappement n'est pas valable");
+    case QJsonParseError::IllegalUTF8String:
+        return QStringLiteral("un texte n'est pas en UTF-8 valable");
+    case QJsonParseError::UnterminatedString:
+        return QStringLiteral("la chaîne n'est pas terminée");
+    case QJsonParseError::MissingObject:
+        return QStringLiteral("un objet était attendu");
+    case QJsonParseError::DeepNesting:
+        return QStringLiteral("trop de niveaux imbriqués");
+    case QJsonParseError::DocumentTooLarge:
+        return QStringLiteral("le contenu est trop grand");
+    case QJsonParseError::GarbageAtEnd:
+        return QStringLiteral("d'autres données suivent la fin du contenu");
+    }
+    return QStringLiteral("erreur de syntaxe");
+}
+
+} // namespace
+
 CalibrationRead parse_calibration(const QByteArray& content)
 {
+    if (content.trimmed().isEmpty())
+        return {{}, QStringLiteral("le fichier est vide")};
     QJsonParseError parse_error;
     const QJsonDocument document = QJsonDocument::fromJson(content, &parse_error);
     if (parse_error.error != QJsonParseError::NoError)
         return {{},
                 QStringLiteral("son contenu est abîmé ou incomplet (%1, caractère %2)")
-                    .arg(parse_error.errorString())
+                    .arg(parse_problem(parse_error.error))
                     .arg(parse_error.offset)};
     if (!document.isObject())
         return {{}, QStringLiteral("ce n'est pas un fichier de calibrage")};

@@ -262,9 +262,14 @@ void CalibrationFileTest::damaged_file_is_refused_data()
     };
     const QJsonValue removed(QJsonValue::Undefined);
 
-    QTest::newRow("empty") << QByteArray() << "abîmé ou incomplet";
-    QTest::newRow("cut short") << valid.left(valid.size() / 2) << "abîmé ou incomplet";
-    QTest::newRow("not JSON") << QByteArray("\x89PNG\r\n\x1a\n") << "abîmé ou incomplet";
+    // In French whether or not a translator is installed (the command line has none).
+    QTest::newRow("empty") << QByteArray() << "le fichier est vide";
+    QTest::newRow("blank") << QByteArray(" \n\t\n") << "le fichier est vide";
+    QTest::newRow("cut short") << valid.left(valid.size() / 2)
+                               << "son contenu est abîmé ou incomplet (la chaîne n'est pas "
+                                  "terminée, caractère";
+    QTest::newRow("not JSON") << QByteArray("\x89PNG\r\n\x1a\n")
+                              << "abîmé ou incomplet (une valeur n'est pas valable, caractère 1)";
     QTest::newRow("NaN written as text")
         << QByteArray(valid).replace("0.0025", "NaN") << "abîmé ou incomplet";
     QTest::newRow("a list, not a record") << QByteArray("[1, 2]") << "pas un fichier de calibrage";
@@ -289,7 +294,7 @@ void CalibrationFileTest::damaged_file_is_refused_data()
     QTest::newRow("no camera") << damaged([](QJsonObject& root) {
         root["camera_count"] = 0;
         root["cameras"] = QJsonArray();
-    }) << "annonce 0 caméra(s)";
+    }) << "il ne décrit aucune caméra";
     QTest::newRow("camera not a record")
         << damaged(root_field("cameras", QJsonArray{1, 2, 3})) << "la caméra 1 n'est pas décrite";
     QTest::newRow("missing translation") << damaged(camera_field("translation_y", removed))
