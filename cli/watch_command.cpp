@@ -30,9 +30,8 @@ QString help()
 {
     return QStringLiteral(
                "Utilisation : quorvane watch --calibration RIG.qvcal --output RACINE "
-               "[--settle SECONDES] [--incomplete-after SECONDES] [--once] [--serve ADRESSE:PORT] "
-               "[OPTIONS VIDÉO] "
-               "ARRIVÉE\n"
+               "[--settle SECONDES] [--incomplete-after SECONDES] [--once] [--on-drift MODE] "
+               "[--serve ADRESSE:PORT] [OPTIONS VIDÉO] ARRIVÉE\n"
                "\n"
                "Mode borne : chaque sous-dossier d'ARRIVÉE est une prise, une photo par caméra\n"
                "(JPEG ou PNG, dans l'ordre naturel des noms : cam2 avant cam10). Dès qu'une prise\n"
