@@ -8,6 +8,7 @@
 #include "app/user_dialogs.h"
 #include "app/window_settings.h"
 #include "output/run_files.h"
+#include "photo/photo_problem.h"
 #include "pipeline/camera_drift.h"
 #include "pipeline/processing_plan.h"
 #include "pipeline/written_files.h"
@@ -267,14 +268,20 @@ void ProcessingLauncher::report_processing_run(const ProcessingRequest& request,
         dialogs.critical(&window, input_error_title,
                          shot_count_text(request.shots.size(), request.calibration.image_count));
         break;
-    case ProcessingFailure::UnreadableShot:
+    case ProcessingFailure::UnreadableShot: {
+        // What the file shows of itself, as the command line tells it; damaged
+        // data that only the decoder finds keeps the general words.
+        const QString reason = photo_problem(frames.unreadable_input, false);
         dialogs.critical(
             &window, QStringLiteral("Erreur de fichiers d'entrée"),
-            QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : "
-                           "fichier abîmé, incomplet ou qui n'est pas une photo "
-                           "JPEG ou PNG. Aucune image n'a été écrite.")
-                .arg(QString::number(frames.unreadable_camera + 1), frames.unreadable_input));
+            QStringLiteral("La photo de la caméra %1 ('%2') ne peut pas être lue : %3. "
+                           "Aucune image n'a été écrite.")
+                .arg(QString::number(frames.unreadable_camera + 1), frames.unreadable_input,
+                     reason.isEmpty() ? QStringLiteral("fichier abîmé, incomplet ou qui n'est "
+                                                       "pas une photo JPEG ou PNG")
+                                      : reason));
         break;
+    }
     case ProcessingFailure::ShotRefused:
         // The window checks its cameras before the run and asks; a run it
         // starts is never refused, but says so if it were.

@@ -324,22 +324,31 @@ void ProcessingRunTest::unreadable_input_writes_nothing_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("damage");
+    // Why, as the file shows it; the general words where only decoding finds out.
+    QTest::addColumn<QString>("reason");
+    const QString general = "fichier abîmé, incomplet ou qui n'est pas une photo JPEG ou PNG";
 
     QTest::newRow("missing") << "shot_2 missing.jpg"
-                             << "missing";
+                             << "missing"
+                             << "fichier introuvable";
     QTest::newRow("not a photo") << "shot_2 text.jpg"
-                                 << "text";
+                                 << "text"
+                                 << "ce n'est pas une photo JPEG ou PNG lisible";
+    QTest::newRow("cut short") << "shot_2 cut.jpg"
+                               << "cut"
+                               << "photo JPEG incomplète (coupée avant la fin)";
     // The decoder carries on past damaged data; its header is fine.
     QTest::newRow("damaged JPEG") << "shot_2 damaged.jpg"
-                                  << "zeroed";
+                                  << "zeroed" << general;
     QTest::newRow("damaged JPEG, a %1 in its name") << "shot_2 %1.jpg"
-                                                    << "zeroed";
+                                                    << "zeroed" << general;
 }
 
 void ProcessingRunTest::unreadable_input_writes_nothing()
 {
     QFETCH(QString, name);
     QFETCH(QString, damage);
+    QFETCH(QString, reason);
 
     QTemporaryDir folder;
     QStringList inputs = shots;
@@ -350,15 +359,16 @@ void ProcessingRunTest::unreadable_input_writes_nothing()
         bytes.replace(bytes.size() / 2, zeroed, QByteArray(zeroed, '\0'));
     if (damage == "text")
         bytes = "these are not pixels";
+    if (damage == "cut")
+        bytes.truncate(bytes.size() * 2 / 3);
     if (damage != "missing")
         write_file(inputs[2], bytes);
 
     driver.process(inputs, output->path());
     QCOMPARE(driver.dialogs.boxes(), QStringList{"critical: Erreur de fichiers d'entrée"});
     QCOMPARE(driver.dialogs.requests.last().text,
-             "La photo de la caméra 3 ('" + inputs[2] +
-                 "') ne peut pas être lue : fichier abîmé, incomplet ou qui n'est pas une photo "
-                 "JPEG ou PNG. Aucune image n'a été écrite.");
+             "La photo de la caméra 3 ('" + inputs[2] + "') ne peut pas être lue : " + reason +
+                 ". Aucune image n'a été écrite.");
     QVERIFY(frames_in(output->path()).isEmpty());
     QVERIFY(driver.recording_runner.calls.isEmpty());
 }
