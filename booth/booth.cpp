@@ -1,9 +1,9 @@
 #include "booth/booth.h"
 
 #include "booth/missing_photos.h"
+#include "pipeline/pass_drift_check.h"
 #include "output/output_folder.h"
 #include "output/run_files.h"
-#include "pipeline/pass_drift_check.h"
 #include "support/atomic_file.h"
 #include "support/natural_order.h"
 #include "support/process_runner.h"
@@ -74,8 +74,8 @@ bool is_booth_leftover(const QString& name)
 bool is_booth_file(const QString& name)
 {
     return is_run_file(name) || is_partial_video(name) || name == run_lock_file_name ||
-           name == take_done_marker || name == take_error_file || name == take_drift_file ||
-           is_booth_leftover(name);
+           name == take_done_marker ||
+           name == take_error_file || name == take_drift_file || is_booth_leftover(name);
 }
 
 // What the staging folder `staging` holds besides a run's files, named from the
@@ -445,7 +445,8 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
         const bool refused = outcome.failure() == ProcessingFailure::ShotRefused;
         if (refused)
             drift_check.check_rest(take.photos);
-        const QString drift_refusal = follow_drift(take, drift_check.found(), report, drift_notes);
+        const QString drift_refusal =
+            follow_drift(take, drift_check.found(), report, drift_notes);
         // ffmpeg gets the same SIGINT or SIGTERM from a terminal or a service
         // manager and may end on it, as a failure, before the stop request
         // reaches it: the take is abandoned all the same, to be redone on the

@@ -181,8 +181,9 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     kept.arrival = &arrival;
     const auto complete = [](const AlignedImages& frames) {
         return frames.unreadable_input.isEmpty() && frames.refused_camera < 0 &&
-               frames.input_among_frames.isEmpty() && frames.unwritable_output.isEmpty() &&
-               !frames.stopped && !frames.common_size.isEmpty();
+               frames.input_among_frames.isEmpty() &&
+               frames.unwritable_output.isEmpty() && !frames.stopped &&
+               !frames.common_size.isEmpty();
     };
     // With colour matching, each camera's gains are estimated in the frames
     // pass from the shot it decodes anyway, and applied as its frame is written.
@@ -210,8 +211,8 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
     // frames (made from all the frames), it waits for them all.
     AlignedImages expected;
     bool overlapped = false;
-    if (request.between <= 0 && arrival.wait_begun(expected.common_size, expected.frame_count) &&
-        kept.video.kept()) {
+    if (request.between <= 0 &&
+        arrival.wait_begun(expected.common_size, expected.frame_count) && kept.video.kept()) {
         overlapped = true;
         export_for(expected, &arrival);
     }

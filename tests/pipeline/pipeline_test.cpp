@@ -98,6 +98,7 @@ ProcessingRequest request_for(const QString& folder, int shots, int cameras)
     return request;
 }
 
+
 // A rig of `cameras` aligned as they stand, from 64 x 48 reference photos.
 RigCalibration rig_of(int cameras)
 {
@@ -134,7 +135,7 @@ QString write_shot(const QString& root, int k, const QString& kind)
         return path;
     }
     const QString path = root + "/shot_" + QString::number(k) + ".jpg";
-    const QByteArray full = jpeg_of(kind == "half"     ? QSize(32, 24)
+    const QByteArray full = jpeg_of(kind == "half" ? QSize(32, 24)
                                     : kind == "square" ? QSize(48, 48)
                                                        : QSize(64, 48));
     if (kind == "empty")
@@ -311,8 +312,8 @@ void PipelineTest::each_ending_reports_its_failure_data()
     QTest::newRow("shot cut short, video under way")
         << 3 << QString("cut") << false << false << ProcessingFailure::UnreadableShot << 0 << 1;
     // A failed run takes back its frames too.
-    QTest::newRow("ffmpeg fails") << 3 << QString() << true << false
-                                  << ProcessingFailure::VideoFailed << 0 << 1;
+    QTest::newRow("ffmpeg fails") << 3 << QString() << true << false << ProcessingFailure::VideoFailed
+                                  << 0 << 1;
     QTest::newRow("stopped before any frame")
         << 3 << QString() << false << true << ProcessingFailure::FramesStopped << 0 << 0;
 }
@@ -373,11 +374,10 @@ void PipelineTest::written_files_name_each_video_with_its_duration_data()
     QTest::addColumn<QStringList>("videos");
     const QStringList all{"output_video.mp4", "output_video_boomerang.mp4", "output_video.gif",
                           "output_video_boomerang.gif"};
-    QTest::newRow("every step") << true << true << 5 << 0 << all
-                                << QStringList{"output_video.mp4 5 0.21",
-                                               "output_video_boomerang.mp4 10 0.42",
-                                               "output_video.gif 5 0.21",
-                                               "output_video_boomerang.gif 10 0.42"};
+    QTest::newRow("every step")
+        << true << true << 5 << 0 << all
+        << QStringList{"output_video.mp4 5 0.21", "output_video_boomerang.mp4 10 0.42",
+                       "output_video.gif 5 0.21", "output_video_boomerang.gif 10 0.42"};
     QTest::newRow("every step, 3 in-between frames")
         << true << true << 5 << 3 << all
         << QStringList{"output_video.mp4 17 0.71", "output_video_boomerang.mp4 34 1.42",
@@ -387,9 +387,9 @@ void PipelineTest::written_files_name_each_video_with_its_duration_data()
     QTest::newRow("video only, 1 in-between frame")
         << false << false << 12 << 1 << QStringList{all.first()}
         << QStringList{"output_video.mp4 23 0.96"};
-    QTest::newRow("one frame has nothing between")
-        << false << false << 1 << 2 << QStringList{all.first()}
-        << QStringList{"output_video.mp4 1 0.04"};
+    QTest::newRow("one frame has nothing between") << false << false << 1 << 2
+                                                   << QStringList{all.first()}
+                                                   << QStringList{"output_video.mp4 1 0.04"};
     QTest::newRow("boomerang failed or stopped")
         << true << true << 5 << 0 << QStringList{all.first()}
         << QStringList{"output_video.mp4 5 0.21"};
@@ -477,13 +477,13 @@ void PipelineTest::a_run_into_a_folder_another_run_holds_is_refused()
 
 void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
 {
-    QTest::addColumn<QStringList>("shots"); // one kind per camera, see write_shot
+    QTest::addColumn<QStringList>("shots");       // one kind per camera, see write_shot
     QTest::addColumn<bool>("check_photos");
-    QTest::addColumn<QStringList>("in_folder"); // in "out" beforehand; "name/" a folder
+    QTest::addColumn<QStringList>("in_folder");   // in "out" beforehand; "name/" a folder
     QTest::addColumn<PlanCheck>("check");
     QTest::addColumn<QStringList>("named");
     QTest::addColumn<QStringList>("earlier_run");
-    QTest::addColumn<QString>("scales"); // the fitted calibration's, when ready
+    QTest::addColumn<QString>("scales");          // the fitted calibration's, when ready
 
     const QStringList none;
     QTest::newRow("one shot short, another missing")
@@ -500,8 +500,8 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
     for (const auto& problem : problems)
         QTest::newRow(qPrintable(problem.first + " photo, before an earlier run's shot"))
             << QStringList{"ok", problem.first, "earlier"} << true << none
-            << PlanCheck::UnusablePhotos << QStringList{"camera 1 shot_1.jpg: " + problem.second}
-            << none << "";
+            << PlanCheck::UnusablePhotos
+            << QStringList{"camera 1 shot_1.jpg: " + problem.second} << none << "";
     QTest::newRow("every bad photo, before other proportions")
         << QStringList{"cut", "square", "missing"} << true << none << PlanCheck::UnusablePhotos
         << QStringList{"camera 0 shot_0.jpg: photo JPEG incomplète (coupée avant la fin)",
@@ -509,8 +509,8 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
         << none << "";
     // The window leaves the verdict on the photos to the run itself.
     QTest::newRow("photos unchecked unless asked")
-        << QStringList{"ok", "missing", "empty"} << false << none << PlanCheck::None << none << none
-        << "1 1 1";
+        << QStringList{"ok", "missing", "empty"} << false << none << PlanCheck::None << none
+        << none << "1 1 1";
     QTest::newRow("other proportions, before an earlier run's shot")
         << QStringList{"ok", "square", "earlier"} << true << none << PlanCheck::ShotSize
         << QStringList{"'shot_1.jpg' : la photo mesure 48 × 48 pixels, l'étalon de la caméra 2 "
@@ -525,9 +525,8 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
         << QStringList{"output_img_1.jpg", "output_video.mp4"} << "";
     QTest::newRow("the earlier run's files exactly")
         << QStringList{"ok", "ok", "ok"} << true
-        << QStringList{"output_img_0.jpg", "output_img_07.jpg", "output_img_2.JPG",
-                       "notes.txt",        "output_video.mp4",  "output_video.mp4.backup",
-                       "output_img_1.jpg/"}
+        << QStringList{"output_img_0.jpg", "output_img_07.jpg", "output_img_2.JPG", "notes.txt",
+                       "output_video.mp4", "output_video.mp4.backup", "output_img_1.jpg/"}
         << PlanCheck::None << none << QStringList{"output_img_0.jpg", "output_video.mp4"}
         << "1 1 1";
     QTest::newRow("folder not made yet")
@@ -552,8 +551,7 @@ void PipelineTest::plan_stops_at_the_first_check_that_fails()
         QVERIFY(QDir().mkpath(folder));
     for (const QString& name : in_folder)
         if (made)
-            QVERIFY(name.endsWith('/') ? QDir(folder).mkdir(name)
-                                       : write_file(folder + "/" + name));
+            QVERIFY(name.endsWith('/') ? QDir(folder).mkdir(name) : write_file(folder + "/" + name));
     QStringList paths;
     for (int k = 0; k < shots.size(); ++k)
         paths << write_shot(root.path(), k, shots[k]);
@@ -611,19 +609,19 @@ void PipelineTest::video_options_are_refused_outside_their_bounds_data()
     QTest::newRow("frame rate 0") << QStringList{"--fps", "0"} << fps << -1 << -1 << -1;
     QTest::newRow("frame rate 61") << QStringList{"--fps", "61"} << fps << -1 << -1 << -1;
     QTest::newRow("frame rate 24.5") << QStringList{"--fps", "24.5"} << fps << -1 << -1 << -1;
-    QTest::newRow("compression -1")
-        << QStringList{"--compression=-1"} << compression << -1 << -1 << -1;
-    QTest::newRow("compression 101%")
-        << QStringList{"--compression", "101%"} << compression << -1 << -1 << -1;
+    QTest::newRow("compression -1") << QStringList{"--compression=-1"} << compression << -1 << -1
+                                    << -1;
+    QTest::newRow("compression 101%") << QStringList{"--compression", "101%"} << compression << -1
+                                      << -1 << -1;
     QTest::newRow("4K") << QStringList{"--video-size", "3840"} << "" << 24 << 50 << 3840;
     QTest::newRow("720p") << QStringList{"--video-size", "1280"} << "" << 24 << 50 << 1280;
-    QTest::newRow("original by name")
-        << QStringList{"--video-size", "original"} << "" << 24 << 50 << 0;
+    QTest::newRow("original by name") << QStringList{"--video-size", "original"} << "" << 24
+                                      << 50 << 0;
     QTest::newRow("original as 0") << QStringList{"--video-size", "0"} << size << -1 << -1 << -1;
-    QTest::newRow("size not offered")
-        << QStringList{"--video-size", "2560"} << size << -1 << -1 << -1;
-    QTest::newRow("size spelt otherwise")
-        << QStringList{"--video-size", "01920"} << size << -1 << -1 << -1;
+    QTest::newRow("size not offered") << QStringList{"--video-size", "2560"} << size << -1 << -1
+                                      << -1;
+    QTest::newRow("size spelt otherwise") << QStringList{"--video-size", "01920"} << size << -1
+                                          << -1 << -1;
 }
 
 void PipelineTest::video_options_are_refused_outside_their_bounds()
@@ -655,14 +653,12 @@ void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("line");
 
-    QTest::newRow("runs") << QByteArray("[ \"$*\" = -version ] || exit 9") << ""
-                          << "";
+    QTest::newRow("runs") << QByteArray("[ \"$*\" = -version ] || exit 9") << "" << "";
     QTest::newRow("missing") << QByteArray() << "not found on PATH"
                              << "ffmpeg could not be started: not found on PATH";
     QTest::newRow("exits with 3") << QByteArray("exit 3") << "exit code 3"
                                   << "ffmpeg ended with exit code 3";
-    QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << "crashed"
-                             << "ffmpeg crashed";
+    QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << "crashed" << "ffmpeg crashed";
 }
 
 void PipelineTest::ffmpeg_check_says_why_ffmpeg_cannot_run()
