@@ -159,7 +159,8 @@ void CalibrationWorkflow::advance(WorkflowView& view)
 }
 
 CalibrationWorkflow::Click CalibrationWorkflow::sticker_click(QPointF point, QPoint pixel,
-                                                              std::ostream& log, WorkflowView& view)
+                                                              std::ostream& log,
+                                                              WorkflowView& view)
 {
     if (current != WorkflowState::AwaitStickers)
         return Click::Ignored;
