@@ -442,6 +442,12 @@ TakeReport Booth::process(const TakeFolder& take, ProcessingProgress& progress)
         PassDriftCheck drift_check(settings.rig, settings.on_drift, motions_in_force());
         plan.request.shot_check = &drift_check;
         const ProcessingOutcome outcome = run_processing(runner, plan.request, log, &progress);
+        // Another process (a second booth on this root) writes this take's
+        // folder: nothing there is this run's to remove, and the take waits.
+        if (outcome.folder_busy) {
+            report.error = failure_message(outcome);
+            return held(report, TakeFault::Machine, report.error);
+        }
         const bool refused = outcome.failure() == ProcessingFailure::ShotRefused;
         if (refused)
             drift_check.check_rest(take.photos);

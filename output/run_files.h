@@ -32,7 +32,7 @@ extern const QString staging_folder_name;
 
 // The lock a run holds on its output folder while it runs, ".output_run.lock":
 // a second run into the same folder would clear the first one's staged files.
-// One left by a run that was killed is the run's own, and the next run takes it over.
+// One left by a run that was killed holds nothing, and the next run takes it.
 extern const QString run_lock_file_name;
 
 // True for a name a run delivers: a frame or one of the videos.

@@ -2,10 +2,10 @@
 
 #include "output/output_folder.h"
 #include "output/run_files.h"
+#include "support/file_lock.h"
 #include "support/process_runner.h"
 
 #include <QFileInfo>
-#include <QLockFile>
 
 #include <thread>
 
@@ -146,12 +146,12 @@ ProcessingOutcome run_processing(ProcessRunner& runner, const ProcessingRequest&
         return outcome;
     }
     // Held until the run returns: another run into this folder, from another
-    // window, the command line or the booth, is refused rather than let clear
-    // this one's staged files. A lock that cannot be made (a folder that cannot
-    // be written to) is left to the checks below, which say why.
-    QLockFile lock(request.folder + QLatin1Char('/') + run_lock_file_name);
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+    // window, the command line or a second booth, is refused rather than let
+    // clear this one's staged files. A lock that cannot be made (a folder that
+    // cannot be written to) is left to the checks below, which say why.
+    ExclusiveFileLock lock(request.folder + QLatin1Char('/') + run_lock_file_name);
+    if (lock.try_lock() == ExclusiveFileLock::Outcome::HeldElsewhere) {
+        outcome.folder_busy = true;
         outcome.folder_problem =
             QStringLiteral("'%1' : un autre traitement écrit déjà dans ce dossier ; attendez "
                            "qu'il finisse ou choisissez un autre dossier")

@@ -75,6 +75,9 @@ struct ProcessingOutcome
     // Why the folder stopped the run, or the new run could not replace the
     // earlier one, as a French sentence naming the file.
     QString folder_problem;
+    // Another run holds the output folder (folder_problem says so): nothing in
+    // it is this run's, and it may be tried again once that run ends.
+    bool folder_busy = false;
     AlignedImages frames;
     VideoExport video;
 

@@ -5,8 +5,10 @@
 
 #include "booth/booth.h"
 #include "calibration/calibration_file.h"
+#include "output/run_files.h"
 #include "quorvane_process.h"
 #include "small_rig.h"
+#include "support/file_lock.h"
 #include "tests/support/file_bytes.h"
 
 #include <QBuffer>
@@ -171,6 +173,7 @@ private slots:
     void ffmpeg_that_cannot_run_is_refused_at_start();
     void a_full_disk_leaves_the_take_to_be_tried_again();
     void ffmpeg_failing_to_start_is_retried_after_a_pause();
+    void a_take_folder_another_run_holds_waits_untouched();
     void photos_dated_ahead_of_the_clock_settle_from_when_they_are_seen();
     void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take_data();
     void a_reason_of_the_machine_kept_earlier_does_not_hold_the_take();
@@ -741,6 +744,43 @@ void WatchTest::ffmpeg_failing_to_start_is_retried_after_a_pause()
         now = now.addMSecs(machine_retry_ms);
     }
     const std::vector<TakeFolder> ready = booth.ready_takes(now);
+    QCOMPARE(ready.size(), std::size_t(1));
+    ProcessingProgress progress(booth.run_for(ready.front()));
+    const TakeReport report = booth.process(ready.front(), progress);
+    QVERIFY2(report.done, qPrintable(report.error));
+    QCOMPARE(files_in(root + "/take"), done_take);
+}
+
+// A second booth on the same root runs the same take: while it holds the
+// take's folder, this one leaves the folder as it is (no reason, none of the
+// other run's frames removed) and tries again after the pause.
+void WatchTest::a_take_folder_another_run_holds_waits_untouched()
+{
+    drop_take("take", camera_name);
+    FailingToStartRunner runner;
+    runner.failures = 0;
+    std::ostringstream log;
+    Booth booth(booth_settings(0), runner, log);
+    QVERIFY(QDir().mkpath(root + "/take"));
+    QVERIFY(write_bytes(root + "/take/output_img_0.jpg", "the other run's frame"));
+    const QDateTime now = QDateTime::currentDateTime();
+    {
+        ExclusiveFileLock other(root + "/take/" + run_lock_file_name);
+        QCOMPARE(other.try_lock(), ExclusiveFileLock::Outcome::Taken);
+        const std::vector<TakeFolder> ready = booth.ready_takes(now);
+        QCOMPARE(ready.size(), std::size_t(1));
+        ProcessingProgress progress(booth.run_for(ready.front()));
+        const TakeReport report = booth.process(ready.front(), progress);
+        QVERIFY(!report.done);
+        QCOMPARE(report.fault, TakeFault::Machine);
+        QVERIFY2(report.error.endsWith("un autre traitement écrit déjà dans ce dossier ; attendez "
+                                       "qu'il finisse ou choisissez un autre dossier"),
+                 qPrintable(report.error));
+        QCOMPARE(files_in(root + "/take"),
+                 (QStringList{run_lock_file_name, "output_img_0.jpg"}));
+        QVERIFY(booth.ready_takes(now).empty());
+    }
+    const std::vector<TakeFolder> ready = booth.ready_takes(now.addMSecs(machine_retry_ms));
     QCOMPARE(ready.size(), std::size_t(1));
     ProcessingProgress progress(booth.run_for(ready.front()));
     const TakeReport report = booth.process(ready.front(), progress);

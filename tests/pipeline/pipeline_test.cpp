@@ -10,12 +10,11 @@
 #include "pipeline/processing_run.h"
 #include "pipeline/run_options.h"
 #include "pipeline/written_files.h"
+#include "support/file_lock.h"
 #include "tests/app/recording_runner.h"
 #include "tests/output/shots.h"
 
 #include <QBuffer>
-#include <QLockFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -425,11 +424,10 @@ void PipelineTest::written_files_name_each_video_with_its_duration()
     QCOMPARE(described, videos);
 }
 
-// The checks of a run's preparation, in the order they run: each row's shots
-// would also fail every later check, so a check that ran out of turn shows.
 // While one run holds its output folder, a second one into it is refused before
-// it touches the first one's staged files; a lock left by a run that no longer
-// runs is taken over, and a finished run leaves no lock behind.
+// it touches the first one's staged files. A lock file that no live run holds,
+// whatever it says (empty as a power cut leaves it, or naming this very
+// process), is taken, and a finished run leaves no lock behind.
 void PipelineTest::a_run_into_a_folder_another_run_holds_is_refused()
 {
     QTemporaryDir folder;
@@ -439,13 +437,13 @@ void PipelineTest::a_run_into_a_folder_another_run_holds_is_refused()
     QVERIFY(QDir().mkpath(request.folder + "/" + staging_folder_name));
     QVERIFY(write_file(staged, "the other run's frame"));
     {
-        QLockFile other(lock_path);
-        other.setStaleLockTime(0);
-        QVERIFY(other.tryLock(0));
+        ExclusiveFileLock other(lock_path);
+        QCOMPARE(other.try_lock(), ExclusiveFileLock::Outcome::Taken);
         RecordingRunner runner;
         std::ostringstream log;
         const ProcessingOutcome outcome = run_processing(runner, request, log);
         QCOMPARE(outcome.failure(), ProcessingFailure::OutputFolder);
+        QVERIFY(outcome.folder_busy);
         QCOMPARE(failure_message(outcome),
                  QString("'%1' : un autre traitement écrit déjà dans ce dossier ; attendez "
                          "qu'il finisse ou choisissez un autre dossier")
@@ -455,26 +453,23 @@ void PipelineTest::a_run_into_a_folder_another_run_holds_is_refused()
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("the other run's frame"));
     }
-
-    // The lock of a process that has ended, as such a run would leave it.
-    QProcess ended;
-    ended.start("sleep", {"0"});
-    QVERIFY(ended.waitForStarted());
-    const qint64 pid = ended.processId();
-    QVERIFY(ended.waitForFinished());
-    QVERIFY(write_file(lock_path,
-                       QString("%1\n%2\n%3\n")
-                           .arg(pid)
-                           .arg(QCoreApplication::applicationName(), QSysInfo::machineHostName())
-                           .toUtf8()));
-    RecordingRunner runner;
-    std::ostringstream log;
-    const ProcessingOutcome outcome = run_processing(runner, request, log);
-    QCOMPARE(outcome.failure(), ProcessingFailure::None);
     QVERIFY(!QFileInfo::exists(lock_path));
-    QCOMPARE(QDir(request.folder).entryList({"output_img_*"}, QDir::Files).size(), 3);
+
+    const QByteArray this_process = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QByteArray& left : {QByteArray(), this_process}) {
+        QVERIFY(write_file(lock_path, left));
+        RecordingRunner runner;
+        std::ostringstream log;
+        const ProcessingOutcome outcome = run_processing(runner, request, log);
+        QCOMPARE(outcome.failure(), ProcessingFailure::None);
+        QVERIFY(!outcome.folder_busy);
+        QVERIFY(!QFileInfo::exists(lock_path));
+        QCOMPARE(QDir(request.folder).entryList({"output_img_*"}, QDir::Files).size(), 3);
+    }
 }
 
+// The checks of a run's preparation, in the order they run: each row's shots
+// would also fail every later check, so a check that ran out of turn shows.
 void PipelineTest::plan_stops_at_the_first_check_that_fails_data()
 {
     QTest::addColumn<QStringList>("shots");       // one kind per camera, see write_shot
