@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -32,7 +33,8 @@ ExclusiveFileLock::Outcome ExclusiveFileLock::try_lock()
     // A holder that lets go removes the file: one opened just before is then
     // no longer the file of that name, and the next try opens the new one.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const int opened = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int opened =
+            ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (opened < 0)
             return Outcome::Unavailable;
         if (flock(opened, LOCK_EX | LOCK_NB) != 0) {

@@ -14,7 +14,7 @@ public:
     {
         Taken,
         HeldElsewhere, // a live process holds it
-        Unavailable,   // the file cannot be made (a folder missing or read-only, a link of that name)
+        Unavailable, // the file cannot be made (a folder missing or read-only, a link of that name)
     };
 
     explicit ExclusiveFileLock(QString path);
