@@ -58,7 +58,9 @@ void CalibrationWorkflow::choose_references(const QStringList& paths, const QSet
 WorkflowView CalibrationWorkflow::restart_colour()
 {
     current = WorkflowState::AwaitColorClick;
-    changed_at_colour_step = false;
+    // Nothing was asked when the new colour was chosen: a change not saved
+    // by then is one the click would lose.
+    changed_at_colour_step = changed;
     before_manual_steps.reset();
     WorkflowView view;
     view.preview = true;
@@ -69,7 +71,7 @@ WorkflowView CalibrationWorkflow::colour_calibrated(RigCalibration rig,
                                                     const ReferenceTriple& reference)
 {
     Snapshot before{std::move(calibrated_rig), reference_triple, WorkflowState::AwaitColorClick,
-                    changed, file_path};
+                    changed, file_path, changed_at_colour_step};
     calibrated_rig = std::move(rig);
     reference_triple = reference;
     changed = true;
@@ -222,6 +224,7 @@ std::optional<WorkflowView> CalibrationWorkflow::leave()
     calibrated_rig = std::move(before.rig);
     reference_triple = before.reference;
     changed = before.changed;
+    changed_at_colour_step = before.changed_at_colour_step;
     file_path = before.file;
     WorkflowView view;
     view.rig_changed = true;

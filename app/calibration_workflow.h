@@ -98,9 +98,10 @@ public:
 
     // The rig in hand differs from the calibration last opened or saved.
     bool modified() const { return changed; }
-    // The rig in hand was changed (in the check view) after new references or
-    // a new colour were chosen, while it waits for the click that replaces it:
-    // the question asked when they were chosen did not cover that change.
+    // The rig in hand holds a change that no question has covered while it
+    // waits for the click that replaces it: made in the check view after new
+    // references were chosen (choosing them asks), or there when a new colour
+    // was chosen (which asks nothing).
     bool changed_awaiting_colour() const { return changed && changed_at_colour_step; }
     // The calibration file the rig in hand was opened from or saved to; empty
     // for one made from reference photos and not saved yet.
@@ -141,6 +142,7 @@ private:
         WorkflowState state = WorkflowState::Idle;
         bool changed = false;
         QString file;
+        bool changed_at_colour_step = false;
     };
 
     QString camera_name(int camera) const;

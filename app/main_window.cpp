@@ -334,16 +334,13 @@ void MainWindow::take_click()
     const auto [point, pixel] = last_click;
     std::cout << "Image clicked on (" << pixel.x() << ", " << pixel.y() << ")" << std::endl;
     if (workflow.state() == WorkflowState::AwaitColorClick) {
-        // The rig in hand stays until this click replaces it, and may have
-        // been changed since new references or a new colour were chosen.
-        if (workflow.changed_awaiting_colour() &&
-            !may_drop_changes(QStringLiteral("Les modifications seront perdues si ce clic "
-                                             "remplace le calibrage en cours sans les "
-                                             "enregistrer."))) {
-            show_step();
-            return;
-        }
-        if (const auto outcome = colour->calibrate(workflow.references(), preview_image, pixel))
+        const auto outcome = colour->calibrate(workflow.references(), preview_image, pixel);
+        // Asked once the click gave a rig, which is when the one in hand
+        // would go; cancelled, the new one goes instead.
+        if (outcome && (!workflow.changed_awaiting_colour() ||
+                        may_drop_changes(QStringLiteral("Les modifications seront perdues si ce "
+                                                        "clic remplace le calibrage en cours "
+                                                        "sans les enregistrer."))))
             show_workflow(workflow.colour_calibrated(outcome->rig, outcome->reference));
         else
             show_step();

@@ -224,10 +224,14 @@ void WorkflowTest::colour_reselection_recalibrates()
     QVERIFY(picture()->armed);
     QVERIFY(!action("action_new_computation")->isEnabled());
 
+    // The rig the click replaces was never saved: asked first, once the click
+    // gave a new one.
+    driver->dialogs.unsaved_answers.enqueue(UserDialogs::UnsavedAnswer::Discard);
     StdoutCapture capture;
     click(200, 150);
     QVERIFY(contains_line(capture.lines(), "Reference chosen :"));
     QVERIFY(calibrated());
+    QCOMPARE(driver->dialogs.requests.last().kind, QString("unsaved"));
 }
 
 void WorkflowTest::calibration_shows_progress_and_can_be_cancelled()
