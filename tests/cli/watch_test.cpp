@@ -87,6 +87,19 @@ public:
     }
 };
 
+// The one take ready at `now`, processed; an empty report (the test failed)
+// when not exactly one is ready.
+TakeReport process_the_one_ready_take(Booth& booth, const QDateTime& now)
+{
+    const std::vector<TakeFolder> ready = booth.ready_takes(now);
+    if (ready.size() != 1) {
+        QTest::qFail("not exactly one take ready", __FILE__, __LINE__);
+        return {};
+    }
+    ProcessingProgress progress(booth.run_for(ready.front()));
+    return booth.process(ready.front(), progress);
+}
+
 } // namespace
 
 class WatchTest : public QObject
@@ -729,10 +742,7 @@ void WatchTest::ffmpeg_failing_to_start_is_retried_after_a_pause()
     const QDateTime start = QDateTime::currentDateTime();
     QDateTime now = start;
     for (const bool first : {true, false}) {
-        const std::vector<TakeFolder> ready = booth.ready_takes(now);
-        QCOMPARE(ready.size(), std::size_t(1));
-        ProcessingProgress progress(booth.run_for(ready.front()));
-        const TakeReport report = booth.process(ready.front(), progress);
+        const TakeReport report = process_the_one_ready_take(booth, now);
         QVERIFY(!report.done);
         QCOMPARE(report.fault, TakeFault::Machine);
         QCOMPARE(report.already_said, !first);
@@ -743,10 +753,7 @@ void WatchTest::ffmpeg_failing_to_start_is_retried_after_a_pause()
         QVERIFY(booth.ready_takes(now.addMSecs(machine_retry_ms - 1)).empty());
         now = now.addMSecs(machine_retry_ms);
     }
-    const std::vector<TakeFolder> ready = booth.ready_takes(now);
-    QCOMPARE(ready.size(), std::size_t(1));
-    ProcessingProgress progress(booth.run_for(ready.front()));
-    const TakeReport report = booth.process(ready.front(), progress);
+    const TakeReport report = process_the_one_ready_take(booth, now);
     QVERIFY2(report.done, qPrintable(report.error));
     QCOMPARE(files_in(root + "/take"), done_take);
 }
@@ -767,10 +774,7 @@ void WatchTest::a_take_folder_another_run_holds_waits_untouched()
     {
         ExclusiveFileLock other(root + "/take/" + run_lock_file_name);
         QCOMPARE(other.try_lock(), ExclusiveFileLock::Outcome::Taken);
-        const std::vector<TakeFolder> ready = booth.ready_takes(now);
-        QCOMPARE(ready.size(), std::size_t(1));
-        ProcessingProgress progress(booth.run_for(ready.front()));
-        const TakeReport report = booth.process(ready.front(), progress);
+        const TakeReport report = process_the_one_ready_take(booth, now);
         QVERIFY(!report.done);
         QCOMPARE(report.fault, TakeFault::Machine);
         QVERIFY2(report.error.endsWith("un autre traitement écrit déjà dans ce dossier ; attendez "
@@ -780,10 +784,7 @@ void WatchTest::a_take_folder_another_run_holds_waits_untouched()
                  (QStringList{run_lock_file_name, "output_img_0.jpg"}));
         QVERIFY(booth.ready_takes(now).empty());
     }
-    const std::vector<TakeFolder> ready = booth.ready_takes(now.addMSecs(machine_retry_ms));
-    QCOMPARE(ready.size(), std::size_t(1));
-    ProcessingProgress progress(booth.run_for(ready.front()));
-    const TakeReport report = booth.process(ready.front(), progress);
+    const TakeReport report = process_the_one_ready_take(booth, now.addMSecs(machine_retry_ms));
     QVERIFY2(report.done, qPrintable(report.error));
     QCOMPARE(files_in(root + "/take"), done_take);
 }
