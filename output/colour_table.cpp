@@ -35,20 +35,20 @@ std::optional<std::pair<int, int>> line_through(const uchar* values)
     while (last > 1 && values[last - 1] == 255)
         --last;
     const int chord = (values[last] - values[0]) * 256 / last;
-    for (int apart = 0; apart <= 128; ++apart) {
-        for (const int slope : {chord + apart, chord - apart}) {
-            if (slope < 0 || slope > 4095 || (apart == 0 && slope != chord))
-                continue;
-            int lowest = 0;
-            int highest = 1 << 30;
-            for (int f = 0; f < 16; ++f) {
-                lowest = std::max(lowest, values[f] * 256 - slope * f);
-                if (values[f] < 255)
-                    highest = std::min(highest, (values[f] + 1) * 256 - 1 - slope * f);
-            }
-            if (lowest <= highest)
-                return std::make_pair(lowest, slope);
+    // The chord's slope, then one above, one below, two above, ... 128 either side.
+    for (int tried = 0; tried <= 256; ++tried) {
+        const int slope = tried % 2 ? chord + (tried + 1) / 2 : chord - tried / 2;
+        if (slope < 0 || slope > 4095)
+            continue;
+        int lowest = 0;
+        int highest = 1 << 30;
+        for (int f = 0; f < 16; ++f) {
+            lowest = std::max(lowest, values[f] * 256 - slope * f);
+            if (values[f] < 255)
+                highest = std::min(highest, (values[f] + 1) * 256 - 1 - slope * f);
         }
+        if (lowest <= highest)
+            return std::make_pair(lowest, slope);
     }
     return std::nullopt;
 }
