@@ -214,8 +214,13 @@ int run_watch_command(const QStringList& arguments)
                           << clock.elapsed() / 1000.0 << " s)" << std::endl;
                 continue;
             }
-            if (report.abandoned)
+            // Said, so that the owner who stopped the booth knows which take
+            // the next start does again.
+            if (report.abandoned) {
+                std::cout << "Take stopped: " << take.name.toStdString()
+                          << " (done again at the next start)" << std::endl;
                 continue;
+            }
             const bool machine = report.fault == TakeFault::Machine;
             held_back = held_back || report.fault != TakeFault::Take;
             if (!report.already_said)

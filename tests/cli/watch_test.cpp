@@ -483,7 +483,9 @@ void WatchTest::sigterm_during_a_take_leaves_no_partial_video()
     QVERIFY(watcher.waitForFinished(wait_ms));
     QCOMPARE(watcher.exitStatus(), QProcess::NormalExit);
     QCOMPARE(watcher.exitCode(), 0);
-    // Abandoned whole: a restart does it from the start.
+    // Abandoned whole, and said: a restart does it from the start.
+    QVERIFY(watcher.readAllStandardOutput().contains(
+        "Take stopped: stopped (done again at the next start)\n"));
     QVERIFY(!QFileInfo::exists(root + "/stopped"));
     QVERIFY(QFileInfo::exists(inbox + "/stopped/cam1.jpg"));
 }
