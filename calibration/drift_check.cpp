@@ -1,5 +1,7 @@
 #include "calibration/drift_check.h"
 
+#include "photo/image_file.h"
+
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
@@ -804,12 +806,52 @@ int drift_reduction(QSize size)
     return reduction;
 }
 
+int shot_drift_reduction(QSize shot_size, QSize photo_size)
+{
+    const int reduction = drift_reduction(photo_size);
+    if (shot_size.isEmpty() || photo_size.isEmpty())
+        return reduction;
+    // The reference's picture is this wide; a smaller shot is reduced less.
+    const int wanted = (photo_size.width() + reduction - 1) / reduction;
+    int shot_reduction = 8;
+    while (shot_reduction > 1 && shot_size.width() / shot_reduction < wanted * 97 / 100)
+        shot_reduction /= 2;
+    return shot_reduction;
+}
+
 DriftPicture read_drift_picture(const QString& path, QSize photo_size)
 {
     if (photo_size.isEmpty())
         return {};
-    return drift_picture(read_reduced_photo(path, drift_reduction(photo_size)), photo_size);
+    return drift_picture(
+        read_reduced_photo(path, shot_drift_reduction(read_oriented_size(path), photo_size)),
+        photo_size);
 }
+
+namespace {
+
+// `grey` (upright) as a drift picture of a photo measured in pixels of
+// `photo_size`: brought to the size of the reference's own picture when it is
+// more than a little larger or smaller (a shot of another size), since
+// features and patches are only found again at the scale they were taken at.
+DriftPicture at_reference_scale(cv::Mat grey, QSize photo_size)
+{
+    const int reduction = drift_reduction(photo_size);
+    const cv::Size reference((photo_size.width() + reduction - 1) / reduction,
+                             (photo_size.height() + reduction - 1) / reduction);
+    if (grey.cols > 0 && std::abs(double(grey.cols) / reference.width - 1.0) > 0.03) {
+        cv::Mat resized;
+        cv::resize(grey, resized, reference, 0, 0,
+                   grey.cols > reference.width ? cv::INTER_AREA : cv::INTER_LINEAR);
+        grey = resized;
+    }
+    DriftPicture picture;
+    picture.grey = grey;
+    picture.to_photo = static_cast<double>(photo_size.width()) / picture.grey.cols;
+    return picture;
+}
+
+} // namespace
 
 DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
 {
@@ -820,12 +862,10 @@ DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
         upright_image(photo.stored, photo.turn).convertToFormat(QImage::Format_Grayscale8);
     if (image.isNull())
         return {};
-    DriftPicture picture;
-    picture.grey.create(image.height(), image.width(), CV_8U);
+    cv::Mat grey(image.height(), image.width(), CV_8U);
     for (int y = 0; y < image.height(); ++y)
-        std::memcpy(picture.grey.ptr(y), image.constScanLine(y), image.width());
-    picture.to_photo = static_cast<double>(photo_size.width()) / picture.grey.cols;
-    return picture;
+        std::memcpy(grey.ptr(y), image.constScanLine(y), image.width());
+    return at_reference_scale(grey, photo_size);
 }
 
 namespace {
@@ -858,7 +898,10 @@ DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformation
 {
     if (stored.isNull() || photo_size.isEmpty())
         return {};
-    const int reduction = drift_reduction(photo_size);
+    const QSize upright = (turn & QImageIOHandler::TransformationRotate90)
+                              ? stored.size().transposed()
+                              : stored.size();
+    const int reduction = shot_drift_reduction(upright, photo_size);
     const cv::Size reduced((stored.width() + reduction - 1) / reduction,
                            (stored.height() + reduction - 1) / reduction);
     cv::Mat grey;
@@ -880,21 +923,17 @@ DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformation
                            static_cast<std::size_t>(converted.bytesPerLine()));
         grey = block_means(full, reduction, reduced);
     }
-    DriftPicture picture;
-    if (turn == QImageIOHandler::TransformationNone) {
-        picture.grey = grey;
-    } else {
-        const QImage flat(grey.data, grey.cols, grey.rows, static_cast<int>(grey.step),
-                          QImage::Format_Grayscale8);
-        const QImage image = upright_image(flat, turn);
-        if (image.isNull())
-            return {};
-        picture.grey.create(image.height(), image.width(), CV_8U);
-        for (int y = 0; y < image.height(); ++y)
-            std::memcpy(picture.grey.ptr(y), image.constScanLine(y), image.width());
-    }
-    picture.to_photo = static_cast<double>(photo_size.width()) / picture.grey.cols;
-    return picture;
+    if (turn == QImageIOHandler::TransformationNone)
+        return at_reference_scale(grey, photo_size);
+    const QImage flat(grey.data, grey.cols, grey.rows, static_cast<int>(grey.step),
+                      QImage::Format_Grayscale8);
+    const QImage image = upright_image(flat, turn);
+    if (image.isNull())
+        return {};
+    cv::Mat upright_grey(image.height(), image.width(), CV_8U);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(upright_grey.ptr(y), image.constScanLine(y), image.width());
+    return at_reference_scale(upright_grey, photo_size);
 }
 
 DriftReference make_drift_reference(const DriftPicture& picture)
@@ -947,7 +986,7 @@ DriftMeasure measure_drift(const DriftReference& reference, const QImage& stored
                            QImageIOHandler::Transformations turn, QSize photo_size)
 {
     const QImage::Format format = stored.format();
-    const int reduction = drift_reduction(photo_size);
+    const int reduction = shot_drift_reduction(stored.size(), photo_size);
     if (!reference.empty() && !stored.isNull() && !photo_size.isEmpty() &&
         turn == QImageIOHandler::TransformationNone &&
         (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||

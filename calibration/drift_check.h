@@ -61,12 +61,19 @@ struct DriftPicture
 // Reads `path` upright in grey, reduced by 1, 2, 4 or 8 so that its long side
 // stays near a thousand pixels (the decoder skips the rest). `photo_size` is
 // the size its pixels are measured in (its reference's): a shot of another
-// size with the same proportions is measured in its reference's pixels. Empty
-// when the file cannot be read.
+// size with the same proportions is measured in its reference's pixels, its
+// picture brought to the size of its reference's. Empty when the file cannot
+// be read.
 DriftPicture read_drift_picture(const QString& path, QSize photo_size);
 
 // The reduction read_drift_picture uses for a photo of `size`.
 int drift_reduction(QSize size);
+
+// The reduction for a shot of `shot_size` (upright) measured in pixels of
+// `photo_size`, its reference's: drift_reduction(photo_size) for a shot of its
+// reference's size, less for a smaller one, so that its picture comes as close
+// to the reference's size as a reduction by 1, 2, 4 or 8 allows.
+int shot_drift_reduction(QSize shot_size, QSize photo_size);
 
 // The same from a copy decoded already, reduced by drift_reduction(photo_size)
 // (a shot shared with the colour estimate). Empty when `photo` is.

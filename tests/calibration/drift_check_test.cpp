@@ -157,20 +157,50 @@ private slots:
         QVERIFY2(worst < (patches ? 0.1 : 1.5), qPrintable(QString::number(worst)));
     }
 
-    // A smaller JPEG of the same camera is measured in its reference's pixels.
+    // A smaller JPEG of the same camera is measured in its reference's pixels,
+    // read from its file or decoded in full by the frames pass; at half the
+    // size or less its picture is no longer at the reference picture's scale,
+    // where alone the features are found again.
+    void measures_a_smaller_shot_in_reference_pixels_data()
+    {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<bool>("decoded");
+        QTest::addColumn<double>("tolerance");
+        for (const bool decoded : {false, true}) {
+            const char* how = decoded ? "decoded in full" : "from its file";
+            QTest::addRow("three quarters, %s", how) << 0.75 << decoded << 0.6;
+            QTest::addRow("half, %s", how) << 0.5 << decoded << 0.6;
+            QTest::addRow("a quarter, %s", how) << 0.25 << decoded << 1.5;
+        }
+    }
+
     void measures_a_smaller_shot_in_reference_pixels()
     {
+        QFETCH(double, factor);
+        QFETCH(bool, decoded);
+        QFETCH(double, tolerance);
+        const cv::Size size(1600, 1200);
+        const QSize measured_in(size.width, size.height);
+        QCOMPARE(drift_reduction(measured_in), 2);
         QTemporaryDir dir;
-        const cv::Mat room = room_picture(photo_size, 5);
-        const DriftReference reference = reference_of(dir, room);
+        const cv::Mat room = room_picture(size, 5);
+        const DriftReference reference = make_drift_reference(read_drift_picture(
+            write_photo(dir, QStringLiteral("reference.jpg"), room), measured_in));
         cv::Mat shot = moved_picture(room, {6.0, -2.0}, 0.0, 1.0);
         paint_subject(shot, 0.3, 2);
-        cv::resize(shot, shot, photo_size / 2 * 3 / 2, 0, 0, cv::INTER_AREA);
+        cv::resize(shot, shot, cv::Size(), factor, factor, cv::INTER_AREA);
+        const QString path = write_photo(dir, QStringLiteral("shot.jpg"), shot);
+        const QImage stored = QImage(path).convertToFormat(QImage::Format_RGB32);
         const auto motion =
-            motion_of(dir, reference, shot, QSize(photo_size.width, photo_size.height));
+            decoded ? measure_drift(reference, stored, QImageIOHandler::TransformationNone,
+                                    measured_in)
+                          .motion
+                    : measure_drift(reference, read_drift_picture(path, measured_in)).motion;
         QVERIFY(motion);
-        QVERIFY(std::abs(motion->translation.x + 6.0) < 0.6);
-        QVERIFY(std::abs(motion->translation.y - 2.0) < 0.6);
+        QVERIFY2(std::abs(motion->translation.x + 6.0) < tolerance &&
+                     std::abs(motion->translation.y - 2.0) < tolerance,
+                 qPrintable(QStringLiteral("%1, %2").arg(motion->translation.x).arg(
+                     motion->translation.y)));
     }
 
     // A very different subject over half of an unmoved camera's shot is no motion.
