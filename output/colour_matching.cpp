@@ -598,6 +598,12 @@ void log_colour_gains(const std::vector<ColourGains>& gains, std::ostream& log)
         line << "Camera " << k + 1 << ": colour gains " << std::fixed << std::setprecision(2)
              << gains[k].bgr[2] << ' ' << gains[k].bgr[1] << ' ' << gains[k].bgr[0];
         log << line.str() << std::endl;
+        // A camera far darker or brighter than its neighbours keeps part of
+        // its difference: said, rather than passed off as matched.
+        const auto [lowest, highest] = std::minmax_element(gains[k].bgr.begin(), gains[k].bgr.end());
+        if (*lowest <= min_gain || *highest >= max_gain)
+            log << "Camera " << k + 1 << ": colour gains held at their limits (0.25 to 4), its "
+                << "colours only partly matched" << std::endl;
     }
 }
 

@@ -103,7 +103,9 @@ cv::Mat reduced_aligned_frame(const QImage& stored, QImageIOHandler::Transformat
 
 // One line per camera on `log` ("Camera 4: colour gains 1.08 0.97 0.91":
 // cameras counted from 1 as the other lines of the log count them, gains red,
-// green, blue).
+// green, blue), and a second for a camera whose gains the estimate's limits
+// held back ("Camera 4: colour gains held at their limits (0.25 to 4), its
+// colours only partly matched").
 void log_colour_gains(const std::vector<ColourGains>& gains, std::ostream& log);
 
 // The frames write_aligned_images would write, reduced to about `long_side`

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sstream>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -193,6 +195,25 @@ private slots:
                 QVERIFY(std::abs(found[0].bgr[2] * 1.1 - 1.0) < 0.015);
             }
         }
+    }
+
+    // The log's line per camera, and a second where the limits held a gain back.
+    void gains_held_at_their_limits_are_said()
+    {
+        std::vector<ColourGains> gains(3);
+        gains[0].bgr = {0.91, 0.97, 1.08};
+        gains[1].bgr = {3.88, 4.0, 4.0};
+        gains[2].bgr = {0.25, 0.5, 0.6};
+        std::ostringstream log;
+        log_colour_gains(gains, log);
+        QCOMPARE(QString::fromStdString(log.str()),
+                 QStringLiteral("Camera 1: colour gains 1.08 0.97 0.91\n"
+                                "Camera 2: colour gains 4.00 4.00 3.88\n"
+                                "Camera 2: colour gains held at their limits (0.25 to 4), its "
+                                "colours only partly matched\n"
+                                "Camera 3: colour gains 0.60 0.50 0.25\n"
+                                "Camera 3: colour gains held at their limits (0.25 to 4), its "
+                                "colours only partly matched\n"));
     }
 
     void a_blank_frame_keeps_its_colours_data()
