@@ -58,12 +58,13 @@ struct DriftPicture
     double to_photo = 1.0;
 };
 
-// Reads `path` upright in grey, reduced by 1, 2, 4 or 8 so that its long side
-// stays near a thousand pixels (the decoder skips the rest). `photo_size` is
-// the size its pixels are measured in (its reference's): a shot of another
-// size with the same proportions is measured in its reference's pixels, its
-// picture brought to the size of its reference's. Empty when the file cannot
-// be read.
+// Reads `path` upright in grey, reduced by 1, 2, 4 or 8 (the decoder skips the
+// rest): a photo of `photo_size` so that its long side stays near a thousand
+// pixels (drift_reduction). `photo_size` is the size its pixels are measured
+// in (its reference's): a shot of another size with the same proportions is
+// decoded at shot_drift_reduction, its picture brought to the size of its
+// reference's and measured in its reference's pixels. Empty when the file
+// cannot be read.
 DriftPicture read_drift_picture(const QString& path, QSize photo_size);
 
 // The reduction read_drift_picture uses for a photo of `size`.
@@ -71,18 +72,20 @@ int drift_reduction(QSize size);
 
 // The reduction for a shot of `shot_size` (upright) measured in pixels of
 // `photo_size`, its reference's: drift_reduction(photo_size) for a shot of its
-// reference's size, less for a smaller one, so that its picture comes as close
-// to the reference's size as a reduction by 1, 2, 4 or 8 allows.
+// reference's size, less for a smaller one and more for a larger one, the
+// largest that leaves its picture no more than 3 % smaller than the reference's.
 int shot_drift_reduction(QSize shot_size, QSize photo_size);
 
-// The same from a copy decoded already, reduced by drift_reduction(photo_size)
-// (a shot shared with the colour estimate). Empty when `photo` is.
+// The same from a copy decoded already (a shot shared with the colour estimate,
+// reduced by shot_drift_reduction), brought to the reference picture's size
+// when it is more than 3 % off it. Empty when `photo` is.
 DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size);
 
 // The same from a shot decoded in full for its frame (`stored` as stored, before
-// `turn`), reduced here by drift_reduction(photo_size) with each reduced pixel
-// the mean of those it covers, as the decoder's own scaling makes it: the
-// frames pass checks its shots without a second decode. Empty when `stored` is.
+// `turn`), reduced here by shot_drift_reduction with each reduced pixel the
+// mean of those it covers, as the decoder's own scaling makes it, then brought
+// to the reference picture's size when it is more than 3 % off it: the frames
+// pass checks its shots without a second decode. Empty when `stored` is.
 DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformations turn,
                            QSize photo_size);
 

@@ -158,9 +158,9 @@ private slots:
     }
 
     // A smaller JPEG of the same camera is measured in its reference's pixels,
-    // read from its file or decoded in full by the frames pass; at half the
-    // size or less its picture is no longer at the reference picture's scale,
-    // where alone the features are found again.
+    // read from its file or decoded in full by the frames pass, its picture at
+    // the reference picture's scale, where alone the features are found again:
+    // reduced as its reference was, a shot of half the size or less was not.
     void measures_a_smaller_shot_in_reference_pixels_data()
     {
         QTest::addColumn<double>("factor");
