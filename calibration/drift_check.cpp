@@ -851,6 +851,17 @@ DriftPicture at_reference_scale(cv::Mat grey, QSize photo_size)
     return picture;
 }
 
+// The same from an upright grey image (Grayscale8); empty when it is null.
+DriftPicture at_reference_scale(const QImage& upright_grey, QSize photo_size)
+{
+    if (upright_grey.isNull())
+        return {};
+    cv::Mat grey(upright_grey.height(), upright_grey.width(), CV_8U);
+    for (int y = 0; y < upright_grey.height(); ++y)
+        std::memcpy(grey.ptr(y), upright_grey.constScanLine(y), upright_grey.width());
+    return at_reference_scale(grey, photo_size);
+}
+
 } // namespace
 
 DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
@@ -858,14 +869,9 @@ DriftPicture drift_picture(const ReducedPhoto& photo, QSize photo_size)
     if (photo.empty() || photo_size.isEmpty())
         return {};
     // Upright, as the reference's features were found.
-    const QImage image =
-        upright_image(photo.stored, photo.turn).convertToFormat(QImage::Format_Grayscale8);
-    if (image.isNull())
-        return {};
-    cv::Mat grey(image.height(), image.width(), CV_8U);
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(grey.ptr(y), image.constScanLine(y), image.width());
-    return at_reference_scale(grey, photo_size);
+    return at_reference_scale(
+        upright_image(photo.stored, photo.turn).convertToFormat(QImage::Format_Grayscale8),
+        photo_size);
 }
 
 namespace {
@@ -927,13 +933,7 @@ DriftPicture drift_picture(const QImage& stored, QImageIOHandler::Transformation
         return at_reference_scale(grey, photo_size);
     const QImage flat(grey.data, grey.cols, grey.rows, static_cast<int>(grey.step),
                       QImage::Format_Grayscale8);
-    const QImage image = upright_image(flat, turn);
-    if (image.isNull())
-        return {};
-    cv::Mat upright_grey(image.height(), image.width(), CV_8U);
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(upright_grey.ptr(y), image.constScanLine(y), image.width());
-    return at_reference_scale(upright_grey, photo_size);
+    return at_reference_scale(upright_image(flat, turn), photo_size);
 }
 
 DriftReference make_drift_reference(const DriftPicture& picture)
