@@ -36,8 +36,8 @@ std::vector<ColourGains> estimate_colour_gains(const std::vector<cv::Mat>& frame
 // The long side of the reduced frames the gains are estimated on, for frames
 // whose long side is `frame_long_side`: a 24th of it, from 128 to 192 pixels.
 // Smaller copies cost less in proportion to their pixels but find the gains
-// less closely: on parallax rigs of 12 cameras the worst frame's ΔE is 0.43
-// from 192 px copies of 6000 x 4000 frames as from 250 px ones, 0.7-0.8 from
+// less closely: on parallax rigs of 12 cameras the worst frame's ΔE is 0.4-0.5
+// from 192 px copies of 6000 x 4000 frames, as from 250 px ones, 0.7-0.8 from
 // 128 px copies of 1600 x 1200 frames, but 0.9 from 96 px and 1.0 from 64 px.
 int reduced_frame_long_side(int frame_long_side);
 
