@@ -2,7 +2,6 @@
 
 #include "photo/image_file.h"
 
-
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -806,26 +805,42 @@ int drift_reduction(QSize size)
     return reduction;
 }
 
-int shot_drift_reduction(QSize shot_size, QSize photo_size)
+namespace {
+
+// The size of the reference's own picture, a photo of `photo_size` decoded
+// reduced by drift_reduction (sides rounded up, as the decoder rounds them).
+cv::Size reference_picture_size(QSize photo_size)
 {
     const int reduction = drift_reduction(photo_size);
+    return {(photo_size.width() + reduction - 1) / reduction,
+            (photo_size.height() + reduction - 1) / reduction};
+}
+
+} // namespace
+
+int shot_drift_reduction(QSize shot_size, QSize photo_size)
+{
     if (shot_size.isEmpty() || photo_size.isEmpty())
-        return reduction;
-    // The reference's picture is this wide; a smaller shot is reduced less.
-    const int wanted = (photo_size.width() + reduction - 1) / reduction;
+        return drift_reduction(photo_size);
+    // A smaller shot is reduced less, a larger one more.
+    const int wanted = reference_picture_size(photo_size).width;
     int shot_reduction = 8;
     while (shot_reduction > 1 && shot_size.width() / shot_reduction < wanted * 97 / 100)
         shot_reduction /= 2;
     return shot_reduction;
 }
 
+ReducedPhoto read_drift_copy(const QString& path, QSize photo_size)
+{
+    return read_reduced_photo(path,
+                              shot_drift_reduction(read_oriented_size(path), photo_size));
+}
+
 DriftPicture read_drift_picture(const QString& path, QSize photo_size)
 {
     if (photo_size.isEmpty())
         return {};
-    return drift_picture(
-        read_reduced_photo(path, shot_drift_reduction(read_oriented_size(path), photo_size)),
-        photo_size);
+    return drift_picture(read_drift_copy(path, photo_size), photo_size);
 }
 
 namespace {
@@ -836,9 +851,7 @@ namespace {
 // features and patches are only found again at the scale they were taken at.
 DriftPicture at_reference_scale(cv::Mat grey, QSize photo_size)
 {
-    const int reduction = drift_reduction(photo_size);
-    const cv::Size reference((photo_size.width() + reduction - 1) / reduction,
-                             (photo_size.height() + reduction - 1) / reduction);
+    const cv::Size reference = reference_picture_size(photo_size);
     if (grey.cols > 0 && std::abs(double(grey.cols) / reference.width - 1.0) > 0.03) {
         cv::Mat resized;
         cv::resize(grey, resized, reference, 0, 0,

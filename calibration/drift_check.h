@@ -76,6 +76,11 @@ int drift_reduction(QSize size);
 // largest that leaves its picture no more than 3 % smaller than the reference's.
 int shot_drift_reduction(QSize shot_size, QSize photo_size);
 
+// `path` decoded at shot_drift_reduction for its own size (read from its
+// header), for drift_picture: the copy read_drift_picture compares, kept by a
+// caller that shares it with the colour estimate. Empty when unreadable.
+ReducedPhoto read_drift_copy(const QString& path, QSize photo_size);
+
 // The same from a copy decoded already (a shot shared with the colour estimate,
 // reduced by shot_drift_reduction), brought to the reference picture's size
 // when it is more than 3 % off it. Empty when `photo` is.

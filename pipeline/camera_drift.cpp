@@ -3,7 +3,6 @@
 #include "calibration/alignment.h"
 #include "calibration/drift_check.h"
 #include "output/frame_geometry.h"
-#include "photo/image_file.h"
 
 #include <opencv2/core/utility.hpp>
 
@@ -147,9 +146,7 @@ std::vector<CameraDrift> check_drift(const RigCalibration& rig, const QStringLis
             const CameraCalibration& entry = rig.cameras[camera];
             if (!checkable(entry))
                 continue;
-            ReducedPhoto shot = read_reduced_photo(
-                shots[camera], shot_drift_reduction(read_oriented_size(shots[camera]),
-                                                    entry.reference_size));
+            ReducedPhoto shot = read_drift_copy(shots[camera], entry.reference_size);
             drift[camera] = measure_camera_drift(
                 rig, camera, drift_picture(shot, entry.reference_size), frame_rect);
             if (reduced)
